@@ -1,0 +1,113 @@
+#include "Memory.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+namespace host::memory {
+namespace {
+
+// Every block carries a header so that release can find its record without a lookup.
+struct alignas(std::max_align_t) Header {
+    size_t size;
+    int32_t line;
+    uint32_t magic;
+    char tag[16];  // copied: the caller's string may live in a library that is unloaded first
+};
+constexpr uint32_t kMagic = 0x56584d45;  // guards against releasing a foreign pointer
+
+std::atomic<size_t> gLiveBlocks{0};
+std::atomic<size_t> gLiveBytes{0};
+std::atomic<uint64_t> gCalls{0};
+
+std::mutex gInjectMutex;
+uint64_t gFailAt = 0;  // absolute call number that fails, 0 = none
+bool gSticky = false;
+std::string gFailTag;
+int32_t gFailLine = -1;
+
+// Live blocks are tracked in a set only for diagnostics.
+std::mutex gListMutex;
+std::unordered_map<Header*, bool>& liveSet() {
+    static auto* set = new std::unordered_map<Header*, bool>();
+    return *set;
+}
+
+bool shouldFail(uint64_t call, const char* tag, int32_t line) {
+    std::lock_guard<std::mutex> lock(gInjectMutex);
+    if (gFailAt != 0 && (call == gFailAt || (gSticky && call > gFailAt))) return true;
+    if (gFailLine >= 0 && tag && gFailTag == tag && (gFailLine == 0 || gFailLine == line)) return true;
+    return false;
+}
+
+}  // namespace
+
+void* allocate(size_t size, int32_t line, const char* tag) {
+    const uint64_t call = ++gCalls;
+    if (size == 0) size = 1;
+    if (shouldFail(call, tag, line)) return nullptr;
+    if (size > (SIZE_MAX - sizeof(Header))) return nullptr;
+    auto* h = static_cast<Header*>(std::malloc(sizeof(Header) + size));
+    if (!h) return nullptr;
+    h->size = size;
+    std::strncpy(h->tag, tag ? tag : "", sizeof(h->tag) - 1);
+    h->tag[sizeof(h->tag) - 1] = 0;
+    h->line = line;
+    h->magic = kMagic;
+    gLiveBlocks.fetch_add(1);
+    gLiveBytes.fetch_add(size);
+    {
+        std::lock_guard<std::mutex> lock(gListMutex);
+        liveSet()[h] = true;
+    }
+    return h + 1;
+}
+
+void release(void* block) {
+    if (!block) return;
+    Header* h = static_cast<Header*>(block) - 1;
+    if (h->magic != kMagic) std::abort();  // not ours, or released twice
+    h->magic = 0;
+    gLiveBlocks.fetch_sub(1);
+    gLiveBytes.fetch_sub(h->size);
+    {
+        std::lock_guard<std::mutex> lock(gListMutex);
+        liveSet().erase(h);
+    }
+    std::free(h);
+}
+
+size_t liveBlocks() { return gLiveBlocks.load(); }
+size_t liveBytes() { return gLiveBytes.load(); }
+uint64_t allocationCount() { return gCalls.load(); }
+
+std::vector<LiveBlock> liveBlockList() {
+    std::lock_guard<std::mutex> lock(gListMutex);
+    std::vector<LiveBlock> out;
+    for (const auto& [h, _] : liveSet()) out.push_back({h->size, h->line, h->tag});
+    return out;
+}
+
+void failAfter(uint64_t n, bool sticky) {
+    std::lock_guard<std::mutex> lock(gInjectMutex);
+    gFailAt = n == 0 ? 0 : gCalls.load() + n;
+    gSticky = sticky;
+}
+
+void failMatching(const std::string& tag, int32_t line) {
+    std::lock_guard<std::mutex> lock(gInjectMutex);
+    gFailTag = tag;
+    gFailLine = line;
+}
+
+void resetFailures() {
+    std::lock_guard<std::mutex> lock(gInjectMutex);
+    gFailAt = 0;
+    gSticky = false;
+    gFailTag.clear();
+    gFailLine = -1;
+}
+
+}  // namespace host::memory

@@ -1,0 +1,44 @@
+// Host worker threads: a main routine on a new std::thread, and a break test that turns true once
+// someone asked the thread to stop (or the owner's own test says so).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace host {
+
+class Thread {
+public:
+    using Main = std::function<void(Thread&)>;
+    using BreakTest = std::function<bool()>;
+
+    explicit Thread(Main main, BreakTest extraBreakTest = {});
+    ~Thread();  // asks the thread to stop and waits for it
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+
+    // Starts the main routine on a new thread; false when it is still running.
+    bool start();
+    bool isRunning() const { return running_.load(); }
+    // Asks the thread to stop; with `wait`, returns when it has ended.
+    void end(bool wait = true);
+    // Waits for the main routine to return.
+    void wait();
+    // True once a stop was asked, or when the extra break test says so.
+    bool testBreak() const;
+
+    // The host thread the caller runs on, or null on a thread the host did not start.
+    static Thread* current();
+
+private:
+    Main main_;
+    BreakTest extra_;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stop_{false};
+    std::mutex joinMutex_;
+};
+
+}  // namespace host
