@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "host/Memory.h"
+
+namespace mem = host::memory;
+
+class MemoryTest : public ::testing::Test {
+protected:
+    void TearDown() override { mem::resetFailures(); }
+};
+
+TEST_F(MemoryTest, LiveBlocksAreCountedAndSizeZeroGivesABlock) {
+    const size_t before = mem::liveBlocks();
+    void* a = mem::allocate(0, 12, "Test");
+    void* b = mem::allocate(100, 13, "Test");
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % alignof(std::max_align_t), 0u);
+    std::memset(b, 0xab, 100);
+    EXPECT_EQ(mem::liveBlocks(), before + 2);
+    bool found = false;
+    for (const auto& blk : mem::liveBlockList())
+        if (blk.tag == "Test" && blk.line == 13 && blk.size == 100) found = true;
+    EXPECT_TRUE(found);
+    mem::release(a);
+    mem::release(b);
+    mem::release(nullptr);
+    EXPECT_EQ(mem::liveBlocks(), before);
+}
+
+TEST_F(MemoryTest, InjectedFailureHitsExactlyTheNthAllocation) {
+    mem::failAfter(3);
+    void* p1 = mem::allocate(8, 1, "T");
+    void* p2 = mem::allocate(8, 2, "T");
+    void* p3 = mem::allocate(8, 3, "T");
+    void* p4 = mem::allocate(8, 4, "T");
+    EXPECT_NE(p1, nullptr);
+    EXPECT_NE(p2, nullptr);
+    EXPECT_EQ(p3, nullptr);
+    EXPECT_NE(p4, nullptr);
+    for (void* p : {p1, p2, p4}) mem::release(p);
+}
+
+TEST_F(MemoryTest, StickyFailureAndTagMatching) {
+    mem::failAfter(2, true);
+    void* ok = mem::allocate(8, 1, "T");
+    EXPECT_NE(ok, nullptr);
+    EXPECT_EQ(mem::allocate(8, 1, "T"), nullptr);
+    EXPECT_EQ(mem::allocate(8, 1, "T"), nullptr);
+    mem::resetFailures();
+    mem::release(ok);
+
+    mem::failMatching("Stack", 215);
+    EXPECT_EQ(mem::allocate(8, 215, "Stack"), nullptr);
+    void* other = mem::allocate(8, 216, "Stack");
+    void* otherTag = mem::allocate(8, 215, "Heap");
+    EXPECT_NE(other, nullptr);
+    EXPECT_NE(otherTag, nullptr);
+    mem::release(other);
+    mem::release(otherTag);
+}
+
+TEST_F(MemoryTest, HugeRequestFailsInsteadOfOverflowing) {
+    EXPECT_EQ(mem::allocate(SIZE_MAX - 4, 1, "T"), nullptr);
+}
