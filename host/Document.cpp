@@ -1,5 +1,6 @@
 #include "Document.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace host {
@@ -17,9 +18,18 @@ Object* Document::insert(std::unique_ptr<Object> object, Object* parent) {
 
 std::unique_ptr<Object> Document::remove(Object* object) {
     if (!object) return nullptr;
-    // Snapshots of a removed object could never be restored into the document again.
+    // Snapshots of a removed object, or of any object below it, could never be restored into the
+    // document again (and would point at an object the caller now owns or frees).
+    std::vector<Object*> gone;
+    std::function<void(Object*)> walk = [&](Object* o) {
+        gone.push_back(o);
+        for (const auto& c : o->children()) walk(c.get());
+    };
+    walk(object);
     for (auto& step : undo_)
-        std::erase_if(step, [&](const Snapshot& s) { return s.object == object; });
+        std::erase_if(step, [&](const Snapshot& s) {
+            return std::find(gone.begin(), gone.end(), s.object) != gone.end();
+        });
     if (object->parent()) return object->parent()->removeChild(object);
     for (auto it = roots_.begin(); it != roots_.end(); ++it) {
         if (it->get() == object) {

@@ -51,6 +51,7 @@ void Object::setDocument(Document* doc) {
 
 Tag* Object::addTag(std::unique_ptr<Tag> tag) {
     if (auto* poly = dynamic_cast<PolygonObject*>(this)) tag->resize(poly->pointCount(), poly->polygonCount());
+    tag->owner_ = this;
     tags_.push_back(std::move(tag));
     return tags_.back().get();
 }
@@ -65,11 +66,15 @@ int Object::tagCount(int32_t type) const {
     return static_cast<int>(std::count_if(tags_.begin(), tags_.end(), [&](const auto& t) { return t->type() == type; }));
 }
 
-bool Object::removeTag(Tag* tag) {
+bool Object::removeTag(Tag* tag) { return takeTag(tag) != nullptr; }
+
+std::unique_ptr<Tag> Object::takeTag(Tag* tag) {
     auto it = std::find_if(tags_.begin(), tags_.end(), [&](const auto& t) { return t.get() == tag; });
-    if (it == tags_.end()) return false;
+    if (it == tags_.end()) return nullptr;
+    std::unique_ptr<Tag> out = std::move(*it);
     tags_.erase(it);
-    return true;
+    out->owner_ = nullptr;
+    return out;
 }
 
 void Object::message(int32_t) { ++updates_; }
@@ -92,7 +97,10 @@ void Object::copyStateFrom(const Object& from) {
     visible = from.visible;
     active = from.active;
     tags_.clear();
-    for (const auto& t : from.tags_) tags_.push_back(t->clone());
+    for (const auto& t : from.tags_) {
+        tags_.push_back(t->clone());
+        tags_.back()->owner_ = this;
+    }
 }
 
 bool Object::sameStateAs(const Object& o) const {

@@ -59,6 +59,8 @@ public:
     Tag* tag(int32_t type, int index = 0) const;
     int tagCount(int32_t type) const;
     bool removeTag(Tag* tag);
+    // Takes a tag off the object and hands it to the caller.
+    std::unique_ptr<Tag> takeTag(Tag* tag);
     void clearTags() { tags_.clear(); }
 
     // Update messages received (5: general update, 7: points changed); counted for those who watch.

@@ -46,6 +46,8 @@ static_assert(sizeof(NormalRow) == 24);
 
 const char* tagTypeName(int32_t type);
 
+class Object;
+
 class Tag {
 public:
     // What the tag's elements are counted by.
@@ -55,6 +57,8 @@ public:
     virtual ~Tag() = default;
 
     int32_t type() const { return type_; }
+    // The object the tag hangs on; null while it is on none.
+    Object* owner() const { return owner_; }
     const std::string& name() const { return name_; }
     void setName(std::string n) { name_ = std::move(n); }
 
@@ -69,9 +73,14 @@ public:
     virtual std::unique_ptr<Tag> clone() const = 0;
     virtual bool equals(const Tag& other) const = 0;
 
+protected:
+    Tag(const Tag& o) : type_(o.type_), name_(o.name_) {}  // a copy hangs on no object yet
+
 private:
+    friend class Object;
     int32_t type_;
     std::string name_;
+    Object* owner_ = nullptr;
 };
 
 // Helper for tags that keep one value per point or per polygon in a vector.

@@ -236,6 +236,8 @@ struct HostApi {
     void (*bmpSetPixel16)(HstBitmap* b, int32_t x, int32_t y, int32_t r, int32_t g, int32_t bl);
 
     // Plug-in registration; the object belongs to the host once registered. 1 on success.
+    // Command and tool objects must live in a block from memAlloc: the host ends them by calling
+    // their virtual destructor and then memFree on the object's address.
     int32_t (*registerPlugin)(int32_t kind, int32_t id, const HstString* name, int32_t info, HstBitmap* icon,
                               const HstString* help, void* object, HostShaderAllocator shaderAlloc,
                               int32_t version);
