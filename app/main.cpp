@@ -3,6 +3,8 @@
 #include <iostream>
 
 #include "InfoCommand.h"
+#include "PluginsCommand.h"
+#include "sources/HostInterface.h"
 
 int main(int argc, char** argv) {
     CLI::App cli{"vexlor: polygon reduction and map baking from the command line"};
@@ -12,8 +14,18 @@ int main(int argc, char** argv) {
     CLI::App* info = cli.add_subcommand("info", "Print a summary of each object of mesh files");
     info->add_option("files", infoFiles, "OBJ files")->required();
 
+    std::string moduleDir;
+    cli.add_option("--module-dir", moduleDir, "Folder of the module and its res/ (default: $VEXLOR_MODULE_DIR, "
+                                              "else the folder of this program)");
+    int32_t hostVersion = HOST_INTERFACE_VERSION;
+    cli.add_option("--host-version", hostVersion, "Host interface version to report to the module")
+        ->default_val(HOST_INTERFACE_VERSION);
+
+    CLI::App* plugins = cli.add_subcommand("plugins", "Load the module and list its plug-ins in registration order");
+
     CLI11_PARSE(cli, argc, argv);
 
     if (info->parsed()) return app::runInfo(infoFiles, std::cout, std::cerr);
+    if (plugins->parsed()) return app::runPlugins(app::moduleFolder(moduleDir), hostVersion, std::cout, std::cerr);
     return 0;
 }
