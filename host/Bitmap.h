@@ -1,5 +1,17 @@
 // Host bitmaps: 1, 3 or 4 channels of 8 or 16 bits each, loaded from and saved to TIFF, TGA, BMP
 // and PNG files.
+//
+// What each file format holds:
+//   TIFF  1, 3 or 4 channels, 8 or 16 bits (grey or RGB, alpha as an unassociated extra sample),
+//         LZW with the horizontal predictor unless asked otherwise; strips of about 8 KiB.
+//   PNG   1, 3 or 4 channels, 8 or 16 bits.
+//   TGA   1, 3 or 4 channels, 8 bits, run-length encoded.
+//   BMP   3 or 4 channels, 8 bits. BMP has no grey form here: a grey bitmap is written as RGB with
+//         three equal channels and loads back as a 3-channel bitmap. An RGBA BMP whose alpha is zero
+//         everywhere loads back opaque (readers take such files for plain RGB).
+// Files of other layouts are converted on load: palettes and 1/2/4-bit grey expand to 8 bits,
+// grey with alpha becomes RGBA, and TIFFs the direct path cannot take (palette, YCbCr, CMYK,
+// min-is-white, rows not stored top to bottom, ...) are read through libtiff's RGBA reader at 8 bits.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +21,11 @@
 namespace host {
 
 enum ImageFormat : int32_t { IMAGE_TIFF = 1100, IMAGE_TGA = 1101, IMAGE_BMP = 1102, IMAGE_PNG = 1103 };
+
+struct ImageSaveOptions {
+    // TIFF only: LZW with the horizontal predictor, or no compression at all.
+    bool compressTiff = true;
+};
 
 // The format of a file name's suffix (tif, tiff, tga, bmp, png; any case), or 0.
 int32_t imageFormatForPath(const std::string& path);
@@ -46,6 +63,8 @@ public:
     // Saves in the format given (0: by the file's suffix). Writes to a temporary file and renames it,
     // so a failed save leaves nothing half-written. 16-bit bitmaps can be saved as TIFF and PNG only.
     bool save(const std::string& path, int32_t format = 0, std::string* error = nullptr) const;
+    bool save(const std::string& path, int32_t format, std::string* error,
+              const ImageSaveOptions& options) const;
 
     bool operator==(const Bitmap&) const = default;
 
