@@ -2,8 +2,16 @@
 // model, memory, strings, threads, events, bitmaps, modelling commands) to the C interface.
 #include "host/HostTable.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
@@ -13,12 +21,8 @@
 #include "host/ModelingCommands.h"
 #include "host/StatusBar.h"
 #include "host/Threads.h"
-// Transitional: resources and dialogs arrive in a parallel change.
-#if __has_include("host/Dialogs.h") && __has_include("host/Resources.h") && __has_include("host/HostTableDialogs.cpp")
-#define VEXLOR_HAVE_DIALOGS 1
 #include "host/Dialogs.h"
 #include "host/Resources.h"
-#endif
 
 namespace host {
 namespace {
@@ -85,7 +89,6 @@ void fnAssign(HstFilename* f, const char* path) {
 // ---- console, resources, status bar, views --------------------------------------------------
 void consolePrint(const HstString* line) { Console::main().print(line ? line->text : ""); }
 
-#ifdef VEXLOR_HAVE_DIALOGS
 HstResource* resOpen(const HstFilename* folder) {
     if (!folder) return nullptr;
     std::unique_ptr<ResourceSet> set = ResourceSet::open(folder->path);
@@ -105,11 +108,6 @@ void resClose(HstResource* r) {
 HstString* resString(HstResource* r, int32_t id) {
     return makeString(r ? reinterpret_cast<ResourceSet*>(r)->string(id) : std::string());
 }
-#else
-HstResource* resOpen(const HstFilename*) { return nullptr; }
-void resClose(HstResource*) {}
-HstString* resString(HstResource*, int32_t) { return makeString(""); }
-#endif
 int32_t resRegisterDescription(HstResource* r, const char* name) {
     if (!r || !name || !*name) return 0;
     PluginRegistry::main().descriptions.emplace_back(name);
@@ -536,6 +534,37 @@ int32_t registerPlugin(int32_t kind, int32_t id, const HstString* name, int32_t 
     return PluginRegistry::main().add(p) ? 1 : 0;
 }
 
+// ---- text files, tag settings, visibility, document objects ---------------------------------
+// Writes the whole text to a temporary file beside the target and renames it into place.
+int32_t fileWriteText(const HstFilename* path, const char* text) {
+    if (!path || path->path.empty() || !text) return 0;
+    std::string temp = path->path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return 0;
+    const size_t size = std::strlen(text);
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < size) {
+        const ssize_t n = ::write(fd, text + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += static_cast<size_t>(n);
+    }
+    ok = ::fchmod(fd, 0644) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = std::rename(temp.c_str(), path->path.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok ? 1 : 0;
+}
+HstSettings* tagSettings(HstTag* t) {
+    auto* smoothing = dynamic_cast<SmoothingTag*>(fromHandle(t));
+    return smoothing ? wrapSettings(smoothing->data) : nullptr;
+}
+int32_t objVisibility(HstObject* o) { return fromHandle(o) && !fromHandle(o)->visible ? 1 : 0; }
+HstObject* docFirstObject(HstDocument* d) {
+    return fromHandle(d) ? toHandle(fromHandle(d)->firstObject()) : nullptr;
+}
+
 HostApi buildTable(int32_t version) {
     HostApi t{};
     t.version = version;
@@ -664,9 +693,11 @@ HostApi buildTable(int32_t version) {
     t.bmpGetPixel = bmpGetPixel;
     t.bmpSetPixel16 = bmpSetPixel16;
     t.registerPlugin = registerPlugin;
-#ifdef VEXLOR_HAVE_DIALOGS
+    t.fileWriteText = fileWriteText;
+    t.tagSettings = tagSettings;
+    t.objVisibility = objVisibility;
+    t.docFirstObject = docFirstObject;
     fillDialogApi(t);
-#endif
     return t;
 }
 
