@@ -4,11 +4,13 @@
 
 #include "InfoCommand.h"
 #include "PluginsCommand.h"
+#include "ShowDialogCommand.h"
 #include "sources/HostInterface.h"
 
 int main(int argc, char** argv) {
     CLI::App cli{"vexlor: polygon reduction and map baking from the command line"};
     cli.require_subcommand(1);
+    cli.fallthrough();  // global options may also follow the subcommand
 
     std::vector<std::string> infoFiles;
     CLI::App* info = cli.add_subcommand("info", "Print a summary of each object of mesh files");
@@ -23,9 +25,18 @@ int main(int argc, char** argv) {
 
     CLI::App* plugins = cli.add_subcommand("plugins", "Load the module and list its plug-ins in registration order");
 
+    std::string dialogCommand;
+    std::vector<std::string> dialogFiles;
+    CLI::App* showDialog =
+        cli.add_subcommand("show-dialog", "Open a command's dialog over mesh files (all objects selected) and print it");
+    showDialog->add_option("command", dialogCommand, "reduce or bake")->required();
+    showDialog->add_option("files", dialogFiles, "OBJ files to load first");
+
     CLI11_PARSE(cli, argc, argv);
 
     if (info->parsed()) return app::runInfo(infoFiles, std::cout, std::cerr);
+    if (showDialog->parsed())
+        return app::runShowDialog(app::moduleFolder(moduleDir), dialogCommand, dialogFiles, std::cout, std::cerr);
     if (plugins->parsed()) return app::runPlugins(app::moduleFolder(moduleDir), hostVersion, std::cout, std::cerr);
     return 0;
 }

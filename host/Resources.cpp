@@ -239,7 +239,8 @@ bool ResourceSet::readLayout(const std::string& text, const std::string& file, s
     std::vector<Token> tokens;
     std::string why;
 
-    // A label token: a quoted text or @ID of a string that exists.
+    // A label token: a quoted text or @ID of a string. A string missing from the strings file shows
+    // as an empty label, as every missing resource string does, rather than losing all resources.
     auto label = [&](const Token& t, std::string& out) {
         if (t.quoted) {
             out = t.text;
@@ -248,10 +249,6 @@ bool ResourceSet::readLayout(const std::string& text, const std::string& file, s
         int32_t sid = 0;
         if (t.text.size() < 2 || t.text[0] != '@' || !parseId(Token{t.text.substr(1), false}, sid)) {
             why = "unexpected word '" + t.text + "'";
-            return false;
-        }
-        if (!hasString(sid)) {
-            why = "string " + std::to_string(sid) + " is not in the strings file";
             return false;
         }
         out = string(sid);

@@ -289,6 +289,17 @@ struct HostApi {
     int32_t (*mouseDragStart)(int32_t button, double x, double y, int32_t flags);
     int32_t (*mouseDrag)(double* dx, double* dy, HstSettings* channels);  // 3 while the drag goes on
     int32_t (*mouseDragEnd)();                                            // 1 when cancelled
+
+    // Text files: writes `text` to `path` through a temporary file renamed into place, so that a
+    // failed write leaves no half-written file. 1 on success.
+    int32_t (*fileWriteText)(const HstFilename* path, const char* text);
+    // The settings container a tag keeps (the smoothing tag's switch 1001 and angle 1002); null for
+    // tags without one. Owned by the tag.
+    HstSettings* (*tagSettings)(HstTag* tag);
+    // An object's visibility in the editor: 0 on, 1 off, 2 as its parent.
+    int32_t (*objVisibility)(HstObject* obj);
+    // The first top-level object of a document (objNext walks the others), or null.
+    HstObject* (*docFirstObject)(HstDocument* doc);
 };
 
 }  // extern "C"

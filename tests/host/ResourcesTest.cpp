@@ -154,7 +154,7 @@ TEST(ResourceLayouts, MalformedLinesNameFileAndLine) {
     EXPECT_EQ(layoutError("dialog 1\nentry 3\n"), "x.dlg:2: an entry must be inside a choice or popup");
     EXPECT_EQ(layoutError("dialog 1\nchoice 2\nbutton 3 in 2\n"), "x.dlg:3: a button cannot be inside the choice 2");
     EXPECT_EQ(layoutError("dialog 1\nbutton 2\ntext 3 in 2\n"), "x.dlg:3: a text cannot be inside the button 2");
-    EXPECT_EQ(layoutError("dialog 1\nbutton 2 @77\n"), "x.dlg:2: string 77 is not in the strings file");
+    EXPECT_EQ(layoutError("dialog 1\nbutton 2 @x7\n"), "x.dlg:2: unexpected word '@x7'");
     EXPECT_EQ(layoutError("dialog 1\nbutton 2 \"a\" \"b\"\n"), "x.dlg:2: unexpected word 'b'");
     EXPECT_EQ(layoutError("dialog 1\nbutton 2 label\n"), "x.dlg:2: unexpected word 'label'");
     EXPECT_EQ(layoutError("dialog 1\nbutton 2 disabled \"late\"\n"), "x.dlg:2: unexpected word 'late'");
@@ -209,10 +209,10 @@ TEST(ResourceSetOpen, AMalformedFileFailsTheWholeSetNamingFileAndLine) {
     TempModule m;
     m.write("res/strings.txt", "1 \"Title\"\n");
     m.write("res/dialogs/good.dlg", "dialog 10\n");
-    m.write("res/dialogs/bad.dlg", "dialog 20\n\nbutton 21 @2\n");
+    m.write("res/dialogs/bad.dlg", "dialog 20\n\nbutton 21 label\n");
     std::string error;
     EXPECT_EQ(ResourceSet::open(m.path(), &error), nullptr);
-    EXPECT_NE(error.find("bad.dlg:3: string 2 is not in the strings file"), std::string::npos) << error;
+    EXPECT_NE(error.find("bad.dlg:3: unexpected word 'label'"), std::string::npos) << error;
 
     m.write("res/dialogs/bad.dlg", "dialog 20\n");
     m.write("res/strings.txt", "1 \"Title\"\n1 \"Again\"\n");
@@ -400,4 +400,15 @@ TEST(ModuleResources, LayoutsAreExactlyTheThreeDialogs) {
     std::set<int32_t> ids;
     for (const auto& [id, layout] : moduleResources().layouts()) ids.insert(id);
     EXPECT_EQ(ids, (std::set<int32_t>{10001, 10023, 10105}));
+}
+
+TEST(ResourceSetOpen, ALabelFromAMissingStringIsEmpty) {
+    TempModule m;
+    m.write("res/strings.txt", "1 \"Title\"\n");
+    m.write("res/dialogs/a.dlg", "dialog 20 @1\nbutton 21 @2\n");
+    std::string error;
+    auto set = ResourceSet::open(m.path(), &error);
+    ASSERT_NE(set, nullptr) << error;
+    EXPECT_EQ(set->layout(20)->title, "Title");
+    EXPECT_EQ(set->layout(20)->find(21)->label, "");
 }
