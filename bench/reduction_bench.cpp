@@ -1,0 +1,263 @@
+// Reduction of a generated 1M-triangle UV-mapped quad mesh (500k points, a UV seam down the
+// middle, corner normals, a point selection and a float map) to 10% and to 1% of its points with
+// the reduction command's default settings, timed by phase, against the comparison simplifier
+// reducing the same mesh as triangles to the same share of points, in the same run. Times are the
+// thread's processor time.
+//
+//   build/mixrel/bin/reduction_bench [columns rows]
+#include <meshoptimizer.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "host/Document.h"
+#include "host/HostHandles.h"
+#include "host/HostTable.h"
+#include "host/Object.h"
+#include "host/StatusBar.h"
+#include "host/Tags.h"
+#include "mixkit/QSlim.h"
+#include "mixkit/ReductionMesh.h"
+#include "sources/HostInterface.h"
+
+namespace {
+
+// Processor time of this thread, so that other work on the machine does not count.
+int64_t cpuMicroseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+struct Clock {
+    using time_point = int64_t;
+    static int64_t now() { return cpuMicroseconds(); }
+};
+double secondsSince(int64_t t0) { return (cpuMicroseconds() - t0) / 1e6; }
+
+long peakMegabytes(int who = RUSAGE_SELF) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+double height(double x, double y) {
+    return 6.0 * std::sin(x * 0.013) * std::cos(y * 0.021) + 1.5 * std::sin(x * 0.11 + y * 0.07) +
+           0.3 * std::cos(x * 0.53 - y * 0.41);
+}
+
+// The grid, with or without the tags that follow each contraction.
+host::PolygonObject* makeMesh(host::Document& doc, int columns, int rows, bool attributes) {
+    auto owned = std::make_unique<host::PolygonObject>("bench");
+    host::PolygonObject* obj = owned.get();
+    const int w = columns + 1;
+    obj->points.reserve(static_cast<size_t>(w) * (rows + 1));
+    for (int y = 0; y <= rows; ++y)
+        for (int x = 0; x <= columns; ++x)
+            obj->points.push_back({static_cast<float>(x), static_cast<float>(y), static_cast<float>(height(x, y))});
+    obj->polygons.reserve(static_cast<size_t>(columns) * rows);
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < columns; ++x) {
+            const int a = y * w + x;
+            obj->polygons.push_back({a, a + 1, a + 1 + w, a + w});
+        }
+    obj->resize(obj->pointCount(), obj->polygonCount());
+    if (attributes) {
+        auto uvw = std::make_unique<host::UVWTag>("uv", obj->polygonCount());
+        const int seam = columns / 2;
+        for (int y = 0; y < rows; ++y)
+            for (int x = 0; x < columns; ++x) {
+                host::UVWRow& row = uvw->data[static_cast<size_t>(y) * columns + x];
+                const float shift = x >= seam ? 0.5f : 0.0f;  // two UV islands
+                auto uv = [&](int px, int py) {
+                    return host::Vec3f{px / (2.0f * columns) + shift, py / static_cast<float>(rows), 0.0f};
+                };
+                row = {uv(x, y), uv(x + 1, y), uv(x + 1, y + 1), uv(x, y + 1)};
+            }
+        obj->addTag(std::move(uvw));
+        auto normals = std::make_unique<host::NormalTag>("normals", obj->polygonCount());
+        for (host::NormalRow& r : normals->data)
+            for (int k = 0; k < 4; ++k) r.v[3 * k + 2] = 32000;
+        obj->addTag(std::move(normals));
+        auto selection = std::make_unique<host::SelectionTag>(host::TAG_POINT_SELECTION, "sel", obj->pointCount());
+        for (int i = 0; i < obj->pointCount(); ++i)
+            if (obj->points[i].z > 2.0f) selection->set.select(i);
+        obj->addTag(std::move(selection));
+        auto map = std::make_unique<host::FloatMapTag>("weight", obj->pointCount());
+        for (int i = 0; i < obj->pointCount(); ++i) map->data[i] = obj->points[i].x / columns;
+        obj->addTag(std::move(map));
+    }
+    doc.insert(std::move(owned));
+    return obj;
+}
+
+struct Timing {
+    double build = 0, quadrics = 0, constraints = 0, candidates = 0, initialise = 0, loop = 0;
+    double total() const { return build + initialise + loop; }
+    int32_t left = 0;
+};
+
+Timing reduce(int columns, int rows, bool attributes, double ratio) {
+    host::Document doc;
+    host::PolygonObject* obj = makeMesh(doc, columns, rows, attributes);
+    const HostApi* api = host::hostApi();
+    HstSelection* points = api->selMake();
+    HstSelection* polygons = api->selMake();
+    for (int i = 0; i < obj->pointCount(); ++i) api->selSelect(points, i);
+    for (int i = 0; i < obj->polygonCount(); ++i) api->selSelect(polygons, i);
+    Timing t;
+    {
+        ReductionMesh mesh;
+        Decimator decimator;
+        // The reduction command's defaults.
+        decimator.placementPolicy = PLACEMENT_OPTIMAL;
+        decimator.weightingPolicy = WEIGHTING_AREA;
+        decimator.useChecks = 1;
+        decimator.boundaryWeight = 1000.0;
+        decimator.compactnessPenalty = 100.0;
+        decimator.flipPenalty = 100.0;
+        decimator.valencePenalty = 10.0;
+        decimator.statistics.clock = cpuMicroseconds;
+        auto t0 = Clock::now();
+        if (!mesh.build(HostPolygonObject(host::toHandle(obj)), HostSelection(points), HostSelection(polygons))) {
+            std::fprintf(stderr, "build failed\n");
+            std::exit(1);
+        }
+        t.build = secondsSince(t0);
+        t0 = Clock::now();
+        if (!decimator.initialise(&mesh, nullptr)) {
+            std::fprintf(stderr, "initialise failed\n");
+            std::exit(1);
+        }
+        t.initialise = secondsSince(t0);
+        t.quadrics = decimator.statistics.quadrics / 1e6;
+        t.constraints = decimator.statistics.constraints / 1e6;
+        t.candidates = decimator.statistics.candidates / 1e6;
+        const int32_t target = static_cast<int32_t>(mesh.reducibleCount * ratio);
+        t0 = Clock::now();
+        decimator.decimateToCount(target, true, nullptr);
+        if (attributes) mesh.writeBackPointSets();
+        t.loop = secondsSince(t0);
+        t.left = mesh.reducibleCount;
+    }
+    api->selDestroy(points);
+    api->selDestroy(polygons);
+    return t;
+}
+
+struct Simplified {
+    double seconds = 0;
+    size_t points = 0;
+    size_t triangles = 0;
+    long peakMegabytes = 0;
+};
+
+Simplified simplifyHere(int columns, int rows, double ratio) {
+    host::Document doc;
+    host::PolygonObject* obj = makeMesh(doc, columns, rows, false);
+    std::vector<unsigned int> indices;
+    indices.reserve(static_cast<size_t>(obj->polygonCount()) * 6);
+    for (const host::Polygon& p : obj->polygons) {
+        indices.insert(indices.end(), {unsigned(p.a), unsigned(p.b), unsigned(p.c)});
+        indices.insert(indices.end(), {unsigned(p.a), unsigned(p.c), unsigned(p.d)});
+    }
+    std::vector<unsigned int> out(indices.size());
+    // A grid has two triangles per point: the same share of points is the same share of indices.
+    const size_t target = static_cast<size_t>(indices.size() * ratio) / 3 * 3;
+    float error = 0.0f;
+    const auto t0 = Clock::now();
+    const size_t n = meshopt_simplify(out.data(), indices.data(), indices.size(), &obj->points[0].x,
+                                      obj->points.size(), sizeof(host::Vec3f), target, 1.0f, 0, &error);
+    Simplified s;
+    s.seconds = secondsSince(t0);
+    s.triangles = n / 3;
+    std::unordered_set<unsigned int> used(out.begin(), out.begin() + static_cast<long>(n));
+    s.points = used.size();
+    return s;
+}
+
+// The simplifier runs in a child process of its own, so that its peak memory is its own.
+Simplified simplify(int columns, int rows, double ratio) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return simplifyHere(columns, rows, ratio);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        Simplified s = simplifyHere(columns, rows, ratio);
+        s.peakMegabytes = peakMegabytes();
+        const ssize_t written = write(pipeEnds[1], &s, sizeof s);
+        _exit(written == static_cast<ssize_t>(sizeof s) ? 0 : 1);
+    }
+    close(pipeEnds[1]);
+    Simplified s;
+    const ssize_t got = read(pipeEnds[0], &s, sizeof s);
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (got != static_cast<ssize_t>(sizeof s)) {
+        std::fprintf(stderr, "the simplifier's process failed\n");
+        std::exit(1);
+    }
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int columns = 1000, rows = 500;
+    if (argc == 3) {
+        columns = std::atoi(argv[1]);
+        rows = std::atoi(argv[2]);
+    }
+    // The module only keeps its folder; the core needs no resources from it.
+    static char folder[] = ".";
+    if (hst_main(HST_ACTION_INIT, const_cast<HostApi*>(host::hostApi()), nullptr, folder) != 1) {
+        std::fprintf(stderr, "module init failed\n");
+        return 1;
+    }
+    host::StatusBar::main().setQuiet(true);
+    const long points = static_cast<long>(columns + 1) * (rows + 1);
+    std::printf("mesh: %d x %d quads = %ld triangles, %ld points, UV seam, normals, point selection, float map\n",
+                columns, rows, 2L * columns * rows, points);
+    std::printf("times are this thread's processor time; 'effects' is the loop with the attribute tags less the\n"
+                "same loop on the same mesh without them (the contractions are the same)\n\n");
+
+    // The simplifier first, each run in a child process started while this one is still small, so
+    // that the child's peak memory is the simplifier's own.
+    const double ratios[2] = {0.10, 0.01};
+    Simplified simplified[2];
+    for (int r = 0; r < 2; ++r) simplified[r] = simplify(columns, rows, ratios[r]);
+
+    for (int r = 0; r < 2; ++r) {
+        const double ratio = ratios[r];
+        const Timing full = reduce(columns, rows, true, ratio);
+        const long ourPeak = peakMegabytes();
+        const Timing plain = reduce(columns, rows, false, ratio);
+        const Simplified& s = simplified[r];
+        const double effects = full.loop - plain.loop;
+        std::printf("target %.0f%% of the points\n", ratio * 100.0);
+        std::printf("  ours: %d points left, %.3f s in all\n", full.left, full.total());
+        std::printf("    mesh build                 %.3f s\n", full.build);
+        std::printf("    quadrics and constraints   %.3f s  (%.3f + %.3f)\n", full.quadrics + full.constraints,
+                    full.quadrics, full.constraints);
+        std::printf("    candidates                 %.3f s\n", full.candidates);
+        std::printf("    loop                       %.3f s  (contractions %.3f, effects %.3f)\n", full.loop,
+                    plain.loop, effects);
+        std::printf("  without attributes: %.3f s in all\n", plain.total());
+        std::printf("  simplifier: %zu points, %zu triangles left, %.3f s, peak memory %ld MB\n", s.points, s.triangles,
+                    s.seconds, s.peakMegabytes);
+        std::printf("  ratio ours / simplifier: %.2f  (without attributes %.2f)\n", full.total() / s.seconds,
+                    plain.total() / s.seconds);
+        std::printf("  peak memory of this process (host mesh and tags included): %ld MB\n\n", ourPeak);
+    }
+    hst_main(HST_ACTION_END, nullptr, nullptr, nullptr);
+    return 0;
+}

@@ -1,0 +1,159 @@
+// The decimator's candidates: one per edge between reducible points, placed by the placement
+// policy, costed by the summed quadric and, with checks on, penalised for the polygons they would
+// leave behind.
+#include "mixkit/PolygonCorners.h"
+#include "mixkit/QSlim.h"
+#include "mixkit/ShapeMeasures.h"
+#include "mixkit/StackHelpers.h"
+
+bool Decimator::buildCandidates() {
+    const Stack<uint8_t>& reducible = mesh->reducibleFlags;
+    for (int32_t i = 0; i < mesh->pointCount; ++i) {
+        if (pollBuild(i)) return false;
+        if (reducible[i] == 0) continue;
+        if (!reserveAround(i)) return false;
+        emptyKeepingStorage(neighbours_);
+        mesh->pointNeighbours(i, neighbours_);
+        for (int32_t n = 0; n < neighbours_.count; ++n) {
+            const int32_t j = neighbours_.items[n];
+            if (j <= i || reducible[j] == 0) continue;
+            EdgeCandidate* c = pool_.make();
+            if (c == nullptr) return false;
+            c->v1 = i;
+            c->v2 = j;
+            // A candidate must be known at both ends, or a contraction could leave it behind.
+            if (!reserveCandidates(i) || !reserveCandidates(j)) return false;
+            if (!pushChecked(candidateLists[i], c)) return false;
+            if (!pushChecked(candidateLists[j], c)) return false;
+            refreshCandidate(c);
+        }
+    }
+    return true;
+}
+
+bool Decimator::reserveCandidates(int32_t p) {
+    Stack<EdgeCandidate*>& list = candidateLists[p];
+    if (list.capacity > 0) return true;
+    // Each polygon gives a point at most two edges; room for them all at once, and for the
+    // candidates a contraction may bring.
+    const int32_t edges = 2 * mesh->pointPolygons[p].count;
+    return list.reserve(edges < 4 ? 4 : edges);
+}
+
+void Decimator::refreshCandidate(EdgeCandidate* c) {
+    placeCandidate(c);
+    if (useChecks != 0) penalizeCandidate(c);
+    if (c->heapPosition == HEAP_ABSENT)
+        heap.insert(c, c->heapKey);
+    else
+        heap.updateKey(c, c->heapKey);
+}
+
+void Decimator::placeCandidate(EdgeCandidate* c) {
+    Quadric q = quadrics[c->v1];
+    q.add(quadrics[c->v2]);
+    Vector target;
+    double e = 0.0;
+    bool placed = false;
+    if (placementPolicy == PLACEMENT_OPTIMAL && q.optimalPoint(target)) {
+        e = q.evaluate(target);
+        placed = true;
+    }
+    if (!placed) {
+        const Vector& p1 = mesh->positions[c->v1];
+        const Vector& p2 = mesh->positions[c->v2];
+        if (placementPolicy >= PLACEMENT_LINE && q.optimalOnSegment(p1, p2, target)) {
+            e = q.evaluate(target);
+        } else {
+            const double e1 = q.evaluate(p1);
+            const double e2 = q.evaluate(p2);
+            if (e1 < e2) {
+                target = p1;
+                e = e1;
+            } else {
+                target = p2;
+                e = e2;
+            }
+            if (placementPolicy >= PLACEMENT_END_OR_MID) {
+                const Vector mid = scale(add(p1, p2), 0.5);
+                const double em = q.evaluate(mid);
+                if (em <= e) {
+                    target = mid;
+                    e = em;
+                }
+            }
+        }
+    }
+    if (weightingPolicy == WEIGHTING_AREA_AVERAGE) e = e / q.area;
+    c->target = target;
+    c->rawError = e;
+    c->heapKey = -e;
+}
+
+void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
+                           PenaltyTerms& terms) const {
+    // The face's corners, the kept point at the target.
+    const Stack<Vector>& positions = mesh->positions;
+    const Vector* q[4];
+    for (int k = 0; k < 4; ++k) q[k] = corners[k] == v1 ? &target : &positions[corners[k]];
+    ++terms.faces;
+    const bool triangle = corners[2] == corners[3];
+    if (compactnessPenalty > 0.0) {
+        const double compactness =
+            triangle ? triangleCompactness(*q[0], *q[1], *q[2]) : quadCompactness(*q[0], *q[1], *q[2], *q[3]);
+        if (compactness < terms.leastCompactness) terms.leastCompactness = compactness;
+    }
+    if (flipPenalty > 0.0) {
+        const Vector after = triangle ? normalize(cross(subtract(*q[1], *q[0]), subtract(*q[2], *q[0])))
+                                      : normalize(cross(subtract(*q[1], *q[3]), subtract(*q[2], *q[0])));
+        if (dot(after, mesh->unitNormal(polygon)) < 0.0) ++terms.flipped;
+    }
+}
+
+void Decimator::penalizeCandidate(EdgeCandidate* c) {
+    if (valencePenalty == 0.0 && compactnessPenalty == 0.0 && flipPenalty == 0.0) return;
+    const int32_t v1 = c->v1;
+    const int32_t v2 = c->v2;
+    const Vector target = c->target;
+    ReductionMesh& m = *mesh;
+    m.markPolygons(v2, 0);
+    m.markPolygons(v1, 1);
+    m.addToMarks(v2, 1);
+
+    // The polygons as they would be after the contraction, each weighed as it is met.
+    PenaltyTerms terms;
+    const Stack<int32_t>& first = m.pointPolygons[v1];
+    for (int32_t i = 0; i < first.count; ++i) {
+        const int32_t f = first.items[i];
+        const uint8_t mark = m.polygonMarks[f];
+        HostPolygon p = m.hostPolygons[f];
+        if (mark == 1) {
+            const int32_t corners[4] = {p.a, p.b, p.c, p.d};
+            assessFace(f, corners, v1, target, terms);
+        } else if (mark == 2) {
+            if (p.c == p.d) continue;  // a triangle on the edge vanishes
+            for (int k = 0; k < 4; ++k)
+                if (corner(p, k) == v2) corner(p, k) = v1;
+            if (!hasEqualNeighbours(p)) continue;  // the ends were opposite corners: it vanishes
+            int32_t corners[4] = {p.a, p.b, p.c, p.d};
+            rotateCorners(corners, triangleFormShift(p));
+            assessFace(f, corners, v1, target, terms);
+        }
+    }
+    const Stack<int32_t>& second = m.pointPolygons[v2];
+    for (int32_t i = 0; i < second.count; ++i) {
+        const int32_t f = second.items[i];
+        if (m.polygonMarks[f] != 1) continue;
+        HostPolygon p = m.hostPolygons[f];
+        for (int k = 0; k < 4; ++k)
+            if (corner(p, k) == v2) corner(p, k) = v1;
+        const int32_t corners[4] = {p.a, p.b, p.c, p.d};
+        assessFace(f, corners, v1, target, terms);
+    }
+
+    double penalty = 0.0;
+    if (valencePenalty > 0.0) penalty = terms.faces * valencePenalty;
+    if (compactnessPenalty > 0.0) penalty += (1.0 - terms.leastCompactness) * compactnessPenalty;
+    if (flipPenalty > 0.0) penalty += terms.flipped * flipPenalty;
+    c->heapKey -= penalty;
+}

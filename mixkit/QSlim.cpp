@@ -1,0 +1,189 @@
+#include "mixkit/QSlim.h"
+
+#include "mixkit/StackHelpers.h"
+#include "sources/HostString.h"
+#include "sources/Module.h"
+
+namespace {
+
+// Room the heap starts with, before and after initialise.
+constexpr int32_t kHeapSlotsAtConstruction = 8;
+constexpr int32_t kHeapSlotsAtInitialise = 100;
+// Progress and the stop test run at most this often during the loops.
+constexpr int64_t kProgressIntervalMs = 50;
+
+int64_t timer() { return moduleApi()->clockMs(); }
+
+}  // namespace
+
+Decimator::Decimator() { heap.reserve(kHeapSlotsAtConstruction); }
+
+bool Decimator::breakRequested() const {
+    return testBreak != nullptr && moduleApi()->threadTestBreak(testBreak) != 0;
+}
+
+bool Decimator::pollBuild(int32_t index) const {
+    if (index % 1000 != 0) return false;
+    moduleApi()->statusSpin();
+    return breakRequested();
+}
+
+bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
+    testBreak = t;
+    if (m == nullptr) return false;
+    mesh = m;
+    // Whatever an earlier initialise left is dropped.
+    heap.clear();
+    pool_.release();
+    if (!heap.reserve(kHeapSlotsAtInitialise)) return false;
+    candidateLists.clear();
+    quadrics.clear();
+    candidateLists.resize(mesh->pointCount);
+    quadrics.resize(mesh->pointCount);
+    if (candidateLists.count != mesh->pointCount || quadrics.count != mesh->pointCount) return false;
+
+    auto now = [this] { return statistics.clock != nullptr ? statistics.clock() : 0; };
+    const int64_t t0 = now();
+    if (!buildQuadrics() || breakRequested()) return false;
+    const int64_t t1 = now();
+    if (!addSeamConstraints() || breakRequested()) return false;
+    const int64_t t2 = now();
+    // A stop asked for while the candidates are built fails here as well, before the loop could
+    // touch the object.
+    if (!buildCandidates() || breakRequested()) return false;
+    statistics.quadrics = t1 - t0;
+    statistics.constraints = t2 - t1;
+    statistics.candidates = now() - t2;
+    return true;
+}
+
+bool Decimator::decimateToCount(int32_t target, bool showPercent, HostThreadBase* t) {
+    return decimate(Target::Count, target, 0.0, showPercent, t);
+}
+
+bool Decimator::decimateToError(double limit, HostThreadBase* t) {
+    return decimate(Target::Error, 0, limit, false, t);
+}
+
+bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPercent, HostThreadBase* t) {
+    testBreak = t;
+    if (mesh == nullptr) return false;
+    const HostApi* api = moduleApi();
+    const int32_t initial = mesh->reducibleCount;
+    int64_t t0 = timer();
+    bool ok = true;
+    for (;;) {
+        const int32_t n = mesh->reducibleCount;
+        if (timer() - t0 > kProgressIntervalMs) {
+            if (mode == Target::Count && showPercent) {
+                int32_t percent = 100;
+                if (initial != target) {
+                    const double done = static_cast<double>(initial - n) / static_cast<double>(initial - target) * 100.0;
+                    percent = done <= 0.0 ? 0 : done >= 100.0 ? 100 : static_cast<int32_t>(done);
+                }
+                api->statusBar(percent);
+                api->statusText(HostString::fromInt(n).handle());
+            } else if (mode == Target::Error) {
+                api->statusText(HostString::fromInt(n).handle());
+            } else {
+                api->statusSpin();
+            }
+            if (breakRequested()) {
+                ok = false;
+                break;
+            }
+            t0 = timer();
+        }
+        auto* top = static_cast<EdgeCandidate*>(heap.popTop());
+        if (top == nullptr) break;
+        if (mode == Target::Count) {
+            if (n == target || (n < target && top->heapKey != 0.0)) break;
+        } else if (top->rawError > limit) {
+            break;
+        }
+        if (!contract(top)) {
+            // Refused for lack of memory before anything changed: the candidate goes back, so
+            // that the heap still holds every edge left.
+            if (!mesh->recordingFailed) heap.insert(top, top->heapKey);
+            ok = false;
+            break;
+        }
+    }
+    api->statusClear();
+    starPoints.clear();
+    neighbours_.clear();
+    edgePolygons_.clear();
+    return ok;
+}
+
+bool Decimator::contract(EdgeCandidate* c) {
+    // Out of memory: stop before the object is touched. Planning changes nothing but scratch.
+    const int32_t polygons = mesh->pointPolygons[c->v1].count + mesh->pointPolygons[c->v2].count;
+    if (!contraction_.changedPolygons.reserve(polygons) || !contraction_.dyingPolygons.reserve(polygons)) return false;
+    mesh->planContraction(c->v1, c->v2, c->target, -c->heapKey, contraction_);
+    if (!reserveContraction(contraction_)) return false;
+    performContraction(contraction_);
+    // The candidate has left every list; its pool slot is simply not used again.
+    return !mesh->recordingFailed;
+}
+
+bool Decimator::reserveAround(int32_t p) {
+    const Stack<int32_t>& polys = mesh->pointPolygons[p];
+    return neighbours_.reserve(4 * polys.count) && edgePolygons_.reserve(polys.count);
+}
+
+bool Decimator::reserveContraction(const Contraction& k) {
+    ReductionMesh& m = *mesh;
+    Stack<EdgeCandidate*>& kept = candidateLists[k.v1];
+    bool ok = m.reserveContraction(k) && starPoints.reserve(kept.count) &&
+              reserveWithSlack(kept, kept.count + candidateLists[k.v2].count);
+    if (ok && m.recording) ok = m.history.reserveRoom(m, k.v1, k.v2);
+    return ok;
+}
+
+void Decimator::performContraction(const Contraction& k) {
+    quadrics[k.v1].add(quadrics[k.v2]);
+    relinkCandidates(k);
+    mesh->moveCorners(k);
+    mesh->blendPointData(k);
+    Stack<EdgeCandidate*>& around = candidateLists[k.v1];
+    for (int32_t i = 0; i < around.count; ++i) refreshCandidate(around.items[i]);
+}
+
+void Decimator::relinkCandidates(const Contraction& k) {
+    mesh->transferUvw(k);
+    const int32_t v1 = k.v1;
+    const int32_t v2 = k.v2;
+    Stack<EdgeCandidate*>& kept = candidateLists[v1];
+    Stack<EdgeCandidate*>& gone = candidateLists[v2];
+    emptyKeepingStorage(starPoints);
+    for (int32_t i = 0; i < kept.count; ++i) starPoints.push(otherEnd(*kept.items[i], v1));
+    for (int32_t i = 0; i < gone.count; ++i) {
+        EdgeCandidate* e = gone.items[i];
+        const int32_t u = otherEnd(*e, v2);
+        if (u != v1 && !contains(starPoints, u)) {
+            e->v1 = v1;
+            e->v2 = u;
+            if (pushChecked(kept, e)) continue;
+            // No room in v1's list: the edge is dropped rather than left half linked.
+        }
+        removeFirst(candidateLists[u], e);
+        heap.remove(e);
+        // Candidates live in the pool until release; one that is dropped here is no longer in
+        // any list or in the heap.
+    }
+    gone.clear();
+}
+
+void Decimator::release() {
+    heap.clear();
+    candidateLists.clear();
+    quadrics.clear();
+    pool_.release();
+    starPoints.clear();
+    contraction_.changedPolygons.clear();
+    contraction_.dyingPolygons.clear();
+    neighbours_.clear();
+    edgePolygons_.clear();
+    mesh = nullptr;
+}

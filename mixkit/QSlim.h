@@ -1,0 +1,115 @@
+// Edge-contraction decimation by the quadric error metric (Garland and Heckbert, "Surface
+// simplification using quadric error metrics", 1997), extended to quads, to a restricted set of
+// movable points, to constraint planes along open borders and polygon-selection borders, and to
+// penalties for valence, loss of compactness and flipped polygons.
+//
+// Every point carries a quadric, the sum of the squared distances to the planes of its polygons.
+// One candidate per edge between reducible points sits in a heap keyed by its negated cost (the
+// summed quadric at the merged position, less the penalties); the loops pop the cheapest, merge its
+// two ends on the host object (UVWs, point selections, float maps and corner normals follow, see
+// ReductionMesh) and re-cost the candidates around the kept point.
+#pragma once
+
+#include <cstdint>
+
+#include "mixkit/CandidateHeap.h"
+#include "mixkit/CandidatePool.h"
+#include "mixkit/Contraction.h"
+#include "mixkit/EdgeCandidate.h"
+#include "mixkit/PlacementPolicy.h"
+#include "mixkit/Quadric.h"
+#include "mixkit/ReductionMesh.h"
+#include "mixkit/WeightingPolicy.h"
+#include "sources/HostInterface.h"
+#include "sources/Stack.h"
+
+// How long the build passes of initialise took, for tuning: kept only when a clock is given, in
+// the clock's units.
+struct DecimatorStatistics {
+    int64_t (*clock)() = nullptr;
+    int64_t quadrics = 0;
+    int64_t constraints = 0;
+    int64_t candidates = 0;
+};
+
+class Decimator {
+public:
+    Decimator();
+    ~Decimator() { release(); }
+    Decimator(const Decimator&) = delete;
+    Decimator& operator=(const Decimator&) = delete;
+
+    // Settings, filled in before initialise.
+    int32_t placementPolicy = PLACEMENT_OPTIMAL;
+    // Area, Angle and AreaAverage weight the planes; any other value adds them unweighted, and
+    // RawNormals alone keeps their normals unnormalised.
+    int32_t weightingPolicy = WEIGHTING_AREA;
+    int32_t useChecks = 1;  // non-zero: candidates go through the penalties
+    double boundaryWeight = 1000.0;
+    double compactnessPenalty = 0.0;
+    double flipPenalty = 0.0;
+    double valencePenalty = 0.0;
+
+    ReductionMesh* mesh = nullptr;  // not owned
+    Stack<Quadric> quadrics;        // one per point
+    Stack<Stack<EdgeCandidate*>> candidateLists;  // per point, the candidates that end there
+    CandidateHeap heap;
+    HostThreadBase* testBreak = nullptr;  // asked whether to stop; none: never
+    Stack<int32_t> starPoints;
+    DecimatorStatistics statistics;
+
+    // Quadrics, constraints, candidates and heap for a built mesh. False when the mesh is missing,
+    // a list cannot be had or a stop is asked for; the host object is then unchanged.
+    bool initialise(ReductionMesh* mesh, HostThreadBase* testBreak);
+    // Contracts until the reducible point count reaches the target (below it, only candidates of
+    // key exactly 0 go on). False when stopped through testBreak; what was done stays done.
+    bool decimateToCount(int32_t target, bool showPercent, HostThreadBase* testBreak);
+    // Contracts while the cheapest candidate's error does not exceed the limit.
+    bool decimateToError(double limit, HostThreadBase* testBreak);
+    // Frees the candidates, every list and the quadrics.
+    void release();
+
+    // Contracts a candidate taken from the heap: plans it on the mesh and performs it. False, with
+    // nothing changed, when the memory for it cannot be had; false also when its history record
+    // could not be stored (the reduction must then stop).
+    bool contract(EdgeCandidate* c);
+
+    // The steps, exposed for tests.
+    bool buildQuadrics();
+    bool addSeamConstraints();
+    bool buildCandidates();
+    void refreshCandidate(EdgeCandidate* c);
+    void placeCandidate(EdgeCandidate* c);
+    void penalizeCandidate(EdgeCandidate* c);
+    void performContraction(const Contraction& k);
+    void relinkCandidates(const Contraction& k);
+
+    // Tells whether the build passes or the loops should stop.
+    bool breakRequested() const;
+
+private:
+    enum class Target { Count, Error };
+    bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, HostThreadBase* testBreak);
+    // Shown every 1000 items of the build passes; true when a stop was asked for.
+    bool pollBuild(int32_t index) const;
+    // Room for the neighbours of p and the polygons of its edges; false when refused.
+    bool reserveAround(int32_t p);
+    // Room in p's candidate list for all of its edges, taken when the first candidate arrives.
+    bool reserveCandidates(int32_t p);
+    // Room for everything the planned contraction will store, so that a contraction is either
+    // made whole or not begun; false (reported on the console) when the host refuses the memory.
+    bool reserveContraction(const Contraction& k);
+    // Adds one prospective face to the running penalty terms.
+    struct PenaltyTerms {
+        int32_t faces = 0;
+        double leastCompactness = 1.0;
+        int32_t flipped = 0;
+    };
+    void assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
+                    PenaltyTerms& terms) const;
+
+    CandidatePool pool_;
+    Contraction contraction_;
+    Stack<int32_t> neighbours_;
+    Stack<int32_t> edgePolygons_;
+};

@@ -1,0 +1,160 @@
+// The working mesh of one reduction. It wraps a host polygon object and edits the object's own point
+// and polygon arrays (and the data of its tags) in place, keeping beside them double positions,
+// point-to-polygon adjacency, scratch marks, the flags taken from the selections handed in and the
+// lists of the tags whose data follow each contraction.
+//
+// Polygons are the host's: four point indices, a triangle has c == d, a polygon with a == b is dead
+// (retired polygons are written as 0, 0, 0, 0 and stay in the array; removed points stay in the
+// point array, unreferenced, so that indices keep their meaning during a reduction).
+#pragma once
+
+#include <cstdint>
+
+#include "mixkit/ChangeRecord.h"
+#include "mixkit/Contraction.h"
+#include "mixkit/ContractionHistory.h"
+#include "mixkit/Plane.h"
+#include "mixkit/TagRecords.h"
+#include "mixkit/Vector.h"
+#include "sources/HostPolygonObject.h"
+#include "sources/HostSelection.h"
+#include "sources/HostTag.h"
+#include "sources/Stack.h"
+
+// A selection tag's set and its membership bytes (255 where set).
+struct SelectionBytes {
+    HostSelection set;
+    Stack<uint8_t> bytes;
+    uint8_t spare = 0;
+};
+
+// A per-point float map and its data.
+struct VertexMapEntry {
+    HostTag tag;
+    float* data = nullptr;
+};
+
+// A UVW tag and its records.
+struct UvwTagEntry {
+    HostTag tag;
+    int32_t spare = 0;
+    UvwRecord* rows = nullptr;
+};
+
+// A polygon of the UVW transfer's scratch lists and how far the transfer got with it.
+struct PolygonState {
+    int32_t polygon = 0;
+    int32_t state = 0;
+};
+
+// A point-selection byte at or above this reads as selected when the bytes go back to the host.
+constexpr uint8_t POINT_SET_THRESHOLD = 127;
+
+class ReductionMesh {
+public:
+    ReductionMesh() = default;
+    ~ReductionMesh() { release(); }
+    ReductionMesh(const ReductionMesh&) = delete;
+    ReductionMesh& operator=(const ReductionMesh&) = delete;
+
+    // Builds the mesh over the object: `reducible` names the points that take part, `polygons` the
+    // polygon set handed in with them. On failure everything is released and false returned.
+    bool build(HostPolygonObject object, HostSelection reducible, HostSelection polygons);
+    // Frees every list and clears every count; the host object is not touched.
+    void release();
+
+    // Triangle: (b - a) x (c - a); quad: (b - d) x (c - a); normalised when `unit` (zero stays).
+    Vector polygonNormal(int32_t f, bool unit) const;
+    // polygonNormal(f, true) as of the last change of f: kept for every live polygon and renewed
+    // for the polygons of the moved point after each contraction.
+    const Vector& unitNormal(int32_t f) const { return unitNormals[f]; }
+    double polygonArea(int32_t f) const;
+    Plane polygonPlane(int32_t f, bool unit) const;
+    double cornerAngle(int32_t a, int32_t b, int32_t c) const;
+
+    // Scratch marks over the polygons of a point.
+    void markPolygons(int32_t p, uint8_t value);
+    void addToMarks(int32_t p, uint8_t value);
+    void collectUnmarked(int32_t p, Stack<int32_t>& list);
+    void splitMarked(int32_t p, uint8_t threshold, Stack<int32_t>& low, Stack<int32_t>& high);
+    // Appends the polygons that use both i and j.
+    void polygonsOfEdge(int32_t i, int32_t j, Stack<int32_t>& list);
+    // Appends the points joined to p by a polygon edge, each once, in first-met order.
+    void pointNeighbours(int32_t p, Stack<int32_t>& list);
+
+    // Fills `k` for merging v2 into v1 at `target`.
+    void planContraction(int32_t v1, int32_t v2, const Vector& target, double cost, Contraction& k);
+
+    // Contraction effects, in the order a contraction runs them.
+    void transferUvw(const Contraction& k);
+    void moveCorners(const Contraction& k);
+    void retirePolygon(int32_t f);
+    void relinkPolygon(int32_t f, int32_t v2, int32_t v1);
+    void blendPointData(const Contraction& k);
+    void refreshNormals(int32_t v1);
+
+    // Stores every point-selection tag's bytes into its set: a byte below POINT_SET_THRESHOLD
+    // leaves the point unselected, any other selects it.
+    void writeBackPointSets();
+
+    // Room in the kept point's polygon list and in the scratch lists for the planned contraction;
+    // false when the host refuses the memory.
+    bool reserveContraction(const Contraction& k);
+    // An upper bound of the history entries that contracting v1 and v2 can produce.
+    int32_t recordEntryBound(int32_t v1, int32_t v2) const;
+
+    HostPolygonObject object;
+    FloatVector* hostPoints = nullptr;
+    Stack<Vector> positions;
+    int32_t pointCount = 0;
+    HostPolygon* hostPolygons = nullptr;
+    int32_t polygonCount = 0;
+    HostSelection reducibleSet;
+    Stack<uint8_t> reducibleFlags;
+    int32_t reducibleCount = 0;
+    HostSelection hiddenPointSet;
+    Stack<uint8_t> hiddenPointFlags;
+    HostSelection polygonSet;
+    Stack<uint8_t> polygonFlags;
+    int32_t livePolygonCount = 0;
+    Stack<Stack<int32_t>> pointPolygons;
+    Stack<uint8_t> pointMarks;
+    Stack<uint8_t> polygonMarks;
+    Stack<Vector> unitNormals;
+    Stack<SelectionBytes> pointSets;
+    Stack<SelectionBytes> seamSets;
+    Stack<VertexMapEntry> vertexMaps;
+    Stack<UvwTagEntry> uvwTags;
+    HostTag normalTag;
+    NormalRecord* normalRows = nullptr;
+    Stack<PolygonState> sharedPolygons;
+    Stack<PolygonState> firstOnlyPolygons;
+    Stack<PolygonState> secondOnlyPolygons;
+    uint32_t recording = 0;
+    ChangeRecord currentRecord;
+    ContractionHistory history;
+    // Set when a record could not be stored; the reduction must stop.
+    bool recordingFailed = false;
+
+private:
+    struct RingNormal {
+        int32_t point;
+        Vector normal;
+    };
+
+    bool buildAdjacency();
+    bool collectTags();
+    void record(const ChangeEntry& entry);
+    void recordPolygonChange(int32_t f, const HostPolygon& before, const HostPolygon& after);
+    void recordUvwChange(UvwRecord* rows, int32_t f, const UvwRecord& before, const UvwRecord& after);
+    void recordNormalChange(int32_t f, const NormalRecord& before, const NormalRecord& after);
+    void recordMembership(HstSelection* set, int32_t index, bool before, bool after);
+    void transferUvwTag(const UvwTagEntry& tag, int32_t v1, int32_t v2, const Vector& target, double f);
+    // The UVW that one shared polygon suggests for the merged point; false when it came from the
+    // interpolation between the ends' UVWs (the polygon has no area to measure with).
+    bool estimateUvw(int32_t polygon, const UvwRecord& row, int32_t v1, int32_t v2, const Vector& target,
+                     double f, const Vector& u1, const Vector& u2, Vector& estimate) const;
+    Vector pointNormal(int32_t p);
+
+    Stack<RingNormal> ringNormals_;
+};

@@ -1,0 +1,271 @@
+// The recorded history: exact round trips, seeking equal to direct reduction, error seeking after
+// makeMonotone, and what is recorded.
+#include <random>
+
+#include "mixkit/ContractionHistory.h"
+#include "mixkit/QSlim.h"
+#include "tests/mixkit/Invariants.h"
+#include "tests/mixkit/MixkitFixture.h"
+
+namespace mixtest {
+namespace {
+
+using ContractionHistoryTest = MixkitTest;
+
+void commandSettings(Decimator& d) {
+    d.compactnessPenalty = 100.0;
+    d.flipPenalty = 100.0;
+    d.valencePenalty = 10.0;
+}
+
+GridOptions richGrid() {
+    GridOptions o;
+    o.columns = 14;
+    o.rows = 11;
+    o.seamColumn = 6;
+    o.normals = true;
+    o.pointSelection = true;
+    o.floatMap = true;
+    o.polygonSelection = true;
+    return o;
+}
+
+// An object with its reduction: mesh, sets, decimator.
+struct Prepared {
+    ModuleSet points, polygons;
+    ReductionMesh mesh;
+    Decimator decimator;
+    explicit Prepared(host::PolygonObject* obj)
+        : points(WholeSets(*obj).points), polygons(WholeSets(*obj).polygons) {
+        EXPECT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
+        commandSettings(decimator);
+    }
+    // The preview's prepare: every point contracted while recording.
+    void recordAll() {
+        mesh.history.startRecording(mesh);
+        ASSERT_TRUE(decimator.initialise(&mesh, nullptr));
+        ASSERT_TRUE(decimator.decimateToCount(1, false, nullptr));
+        mesh.writeBackPointSets();
+        mesh.history.makeMonotone();
+    }
+};
+
+host::PolygonObject* snapshot(host::Document& doc, const host::PolygonObject& from) {
+    auto copy = std::make_unique<host::PolygonObject>(from.name());
+    copy->copyStateFrom(from);
+    host::PolygonObject* raw = copy.get();
+    doc.insert(std::move(copy));
+    return raw;
+}
+
+TEST_F(ContractionHistoryTest, SeekingAnywhereAndBackRestoresTheObjectExactly) {
+    host::Document doc;
+    host::PolygonObject* obj = makeGrid(doc, richGrid());
+    obj->hiddenPoints.select(3);  // a hidden point keeps its state through the round trips
+    const host::PolygonObject* original = snapshot(doc, *obj);
+    Prepared p(obj);
+    p.recordAll();
+    ContractionHistory& h = p.mesh.history;
+    ASSERT_GT(h.size(), 100);
+    EXPECT_EQ(h.cursor, h.size() - 1);
+    EXPECT_EQ(h.currentCount, p.mesh.reducibleCount);
+    const host::PolygonObject* reduced = snapshot(doc, *obj);
+    EXPECT_NE(differences(*obj, *original), "");
+
+    h.seekToCount(h.initialCount, view(obj));
+    EXPECT_EQ(h.cursor, -1);
+    EXPECT_EQ(h.currentCount, h.initialCount);
+    EXPECT_EQ(h.currentError, 0.0);
+    EXPECT_EQ(differences(*obj, *original), "");
+
+    std::mt19937 random(7);
+    for (int round = 0; round < 12; ++round) {
+        const int32_t target = 1 + static_cast<int32_t>(random() % h.initialCount);
+        h.seekToCount(target, view(obj));
+        EXPECT_GE(h.currentCount, target);
+        if (h.cursor < h.size() - 1) {
+            EXPECT_LT(h.records[h.cursor + 1].pointCount, target);
+        }
+        if (round % 3 == 0) {
+            h.seekToCount(h.initialCount, view(obj));
+            ASSERT_EQ(differences(*obj, *original), "") << "back from " << target;
+        }
+    }
+    // Below the final count every record is applied: the fully reduced object again.
+    h.seekToCount(0, view(obj));
+    EXPECT_EQ(h.cursor, h.size() - 1);
+    EXPECT_EQ(differences(*obj, *reduced), "");
+    h.seekToCount(h.initialCount, view(obj));
+    EXPECT_EQ(differences(*obj, *original), "");
+}
+
+TEST_F(ContractionHistoryTest, SeekingToACountEqualsADirectReduction) {
+    host::Document doc;
+    host::PolygonObject* recorded = makeGrid(doc, richGrid());
+    Prepared p(recorded);
+    p.recordAll();
+    ContractionHistory& h = p.mesh.history;
+    for (int32_t target : {150, 97, 40, 12}) {
+        host::Document direct;
+        host::PolygonObject* fresh = makeGrid(direct, richGrid());
+        Prepared d(fresh);
+        ASSERT_TRUE(d.decimator.initialise(&d.mesh, nullptr));
+        ASSERT_TRUE(d.decimator.decimateToCount(target, false, nullptr));
+        d.mesh.writeBackPointSets();
+        for (bool fromAbove : {false, true}) {
+            if (fromAbove) h.seekToCount(h.initialCount, view(recorded));
+            h.seekToCount(target, view(recorded));
+            ASSERT_EQ(h.currentCount, target);
+            // Equal bit for bit, except that the preview hides the removed points.
+            ASSERT_EQ(differences(*recorded, *fresh, false), "") << "count " << target;
+            for (int i = 0; i < recorded->pointCount(); ++i) {
+                const bool removed = d.mesh.reducibleFlags[i] == 0;
+                ASSERT_EQ(recorded->hiddenPoints.isSelected(i), removed) << "point " << i;
+                ASSERT_FALSE(fresh->hiddenPoints.isSelected(i));
+            }
+        }
+    }
+}
+
+TEST_F(ContractionHistoryTest, ErrorSeekingAfterMakeMonotoneSelectsAPrefix) {
+    host::Document doc;
+    host::PolygonObject* obj = makeGrid(doc, richGrid());
+    Prepared p(obj);
+    p.recordAll();
+    ContractionHistory& h = p.mesh.history;
+    for (int32_t i = 1; i < h.size(); ++i) ASSERT_GE(h.records[i].cost, h.records[i - 1].cost);
+    const double top = h.records[h.size() - 1].cost;
+    for (double fraction : {0.0, 1e-6, 0.001, 0.01, 0.1, 0.5, 1.0, 2.0}) {
+        const double limit = top * fraction;
+        h.seekToError(limit, view(obj));
+        // Exactly the records within the limit are applied.
+        for (int32_t i = 0; i <= h.cursor; ++i) ASSERT_LE(h.records[i].cost, limit);
+        if (h.cursor + 1 < h.size()) {
+            ASSERT_GT(h.records[h.cursor + 1].cost, limit);
+        }
+        EXPECT_EQ(h.currentError, h.cursor < 0 ? 0.0 : h.records[h.cursor].cost);
+        // The same level reached by count gives the same object.
+        host::Document other;
+        host::PolygonObject* same = snapshot(other, *obj);
+        const int32_t count = h.currentCount;
+        h.seekToCount(h.initialCount, view(obj));
+        h.seekToCount(count, view(obj));
+        EXPECT_EQ(differences(*obj, *same), "");
+    }
+}
+
+TEST_F(ContractionHistoryTest, ErrorLimitZeroKeepsTheFreeContractions) {
+    host::Document doc;
+    GridOptions o;
+    o.columns = 8;
+    o.rows = 8;
+    o.bumpy = false;
+    host::PolygonObject* obj = makeGrid(doc, o);
+    ModuleSet points(WholeSets(*obj).points), polygons(WholeSets(*obj).polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
+    Decimator d;
+    d.useChecks = 0;
+    mesh.history.startRecording(mesh);
+    ASSERT_TRUE(d.initialise(&mesh, nullptr));
+    ASSERT_TRUE(d.decimateToCount(1, false, nullptr));
+    mesh.history.makeMonotone();
+    ContractionHistory& h = mesh.history;
+    int32_t free = 0;
+    while (free < h.size() && h.records[free].cost == 0.0) ++free;
+    ASSERT_GT(free, 0);
+    ASSERT_LT(free, h.size());
+    h.seekToCount(h.initialCount, view(obj));
+    h.seekToError(0.0, view(obj));
+    EXPECT_EQ(h.cursor, free - 1);
+    h.seekToError(0.0, view(obj));
+    EXPECT_EQ(h.cursor, free - 1);
+}
+
+TEST_F(ContractionHistoryTest, MakeMonotoneRaisesDips) {
+    ContractionHistory h;
+    for (double c : {1.0, 3.0, 2.0, 2.5, 5.0, 4.0}) {
+        ChangeRecord r;
+        r.cost = c;
+        h.records.push(r);
+    }
+    h.makeMonotone();
+    // Every cost below the one before it is raised to it: a running maximum.
+    const double expected[6] = {1.0, 3.0, 3.0, 3.0, 5.0, 5.0};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(h.records[i].cost, expected[i]) << i;
+    ContractionHistory empty;
+    empty.makeMonotone();
+    EXPECT_EQ(empty.size(), 0);
+    h.release();
+}
+
+TEST_F(ContractionHistoryTest, OnlyChangesAreRecorded) {
+    host::Document doc;
+    host::PolygonObject* obj = makeGrid(doc, richGrid());
+    Prepared p(obj);
+    p.recordAll();
+    int kinds[5] = {};
+    for (const ChangeRecord& r : p.mesh.history.records) {
+        ASSERT_GE(r.point, 0);
+        for (const ChangeEntry& e : r.entries) {
+            ASSERT_GE(e.kind, 0);
+            ASSERT_LE(e.kind, 4);
+            ++kinds[e.kind];
+            if (e.kind == CHANGE_MEMBERSHIP) {
+                EXPECT_NE(e.values[0], e.values[1]);
+                continue;
+            }
+            bool any = false;
+            for (uint32_t v : e.values) any = any || v != 0;
+            EXPECT_TRUE(any) << "an entry of kind " << e.kind << " that changes nothing";
+        }
+    }
+    for (int k = 0; k < 5; ++k) EXPECT_GT(kinds[k], 0) << "no entry of kind " << k;
+}
+
+TEST_F(ContractionHistoryTest, RecordsCarryCountAndCost) {
+    host::Document doc;
+    host::PolygonObject* obj = makeSphere(doc, 8, 10);
+    Prepared p(obj);
+    p.mesh.history.startRecording(p.mesh);
+    EXPECT_EQ(p.mesh.recording, 1u);
+    EXPECT_GE(p.mesh.history.records.capacity, p.mesh.reducibleCount);
+    ASSERT_TRUE(p.decimator.initialise(&p.mesh, nullptr));
+    const int32_t initial = p.mesh.reducibleCount;
+    ASSERT_TRUE(p.decimator.decimateToCount(initial - 5, false, nullptr));
+    const ContractionHistory& h = p.mesh.history;
+    ASSERT_EQ(h.size(), 5);
+    for (int32_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(h.records[i].pointCount, initial - 1 - i);
+        EXPECT_GE(h.records[i].cost, 0.0);
+    }
+    EXPECT_EQ(h.currentCount, initial - 5);
+    EXPECT_EQ(h.currentError, h.records[4].cost);
+}
+
+TEST_F(ContractionHistoryTest, RecordingStopsWholeWhenMemoryRunsOut) {
+    for (uint64_t n : {1u, 3u, 40u, 150u, 250u}) {
+        host::Document doc;
+        host::PolygonObject* obj = makeGrid(doc, richGrid());
+        const host::PolygonObject* original = snapshot(doc, *obj);
+        Prepared p(obj);
+        p.mesh.history.startRecording(p.mesh);
+        ASSERT_TRUE(p.decimator.initialise(&p.mesh, nullptr));
+        console();
+        host::memory::failAfter(n, true);
+        const uint64_t calls = host::memory::allocationCount();
+        const bool finished = p.decimator.decimateToCount(1, false, nullptr);
+        host::memory::resetFailures();
+        ASSERT_LE(n, host::memory::allocationCount() - calls) << "the failure came after the reduction";
+        EXPECT_FALSE(finished);
+        EXPECT_FALSE(memoryFaults().empty());
+        ContractionHistory& h = p.mesh.history;
+        // The object stands at the last stored record: it goes back exactly.
+        EXPECT_EQ(h.currentCount, p.mesh.reducibleCount);
+        h.seekToCount(h.initialCount, view(obj));
+        EXPECT_EQ(differences(*obj, *original), "") << "after failing from allocation " << n;
+    }
+}
+
+}  // namespace
+}  // namespace mixtest

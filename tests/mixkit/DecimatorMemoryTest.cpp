@@ -1,0 +1,103 @@
+// The decimator when the host refuses memory: initialise fails with the object untouched, and a
+// loop stops before the contraction it cannot make whole, leaving a consistent object.
+#include "mixkit/QSlim.h"
+#include "tests/mixkit/Invariants.h"
+#include "tests/mixkit/MixkitFixture.h"
+
+namespace mixtest {
+namespace {
+
+using DecimatorMemoryTest = MixkitTest;
+
+GridOptions grid() {
+    GridOptions o;
+    o.columns = 9;
+    o.rows = 7;
+    o.seamColumn = 4;
+    o.normals = true;
+    o.pointSelection = true;
+    o.floatMap = true;
+    o.polygonSelection = true;
+    return o;
+}
+
+TEST_F(DecimatorMemoryTest, InitialiseFailsCleanlyAtEveryAllocation) {
+    host::Document doc;
+    host::PolygonObject* obj = makeGrid(doc, grid());
+    host::PolygonObject before;
+    before.copyStateFrom(*obj);
+    ModuleSet points(WholeSets(*obj).points), polygons(WholeSets(*obj).polygons);
+    int failures = 0;
+    for (uint64_t n = 1; n < 2000; ++n) {
+        ReductionMesh mesh;
+        ASSERT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
+        const size_t live = host::memory::liveBlocks();
+        bool ok = false;
+        {
+            Decimator d;
+            d.valencePenalty = 10.0;
+            console();
+            host::memory::failAfter(n);
+            ok = d.initialise(&mesh, nullptr);
+            host::memory::resetFailures();
+            if (!ok) {
+                ++failures;
+                EXPECT_FALSE(memoryFaults().empty()) << "allocation " << n << " failed silently";
+                EXPECT_EQ(differences(*obj, before), "");
+            }
+        }
+        EXPECT_LE(host::memory::liveBlocks(), live);
+        if (ok) break;
+    }
+    EXPECT_GT(failures, 30);
+}
+
+TEST_F(DecimatorMemoryTest, LoopStopsWholeWhenMemoryRunsOut) {
+    for (uint64_t n : {1u, 2u, 5u, 17u, 40u}) {
+        host::Document doc;
+        host::PolygonObject* obj = makeGrid(doc, grid());
+        ModuleSet points(WholeSets(*obj).points), polygons(WholeSets(*obj).polygons);
+        ReductionMesh mesh;
+        ASSERT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
+        Shadow shadow(*obj, mesh);
+        Decimator d;
+        d.compactnessPenalty = 100.0;
+        d.flipPenalty = 100.0;
+        d.valencePenalty = 10.0;
+        ASSERT_TRUE(d.initialise(&mesh, nullptr));
+        const int32_t initial = mesh.reducibleCount;
+        console();
+        const uint64_t calls = host::memory::allocationCount();
+        host::memory::failAfter(n, true);
+        const bool ok = d.decimateToCount(3, false, nullptr);
+        host::memory::resetFailures();
+        ASSERT_LE(n, host::memory::allocationCount() - calls) << "the reduction ended before allocation " << n;
+        EXPECT_FALSE(ok) << n;
+        EXPECT_FALSE(memoryFaults().empty());
+        EXPECT_LT(mesh.reducibleCount, initial + 1);
+        for (int i = 0; i < obj->pointCount(); ++i) shadow.removed[i] = mesh.reducibleFlags[i] == 0;
+        // The point sets and maps are not compared here: the shadow did not follow the blends.
+        shadow.pointSetBytes.clear();
+        shadow.floatMaps.clear();
+        EXPECT_EQ(checkMesh(*obj, mesh, shadow), "") << "after failing from allocation " << n;
+        EXPECT_EQ(checkDecimator(d), "");
+        EXPECT_EQ(checkIslands(*obj, 0.5f), "");
+    }
+}
+
+TEST_F(DecimatorMemoryTest, CandidatePoolFailureIsReported) {
+    host::Document doc;
+    host::PolygonObject* obj = makeGrid(doc, grid());
+    ModuleSet points(WholeSets(*obj).points), polygons(WholeSets(*obj).polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
+    Decimator d;
+    console();
+    host::memory::failMatching("QSlim", 0);
+    EXPECT_FALSE(d.initialise(&mesh, nullptr));
+    host::memory::resetFailures();
+    EXPECT_EQ(memoryFaults(), std::vector<std::string>{"NO MEMORY: QSlim 64"});
+}
+
+}  // namespace
+}  // namespace mixtest

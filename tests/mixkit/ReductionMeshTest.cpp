@@ -1,0 +1,307 @@
+// The reduction mesh over small hand-built objects: build, adjacency, neighbours, geometry,
+// contraction planning and the failure path of the build.
+#include <algorithm>
+#include <vector>
+
+#include "mixkit/ReductionMesh.h"
+#include "tests/mixkit/MixkitFixture.h"
+
+namespace mixtest {
+namespace {
+
+//   3---4---5
+//   |   |   |  6      triangle (2, 6, 5); polygon 3 is dead, point 7 is used by no polygon
+//   0---1---2
+host::PolygonObject* makeStrip(host::Document& doc) {
+    auto owned = std::make_unique<host::PolygonObject>("strip");
+    host::PolygonObject* obj = owned.get();
+    obj->points = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 1, 0}, {1, 1, 0}, {2, 1, 0}, {3, 0.5f, 0}, {5, 5, 5}};
+    obj->polygons = {{0, 1, 4, 3}, {1, 2, 5, 4}, {2, 6, 5, 5}, {0, 0, 0, 0}};
+    obj->resize(8, 4);
+    doc.insert(std::move(owned));
+    return obj;
+}
+
+std::vector<int32_t> list(const Stack<int32_t>& s) { return std::vector<int32_t>(s.begin(), s.end()); }
+
+using ReductionMeshTest = MixkitTest;
+
+TEST_F(ReductionMeshTest, BuildCopiesPositionsFlagsAndAdjacency) {
+    host::Document doc;
+    host::PolygonObject* obj = makeStrip(doc);
+    obj->hiddenPoints.select(6);
+    host::SelectionSet points(8), polygons(4);
+    for (int i : {0, 1, 2, 4}) points.select(i);
+    polygons.select(0);
+    polygons.select(2);
+    ModuleSet r(points), s(polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    EXPECT_EQ(mesh.pointCount, 8);
+    EXPECT_EQ(mesh.polygonCount, 4);
+    EXPECT_EQ(mesh.positions[6].y, 0.5);
+    EXPECT_EQ(mesh.reducibleCount, 4);
+    EXPECT_EQ(mesh.reducibleFlags[4], 1);
+    EXPECT_EQ(mesh.reducibleFlags[3], 0);
+    EXPECT_EQ(mesh.hiddenPointFlags[6], 255);
+    EXPECT_EQ(mesh.hiddenPointFlags[5], 0);
+    EXPECT_EQ(mesh.livePolygonCount, 2);
+    EXPECT_EQ(mesh.polygonFlags[2], 1);
+    EXPECT_EQ(list(mesh.pointPolygons[0]), (std::vector<int32_t>{0}));
+    EXPECT_EQ(list(mesh.pointPolygons[1]), (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(list(mesh.pointPolygons[5]), (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(list(mesh.pointPolygons[6]), (std::vector<int32_t>{2}));
+    // The dead polygon is in no list and the unused point has none.
+    EXPECT_TRUE(mesh.pointPolygons[7].empty());
+    EXPECT_EQ(mesh.uvwTags.count, 0);
+    EXPECT_EQ(mesh.pointSets.count, 0);
+    EXPECT_EQ(mesh.seamSets.count, 0);
+    EXPECT_EQ(mesh.vertexMaps.count, 0);
+    EXPECT_FALSE(mesh.normalTag.valid());
+    EXPECT_EQ(mesh.pointMarks.count, 8);
+    EXPECT_EQ(mesh.polygonMarks.count, 4);
+    mesh.release();
+    EXPECT_EQ(mesh.pointCount, 0);
+    EXPECT_EQ(mesh.positions.count, 0);
+    EXPECT_EQ(mesh.pointPolygons.count, 0);
+    // The object is untouched by build and release.
+    EXPECT_EQ(obj->polygons[1], (host::Polygon{1, 2, 5, 4}));
+}
+
+TEST_F(ReductionMeshTest, BuildTakesTheTagsInOrder) {
+    host::Document doc;
+    GridOptions o;
+    o.columns = 3;
+    o.rows = 2;
+    o.pointSelection = true;
+    o.floatMap = true;
+    o.polygonSelection = true;
+    o.normals = true;
+    host::PolygonObject* obj = makeGrid(doc, o);
+    addPlanarUvw(*obj, "second");
+    obj->addTag(std::make_unique<host::SmoothingTag>());
+    WholeSets whole(*obj);
+    ModuleSet r(whole.points), s(whole.polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    ASSERT_EQ(mesh.uvwTags.count, 2);
+    EXPECT_EQ(mesh.uvwTags[0].tag.handle(), host::toHandle(obj->tag(host::TAG_UVW, 0)));
+    EXPECT_EQ(mesh.uvwTags[1].tag.handle(), host::toHandle(obj->tag(host::TAG_UVW, 1)));
+    ASSERT_EQ(mesh.pointSets.count, 1);
+    // Membership bytes are 255 where set.
+    EXPECT_EQ(mesh.pointSets[0].bytes[0], 255);
+    EXPECT_EQ(mesh.pointSets[0].bytes[3], 0);
+    ASSERT_EQ(mesh.seamSets.count, 1);
+    EXPECT_EQ(mesh.seamSets[0].bytes[0], 255);
+    EXPECT_EQ(mesh.seamSets[0].bytes[3], 0);
+    ASSERT_EQ(mesh.vertexMaps.count, 1);
+    EXPECT_EQ(mesh.vertexMaps[0].data[2], 2.0f / 3.0f);
+    EXPECT_TRUE(mesh.normalTag.valid());
+}
+
+TEST_F(ReductionMeshTest, NeighboursLeaveOutOppositeQuadCorners) {
+    host::Document doc;
+    host::PolygonObject* obj = makeStrip(doc);
+    WholeSets whole(*obj);
+    ModuleSet r(whole.points), s(whole.polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    Stack<int32_t> n;
+    mesh.pointNeighbours(1, n);
+    EXPECT_EQ(list(n), (std::vector<int32_t>{0, 4, 2}));
+    n.clear();
+    // A triangle's two other corners are neighbours; the quad's opposite corner 1 is not.
+    mesh.pointNeighbours(5, n);
+    EXPECT_EQ(list(n), (std::vector<int32_t>{2, 4, 6}));
+    n.clear();
+    mesh.pointNeighbours(7, n);
+    EXPECT_TRUE(n.empty());
+    Stack<int32_t> f;
+    mesh.polygonsOfEdge(1, 4, f);
+    EXPECT_EQ(list(f), (std::vector<int32_t>{0, 1}));
+    f.clear();
+    mesh.polygonsOfEdge(2, 5, f);
+    EXPECT_EQ(list(f), (std::vector<int32_t>{1, 2}));
+    f.clear();
+    mesh.polygonsOfEdge(0, 1, f);
+    EXPECT_EQ(list(f), (std::vector<int32_t>{0}));
+}
+
+TEST_F(ReductionMeshTest, PolygonGeometry) {
+    host::Document doc;
+    host::PolygonObject* obj = makeStrip(doc);
+    obj->points[4].z = 1.0f;  // bend quad 0 and quad 1
+    WholeSets whole(*obj);
+    ModuleSet r(whole.points), s(whole.polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    // Triangle (2, 6, 5): (6 - 2) x (5 - 2) = (1, 0.5, 0) x (0, 1, 0) = (0, 0, 1).
+    const Vector t = mesh.polygonNormal(2, false);
+    EXPECT_EQ(t.z, 1.0);
+    EXPECT_EQ(mesh.polygonArea(2), 0.5);
+    // Quad (0, 1, 4, 3): (p1 - p3) x (p4 - p0) = (1, -1, 0) x (1, 1, 1) = (-1, -1, 2).
+    const Vector q = mesh.polygonNormal(0, false);
+    EXPECT_EQ(q.x, -1.0);
+    EXPECT_EQ(q.y, -1.0);
+    EXPECT_EQ(q.z, 2.0);
+    const Vector u = mesh.polygonNormal(0, true);
+    EXPECT_DOUBLE_EQ(u.z, 2.0 / std::sqrt(6.0));
+    // Area: 1/2 |(1,0,0) x (0,1,0)| + 1/2 |(p3 - p4) x (p1 - p4)| = 1/2 + 1/2 |(-1,0,-1) x (0,-1,-1)|.
+    EXPECT_DOUBLE_EQ(mesh.polygonArea(0), 0.5 + 0.5 * std::sqrt(3.0));
+    const Plane p = mesh.polygonPlane(0, false);
+    // Through the centre (0.5, 0.5, 0.25).
+    EXPECT_DOUBLE_EQ(p.d, -(-0.5 - 0.5 + 0.5));
+    EXPECT_DOUBLE_EQ(mesh.cornerAngle(0, 1, 2), 3.141592653589793);
+}
+
+TEST_F(ReductionMeshTest, PlanningNeighbouringQuadCornersKeepsBothQuadsAsTriangles) {
+    host::Document doc;
+    host::PolygonObject* obj = makeStrip(doc);
+    WholeSets whole(*obj);
+    ModuleSet r(whole.points), s(whole.polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    Contraction k;
+    mesh.planContraction(1, 4, {1, 0.5, 0}, 2.5, k);
+    EXPECT_EQ(k.v1, 1);
+    EXPECT_EQ(k.v2, 4);
+    EXPECT_EQ(k.dv1.y, 0.5);
+    EXPECT_EQ(k.dv2.y, -0.5);
+    EXPECT_EQ(k.cost, 2.5);
+    EXPECT_EQ(k.pivot, 0);
+    // Both quads use both ends as neighbours: checked from the last, each rescued in turn.
+    EXPECT_EQ(list(k.changedPolygons), (std::vector<int32_t>{1, 0}));
+    EXPECT_TRUE(k.dyingPolygons.empty());
+    EXPECT_DOUBLE_EQ(k.interpolation(), 0.5);
+}
+
+TEST_F(ReductionMeshTest, PlanningOppositeCornersRetiresTheQuad) {
+    host::Document doc;
+    host::PolygonObject* obj = makeStrip(doc);
+    WholeSets whole(*obj);
+    ModuleSet r(whole.points), s(whole.polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    Contraction k;
+    mesh.planContraction(0, 4, {0, 0, 0}, -1.0, k);
+    EXPECT_EQ(k.cost, 0.0);  // a negative cost is taken as 0
+    EXPECT_EQ(list(k.dyingPolygons), (std::vector<int32_t>{0}));
+    EXPECT_EQ(k.pivot, 0);
+    EXPECT_EQ(list(k.changedPolygons), (std::vector<int32_t>{1}));
+    EXPECT_EQ(k.interpolation(), 0.0);  // the target is v1's own place
+}
+
+TEST_F(ReductionMeshTest, PlanningSortsPolygonsOfEachEnd) {
+    host::Document doc;
+    host::PolygonObject* obj = makeStrip(doc);
+    WholeSets whole(*obj);
+    ModuleSet r(whole.points), s(whole.polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    Contraction k;
+    // 5 keeps: its polygons 1 and 2; 6 only has the triangle 2, shared.
+    mesh.planContraction(5, 6, {2.5, 0.75, 0}, 1.0, k);
+    EXPECT_EQ(list(k.changedPolygons), (std::vector<int32_t>{1}));
+    EXPECT_EQ(k.pivot, 1);
+    EXPECT_EQ(list(k.dyingPolygons), (std::vector<int32_t>{2}));
+    // 2 keeps, 1 goes: quad 1 is shared (neighbours), quad 0 is 1's alone, triangle 2 is 2's alone.
+    mesh.planContraction(2, 1, {1.5, 0, 0}, 1.0, k);
+    EXPECT_EQ(k.pivot, 1);
+    EXPECT_EQ(list(k.changedPolygons), (std::vector<int32_t>{2, 0, 1}));
+    EXPECT_TRUE(k.dyingPolygons.empty());
+}
+
+TEST_F(ReductionMeshTest, TriangleOnTheEdgeDies) {
+    host::Document doc;
+    host::PolygonObject* obj = makeSphere(doc, 4, 6, false);
+    WholeSets whole(*obj);
+    ModuleSet r(whole.points), s(whole.polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    Contraction k;
+    // The pole and a first-ring point share two triangles of the cap.
+    mesh.planContraction(0, 1, {0, 0, 1}, 0.0, k);
+    EXPECT_EQ(list(k.dyingPolygons).size(), 2u);
+    for (int32_t f : k.dyingPolygons) {
+        const host::Polygon& p = obj->polygons[f];
+        const int corners[3] = {p.a, p.b, p.c};
+        EXPECT_NE(std::find(corners, corners + 3, 0), corners + 3);
+        EXPECT_NE(std::find(corners, corners + 3, 1), corners + 3);
+    }
+}
+
+TEST_F(ReductionMeshTest, BuildFailsCleanlyWhenMemoryRunsOut) {
+    host::Document doc;
+    GridOptions o;
+    o.columns = 4;
+    o.rows = 3;
+    o.pointSelection = true;
+    o.floatMap = true;
+    o.polygonSelection = true;
+    o.normals = true;
+    host::PolygonObject* obj = makeGrid(doc, o);
+    host::PolygonObject before;
+    before.copyStateFrom(*obj);
+    WholeSets whole(*obj);
+    ModuleSet r(whole.points), s(whole.polygons);
+    int failures = 0;
+    for (uint64_t n = 1; n < 400; ++n) {
+        const size_t live = host::memory::liveBlocks();
+        ReductionMesh mesh;
+        host::memory::failAfter(n);
+        const bool built = mesh.build(view(obj), r.view(), s.view());
+        host::memory::resetFailures();
+        if (built) break;
+        ++failures;
+        EXPECT_EQ(mesh.pointCount, 0);
+        EXPECT_EQ(mesh.positions.count, 0);
+        EXPECT_EQ(mesh.pointPolygons.count, 0);
+        EXPECT_EQ(mesh.pointSets.count, 0);
+        EXPECT_EQ(host::memory::liveBlocks(), live) << "after failing allocation " << n;
+        const std::vector<std::string> faults = memoryFaults();
+        ASSERT_FALSE(faults.empty()) << "allocation " << n << " failed silently";
+        EXPECT_EQ(faults.front().rfind("NO MEMORY: Stack ", 0), 0u);
+        EXPECT_EQ(differences(*obj, before), "");
+    }
+    // Every allocation of the build was made to fail once.
+    EXPECT_GT(failures, 20);
+}
+
+TEST_F(ReductionMeshTest, BuildRefusesMissingObjectAndCornersOutsideThePoints) {
+    ReductionMesh mesh;
+    EXPECT_FALSE(mesh.build(HostPolygonObject(), HostSelection(), HostSelection()));
+    host::Document doc;
+    host::PolygonObject* obj = makeStrip(doc);
+    obj->polygons[2].b = 40;
+    WholeSets whole(*obj);
+    ModuleSet r(whole.points), s(whole.polygons);
+    EXPECT_FALSE(mesh.build(view(obj), r.view(), s.view()));
+    EXPECT_EQ(mesh.positions.count, 0);
+}
+
+TEST_F(ReductionMeshTest, WriteBackSelectsFromTheThreshold) {
+    host::Document doc;
+    GridOptions o;
+    o.columns = 2;
+    o.rows = 1;
+    o.pointSelection = true;
+    host::PolygonObject* obj = makeGrid(doc, o);
+    WholeSets whole(*obj);
+    ModuleSet r(whole.points), s(whole.polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    Stack<uint8_t>& bytes = mesh.pointSets[0].bytes;
+    bytes[0] = 126;
+    bytes[1] = 127;
+    bytes[2] = 0;
+    bytes[3] = 255;
+    mesh.writeBackPointSets();
+    const auto& set = static_cast<host::SelectionTag*>(obj->tag(host::TAG_POINT_SELECTION))->set;
+    EXPECT_FALSE(set.isSelected(0));
+    EXPECT_TRUE(set.isSelected(1));
+    EXPECT_FALSE(set.isSelected(2));
+    EXPECT_TRUE(set.isSelected(3));
+}
+
+}  // namespace
+}  // namespace mixtest
