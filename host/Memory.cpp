@@ -4,13 +4,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <unordered_map>
 
 namespace host::memory {
 namespace {
 
-// Every block carries a header so that release can find its record without a lookup.
+// Every block carries a header so that release can find its record without a lookup; live blocks
+// are chained through their headers so that they can be listed.
 struct alignas(std::max_align_t) Header {
+    Header* prev;
+    Header* next;
     size_t size;
     int32_t line;
     uint32_t magic;
@@ -28,14 +30,14 @@ bool gSticky = false;
 std::string gFailTag;
 int32_t gFailLine = -1;
 
-// Live blocks are tracked in a set only for diagnostics.
+// The chain of live blocks (for listing them); a short critical section per allocation.
 std::mutex gListMutex;
-std::unordered_map<Header*, bool>& liveSet() {
-    static auto* set = new std::unordered_map<Header*, bool>();
-    return *set;
-}
+Header gChain{&gChain, &gChain, 0, 0, 0, {}};
+
+std::atomic<bool> gInjecting{false};  // any failure injection armed: only then the slow check runs
 
 bool shouldFail(uint64_t call, const char* tag, int32_t line) {
+    if (!gInjecting.load(std::memory_order_relaxed)) return false;
     std::lock_guard<std::mutex> lock(gInjectMutex);
     if (gFailAt != 0 && (call == gFailAt || (gSticky && call > gFailAt))) return true;
     if (gFailLine >= 0 && tag && gFailTag == tag && (gFailLine == 0 || gFailLine == line)) return true;
@@ -60,7 +62,10 @@ void* allocate(size_t size, int32_t line, const char* tag) {
     gLiveBytes.fetch_add(size);
     {
         std::lock_guard<std::mutex> lock(gListMutex);
-        liveSet()[h] = true;
+        h->prev = &gChain;
+        h->next = gChain.next;
+        gChain.next->prev = h;
+        gChain.next = h;
     }
     return h + 1;
 }
@@ -74,7 +79,8 @@ void release(void* block) {
     gLiveBytes.fetch_sub(h->size);
     {
         std::lock_guard<std::mutex> lock(gListMutex);
-        liveSet().erase(h);
+        h->prev->next = h->next;
+        h->next->prev = h->prev;
     }
     std::free(h);
 }
@@ -86,7 +92,7 @@ uint64_t allocationCount() { return gCalls.load(); }
 std::vector<LiveBlock> liveBlockList() {
     std::lock_guard<std::mutex> lock(gListMutex);
     std::vector<LiveBlock> out;
-    for (const auto& [h, _] : liveSet()) out.push_back({h->size, h->line, h->tag});
+    for (const Header* h = gChain.next; h != &gChain; h = h->next) out.push_back({h->size, h->line, h->tag});
     return out;
 }
 
@@ -94,12 +100,14 @@ void failAfter(uint64_t n, bool sticky) {
     std::lock_guard<std::mutex> lock(gInjectMutex);
     gFailAt = n == 0 ? 0 : gCalls.load() + n;
     gSticky = sticky;
+    gInjecting = gFailAt != 0 || gFailLine >= 0;
 }
 
 void failMatching(const std::string& tag, int32_t line) {
     std::lock_guard<std::mutex> lock(gInjectMutex);
     gFailTag = tag;
     gFailLine = line;
+    gInjecting = true;
 }
 
 void resetFailures() {
@@ -108,6 +116,7 @@ void resetFailures() {
     gSticky = false;
     gFailTag.clear();
     gFailLine = -1;
+    gInjecting = false;
 }
 
 }  // namespace host::memory
