@@ -1,0 +1,80 @@
+#include "baking/NMFloatLayer.h"
+
+#include <cmath>
+
+#include "baking/NMBakeThread.h"
+#include "baking/NMImageFile.h"
+#include "sources/HostBitmap.h"
+
+namespace {
+
+double clampUnit(double u) {
+    if (!(u > 0.0)) return 0.0;
+    return u > 1.0 ? 1.0 : u;
+}
+
+}  // namespace
+
+NMBilinearTaps nmBilinearTaps(double u, double v, int32_t w, int32_t h) {
+    const double px = clampUnit(u) * (w - 1), py = clampUnit(v) * (h - 1);
+    NMBilinearTaps taps;
+    taps.x0 = static_cast<int32_t>(std::floor(px));
+    taps.x1 = static_cast<int32_t>(std::ceil(px));
+    taps.y0 = static_cast<int32_t>(std::floor(py));
+    taps.y1 = static_cast<int32_t>(std::ceil(py));
+    taps.fx = px - taps.x0;
+    taps.fy = py - taps.y0;
+    return taps;
+}
+
+float NMAbstractFloatLayer::bilinear(double u, double v) {
+    if (isEmpty()) return 0.0f;
+    const NMBilinearTaps t = nmBilinearTaps(u, v, width(), height());
+    const double a = elementAt(t.x0, t.y0), b = elementAt(t.x1, t.y0);
+    const double c = elementAt(t.x0, t.y1), d = elementAt(t.x1, t.y1);
+    return static_cast<float>((1.0 - t.fx) * (1.0 - t.fy) * a + t.fx * (1.0 - t.fy) * b + (1.0 - t.fx) * t.fy * c +
+                              t.fx * t.fy * d);
+}
+
+int32_t NMAbstractFloatLayer::loadImageFile(const HostFilename& file) {
+    HostBitmap bitmap;
+    if (!bitmap.load(file)) return 0;
+    const int32_t w = bitmap.width(), h = bitmap.height();
+    if (!allocate(w, h)) return 0;
+    for (int32_t y = 0; y < h; ++y) {
+        float* out = row(y);
+        for (int32_t x = 0; x < w; ++x) {
+            int32_t r, g, b;
+            bitmap.getPixel(x, y, &r, &g, &b);
+            // The image is taken as grey: of its three equal channels the last one read is kept.
+            (void)r;
+            (void)g;
+            out[x] = static_cast<float>(b / 255.0);
+        }
+    }
+    return 1;
+}
+
+int32_t NMAbstractFloatLayer::makeImage(HostBitmap& bitmap, int32_t format, int32_t bitDepth, HostThreadBase* thread) {
+    if (isEmpty()) return 0;
+    const int32_t w = width(), h = height();
+    if (!nmInitMapBitmap(bitmap, w, h, bitDepth, format, false)) return 0;
+    const int32_t max = nmChannelMax(bitDepth);
+    for (int32_t y = 0; y < h; ++y) {
+        if (bakeStopRequested(thread)) return 0;
+        const float* in = row(y);
+        for (int32_t x = 0; x < w; ++x) {
+            const int32_t c = nmChannel(static_cast<double>(in[x]) * max, max);
+            nmSetMapPixel(bitmap, bitDepth, x, y, c, c, c);
+        }
+    }
+    return 1;
+}
+
+int32_t NMAbstractFloatLayer::writeImageFile(const HostFilename& file, int32_t format, int32_t bitDepth,
+                                             HostThreadBase* thread) {
+    if (isEmpty()) return 1;
+    HostBitmap bitmap;
+    if (!makeImage(bitmap, format, bitDepth, thread)) return 0;
+    return bitmap.save(file, format) ? 1 : 0;
+}

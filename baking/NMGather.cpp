@@ -1,0 +1,321 @@
+#include "baking/NMGather.h"
+
+#include <cmath>
+
+#include "baking/NMBakeThread.h"
+#include "shader/TangentFrame.h"
+#include "sources/HostPolygonObject.h"
+#include "sources/HostTag.h"
+#include "sources/Module.h"
+#include "sources/Stack.h"
+
+namespace {
+
+// Every face counts at a shared point.
+constexpr double kAllFaces = -2.0;
+// Settings of the smoothing tag.
+constexpr int32_t kAngleLimit = 1001;
+constexpr int32_t kAngle = 1002;
+// A quad corner whose two edges are this close to opposite is not proper.
+constexpr double kStraightCosine = -0.9999;
+
+// An object's placement: offset and three axes; p maps to off + x·v1 + y·v2 + z·v3.
+struct Placement {
+    NMVec3 off, v1, v2, v3;
+
+    static Placement identity() { return {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; }
+    static Placement of(HstObject* object) {
+        double m[12];
+        moduleApi()->objGlobalMatrix(object, m);
+        return {{m[0], m[1], m[2]}, {m[3], m[4], m[5]}, {m[6], m[7], m[8]}, {m[9], m[10], m[11]}};
+    }
+    NMVec3 direction(const NMVec3& d) const { return v1 * d.x + v2 * d.y + v3 * d.z; }
+    NMVec3 apply(const NMVec3& p) const { return off + direction(p); }
+    // First `inner`, then this.
+    Placement after(const Placement& inner) const {
+        return {apply(inner.off), direction(inner.v1), direction(inner.v2), direction(inner.v3)};
+    }
+    // The inverse placement; identity when the axes are singular.
+    Placement inverse() const {
+        const NMVec3 c0 = cross(v2, v3), c1 = cross(v3, v1), c2 = cross(v1, v2);
+        const double det = dot(v1, c0);
+        if (det == 0.0) return identity();
+        // Rows of the inverse axes matrix are c0, c1, c2 divided by det.
+        const NMVec3 r0 = c0 * (1.0 / det), r1 = c1 * (1.0 / det), r2 = c2 * (1.0 / det);
+        Placement inv{{0, 0, 0}, {r0.x, r1.x, r2.x}, {r0.y, r1.y, r2.y}, {r0.z, r1.z, r2.z}};
+        inv.off = -inv.direction(off);
+        return inv;
+    }
+};
+
+struct WorldPoint {
+    float x, y, z;
+};
+
+NMVec3 toDouble(const WorldPoint& p) { return {p.x, p.y, p.z}; }
+
+// Texture coordinates of one polygon: corners a, b, c, d.
+struct UVWRow {
+    float c[4][3];
+};
+static_assert(sizeof(UVWRow) == 48);
+
+bool validPolygon(const HostPolygon& p, int32_t points) {
+    return p.a >= 0 && p.a < points && p.b >= 0 && p.b < points && p.c >= 0 && p.c < points && p.d >= 0 &&
+           p.d < points;
+}
+
+// Corner `at` of a quad is proper when its two edges are not (nearly) opposite and turn the same
+// way as the quad's normal; `next` is the neighbour whose direction comes first in the cross product.
+bool properCorner(const NMVec3& at, const NMVec3& next, const NMVec3& prev, const NMVec3& n) {
+    const NMVec3 e1 = next - at, e2 = prev - at;
+    if (dot(normalize(e1), normalize(e2)) < kStraightCosine) return false;
+    return dot(cross(e1, e2), n) >= 0.0;
+}
+
+// One object appended to the list, placed by `correction` after its own global placement.
+class ObjectGatherer {
+public:
+    ObjectGatherer(NMTriangleList& list, HostThreadBase* thread) : list_(list), thread_(thread) {}
+
+    int32_t append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction);
+
+private:
+    bool addTriangle(const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
+                     const UVWRow* uv);
+    bool pointTriangles();
+    bool smooth(double threshold);
+
+    NMTriangleList& list_;
+    HostThreadBase* thread_;
+    int32_t first_ = 0;  // first triangle of this object in the list
+    Stack<WorldPoint> points_;
+    Stack<NMVec3> faceNormals_;
+    Stack<int32_t> corners_;     // three point indices per new triangle
+    Stack<int32_t> pointStart_;  // per point: where its triangles start in pointTris_
+    Stack<int32_t> pointTris_;
+};
+
+bool ObjectGatherer::addTriangle(const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
+                                 const UVWRow* uv) {
+    NMTriangle t;
+    for (int k = 0; k < 3; ++k) {
+        t.v[k].position = toDouble(points_.items[corner[k]]);
+        if (uv != nullptr) {
+            const float* c = uv->c[uvCorner[k]];
+            t.v[k].uvw = {c[0], c[1], c[2]};
+        }
+        corners_.items[corners_.count++] = corner[k];
+    }
+    list_.triangles.items[list_.triangles.count++] = t;
+    faceNormals_.items[faceNormals_.count++] = faceNormal;
+    return true;
+}
+
+// For every point, the triangles of this object that use it (counted, then filled).
+bool ObjectGatherer::pointTriangles() {
+    const int32_t n = points_.count;
+    if (!pointStart_.resize(n + 1) || !pointTris_.resize(corners_.count > 0 ? corners_.count : 1)) return false;
+    for (int32_t i = 0; i < corners_.count; ++i) ++pointStart_.items[corners_.items[i] + 1];
+    for (int32_t p = 0; p < n; ++p) pointStart_.items[p + 1] += pointStart_.items[p];
+    Stack<int32_t> fill;
+    if (!fill.resize(n > 0 ? n : 1)) return false;
+    for (int32_t i = 0; i < corners_.count; ++i) {
+        const int32_t p = corners_.items[i];
+        pointTris_.items[pointStart_.items[p] + fill.items[p]++] = i / 3;
+    }
+    return true;
+}
+
+bool ObjectGatherer::smooth(double threshold) {
+    const int32_t count = faceNormals_.count;
+    for (int32_t t = 0; t < count; ++t) {
+        if (t % 100 == 0 && bakeStopRequested(thread_)) return false;
+        const NMVec3& own = faceNormals_.items[t];
+        NMTriangle& tri = list_.triangles.items[first_ + t];
+        for (int k = 0; k < 3; ++k) {
+            const int32_t p = corners_.items[3 * t + k];
+            NMVec3 sum;
+            for (int32_t i = pointStart_.items[p]; i < pointStart_.items[p + 1]; ++i) {
+                const int32_t other = pointTris_.items[i];
+                const NMVec3& n = faceNormals_.items[other];
+                if (other == t ? threshold <= 1.0 : dot(n, own) >= threshold) sum += n;
+            }
+            tri.v[k].normal = normalize(sum);
+        }
+    }
+    return true;
+}
+
+int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction) {
+    const HostApi* api = moduleApi();
+    const int32_t pointCount = api->polyPointCount(object);
+    const int32_t polygonCount = api->polyPolygonCount(object);
+    const float* points = api->polyPoints(object);
+    const HostPolygon* polygons = api->polyPolygons(object);
+    if (pointCount <= 0 || polygonCount <= 0 || points == nullptr || polygons == nullptr) return 1;
+
+    // 1. Points into world space, in floats.
+    const Placement place = correction.after(Placement::of(object));
+    const float off[3] = {float(place.off.x), float(place.off.y), float(place.off.z)};
+    const float a1[3] = {float(place.v1.x), float(place.v1.y), float(place.v1.z)};
+    const float a2[3] = {float(place.v2.x), float(place.v2.y), float(place.v2.z)};
+    const float a3[3] = {float(place.v3.x), float(place.v3.y), float(place.v3.z)};
+    if (!points_.resize(pointCount)) return 0;
+    for (int32_t i = 0; i < pointCount; ++i) {
+        const float* p = points + 3 * i;
+        WorldPoint& w = points_.items[i];
+        w.x = off[0] + p[0] * a1[0] + p[1] * a2[0] + p[2] * a3[0];
+        w.y = off[1] + p[0] * a1[1] + p[1] * a2[1] + p[2] * a3[1];
+        w.z = off[2] + p[0] * a1[2] + p[1] * a2[2] + p[2] * a3[2];
+    }
+
+    // 2. Count the triangles and make room for all of them at once. Polygons naming points that do
+    // not exist are left out like dead ones.
+    int64_t newCount = 0;
+    for (int32_t i = 0; i < polygonCount; ++i) {
+        const HostPolygon& p = polygons[i];
+        if (p.a == p.b || !validPolygon(p, pointCount)) continue;
+        newCount += p.c == p.d ? 1 : 2;
+    }
+    if (newCount == 0) return 1;
+    if (list_.triangles.count + newCount > 0x7fffffff / 3) return 0;
+    const int32_t n = static_cast<int32_t>(newCount);
+    first_ = list_.triangles.count;
+    if (!list_.triangles.reserve(first_ + n) || !faceNormals_.reserve(n) || !corners_.reserve(3 * n)) return 0;
+
+    // UVW rows, one per polygon; polygons beyond the tag's rows get zero coordinates.
+    const UVWRow* rows = nullptr;
+    int32_t rowCount = 0;
+    if (uvw != nullptr) {
+        rows = static_cast<const UVWRow*>(api->tagData(uvw));
+        rowCount = rows != nullptr ? api->tagDataCount(uvw) : 0;
+    }
+
+    // 3. Triangles and face normals.
+    for (int32_t i = 0; i < polygonCount; ++i) {
+        if (i % 100 == 0 && bakeStopRequested(thread_)) return 0;
+        const HostPolygon& p = polygons[i];
+        if (p.a == p.b || !validPolygon(p, pointCount)) continue;
+        const UVWRow* uv = i < rowCount ? rows + i : nullptr;
+        const NMVec3 a = toDouble(points_.items[p.a]), b = toDouble(points_.items[p.b]),
+                     c = toDouble(points_.items[p.c]), d = toDouble(points_.items[p.d]);
+        if (p.c == p.d) {
+            const int32_t corner[3] = {p.a, p.b, p.c}, uvCorner[3] = {0, 1, 2};
+            addTriangle(corner, uvCorner, normalize(cross(b - a, c - a)), uv);
+            continue;
+        }
+        // Split a quad along the diagonal through its first corner that is not proper (reflex or
+        // straight), or along b–d when all are.
+        const NMVec3 n = normalize(cross(b - d, c - a));
+        int32_t first[3], second[3], uvFirst[3], uvSecond[3];
+        const int32_t pc[4] = {p.a, p.b, p.c, p.d};
+        int32_t s;  // corner the split starts from
+        if (!properCorner(a, b, d, n))
+            s = 0;
+        else if (!properCorner(b, c, a, n))
+            s = 1;
+        else if (!properCorner(c, d, b, n))
+            s = 2;
+        else
+            s = 3;
+        for (int k = 0; k < 3; ++k) {
+            uvFirst[k] = (s + k) % 4;
+            uvSecond[k] = (s + (k == 0 ? 0 : k + 1)) % 4;
+            first[k] = pc[uvFirst[k]];
+            second[k] = pc[uvSecond[k]];
+        }
+        addTriangle(first, uvFirst, n, uv);
+        addTriangle(second, uvSecond, n, uv);
+    }
+
+    // 4.–6. Smooth normals at every corner, then tangent frames.
+    if (!pointTriangles()) return 0;
+    if (!smooth(smoothingThreshold(object, mode))) return 0;
+    if (uvw != nullptr)
+        for (int32_t t = first_; t < list_.triangles.count; ++t) computeFrames(list_.triangles.items[t]);
+    return 1;
+}
+
+// Gathers every polygon object of a hierarchy whose effective visibility is on: an object's own
+// setting when it is 0 (on) or 1 (off), its parent's when it is 2 (as the parent).
+int32_t gatherHierarchy(NMTriangleList& list, HstObject* root, const Placement& correction, HostThreadBase* thread) {
+    const HostApi* api = moduleApi();
+    struct Item {
+        HstObject* object;
+        int32_t visibility;
+    };
+    Stack<Item> stack;
+    stack.push({root, 0});
+    if (stack.count == 0) return 0;
+    while (stack.count > 0) {
+        const Item it = stack.items[--stack.count];
+        int32_t own = api->objVisibility(it.object);
+        const int32_t visibility = own == 2 ? it.visibility : own;
+        if (visibility == 0 && api->objType(it.object) == OBJECT_POLYGON) {
+            ObjectGatherer gatherer(list, thread);
+            if (!gatherer.append(it.object, nullptr, NM_GATHER_HIGH, correction)) return 0;
+        }
+        // Children in order: pushed last to first so that the first is taken next.
+        int32_t children = 0;
+        for (HstObject* c = api->objFirstChild(it.object); c != nullptr; c = api->objNext(c)) ++children;
+        if (!stack.reserve(stack.count + children)) return 0;
+        stack.count += children;
+        int32_t slot = stack.count - 1;
+        for (HstObject* c = api->objFirstChild(it.object); c != nullptr; c = api->objNext(c))
+            stack.items[slot--] = {c, visibility};
+    }
+    return 1;
+}
+
+// Gathers the copy of `object`'s current state, placed where the object is in its document.
+int32_t gatherCopy(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
+    const HostApi* api = moduleApi();
+    HstObject* copy = api->objCurrentStateCopy(api->objDocument(object), object);
+    if (copy == nullptr) return 0;
+    // A copy outside the document has lost the placement of the original's parents.
+    const Placement correction = Placement::of(object).after(Placement::of(copy).inverse());
+    const int32_t ok = gatherHierarchy(list, copy, correction, thread);
+    api->objDestroy(copy);
+    return ok;
+}
+
+}  // namespace
+
+double smoothingThreshold(HstObject* object, int32_t mode) {
+    if (mode == NM_GATHER_LOW) return kAllFaces;
+    const HostApi* api = moduleApi();
+    HstTag* tag = api->objTagOfType(object, TAG_SMOOTHING, 0);
+    if (tag == nullptr) return kAllFaces;
+    const HstSettings* settings = api->tagSettings(tag);
+    if (settings == nullptr || api->setsGetBool(settings, kAngleLimit, 0) == 0) return kAllFaces;
+    return std::cos(api->setsGetReal(settings, kAngle, 0.0));
+}
+
+int32_t gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread) {
+    list.clear();
+    if (object == nullptr || (mode == NM_GATHER_LOW && uvw == nullptr)) return 0;
+    ObjectGatherer gatherer(list, thread);
+    const int32_t ok = gatherer.append(object, uvw, mode, Placement::identity());
+    list.computeBox();
+    return ok;
+}
+
+int32_t gatherOccludersFromObject(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
+    list.clear();
+    if (object == nullptr) return 0;
+    const int32_t ok = gatherCopy(list, object, thread);
+    list.computeBox();
+    return ok;
+}
+
+int32_t gatherOccludersFromDocument(NMTriangleList& list, HstDocument* document, HostThreadBase* thread) {
+    list.clear();
+    if (document == nullptr) return 0;
+    const HostApi* api = moduleApi();
+    int32_t ok = 1;
+    for (HstObject* o = api->docFirstObject(document); ok && o != nullptr; o = api->objNext(o))
+        ok = gatherCopy(list, o, thread);
+    list.computeBox();
+    return ok;
+}

@@ -1,0 +1,35 @@
+// What the layers share for writing image files: the host bitmap of the right depth for a map and
+// the conversion of a unit quantity to a channel value.
+#pragma once
+
+#include <cstdint>
+
+#include "sources/HostBitmap.h"
+
+// value truncated to an integer and held in [0, max]; NaN gives 0.
+inline int32_t nmChannel(double value, int32_t max) {
+    if (!(value > 0.0)) return 0;
+    if (value >= static_cast<double>(max)) return max;
+    return static_cast<int32_t>(value);
+}
+
+// Largest channel value of a bit depth (8 or 16).
+inline int32_t nmChannelMax(int32_t bitDepth) { return bitDepth == 16 ? 65535 : 255; }
+
+// True when a file of this format can hold 16 bits per channel (TIFF, PNG).
+bool nmFormatHolds16Bits(int32_t format);
+
+// Makes `bitmap` w × h for a map of the given depth: 8 bits per channel as 24-bit RGB (grey maps
+// write three equal channels); 16 bits per channel as 48-bit RGB for colour maps or 16-bit grey,
+// only for formats that hold them. False for other depths, for 16 bits in a format that cannot
+// hold them, and when the host cannot make the bitmap.
+bool nmInitMapBitmap(HostBitmap& bitmap, int32_t w, int32_t h, int32_t bitDepth, int32_t format, bool colour);
+
+// Sets pixel (x, y) to channel values of the bitmap's depth.
+inline void nmSetMapPixel(HostBitmap& bitmap, int32_t bitDepth, int32_t x, int32_t y, int32_t r, int32_t g,
+                          int32_t b) {
+    if (bitDepth == 16)
+        bitmap.setPixel16(x, y, r, g, b);
+    else
+        bitmap.setPixel(x, y, r, g, b);
+}

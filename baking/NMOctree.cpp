@@ -1,0 +1,303 @@
+#include "baking/NMOctree.h"
+
+#include <cmath>
+#include <new>
+
+#include "baking/NMBakeThread.h"
+#include "baking/NMIntersect.h"
+#include "sources/HostMemory.h"
+#include "sources/HostString.h"
+#include "sources/Module.h"
+
+namespace {
+
+constexpr const char* kTag = "NMOctree";
+// Entries a list reserves on its first append.
+constexpr int32_t kFirstReserve = 10;
+// Node boxes of the query form are widened by this much of the scene's coordinate scale, so that
+// rounding in the box tests never loses a triangle that touches a box.
+constexpr double kWiden = 1e-9;
+
+inline double min3(double a, double b, double c) {
+    const double m = a < b ? a : b;
+    return m < c ? m : c;
+}
+inline double max3(double a, double b, double c) {
+    const double m = a > b ? a : b;
+    return m > c ? m : c;
+}
+
+double maxHalf(const NMBox& b) {
+    double m = b.half.x;
+    if (b.half.y > m) m = b.half.y;
+    if (b.half.z > m) m = b.half.z;
+    return m;
+}
+
+// Appends an index; the first append reserves kFirstReserve entries, later ones grow as push does.
+bool appendIndex(Stack<int32_t>& list, int32_t index) {
+    if (list.count == list.capacity && !list.reserve(list.capacity == 0 ? kFirstReserve : list.grownCapacity()))
+        return false;
+    list.items[list.count++] = index;
+    return true;
+}
+
+// The largest magnitude of the box's coordinates: rounding in box tests is relative to it.
+double coordinateScale(const NMBox& b) {
+    double scale = 1e-300;
+    const double coords[9] = {b.min.x, b.min.y, b.min.z, b.max.x, b.max.y, b.max.z, b.half.x, b.half.y, b.half.z};
+    for (double c : coords)
+        if (std::fabs(c) > scale) scale = std::fabs(c);
+    return scale;
+}
+
+// A list that lies in one plane across an axis (a flat panel) has a box of zero thickness there.
+// Both octants along that axis would then hold the whole plane on their common face, and so would
+// theirs, level after level: every triangle would be stored 2^depth times. Such an axis gets a
+// thickness of a millionth of the box's coordinates, which leaves the plane on the centre face of
+// the root only.
+void thickenFlatAxes(NMBox& box) {
+    const double largest = maxHalf(box);
+    if (box.set == 0 || largest == 0.0) return;
+    const double thickness = coordinateScale(box) * 1e-6;
+    double* lo[3] = {&box.min.x, &box.min.y, &box.min.z};
+    double* hi[3] = {&box.max.x, &box.max.y, &box.max.z};
+    const double half[3] = {box.half.x, box.half.y, box.half.z};
+    bool changed = false;
+    for (int i = 0; i < 3; ++i) {
+        if (half[i] != 0.0) continue;
+        *lo[i] -= thickness;
+        *hi[i] += thickness;
+        changed = true;
+    }
+    if (changed) box.finish();
+}
+
+}  // namespace
+
+// The eight children of a node live in one block (they are always made together).
+NMOctreeNode::~NMOctreeNode() {
+    if (child[0] == nullptr) return;
+    NMOctreeNode* block = child[0];
+    for (int32_t c = 7; c >= 0; --c) {
+        child[c]->~NMOctreeNode();
+        child[c] = nullptr;
+    }
+    hostFree(block);
+}
+
+bool NMOctreeNode::isLeaf() const {
+    for (const NMOctreeNode* c : child)
+        if (c != nullptr) return false;
+    return true;
+}
+
+void NMOctree::destroy() {
+    hostDelete(root);
+    root = nullptr;
+    work.clear();
+    corners_.clear();
+    bounds_.clear();
+    for (Stack<int32_t>& s : scratch_) s.clear();
+    queryNodes_.clear();
+    queryTriangles_.clear();
+    queryWork_.clear();
+    compiled_ = false;
+}
+
+int32_t NMOctree::setList(const NMTriangleList* triangles) {
+    destroy();
+    list = triangles;
+    rayCount = 0;
+    nodeVisits = 0;
+    triangleTests = 0;
+    root = hostNew<NMOctreeNode>(kTag, __LINE__);
+    if (root == nullptr) return 0;
+    if (triangles != nullptr) root->box = triangles->box;
+    thickenFlatAxes(root->box);
+    slack_ = coordinateScale(root->box) * kWiden;
+    // The corners and boxes of the triangles side by side, for the overlap tests of the build.
+    const int32_t n = triangles != nullptr ? triangles->count() : 0;
+    if (n > 0) {
+        if (!corners_.resize(3 * n) || !bounds_.resize(n)) return 0;
+        for (int32_t i = 0; i < n; ++i) {
+            const NMTriangle& t = triangles->triangles.items[i];
+            NMVec3* c = corners_.items + 3 * i;
+            c[0] = t.v[0].position;
+            c[1] = t.v[1].position;
+            c[2] = t.v[2].position;
+            TriangleBounds& b = bounds_.items[i];
+            b.lo = {min3(c[0].x, c[1].x, c[2].x), min3(c[0].y, c[1].y, c[2].y), min3(c[0].z, c[1].z, c[2].z)};
+            b.hi = {max3(c[0].x, c[1].x, c[2].x), max3(c[0].y, c[1].y, c[2].y), max3(c[0].z, c[1].z, c[2].z)};
+        }
+    }
+    return 1;
+}
+
+// The overlap test is asked of a box widened by a hair: a child's centre and half extents are
+// rounded, so a triangle lying exactly on the face between two children could otherwise be found
+// in neither and be lost. A triangle whose box lies apart from the node's is separated on a box
+// axis, and one whose box lies inside it overlaps it; only the others need the full test.
+bool NMOctree::overlaps(const NMOctreeNode* node, int32_t index) const {
+    const NMBox& box = node->box;
+    const NMVec3 half = box.half + NMVec3{slack_, slack_, slack_};
+    const NMVec3 lo = box.centre - half, hi = box.centre + half;
+    const TriangleBounds& b = bounds_.items[index];
+    if (b.lo.x > hi.x || b.lo.y > hi.y || b.lo.z > hi.z || b.hi.x < lo.x || b.hi.y < lo.y || b.hi.z < lo.z)
+        return false;
+    if (b.lo.x >= lo.x && b.lo.y >= lo.y && b.lo.z >= lo.z && b.hi.x <= hi.x && b.hi.y <= hi.y && b.hi.z <= hi.z)
+        return true;
+    const NMVec3* c = corners_.items + 3 * index;
+    return triangleBoxOverlap(box.centre, half, c[0], c[1], c[2]);
+}
+
+bool NMOctree::makeChildren(NMOctreeNode* node) {
+    if (node->child[0] != nullptr) return true;  // all eight exist
+    constexpr int32_t line = __LINE__;
+    void* block = hostAlloc(8 * sizeof(NMOctreeNode), line, kTag);
+    if (block == nullptr) {
+        reportNoMemory(kTag, line);
+        return false;
+    }
+    NMOctreeNode* children = static_cast<NMOctreeNode*>(block);
+    const NMBox& box = node->box;
+    for (int32_t c = 0; c < 8; ++c) {
+        NMOctreeNode* child = new (children + c) NMOctreeNode();
+        // Bit 4 picks the lower x half, bit 2 the lower z half, bit 1 the lower y half.
+        const bool lowX = (c & 4) != 0, lowY = (c & 1) != 0, lowZ = (c & 2) != 0;
+        NMBox& b = child->box;
+        b.min = {lowX ? box.centre.x - box.half.x : box.centre.x, lowY ? box.centre.y - box.half.y : box.centre.y,
+                 lowZ ? box.centre.z - box.half.z : box.centre.z};
+        b.max = {lowX ? box.centre.x : box.centre.x + box.half.x, lowY ? box.centre.y : box.centre.y + box.half.y,
+                 lowZ ? box.centre.z : box.centre.z + box.half.z};
+        b.set = 1;
+        b.finish();
+        node->child[c] = child;
+    }
+    return true;
+}
+
+// Every pending index of the node goes to each child whose box its triangle overlaps. Each child's
+// list gets its new indices in the node's list order, as if the children were served one after the
+// other; only the octants on the sides of the centre that the triangle's box reaches are tried.
+bool NMOctree::handDown(NMOctreeNode* node) {
+    const NMVec3& c = node->box.centre;
+    const NMVec3 half = node->box.half + NMVec3{slack_, slack_, slack_};
+    const NMVec3 lo = c - half, hi = c + half;
+    for (int32_t i = 0; i < node->indices.count; ++i) {
+        const int32_t index = node->indices.items[i];
+        const TriangleBounds& b = bounds_.items[index];
+        // Bit 4: lower x, bit 2: lower z, bit 1: lower y (a set bit selects the lower half).
+        const bool upX = b.hi.x >= c.x - slack_, lowX = b.lo.x <= c.x + slack_;
+        const bool upY = b.hi.y >= c.y - slack_, lowY = b.lo.y <= c.y + slack_;
+        const bool upZ = b.hi.z >= c.z - slack_, lowZ = b.lo.z <= c.z + slack_;
+        // A triangle inside the node that crosses at most one of its centre planes overlaps every
+        // octant its box reaches (it runs continuously from one side to the other).
+        const bool inside = b.lo.x >= lo.x && b.lo.y >= lo.y && b.lo.z >= lo.z && b.hi.x <= hi.x &&
+                            b.hi.y <= hi.y && b.hi.z <= hi.z;
+        const bool certain = inside && (upX && lowX) + (upY && lowY) + (upZ && lowZ) <= 1;
+        for (int32_t k = 0; k < 8; ++k) {
+            if (!((k & 4) ? lowX : upX) || !((k & 1) ? lowY : upY) || !((k & 2) ? lowZ : upZ)) continue;
+            if (!certain && !overlaps(node->child[k], index)) continue;
+            Stack<int32_t>& pending = scratch_[k];
+            if (pending.count == pending.capacity && !pending.reserve(pending.grownCapacity() + 16)) return false;
+            pending.items[pending.count++] = index;
+        }
+    }
+    for (int32_t k = 0; k < 8; ++k) {
+        Stack<int32_t>& pending = scratch_[k];
+        Stack<int32_t>& list = node->child[k]->indices;
+        const int32_t needed = list.count + pending.count;
+        if (needed > list.capacity) {
+            // Grown as appending one by one would grow it (10 at first), in one step.
+            int32_t capacity = list.capacity;
+            while (capacity < needed) {
+                if (capacity == 0)
+                    capacity = kFirstReserve;
+                else
+                    capacity = capacity < 5 ? capacity + 1 : capacity + capacity / 2;
+            }
+            if (!list.reserve(capacity)) return false;
+        }
+        for (int32_t i = 0; i < pending.count; ++i) list.items[list.count++] = pending.items[i];
+        pending.count = 0;
+    }
+    return true;
+}
+
+bool NMOctree::pushWork(NMOctreeNode* node) {
+    const int32_t before = work.count;
+    work.push(node);
+    return work.count > before;
+}
+
+int32_t NMOctree::insertTriangle(int32_t index, HostThreadBase* thread) {
+    if (root == nullptr || list == nullptr || index < 0 || index >= list->triangles.count) return 0;
+    compiled_ = false;
+    if (!overlaps(root, index)) return 1;
+    if (!appendIndex(root->indices, index)) return 0;
+    if (root->indices.count < splitCount) return 1;
+    return pushDown(thread);
+}
+
+// Hands the pending indices of the root down, splitting every child that ends up with more than
+// splitCount indices (unless it is too small to split).
+int32_t NMOctree::pushDown(HostThreadBase* thread) {
+    work.count = 0;
+    if (!pushWork(root)) return 0;
+    while (work.count > 0) {
+        NMOctreeNode* node = work.items[--work.count];
+        if (bakeStopRequested(thread)) return 0;
+        if (!makeChildren(node) || !handDown(node)) return 0;
+        for (int32_t c = 0; c < 8; ++c) {
+            NMOctreeNode* child = node->child[c];
+            if (child->indices.count > splitCount && maxHalf(child->box) > minHalfExtent && !pushWork(child)) return 0;
+        }
+        node->indices.count = 0;  // emptied, storage kept
+    }
+    return 1;
+}
+
+int32_t NMOctree::finish(HostThreadBase* thread) {
+    if (root == nullptr) return 0;
+    work.count = 0;
+    if (!pushWork(root)) return 0;
+    while (work.count > 0) {
+        NMOctreeNode* node = work.items[--work.count];
+        if (bakeStopRequested(thread)) return 0;
+        if (node->isLeaf()) continue;
+        if (!makeChildren(node) || !handDown(node)) return 0;
+        for (int32_t c = 0; c < 8; ++c) {
+            NMOctreeNode* child = node->child[c];
+            if (maxHalf(child->box) > minHalfExtent && !pushWork(child)) return 0;
+        }
+        node->indices.count = 0;
+    }
+    return compile() ? 1 : 0;
+}
+
+int32_t NMOctree::build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread) {
+    const HostString startText = status != nullptr ? status->text() : HostString();
+    int32_t ok = setList(triangles);
+    const int32_t count = triangles != nullptr ? triangles->count() : 0;
+    int64_t shownSecond = -1;
+    for (int32_t i = 0; ok && i < count; ++i) {
+        if (i % 100 == 0) {
+            if (bakeStopRequested(thread)) {
+                ok = 0;
+                break;
+            }
+            const int64_t second = moduleApi()->clockMs() / 1000;
+            if (status != nullptr && second != shownSecond) {
+                shownSecond = second;
+                status->set(startText + HostString::fromReal(100.0 * i / count, 3) + "% ");
+            }
+        }
+        ok = insertTriangle(i, thread);
+    }
+    if (ok) ok = finish(thread);
+    work.clear();
+    if (status != nullptr) status->set(startText);
+    return ok;
+}
+

@@ -1,0 +1,428 @@
+// The query side of NMOctree: the compact form the queries run on, and the nearest-hit and any-hit
+// queries themselves.
+#include <algorithm>
+#include <cmath>
+
+#include "baking/NMIntersect.h"
+#include "baking/NMOctree.h"
+
+namespace {
+
+// Boxes are widened and distances compared with this much slack, relative to the coordinates.
+constexpr double kWiden = 1e-9;
+
+// Boxes of the query form are widened by this much of the scene's coordinates: more than float
+// rounding of coordinates and ray parameters can take away.
+constexpr double kFloatWiden = 1e-6;
+
+// A ray prepared for the box tests: per axis the inverse direction and which corner of a box it
+// meets first (for a zero component, whether the origin lies in the slab is asked instead).
+struct Ray {
+    float p[3];
+    float inv[3];
+    int nearHi[3];  // 1 when the direction is negative: the box's upper side is met first
+    bool flat[3];   // direction component exactly zero
+    bool anyFlat;
+};
+
+Ray prepare(const NMVec3& p, const NMVec3& d) {
+    Ray r;
+    const double pc[3] = {p.x, p.y, p.z}, dc[3] = {d.x, d.y, d.z};
+    r.anyFlat = false;
+    for (int i = 0; i < 3; ++i) {
+        r.p[i] = static_cast<float>(pc[i]);
+        const float f = static_cast<float>(dc[i]);
+        r.flat[i] = f == 0.0f;
+        r.anyFlat = r.anyFlat || r.flat[i];
+        r.inv[i] = r.flat[i] ? 0.0f : 1.0f / f;
+        r.nearHi[i] = f < 0.0f ? 1 : 0;
+    }
+    return r;
+}
+
+// The interval of the line through the box; false when the line misses it.
+inline bool lineThrough(const NMOctree::QueryNode& n, const Ray& r, double* tNear, double* tFar) {
+    const float* corner[2] = {n.lo, n.hi};
+    float tn = -3e38f, tf = 3e38f;
+    if (r.anyFlat) {
+        for (int i = 0; i < 3; ++i) {
+            if (r.flat[i]) {
+                if (r.p[i] < corner[0][i] || r.p[i] > corner[1][i]) return false;
+                continue;
+            }
+            const float t1 = (corner[r.nearHi[i]][i] - r.p[i]) * r.inv[i];
+            const float t2 = (corner[1 - r.nearHi[i]][i] - r.p[i]) * r.inv[i];
+            if (t1 > tn) tn = t1;
+            if (t2 < tf) tf = t2;
+        }
+    } else {
+        for (int i = 0; i < 3; ++i) {
+            const float t1 = (corner[r.nearHi[i]][i] - r.p[i]) * r.inv[i];
+            const float t2 = (corner[1 - r.nearHi[i]][i] - r.p[i]) * r.inv[i];
+            tn = t1 > tn ? t1 : tn;
+            tf = t2 < tf ? t2 : tf;
+        }
+    }
+    *tNear = tn;
+    *tFar = tf;
+    return tn <= tf;
+}
+
+struct Candidate {
+    int32_t node;
+    double distance;
+};
+
+// Pushes the candidates so that the nearest is popped first.
+void pushNearestLast(Stack<NMOctree::QueryEntry>& work, Candidate* c, int32_t n) {
+    for (int32_t i = 1; i < n; ++i) {
+        const Candidate k = c[i];
+        int32_t j = i - 1;
+        while (j >= 0 && c[j].distance < k.distance) {
+            c[j + 1] = c[j];
+            --j;
+        }
+        c[j + 1] = k;
+    }
+    for (int32_t i = 0; i < n; ++i) work.items[work.count++] = {c[i].node, c[i].distance};
+}
+
+
+struct Bounds {
+    NMVec3 lo{NM_INFINITY, NM_INFINITY, NM_INFINITY};
+    NMVec3 hi{-NM_INFINITY, -NM_INFINITY, -NM_INFINITY};
+
+    void add(const NMVec3& p) {
+        if (p.x < lo.x) lo.x = p.x;
+        if (p.y < lo.y) lo.y = p.y;
+        if (p.z < lo.z) lo.z = p.z;
+        if (p.x > hi.x) hi.x = p.x;
+        if (p.y > hi.y) hi.y = p.y;
+        if (p.z > hi.z) hi.z = p.z;
+    }
+    // The triangle's box held to the clip box.
+    void addClipped(const NMOctree::QueryTriangle& t, const NMVec3& clipLo, const NMVec3& clipHi) {
+        const double* v0 = &t.v0.x;
+        const double* e1 = &t.e1.x;
+        const double* e2 = &t.e2.x;
+        const double* cl = &clipLo.x;
+        const double* ch = &clipHi.x;
+        double* l = &lo.x;
+        double* h = &hi.x;
+        for (int i = 0; i < 3; ++i) {
+            const double a = v0[i], b = v0[i] + e1[i], c = v0[i] + e2[i];
+            double mn = a < b ? a : b, mx = a < b ? b : a;
+            mn = c < mn ? c : mn;
+            mx = c > mx ? c : mx;
+            mn = mn > cl[i] ? mn : cl[i];
+            mx = mx < ch[i] ? mx : ch[i];
+            const double from = mn < mx ? mn : mx, to = mn < mx ? mx : mn;
+            if (from < l[i]) l[i] = from;
+            if (to > h[i]) h[i] = to;
+        }
+    }
+};
+
+NMVec3 centre(const NMOctree::QueryTriangle& t) { return t.v0 + (t.e1 + t.e2) * (1.0 / 3.0); }
+
+// The octree as built, in an array, before it becomes the query form.
+struct RawNode {
+    NMVec3 lo, hi;
+    int32_t firstChild = 0;
+    int32_t childCount = 0;
+    int32_t first = 0;
+    int32_t count = 0;
+};
+
+// What the making of the query form hands around.
+struct Compiler {
+    Stack<NMOctree::QueryTriangle>& triangles;
+    Stack<NMOctree::QueryNode>& out;
+    double widen;  // float boxes grow by this much on every side
+    int32_t depth = 0;
+
+    void setBox(NMOctree::QueryNode& q, const NMVec3& lo, const NMVec3& hi) const {
+        const double l[3] = {lo.x - widen, lo.y - widen, lo.z - widen};
+        const double h[3] = {hi.x + widen, hi.y + widen, hi.z + widen};
+        for (int i = 0; i < 3; ++i) {
+            q.lo[i] = std::nextafter(static_cast<float>(l[i]), -3.4e38f);
+            q.hi[i] = std::nextafter(static_cast<float>(h[i]), 3.4e38f);
+        }
+    }
+
+    bool node(const Stack<RawNode>& raw, int32_t from, int32_t slot, int32_t level);
+    bool leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& clipLo, const NMVec3& clipHi, int32_t level);
+};
+
+bool Compiler::node(const Stack<RawNode>& raw, int32_t from, int32_t slot, int32_t level) {
+    const RawNode& r = raw.items[from];
+    if (r.childCount == 0) return leaf(slot, r.first, r.count, r.lo, r.hi, level);
+    if (level > depth) depth = level;
+    int32_t children = 0;
+    for (int32_t c = 0; c < r.childCount; ++c) children += raw.items[r.firstChild + c].count > 0;
+    NMOctree::QueryNode& q = out.items[slot];
+    setBox(q, r.lo, r.hi);
+    q.count = r.count;
+    q.first = out.count;
+    q.childCount = children;
+    out.count += children;
+    int32_t next = q.first;
+    for (int32_t c = 0; c < r.childCount; ++c)
+        if (raw.items[r.firstChild + c].count > 0 && !node(raw, r.firstChild + c, next++, level + 1)) return false;
+    return true;
+}
+
+// A leaf's triangles, parted in two across the axis where their centres spread most, until at most
+// queryLeafSize remain together.
+bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& clipLo, const NMVec3& clipHi,
+                    int32_t level) {
+    using QueryTriangle = NMOctree::QueryTriangle;
+    if (level > depth) depth = level;
+    QueryTriangle* tris = triangles.items + first;
+    Bounds box, centres;
+    for (int32_t i = 0; i < count; ++i) {
+        box.addClipped(tris[i], clipLo, clipHi);
+        centres.add(centre(tris[i]));
+    }
+    NMOctree::QueryNode& q = out.items[slot];
+    if (count > 0) setBox(q, box.lo, box.hi);
+    q.first = first;
+    q.count = count;
+    q.childCount = 0;
+    const NMVec3 spread = centres.hi - centres.lo;
+    const int axis = spread.x >= spread.y && spread.x >= spread.z ? 0 : (spread.y >= spread.z ? 1 : 2);
+    const double along = axis == 0 ? spread.x : (axis == 1 ? spread.y : spread.z);
+    if (count <= NMOctree::queryLeafSize || !(along > 0.0)) return true;
+
+    // Parted at the middle of the centres' spread; where that leaves one side empty (centres
+    // bunched at one end), at their median.
+    const double middle = axis == 0 ? centres.lo.x + 0.5 * spread.x
+                                    : (axis == 1 ? centres.lo.y + 0.5 * spread.y : centres.lo.z + 0.5 * spread.z);
+    auto below = [axis, middle](const QueryTriangle& t) {
+        const NMVec3 c = centre(t);
+        return (axis == 0 ? c.x : (axis == 1 ? c.y : c.z)) < middle;
+    };
+    int32_t half = static_cast<int32_t>(std::partition(tris, tris + count, below) - tris);
+    if (half == 0 || half == count) {
+        half = count / 2;
+        std::nth_element(tris, tris + half, tris + count, [axis](const QueryTriangle& a, const QueryTriangle& b) {
+            const NMVec3 ca = centre(a), cb = centre(b);
+            return axis == 0 ? ca.x < cb.x : (axis == 1 ? ca.y < cb.y : ca.z < cb.z);
+        });
+    }
+    if (out.count + 2 > out.capacity) return false;
+    q.first = out.count;
+    q.childCount = 2;
+    out.count += 2;
+    const int32_t left = q.first;
+    return leaf(left, first, half, clipLo, clipHi, level + 1) &&
+           leaf(left + 1, first + half, count - half, clipLo, clipHi, level + 1);
+}
+
+}  // namespace
+
+// First the octree as it is, in an array: eight children side by side for every inner node, each
+// leaf's triangles copied with their box clipped to the leaf. Then the final form from it.
+bool NMOctree::compile() {
+    compiled_ = false;
+    queryNodes_.clear();
+    queryTriangles_.clear();
+    queryWork_.clear();
+
+    int32_t nodeCount = 0, entryCount = 0;
+    {
+        Stack<NMOctreeNode*> stack;
+        stack.push(root);
+        if (stack.count == 0) return false;
+        while (stack.count > 0) {
+            NMOctreeNode* node = stack.items[--stack.count];
+            ++nodeCount;
+            if (node->isLeaf()) {
+                entryCount += node->indices.count;
+                continue;
+            }
+            if (!stack.reserve(stack.count + 8)) return false;
+            for (NMOctreeNode* c : node->child) stack.items[stack.count++] = c;
+        }
+    }
+    Stack<RawNode> raw;
+    if (!raw.reserve(nodeCount) || !queryTriangles_.reserve(entryCount > 0 ? entryCount : 1)) return false;
+
+    struct Item {
+        NMOctreeNode* node;
+        int32_t slot;
+    };
+    Stack<Item> stack;
+    stack.push({root, 0});
+    if (stack.count == 0) return false;
+    raw.count = 1;
+    raw.items[0] = RawNode();
+    while (stack.count > 0) {
+        const Item it = stack.items[--stack.count];
+        RawNode& q = raw.items[it.slot];
+        if (it.node->isLeaf()) {
+            q.childCount = 0;
+            q.first = queryTriangles_.count;
+            q.count = it.node->indices.count;
+            Bounds b;
+            for (int32_t i = 0; i < it.node->indices.count; ++i) {
+                const int32_t index = it.node->indices.items[i];
+                const NMVec3* c = corners_.items + 3 * index;
+                const QueryTriangle t{c[0], c[1] - c[0], c[2] - c[0], index};
+                queryTriangles_.items[queryTriangles_.count++] = t;
+                b.addClipped(t, it.node->box.min, it.node->box.max);
+            }
+            q.lo = b.lo;
+            q.hi = b.hi;
+            continue;
+        }
+        q.firstChild = raw.count;
+        q.childCount = 8;
+        if (!stack.reserve(stack.count + 8)) return false;
+        for (int32_t c = 0; c < 8; ++c) {
+            raw.items[raw.count] = RawNode();
+            stack.items[stack.count++] = {it.node->child[c], raw.count};
+            ++raw.count;
+        }
+    }
+    // Children come after their parents: one backward sweep sums the counts and joins the boxes.
+    for (int32_t i = raw.count - 1; i >= 0; --i) {
+        RawNode& q = raw.items[i];
+        if (q.childCount == 0) continue;
+        q.count = 0;
+        Bounds b;
+        for (int32_t c = 0; c < q.childCount; ++c) {
+            const RawNode& k = raw.items[q.firstChild + c];
+            if (k.count == 0) continue;
+            q.count += k.count;
+            b.add(k.lo);
+            b.add(k.hi);
+        }
+        q.lo = b.lo;
+        q.hi = b.hi;
+    }
+
+    // The final form: empty children left out, big leaves parted.
+    if (!queryNodes_.reserve(raw.count + 2 * queryTriangles_.count + 1)) return false;
+    queryNodes_.count = 1;
+    Compiler compiler{queryTriangles_, queryNodes_, slack_ / kWiden * kFloatWiden};
+    if (!compiler.node(raw, 0, 0, 0)) return false;
+    if (!queryWork_.reserve(8 * (compiler.depth + 1) + 1)) return false;
+    compiled_ = true;
+    return true;
+}
+
+void NMOctree::acceptHit(const NMVec3& p, const NMVec3& d, const QueryTriangle& qt, double t, double u, double v,
+                         NMAbstractVectorLayer* bump, NMNearestHit* best, double* bestFacing, bool* found) const {
+    (void)p;
+    const NMTriangle& tri = list->triangles.items[qt.index];
+    const double w = 1.0 - u - v;
+    const NMVec3 normal = normalize(tri.v[0].normal * w + tri.v[1].normal * u + tri.v[2].normal * v);
+    const double facing = dot(normal, d);
+    if (facing < minFacing) return;
+    const double at = std::fabs(t);
+    if (at >= NM_INFINITY) return;
+    if (*found) {
+        const double bestAt = std::fabs(best->t);
+        if (!(at < bestAt || (at == bestAt && facing > *bestFacing))) return;
+    }
+    NMVec3 stored = normal;
+    if (bump != nullptr) {
+        // The bump image holds tangent-space normals over the high object's texture coordinates.
+        const NMVec3 uvw = tri.v[0].uvw * w + tri.v[1].uvw * u + tri.v[2].uvw * v;
+        const NMVec3 tangent = tri.v[0].tangent * w + tri.v[1].tangent * u + tri.v[2].tangent * v;
+        const NMVec3 bitangent = tri.v[0].bitangent * w + tri.v[1].bitangent * u + tri.v[2].bitangent * v;
+        const NMVec3 blended = tri.v[0].normal * w + tri.v[1].normal * u + tri.v[2].normal * v;
+        const NMVector3f s = bump->bilinear(uvw.x, uvw.y);
+        stored = tangent * s.x + bitangent * s.y + blended * s.z;
+    }
+    best->point = tri.v[0].position * w + tri.v[1].position * u + tri.v[2].position * v;
+    best->normal = stored;
+    best->t = t;
+    best->triangle = qt.index;
+    *bestFacing = dot(stored, d);
+    *found = true;
+}
+
+bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLayer* bump, NMNearestHit* hit) {
+    ++rayCount;
+    if (!compiled_ || queryNodes_.items[0].count == 0) return false;
+    const Ray ray = prepare(p, d);
+    double tn, tf;
+    if (!lineThrough(queryNodes_.items[0], ray, &tn, &tf)) return false;
+
+    NMNearestHit best;
+    double bestFacing = 0.0, bestAt = NM_INFINITY, reach = NM_INFINITY;
+    bool found = false;
+    queryWork_.count = 0;
+    queryWork_.items[queryWork_.count++] = {0, tn > 0.0 ? tn : (tf < 0.0 ? -tf : 0.0)};
+    while (queryWork_.count > 0) {
+        const QueryEntry e = queryWork_.items[--queryWork_.count];
+        // Nothing in a node entered farther than the best hit can be nearer (equal distances are
+        // still looked at, for the tie rule); `reach` adds the slack for rounding of the box test.
+        if (e.distance > reach) continue;
+        ++nodeVisits;
+        const QueryNode& q = queryNodes_.items[e.node];
+        if (q.childCount == 0) {
+            const QueryTriangle* tris = queryTriangles_.items + q.first;
+            triangleTests += q.count;
+            for (int32_t i = 0; i < q.count; ++i) {
+                NMRayHit h;
+                if (!rayTriangle(p, d, tris[i].v0, tris[i].e1, tris[i].e2, &h)) continue;
+                if (found && std::fabs(h.t) > bestAt) continue;
+                acceptHit(p, d, tris[i], h.t, h.u, h.v, bump, &best, &bestFacing, &found);
+                if (found) {
+                    bestAt = std::fabs(best.t);
+                    reach = bestAt + bestAt * kWiden + slack_;
+                }
+            }
+            continue;
+        }
+        Candidate c[8];
+        int32_t n = 0;
+        for (int32_t k = 0; k < q.childCount; ++k) {
+            const int32_t child = q.first + k;
+            if (!lineThrough(queryNodes_.items[child], ray, &tn, &tf)) continue;
+            const double distance = tn > 0.0 ? tn : (tf < 0.0 ? -tf : 0.0);
+            if (distance > reach) continue;
+            c[n++] = {child, distance};
+        }
+        pushNearestLast(queryWork_, c, n);
+    }
+    if (!found || isZero(best.normal)) return false;
+    *hit = best;
+    return true;
+}
+
+bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r) {
+    ++rayCount;
+    if (!compiled_ || queryNodes_.items[0].count == 0) return false;
+    const Ray ray = prepare(o, r);
+    double tn, tf;
+    if (!lineThrough(queryNodes_.items[0], ray, &tn, &tf) || tf < 0.0) return false;
+    queryWork_.count = 0;
+    queryWork_.items[queryWork_.count++] = {0, tn};
+    while (queryWork_.count > 0) {
+        const QueryEntry e = queryWork_.items[--queryWork_.count];
+        ++nodeVisits;
+        const QueryNode& q = queryNodes_.items[e.node];
+        if (q.childCount == 0) {
+            const QueryTriangle* tris = queryTriangles_.items + q.first;
+            triangleTests += q.count;
+            for (int32_t i = 0; i < q.count; ++i) {
+                NMRayHit h;
+                if (rayTriangle(o, r, tris[i].v0, tris[i].e1, tris[i].e2, &h) && h.t > 0.0) return true;
+            }
+            continue;
+        }
+        Candidate c[8];
+        int32_t n = 0;
+        for (int32_t k = 0; k < q.childCount; ++k) {
+            const int32_t child = q.first + k;
+            if (!lineThrough(queryNodes_.items[child], ray, &tn, &tf) || tf < 0.0) continue;
+            c[n++] = {child, tn};
+        }
+        pushNearestLast(queryWork_, c, n);
+    }
+    return false;
+}

@@ -1,0 +1,100 @@
+// Shared pieces of the baker's tests: the module started against the real host table, host
+// polygon objects built in code (grids over the unit square with their UVW tags), a thread whose
+// break test turns true after a number of polls, and reading written images back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "host/Bitmap.h"
+#include "host/Document.h"
+#include "host/HostHandles.h"
+#include "host/Object.h"
+#include "host/Tags.h"
+#include "sources/HostThread.h"
+#include "tests/module/ModuleTestSupport.h"
+
+namespace baketest {
+
+// The module initialised with the host's table and the source tree's resources.
+class BakingFixture : public moduletest::ModuleFixture {
+protected:
+    void SetUp() override {
+        ModuleFixture::SetUp();
+        startModule(moduletest::kSourceFolder);
+        ASSERT_EQ(moduletest::message(1), 1) << "resources of the source tree";
+    }
+};
+
+using Surface = std::function<host::Vec3(double u, double v)>;
+
+// A grid of nx × ny quads over (u, v) in [0, 1]², placed by `surface`, with one UVW row per quad
+// (corners a, b, c, d at (u, v), (u + du, v), (u + du, v + dv), (u, v + dv)). With `triangles`
+// every quad is written as the two triangles (a, b, c) and (a, c, d) instead.
+inline std::unique_ptr<host::PolygonObject> grid(const std::string& name, int nx, int ny, const Surface& surface,
+                                                 bool withUvw = true, bool triangles = false) {
+    auto obj = std::make_unique<host::PolygonObject>(name);
+    for (int j = 0; j <= ny; ++j)
+        for (int i = 0; i <= nx; ++i) {
+            const host::Vec3 p = surface(double(i) / nx, double(j) / ny);
+            obj->points.push_back({float(p.x), float(p.y), float(p.z)});
+        }
+    auto* uvw = withUvw ? new host::UVWTag("UVW") : nullptr;
+    auto at = [&](int i, int j) { return j * (nx + 1) + i; };
+    auto uv = [&](int i, int j) { return host::Vec3f{float(double(i) / nx), float(double(j) / ny), 0.0f}; };
+    for (int j = 0; j < ny; ++j)
+        for (int i = 0; i < nx; ++i) {
+            const int a = at(i, j), b = at(i + 1, j), c = at(i + 1, j + 1), d = at(i, j + 1);
+            if (triangles) {
+                obj->polygons.push_back({a, b, c, c});
+                obj->polygons.push_back({a, c, d, d});
+                if (uvw) {
+                    uvw->data.push_back({uv(i, j), uv(i + 1, j), uv(i + 1, j + 1), uv(i + 1, j + 1)});
+                    uvw->data.push_back({uv(i, j), uv(i + 1, j + 1), uv(i, j + 1), uv(i, j + 1)});
+                }
+            } else {
+                obj->polygons.push_back({a, b, c, d});
+                if (uvw) uvw->data.push_back({uv(i, j), uv(i + 1, j), uv(i + 1, j + 1), uv(i, j + 1)});
+            }
+        }
+    if (uvw) obj->addTag(std::unique_ptr<host::Tag>(uvw));
+    return obj;
+}
+
+// The plane z = 0 over the unit square.
+inline host::Vec3 flat(double u, double v) { return {u, v, 0.0}; }
+
+inline HstObject* handle(host::Object* o) { return host::toHandle(o); }
+inline HstTag* uvwOf(host::Object* o) { return host::toHandle(o->tag(host::TAG_UVW)); }
+
+// A module thread that is never started; its break test turns true at the `stopAt`-th poll
+// (0: never).
+class PollingThread : public HostThread {
+public:
+    explicit PollingThread(int64_t stopAt = 0) : stopAt_(stopAt) {}
+    int32_t testBreak() override {
+        ++polls_;
+        return stopAt_ > 0 && polls_ >= stopAt_ ? 1 : 0;
+    }
+    void main() override {}
+    int64_t polls() const { return polls_; }
+
+private:
+    int64_t stopAt_;
+    int64_t polls_ = 0;
+};
+
+// A written image read back by the host's bitmap code; fails the test when it cannot be read.
+inline host::Bitmap readImage(const std::filesystem::path& path) {
+    host::Bitmap bitmap;
+    std::string error;
+    EXPECT_TRUE(bitmap.load(path.string(), &error)) << path << ": " << error;
+    return bitmap;
+}
+
+}  // namespace baketest

@@ -1,0 +1,269 @@
+// Bake mesh gathering from host objects: quad splits, dead polygons, smooth normals with and
+// without smoothing limits, world placement, texture coordinates and tangent frames, occluders of
+// a hierarchy and of a document, and the failure paths.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "baking/NMGather.h"
+#include "host/Document.h"
+#include "host/Memory.h"
+#include "tests/baking/BakeTestSupport.h"
+
+namespace {
+
+using baketest::BakingFixture;
+using baketest::handle;
+using baketest::uvwOf;
+
+void expectVec(const NMVec3& v, double x, double y, double z, double eps = 1e-6) {
+    EXPECT_NEAR(v.x, x, eps);
+    EXPECT_NEAR(v.y, y, eps);
+    EXPECT_NEAR(v.z, z, eps);
+}
+
+// One quad (or triangle when c == d) with a UVW row that maps every corner to (x, y).
+std::unique_ptr<host::PolygonObject> polygonObject(const std::vector<host::Vec3f>& points,
+                                                   const std::vector<host::Polygon>& polygons) {
+    auto obj = std::make_unique<host::PolygonObject>("poly");
+    obj->points = points;
+    obj->polygons = polygons;
+    auto uvw = std::make_unique<host::UVWTag>("UVW");
+    for (const host::Polygon& p : polygons) {
+        auto uv = [&](int i) {
+            if (i < 0 || i >= int(points.size())) return host::Vec3f{};
+            return host::Vec3f{points[i].x, points[i].y, 0.0f};
+        };
+        uvw->data.push_back({uv(p.a), uv(p.b), uv(p.c), uv(p.d)});
+    }
+    obj->addTag(std::move(uvw));
+    return obj;
+}
+
+// Floor quad in z = 0 and wall quad in x = 0 sharing the edge from (0,0,0) to (0,1,0).
+std::unique_ptr<host::PolygonObject> corner() {
+    return polygonObject({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 1, 1}, {0, 0, 1}},
+                         {{0, 1, 2, 3}, {0, 3, 4, 5}});
+}
+
+class NMGatherTest : public BakingFixture {
+protected:
+    void TearDown() override {
+        list.clear();
+        BakingFixture::TearDown();
+    }
+    NMTriangleList list;
+    host::Document doc;
+};
+
+}  // namespace
+
+TEST_F(NMGatherTest, DeadPolygonsAndBadIndicesGiveNothing) {
+    host::Object* o = doc.insert(polygonObject({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}},
+                                               {{0, 0, 1, 2}, {0, 1, 2, 2}, {0, 1, 7, 2}, {0, -1, 2, 2}}));
+    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_EQ(list.count(), 1);
+    expectVec(list.triangles[0].v[2].position, 0, 1, 0);
+}
+
+TEST_F(NMGatherTest, ConvexQuadSplitsAlongBD) {
+    host::Object* o = doc.insert(polygonObject({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}}));
+    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_EQ(list.count(), 2);
+    // (d, a, b) and (d, b, c), with the texture coordinates of their own corners.
+    expectVec(list.triangles[0].v[0].position, 0, 1, 0);
+    expectVec(list.triangles[0].v[1].position, 0, 0, 0);
+    expectVec(list.triangles[0].v[2].position, 1, 0, 0);
+    expectVec(list.triangles[1].v[0].position, 0, 1, 0);
+    expectVec(list.triangles[1].v[1].position, 1, 0, 0);
+    expectVec(list.triangles[1].v[2].position, 1, 1, 0);
+    expectVec(list.triangles[1].v[2].uvw, 1, 1, 0);
+    expectVec(list.triangles[0].v[0].uvw, 0, 1, 0);
+    // The box of all vertices.
+    expectVec(list.box.min, 0, 0, 0);
+    expectVec(list.box.max, 1, 1, 0);
+    expectVec(list.box.centre, 0.5, 0.5, 0);
+}
+
+TEST_F(NMGatherTest, ReflexCornersChooseTheDiagonal) {
+    // A dart whose reflex corner is a: split along a–c into (a, b, c) and (a, c, d).
+    const std::vector<host::Vec3f> dart = {{0.5f, 1, 0}, {0, 0, 0}, {2, 1, 0}, {0, 2, 0}};
+    host::Object* o = doc.insert(polygonObject(dart, {{0, 1, 2, 3}}));
+    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_EQ(list.count(), 2);
+    expectVec(list.triangles[0].v[0].position, 0.5, 1, 0);
+    expectVec(list.triangles[0].v[2].position, 2, 1, 0);
+    expectVec(list.triangles[1].v[1].position, 2, 1, 0);
+    expectVec(list.triangles[1].v[2].position, 0, 2, 0);
+    // Both halves face the quad's way.
+    for (const NMTriangle& t : list.triangles) expectVec(t.v[0].normal, 0, 0, 1);
+
+    // The same dart with the reflex corner at b: (b, c, d) and (b, d, a).
+    host::Object* p = doc.insert(polygonObject(dart, {{3, 0, 1, 2}}));
+    ASSERT_EQ(gatherObject(list, handle(p), uvwOf(p), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_EQ(list.count(), 2);
+    expectVec(list.triangles[0].v[0].position, 0.5, 1, 0);
+    expectVec(list.triangles[0].v[1].position, 0, 0, 0);
+    expectVec(list.triangles[0].v[2].position, 2, 1, 0);
+    expectVec(list.triangles[1].v[1].position, 2, 1, 0);
+    expectVec(list.triangles[1].v[2].position, 0, 2, 0);
+}
+
+TEST_F(NMGatherTest, LowModeSmoothsAcrossEveryFace) {
+    host::Object* o = doc.insert(corner());
+    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_EQ(list.count(), 4);
+    const double r = std::sqrt(0.5);
+    int shared = 0;
+    for (const NMTriangle& t : list.triangles)
+        for (const NMVertex& v : t.v) {
+            if (v.position.x == 0.0 && v.position.z == 0.0) {
+                expectVec(v.normal, r, 0, r);
+                ++shared;
+            } else if (v.position.z == 0.0) {
+                expectVec(v.normal, 0, 0, 1);
+            } else {
+                expectVec(v.normal, 1, 0, 0);
+            }
+        }
+    EXPECT_EQ(shared, 6);
+}
+
+TEST_F(NMGatherTest, HighModeFollowsTheSmoothingTag) {
+    host::Object* o = doc.insert(corner());
+    const double r = std::sqrt(0.5);
+    // Without a smoothing tag: fully smooth.
+    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    expectVec(list.triangles[0].v[1].normal, r, 0, r);  // corner (0, 0, 0)
+    // A tag limiting to 80 degrees keeps the faces apart at 90.
+    auto tag = std::make_unique<host::SmoothingTag>("Smoothing");
+    tag->data.setBool(host::SMOOTHING_ANGLE_LIMIT, true);
+    tag->data.setReal(host::SMOOTHING_ANGLE, 80.0 * 3.141592653589793 / 180.0);
+    host::SmoothingTag* smoothing = static_cast<host::SmoothingTag*>(o->addTag(std::move(tag)));
+    EXPECT_NEAR(smoothingThreshold(handle(o), NM_GATHER_HIGH), std::cos(80.0 * 3.141592653589793 / 180.0), 1e-15);
+    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    for (int t = 0; t < 2; ++t)
+        for (const NMVertex& v : list.triangles[t].v) expectVec(v.normal, 0, 0, 1);
+    for (int t = 2; t < 4; ++t)
+        for (const NMVertex& v : list.triangles[t].v) expectVec(v.normal, 1, 0, 0);
+    // 100 degrees joins them again; the switch off ignores the angle.
+    smoothing->data.setReal(host::SMOOTHING_ANGLE, 100.0 * 3.141592653589793 / 180.0);
+    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    expectVec(list.triangles[0].v[1].normal, r, 0, r);
+    smoothing->data.setReal(host::SMOOTHING_ANGLE, 0.0);
+    smoothing->data.setBool(host::SMOOTHING_ANGLE_LIMIT, false);
+    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    expectVec(list.triangles[0].v[1].normal, r, 0, r);
+    // A limit of 0 degrees still keeps each face's own normal (the face itself always counts).
+    smoothing->data.setBool(host::SMOOTHING_ANGLE_LIMIT, true);
+    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    expectVec(list.triangles[0].v[1].normal, 0, 0, 1);
+    // The low object ignores the tag.
+    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    expectVec(list.triangles[0].v[1].normal, r, 0, r);
+}
+
+TEST_F(NMGatherTest, PointsGoToWorldSpace) {
+    auto group = std::make_unique<host::Object>(host::OBJECT_GROUP, "group");
+    group->localMatrix.off = {10, 0, 0};
+    host::Object* g = doc.insert(std::move(group));
+    auto quad = polygonObject({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}});
+    // Turned a quarter about z: x → y, y → −x; then moved by the parent.
+    quad->localMatrix.v1 = {0, 1, 0};
+    quad->localMatrix.v2 = {-1, 0, 0};
+    quad->localMatrix.off = {0, 0, 5};
+    host::Object* o = doc.insert(std::move(quad), g);
+    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_EQ(list.count(), 2);
+    expectVec(list.triangles[0].v[2].position, 10, 1, 5);    // point b = (1, 0, 0)
+    expectVec(list.triangles[1].v[2].position, 9, 1, 5);     // point c = (1, 1, 0)
+    expectVec(list.triangles[0].v[0].normal, 0, 0, 1);
+    // Texture coordinates stay those of the tag, and the frame follows the turned mapping:
+    // u grows along world +y, v along world −x.
+    expectVec(list.triangles[1].v[2].uvw, 1, 1, 0);
+    expectVec(list.triangles[0].v[0].tangent, 0, 1, 0);
+    expectVec(list.triangles[0].v[0].bitangent, -1, 0, 0);
+}
+
+TEST_F(NMGatherTest, HighObjectWithoutUvwHasNoFrames) {
+    host::Object* o = doc.insert(baketest::grid("high", 3, 3, baketest::flat, false));
+    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    ASSERT_EQ(list.count(), 18);
+    for (const NMTriangle& t : list.triangles)
+        for (const NMVertex& v : t.v) {
+            expectVec(v.uvw, 0, 0, 0);
+            expectVec(v.tangent, 0, 0, 0);
+            expectVec(v.normal, 0, 0, 1);
+        }
+}
+
+TEST_F(NMGatherTest, MissingObjectOrTagFails) {
+    host::Object* o = doc.insert(baketest::grid("plane", 2, 2, baketest::flat));
+    EXPECT_EQ(gatherObject(list, nullptr, nullptr, NM_GATHER_HIGH, nullptr), 0);
+    EXPECT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_LOW, nullptr), 0);
+    EXPECT_EQ(list.count(), 0);
+    EXPECT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    EXPECT_EQ(list.count(), 8);
+}
+
+TEST_F(NMGatherTest, StopAndAllocationFailureFail) {
+    host::Object* o = doc.insert(baketest::grid("plane", 30, 30, baketest::flat));
+    baketest::PollingThread thread(3);
+    EXPECT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, &thread), 0);
+    int failures = 0;
+    for (uint64_t n = 1; n < 100; ++n) {
+        host::memory::failAfter(n);
+        const int32_t ok = gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr);
+        host::memory::resetFailures();
+        if (ok) break;
+        ++failures;
+    }
+    EXPECT_GE(failures, 5);
+    EXPECT_EQ(list.count(), 1800);
+    console();
+}
+
+TEST_F(NMGatherTest, OccludersOfAHierarchyFollowVisibility) {
+    auto group = std::make_unique<host::Object>(host::OBJECT_GROUP, "group");
+    group->localMatrix.off = {0, 0, 3};
+    host::Object* g = doc.insert(std::move(group));
+    auto high = baketest::grid("high", 2, 2, baketest::flat);
+    high->localMatrix.off = {1, 0, 0};
+    host::Object* h = doc.insert(std::move(high), g);
+    host::Object* shown = doc.insert(baketest::grid("shown", 1, 1, baketest::flat), h);
+    auto hidden = baketest::grid("hidden", 1, 1, baketest::flat);
+    hidden->visible = false;
+    host::Object* hid = doc.insert(std::move(hidden), h);
+    // A visible child of a hidden object keeps its own setting.
+    doc.insert(baketest::grid("under-hidden", 1, 1, baketest::flat), hid);
+    (void)shown;
+
+    ASSERT_EQ(gatherOccludersFromObject(list, handle(h), nullptr), 1);
+    // high (8) + shown (2) + under-hidden (2), all in world space under the group's offset.
+    ASSERT_EQ(list.count(), 12);
+    NMTriangleList own;
+    ASSERT_EQ(gatherObject(own, handle(h), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    for (int t = 0; t < 8; ++t)
+        for (int k = 0; k < 3; ++k) expectVec(list.triangles[t].v[k].position, own.triangles[t].v[k].position.x,
+                                              own.triangles[t].v[k].position.y, own.triangles[t].v[k].position.z);
+    expectVec(list.triangles[0].v[1].position, 1, 0, 3);
+    expectVec(list.box.min, 1, 0, 3);
+    expectVec(list.box.max, 2, 1, 3);
+    // The document is as it was: no copy left in it.
+    EXPECT_EQ(doc.allObjects().size(), 5u);
+}
+
+TEST_F(NMGatherTest, OccludersOfADocument) {
+    doc.insert(baketest::grid("a", 2, 1, baketest::flat));
+    auto b = baketest::grid("b", 1, 1, baketest::flat);
+    b->localMatrix.off = {0, 0, -2};
+    host::Object* bo = doc.insert(std::move(b));
+    doc.insert(baketest::grid("child", 1, 1, baketest::flat), bo);
+    ASSERT_EQ(gatherOccludersFromDocument(list, host::toHandle(&doc), nullptr), 1);
+    EXPECT_EQ(list.count(), 4 + 2 + 2);
+    expectVec(list.box.min, 0, 0, -2);
+    EXPECT_EQ(gatherOccludersFromDocument(list, nullptr, nullptr), 0);
+    host::Document empty;
+    EXPECT_EQ(gatherOccludersFromDocument(list, host::toHandle(&empty), nullptr), 1);
+    EXPECT_EQ(list.count(), 0);
+}

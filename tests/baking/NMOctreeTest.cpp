@@ -1,0 +1,483 @@
+// The baking octree: its construction scheme (when nodes split, where triangles go), the three
+// intersection tests, and both queries against a search over every triangle on random rays.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "baking/NMIntersect.h"
+#include "baking/NMOctree.h"
+#include "host/Memory.h"
+#include "tests/baking/BakeTestSupport.h"
+
+namespace {
+
+using baketest::BakingFixture;
+
+NMTriangle tri(NMVec3 a, NMVec3 b, NMVec3 c, NMVec3 n0 = {0, 0, 1}, NMVec3 n1 = {0, 0, 1}, NMVec3 n2 = {0, 0, 1}) {
+    NMTriangle t;
+    t.v[0].position = a;
+    t.v[1].position = b;
+    t.v[2].position = c;
+    t.v[0].normal = n0;
+    t.v[1].normal = n1;
+    t.v[2].normal = n2;
+    return t;
+}
+
+void add(NMTriangleList& list, const NMTriangle& t) {
+    const int32_t before = list.triangles.count;
+    list.triangles.push(t);
+    ASSERT_EQ(list.triangles.count, before + 1);
+}
+
+// The nearest-hit rules applied to every triangle in index order: facing at least 0.1, nearest in
+// |t|, at equal |t| the better-facing normal.
+struct Reference {
+    bool found = false;
+    NMVec3 point, normal;
+    double t = 0.0;
+};
+Reference bruteNearest(const NMTriangleList& list, const NMVec3& p, const NMVec3& d) {
+    Reference best;
+    double bestFacing = 0.0;
+    for (const NMTriangle& t : list.triangles) {
+        NMRayHit h;
+        const NMVec3& a = t.v[0].position;
+        if (!rayTriangle(p, d, a, t.v[1].position - a, t.v[2].position - a, &h)) continue;
+        const double w = 1.0 - h.u - h.v;
+        const NMVec3 n = normalize(t.v[0].normal * w + t.v[1].normal * h.u + t.v[2].normal * h.v);
+        const double facing = dot(n, d);
+        if (facing < 0.1 || std::fabs(h.t) >= NM_INFINITY) continue;
+        if (best.found && !(std::fabs(h.t) < std::fabs(best.t) ||
+                            (std::fabs(h.t) == std::fabs(best.t) && facing > bestFacing)))
+            continue;
+        best.found = true;
+        best.t = h.t;
+        best.normal = n;
+        best.point = t.v[0].position * w + t.v[1].position * h.u + t.v[2].position * h.v;
+        bestFacing = facing;
+    }
+    return best;
+}
+
+bool bruteAny(const NMTriangleList& list, const NMVec3& o, const NMVec3& r) {
+    for (const NMTriangle& t : list.triangles) {
+        NMRayHit h;
+        const NMVec3& a = t.v[0].position;
+        if (rayTriangle(o, r, a, t.v[1].position - a, t.v[2].position - a, &h) && h.t > 0.0) return true;
+    }
+    return false;
+}
+
+NMVec3 randomUnit(std::mt19937& rng) {
+    std::normal_distribution<double> g;
+    for (;;) {
+        const NMVec3 v{g(rng), g(rng), g(rng)};
+        if (length(v) > 1e-3) return normalize(v);
+    }
+}
+
+bool contains(const NMOctreeNode* node, int32_t index) {
+    for (int32_t i : node->indices)
+        if (i == index) return true;
+    return false;
+}
+
+}  // namespace
+
+// ---- intersection tests ---------------------------------------------------------------------
+
+TEST(NMIntersect, MollerTrumboreByHand) {
+    // Triangle (0,0,0), (1,0,0), (0,1,0); the ray from (0.25, 0.25, 1) straight down meets it at
+    // t = 1 with weights u = v = 0.25.
+    const NMVec3 v0{0, 0, 0}, e1{1, 0, 0}, e2{0, 1, 0};
+    NMRayHit h{};
+    ASSERT_TRUE(rayTriangle({0.25, 0.25, 1}, {0, 0, -1}, v0, e1, e2, &h));
+    EXPECT_DOUBLE_EQ(h.t, 1.0);
+    EXPECT_DOUBLE_EQ(h.u, 0.25);
+    EXPECT_DOUBLE_EQ(h.v, 0.25);
+    // Two-sided, and t may be negative: from below, looking away.
+    ASSERT_TRUE(rayTriangle({0.25, 0.25, -2}, {0, 0, -1}, v0, e1, e2, &h));
+    EXPECT_DOUBLE_EQ(h.t, -2.0);
+    // The edges count: a ray through the vertex (1, 0, 0) and one through the edge u + v = 1.
+    EXPECT_TRUE(rayTriangle({1, 0, 1}, {0, 0, -1}, v0, e1, e2, &h));
+    EXPECT_TRUE(rayTriangle({0.5, 0.5, 1}, {0, 0, -1}, v0, e1, e2, &h));
+    EXPECT_FALSE(rayTriangle({0.5, 0.5000001, 1}, {0, 0, -1}, v0, e1, e2, &h));
+    // Parallel to the plane: determinant exactly zero, a miss even inside the triangle's plane.
+    EXPECT_FALSE(rayTriangle({0.1, 0.1, 0}, {1, 0, 0}, v0, e1, e2, &h));
+}
+
+TEST(NMIntersect, SlabTest) {
+    const NMVec3 lo{0, 0, 0}, hi{1, 1, 1};
+    EXPECT_TRUE(rayBoxHit({0.5, 0.5, -3}, {0, 0, 1}, lo, hi));
+    // A zero direction component with the origin outside that slab never enters.
+    EXPECT_FALSE(rayBoxHit({5, 0.5, -3}, {0, 0, 1}, lo, hi));
+    EXPECT_FALSE(rayBoxHit({1.0000001, 0.5, -3}, {0, 0, 1}, lo, hi));
+    // On the slab's boundary it does.
+    EXPECT_TRUE(rayBoxHit({1, 0.5, -3}, {0, 0, 1}, lo, hi));
+    // A box wholly behind the origin is missed; one that holds the origin is hit.
+    EXPECT_FALSE(rayBoxHit({0.5, 0.5, 3}, {0, 0, 1}, lo, hi));
+    EXPECT_TRUE(rayBoxHit({0.5, 0.5, 0.5}, {0, 0, 1}, lo, hi));
+    // Diagonal rays: through the box, and past its corner.
+    const NMVec3 d = normalize(NMVec3{1, 1, 1});
+    EXPECT_TRUE(rayBoxHit({-1, -1, -1}, d, lo, hi));
+    EXPECT_FALSE(rayBoxHit({-1, -0.5, -1}, normalize(NMVec3{1, -1, 1}), lo, hi));
+}
+
+TEST(NMIntersect, TriangleBoxOverlap) {
+    const NMVec3 c{0, 0, 0}, h{1, 1, 1};
+    // Inside, crossing, and touching a face only.
+    EXPECT_TRUE(triangleBoxOverlap(c, h, {0, 0, 0}, {0.5, 0, 0}, {0, 0.5, 0}));
+    EXPECT_TRUE(triangleBoxOverlap(c, h, {-5, 0, 0}, {5, 0, 0}, {0, 5, 0}));
+    EXPECT_TRUE(triangleBoxOverlap(c, h, {1, -3, -3}, {1, 3, -3}, {1, 0, 3}));
+    EXPECT_FALSE(triangleBoxOverlap(c, h, {1.000001, -3, -3}, {1.000001, 3, -3}, {1.000001, 0, 3}));
+    // Touching a corner with a vertex.
+    EXPECT_TRUE(triangleBoxOverlap(c, h, {1, 1, 1}, {2, 1, 1}, {2, 2, 1}));
+    // Boxes overlap but the triangle's plane x + y + z = 3.5 passes beyond the corner (max 3)...
+    EXPECT_FALSE(triangleBoxOverlap(c, h, {10, -3.25, -3.25}, {-3.25, 10, -3.25}, {-3.25, -3.25, 10}));
+    // ...while x + y + z = 2.9 cuts it.
+    EXPECT_TRUE(triangleBoxOverlap(c, h, {9.4, -3.25, -3.25}, {-3.25, 9.4, -3.25}, {-3.25, -3.25, 9.4}));
+    // Separated only by an edge axis: a thin triangle along the diagonal plane beyond the corner
+    // (x + y = 2.2 near z = 0), whose box overlaps the cube's.
+    EXPECT_FALSE(triangleBoxOverlap(c, h, {2.2, 0, -0.5}, {0, 2.2, -0.5}, {1.1, 1.1, 0.5}));
+    EXPECT_TRUE(triangleBoxOverlap(c, h, {1.9, 0, -0.5}, {0, 1.9, -0.5}, {0.95, 0.95, 0.5}));
+}
+
+// ---- construction ---------------------------------------------------------------------------
+
+class NMOctreeBuild : public BakingFixture {};
+
+TEST_F(NMOctreeBuild, FewerThanThirtyStayInTheRoot) {
+    NMTriangleList list;
+    for (int i = 0; i < 29; ++i) add(list, tri({0.0 + i, 0, 0}, {1.0 + i, 0, 0}, {0.0 + i, 1, 0}));
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_NE(tree.root, nullptr);
+    EXPECT_TRUE(tree.root->isLeaf());
+    EXPECT_EQ(tree.root->indices.count, 29);
+    EXPECT_EQ(tree.work.capacity, 0) << "the work stack's buffer is freed after a build";
+}
+
+TEST_F(NMOctreeBuild, ThirtyPendingTriggerOnePushDown) {
+    // 31 small triangles spread over [0, 10]³ so that each lies in one octant.
+    NMTriangleList list;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> at(0.5, 9.0);
+    add(list, tri({0, 0, 0}, {0.2, 0, 0}, {0, 0.2, 0}));
+    add(list, tri({10, 10, 10}, {9.8, 10, 10}, {10, 9.8, 10}));
+    for (int i = 2; i < 31; ++i) {
+        const NMVec3 p{at(rng), at(rng), at(rng)};
+        add(list, tri(p, p + NMVec3{0.1, 0, 0}, p + NMVec3{0, 0.1, 0}));
+    }
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.setList(&list), 1);
+    for (int i = 0; i < 29; ++i) ASSERT_EQ(tree.insertTriangle(i, nullptr), 1);
+    EXPECT_TRUE(tree.root->isLeaf());
+    EXPECT_EQ(tree.root->indices.count, 29);
+
+    ASSERT_EQ(tree.insertTriangle(29, nullptr), 1);
+    EXPECT_FALSE(tree.root->isLeaf());
+    EXPECT_EQ(tree.root->indices.count, 0);
+    int32_t held = 0;
+    for (const NMOctreeNode* c : tree.root->child) {
+        ASSERT_NE(c, nullptr);
+        EXPECT_TRUE(c->isLeaf()) << "no child got more than 30, so nothing was split further";
+        held += c->indices.count;
+    }
+    EXPECT_GE(held, 30);
+
+    // The 31st waits at the root until finish hands it down.
+    ASSERT_EQ(tree.insertTriangle(30, nullptr), 1);
+    EXPECT_EQ(tree.root->indices.count, 1);
+    EXPECT_EQ(tree.root->indices[0], 30);
+    ASSERT_EQ(tree.finish(nullptr), 1);
+    EXPECT_EQ(tree.root->indices.count, 0);
+    bool found = false;
+    for (const NMOctreeNode* c : tree.root->child) found = found || contains(c, 30);
+    EXPECT_TRUE(found);
+}
+
+TEST_F(NMOctreeBuild, TinyNodesAreNeverSplit) {
+    // 40 triangles crossing the centre of a box of half extent 0.0015: the root hands them to all
+    // eight children (half extent 0.00075), which keep all 40 each.
+    NMTriangleList list;
+    for (int i = 0; i < 40; ++i) {
+        const double s = 0.0015 * (i + 1) / 40.0;
+        add(list, tri({-s, -s, -s}, {s, -s, s}, {0, s, 0}));
+    }
+    add(list, tri({-0.0015, -0.0015, -0.0015}, {0.0015, 0.0015, 0.0015}, {0.0015, -0.0015, 0.0015}));
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_FALSE(tree.root->isLeaf());
+    for (const NMOctreeNode* c : tree.root->child) {
+        EXPECT_TRUE(c->isLeaf());
+        EXPECT_LE(c->box.half.x, 0.001);
+    }
+    int32_t most = 0;
+    for (const NMOctreeNode* c : tree.root->child) most = std::max(most, c->indices.count);
+    EXPECT_GT(most, 30);
+}
+
+TEST_F(NMOctreeBuild, BoundaryContactGoesToBothChildren) {
+    // Root box [0, 2]³, centre (1, 1, 1). Triangle 0 lies in the plane x = 1 inside the lower y and
+    // lower z halves: children 3 (upper x) and 7 (lower x) both get it, child 0 (upper y, z) not.
+    NMTriangleList list;
+    add(list, tri({1, 0.2, 0.2}, {1, 0.8, 0.2}, {1, 0.5, 0.8}));
+    add(list, tri({0, 0, 0}, {0.1, 0, 0}, {0, 0.1, 0}));
+    add(list, tri({2, 2, 2}, {1.9, 2, 2}, {2, 1.9, 2}));
+    for (int i = 0; i < 28; ++i) add(list, tri({1.5, 1.5, 1.2 + 0.01 * i}, {1.6, 1.5, 1.2}, {1.5, 1.6, 1.2}));
+    list.computeBox();
+    ASSERT_DOUBLE_EQ(list.box.centre.x, 1.0);
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_FALSE(tree.root->isLeaf());
+    EXPECT_TRUE(contains(tree.root->child[3], 0));
+    EXPECT_TRUE(contains(tree.root->child[7], 0));
+    EXPECT_FALSE(contains(tree.root->child[0], 0));
+    EXPECT_FALSE(contains(tree.root->child[6], 0));
+    // Octant boxes: child 3 is upper x, lower y, lower z.
+    EXPECT_DOUBLE_EQ(tree.root->child[3]->box.min.x, 1.0);
+    EXPECT_DOUBLE_EQ(tree.root->child[3]->box.max.y, 1.0);
+    EXPECT_DOUBLE_EQ(tree.root->child[3]->box.max.z, 1.0);
+}
+
+TEST_F(NMOctreeBuild, FlatListIsNotCopiedLevelAfterLevel) {
+    // 2000 triangles in the plane z = 0. Were both z octants of every node to keep the whole plane
+    // on their common face, each triangle would be stored about 2^9 times by the time nodes reach
+    // the smallest size; it is stored a few times at most.
+    NMTriangleList list;
+    for (int j = 0; j < 20; ++j)
+        for (int i = 0; i < 50; ++i) {
+            const NMVec3 a{i * 0.02, j * 0.05, 0}, b{(i + 1) * 0.02, j * 0.05, 0}, c{(i + 1) * 0.02, (j + 1) * 0.05, 0},
+                d{i * 0.02, (j + 1) * 0.05, 0};
+            add(list, tri(a, b, c));
+            add(list, tri(a, c, d));
+        }
+    list.computeBox();
+    ASSERT_EQ(list.box.half.z, 0.0);
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    int64_t stored = 0;
+    std::vector<const NMOctreeNode*> stack{tree.root};
+    while (!stack.empty()) {
+        const NMOctreeNode* n = stack.back();
+        stack.pop_back();
+        stored += n->indices.count;
+        for (const NMOctreeNode* c : n->child)
+            if (c) stack.push_back(c);
+    }
+    EXPECT_LT(stored, 8 * 2000);
+    // And every triangle is still found.
+    NMNearestHit hit;
+    for (int k = 0; k < 200; ++k) {
+        const NMVec3 p{0.005 + 0.0049 * k, 0.003 + 0.0047 * k, 0.3};
+        ASSERT_TRUE(tree.nearestHit(p, {0, 0, 1}, nullptr, &hit)) << k;
+        EXPECT_DOUBLE_EQ(hit.t, -0.3);
+    }
+}
+
+TEST_F(NMOctreeBuild, BuildRestoresTheStatusText) {
+    NMTriangleList list;
+    for (int i = 0; i < 500; ++i) add(list, tri({0.0 + i, 0, 0}, {1.0 + i, 0, 0}, {0.0 + i, 1, 0}));
+    list.computeBox();
+    BakeStatusText status;
+    status.set("Gathering");
+    NMOctree tree;
+    ASSERT_EQ(tree.build(&status, &list, nullptr), 1);
+    EXPECT_STREQ(status.text().chars(), "Gathering");
+}
+
+TEST_F(NMOctreeBuild, StopRequestFailsTheBuild) {
+    NMTriangleList list;
+    for (int i = 0; i < 400; ++i) add(list, tri({0.01 * i, 0, 0}, {0.01 * i + 1, 0, 0}, {0.01 * i, 1, 0.01 * i}));
+    list.computeBox();
+    for (int64_t stopAt : {1, 2, 4, 10, 50}) {
+        baketest::PollingThread thread(stopAt);
+        NMOctree tree;
+        EXPECT_EQ(tree.build(nullptr, &list, &thread), 0) << "stop at poll " << stopAt;
+        EXPECT_EQ(thread.polls(), stopAt);
+    }
+}
+
+TEST_F(NMOctreeBuild, AllocationFailuresFailTheBuild) {
+    NMTriangleList list;
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> at(0.0, 1.0);
+    for (int i = 0; i < 300; ++i) {
+        const NMVec3 p{at(rng), at(rng), at(rng)};
+        add(list, tri(p, p + NMVec3{0.05, 0, 0}, p + NMVec3{0, 0.05, 0.02}));
+    }
+    list.computeBox();
+    int failures = 0;
+    for (uint64_t n = 1; n < 100000; ++n) {
+        NMOctree tree;
+        host::memory::failAfter(n);
+        const int32_t ok = tree.build(nullptr, &list, nullptr);
+        host::memory::resetFailures();
+        if (ok) break;
+        ++failures;
+        // A failed build leaves nothing a query could find.
+        NMNearestHit hit;
+        EXPECT_FALSE(tree.nearestHit({0.5, 0.5, -1}, {0, 0, 1}, nullptr, &hit));
+    }
+    EXPECT_GT(failures, 20);
+    console();  // the reports of the failed allocations
+}
+
+// ---- queries --------------------------------------------------------------------------------
+
+class NMOctreeQuery : public BakingFixture {};
+
+TEST_F(NMOctreeQuery, HitBehindTheOriginCountsAndNearestWins) {
+    NMTriangleList list;
+    add(list, tri({-5, -5, 2}, {5, -5, 2}, {0, 5, 2}));     // t = +2
+    add(list, tri({-5, -5, -1}, {5, -5, -1}, {0, 5, -1}));  // t = -1
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    NMNearestHit hit;
+    ASSERT_TRUE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit));
+    EXPECT_DOUBLE_EQ(hit.t, -1.0);
+    EXPECT_DOUBLE_EQ(hit.point.z, -1.0);
+    EXPECT_EQ(hit.triangle, 1);
+}
+
+TEST_F(NMOctreeQuery, EqualDistancesGoToTheBetterFacingNormal) {
+    const NMVec3 tilted = normalize(NMVec3{0.5, 0, 1});
+    for (int order = 0; order < 2; ++order) {
+        NMTriangleList list;
+        const NMTriangle up = tri({-5, -5, 1}, {5, -5, 1}, {0, 5, 1}, tilted, tilted, tilted);
+        const NMTriangle down = tri({-5, -5, -1}, {5, -5, -1}, {0, 5, -1});
+        add(list, order == 0 ? up : down);
+        add(list, order == 0 ? down : up);
+        list.computeBox();
+        NMOctree tree;
+        ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+        NMNearestHit hit;
+        ASSERT_TRUE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit));
+        EXPECT_DOUBLE_EQ(hit.t, -1.0) << "order " << order;
+        EXPECT_DOUBLE_EQ(hit.normal.z, 1.0);
+    }
+}
+
+TEST_F(NMOctreeQuery, SurfacesFacingAwayAreNeverTaken) {
+    NMTriangleList list;
+    // Normal (0, 0, -1): facing -1. And one at 84.9° to the ray: facing 0.09 < 0.1.
+    add(list, tri({-5, -5, 1}, {5, -5, 1}, {0, 5, 1}, {0, 0, -1}, {0, 0, -1}, {0, 0, -1}));
+    const NMVec3 grazing = normalize(NMVec3{1, 0, 0.0904});
+    add(list, tri({-5, -5, 3}, {5, -5, 3}, {0, 5, 3}, grazing, grazing, grazing));
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    NMNearestHit hit;
+    EXPECT_FALSE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit));
+    // The any-hit query does not look at normals.
+    EXPECT_TRUE(tree.anyHit({0, 0, 0}, {0, 0, 1}));
+}
+
+TEST_F(NMOctreeQuery, OcclusionRayBlockedOnlyInFront) {
+    NMTriangleList list;
+    add(list, tri({-5, -5, -1}, {5, -5, -1}, {0, 5, -1}));
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    EXPECT_FALSE(tree.anyHit({0, 0, 0}, {0, 0, 1}));
+    EXPECT_TRUE(tree.anyHit({0, 0, 0}, {0, 0, -1}));
+    // From exactly on the surface: t = 0 does not block.
+    EXPECT_FALSE(tree.anyHit({0, 0, -1}, {0, 0, -1}));
+}
+
+TEST_F(NMOctreeQuery, NearestHitEqualsBruteForceOnRandomRays) {
+    // A soup of 3000 triangles with their own random vertex normals.
+    NMTriangleList list;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> at(0.0, 1.0), size(-0.15, 0.15);
+    for (int i = 0; i < 3000; ++i) {
+        const NMVec3 p{at(rng), at(rng), at(rng)};
+        add(list, tri(p, p + NMVec3{size(rng), size(rng), size(rng)}, p + NMVec3{size(rng), size(rng), size(rng)},
+                      randomUnit(rng), randomUnit(rng), randomUnit(rng)));
+    }
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_FALSE(tree.root->isLeaf());
+    std::uniform_real_distribution<double> origin(-0.3, 1.3);
+    int hits = 0, blocked = 0;
+    for (int r = 0; r < 3000; ++r) {
+        const NMVec3 p{origin(rng), origin(rng), origin(rng)};
+        const NMVec3 d = randomUnit(rng);
+        const Reference want = bruteNearest(list, p, d);
+        NMNearestHit got;
+        const bool found = tree.nearestHit(p, d, nullptr, &got);
+        ASSERT_EQ(found, want.found) << "ray " << r;
+        if (found) {
+            ++hits;
+            EXPECT_EQ(got.t, want.t) << "ray " << r;
+            EXPECT_EQ(got.point.x, want.point.x);
+            EXPECT_EQ(got.normal.z, want.normal.z);
+        }
+        const bool any = tree.anyHit(p, d);
+        EXPECT_EQ(any, bruteAny(list, p, d)) << "ray " << r;
+        blocked += any;
+    }
+    EXPECT_GT(hits, 1000);
+    EXPECT_GT(blocked, 1000);
+}
+
+TEST_F(NMOctreeQuery, TiesAtSharedVerticesEqualBruteForce) {
+    // A 20 × 20 grid of unit squares split into triangles, each triangle with its own vertex
+    // normals; rays through grid vertices and edge midpoints meet up to six triangles at the same
+    // t, which the normals' facing decides. Two more sheets at z = ±0.5 make equal |t| on both
+    // sides of origins at z = 0.
+    NMTriangleList list;
+    std::mt19937 rng(5);
+    auto tilt = [&]() {
+        std::uniform_real_distribution<double> s(-0.6, 0.6);
+        return normalize(NMVec3{s(rng), s(rng), 1.0});
+    };
+    for (double z : {0.0, 0.5, -0.5})
+        for (int j = 0; j < 20; ++j)
+            for (int i = 0; i < 20; ++i) {
+                const NMVec3 a{double(i), double(j), z}, b{i + 1.0, double(j), z}, c{i + 1.0, j + 1.0, z},
+                    d{double(i), j + 1.0, z};
+                add(list, tri(a, b, c, tilt(), tilt(), tilt()));
+                add(list, tri(a, c, d, tilt(), tilt(), tilt()));
+            }
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    int ties = 0;
+    for (int j = 1; j < 20; ++j)
+        for (int i = 1; i < 20; ++i)
+            for (const NMVec3& p : {NMVec3{double(i), double(j), 2.0}, NMVec3{i + 0.5, double(j), 0.25},
+                                    NMVec3{i + 0.5, j + 0.5, 0.0}}) {
+                const NMVec3 d{0, 0, 1};
+                const Reference want = bruteNearest(list, p, d);
+                NMNearestHit got;
+                ASSERT_EQ(tree.nearestHit(p, d, nullptr, &got), want.found);
+                if (!want.found) continue;
+                ++ties;
+                EXPECT_EQ(got.t, want.t);
+                EXPECT_EQ(got.normal.x, want.normal.x) << i << " " << j;
+                EXPECT_EQ(got.normal.y, want.normal.y) << i << " " << j;
+            }
+    EXPECT_GT(ties, 900);
+}
+
+TEST_F(NMOctreeQuery, CountsItsQueries) {
+    NMTriangleList list;
+    add(list, tri({-5, -5, 1}, {5, -5, 1}, {0, 5, 1}));
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    NMNearestHit hit;
+    tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit);
+    tree.anyHit({0, 0, 0}, {0, 0, 1});
+    tree.anyHit({9, 9, 9}, {0, 0, 1});
+    EXPECT_EQ(tree.rayCount, 3u);
+}
