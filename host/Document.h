@@ -25,7 +25,7 @@ public:
     Document(const Document&) = delete;
     Document& operator=(const Document&) = delete;
 
-    std::string path;
+    std::string path;  // the document's file ("" until it has one)
     Settings settings;
 
     int32_t editingMode() const { return settings.getInt(DOC_EDITING_MODE, MODE_OBJECT); }

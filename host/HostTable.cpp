@@ -202,9 +202,10 @@ HstSettings* docSettings(HstDocument* d) {
     Document* doc = fromHandle(d);
     return doc ? wrapSettings(doc->settings) : nullptr;
 }
+// The document's folder: where files that belong with it are proposed.
 HstFilename* docPath(HstDocument* d) {
     Document* doc = fromHandle(d);
-    return makeFilename(doc ? doc->path : "");
+    return makeFilename(doc ? filename::directory(doc->path) : "");
 }
 int32_t listCount(const HstObjectList* l) { return l ? static_cast<int32_t>(l->objects.size()) : 0; }
 HstObject* listAt(const HstObjectList* l, int32_t i) {

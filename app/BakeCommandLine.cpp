@@ -1,0 +1,487 @@
+#include "BakeCommandLine.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "HostSession.h"
+#include "KnownPlugins.h"
+#include "host/Bitmap.h"
+#include "host/Dialogs.h"
+#include "host/EventQueue.h"
+#include "host/StatusBar.h"
+
+namespace fs = std::filesystem;
+
+namespace app {
+namespace {
+
+// Gadgets of the baking dialog (layout 10023) that the command line works.
+enum : int32_t {
+    kHighDrop = 10026,
+    kHighName = 10028,
+    kBumpChoose = 10031,
+    kBumpFile = 10032,
+    kBumpStrength = 10033,
+    kLowDrop = 10034,
+    kLowName = 10036,
+    kWidth = 10040,
+    kHeight = 10041,
+    kSupersampling = 10042,  // entry id = 10042 + N
+    kFormat = 10054,
+    kFormatTif = 10055,
+    kFormatBmp = 10056,
+    kFormatTga = 10057,
+    kNormalOn = 10061,
+    kNormalFile = 10063,
+    kNormalChoose = 10064,
+    kOcclusionOn = 10065,
+    kGrid = 10067,  // entry id = 10067 + M
+    kRandom = 10080,
+    kOccluders = 10081,  // entry id = 10082 + mode
+    kExponent = 10085,
+    kHalfSpace = 10086,  // entry id = 10087 + half-space
+    kOcclusionFile = 10094,
+    kOcclusionChoose = 10095,
+    kDisplacementOn = 10096,
+    kDisplacementFile = 10098,
+    kDisplacementChoose = 10099,
+    kStatus = 10102,
+    kStart = 10104,
+};
+// Texts of a finished bake, and the cursor of an accepted drop.
+constexpr int32_t kTextDone = 10132;
+constexpr int32_t kCursorAccepted = 19;
+
+constexpr int kMinSize = 10, kMaxSize = 6400;
+constexpr int kMaxSupersampling = 8, kMaxGrid = 12;
+constexpr int kInterruptedExit = 130;
+
+const std::vector<std::string> kBlockNames = {"none", "-x", "+x", "-y", "+y", "-z", "+z"};
+const std::vector<std::string> kOccluderNames = {"high", "hierarchy", "scene"};
+
+struct Format {
+    const char* name;
+    int32_t choice;
+};
+const Format kFormats[] = {{"tif", kFormatTif}, {"tga", kFormatTga}, {"bmp", kFormatBmp}};
+
+// One map asked for: its option, the path as written, and the dialog's gadgets for it.
+struct MapRequest {
+    const char* option;
+    const char* what;
+    std::string path;  // as the dialog will name it (with the format's suffix)
+    int32_t checkbox, fileGadget, chooseButton;
+};
+
+// Everything the options say, checked and resolved.
+struct Plan {
+    int width = 600, height = 600;
+    const Format* format = &kFormats[0];
+    std::vector<MapRequest> maps;
+    int occluderMode = 0;
+    int halfSpace = 0;
+};
+
+class Failure {
+public:
+    explicit Failure(std::ostream& err) : err_(err) {}
+    int operator()(const std::string& message) const {
+        err_ << "vexlor bake: " << message << "\n";
+        return 1;
+    }
+
+private:
+    std::ostream& err_;
+};
+
+int indexOf(const std::vector<std::string>& names, const std::string& name) {
+    const auto it = std::find(names.begin(), names.end(), name);
+    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string s;
+    for (const std::string& n : names) s += (s.empty() ? "" : ", ") + n;
+    return s;
+}
+
+// The suffix after the last dot of the file name ("" when there is none).
+std::string suffixOf(const std::string& path) {
+    const std::string ext = fs::path(path).extension().string();
+    return ext.size() > 1 ? ext.substr(1) : std::string();
+}
+
+// Checks the options that need no file; fills the plan. An error message, or "" when all is well.
+std::string checkOptions(const BakeOptions& o, Plan& plan) {
+    if (o.high.empty() || o.low.empty()) return "--high and --low each need a mesh file (FILE or FILE:OBJECT)";
+    if (o.normal.empty() && o.occlusion.empty() && o.displacement.empty())
+        return "no map asked for: give --normal, --occlusion and/or --displacement with an output file";
+    if (o.sizeGiven) plan.width = plan.height = o.size;
+    if (o.widthGiven) plan.width = o.width;
+    if (o.heightGiven) plan.height = o.height;
+    const char* sizeOption = o.sizeGiven ? "--size" : nullptr;
+    for (const auto& [option, value] : {std::pair{"--width", plan.width}, std::pair{"--height", plan.height}})
+        if (value < kMinSize || value > kMaxSize)
+            return std::string(sizeOption ? sizeOption : option) + " " + std::to_string(value) +
+                   ": the map size must be " + std::to_string(kMinSize) + " to " + std::to_string(kMaxSize) +
+                   " pixels";
+    if (o.supersampling < 1 || o.supersampling > kMaxSupersampling)
+        return "--supersampling " + std::to_string(o.supersampling) + " is outside 1 to " +
+               std::to_string(kMaxSupersampling);
+    if (o.occlusion.empty() && !o.occlusionOptionsGiven.empty())
+        return joined(o.occlusionOptionsGiven) + ": for the occlusion map only, which needs --occlusion FILE";
+    if (o.aoGrid < 1 || o.aoGrid > kMaxGrid)
+        return "--ao-grid " + std::to_string(o.aoGrid) + " is outside 1 to " + std::to_string(kMaxGrid);
+    if (!(o.aoExponent >= 1.0)) return "--ao-exponent must be 1 or more";
+    plan.halfSpace = indexOf(kBlockNames, o.aoBlock);
+    if (plan.halfSpace < 0) return "--ao-block " + o.aoBlock + " is not one of " + joined(kBlockNames);
+    plan.occluderMode = indexOf(kOccluderNames, o.occluders);
+    if (plan.occluderMode < 0) return "--occluders " + o.occluders + " is not one of " + joined(kOccluderNames);
+    if (!o.scene.empty() && o.occluders != "scene") return "--scene only applies with --occluders scene";
+    if (o.bumpStrengthGiven && o.bump.empty()) return "--bump-strength needs a --bump image";
+
+    const std::vector<std::pair<const char*, const std::string*>> given = {
+        {"--normal", &o.normal}, {"--occlusion", &o.occlusion}, {"--displacement", &o.displacement}};
+    // The format: as asked, else the one suffix the output files share, else TIFF.
+    std::string format = o.format;
+    if (format.empty())
+        for (const auto& [option, path] : given)
+            if (!path->empty() && !suffixOf(*path).empty()) {
+                format = suffixOf(*path);
+                break;
+            }
+    if (format.empty()) format = "tif";
+    plan.format = nullptr;
+    for (const Format& f : kFormats)
+        if (format == f.name) plan.format = &f;
+    if (plan.format == nullptr) {
+        if (o.format.empty()) return "maps are written as .tif, .tga or .bmp files, not ." + format;
+        return "--format " + format + " is not one of tif, tga, bmp";
+    }
+
+    const MapRequest requests[] = {
+        {"--normal", "normal map", o.normal, kNormalOn, kNormalFile, kNormalChoose},
+        {"--occlusion", "occlusion map", o.occlusion, kOcclusionOn, kOcclusionFile, kOcclusionChoose},
+        {"--displacement", "displacement map", o.displacement, kDisplacementOn, kDisplacementFile,
+         kDisplacementChoose}};
+    for (MapRequest m : requests) {
+        if (m.path.empty()) continue;
+        const std::string suffix = suffixOf(m.path);
+        if (!suffix.empty() && suffix != plan.format->name)
+            return std::string(m.option) + " " + m.path + ": the maps of one bake are all ." + plan.format->name +
+                   " files (choose the format with --format)";
+        if (suffix.empty()) m.path = fs::path(m.path).replace_extension(plan.format->name).string();
+        fs::path folder = fs::path(m.path).parent_path();
+        if (folder.empty()) folder = ".";
+        std::error_code ec;
+        if (!fs::is_directory(folder, ec))
+            return std::string(m.option) + " " + m.path + ": the folder " + folder.string() + " does not exist";
+        if (fs::is_directory(m.path, ec)) return std::string(m.option) + " " + m.path + " is a folder";
+        for (const MapRequest& other : plan.maps)
+            if (other.path == m.path) return std::string(other.option) + " and " + m.option + " name the same file";
+        plan.maps.push_back(m);
+    }
+    if (!o.bump.empty()) {
+        host::Bitmap image;
+        std::string error;
+        if (!image.load(o.bump, &error)) return "cannot read the bump image " + o.bump + ": " + error;
+    }
+    return {};
+}
+
+// FILE or FILE:OBJECT; a name with a colon that is an existing file is a file.
+std::pair<std::string, std::string> splitObjectArgument(const std::string& argument) {
+    std::error_code ec;
+    const size_t colon = argument.rfind(':');
+    if (colon == std::string::npos || colon == 0 || fs::exists(argument, ec)) return {argument, ""};
+    return {argument.substr(0, colon), argument.substr(colon + 1)};
+}
+
+void collect(host::Object* o, std::vector<host::Object*>& out) {
+    out.push_back(o);
+    for (const auto& c : o->children()) collect(c.get(), out);
+}
+
+// The object an argument names among the objects of its file; null with `error` set when there is none.
+host::PolygonObject* pickObject(const std::string& option, const std::string& file, const std::string& name,
+                                const std::vector<host::Object*>& loaded, std::string& error) {
+    std::vector<host::Object*> all;
+    for (host::Object* o : loaded) collect(o, all);
+    std::vector<std::string> names;
+    std::vector<host::Object*> polygonObjects;
+    for (host::Object* o : all) {
+        names.push_back("\"" + o->name() + "\"");
+        if (o->isPolygonObject()) polygonObjects.push_back(o);
+    }
+    if (!name.empty()) {
+        for (host::Object* o : all)
+            if (o->name() == name) {
+                if (o->isPolygonObject()) return static_cast<host::PolygonObject*>(o);
+                error = option + ": the object \"" + name + "\" of " + file + " is not a polygon object";
+                return nullptr;
+            }
+        error = option + ": " + file + " has no object \"" + name + "\" (it has " + joined(names) + ")";
+        return nullptr;
+    }
+    if (polygonObjects.size() == 1) return static_cast<host::PolygonObject*>(polygonObjects.front());
+    if (polygonObjects.empty())
+        error = option + ": " + file + " holds no polygon object";
+    else
+        error = option + ": " + file + " holds several objects (" + joined(names) + "); name one as " + file +
+                ":OBJECT";
+    return nullptr;
+}
+
+// Works the open baking dialog; each step reports what it could not do.
+class DialogHand {
+public:
+    DialogHand(HostSession& session, HostDialogBase* dialog) : dialogs_(session.dialogs()), dialog_(dialog) {}
+
+    bool set(int32_t gadget, const host::UserValue& value, const std::string& what) {
+        return check(dialogs_.setByUser(dialog_, gadget, value), what);
+    }
+    bool choose(int32_t gadget, int32_t entry, const std::string& what) {
+        return check(dialogs_.choose(dialog_, gadget, entry), what);
+    }
+    // Presses a choose button and answers the file chooser with `path`; the file gadget must then
+    // show it.
+    bool chooseFile(int32_t button, int32_t fileGadget, const std::string& path, const std::string& what) {
+        dialogs_.queueFileAnswer(path);
+        std::string shown;
+        return check(dialogs_.press(dialog_, button) && dialogs_.getFilename(dialog_, fileGadget, shown) &&
+                         shown == path,
+                     what);
+    }
+    // Drops one item on a drop area, as a drag that ends there; the name gadget must then show it.
+    bool drop(int32_t area, int32_t nameGadget, const host::DragItem& item, const std::string& name,
+              const std::string& what) {
+        const host::DropResult r = dialogs_.drop(dialog_, area, {item}, true);
+        std::string shown;
+        return check(r.delivered && r.cursor == kCursorAccepted &&
+                         dialogs_.getString(dialog_, nameGadget, shown) && shown == name,
+                     what);
+    }
+
+    const std::string& failed() const { return failed_; }
+
+private:
+    bool check(bool ok, const std::string& what) {
+        if (!ok && failed_.empty()) failed_ = what;
+        return ok;
+    }
+    host::DialogHost& dialogs_;
+    HostDialogBase* dialog_;
+    std::string failed_;
+};
+
+// Sets every gadget from the plan and the options, as a person at the dialog would.
+bool fillDialog(DialogHand& hand, const BakeOptions& o, const Plan& plan) {
+    bool ok = hand.set(kWidth, plan.width, "the width") && hand.set(kHeight, plan.height, "the height") &&
+              hand.choose(kSupersampling, kSupersampling + o.supersampling, "the supersampling") &&
+              hand.choose(kFormat, plan.format->choice, "the file format");
+    const bool normal = !o.normal.empty(), occlusion = !o.occlusion.empty(), displacement = !o.displacement.empty();
+    ok = ok && hand.set(kNormalOn, normal, "the normal map switch") &&
+         hand.set(kOcclusionOn, occlusion, "the occlusion map switch") &&
+         hand.set(kDisplacementOn, displacement, "the displacement map switch");
+    for (const MapRequest& m : plan.maps)
+        ok = ok && hand.chooseFile(m.chooseButton, m.fileGadget, m.path, std::string("the ") + m.what + " file");
+    if (occlusion)
+        ok = ok && hand.choose(kGrid, kGrid + o.aoGrid, "the occlusion grid") &&
+             hand.set(kRandom, o.aoRandom, "the random directions switch") &&
+             hand.choose(kOccluders, kOccluders + 1 + plan.occluderMode, "the occluders") &&
+             hand.set(kExponent, o.aoExponent, "the occlusion exponent") &&
+             hand.choose(kHalfSpace, kHalfSpace + 1 + plan.halfSpace, "the blocked half-space");
+    if (!o.bump.empty())
+        ok = ok && hand.chooseFile(kBumpChoose, kBumpFile, o.bump, "the bump image") &&
+             hand.set(kBumpStrength, o.bumpStrength, "the bump strength");
+    return ok;
+}
+
+// Removes the files of this bake that were not there before it.
+void removeNewFiles(const std::vector<std::string>& paths, const std::vector<bool>& existedBefore) {
+    for (size_t i = 0; i < paths.size(); ++i) {
+        std::error_code ec;
+        if (!existedBefore[i]) fs::remove(paths[i], ec);
+    }
+}
+
+}  // namespace
+
+CLI::App* addBakeCommand(CLI::App& cli, BakeOptions& o) {
+    CLI::App* bake = cli.add_subcommand(
+        "bake",
+        "Bake normal, ambient occlusion and displacement maps from a high-resolution object onto the UV layout "
+        "of a low-resolution object");
+    bake->add_option("--high", o.high, "High-resolution object: FILE, or FILE:OBJECT when the file holds several")
+        ->required();
+    bake->add_option("--low", o.low, "Low-resolution object with texture coordinates: FILE or FILE:OBJECT")
+        ->required();
+    bake->add_option("--normal", o.normal, "Write the tangent-space normal map to this file");
+    bake->add_option("--occlusion", o.occlusion, "Write the ambient occlusion map to this file");
+    bake->add_option("--displacement", o.displacement,
+                     "Write the displacement map to this file (its scale goes to the same name with .txt)");
+    CLI::Option* size = bake->add_option("--size", o.size, "Width and height of the maps in pixels (10 to 6400, "
+                                                           "default 600)");
+    CLI::Option* width = bake->add_option("--width", o.width, "Width of the maps in pixels (10 to 6400)")->excludes(size);
+    CLI::Option* height =
+        bake->add_option("--height", o.height, "Height of the maps in pixels (10 to 6400)")->excludes(size);
+    bake->add_option("--supersampling", o.supersampling,
+                     "Sample grid N per texel: 1 samples the centre, N >= 2 the centre and N x N more (1 to 8)")
+        ->default_val(2);
+    bake->add_option("--format", o.format,
+                     "Image format: tif, tga or bmp (default: the suffix of the output files, else tif)");
+    std::vector<CLI::Option*> occlusionOptions;
+    occlusionOptions.push_back(
+        bake->add_option("--occluders", o.occluders,
+                         "What blocks occlusion rays: high (the high object), hierarchy (it and its children) or "
+                         "scene (every object of the document)")
+            ->default_val("high"));
+    occlusionOptions.push_back(
+        bake->add_option("--scene", o.scene, "With --occluders scene: more mesh files whose objects occlude"));
+    occlusionOptions.push_back(
+        bake->add_option("--ao-grid", o.aoGrid, "Occlusion directions per quadrant row and column (1 to 12)")
+            ->default_val(3));
+    occlusionOptions.push_back(bake->add_flag(
+        "--ao-random", o.aoRandom, "Draw fresh random occlusion directions per sample (default: the fixed set)"));
+    occlusionOptions.push_back(
+        bake->add_option("--ao-exponent", o.aoExponent, "Exponent k of the direction weights (1 or more)")
+            ->default_val(1.0));
+    occlusionOptions.push_back(bake->add_option("--ao-block", o.aoBlock,
+                                                "Half-space that counts as blocked: none, -x, +x, -y, +y, -z or +z")
+                                   ->default_val("none"));
+    bake->add_option("--bump", o.bump, "Grey height image over the high object's texture coordinates");
+    CLI::Option* strength =
+        bake->add_option("--bump-strength", o.bumpStrength, "Scale of the bump image (1 = 100 %)")->default_val(1.0);
+    bake->add_flag("--show-dialog", o.showDialog, "Print the dialog as set up, before baking");
+    bake->final_callback([&o, occlusionOptions, strength, size, width, height] {
+        o.sizeGiven = size->count() > 0;
+        o.widthGiven = width->count() > 0;
+        o.heightGiven = height->count() > 0;
+        o.occlusionOptionsGiven.clear();
+        for (CLI::Option* opt : occlusionOptions)
+            if (opt->count() > 0) o.occlusionOptionsGiven.push_back(opt->get_name());
+        o.bumpStrengthGiven = strength->count() > 0;
+    });
+    return bake;
+}
+
+int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& out, std::ostream& err) {
+    const Failure fail(err);
+    Plan plan;
+    if (std::string problem = checkOptions(o, plan); !problem.empty()) return fail(problem);
+
+    std::string error;
+    std::unique_ptr<HostSession> session = HostSession::start(moduleDir, &error);
+    if (!session) return fail(error);
+
+    // Every file goes into the one document, each file once.
+    std::map<std::string, std::vector<host::Object*>> files;
+    auto load = [&](const std::string& file) -> const std::vector<host::Object*>* {
+        std::error_code ec;
+        const std::string key = fs::absolute(file, ec).lexically_normal().string();
+        if (auto it = files.find(key); it != files.end()) return &it->second;
+        std::vector<host::Object*> loaded;
+        if (!session->loadFile(file, &loaded, &error)) return nullptr;
+        return &(files[key] = loaded);
+    };
+    const auto [highFile, highName] = splitObjectArgument(o.high);
+    const auto [lowFile, lowName] = splitObjectArgument(o.low);
+    const std::vector<host::Object*>* highObjects = load(highFile);
+    if (!highObjects) return fail(error);
+    const std::vector<host::Object*>* lowObjects = load(lowFile);
+    if (!lowObjects) return fail(error);
+    for (const std::string& f : o.scene)
+        if (!load(f)) return fail(error);
+
+    host::PolygonObject* high = pickObject("--high", highFile, highName, *highObjects, error);
+    if (!high) return fail(error);
+    host::PolygonObject* low = pickObject("--low", lowFile, lowName, *lowObjects, error);
+    if (!low) return fail(error);
+    if (!low->tag(host::TAG_UVW))
+        return fail("the low object \"" + low->name() + "\" of " + lowFile +
+                    " has no texture coordinates (UVs): the maps are baked over its UV layout");
+    if (!o.bump.empty() && !high->tag(host::TAG_UVW))
+        return fail("--bump needs texture coordinates (UVs) on the high object \"" + high->name() + "\"");
+
+    HostDialogBase* dialog = session->openCommand(kBakeCommand, &error);
+    if (!dialog) return fail(error);
+    DialogHand hand(*session, dialog);
+    // With a bump image the high object is given by its UVW tag, over which the image lies.
+    const host::DragItem highItem =
+        o.bump.empty() ? host::DragItem::object(high) : host::DragItem::tag(high->tag(host::TAG_UVW));
+    if (!hand.drop(kHighDrop, kHighName, highItem, high->name(), "the high object") ||
+        !hand.drop(kLowDrop, kLowName, host::DragItem::object(low), low->name(), "the low object") ||
+        !fillDialog(hand, o, plan))
+        return fail("the baking dialog did not take " + hand.failed());
+    if (!session->dialogs().usable(dialog, kStart)) return fail("the baking dialog does not offer the bake");
+    if (o.showDialog) out << session->dialogs().render(dialog) << std::flush;
+
+    // The files of this bake, to be taken away again when it fails or is stopped.
+    std::vector<std::string> outputs;
+    for (const MapRequest& m : plan.maps) {
+        outputs.push_back(m.path);
+        if (m.checkbox == kDisplacementOn) outputs.push_back(fs::path(m.path).replace_extension("txt").string());
+    }
+    std::vector<bool> existed;
+    for (const std::string& p : outputs) {
+        std::error_code ec;
+        existed.push_back(fs::exists(p, ec));
+    }
+
+    bool ended = false;
+    host::DialogHost& dialogs = session->dialogs();
+    dialogs.setEventObserver([&ended](const host::Event& e) {
+        if (e.kind == host::Event::Kind::DialogMessage && e.id == kBakeCommand) ended = true;
+    });
+    if (!dialogs.press(dialog, kStart)) {
+        dialogs.setEventObserver({});
+        return fail("the bake button could not be pressed");
+    }
+    host::StatusBar& status = host::StatusBar::main();
+    std::string shown;
+    bool announced = false;
+    const bool finished = session->waitFor(
+        [&] {
+            if (!announced) {
+                err << "vexlor bake: baking \"" << low->name() << "\" from \"" << high->name() << "\", "
+                    << plan.width << " x " << plan.height << " (Ctrl-C stops)" << std::endl;
+                announced = true;
+            }
+            std::string text;
+            if (dialogs.getString(dialog, kStatus, text) && text != shown && !text.empty()) status.text(text);
+            shown = text;
+            return ended;
+        },
+        [&] { dialogs.press(dialog, kStart); });
+    dialogs.setEventObserver({});
+    status.clear();
+
+    std::string final;
+    dialogs.getString(dialog, kStatus, final);
+    if (!finished) {
+        removeNewFiles(outputs, existed);
+        err << "vexlor bake: stopped; no map was written\n";
+        return kInterruptedExit;
+    }
+    bool written = dialogs.resources() && final == dialogs.resources()->string(kTextDone);
+    for (const std::string& p : outputs) {
+        std::error_code ec;
+        written = written && fs::exists(p, ec);
+    }
+    if (!written) {
+        removeNewFiles(outputs, existed);
+        return fail("the bake failed (" + final + "); no map was written");
+    }
+    for (const MapRequest& m : plan.maps) {
+        out << m.what << ": " << m.path << " (" << plan.width << " x " << plan.height << ")";
+        if (m.checkbox == kDisplacementOn)
+            out << ", scale in " << fs::path(m.path).replace_extension("txt").string();
+        out << "\n";
+    }
+    return 0;
+}
+
+}  // namespace app
