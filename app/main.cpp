@@ -2,8 +2,10 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "BakeCommandLine.h"
 #include "InfoCommand.h"
 #include "PluginsCommand.h"
+#include "ReduceCommandLine.h"
 #include "ShowDialogCommand.h"
 #include "sources/HostInterface.h"
 
@@ -32,11 +34,22 @@ int main(int argc, char** argv) {
     showDialog->add_option("command", dialogCommand, "reduce or bake")->required();
     showDialog->add_option("files", dialogFiles, "OBJ files to load first");
 
+    app::BakeOptions bakeOptions;
+    CLI::App* bake = app::addBakeCommand(cli, bakeOptions);
+
+    app::ReduceOptions reduceOptions;
+    CLI::App* reduce = app::addReduceCommand(cli, reduceOptions);
+    app::LodOptions lodOptions;
+    CLI::App* lod = app::addLodCommand(cli, lodOptions);
+
     CLI11_PARSE(cli, argc, argv);
 
     if (info->parsed()) return app::runInfo(infoFiles, std::cout, std::cerr);
     if (showDialog->parsed())
         return app::runShowDialog(app::moduleFolder(moduleDir), dialogCommand, dialogFiles, std::cout, std::cerr);
+    if (bake->parsed()) return app::runBake(app::moduleFolder(moduleDir), bakeOptions, std::cout, std::cerr);
+    if (reduce->parsed()) return app::runReduce(app::moduleFolder(moduleDir), reduceOptions, std::cout, std::cerr);
+    if (lod->parsed()) return app::runLod(app::moduleFolder(moduleDir), lodOptions, std::cout, std::cerr);
     if (plugins->parsed()) return app::runPlugins(app::moduleFolder(moduleDir), hostVersion, std::cout, std::cerr);
     return 0;
 }

@@ -1,0 +1,322 @@
+// `vexlor reduce` end to end on a generated 1M-triangle mesh, reduced to 10% of its points, against the
+// comparison simplifier doing the same job with the same OBJ load and write, in the same run.
+//
+// The mesh: a UV-mapped grid of N x N quads (N = 708 by default), each cut into two triangles, with
+// a texture seam down the middle column and gentle heights, written as an OBJ file to a temporary
+// folder. Three measurements, each the best of the runs:
+//   vexlor reduce    the program itself, as a user runs it (wall time of the process): load, collect,
+//                    reduce, finish, write;
+//   the same work    in this process through the module's pipeline, phase by phase: load, collect
+//                    (the item and its mesh), decimate, finish (bad-quad split, quad rebuilding,
+//                    clean-up), write;
+//   baseline         load with the same OBJ reader, meshopt_simplify to the same share of the
+//                    triangles, write the kept triangles with the same OBJ writer.
+// Printed: the times, the ratios of vexlor to the baseline, and the finishing share of the whole.
+//
+//   build/redrel/bin/reduce_e2e_bench [quads-per-side] [runs]
+#include <fcntl.h>
+#include <meshoptimizer.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host/Document.h"
+#include "host/HostHandles.h"
+#include "host/HostTable.h"
+#include "host/ObjFile.h"
+#include "host/Object.h"
+#include "host/StatusBar.h"
+#include "reduction/ReductionItem.h"
+#include "sources/HostInterface.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kRatio = 0.10;
+
+double seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+int64_t microseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void putFixed(std::string& s, double v) {
+    char buf[32];
+    s.append(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6).ptr);
+}
+void putInt(std::string& s, long v) {
+    char buf[24];
+    s.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+// The grid as OBJ text: points row by row; texture columns one more than the point columns, so that
+// the seam column has a second coordinate for the right-hand island.
+std::string makeGrid(int quads) {
+    const int n = quads + 1, seam = quads / 2, texColumns = n + 1;
+    std::string s;
+    s.reserve(static_cast<size_t>(quads) * quads * 64);
+    s += "# generated grid\no grid\n";
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const double x = 10.0 * i / quads, y = 10.0 * j / quads;
+            s += "v ";
+            putFixed(s, x);
+            s += ' ';
+            putFixed(s, y);
+            s += ' ';
+            putFixed(s, 0.25 * std::sin(x) * std::cos(y) + 0.05 * std::sin(3.1 * x + 1.7 * y));
+            s += '\n';
+        }
+    for (int j = 0; j < n; ++j)
+        for (int c = 0; c < texColumns; ++c) {
+            const int i = c > seam ? c - 1 : c;
+            s += "vt ";
+            putFixed(s, (c > seam ? 0.02 : 0.0) + 0.48 * i / quads);
+            s += ' ';
+            putFixed(s, static_cast<double>(j) / quads);
+            s += '\n';
+        }
+    auto texColumn = [&](int i, bool right) { return right && i >= seam ? i + 1 : i; };
+    for (int j = 0; j < quads; ++j)
+        for (int i = 0; i < quads; ++i) {
+            const bool right = i >= seam;
+            const long p[4] = {static_cast<long>(j) * n + i + 1, static_cast<long>(j) * n + i + 2,
+                               static_cast<long>(j + 1) * n + i + 2, static_cast<long>(j + 1) * n + i + 1};
+            const long t[4] = {static_cast<long>(j) * texColumns + texColumn(i, right) + 1,
+                               static_cast<long>(j) * texColumns + texColumn(i + 1, right) + 1,
+                               static_cast<long>(j + 1) * texColumns + texColumn(i + 1, right) + 1,
+                               static_cast<long>(j + 1) * texColumns + texColumn(i, right) + 1};
+            const int tris[2][3] = {{0, 1, 2}, {0, 2, 3}};
+            for (const auto& tri : tris) {
+                s += 'f';
+                for (int k : tri) {
+                    s += ' ';
+                    putInt(s, p[k]);
+                    s += '/';
+                    putInt(s, t[k]);
+                }
+                s += '\n';
+            }
+        }
+    return s;
+}
+
+// Runs the vexlor program; its wall time, or a negative number when it failed.
+double runVexlor(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> store{program};
+    store.insert(store.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : store) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const double t0 = seconds();
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1.0;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const double t = seconds() - t0;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? t : -1.0;
+}
+
+struct Phases {
+    double load = 0, collect = 0, decimate = 0, split = 0, quads = 0, cleanup = 0, write = 0;
+    int points = 0, polygons = 0, quadCount = 0;
+    double finish() const { return split + quads + cleanup; }
+    double total() const { return load + collect + decimate + finish() + write; }
+};
+
+int64_t statisticsClock() { return microseconds(); }
+
+// The command's work in this process: the module's pipeline with the command's default settings.
+bool reduceHere(const std::string& input, const std::string& output, Phases& p) {
+    host::Document doc;
+    host::setActiveDocument(&doc);
+    std::vector<host::Object*> loaded;
+    std::string error;
+    double t = seconds();
+    if (!host::readObj(input, doc, &loaded, &error) || loaded.empty()) {
+        std::fprintf(stderr, "load failed: %s\n", error.c_str());
+        return false;
+    }
+    p.load = seconds() - t;
+    auto* obj = static_cast<host::PolygonObject*>(loaded.front());
+
+    bool ok = false;
+    {
+        ReductionItem item;
+        t = seconds();
+        ok = item.make(HostPolygonObject(host::toHandle(obj)), 0);
+        p.collect = seconds() - t;
+        if (ok) {
+            ReductionSettings settings;
+            settings.targetRatio = static_cast<float>(kRatio);
+            item.finishStatistics.clock = statisticsClock;
+            t = seconds();
+            ok = item.reduceToCount(settings.ratioTarget(item.startCount), settings, false);
+            const double reduce = seconds() - t;
+            p.split = item.finishStatistics.split / 1e6;
+            p.quads = item.finishStatistics.quads / 1e6;
+            p.cleanup = item.finishStatistics.cleanup / 1e6;
+            p.decimate = reduce - p.finish();
+        }
+    }
+    if (ok) {
+        t = seconds();
+        ok = host::writeObj(output, {obj}, &error);
+        p.write = seconds() - t;
+        p.points = obj->pointCount();
+        p.polygons = obj->polygonCount();
+        p.quadCount = static_cast<int>(
+            std::count_if(obj->polygons.begin(), obj->polygons.end(), [](const host::Polygon& q) { return q.c != q.d; }));
+    }
+    host::setActiveDocument(nullptr);
+    return ok;
+}
+
+struct Baseline {
+    double load = 0, simplify = 0, write = 0;
+    int points = 0, triangles = 0;
+    double total() const { return load + simplify + write; }
+};
+
+// The same job by the comparison simplifier: same reader, same share of the triangles, same writer.
+bool simplifyHere(const std::string& input, const std::string& output, Baseline& b) {
+    host::Document doc;
+    std::vector<host::Object*> loaded;
+    std::string error;
+    double t = seconds();
+    if (!host::readObj(input, doc, &loaded, &error) || loaded.empty()) return false;
+    b.load = seconds() - t;
+    auto* obj = static_cast<host::PolygonObject*>(loaded.front());
+
+    t = seconds();
+    std::vector<unsigned int> indices;
+    indices.reserve(static_cast<size_t>(obj->polygonCount()) * 6);
+    for (const host::Polygon& q : obj->polygons) {
+        indices.insert(indices.end(), {unsigned(q.a), unsigned(q.b), unsigned(q.c)});
+        if (q.c != q.d) indices.insert(indices.end(), {unsigned(q.a), unsigned(q.c), unsigned(q.d)});
+    }
+    // Two triangles per point on a grid: the same share of points is the same share of indices.
+    const size_t target = static_cast<size_t>(static_cast<double>(indices.size()) * kRatio) / 3 * 3;
+    std::vector<unsigned int> kept(indices.size());
+    float reached = 0.0f;
+    kept.resize(meshopt_simplify(kept.data(), indices.data(), indices.size(), &obj->points[0].x, obj->points.size(),
+                                 sizeof(host::Vec3f), target, 1.0f, 0, &reached));
+    // The result as a polygon object of the points it uses, with the texture coordinates of the
+    // corners the triangles came from left out (the simplifier does not carry them).
+    std::vector<int> remap(obj->points.size(), -1);
+    host::PolygonObject result("grid");
+    for (unsigned int& i : kept) {
+        if (remap[i] < 0) {
+            remap[i] = static_cast<int>(result.points.size());
+            result.points.push_back(obj->points[i]);
+        }
+        i = static_cast<unsigned int>(remap[i]);
+    }
+    for (size_t k = 0; k + 2 < kept.size(); k += 3)
+        result.polygons.push_back({int(kept[k]), int(kept[k + 1]), int(kept[k + 2]), int(kept[k + 2])});
+    result.resize(result.pointCount(), result.polygonCount());
+    b.simplify = seconds() - t;
+
+    t = seconds();
+    if (!host::writeObj(output, {&result}, &error)) return false;
+    b.write = seconds() - t;
+    b.points = result.pointCount();
+    b.triangles = result.polygonCount();
+    return true;
+}
+
+template <typename T>
+void keepBest(T& best, const T& now, bool first) {
+    if (first || now.total() < best.total()) best = now;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int quads = argc > 1 ? std::max(8, std::atoi(argv[1])) : 708;
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const fs::path bin = fs::absolute(fs::path(argv[0])).parent_path();
+    const std::string program = (bin / "vexlor").string();
+
+    char folderTemplate[] = "/tmp/vexlor-e2e-XXXXXX";
+    if (mkdtemp(folderTemplate) == nullptr) return 1;
+    const fs::path folder = folderTemplate;
+    const std::string input = (folder / "grid.obj").string();
+    {
+        std::ofstream out(input, std::ios::binary);
+        out << makeGrid(quads);
+    }
+    std::printf("mesh: %d x %d quads cut into %ld triangles, %ld points, %.0f MB of OBJ; reduced to %.0f%% of its points\n",
+                quads, quads, 2L * quads * quads, static_cast<long>(quads + 1) * (quads + 1),
+                fs::file_size(input) / 1e6, kRatio * 100);
+
+    // The module, started as the host starts it, for the in-process pipeline.
+    host::StatusBar::main().setQuiet(true);
+    if (hst_main(HST_ACTION_INIT, const_cast<HostApi*>(host::hostApi()), nullptr,
+                 const_cast<char*>(bin.string().c_str())) != 1) {
+        std::fprintf(stderr, "the module did not start\n");
+        return 1;
+    }
+
+    double vexlor = 0;
+    Phases phases;
+    Baseline baseline;
+    for (int r = 0; r < runs; ++r) {
+        const double t = runVexlor(program, {"reduce", input, "-o", (folder / "vexlor.obj").string(), "--ratio",
+                                             std::to_string(kRatio * 100)});
+        if (t < 0) {
+            std::fprintf(stderr, "%s reduce failed\n", program.c_str());
+            return 1;
+        }
+        vexlor = r == 0 ? t : std::min(vexlor, t);
+        Phases p;
+        if (!reduceHere(input, (folder / "here.obj").string(), p)) return 1;
+        keepBest(phases, p, r == 0);
+        Baseline b;
+        if (!simplifyHere(input, (folder / "baseline.obj").string(), b)) return 1;
+        keepBest(baseline, b, r == 0);
+    }
+    hst_main(HST_ACTION_END, nullptr, nullptr, nullptr);
+
+    std::printf("\nbest of %d runs, wall time in seconds\n", runs);
+    std::printf("vexlor reduce (the program)     %8.3f\n", vexlor);
+    std::printf("the same work in this process   %8.3f   load %.3f  collect %.3f  decimate %.3f  finish %.3f  write %.3f\n",
+                phases.total(), phases.load, phases.collect, phases.decimate, phases.finish(), phases.write);
+    std::printf("  finish                        %8.3f   bad-quad split %.3f  quad rebuilding %.3f  clean-up %.3f\n",
+                phases.finish(), phases.split, phases.quads, phases.cleanup);
+    std::printf("  result                        %d points, %d polygons (%d quads)\n", phases.points, phases.polygons,
+                phases.quadCount);
+    std::printf("baseline (meshopt_simplify)     %8.3f   load %.3f  simplify %.3f  write %.3f\n", baseline.total(),
+                baseline.load, baseline.simplify, baseline.write);
+    std::printf("  result                        %d points, %d triangles\n", baseline.points, baseline.triangles);
+    std::printf("\nratio vexlor reduce / baseline          %6.2f\n", vexlor / baseline.total());
+    std::printf("ratio in-process pipeline / baseline    %6.2f\n", phases.total() / baseline.total());
+    std::printf("finishing share of the whole            %6.1f%%  (must stay at or below 20%%)\n",
+                100.0 * phases.finish() / phases.total());
+
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    return 0;
+}
