@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/GridObj.h"
 #include "host/ObjFile.h"
 
 namespace {
@@ -52,73 +53,6 @@ struct Best {
     }
 };
 
-void putFixed(std::string& s, double v) {
-    char buf[32];
-    s.append(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6).ptr);
-}
-
-void putInt(std::string& s, long v) {
-    char buf[24];
-    s.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
-
-// The grid: points row by row; texture coordinates as one column more than the points, so that the
-// seam column (kQuads / 2) has a second coordinate for the right-hand faces.
-std::string makeGrid() {
-    const int n = kQuads + 1;
-    const int seam = kQuads / 2;
-    std::string s;
-    s.reserve(80u << 20);
-    s += "# generated grid\no grid\n";
-    for (int j = 0; j < n; ++j)
-        for (int i = 0; i < n; ++i) {
-            const double x = 10.0 * i / kQuads, y = 10.0 * j / kQuads;
-            s += "v ";
-            putFixed(s, x);
-            s += ' ';
-            putFixed(s, y);
-            s += ' ';
-            putFixed(s, 0.25 * std::sin(x) * std::cos(y));
-            s += '\n';
-        }
-    // Texture columns: 0..seam for the left island, then seam..kQuads again for the right one.
-    const int texColumns = n + 1;
-    auto texColumn = [&](int i, bool right) { return right && i >= seam ? i + 1 : i; };
-    for (int j = 0; j < n; ++j)
-        for (int c = 0; c < texColumns; ++c) {
-            const int i = c > seam ? c - 1 : c;
-            const bool rightIsland = c > seam;
-            s += "vt ";
-            putFixed(s, (rightIsland ? 0.02 : 0.0) + 0.48 * i / kQuads);
-            s += ' ';
-            putFixed(s, static_cast<double>(j) / kQuads);
-            s += '\n';
-        }
-    for (int j = 0; j < kQuads; ++j)
-        for (int i = 0; i < kQuads; ++i) {
-            const bool right = i >= seam;
-            const long p[4] = {static_cast<long>(j) * n + i + 1, static_cast<long>(j) * n + i + 2,
-                               static_cast<long>(j + 1) * n + i + 2, static_cast<long>(j + 1) * n + i + 1};
-            const long t[4] = {static_cast<long>(j) * texColumns + texColumn(i, right) + 1,
-                               static_cast<long>(j) * texColumns + texColumn(i + 1, right) + 1,
-                               static_cast<long>(j + 1) * texColumns + texColumn(i + 1, right) + 1,
-                               static_cast<long>(j + 1) * texColumns + texColumn(i, right) + 1};
-            const int tris[2][3] = {{0, 1, 2}, {0, 2, 3}};
-            for (const auto& tri : tris) {
-                s += 'f';
-                for (int k : tri) {
-                    s += ' ';
-                    putInt(s, p[k]);
-                    s += '/';
-                    putInt(s, t[k]);
-                }
-                s += '\n';
-            }
-        }
-    return s;
-}
-
-// Reads the file's bytes the plain way, as the floor of what loading can cost.
 size_t rawRead(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY);
     if (fd < 0) return 0;
@@ -151,7 +85,7 @@ int main(int argc, char** argv) {
     const std::string outPath = folder + "/written.obj";
 
     {
-        const std::string text = makeGrid();
+        const std::string text = bench::makeGrid(kQuads);
         FILE* f = std::fopen(path.c_str(), "wb");
         if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0) {
             std::fprintf(stderr, "cannot write %s\n", path.c_str());
