@@ -12,6 +12,7 @@
 
 #include <ctime>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -103,7 +104,46 @@ struct Timing {
     double build = 0, quadrics = 0, constraints = 0, candidates = 0, initialise = 0, loop = 0;
     double total() const { return build + initialise + loop; }
     int32_t left = 0;
+    uint64_t digest = 0;
 };
+
+// 64-bit FNV-1a over the reduced object's points, polygons and every tag's data, so that runs of
+// different builds can be seen to give the same object bit for bit.
+class Digest {
+public:
+    void bytes(const void* data, size_t n) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (size_t i = 0; i < n; ++i) {
+            h_ ^= p[i];
+            h_ *= 0x100000001b3ull;
+        }
+    }
+    template <class T>
+    void array(const std::vector<T>& v) {
+        if (!v.empty()) bytes(v.data(), v.size() * sizeof(T));
+    }
+    uint64_t value() const { return h_; }
+
+private:
+    uint64_t h_ = 0xcbf29ce484222325ull;
+};
+
+uint64_t objectDigest(const host::PolygonObject& obj) {
+    Digest d;
+    d.array(obj.points);
+    d.array(obj.polygons);
+    for (const auto& tag : obj.tags()) {
+        if (auto* u = dynamic_cast<const host::UVWTag*>(tag.get())) d.array(u->data);
+        if (auto* n = dynamic_cast<const host::NormalTag*>(tag.get())) d.array(n->data);
+        if (auto* f = dynamic_cast<const host::FloatMapTag*>(tag.get())) d.array(f->data);
+        if (auto* s = dynamic_cast<const host::SelectionTag*>(tag.get()))
+            for (int i = 0; i < s->set.size(); ++i) {
+                const unsigned char b = s->set.isSelected(i) ? 1 : 0;
+                d.bytes(&b, 1);
+            }
+    }
+    return d.value();
+}
 
 Timing reduce(int columns, int rows, bool attributes, double ratio) {
     host::Document doc;
@@ -148,6 +188,7 @@ Timing reduce(int columns, int rows, bool attributes, double ratio) {
         t.loop = secondsSince(t0);
         t.left = mesh.reducibleCount;
     }
+    t.digest = objectDigest(*obj);
     api->selDestroy(points);
     api->selDestroy(polygons);
     return t;
@@ -244,7 +285,9 @@ int main(int argc, char** argv) {
         const Simplified& s = simplified[r];
         const double effects = full.loop - plain.loop;
         std::printf("target %.0f%% of the points\n", ratio * 100.0);
-        std::printf("  ours: %d points left, %.3f s in all\n", full.left, full.total());
+        std::printf("  ours: %d points left, %.3f s in all, output digest %016llx (%016llx without attributes)\n",
+                    full.left, full.total(), static_cast<unsigned long long>(full.digest),
+                    static_cast<unsigned long long>(plain.digest));
         std::printf("    mesh build                 %.3f s\n", full.build);
         std::printf("    quadrics and constraints   %.3f s  (%.3f + %.3f)\n", full.quadrics + full.constraints,
                     full.quadrics, full.constraints);

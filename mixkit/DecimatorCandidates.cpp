@@ -50,8 +50,8 @@ void Decimator::refreshCandidate(EdgeCandidate* c) {
 }
 
 void Decimator::placeCandidate(EdgeCandidate* c) {
-    Quadric q = quadrics[c->v1];
-    q.add(quadrics[c->v2]);
+    Quadric q = quadrics.items[c->v1];  // candidate ends are always points of the mesh
+    q.add(quadrics.items[c->v2]);
     Vector target;
     double e = 0.0;
     bool placed = false;
@@ -60,8 +60,8 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
         placed = true;
     }
     if (!placed) {
-        const Vector& p1 = mesh->positions[c->v1];
-        const Vector& p2 = mesh->positions[c->v2];
+        const Vector& p1 = mesh->positions.items[c->v1];
+        const Vector& p2 = mesh->positions.items[c->v2];
         if (placementPolicy >= PLACEMENT_LINE && q.optimalOnSegment(p1, p2, target)) {
             e = q.evaluate(target);
         } else {
@@ -93,7 +93,7 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
 void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
                            PenaltyTerms& terms) const {
     // The face's corners, the kept point at the target.
-    const Stack<Vector>& positions = mesh->positions;
+    const Vector* positions = mesh->positions.items;  // corners of live polygons are in range
     const Vector* q[4];
     for (int k = 0; k < 4; ++k) q[k] = corners[k] == v1 ? &target : &positions[corners[k]];
     ++terms.faces;
@@ -116,17 +116,25 @@ void Decimator::penalizeCandidate(EdgeCandidate* c) {
     const int32_t v2 = c->v2;
     const Vector target = c->target;
     ReductionMesh& m = *mesh;
-    m.markPolygons(v2, 0);
-    m.markPolygons(v1, 1);
-    m.addToMarks(v2, 1);
+    // Mark 1: the polygon has one of the ends, mark 2: both. Without repeated corners a point's
+    // list holds each live polygon with that corner exactly once, so the marks follow from the
+    // corners themselves; otherwise they are counted over the lists.
+    const bool byLists = m.repeatedCorners;
+    if (byLists) {
+        m.markPolygons(v2, 0);
+        m.markPolygons(v1, 1);
+        m.addToMarks(v2, 1);
+    }
+    const uint8_t* marks = m.polygonMarks.items;
+    auto hasCorner = [](const HostPolygon& p, int32_t x) { return p.a == x || p.b == x || p.c == x || p.d == x; };
 
     // The polygons as they would be after the contraction, each weighed as it is met.
     PenaltyTerms terms;
-    const Stack<int32_t>& first = m.pointPolygons[v1];
+    const Stack<int32_t>& first = m.pointPolygons.items[v1];
     for (int32_t i = 0; i < first.count; ++i) {
         const int32_t f = first.items[i];
-        const uint8_t mark = m.polygonMarks[f];
         HostPolygon p = m.hostPolygons[f];
+        const uint8_t mark = byLists ? marks[f] : hasCorner(p, v2) ? 2 : 1;
         if (mark == 1) {
             const int32_t corners[4] = {p.a, p.b, p.c, p.d};
             assessFace(f, corners, v1, target, terms);
@@ -140,11 +148,11 @@ void Decimator::penalizeCandidate(EdgeCandidate* c) {
             assessFace(f, corners, v1, target, terms);
         }
     }
-    const Stack<int32_t>& second = m.pointPolygons[v2];
+    const Stack<int32_t>& second = m.pointPolygons.items[v2];
     for (int32_t i = 0; i < second.count; ++i) {
         const int32_t f = second.items[i];
-        if (m.polygonMarks[f] != 1) continue;
         HostPolygon p = m.hostPolygons[f];
+        if (byLists ? marks[f] != 1 : hasCorner(p, v1)) continue;
         for (int k = 0; k < 4; ++k)
             if (corner(p, k) == v2) corner(p, k) = v1;
         const int32_t corners[4] = {p.a, p.b, p.c, p.d};

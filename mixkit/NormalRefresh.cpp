@@ -5,51 +5,51 @@
 #include "mixkit/ReductionMesh.h"
 #include "mixkit/StackHelpers.h"
 
-Vector ReductionMesh::pointNormal(int32_t p) {
-    Vector sum;
-    const Stack<int32_t>& polys = pointPolygons[p];
-    for (int32_t i = 0; i < polys.count; ++i) sum = add(sum, unitNormal(polys.items[i]));
-    return normalize(sum);
-}
-
 void ReductionMesh::refreshNormals(int32_t v1) {
     if (normalRows == nullptr) return;
     const Stack<int32_t>& own = pointPolygons[v1];
+    // Every index below comes from the adjacency lists or from live polygons, so it is in range.
+    const Stack<int32_t>* lists = pointPolygons.items;
+    uint8_t* pointMark = pointMarks.items;
+    uint8_t* polygonMark = polygonMarks.items;
+    const Vector* normals = unitNormals.items;
 
     // The ring, each point once, in the order first met.
     emptyKeepingStorage(ringNormals_);
     for (int32_t i = 0; i < own.count; ++i) {
         const HostPolygon& q = hostPolygons[own.items[i]];
         const int n = cornerCount(q);
-        for (int c = 0; c < n; ++c) pointMarks[corner(q, c)] = 0;
+        for (int c = 0; c < n; ++c) pointMark[corner(q, c)] = 0;
     }
     for (int32_t i = 0; i < own.count; ++i) {
         const HostPolygon& q = hostPolygons[own.items[i]];
         const int n = cornerCount(q);
         for (int c = 0; c < n; ++c) {
-            uint8_t& m = pointMarks[corner(q, c)];
+            uint8_t& m = pointMark[corner(q, c)];
             if (m != 0) continue;
             m = 1;
             if (!pushChecked(ringNormals_, RingNormal{corner(q, c), Vector{}})) return;
         }
     }
-    // The region: every polygon of every ring point is marked; the points met there are cleared,
-    // then the ring points are marked with their place in the ring (255: look it up).
-    for (const RingNormal& r : ringNormals_) {
-        const Stack<int32_t>& around = pointPolygons[r.point];
+    // The region: every polygon of every ring point is marked and the points met there are
+    // cleared; on the same walk each ring point's normal is summed, polygon by polygon in list
+    // order as pointNormal does.
+    for (RingNormal& r : ringNormals_) {
+        const Stack<int32_t>& around = lists[r.point];
+        Vector sum;
         for (int32_t j = 0; j < around.count; ++j) {
             const int32_t g = around.items[j];
-            polygonMarks[g] = 1;
+            polygonMark[g] = 1;
+            sum = add(sum, normals[g]);
             const HostPolygon& q = hostPolygons[g];
             const int m = cornerCount(q);
-            for (int k = 0; k < m; ++k) pointMarks[corner(q, k)] = 0;
+            for (int k = 0; k < m; ++k) pointMark[corner(q, k)] = 0;
         }
+        r.normal = normalize(sum);
     }
-    for (int32_t i = 0; i < ringNormals_.count; ++i) {
-        RingNormal& r = ringNormals_.items[i];
-        pointMarks[r.point] = static_cast<uint8_t>(i < 254 ? i + 1 : 255);
-        r.normal = pointNormal(r.point);
-    }
+    // The ring points are marked with their place in the ring (255: look it up).
+    for (int32_t i = 0; i < ringNormals_.count; ++i)
+        pointMark[ringNormals_.items[i].point] = static_cast<uint8_t>(i < 254 ? i + 1 : 255);
     auto ringNormal = [this](int32_t x, uint8_t mark) -> const Vector& {
         if (mark != 255) return ringNormals_.items[mark - 1].normal;
         for (const RingNormal& r : ringNormals_)
@@ -58,10 +58,10 @@ void ReductionMesh::refreshNormals(int32_t v1) {
     };
 
     for (const RingNormal& r : ringNormals_) {
-        const Stack<int32_t>& around = pointPolygons[r.point];
+        const Stack<int32_t>& around = lists[r.point];
         for (int32_t j = 0; j < around.count; ++j) {
             const int32_t g = around.items[j];
-            uint8_t& mark = polygonMarks[g];
+            uint8_t& mark = polygonMark[g];
             if (mark == 0) continue;
             mark = 0;
             const HostPolygon& q = hostPolygons[g];
@@ -70,7 +70,7 @@ void ReductionMesh::refreshNormals(int32_t v1) {
             const int m = cornerCount(q);
             for (int k = 0; k < m; ++k) {
                 const int32_t x = corner(q, k);
-                const uint8_t ring = pointMarks[x];
+                const uint8_t ring = pointMark[x];
                 if (ring == 0) continue;
                 const Vector& normal = ringNormal(x, ring);
                 row.v[3 * k] = static_cast<int16_t>(static_cast<int32_t>(normal.x * NORMAL_SCALE));

@@ -27,20 +27,6 @@ void Quadric::fill(double value) {
     area = value;
 }
 
-void Quadric::add(const Quadric& q) {
-    a2 += q.a2;
-    ab += q.ab;
-    ac += q.ac;
-    ad += q.ad;
-    b2 += q.b2;
-    bc += q.bc;
-    bd += q.bd;
-    c2 += q.c2;
-    cd += q.cd;
-    d2 += q.d2;
-    area += q.area;
-}
-
 void Quadric::scale(double s) {
     a2 *= s;
     ab *= s;
@@ -52,11 +38,6 @@ void Quadric::scale(double s) {
     c2 *= s;
     cd *= s;
     d2 *= s;
-}
-
-double Quadric::evaluate(double x, double y, double z) const {
-    return x * x * a2 + 2 * x * y * ab + 2 * x * z * ac + 2 * x * ad + y * y * b2 + 2 * y * z * bc + 2 * y * bd +
-           z * z * c2 + 2 * z * cd + d2;
 }
 
 Matrix3 Quadric::tensor() const { return Matrix3{{a2, ab, ac, ab, b2, bc, ac, bc, c2}}; }

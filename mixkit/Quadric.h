@@ -17,11 +17,26 @@ struct Quadric {
     // Every field, the area included, set to `value`.
     void fill(double value);
     // Adds every field, the area included.
-    void add(const Quadric& q);
+    void add(const Quadric& q) {
+        a2 += q.a2;
+        ab += q.ab;
+        ac += q.ac;
+        ad += q.ad;
+        b2 += q.b2;
+        bc += q.bc;
+        bd += q.bd;
+        c2 += q.c2;
+        cd += q.cd;
+        d2 += q.d2;
+        area += q.area;
+    }
     // Scales the ten coefficients; the area stays.
     void scale(double s);
     // v^T Q v with v = (x, y, z, 1).
-    double evaluate(double x, double y, double z) const;
+    double evaluate(double x, double y, double z) const {
+        return x * x * a2 + 2 * x * y * ab + 2 * x * z * ac + 2 * x * ad + y * y * b2 + 2 * y * z * bc + 2 * y * bd +
+               z * z * c2 + 2 * z * cd + d2;
+    }
     double evaluate(const Vector& v) const { return evaluate(v.x, v.y, v.z); }
 
     Matrix3 tensor() const;

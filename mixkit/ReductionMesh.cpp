@@ -89,11 +89,15 @@ bool ReductionMesh::buildAdjacency() {
     // merged into it, and a list that can take them is not moved.
     for (int32_t i = 0; i < pointCount; ++i)
         if (degree.items[i] > 0 && !pointPolygons.items[i].reserve(2 * degree.items[i])) return false;
+    repeatedCorners = false;
     for (int32_t i = 0; i < polygonCount; ++i) {
         const HostPolygon& p = hostPolygons[i];
         if (isDead(p)) continue;
         const int n = cornerCount(p);
-        for (int k = 0; k < n; ++k) pointPolygons.items[corner(p, k)].push(i);
+        for (int k = 0; k < n; ++k) {
+            pointPolygons.items[corner(p, k)].push(i);
+            for (int j = 0; j < k; ++j) repeatedCorners = repeatedCorners || corner(p, j) == corner(p, k);
+        }
     }
     return true;
 }
@@ -172,22 +176,8 @@ void ReductionMesh::release() {
     currentRecord = ChangeRecord();
     history.release();
     recordingFailed = false;
+    repeatedCorners = false;
     ringNormals_.clear();
-}
-
-Vector ReductionMesh::polygonNormal(int32_t f, bool unit) const {
-    const HostPolygon& p = hostPolygons[f];
-    const Vector& a = positions[p.a];
-    const Vector& b = positions[p.b];
-    const Vector& c = positions[p.c];
-    Vector n;
-    if (p.c == p.d) {
-        n = cross(subtract(b, a), subtract(c, a));
-    } else {
-        const Vector& d = positions[p.d];
-        n = cross(subtract(b, d), subtract(c, a));
-    }
-    return unit ? normalize(n) : n;
 }
 
 double ReductionMesh::polygonArea(int32_t f) const {
@@ -212,19 +202,6 @@ Plane ReductionMesh::polygonPlane(int32_t f, bool unit) const {
 
 double ReductionMesh::cornerAngle(int32_t a, int32_t b, int32_t c) const {
     return ::cornerAngle(positions[a], positions[b], positions[c]);
-}
-
-void ReductionMesh::markPolygons(int32_t p, uint8_t value) {
-    const Stack<int32_t>& list = pointPolygons[p];
-    for (int32_t i = 0; i < list.count; ++i) polygonMarks[list.items[i]] = value;
-}
-
-void ReductionMesh::addToMarks(int32_t p, uint8_t value) {
-    const Stack<int32_t>& list = pointPolygons[p];
-    for (int32_t i = 0; i < list.count; ++i) {
-        uint8_t& m = polygonMarks[list.items[i]];
-        m = static_cast<uint8_t>(m + value);
-    }
 }
 
 void ReductionMesh::collectUnmarked(int32_t p, Stack<int32_t>& list) {

@@ -135,6 +135,10 @@ public:
     ContractionHistory history;
     // Set when a record could not be stored; the reduction must stop.
     bool recordingFailed = false;
+    // Set by build when a live polygon uses one point at two of its corners (a triangle's c = d
+    // aside). Contractions never make such a polygon, so without one every point's list holds each
+    // polygon with that corner exactly once.
+    bool repeatedCorners = false;
 
 private:
     struct RingNormal {
@@ -154,7 +158,40 @@ private:
     // interpolation between the ends' UVWs (the polygon has no area to measure with).
     bool estimateUvw(int32_t polygon, const UvwRecord& row, int32_t v1, int32_t v2, const Vector& target,
                      double f, const Vector& u1, const Vector& u2, Vector& estimate) const;
-    Vector pointNormal(int32_t p);
 
     Stack<RingNormal> ringNormals_;
 };
+
+// The small walks below run several times for every contraction; they live here so that they
+// inline. Polygon and point indices met in the adjacency lists are always in range, so the marks
+// are written directly.
+
+inline Vector ReductionMesh::polygonNormal(int32_t f, bool unit) const {
+    const HostPolygon& p = hostPolygons[f];
+    const Vector& a = positions[p.a];
+    const Vector& b = positions[p.b];
+    const Vector& c = positions[p.c];
+    Vector n;
+    if (p.c == p.d) {
+        n = cross(subtract(b, a), subtract(c, a));
+    } else {
+        const Vector& d = positions[p.d];
+        n = cross(subtract(b, d), subtract(c, a));
+    }
+    return unit ? normalize(n) : n;
+}
+
+inline void ReductionMesh::markPolygons(int32_t p, uint8_t value) {
+    const Stack<int32_t>& list = pointPolygons.items[p];
+    uint8_t* marks = polygonMarks.items;
+    for (int32_t i = 0; i < list.count; ++i) marks[list.items[i]] = value;
+}
+
+inline void ReductionMesh::addToMarks(int32_t p, uint8_t value) {
+    const Stack<int32_t>& list = pointPolygons.items[p];
+    uint8_t* marks = polygonMarks.items;
+    for (int32_t i = 0; i < list.count; ++i) {
+        uint8_t& m = marks[list.items[i]];
+        m = static_cast<uint8_t>(m + value);
+    }
+}

@@ -1,0 +1,242 @@
+// Golden output of the reduction core: a few meshes reduced with the reduction command's settings to
+// several targets while recording, with a 64-bit FNV-1a digest over every output array (points,
+// polygons, selections, hidden points, every tag's data) and over the recorded history (costs,
+// counts, moved points, every change entry). The digests were taken from the core before any tuning
+// of its speed; a change of any contraction, of its order or of a single float bit changes them.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "mixkit/QSlim.h"
+#include "tests/mixkit/MixkitFixture.h"
+
+namespace mixtest {
+namespace {
+
+using GoldenOutputTest = MixkitTest;
+
+class Digest {
+public:
+    void bytes(const void* data, size_t n) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (size_t i = 0; i < n; ++i) {
+            h_ ^= p[i];
+            h_ *= 0x100000001b3ull;
+        }
+    }
+    template <class T>
+    void value(const T& v) {
+        bytes(&v, sizeof(T));
+    }
+    template <class T>
+    void array(const std::vector<T>& v) {
+        value(static_cast<uint64_t>(v.size()));
+        if (!v.empty()) bytes(v.data(), v.size() * sizeof(T));
+    }
+    void set(const host::SelectionSet& s) {
+        value(static_cast<int32_t>(s.size()));
+        for (int i = 0; i < s.size(); ++i) value(static_cast<uint8_t>(s.isSelected(i)));
+    }
+    std::string hex() const {
+        char text[17];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h_));
+        return text;
+    }
+
+private:
+    uint64_t h_ = 0xcbf29ce484222325ull;
+};
+
+std::string objectDigest(const host::PolygonObject& obj) {
+    Digest d;
+    d.array(obj.points);
+    d.array(obj.polygons);
+    d.set(obj.pointSelection);
+    d.set(obj.polygonSelection);
+    d.set(obj.hiddenPoints);
+    d.set(obj.hiddenPolygons);
+    for (const auto& tag : obj.tags()) {
+        d.value(tag->type());
+        if (auto* u = dynamic_cast<const host::UVWTag*>(tag.get()))
+            d.array(u->data);
+        else if (auto* n = dynamic_cast<const host::NormalTag*>(tag.get()))
+            d.array(n->data);
+        else if (auto* f = dynamic_cast<const host::FloatMapTag*>(tag.get()))
+            d.array(f->data);
+        else if (auto* s = dynamic_cast<const host::SelectionTag*>(tag.get()))
+            d.set(s->set);
+    }
+    return d.hex();
+}
+
+// Entry targets are addresses; they enter the digest as the order in which each was first seen.
+std::string historyDigest(const ContractionHistory& h) {
+    Digest d;
+    std::map<const void*, int32_t> targets;
+    d.value(h.records.count);
+    for (int32_t r = 0; r < h.records.count; ++r) {
+        const ChangeRecord& rec = h.records.items[r];
+        d.value(rec.cost);
+        d.value(rec.pointCount);
+        d.value(rec.point);
+        d.bytes(rec.offset, sizeof rec.offset);
+        d.bytes(rec.pointBits, sizeof rec.pointBits);
+        d.value(rec.entries.count);
+        for (int32_t e = 0; e < rec.entries.count; ++e) {
+            const ChangeEntry& entry = rec.entries.items[e];
+            const auto found = targets.emplace(entry.target, static_cast<int32_t>(targets.size())).first;
+            d.value(entry.kind);
+            d.value(entry.index);
+            d.value(found->second);
+            d.bytes(entry.values, sizeof entry.values);
+        }
+    }
+    return d.hex();
+}
+
+void commandSettings(Decimator& d) {
+    d.placementPolicy = PLACEMENT_OPTIMAL;
+    d.weightingPolicy = WEIGHTING_AREA;
+    d.useChecks = 1;
+    d.boundaryWeight = 1000.0;
+    d.compactnessPenalty = 100.0;
+    d.flipPenalty = 100.0;
+    d.valencePenalty = 10.0;
+}
+
+// Reduces the object down the targets (fractions of the reducible points) in one recorded run and
+// returns, per target, "object digest/history digest".
+// `afterBuild` may adjust the mesh before the decimator is set up.
+std::vector<std::string> reduceAndDigest(host::PolygonObject* obj, const std::vector<double>& fractions,
+                                         const std::function<void(ReductionMesh&)>& afterBuild = {}) {
+    std::vector<std::string> out;
+    WholeSets whole(*obj);
+    ModuleSet points(whole.points), polygons(whole.polygons);
+    ReductionMesh mesh;
+    EXPECT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
+    if (afterBuild) afterBuild(mesh);
+    Decimator decimator;
+    commandSettings(decimator);
+    mesh.history.startRecording(mesh);
+    EXPECT_TRUE(decimator.initialise(&mesh, nullptr));
+    const int32_t initial = mesh.reducibleCount;
+    for (double f : fractions) {
+        const int32_t target = static_cast<int32_t>(initial * f);
+        EXPECT_TRUE(decimator.decimateToCount(target, false, nullptr));
+        EXPECT_LE(mesh.reducibleCount, std::max(target, 1) + 2);
+        mesh.writeBackPointSets();
+        out.push_back(objectDigest(*obj) + "/" + historyDigest(mesh.history));
+    }
+    return out;
+}
+
+void expectDigests(const std::vector<std::string>& got, const std::vector<std::string>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], want[i]) << "target " << i;
+}
+
+TEST_F(GoldenOutputTest, DigestSeesASingleBit) {
+    host::Document doc;
+    host::PolygonObject* a = makeSphere(doc, 6, 8);
+    const std::string before = objectDigest(*a);
+    uint32_t bits;
+    std::memcpy(&bits, &a->points[5].y, 4);
+    bits ^= 1u;
+    std::memcpy(&a->points[5].y, &bits, 4);
+    EXPECT_NE(objectDigest(*a), before);
+}
+
+TEST_F(GoldenOutputTest, Sample) {
+    host::Document doc;
+    host::PolygonObject* obj = loadSample(doc);
+    ASSERT_NE(obj, nullptr);
+    addNormals(*obj);
+    expectDigests(reduceAndDigest(obj, {0.5, 0.1, 0.01}), {
+        "223de3fbd33eee20/7eca175e92553ae8",
+        "c28600163fdcaccb/4a229a72288ab4ce",
+        "e9e415ae665eeecf/cc0260df395f504c",
+    });
+}
+
+TEST_F(GoldenOutputTest, SeamGridWithEveryTag) {
+    host::Document doc;
+    GridOptions o;
+    o.columns = 200;
+    o.rows = 100;
+    o.seamColumn = 83;
+    o.normals = true;
+    o.pointSelection = true;
+    o.floatMap = true;
+    o.polygonSelection = true;
+    host::PolygonObject* obj = makeGrid(doc, o);
+    expectDigests(reduceAndDigest(obj, {0.3, 0.1, 0.01}), {
+        "8fa6fdd1170c4582/4af8774a74a6d235",
+        "1b87206853348a45/9af2b454640a8157",
+        "b7e3e79dd8c0ed66/8e8c97b27e5c9f75",
+    });
+}
+
+TEST_F(GoldenOutputTest, TriangleSphere) {
+    host::Document doc;
+    host::PolygonObject* obj = makeSphere(doc, 40, 60);
+    addNormals(*obj);
+    expectDigests(reduceAndDigest(obj, {0.25, 0.05}), {
+        "d548b721985b902b/2e4f81f679b128d9",
+        "69f52fb5e3359d2e/9b7821cea96ed63f",
+    });
+}
+
+// The penalties find the polygons shared by a candidate's ends from the corners when no polygon
+// repeats a corner, and by counting over the adjacency lists otherwise. On a clean mesh both ways
+// must give the same reduction, bit for bit.
+TEST_F(GoldenOutputTest, CornerMarksAndListMarksAgree) {
+    host::Document doc;
+    GridOptions o;
+    o.columns = 40;
+    o.rows = 30;
+    o.seamColumn = 17;
+    o.normals = true;
+    o.pointSelection = true;
+    o.floatMap = true;
+    o.polygonSelection = true;
+    host::PolygonObject* a = makeGrid(doc, o, "a");
+    host::PolygonObject* b = makeGrid(doc, o, "b");
+    bool sawRepeats = true;
+    const auto byCorners = reduceAndDigest(a, {0.2, 0.02}, [&](ReductionMesh& m) { sawRepeats = m.repeatedCorners; });
+    EXPECT_FALSE(sawRepeats);
+    const auto byLists = reduceAndDigest(b, {0.2, 0.02}, [](ReductionMesh& m) { m.repeatedCorners = true; });
+    EXPECT_EQ(byCorners, byLists);
+}
+
+TEST_F(GoldenOutputTest, BuildNoticesARepeatedCorner) {
+    host::Document doc;
+    GridOptions o;
+    o.columns = 6;
+    o.rows = 5;
+    host::PolygonObject* clean = makeGrid(doc, o, "clean");
+    host::PolygonObject* odd = makeGrid(doc, o, "odd");
+    // A quad that visits its first corner again at c: (a, b, a, d).
+    host::Polygon& q = odd->polygons[8];
+    q.c = q.a;
+    for (host::PolygonObject* obj : {clean, odd}) {
+        WholeSets whole(*obj);
+        ModuleSet points(whole.points), polygons(whole.polygons);
+        ReductionMesh mesh;
+        ASSERT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
+        EXPECT_EQ(mesh.repeatedCorners, obj == odd) << obj->name();
+        Decimator decimator;
+        commandSettings(decimator);
+        ASSERT_TRUE(decimator.initialise(&mesh, nullptr));
+        EXPECT_TRUE(decimator.decimateToCount(mesh.reducibleCount / 2, false, nullptr));
+        mesh.release();
+        EXPECT_FALSE(mesh.repeatedCorners);
+    }
+}
+
+}  // namespace
+}  // namespace mixtest
