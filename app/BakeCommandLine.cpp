@@ -385,7 +385,9 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
         if (auto it = files.find(key); it != files.end()) return &it->second;
         std::vector<host::Object*> loaded;
         if (!session->loadFile(file, &loaded, &error)) return nullptr;
-        return &(files[key] = loaded);
+        std::vector<host::Object*>& slot = files[key];
+        slot = std::move(loaded);
+        return &slot;
     };
     const auto [highFile, highName] = splitObjectArgument(o.high);
     const auto [lowFile, lowName] = splitObjectArgument(o.low);
