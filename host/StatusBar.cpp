@@ -45,7 +45,13 @@ std::string StatusBar::line() const {
     std::string s;
     if (percent_ >= 0) {
         const int filled = percent_ / 5;
-        s = "[" + std::string(filled, '#') + std::string(20 - filled, '.') + "] " + std::to_string(percent_) + "%";
+        s.reserve(32);
+        s += '[';
+        s.append(static_cast<size_t>(filled), '#');
+        s.append(static_cast<size_t>(20 - filled), '.');
+        s += "] ";
+        s += std::to_string(percent_);
+        s += '%';
     } else if (spinner_ >= 0) {
         static const char kFrames[] = {'|', '/', '-', '\\'};
         s = std::string("[") + kFrames[spinner_] + "]";
