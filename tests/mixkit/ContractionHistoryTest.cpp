@@ -19,14 +19,7 @@ void commandSettings(Decimator& d) {
 }
 
 GridOptions richGrid() {
-    GridOptions o;
-    o.columns = 14;
-    o.rows = 11;
-    o.seamColumn = 6;
-    o.normals = true;
-    o.pointSelection = true;
-    o.floatMap = true;
-    o.polygonSelection = true;
+    const GridOptions o = GridOptions::withAllTags(14, 11, 6);
     return o;
 }
 

@@ -10,14 +10,7 @@ namespace {
 using DecimatorMemoryTest = MixkitTest;
 
 GridOptions grid() {
-    GridOptions o;
-    o.columns = 9;
-    o.rows = 7;
-    o.seamColumn = 4;
-    o.normals = true;
-    o.pointSelection = true;
-    o.floatMap = true;
-    o.polygonSelection = true;
+    const GridOptions o = GridOptions::withAllTags(9, 7, 4);
     return o;
 }
 

@@ -60,14 +60,7 @@ void stepAndCheck(host::PolygonObject* obj, Reduction& r, double fraction, int e
 
 TEST_F(DecimatorTest, SeamGridKeepsItsInvariantsAndItsSeam) {
     host::Document doc;
-    GridOptions o;
-    o.columns = 16;
-    o.rows = 12;
-    o.seamColumn = 8;
-    o.normals = true;
-    o.pointSelection = true;
-    o.floatMap = true;
-    o.polygonSelection = true;
+    const GridOptions o = GridOptions::withAllTags(16, 12, 8);
     host::PolygonObject* obj = makeGrid(doc, o);
     Reduction r(obj);
     commandSettings(r.decimator);
@@ -152,14 +145,7 @@ TEST_F(DecimatorTest, PointsOutsideTheReducibleSetNeverMove) {
 
 TEST_F(DecimatorTest, TwoRunsGiveTheSameBits) {
     host::Document doc;
-    GridOptions o;
-    o.columns = 20;
-    o.rows = 15;
-    o.seamColumn = 7;
-    o.normals = true;
-    o.pointSelection = true;
-    o.floatMap = true;
-    o.polygonSelection = true;
+    const GridOptions o = GridOptions::withAllTags(20, 15, 7);
     host::PolygonObject* a = makeGrid(doc, o, "a");
     host::PolygonObject* b = makeGrid(doc, o, "b");
     b->setName("a");

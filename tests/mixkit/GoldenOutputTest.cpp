@@ -165,14 +165,7 @@ TEST_F(GoldenOutputTest, Sample) {
 
 TEST_F(GoldenOutputTest, SeamGridWithEveryTag) {
     host::Document doc;
-    GridOptions o;
-    o.columns = 200;
-    o.rows = 100;
-    o.seamColumn = 83;
-    o.normals = true;
-    o.pointSelection = true;
-    o.floatMap = true;
-    o.polygonSelection = true;
+    const GridOptions o = GridOptions::withAllTags(200, 100, 83);
     host::PolygonObject* obj = makeGrid(doc, o);
     expectDigests(reduceAndDigest(obj, {0.3, 0.1, 0.01}), {
         "8fa6fdd1170c4582/4af8774a74a6d235",
@@ -196,14 +189,7 @@ TEST_F(GoldenOutputTest, TriangleSphere) {
 // must give the same reduction, bit for bit.
 TEST_F(GoldenOutputTest, CornerMarksAndListMarksAgree) {
     host::Document doc;
-    GridOptions o;
-    o.columns = 40;
-    o.rows = 30;
-    o.seamColumn = 17;
-    o.normals = true;
-    o.pointSelection = true;
-    o.floatMap = true;
-    o.polygonSelection = true;
+    const GridOptions o = GridOptions::withAllTags(40, 30, 17);
     host::PolygonObject* a = makeGrid(doc, o, "a");
     host::PolygonObject* b = makeGrid(doc, o, "b");
     bool sawRepeats = true;

@@ -26,6 +26,19 @@ struct GridOptions {
     bool pointSelection = false;  // a point-selection tag over the left half
     bool floatMap = false;        // a float map with the x coordinate
     bool polygonSelection = false;  // a polygon-selection tag over the lower half
+
+    // A seamed grid that carries every kind of attribute the reduction transfers.
+    static GridOptions withAllTags(int columns, int rows, int seamColumn) {
+        GridOptions o;
+        o.columns = columns;
+        o.rows = rows;
+        o.seamColumn = seamColumn;
+        o.normals = true;
+        o.pointSelection = true;
+        o.floatMap = true;
+        o.polygonSelection = true;
+        return o;
+    }
 };
 
 // A grid of (columns + 1) x (rows + 1) points in the x-y plane with heights in z.
