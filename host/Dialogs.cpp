@@ -590,14 +590,9 @@ bool DialogHost::setColour(HostDialogBase* dlg, int32_t id, const Colour& c, dou
 }
 
 bool DialogHost::getInt(HostDialogBase* dlg, int32_t id, int32_t& out) const {
-    const Gadget* g = findGadget(dlg, id);
-    if (!g) return false;
-    if (g->kind == GadgetKind::Checkbox) {
-        out = g->flag ? 1 : 0;
-        return true;
-    }
-    if (!isNumberKind(g->kind) && !isChoiceKind(g->kind)) return false;
-    const double t = std::trunc(g->number);
+    double number = 0;
+    if (!getReal(dlg, id, number)) return false;
+    const double t = std::trunc(number);
     out = t >= static_cast<double>(INT32_MAX)   ? INT32_MAX
           : t <= static_cast<double>(INT32_MIN) ? INT32_MIN
                                                 : static_cast<int32_t>(t);

@@ -27,6 +27,17 @@ int32_t corner(const HostPolygon& p, int32_t slot) {
     }
 }
 
+// Calls f with each corner point of p once, in corner order (a triangle's repeated d is skipped).
+template <class F>
+void forEachDistinctCorner(const HostPolygon& p, F f) {
+    for (int32_t s = 0; s < 4; ++s) {
+        const int32_t c = corner(p, s);
+        bool repeated = false;
+        for (int32_t t = 0; t < s; ++t) repeated = repeated || corner(p, t) == c;
+        if (!repeated) f(c);
+    }
+}
+
 struct Vec {
     double x, y, z;
 };
@@ -224,29 +235,17 @@ bool UnTriag3::buildNeighbours() {
     int32_t total = 0;
     for (int32_t i = 0; i < polygonCount; ++i) {
         if (!isLive(i)) continue;
-        const HostPolygon& p = polygons[i];
-        for (int32_t s = 0; s < 4; ++s) {
-            const int32_t c = corner(p, s);
-            bool repeated = false;
-            for (int32_t t = 0; t < s; ++t) repeated = repeated || corner(p, t) == c;
-            if (repeated) continue;
+        forEachDistinctCorner(polygons[i], [&](int32_t c) {
             ++cornerStart.items[c + 1];
             ++total;
-        }
+        });
     }
     for (int32_t k = 0; k < pointCount; ++k) cornerStart.items[k + 1] += cornerStart.items[k];
     if (!cornerPolygons.resize(total)) return false;
     // Fill with cornerStart[p] as the write cursor of point p, then shift the starts back.
     for (int32_t i = 0; i < polygonCount; ++i) {
         if (!isLive(i)) continue;
-        const HostPolygon& p = polygons[i];
-        for (int32_t s = 0; s < 4; ++s) {
-            const int32_t c = corner(p, s);
-            bool repeated = false;
-            for (int32_t t = 0; t < s; ++t) repeated = repeated || corner(p, t) == c;
-            if (repeated) continue;
-            cornerPolygons.items[cornerStart.items[c]++] = i;
-        }
+        forEachDistinctCorner(polygons[i], [&](int32_t c) { cornerPolygons.items[cornerStart.items[c]++] = i; });
     }
     for (int32_t k = pointCount; k > 0; --k) cornerStart.items[k] = cornerStart.items[k - 1];
     cornerStart.items[0] = 0;
