@@ -21,6 +21,18 @@
 // Command state flag: the command can run.
 #define HOST_CMD_ENABLED 0x40000000
 
+// Projection kinds of a view: a perspective camera, a free parallel one, and the six axis views.
+enum : int32_t {
+    HOST_PROJECTION_PERSPECTIVE = 0,
+    HOST_PROJECTION_PARALLEL = 1,
+    HOST_PROJECTION_LEFT = 2,
+    HOST_PROJECTION_RIGHT = 3,
+    HOST_PROJECTION_FRONT = 4,
+    HOST_PROJECTION_BACK = 5,
+    HOST_PROJECTION_TOP = 6,
+    HOST_PROJECTION_BOTTOM = 7,
+};
+
 extern "C" {
 
 typedef struct HstString HstString;
@@ -300,6 +312,19 @@ struct HostApi {
     int32_t (*objVisibility)(HstObject* obj);
     // The first top-level object of a document (objNext walks the others), or null.
     HstObject* (*docFirstObject)(HstDocument* doc);
+
+    // Views, as the host hands them to a tool's mouse input and draw operations (`view`).
+    // The view's projection kind (HOST_PROJECTION_*).
+    int32_t (*viewProjection)(void* view);
+    // The world point under the screen position (x, y) (pixels from the top left) at `depth` world
+    // units along the view direction; depth 0 is the near point (the eye of a perspective view, the
+    // view plane of a parallel one). 1 on success.
+    int32_t (*viewScreenToWorld)(void* view, double x, double y, double depth, double out[3]);
+    // Draws a filled polygon of `count` corners (3 or 4) given in world coordinates (x, y, z per
+    // corner), each corner with its own colour (r, g, b from 0 to 1), over what the view shows.
+    void (*viewDrawPolygon)(void* view, int32_t count, const double* points, const double* colours);
+    // Tells the host that the document changed (flags 0: a plain change).
+    void (*eventAdd)(int32_t flags);
 };
 
 }  // extern "C"
