@@ -1,6 +1,7 @@
 // The table of host operations handed to modules: each entry adapts one host service (document
 // model, memory, strings, threads, events, bitmaps, modelling commands) to the C interface.
 #include "host/HostTable.h"
+#include "host/viewport/Viewport.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -699,6 +700,7 @@ HostApi buildTable(int32_t version) {
     t.objVisibility = objVisibility;
     t.docFirstObject = docFirstObject;
     fillDialogApi(t);
+    fillViewportApi(t);
     return t;
 }
 

@@ -318,7 +318,7 @@ struct HostApi {
     int32_t (*viewProjection)(void* view);
     // The world point under the screen position (x, y) (pixels from the top left) at `depth` world
     // units along the view direction; depth 0 is the near point (the eye of a perspective view, the
-    // view plane of a parallel one). 1 on success.
+    // view plane of a parallel one). 1 on success; 0 for a position outside the view.
     int32_t (*viewScreenToWorld)(void* view, double x, double y, double depth, double out[3]);
     // Draws a filled polygon of `count` corners (3 or 4) given in world coordinates (x, y, z per
     // corner), each corner with its own colour (r, g, b from 0 to 1), over what the view shows.
