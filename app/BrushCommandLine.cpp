@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -95,6 +96,7 @@ struct Plan {
     std::optional<double> maxError, boundaryWeight;
     std::optional<long long> maxNeighbours;
     int undo = 0;
+    double step = 2.0;
 };
 
 std::string checkOptions(const BrushOptions& o, Plan& plan) {
@@ -149,6 +151,9 @@ std::string checkOptions(const BrushOptions& o, Plan& plan) {
             return "--undo " + o.undo + " is more than the " + std::to_string(plan.strokes.size()) + " strokes given";
         plan.undo = static_cast<int>(*k);
     }
+    const std::optional<double> step = parseReal(o.step);
+    if (!step || !(*step > 0)) return "--step " + o.step + " is not a distance in pixels above 0";
+    plan.step = *step;
     if (std::string problem = checkWritable("-o", o.output); !problem.empty()) return problem;
     if (!o.snapshot.empty()) {
         if (host::imageFormatForPath(o.snapshot) == 0)
@@ -185,6 +190,24 @@ std::string parseStroke(const std::string& text, std::vector<StrokePoint>& out) 
     return {};
 }
 
+std::vector<StrokePoint> strokePath(const std::vector<StrokePoint>& stroke, double step) {
+    std::vector<StrokePoint> path;
+    if (stroke.empty()) return path;
+    path.push_back(stroke.front());
+    for (size_t i = 1; i < stroke.size(); ++i) {
+        const StrokePoint& from = stroke[i - 1];
+        const StrokePoint& to = stroke[i];
+        const double length = std::hypot(to.x - from.x, to.y - from.y);
+        const int parts = std::max(1, static_cast<int>(std::ceil(length / step)));
+        for (int k = 1; k < parts; ++k) {
+            const double t = static_cast<double>(k) / parts;
+            path.push_back({from.x + (to.x - from.x) * t, from.y + (to.y - from.y) * t});
+        }
+        path.push_back(to);
+    }
+    return path;
+}
+
 CLI::App* addBrushCommand(CLI::App& cli, BrushOptions& o) {
     CLI::App* cmd = cli.add_subcommand(
         "brush", "Drag the reduction brush over a view of a mesh file's first polygon object: the polygon under "
@@ -216,6 +239,9 @@ CLI::App* addBrushCommand(CLI::App& cli, BrushOptions& o) {
                     "highlighted and did not collapse");
     cmd->add_flag("--show-panel", o.showPanel, "Print the brush's settings panel as set, before the strokes");
     cmd->add_option("--undo", o.undo, "Take the last K drags back before writing");
+    cmd->add_option("--step", o.step,
+                    "Distance in pixels between the positions the mouse reports along a stroke (default 2): the "
+                    "brush picks and collapses once at each");
     return cmd;
 }
 
@@ -278,9 +304,9 @@ int runBrush(const std::string& moduleDir, const BrushOptions& o, std::ostream& 
                     << "; nothing is picked there\n";
                 break;
             }
+        const std::vector<StrokePoint> path = strokePath(stroke, plan.step);
         std::vector<host::ViewEvent> events;
-        for (size_t i = 1; i < stroke.size(); ++i)
-            events.push_back({host::ViewEvent::Kind::Move, stroke[i].x, stroke[i].y});
+        for (size_t i = 1; i < path.size(); ++i) events.push_back({host::ViewEvent::Kind::Move, path[i].x, path[i].y});
         events.push_back({host::ViewEvent::Kind::Release, 0, 0});
         host::ScriptedInput input(events);
         const int depth = doc.undoDepth();

@@ -27,6 +27,7 @@ struct BrushOptions {
     std::string snapshot;
     bool showPanel = false;
     std::string undo;
+    std::string step = "2";
 };
 
 // One stroke parsed: screen positions in order. An error message names the offending pair.
@@ -34,6 +35,9 @@ struct StrokePoint {
     double x = 0, y = 0;
 };
 std::string parseStroke(const std::string& text, std::vector<StrokePoint>& out);
+// The positions a mouse reports along a stroke: every given position, with positions between them at
+// most `step` pixels apart, evenly spaced along each segment.
+std::vector<StrokePoint> strokePath(const std::vector<StrokePoint>& stroke, double step);
 
 CLI::App* addBrushCommand(CLI::App& cli, BrushOptions& options);
 // 0 on success, 1 on bad input or a failure (then nothing is written).
