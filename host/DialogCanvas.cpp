@@ -139,7 +139,7 @@ void DialogHost::areaDrawBitmap(HostUserAreaBase* a, const Bitmap& b, int32_t sx
     Gadget* g = findArea(a);
     if (!g || g->canvas.empty() || b.empty() || sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return;
     Bitmap& c = g->canvas;
-    const bool alpha = (mode & DLG_BLIT_ALPHA) && b.channels() == 4;
+    const bool alpha = (mode & HOST_BLIT_ALPHA) && b.channels() == 4;
     // Only the part of the target rectangle that lies on the canvas is visited.
     const long long i0 = std::max<long long>(0, -static_cast<long long>(dx));
     const long long j0 = std::max<long long>(0, -static_cast<long long>(dy));

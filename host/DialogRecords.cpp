@@ -31,7 +31,7 @@ DragItem DragItem::tag(Tag* t) { return {HOST_DRAG_TAG, toHandle(t)}; }
 
 bool Gadget::isPercent() const {
     if (integer) return false;
-    return format == DLG_FORMAT_PERCENT || (format == 0 && kind == GadgetKind::Percent);
+    return format == HOST_FORMAT_PERCENT || (format == 0 && kind == GadgetKind::Percent);
 }
 
 Gadget* DialogHost::Record::find(int32_t id) {

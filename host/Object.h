@@ -15,15 +15,6 @@ namespace host {
 
 class Document;
 
-enum ObjectType : int32_t {
-    OBJECT_POLYGON = 5100,
-    OBJECT_CAMERA = 5103,
-    OBJECT_GROUP = 5140,
-};
-
-// Update messages an object can be told about.
-enum : int32_t { MSG_UPDATE = 5, MSG_POINTS_CHANGED = 7 };
-
 class Object {
 public:
     Object(int32_t type, std::string name) : type_(type), name_(std::move(name)) {}

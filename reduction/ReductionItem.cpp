@@ -11,18 +11,6 @@
 
 namespace {
 
-// The host's selection commands and their modes.
-enum : int32_t {
-    CMD_GROW_SELECTION = 204,
-    CMD_SHRINK_SELECTION = 205,
-    CMD_POINTS_TO_POLYGONS = 206,
-    CMD_POLYGONS_TO_POINTS = 207,
-    CMD_CLEANUP = 227,
-};
-enum : int32_t { SELECT_MODE_NONE = 0, SELECT_MODE_POINTS = 1, SELECT_MODE_POLYGONS = 2 };
-// Keys of the clean-up: merge tolerance, merge points, drop empty polygons, drop unused points.
-enum : int32_t { CLEANUP_TOLERANCE = 2076, CLEANUP_MERGE = 2077, CLEANUP_DROP_POLYGONS = 2078, CLEANUP_DROP_POINTS = 2079 };
-
 // Selected elements above which the editing mode's selection limits the reduction.
 constexpr int32_t kMinPointSelection = 3;
 constexpr int32_t kMinPolygonSelection = 2;
@@ -218,7 +206,7 @@ void ReductionItem::finish() {
     HostSettings cleanup;
     if (cleanup.make()) {
         cleanup.setInt(CLEANUP_TOLERANCE, 0);
-        cleanup.setBool(CLEANUP_MERGE, false);
+        cleanup.setBool(CLEANUP_MERGE_POINTS, false);
         cleanup.setBool(CLEANUP_DROP_POLYGONS, true);
         cleanup.setBool(CLEANUP_DROP_POINTS, true);
         runCommand(CMD_CLEANUP, SELECT_MODE_NONE, object.document(), object, cleanup.handle());

@@ -8,7 +8,7 @@
 #include "sources/HostMemory.h"
 #include "sources/HostString.h"
 #include "sources/Module.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 #include "sources/ResourceHolder.h"
 #include "tool/TessikTool.h"
 
