@@ -46,6 +46,9 @@ public:
     // Tags, in insertion order.
     const std::vector<std::unique_ptr<Tag>>& tags() const { return tags_; }
     Tag* addTag(std::unique_ptr<Tag> tag);
+    // Puts a tag at a place among the others: 0 makes it the first; a negative index or one past the
+    // last tag makes it the last.
+    Tag* insertTag(std::unique_ptr<Tag> tag, int index);
     // The index-th tag of the given type (0 = first), or null.
     Tag* tag(int32_t type, int index = 0) const;
     int tagCount(int32_t type) const;

@@ -27,7 +27,7 @@ int32_t rowBytes(int32_t tagType) {
     switch (tagType) {
         case TAG_UVW: return kUvwRowBytes;
         case TAG_NORMALS: return kNormalRowBytes;
-        case TAG_VERTEX_MAP: return static_cast<int32_t>(sizeof(float));
+        case TAG_FLOAT_MAP: return static_cast<int32_t>(sizeof(float));
         default: return 0;
     }
 }
@@ -124,8 +124,11 @@ bool ReductionItem::prepare(const ReductionSettings& settings, bool showPercent)
     mesh.history.makeMonotone();
     if (selectionMode == 0) clearSelections();
     const HostTag smoothing = object.tagOfType(TAG_SMOOTHING);
-    if (smoothing.valid() && detachedTag == nullptr)
+    if (smoothing.valid() && detachedTag == nullptr) {
+        detachedPlace = 0;
+        for (HostTag t = object.firstTag(); t.valid() && t.handle() != smoothing.handle(); t = t.next()) ++detachedPlace;
         detachedTag = moduleApi()->objDetachTag(object.handle(), smoothing.handle());
+    }
     notifyObject();
     return true;
 }
@@ -153,14 +156,14 @@ void ReductionItem::seekToTarget(const ReductionSettings& settings, bool notify)
 
 void ReductionItem::commitAtCount(int32_t count, bool notify) {
     seekToCount(count, true);
-    reattachTag();
+    reattachTag(0);
     finish();
     if (notify) notifyObject();
 }
 
 void ReductionItem::commitAtError(double limit, bool notify) {
     seekToError(limit, true);
-    reattachTag();
+    reattachTag(0);
     finish();
     if (notify) notifyObject();
 }
@@ -176,7 +179,7 @@ void ReductionItem::commitAtTarget(const ReductionSettings& settings, bool notif
 
 void ReductionItem::revert() {
     seekToCount(startCount, false);
-    reattachTag();
+    reattachTag(detachedPlace);
     notifyObject();
 }
 
@@ -222,15 +225,15 @@ void ReductionItem::release() {
         moduleApi()->objDestroy(levelCopy);
         levelCopy = nullptr;
     }
-    reattachTag();
+    reattachTag(detachedPlace);
     mesh.release();
     pointSet.destroy();
     polygonSet.destroy();
 }
 
-void ReductionItem::reattachTag() {
+void ReductionItem::reattachTag(int32_t place) {
     if (detachedTag == nullptr) return;
-    moduleApi()->objAttachTag(object.handle(), detachedTag);
+    moduleApi()->objInsertTag(object.handle(), detachedTag, place);
     detachedTag = nullptr;
 }
 

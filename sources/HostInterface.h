@@ -289,6 +289,9 @@ struct HostApi {
     int32_t (*objVisibility)(HstObject* obj);
     // The first top-level object of a document (objNext walks the others), or null.
     HstObject* (*docFirstObject)(HstDocument* doc);
+    // Gives a detached tag back at a place among the object's tags: 0 makes it the first, an index
+    // past the last tag (or a negative one) the last.
+    void (*objInsertTag)(HstObject* obj, HstTag* tag, int32_t index);
 };
 
 }  // extern "C"
