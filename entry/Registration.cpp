@@ -1,4 +1,4 @@
-#include "sources/Registration.h"
+#include "entry/Registration.h"
 
 #include "baking/BakeCommand.h"
 #include "reduction/VexlorCommand.h"
