@@ -22,6 +22,7 @@
 // stack of stacks); a copy whose storage cannot be allocated is left empty.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -84,6 +85,7 @@ public:
 
     // Makes room for exactly n slots; nothing to do when n <= capacity.
     bool reserve(int32_t n) {
+        assert(capacity >= 0 && (capacity == 0) == (items == nullptr));
         if (n <= capacity) return true;
         T* fresh = allocate(n);
         if (fresh == nullptr) return false;
@@ -108,6 +110,7 @@ public:
 
     // Appends v; when the storage cannot grow, v is dropped (the failure is reported).
     void push(const T& v) {
+        assert(count >= 0 && count <= capacity);
         if (count == capacity) [[unlikely]] {
             if (aliases(&v)) {
                 T copy(v);
@@ -120,6 +123,7 @@ public:
         items[count++] = v;
     }
     void push(T&& v) {
+        assert(count >= 0 && count <= capacity);
         if (count == capacity) [[unlikely]] {
             if (aliases(&v)) {
                 T moved(std::move(v));
@@ -134,6 +138,7 @@ public:
 
     // Removes and returns the last element; its slot is reset to T().
     T pop() {
+        assert(count <= capacity);
         if (count <= 0) [[unlikely]] {
             stackFault(faultPop);
             return T();
