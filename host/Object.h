@@ -55,7 +55,6 @@ public:
     bool removeTag(Tag* tag);
     // Takes a tag off the object and hands it to the caller.
     std::unique_ptr<Tag> takeTag(Tag* tag);
-    void clearTags() { tags_.clear(); }
 
     // Update messages received (5: general update, 7: points changed); counted for those who watch.
     void message(int32_t id);

@@ -29,7 +29,6 @@ public:
     int32_t askClose() override;
     void destroyWindow() override {}
 
-    bool isClosing() const { return closing != 0; }
     // True from the start of a pass until its end event has been handled.
     bool passPending() const;
 
