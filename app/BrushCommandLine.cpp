@@ -10,32 +10,27 @@
 #include <optional>
 
 #include "HostSession.h"
-#include "KnownPlugins.h"
 #include "host/Bitmap.h"
 #include "host/HostTable.h"
 #include "host/ObjFile.h"
 #include "host/StatusBar.h"
 #include "host/viewport/Viewport.h"
+#include "sources/HostContract.h"
+#include "sources/ResourceIds.h"
 
 namespace fs = std::filesystem;
 
 namespace app {
 namespace {
 
-// Gadgets of the brush's settings panel (layout 10105) and the values of its weighting popup.
-enum : int32_t {
-    kWeighting = 10106,
-    kMaxNeighbours = 10107,
-    kCheckFolds = 10108,
-    kBoundaryWeight = 10109,
-    kMaxError = 10110,
-};
 struct Weighting {
     const char* name;
     int32_t entry;
 };
-constexpr Weighting kWeightings[] = {
-    {"area", 10112}, {"average", 10113}, {"angle", 10114}, {"area-average", 10115}};
+constexpr Weighting kWeightings[] = {{"area", TESSIK_WEIGHT_AREA},
+                                     {"average", TESSIK_WEIGHT_AVERAGE},
+                                     {"angle", TESSIK_WEIGHT_ANGLE},
+                                     {"area-average", TESSIK_WEIGHT_AREA_AVERAGE}};
 // The panel's least neighbour count.
 constexpr long long kLeastNeighbours = 3;
 // Views from 16 to 8192 pixels a side.
@@ -269,7 +264,7 @@ int runBrush(const std::string& moduleDir, const BrushOptions& o, std::ostream& 
     }
     if (!target) return fail(o.input + " holds no polygon object");
 
-    const host::RegisteredPlugin* plugin = host::PluginRegistry::main().find(kBrushTool);
+    const host::RegisteredPlugin* plugin = host::PluginRegistry::main().find(TESSIK_ID);
     if (!plugin || !plugin->object) return fail("the module did not register the brush tool");
 
     host::Document& doc = session->document();
@@ -284,11 +279,11 @@ int runBrush(const std::string& moduleDir, const BrushOptions& o, std::ostream& 
     host::DialogHost& dialogs = session->dialogs();
     HostDialogBase* panel = view.toolPanel();
     bool ok = true;
-    if (plan.weightingEntry != 0) ok = ok && dialogs.choose(panel, kWeighting, plan.weightingEntry);
-    if (plan.maxNeighbours) ok = ok && dialogs.setByUser(panel, kMaxNeighbours, *plan.maxNeighbours);
-    if (o.noFoldCheck) ok = ok && dialogs.setByUser(panel, kCheckFolds, false);
-    if (plan.boundaryWeight) ok = ok && dialogs.setByUser(panel, kBoundaryWeight, *plan.boundaryWeight);
-    if (plan.maxError) ok = ok && dialogs.setByUser(panel, kMaxError, *plan.maxError);
+    if (plan.weightingEntry != 0) ok = ok && dialogs.choose(panel, IDC_TESSIK_WEIGHTING, plan.weightingEntry);
+    if (plan.maxNeighbours) ok = ok && dialogs.setByUser(panel, IDC_TESSIK_MAX_NEIGHBOURS, *plan.maxNeighbours);
+    if (o.noFoldCheck) ok = ok && dialogs.setByUser(panel, IDC_TESSIK_CHECK_FOLDS, false);
+    if (plan.boundaryWeight) ok = ok && dialogs.setByUser(panel, IDC_TESSIK_BOUNDARY_WEIGHT, *plan.boundaryWeight);
+    if (plan.maxError) ok = ok && dialogs.setByUser(panel, IDC_TESSIK_MAX_ERROR, *plan.maxError);
     if (!ok) return fail("the brush's settings panel did not take the settings");
     if (o.showPanel) out << dialogs.render(panel) << std::flush;
     if (!view.toolEnabled()) return fail("the brush is not enabled for \"" + target->name() + "\"");

@@ -466,7 +466,7 @@ bool tessikCollapse(TessikContext& ctx, int32_t p, float& cost) {
     for (int32_t i = 0; i < ctx.keptNeighbours.count; ++i) ctx.markedPolygons.select(ctx.keptNeighbours[i]);
     ctx.markedPolygons.deselect(p);
 
-    ctx.object.message(TESSIK_MSG_UPDATE);
+    ctx.object.message(MSG_UPDATE);
     return true;
 }
 
@@ -478,12 +478,12 @@ void tessikFinishDrag(TessikContext& ctx) {
     }
     HostSettings cleanup;
     if (cleanup.make()) {
-        cleanup.setInt(TESSIK_CLEANUP_TOLERANCE, 0);
-        cleanup.setBool(TESSIK_CLEANUP_MERGE_POINTS, false);
-        cleanup.setBool(TESSIK_CLEANUP_DROP_POLYGONS, true);
-        cleanup.setBool(TESSIK_CLEANUP_DROP_POINTS, true);
-        moduleApi()->modelingCommand(TESSIK_CMD_CLEANUP, 0, ctx.object.document(), ctx.object.handle(),
+        cleanup.setInt(CLEANUP_TOLERANCE, 0);
+        cleanup.setBool(CLEANUP_MERGE_POINTS, false);
+        cleanup.setBool(CLEANUP_DROP_POLYGONS, true);
+        cleanup.setBool(CLEANUP_DROP_POINTS, true);
+        moduleApi()->modelingCommand(CMD_CLEANUP, 0, ctx.object.document(), ctx.object.handle(),
                                      cleanup.handle());
     }
-    ctx.object.message(TESSIK_MSG_UPDATE);
+    ctx.object.message(MSG_UPDATE);
 }

@@ -32,13 +32,3 @@ bool tessikFoldsOver(const TessikContext& context, int32_t q, const HostPolygon&
 // End of a drag: rebuilds quads among the polygons the drag touched, removes the emptied polygons and
 // the points no polygon uses (host clean-up), and tells the object that it changed.
 void tessikFinishDrag(TessikContext& context);
-
-// Host values of the clean-up command and the update message.
-enum : int32_t {
-    TESSIK_CMD_CLEANUP = 227,
-    TESSIK_CLEANUP_TOLERANCE = 2076,
-    TESSIK_CLEANUP_MERGE_POINTS = 2077,
-    TESSIK_CLEANUP_DROP_POLYGONS = 2078,
-    TESSIK_CLEANUP_DROP_POINTS = 2079,
-    TESSIK_MSG_UPDATE = 5,
-};

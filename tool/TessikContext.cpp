@@ -69,7 +69,7 @@ bool TessikContext::setup(HostPolygonObject target) {
                 pointSelections.push(tag.selection());
                 ++expected;
                 break;
-            case TAG_VERTEX_MAP:
+            case TAG_FLOAT_MAP:
                 if (tag.data() != nullptr && tag.dataCount() >= pointCount) {
                     vertexMaps.push(static_cast<float*>(tag.data()));
                     ++expected;

@@ -54,7 +54,7 @@ int32_t TessikTool::state(HstDocument* doc) {
     if (doc == nullptr) return 0;
     const HostApi* api = moduleApi();
     const HostSettings settings(api->docSettings(doc));
-    if (settings.getInt(DOC_EDIT_MODE, 0) == EDIT_MODE_OBJECT) return 0;
+    if (settings.getInt(DOC_EDITING_MODE, 0) == MODE_OBJECT) return 0;
     const HostPolygonObject active(api->docActiveObject(doc));
     return active.valid() && active.isPolygonObject() ? HOST_CMD_ENABLED : 0;
 }
@@ -67,8 +67,8 @@ int32_t TessikTool::mouseInput(HstDocument* doc, HstSettings* settings, void* vi
     const double y = message.getReal(HOST_MSG_MOUSE_Y, 0.0);
     const int32_t channel = message.getInt(HOST_MSG_CHANNEL, 0);
     int32_t button = 0;
-    if (channel == 1) button = TESSIK_BUTTON_LEFT;
-    else if (channel == 2) button = TESSIK_BUTTON_RIGHT;
+    if (channel == HOST_CHANNEL_LEFT) button = HOST_BUTTON_LEFT;
+    else if (channel == HOST_CHANNEL_RIGHT) button = HOST_BUTTON_RIGHT;
     else return 1;
 
     object = HostPolygonObject();
@@ -123,7 +123,7 @@ void TessikTool::showCost() {
     const HostApi* api = moduleApi();
     const HostString text = HostString::fromReal(shownCost);
     api->statusText(text.handle());
-    api->viewsRedraw(TESSIK_REDRAW_FLAGS);
+    api->viewsRedraw(HOST_REDRAW_TOOL);
 }
 
 void TessikTool::drag(HstDocument* doc, void* view, TessikContext& context, double x, double y, int32_t button) {
@@ -136,7 +136,7 @@ void TessikTool::drag(HstDocument* doc, void* view, TessikContext& context, doub
     // Without a snapshot of its own the drag could not be taken back: then it changes nothing. The
     // empty group is closed without an undo, which would take back the step before it.
     if (api->undoStart(doc) == 0) return;
-    if (api->undoAdd(doc, TESSIK_UNDO_OBJECT, object.handle()) == 0) {
+    if (api->undoAdd(doc, UNDO_OBJECT_CHANGE, object.handle()) == 0) {
         api->undoEnd(doc);
         return;
     }
@@ -145,11 +145,11 @@ void TessikTool::drag(HstDocument* doc, void* view, TessikContext& context, doub
     bool changed = step(view, context, inverse, acceptBehind, x, y);
     showCost();
 
-    api->mouseDragStart(button, x, y, TESSIK_DRAG_FLAGS);
+    api->mouseDragStart(button, x, y, HOST_DRAG_FLAGS_TOOL);
     HostSettings channels;
     channels.make();
     double dx = 0.0, dy = 0.0;
-    while (api->mouseDrag(&dx, &dy, channels.handle()) == TESSIK_DRAG_GOES_ON) {
+    while (api->mouseDrag(&dx, &dy, channels.handle()) == DLG_DRAG_CONTINUE) {
         if (dx == 0.0 && dy == 0.0) continue;
         x += dx;
         y += dy;
@@ -167,8 +167,8 @@ void TessikTool::drag(HstDocument* doc, void* view, TessikContext& context, doub
 int32_t TessikTool::cursorInfo(HstDocument* /*doc*/, HstSettings* /*settings*/, void* /*view*/, double /*x*/,
                                double /*y*/, HstSettings* result) {
     HostSettings out(result);
-    out.setString(CURSOR_INFO_HELP, resourceString(TESSIK_HELP_STRING));
-    out.setInt(CURSOR_INFO_SHAPE, TESSIK_CURSOR_SHAPE);
+    out.setString(CURSOR_INFO_HELP, resourceString(STR_TESSIK_HELP));
+    out.setInt(CURSOR_INFO_SHAPE, HOST_CURSOR_BRUSH);
     return 1;
 }
 

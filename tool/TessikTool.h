@@ -11,21 +11,6 @@
 
 class TessikContext;
 
-// Document setting holding the editing mode, and the mode in which the tool is disabled.
-constexpr int32_t DOC_EDIT_MODE = 1019;
-constexpr int32_t EDIT_MODE_OBJECT = 12;
-
-// Host values the tool uses: mouse buttons of a drag, drag flags, redraw flags, undo kind, and the
-// drag step's answer while the button is held.
-enum : int32_t {
-    TESSIK_BUTTON_LEFT = 0xF000,
-    TESSIK_BUTTON_RIGHT = 0xF001,
-    TESSIK_DRAG_FLAGS = 3,
-    TESSIK_REDRAW_FLAGS = 1282,
-    TESSIK_UNDO_OBJECT = 41,
-    TESSIK_DRAG_GOES_ON = 3,
-};
-
 // Depth of the far point of the view ray (the near point is at depth 0).
 constexpr double TESSIK_FAR_DEPTH = 10000.0;
 

@@ -11,7 +11,7 @@
 #include "reduction/VexlorCommand.h"
 #include "shader/OMBShader85.h"
 #include "sources/HostMemory.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 #include "tool/TessikTool.h"
 
 using namespace moduletest;
@@ -90,7 +90,7 @@ TEST_F(RegistrationTest, RegisteredObjectsAreTheModulesClasses) {
     // Fresh tool state.
     auto* tessik = static_cast<TessikTool*>(tool);
     EXPECT_EQ(tessik->picked, -1);
-    EXPECT_EQ(tessik->object, nullptr);
+    EXPECT_FALSE(tessik->object.valid());
     EXPECT_EQ(tessik->highlight[0], 1.0f);
     EXPECT_EQ(tessik->highlight[1], 0.0f);
     EXPECT_EQ(tessik->highlight[2], 0.0f);

@@ -252,7 +252,7 @@ TEST_F(TessikToolTest, StepsWithoutMovementNeitherPickNorRedraw) {
     ASSERT_TRUE(viewport->press(sx, sy, 1, input));
     EXPECT_EQ(viewport->movesTaken(), 4);
     const std::vector<int32_t> redraws = host::takeRedrawRequests();
-    EXPECT_EQ(redraws, (std::vector<int32_t>{TESSIK_REDRAW_FLAGS, TESSIK_REDRAW_FLAGS}));
+    EXPECT_EQ(redraws, (std::vector<int32_t>{HOST_REDRAW_TOOL, HOST_REDRAW_TOOL}));
     EXPECT_EQ(frames, 2);
 }
 
