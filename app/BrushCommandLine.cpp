@@ -288,6 +288,9 @@ int runBrush(const std::string& moduleDir, const BrushOptions& o, std::ostream& 
     if (o.showPanel) out << dialogs.render(panel) << std::flush;
     if (!view.toolEnabled()) return fail("the brush is not enabled for \"" + target->name() + "\"");
 
+    // The brush shows each step's error on the status bar, for a person watching the view; on the
+    // command line the summary below says what the strokes did.
+    host::StatusBar::main().setQuiet(true);
     const std::string before = describe(*target);
     out << "brushing \"" << target->name() << "\" in a " << o.view << " view of " << plan.width << "x" << plan.height
         << "\n";
