@@ -8,22 +8,14 @@
 #include "mixkit/QSlim.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
+#include "tests/support/CommandSettings.h"
 
 namespace mixtest {
 namespace {
 
 using DecimatorTest = MixkitTest;
 
-// The reduction command's settings: penalties on.
-void commandSettings(Decimator& d) {
-    d.placementPolicy = PLACEMENT_OPTIMAL;
-    d.weightingPolicy = WEIGHTING_AREA;
-    d.useChecks = 1;
-    d.boundaryWeight = 1000.0;
-    d.compactnessPenalty = 100.0;
-    d.flipPenalty = 100.0;
-    d.valencePenalty = 10.0;
-}
+using testsupport::commandSettings;
 
 struct Reduction {
     ModuleSet points;

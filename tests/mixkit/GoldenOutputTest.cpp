@@ -14,43 +14,15 @@
 
 #include "mixkit/QSlim.h"
 #include "tests/mixkit/MixkitFixture.h"
+#include "tests/support/CommandSettings.h"
+#include "tests/support/OutputDigest.h"
 
 namespace mixtest {
 namespace {
 
 using GoldenOutputTest = MixkitTest;
 
-class Digest {
-public:
-    void bytes(const void* data, size_t n) {
-        const auto* p = static_cast<const unsigned char*>(data);
-        for (size_t i = 0; i < n; ++i) {
-            h_ ^= p[i];
-            h_ *= 0x100000001b3ull;
-        }
-    }
-    template <class T>
-    void value(const T& v) {
-        bytes(&v, sizeof(T));
-    }
-    template <class T>
-    void array(const std::vector<T>& v) {
-        value(static_cast<uint64_t>(v.size()));
-        if (!v.empty()) bytes(v.data(), v.size() * sizeof(T));
-    }
-    void set(const host::SelectionSet& s) {
-        value(static_cast<int32_t>(s.size()));
-        for (int i = 0; i < s.size(); ++i) value(static_cast<uint8_t>(s.isSelected(i)));
-    }
-    std::string hex() const {
-        char text[17];
-        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h_));
-        return text;
-    }
-
-private:
-    uint64_t h_ = 0xcbf29ce484222325ull;
-};
+using testsupport::Digest;
 
 std::string objectDigest(const host::PolygonObject& obj) {
     Digest d;
@@ -99,15 +71,7 @@ std::string historyDigest(const ContractionHistory& h) {
     return d.hex();
 }
 
-void commandSettings(Decimator& d) {
-    d.placementPolicy = PLACEMENT_OPTIMAL;
-    d.weightingPolicy = WEIGHTING_AREA;
-    d.useChecks = 1;
-    d.boundaryWeight = 1000.0;
-    d.compactnessPenalty = 100.0;
-    d.flipPenalty = 100.0;
-    d.valencePenalty = 10.0;
-}
+using testsupport::commandSettings;
 
 // Reduces the object down the targets (fractions of the reducible points) in one recorded run and
 // returns, per target, "object digest/history digest".
