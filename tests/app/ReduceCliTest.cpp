@@ -245,6 +245,25 @@ TEST(VexlorReduce, SettingsAndTheDialogAreShown) {
     EXPECT_EQ(load(out).first().pointCount(), 864);
 }
 
+TEST(VexlorReduce, AnErrorLimitMeansTheSameInAnyUnits) {
+    // The sample and the sample in units a thousand times smaller (every point x1000).
+    const std::string folder = makeTempFolder();
+    Loaded big = load(kSample);
+    for (host::Vec3f& p : big.first().points) p = {p.x * 1000.0f, p.y * 1000.0f, p.z * 1000.0f};
+    std::string error;
+    const std::string bigPath = folder + "/big.obj";
+    ASSERT_TRUE(host::writeObj(bigPath, {big.objects.front()}, &error)) << error;
+    const RunResult a = runVexlor({"reduce", kSample, "-o", folder + "/a.obj", "--error", "10000"});
+    const RunResult b = runVexlor({"reduce", bigPath, "-o", folder + "/b.obj", "--error", "10000"});
+    ASSERT_EQ(a.exitCode, 0) << a.err;
+    ASSERT_EQ(b.exitCode, 0) << b.err;
+    const int small = load(folder + "/a.obj").first().pointCount();
+    const int large = load(folder + "/b.obj").first().pointCount();
+    EXPECT_LT(small, 3456 * 9 / 10);
+    EXPECT_GT(small, 3456 / 10);
+    EXPECT_NEAR(large, small, small / 200 + 1);
+}
+
 TEST(VexlorLod, OneReductionWritesEveryLevelAndTheFinestToCoarsestMatchDirectRuns) {
     const std::string folder = makeTempFolder();
     const RunResult r = runVexlor({"lod", kSample, "-o", folder + "/torus_lod{n}.obj", "--levels", "50%,25%,10%,e0.0005"});
