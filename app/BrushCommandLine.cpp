@@ -217,10 +217,12 @@ CLI::App* addBrushCommand(CLI::App& cli, BrushOptions& o) {
                                       "perspective); the view frames the file's objects");
     cmd->add_option("--size", o.size, "View size WIDTHxHEIGHT in pixels (default 800x600)");
     cmd->add_option("--max-error", o.maxError,
-                    "Largest error of one collapse (default 100). It is the quadric error of the new point (summed "
+                    "Largest error of one collapse (default 100): the quadric error of the new point (summed "
                     "squared distances to the surrounding polygons' planes, weighted as --weighting says, plus the "
-                    "border terms) measured with the object scaled so that its bounding-box diagonal is 100: the "
-                    "same value does the same on an object in millimetres or in metres. 0 allows flat collapses only");
+                    "border terms) measured, like the reduction's error limits, with the object scaled to a "
+                    "bounding-box diagonal of 2000, so the same value does the same on an object in millimetres or "
+                    "in metres. 100 collapses only where the surface is nearly flat; 100000 also coarsens the "
+                    "curved parts of the bundled sample; 0 allows flat collapses only");
     cmd->add_option("--max-neighbours", o.maxNeighbours,
                     "Refuse a collapse that would re-point more than this many surrounding polygons (from 3, "
                     "default 10)");

@@ -1,40 +1,9 @@
 #include "tool/TessikContext.h"
 
-#include <cmath>
-
 #include "mixkit/PolygonCorners.h"
 #include "mixkit/RayTest.h"
 #include "sources/HostMemory.h"
 #include "sources/Module.h"
-
-TessikFrame TessikFrame::of(const float* points, int32_t pointCount, const HostPolygon* polygons,
-                            int32_t polygonCount) {
-    TessikFrame f;
-    bool any = false;
-    Vector lo, hi;
-    for (int32_t i = 0; i < polygonCount; ++i) {
-        const HostPolygon& p = polygons[i];
-        if (isDead(p)) continue;
-        for (int k = 0; k < 4; ++k) {
-            const int32_t c = corner(p, k);
-            if (c < 0 || c >= pointCount) continue;
-            const Vector v{points[3 * c], points[3 * c + 1], points[3 * c + 2]};
-            if (!any) {
-                lo = hi = v;
-                any = true;
-                continue;
-            }
-            lo = Vector{std::fmin(lo.x, v.x), std::fmin(lo.y, v.y), std::fmin(lo.z, v.z)};
-            hi = Vector{std::fmax(hi.x, v.x), std::fmax(hi.y, v.y), std::fmax(hi.z, v.z)};
-        }
-    }
-    if (!any) return f;
-    const double diagonal = length(subtract(hi, lo));
-    if (!(diagonal > 0.0) || !std::isfinite(diagonal)) return f;
-    f.centre = ::scale(add(lo, hi), 0.5);
-    f.scale = TESSIK_FRAME_DIAGONAL / diagonal;
-    return f;
-}
 
 TessikContext::TessikContext() {
     for (Quadric& q : cornerQuadrics) q.fill(0.0);
@@ -98,7 +67,21 @@ bool TessikContext::setup(HostPolygonObject target) {
     for (int32_t i = 0; i < polygonCount; ++i)
         if (!isDead(polygons[i])) refreshPlanes(i);
 
-    frame = TessikFrame::of(points, pointCount, polygons, polygonCount);
+    // The frame of the points that live polygons use.
+    uint8_t* used = static_cast<uint8_t*>(hostAlloc(static_cast<size_t>(pointCount), __LINE__, sourceTag));
+    if (used == nullptr) {
+        reportNoMemory(sourceTag, __LINE__);
+        return false;
+    }
+    for (int32_t i = 0; i < pointCount; ++i) used[i] = 0;
+    for (int32_t i = 0; i < polygonCount; ++i) {
+        const HostPolygon& p = polygons[i];
+        if (isDead(p)) continue;
+        for (int k = 0; k < 4; ++k)
+            if (corner(p, k) >= 0 && corner(p, k) < pointCount) used[corner(p, k)] = 1;
+    }
+    frame = ReferenceFrame::ofPoints(reinterpret_cast<const FloatVector*>(points), used, pointCount);
+    hostFree(used);
     markedPolygons.deselectAll();
     return true;
 }

@@ -3,38 +3,22 @@
 // under way. Built when the button goes down, destroyed when the drag ends.
 //
 // Measuring frame: the collapse's quadrics, costs and fold tests are computed on the object's points
-// mapped into a frame where the bounding box of the points that polygons use has a diagonal of
-// TESSIK_FRAME_DIAGONAL, centred at the origin. So one maximum error means the same on an object in
-// millimetres and in metres. Picking works on the object's own coordinates.
+// mapped into the reduction core's frame (mixkit/ReferenceFrame.h) of the points that live polygons
+// use. So one maximum error means the same on an object in millimetres and in metres, and the same
+// as an error limit of the reduction command. Picking works on the object's own coordinates.
 #pragma once
 
 #include <cstdint>
 
 #include "mixkit/PolygonPlanes.h"
 #include "mixkit/Quadric.h"
+#include "mixkit/ReferenceFrame.h"
 #include "mixkit/Vector.h"
 #include "sources/HostInterface.h"
 #include "sources/HostPolygonObject.h"
 #include "sources/HostSelection.h"
 #include "sources/HostTag.h"
 #include "sources/Stack.h"
-
-// Diagonal of the measuring frame (see above).
-constexpr double TESSIK_FRAME_DIAGONAL = 100.0;
-
-// The map from object coordinates into the measuring frame: q = (p - centre) * scale.
-struct TessikFrame {
-    Vector centre;
-    double scale = 1.0;
-
-    Vector toFrame(const Vector& p) const { return ::scale(subtract(p, centre), scale); }
-    Vector toObject(const Vector& q) const { return add(::scale(q, 1.0 / scale), centre); }
-
-    // The frame of the points that live polygons use; scale 1 about the origin when they span
-    // nothing (no polygon, or every used point in one place).
-    static TessikFrame of(const float* points, int32_t pointCount, const HostPolygon* polygons,
-                          int32_t polygonCount);
-};
 
 class TessikContext {
 public:
@@ -85,7 +69,7 @@ public:
     Stack<HostTag> uvwTags;
     HostSelectionSet markedPolygons;
     HostTag normalTag;  // the corner-normal tag, when the object has one
-    TessikFrame frame;
+    ReferenceFrame frame;
 
     static constexpr const char* sourceTag = "TessikContext";
 };

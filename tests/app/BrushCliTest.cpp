@@ -17,6 +17,8 @@ const std::string kSample = std::string(VEXLOR_SOURCE_DIR) + "/samples/sample.ob
 // Over the torus's right-hand side in a front view of 400 x 300.
 const std::string kStroke = "260,115 300,150 260,185";
 const std::string kOtherStroke = "140,115 100,150 140,185";
+// Large enough for the curved surface of the sample to be coarsened.
+const std::string kCoarse = "100000";
 
 struct Loaded {
     std::unique_ptr<host::Document> doc = std::make_unique<host::Document>();
@@ -43,7 +45,8 @@ bool sameGeometry(const host::PolygonObject& a, const host::PolygonObject& b) {
 
 TEST(BrushCliTest, StrokeCoarsensTheSampleAndLeavesACleanMeshWithItsTags) {
     const std::string dir = makeTempFolder();
-    const RunResult r = runVexlor(brush(dir + "/out.obj", {"--stroke", kStroke, "--snapshot", dir + "/view.png"}));
+    const RunResult r =
+        runVexlor(brush(dir + "/out.obj", {"--stroke", kStroke, "--snapshot", dir + "/view.png", "--max-error", kCoarse}));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("stroke 1: 3456 -> "), std::string::npos) << r.out;
     Loaded in = load(kSample), out = load(dir + "/out.obj");
@@ -85,15 +88,17 @@ TEST(BrushCliTest, StrokeCoarsensTheSampleAndLeavesACleanMeshWithItsTags) {
 
 TEST(BrushCliTest, UndoTakesDragsBackExactly) {
     const std::string dir = makeTempFolder();
-    RunResult r = runVexlor(brush(dir + "/both.obj", {"--stroke", kStroke, "--stroke", kOtherStroke, "--undo", "2"}));
+    RunResult r = runVexlor(brush(dir + "/both.obj", {"--stroke", kStroke, "--stroke", kOtherStroke, "--undo", "2",
+                                                    "--max-error", kCoarse}));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("took back 2 of 2 drags"), std::string::npos) << r.out;
     Loaded in = load(kSample), both = load(dir + "/both.obj");
     EXPECT_TRUE(sameGeometry(in.first(), both.first()));
 
-    r = runVexlor(brush(dir + "/one.obj", {"--stroke", kStroke}));
+    r = runVexlor(brush(dir + "/one.obj", {"--stroke", kStroke, "--max-error", kCoarse}));
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    r = runVexlor(brush(dir + "/undone.obj", {"--stroke", kStroke, "--stroke", kOtherStroke, "--undo", "1"}));
+    r = runVexlor(brush(dir + "/undone.obj",
+                        {"--stroke", kStroke, "--stroke", kOtherStroke, "--undo", "1", "--max-error", kCoarse}));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     Loaded one = load(dir + "/one.obj"), undone = load(dir + "/undone.obj");
     EXPECT_TRUE(sameGeometry(one.first(), undone.first()));
@@ -103,7 +108,8 @@ TEST(BrushCliTest, UndoTakesDragsBackExactly) {
 TEST(BrushCliTest, StrokesOffTheObjectOrTheViewChangeNothing) {
     const std::string dir = makeTempFolder();
     const RunResult r = runVexlor(
-        brush(dir + "/out.obj", {"--stroke", "200,150 205,150", "--stroke", "450,100 500,200", "--stroke", "5,5 20,5"}));
+        brush(dir + "/out.obj", {"--stroke", "200,150 205,150", "--stroke", "450,100 500,200", "--stroke", "5,5 20,5",
+                                 "--max-error", kCoarse}));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("stroke 2 leaves the view at 450,100"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("stroke 1: nothing collapsed"), std::string::npos) << r.out;
