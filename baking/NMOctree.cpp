@@ -101,7 +101,9 @@ void NMOctree::destroy() {
     for (Stack<int32_t>& s : scratch_) s.clear();
     queryNodes_.clear();
     queryTriangles_.clear();
-    queryWork_.clear();
+    hostDelete(ownScratch_);
+    ownScratch_ = nullptr;
+    queryStackSize_ = 0;
     compiled_ = false;
 }
 

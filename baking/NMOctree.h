@@ -11,8 +11,13 @@
 // ray. Queries run on a compact copy of the finished tree (leaf triangles stored together with
 // their edges, node boxes shrunk to what their triangles occupy) and visit nodes nearest first,
 // leaving out every node that cannot hold a nearer hit than the best found; they give the same
-// answers as testing every triangle the line meets. One query at a time per octree: the work
-// stacks live inside it and are emptied, never freed, between queries.
+// answers as testing every triangle the line meets.
+//
+// Queries that are given an NMQueryScratch keep their work stack and counts there, so several
+// threads may query one finished octree at once, each with its own scratch; the forms without one
+// use the octree's own scratch (one such query at a time). The occlusion rays of one sample are
+// traced together by anyHitPacket: one walk down the tree for up to 64 rays from one origin, each
+// ray dropped from the walk at its first blocking triangle, with the same answers as one by one.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +28,8 @@
 #include "baking/NMVectorLayer.h"
 #include "sources/HostInterface.h"
 #include "sources/Stack.h"
+
+struct NMQueryScratch;
 
 struct NMOctreeNode {
     NMOctreeNode() = default;
@@ -79,8 +86,17 @@ public:
     // interpolated normal n has n·d ≥ minFacing; between hits at the same |t| the one whose normal
     // is better aligned with d. False when there is none (or the tree is not finished).
     bool nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLayer* bump, NMNearestHit* hit);
+    bool nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLayer* bump, NMNearestHit* hit,
+                    NMQueryScratch& scratch) const;
     // True when the ray o + t·r meets a triangle at some t > 0.
     bool anyHit(const NMVec3& o, const NMVec3& r);
+    bool anyHit(const NMVec3& o, const NMVec3& r, NMQueryScratch& scratch) const;
+    // The rays o + t·dirs[i] (i < count ≤ 64) at once: bit i of the answer is set when ray i meets a
+    // triangle at some t > 0.
+    uint64_t anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t count, NMQueryScratch& scratch) const;
+    // Makes the scratch's work stacks large enough for every query of this tree; false when memory
+    // runs out (a query with a scratch too small answers no hit and marks the scratch failed).
+    bool prepareScratch(NMQueryScratch& scratch) const;
 
     const NMTriangleList* list = nullptr;
     NMOctreeNode* root = nullptr;
@@ -117,6 +133,10 @@ public:
         int32_t node;
         double distance;  // nearest |t| (nearest hit) or t (any hit) at which the node is entered
     };
+    struct PacketEntry {
+        int32_t node;
+        uint64_t rays;  // the rays of the packet that enter the node
+    };
     // Leaves of the query form hold at most this many triangles (unless they cannot be parted).
     static constexpr int32_t queryLeafSize = 4;
     const Stack<QueryNode>& queryNodes() const { return queryNodes_; }
@@ -141,8 +161,22 @@ private:
     Stack<int32_t> scratch_[8];
     Stack<QueryNode> queryNodes_;
     Stack<QueryTriangle> queryTriangles_;
-    Stack<QueryEntry> queryWork_;
+    // Entries a query's work stack may need at most.
+    int32_t queryStackSize_ = 0;
     bool compiled_ = false;
     // Widening of boxes against rounding, from the scale of the root box's coordinates.
     double slack_ = 0.0;
+    // The scratch of the queries that bring none.
+    NMQueryScratch* ownScratch_ = nullptr;
+};
+
+// One query thread's own: the work stacks of the queries and what they counted.
+struct NMQueryScratch {
+    Stack<NMOctree::QueryEntry> work;
+    Stack<NMOctree::PacketEntry> packets;
+    uint64_t rays = 0;
+    uint64_t nodeVisits = 0;
+    uint64_t triangleTests = 0;
+    // Set when a query found its work stack too small and could not answer.
+    bool failed = false;
 };

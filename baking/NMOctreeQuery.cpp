@@ -5,6 +5,7 @@
 
 #include "baking/NMIntersect.h"
 #include "baking/NMOctree.h"
+#include "sources/HostMemory.h"
 
 namespace {
 
@@ -227,7 +228,7 @@ bool NMOctree::compile() {
     compiled_ = false;
     queryNodes_.clear();
     queryTriangles_.clear();
-    queryWork_.clear();
+    queryStackSize_ = 0;
 
     int32_t nodeCount = 0, entryCount = 0;
     {
@@ -307,9 +308,15 @@ bool NMOctree::compile() {
     queryNodes_.count = 1;
     Compiler compiler{queryTriangles_, queryNodes_, slack_ / kWiden * kFloatWiden};
     if (!compiler.node(raw, 0, 0, 0)) return false;
-    if (!queryWork_.reserve(8 * (compiler.depth + 1) + 1)) return false;
+    queryStackSize_ = 8 * (compiler.depth + 1) + 1;
+    if (ownScratch_ == nullptr) ownScratch_ = hostNew<NMQueryScratch>("NMOctree", __LINE__);
+    if (ownScratch_ == nullptr || !prepareScratch(*ownScratch_)) return false;
     compiled_ = true;
     return true;
+}
+
+bool NMOctree::prepareScratch(NMQueryScratch& scratch) const {
+    return scratch.work.reserve(queryStackSize_) && scratch.packets.reserve(queryStackSize_);
 }
 
 void NMOctree::acceptHit(const NMVec3& p, const NMVec3& d, const QueryTriangle& qt, double t, double u, double v,
@@ -346,7 +353,24 @@ void NMOctree::acceptHit(const NMVec3& p, const NMVec3& d, const QueryTriangle& 
 
 bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLayer* bump, NMNearestHit* hit) {
     ++rayCount;
+    if (!compiled_) return false;
+    NMQueryScratch& own = *ownScratch_;
+    const uint64_t visits = own.nodeVisits, tests = own.triangleTests;
+    const bool found = nearestHit(p, d, bump, hit, own);
+    nodeVisits += own.nodeVisits - visits;
+    triangleTests += own.triangleTests - tests;
+    return found;
+}
+
+bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLayer* bump, NMNearestHit* hit,
+                          NMQueryScratch& scratch) const {
+    ++scratch.rays;
     if (!compiled_ || queryNodes_.items[0].count == 0) return false;
+    if (scratch.work.capacity < queryStackSize_) {
+        scratch.failed = true;
+        return false;
+    }
+    Stack<QueryEntry>& queryWork_ = scratch.work;
     const Ray ray = prepare(p, d);
     double tn, tf;
     if (!lineThrough(queryNodes_.items[0], ray, &tn, &tf)) return false;
@@ -361,11 +385,11 @@ bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLaye
         // Nothing in a node entered farther than the best hit can be nearer (equal distances are
         // still looked at, for the tie rule); `reach` adds the slack for rounding of the box test.
         if (e.distance > reach) continue;
-        ++nodeVisits;
+        ++scratch.nodeVisits;
         const QueryNode& q = queryNodes_.items[e.node];
         if (q.childCount == 0) {
             const QueryTriangle* tris = queryTriangles_.items + q.first;
-            triangleTests += q.count;
+            scratch.triangleTests += q.count;
             for (int32_t i = 0; i < q.count; ++i) {
                 NMRayHit h;
                 if (!rayTriangle(p, d, tris[i].v0, tris[i].e1, tris[i].e2, &h)) continue;
@@ -396,7 +420,23 @@ bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLaye
 
 bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r) {
     ++rayCount;
+    if (!compiled_) return false;
+    NMQueryScratch& own = *ownScratch_;
+    const uint64_t visits = own.nodeVisits, tests = own.triangleTests;
+    const bool blocked = anyHit(o, r, own);
+    nodeVisits += own.nodeVisits - visits;
+    triangleTests += own.triangleTests - tests;
+    return blocked;
+}
+
+bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r, NMQueryScratch& scratch) const {
+    ++scratch.rays;
     if (!compiled_ || queryNodes_.items[0].count == 0) return false;
+    if (scratch.work.capacity < queryStackSize_) {
+        scratch.failed = true;
+        return false;
+    }
+    Stack<QueryEntry>& queryWork_ = scratch.work;
     const Ray ray = prepare(o, r);
     double tn, tf;
     if (!lineThrough(queryNodes_.items[0], ray, &tn, &tf) || tf < 0.0) return false;
@@ -404,11 +444,11 @@ bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r) {
     queryWork_.items[queryWork_.count++] = {0, tn};
     while (queryWork_.count > 0) {
         const QueryEntry e = queryWork_.items[--queryWork_.count];
-        ++nodeVisits;
+        ++scratch.nodeVisits;
         const QueryNode& q = queryNodes_.items[e.node];
         if (q.childCount == 0) {
             const QueryTriangle* tris = queryTriangles_.items + q.first;
-            triangleTests += q.count;
+            scratch.triangleTests += q.count;
             for (int32_t i = 0; i < q.count; ++i) {
                 NMRayHit h;
                 if (rayTriangle(o, r, tris[i].v0, tris[i].e1, tris[i].e2, &h) && h.t > 0.0) return true;
@@ -425,4 +465,114 @@ bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r) {
         pushNearestLast(queryWork_, c, n);
     }
     return false;
+}
+
+// The packet walks the tree once for all its rays. A node is entered with the rays whose box tests
+// passed on the way down, less those already blocked; each ray meets exactly the boxes (and so the
+// triangles) it would meet alone, so the answers are those of anyHit. All rays share the origin, so
+// the box corners relative to it are computed once per box, and the children are visited nearest
+// to the origin first.
+uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t count, NMQueryScratch& scratch) const {
+    if (count <= 0) return 0;
+    if (count > 64) count = 64;
+    scratch.rays += static_cast<uint64_t>(count);
+    if (!compiled_ || queryNodes_.items[0].count == 0) return 0;
+    if (scratch.packets.capacity < queryStackSize_) {
+        scratch.failed = true;
+        return 0;
+    }
+    Ray rays[64];
+    for (int32_t i = 0; i < count; ++i) rays[i] = prepare(o, dirs[i]);
+    const float origin[3] = {rays[0].p[0], rays[0].p[1], rays[0].p[2]};
+
+    // The rays of `mask` that enter the node's box at some t ≥ 0, and the box's squared distance
+    // from the origin.
+    auto enter = [&](const QueryNode& n, uint64_t mask, float* distance) {
+        float rel[2][3];
+        float dist = 0.0f;
+        for (int i = 0; i < 3; ++i) {
+            rel[0][i] = n.lo[i] - origin[i];
+            rel[1][i] = n.hi[i] - origin[i];
+            const float outside = rel[0][i] > 0.0f ? rel[0][i] : (rel[1][i] < 0.0f ? -rel[1][i] : 0.0f);
+            dist += outside * outside;
+        }
+        *distance = dist;
+        uint64_t in = 0;
+        while (mask != 0) {
+            const int32_t i = __builtin_ctzll(mask);
+            mask &= mask - 1;
+            const Ray& r = rays[i];
+            float tn = -3e38f, tf = 3e38f;
+            bool miss = false;
+            for (int a = 0; a < 3; ++a) {
+                if (r.flat[a]) {
+                    // The origin lies in the slab: lo ≤ p ≤ hi, as (lo − p) ≤ 0 ≤ (hi − p).
+                    if (rel[0][a] > 0.0f || rel[1][a] < 0.0f) {
+                        miss = true;
+                        break;
+                    }
+                    continue;
+                }
+                const float t1 = rel[r.nearHi[a]][a] * r.inv[a];
+                const float t2 = rel[1 - r.nearHi[a]][a] * r.inv[a];
+                tn = t1 > tn ? t1 : tn;
+                tf = t2 < tf ? t2 : tf;
+            }
+            if (!miss && tn <= tf && tf >= 0.0f) in |= uint64_t(1) << i;
+        }
+        return in;
+    };
+
+    const uint64_t all = count == 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1;
+    float rootDistance;
+    const uint64_t rootRays = enter(queryNodes_.items[0], all, &rootDistance);
+    if (rootRays == 0) return 0;
+    uint64_t blocked = 0;
+    Stack<PacketEntry>& work = scratch.packets;
+    work.count = 0;
+    work.items[work.count++] = {0, rootRays};
+    while (work.count > 0) {
+        const PacketEntry e = work.items[--work.count];
+        uint64_t live = e.rays & ~blocked;
+        if (live == 0) continue;
+        ++scratch.nodeVisits;
+        const QueryNode& q = queryNodes_.items[e.node];
+        if (q.childCount == 0) {
+            const QueryTriangle* tris = queryTriangles_.items + q.first;
+            for (int32_t t = 0; t < q.count && live != 0; ++t) {
+                uint64_t left = live;
+                while (left != 0) {
+                    const int32_t i = __builtin_ctzll(left);
+                    left &= left - 1;
+                    ++scratch.triangleTests;
+                    NMRayHit h;
+                    if (rayTriangle(o, dirs[i], tris[t].v0, tris[t].e1, tris[t].e2, &h) && h.t > 0.0) {
+                        blocked |= uint64_t(1) << i;
+                        live &= ~(uint64_t(1) << i);
+                    }
+                }
+            }
+            continue;
+        }
+        struct Child {
+            int32_t node;
+            uint64_t rays;
+            float distance;
+        } c[8];
+        int32_t n = 0;
+        for (int32_t k = 0; k < q.childCount; ++k) {
+            float distance;
+            const uint64_t in = enter(queryNodes_.items[q.first + k], live, &distance);
+            if (in == 0) continue;
+            // Kept ordered farthest first, so that the nearest is popped first.
+            int32_t j = n++;
+            while (j > 0 && c[j - 1].distance < distance) {
+                c[j] = c[j - 1];
+                --j;
+            }
+            c[j] = {q.first + k, in, distance};
+        }
+        for (int32_t k = 0; k < n; ++k) work.items[work.count++] = {c[k].node, c[k].rays};
+    }
+    return blocked;
 }

@@ -300,6 +300,13 @@ struct HostApi {
     int32_t (*objVisibility)(HstObject* obj);
     // The first top-level object of a document (objNext walks the others), or null.
     HstObject* (*docFirstObject)(HstDocument* doc);
+
+    // Worker threads a module may run side by side for one long task: the host's setting, by
+    // default the number of processor cores (at least 1).
+    int32_t (*workerThreadCount)();
+    // Memory accounting: the highest number of bytes held by blocks of memAlloc since the last call
+    // with `restart` non-zero, which starts the next measurement at the bytes held now.
+    int64_t (*memPeakBytes)(int32_t restart);
 };
 
 }  // extern "C"
