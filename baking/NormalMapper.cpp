@@ -19,6 +19,8 @@
 namespace {
 
 constexpr const char* kTag = "NormalMapper";
+// Source tag of the state of each worker of the texel stage.
+constexpr const char* kWorkerTag = "NMTexelWorker";
 // Triangles smaller than this in pixel space (twice their area) get no texels.
 constexpr double kDegenerate = 1e-7;
 // Seed of the random occlusion directions when the settings bring no generator.
@@ -358,16 +360,19 @@ bool NormalMapper::planChunks() {
 // triangles as on a single thread: the maps come out the same for any number of workers.
 void NormalMapper::texelWorker(int32_t index) {
     const BakeSettings& s = *settings_;
-    Worker w;
-    w.progressShown = index == 0;
-    bool ok = highTree_.prepareScratch(w.scratch) &&
-              (occlusionTree_ == &highTree_ || occlusionTree_->prepareScratch(w.scratch));
-    if (ok && s.occlusionOn && s.randomDirections) ok = w.randomDirections.resize(directions_.count);
+    // Made on the worker's own thread; a worker short of memory fails the whole bake.
+    Worker* own = hostNew<Worker>(kWorkerTag, __LINE__);
+    bool ok = own != nullptr && highTree_.prepareScratch(own->scratch) &&
+              (occlusionTree_ == &highTree_ || occlusionTree_->prepareScratch(own->scratch));
+    if (ok && s.occlusionOn && s.randomDirections) ok = own->randomDirections.resize(directions_.count);
     if (!ok) {
+        hostDelete(own);
         failed_ = true;
         abort_ = true;
         return;
     }
+    Worker& w = *own;
+    w.progressShown = index == 0;
     while (!abort_.load(std::memory_order_relaxed)) {
         const int32_t chunk = nextChunk_.fetch_add(1);
         if (chunk >= chunkCount_) break;
@@ -388,6 +393,7 @@ void NormalMapper::texelWorker(int32_t index) {
     w.stats.nodeVisits = w.scratch.nodeVisits;
     w.stats.triangleTests = w.scratch.triangleTests;
     workerStats_.items[index] = w.stats;
+    hostDelete(own);
 }
 
 double NormalMapper::occlusionAt(const NMVec3& p, const NMVec3& n, Worker& w) {
