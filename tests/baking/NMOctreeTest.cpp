@@ -481,3 +481,91 @@ TEST_F(NMOctreeQuery, CountsItsQueries) {
     tree.anyHit({9, 9, 9}, {0, 0, 1});
     EXPECT_EQ(tree.rayCount, 3u);
 }
+
+TEST_F(NMOctreeQuery, PacketsGiveTheHitsOfSingleRays) {
+    // A random soup around a grid of unit squares: 10,000 rays in packets of 1 to 64 from shared
+    // origins, both random and on the grid's vertices, edges and faces, along axis directions (zero
+    // components: the slab test's special case) and through shared vertices (ties between
+    // triangles at the same t), and from points on the grid (t = 0 does not block).
+    NMTriangleList list;
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<double> at(0.0, 8.0), size(-0.6, 0.6);
+    for (int j = 0; j < 8; ++j)
+        for (int i = 0; i < 8; ++i) {
+            const NMVec3 a{double(i), double(j), 0.0}, b{i + 1.0, double(j), 0.0}, c{i + 1.0, j + 1.0, 0.0},
+                d{double(i), j + 1.0, 0.0};
+            add(list, tri(a, b, c));
+            add(list, tri(a, c, d));
+        }
+    for (int i = 0; i < 1500; ++i) {
+        const NMVec3 p{at(rng), at(rng), at(rng) * 0.5};
+        add(list, tri(p, p + NMVec3{size(rng), size(rng), size(rng)}, p + NMVec3{size(rng), size(rng), size(rng)}));
+    }
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    NMQueryScratch scratch;
+    ASSERT_TRUE(tree.prepareScratch(scratch));
+
+    std::uniform_int_distribution<int> grid(0, 8), packetSize(1, 64), kind(0, 3);
+    const NMVec3 axes[6] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+    int rays = 0, blocked = 0, packets = 0;
+    while (rays < 10000) {
+        NMVec3 o;
+        switch (kind(rng)) {
+            case 0: o = {at(rng), at(rng), at(rng) * 0.5 - 1.0}; break;                  // anywhere
+            case 1: o = {double(grid(rng)), double(grid(rng)), 0.0}; break;             // a grid vertex
+            case 2: o = {grid(rng) + 0.5, double(grid(rng)), -1.0}; break;              // below an edge
+            default: o = {grid(rng) + 0.25, grid(rng) + 0.5, grid(rng) % 2 ? 2.0 : 0.0}; // above / on a face
+        }
+        const int n = packetSize(rng);
+        NMVec3 dirs[64];
+        for (int k = 0; k < n; ++k) {
+            const int pick = kind(rng);
+            if (pick == 0)
+                dirs[k] = axes[grid(rng) % 6];
+            else if (pick == 1)  // towards a grid vertex: ties between the triangles that share it
+                dirs[k] = normalize(NMVec3{double(grid(rng)), double(grid(rng)), 0.0} - o + NMVec3{0, 0, 1e-300});
+            else
+                dirs[k] = randomUnit(rng);
+            if (!(length(dirs[k]) > 0.5)) dirs[k] = {0, 0, 1};
+        }
+        const uint64_t got = tree.anyHitPacket(o, dirs, n, scratch);
+        ASSERT_FALSE(scratch.failed);
+        if (n < 64) {
+            ASSERT_EQ(got >> n, 0u) << "bits beyond the packet";
+        }
+        for (int k = 0; k < n; ++k) {
+            const bool single = tree.anyHit(o, dirs[k]);
+            ASSERT_EQ(((got >> k) & 1) != 0, single) << "packet " << packets << " ray " << k;
+            ASSERT_EQ(single, bruteAny(list, o, dirs[k]));
+            blocked += single;
+        }
+        rays += n;
+        ++packets;
+    }
+    EXPECT_GT(blocked, 2000);
+    EXPECT_LT(blocked, rays - 2000);
+    EXPECT_EQ(scratch.rays, uint64_t(rays));
+}
+
+TEST_F(NMOctreeQuery, ScratchTooSmallIsReportedNotAnswered) {
+    NMTriangleList list;
+    add(list, tri({-5, -5, 1}, {5, -5, 1}, {0, 5, 1}));
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    NMQueryScratch scratch;  // never prepared
+    NMNearestHit hit;
+    EXPECT_FALSE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit, scratch));
+    EXPECT_TRUE(scratch.failed);
+    const NMVec3 up{0, 0, 1};
+    scratch.failed = false;
+    EXPECT_EQ(tree.anyHitPacket({0, 0, 0}, &up, 1, scratch), 0u);
+    EXPECT_TRUE(scratch.failed);
+    ASSERT_TRUE(tree.prepareScratch(scratch));
+    scratch.failed = false;
+    EXPECT_TRUE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit, scratch));
+    EXPECT_EQ(tree.anyHitPacket({0, 0, 0}, &up, 1, scratch), 1u);
+    EXPECT_FALSE(scratch.failed);
+}
