@@ -78,9 +78,18 @@ public:
     // The whole build with progress: set the list, insert every triangle (asking for a stop before
     // every 100th), finish. While it runs the status text shows the text it had at the start with
     // the percentage done; afterwards it gets that text back. 1 on success.
-    int32_t build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread);
+    //
+    // With several threads the tree is the same, made another way: the root's own list is collected
+    // first (what the root would hand down every splitCount insertions), then each of the root's
+    // eight subtrees replays those hand-downs on a thread of its own. What a subtree becomes depends
+    // only on the indices handed to its top in that order, so every node ends with the same children
+    // and the same list as in the sequential build.
+    int32_t build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread,
+                  int32_t threads = 1);
     // Frees the tree and every buffer.
     void destroy();
+    // Entries the construction's work stack holds room for (none once a build has ended).
+    int32_t workCapacity() const { return build_.work.capacity; }
 
     // The hit nearest to p, in absolute distance, along the line p + t·d (d of unit length) whose
     // interpolated normal n has n·d ≥ minFacing; between hits at the same |t| the one whose normal
@@ -100,8 +109,6 @@ public:
 
     const NMTriangleList* list = nullptr;
     NMOctreeNode* root = nullptr;
-    // Work stack of construction.
-    Stack<NMOctreeNode*> work;
     // Hit selection: 1, the nearest hit.
     int32_t hitMode = 1;
     double minFacing = 0.1;
@@ -145,20 +152,35 @@ private:
     struct TriangleBounds {
         NMVec3 lo, hi;
     };
+    // What one pass of construction works with: its work stack and the indices each child of the
+    // node being served gets. Buffers are kept between passes and freed when the build ends.
+    struct BuildScratch {
+        Stack<NMOctreeNode*> work;
+        Stack<int32_t> pending[8];
+        void clear() {
+            work.clear();
+            for (Stack<int32_t>& p : pending) p.clear();
+        }
+    };
+    struct Placement;
+    class BuildJob;
     bool overlaps(const NMOctreeNode* node, int32_t index) const;
-    bool makeChildren(NMOctreeNode* node);
-    bool handDown(NMOctreeNode* node);
-    bool pushWork(NMOctreeNode* node);
-    int32_t pushDown(HostThreadBase* thread);
+    Placement place(const NMOctreeNode* node, int32_t index) const;
+    bool childGets(const NMOctreeNode* node, const Placement& p, int32_t k, int32_t index) const;
+    static bool growList(Stack<int32_t>& list, int32_t extra);
+    bool makeChildren(NMOctreeNode* node) const;
+    bool handDown(NMOctreeNode* node, BuildScratch& scratch) const;
+    int32_t pushDown(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const;
+    int32_t finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const;
+    int32_t buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads);
     bool compile();
     void acceptHit(const NMVec3& p, const NMVec3& d, const QueryTriangle& qt, double t, double u, double v,
                    NMAbstractVectorLayer* bump, NMNearestHit* best, double* bestFacing, bool* found) const;
 
-    // Build data: three corners and the box of every triangle, and the indices each child of the
-    // node being served gets.
+    // Build data: three corners and the box of every triangle, and the sequential build's scratch.
     Stack<NMVec3> corners_;
     Stack<TriangleBounds> bounds_;
-    Stack<int32_t> scratch_[8];
+    BuildScratch build_;
     Stack<QueryNode> queryNodes_;
     Stack<QueryTriangle> queryTriangles_;
     // Entries a query's work stack may need at most.

@@ -207,11 +207,12 @@ int32_t NormalMapper::run() {
     // Octrees.
     mark = nowMs();
     s.spinner.store(0);
-    if (!highTree_.build(&s.statusText, &high_, s.thread)) return 0;
+    const int32_t workers = nmWorkerCount(s.threads);
+    if (!highTree_.build(&s.statusText, &high_, s.thread, workers)) return 0;
     occlusionTree_ = &highTree_;
     if (ownOccluders) {
         if (!stage(NM_TEXT_OCCLUDERS, 0)) return 0;
-        if (!occluderTree_.build(&s.statusText, &occluders_, s.thread)) return 0;
+        if (!occluderTree_.build(&s.statusText, &occluders_, s.thread, workers)) return 0;
         occlusionTree_ = &occluderTree_;
     }
     stats_.octreeMs = nowMs() - mark;
@@ -229,7 +230,6 @@ int32_t NormalMapper::run() {
     if (!createLayerSet(edgeFill_, true, s.width, s.height, occlusion, displacement)) return 0;
     if (!makeSampleOffsets(offsets_, s.supersampling)) return 0;
     if (!planChunks()) return 0;
-    const int32_t workers = nmWorkerCount(s.threads);
     if (!workerStats_.resize(workers)) return 0;
     processed_ = 0;
     nextChunk_ = 0;
