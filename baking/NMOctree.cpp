@@ -99,9 +99,11 @@ void NMOctree::destroy() {
     root = nullptr;
     build_.clear();
     corners_.clear();
+    normals_.clear();
     bounds_.clear();
+    count_ = 0;
     queryNodes_.clear();
-    queryTriangles_.clear();
+    queryEntries_.clear();
     hostDelete(ownScratch_);
     ownScratch_ = nullptr;
     queryStackSize_ = 0;
@@ -119,22 +121,39 @@ int32_t NMOctree::setList(const NMTriangleList* triangles) {
     if (triangles != nullptr) root->box = triangles->box;
     thickenFlatAxes(root->box);
     slack_ = coordinateScale(root->box) * kWiden;
-    // The corners and boxes of the triangles side by side, for the overlap tests of the build.
+    // What the build and the queries read of each triangle, side by side: its corners and their
+    // normals. From here on the list itself is read only for the bump detail.
     const int32_t n = triangles != nullptr ? triangles->count() : 0;
     if (n > 0) {
-        if (!corners_.resize(3 * n) || !bounds_.resize(n)) return 0;
+        if (!corners_.resize(3 * n) || !normals_.resize(3 * n)) return 0;
         for (int32_t i = 0; i < n; ++i) {
             const NMTriangle& t = triangles->triangles.items[i];
-            NMVec3* c = corners_.items + 3 * i;
-            c[0] = t.v[0].position;
-            c[1] = t.v[1].position;
-            c[2] = t.v[2].position;
-            TriangleBounds& b = bounds_.items[i];
-            b.lo = {min3(c[0].x, c[1].x, c[2].x), min3(c[0].y, c[1].y, c[2].y), min3(c[0].z, c[1].z, c[2].z)};
-            b.hi = {max3(c[0].x, c[1].x, c[2].x), max3(c[0].y, c[1].y, c[2].y), max3(c[0].z, c[1].z, c[2].z)};
+            for (int k = 0; k < 3; ++k) {
+                corners_.items[3 * i + k] = t.v[k].position;
+                normals_.items[3 * i + k] = t.v[k].normal;
+            }
         }
     }
+    count_ = n;
     return 1;
+}
+
+// The boxes of the triangles, for the placement tests of the build (freed when it ends).
+bool NMOctree::makeBounds() {
+    if (count_ == 0) return true;
+    if (!bounds_.resize(count_)) return false;
+    for (int32_t i = 0; i < count_; ++i) {
+        const NMVec3* c = corners_.items + 3 * i;
+        TriangleBounds& b = bounds_.items[i];
+        b.lo = {min3(c[0].x, c[1].x, c[2].x), min3(c[0].y, c[1].y, c[2].y), min3(c[0].z, c[1].z, c[2].z)};
+        b.hi = {max3(c[0].x, c[1].x, c[2].x), max3(c[0].y, c[1].y, c[2].y), max3(c[0].z, c[1].z, c[2].z)};
+    }
+    return true;
+}
+
+void NMOctree::releaseTree() {
+    hostDelete(root);
+    root = nullptr;
 }
 
 // The overlap test is asked of a box widened by a hair: a child's centre and half extents are
@@ -254,7 +273,8 @@ bool NMOctree::handDown(NMOctreeNode* node, BuildScratch& scratch) const {
 }
 
 int32_t NMOctree::insertTriangle(int32_t index, HostThreadBase* thread) {
-    if (root == nullptr || list == nullptr || index < 0 || index >= list->triangles.count) return 0;
+    if (root == nullptr || index < 0 || index >= count_) return 0;
+    if (bounds_.count != count_ && !makeBounds()) return 0;
     compiled_ = false;
     if (!overlaps(root, index)) return 1;
     if (!appendIndex(root->indices, index)) return 0;
@@ -318,12 +338,20 @@ int32_t NMOctree::finish(HostThreadBase* thread) {
 
 int32_t NMOctree::build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread,
                        int32_t threads) {
+    if (!setList(triangles)) {
+        destroy();
+        return 0;
+    }
+    return buildIndex(status, thread, threads);
+}
+
+int32_t NMOctree::buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
     const HostString startText = status != nullptr ? status->text() : HostString();
-    int32_t ok = setList(triangles);
+    int32_t ok = root != nullptr && makeBounds() ? 1 : 0;
     if (ok && threads > 1) {
         ok = buildParallel(status, thread, threads);
     } else {
-        const int32_t count = triangles != nullptr ? triangles->count() : 0;
+        const int32_t count = count_;
         int64_t shownSecond = -1;
         for (int32_t i = 0; ok && i < count; ++i) {
             if (i % 100 == 0) {
@@ -342,6 +370,7 @@ int32_t NMOctree::build(BakeStatusText* status, const NMTriangleList* triangles,
         if (ok) ok = finish(thread);
     }
     build_.clear();
+    bounds_.clear();
     if (status != nullptr) status->set(startText);
     return ok;
 }
@@ -417,7 +446,7 @@ private:
 };
 
 int32_t NMOctree::buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
-    const int32_t count = list != nullptr ? list->count() : 0;
+    const int32_t count = count_;
     compiled_ = false;
     // The root's list as the insertions would have filled it, all of it.
     Stack<int32_t> rootList;

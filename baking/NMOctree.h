@@ -68,7 +68,8 @@ public:
     NMOctree& operator=(const NMOctree&) = delete;
     ~NMOctree() { destroy(); }
 
-    // Frees any previous tree and makes a root with the list's box. 0 when memory runs out.
+    // Frees any previous tree and makes a root with the list's box, and keeps the triangles'
+    // corners and vertex normals. 0 when memory runs out.
     int32_t setList(const NMTriangleList* triangles);
     // Adds one triangle; 0 on a stop request or when memory runs out.
     int32_t insertTriangle(int32_t index, HostThreadBase* thread);
@@ -86,6 +87,12 @@ public:
     // and the same list as in the sequential build.
     int32_t build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread,
                   int32_t threads = 1);
+    // The build after setList: inserts every triangle and finishes, as build does. Between the two
+    // the list's triangles may be freed when no query will ask for the bump detail (which reads
+    // their texture coordinates and tangent frames): the tree keeps what else it needs.
+    int32_t buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads = 1);
+    // Frees the octree's nodes once it is built; the queries do not need them.
+    void releaseTree();
     // Frees the tree and every buffer.
     void destroy();
     // Entries the construction's work stack holds room for (none once a build has ended).
@@ -121,8 +128,8 @@ public:
 
     // The query form (made by finish): a tree whose inner nodes list only their children that hold
     // triangles, side by side, and whose octree leaves of more than a few triangles are split
-    // further in two by their triangles' centres. Leaf triangles are copied together with their
-    // edges; every box is shrunk to what its triangles occupy inside the octree leaf they came
+    // further in two by their triangles' centres. Leaves list the indices of their triangles (one
+    // triangle may be listed by several leaves); every box is shrunk to what its triangles occupy inside the octree leaf they came
     // from, and kept in floats rounded outwards and widened by a millionth of the scene's
     // coordinates, so that the box tests (in floats) never miss what the exact boxes hold.
     struct QueryNode {
@@ -131,10 +138,6 @@ public:
         int32_t childCount = 0;  // 0 for a leaf
         int32_t count = 0;       // triangles of the leaf, or of the whole subtree
         int32_t unused = 0;
-    };
-    struct QueryTriangle {
-        NMVec3 v0, e1, e2;  // vertex 0 and the edges to vertices 1 and 2
-        int32_t index;      // in the list
     };
     struct QueryEntry {
         int32_t node;
@@ -173,16 +176,20 @@ private:
     int32_t pushDown(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const;
     int32_t finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const;
     int32_t buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads);
+    bool makeBounds();
     bool compile();
-    void acceptHit(const NMVec3& p, const NMVec3& d, const QueryTriangle& qt, double t, double u, double v,
+    void acceptHit(const NMVec3& p, const NMVec3& d, int32_t index, double t, double u, double v,
                    NMAbstractVectorLayer* bump, NMNearestHit* best, double* bestFacing, bool* found) const;
 
-    // Build data: three corners and the box of every triangle, and the sequential build's scratch.
+    // Three corners and three vertex normals of every triangle, in list order; the box of every
+    // triangle and the sequential build's scratch while the tree is built.
     Stack<NMVec3> corners_;
+    Stack<NMVec3> normals_;
+    int32_t count_ = 0;
     Stack<TriangleBounds> bounds_;
     BuildScratch build_;
     Stack<QueryNode> queryNodes_;
-    Stack<QueryTriangle> queryTriangles_;
+    Stack<int32_t> queryEntries_;
     // Entries a query's work stack may need at most.
     int32_t queryStackSize_ = 0;
     bool compiled_ = false;

@@ -194,13 +194,6 @@ int32_t NormalMapper::run() {
     if (!gatherObject(low_, s.lowObject, s.lowUvw, NM_GATHER_LOW, s.thread)) return 0;
     if (!s.bumpFile.empty() && !prepareBump()) return 0;
     if (!gatherObject(high_, s.highObject, s.highUvw, NM_GATHER_HIGH, s.thread)) return 0;
-    if (ownOccluders) {
-        // A failed gather leaves fewer occluders (an empty list blocks nothing); the bake goes on.
-        if (s.occluderMode == BAKE_OCCLUDERS_HIERARCHY)
-            gatherOccludersFromObject(occluders_, s.highObject, s.thread);
-        else
-            gatherOccludersFromDocument(occluders_, s.document, s.thread);
-    }
     stats_.gatherMs = nowMs() - mark;
     stats_.gatherPeakBytes = stagePeak(true);
 
@@ -208,11 +201,26 @@ int32_t NormalMapper::run() {
     mark = nowMs();
     s.spinner.store(0);
     const int32_t workers = nmWorkerCount(s.threads);
-    if (!highTree_.build(&s.statusText, &high_, s.thread, workers)) return 0;
+    // The trees keep the corners and normals of their triangles; the lists' full records are
+    // needed afterwards only for the bump detail of the high object.
+    if (!highTree_.setList(&high_)) return 0;
+    if (bump_ == nullptr) high_.clear();
+    if (!highTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
+    highTree_.releaseTree();
     occlusionTree_ = &highTree_;
     if (ownOccluders) {
         if (!stage(NM_TEXT_OCCLUDERS, 0)) return 0;
-        if (!occluderTree_.build(&s.statusText, &occluders_, s.thread, workers)) return 0;
+        // Gathered only now, once the high object's records are freed, so that the two are never
+        // held at once. A failed gather leaves fewer occluders (an empty list blocks nothing); the
+        // bake goes on.
+        if (s.occluderMode == BAKE_OCCLUDERS_HIERARCHY)
+            gatherOccludersFromObject(occluders_, s.highObject, s.thread);
+        else
+            gatherOccludersFromDocument(occluders_, s.document, s.thread);
+        if (!occluderTree_.setList(&occluders_)) return 0;
+        occluders_.clear();
+        if (!occluderTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
+        occluderTree_.releaseTree();
         occlusionTree_ = &occluderTree_;
     }
     stats_.octreeMs = nowMs() - mark;

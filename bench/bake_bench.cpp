@@ -10,7 +10,12 @@
 // The ratio of the texel stage to it is the cost of the ray casting. The orientation figure is a
 // production ray-traced baker's 5 s for the one-sample normal map.
 //
-//   bake_bench [--size N] [--high-segments U V] [--runs n1,n5,ao]
+//   bake_bench [--size N] [--high-segments U V] [--runs n1,n5,ao] [--keep DIR] [--threads N]
+//
+// With --threads only one bake per run is made, on N threads (for the memory of a fresh process).
+//
+// With --keep the maps of the all-threads bakes stay in DIR (named after the run) for comparing
+// builds byte by byte.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -126,12 +131,16 @@ struct Run {
 int main(int argc, char** argv) {
     int32_t size = 1024, highU = 1000, highV = 500;
     std::string which = "n1,n5,ao";
+    std::string keep;
+    int32_t onlyThreads = 0;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--size") && i + 1 < argc) size = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--high-segments") && i + 2 < argc) {
             highU = std::atoi(argv[++i]);
             highV = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) which = argv[++i];
+        else if (!std::strcmp(argv[i], "--keep") && i + 1 < argc) keep = argv[++i];
+        else if (!std::strcmp(argv[i], "--threads") && i + 1 < argc) onlyThreads = std::atoi(argv[++i]);
     }
     const std::string folder = std::filesystem::absolute(argv[0]).parent_path().string();
     HostApi* api = const_cast<HostApi*>(host::hostApi());
@@ -167,8 +176,8 @@ int main(int argc, char** argv) {
         if (which.find(run.key) == std::string::npos) continue;
         NormalMapperStats one{}, all{};
         double wall[2] = {0, 0};
-        for (int pass = 0; pass < 2; ++pass) {
-            const int32_t threads = pass == 0 ? 1 : allThreads;
+        for (int pass = onlyThreads > 0 ? 1 : 0; pass < 2; ++pass) {
+            const int32_t threads = onlyThreads > 0 ? onlyThreads : pass == 0 ? 1 : allThreads;
             auto settings = std::make_unique<BakeSettings>();
             BakeSettings& s = *settings;
             s.lowObject = host::toHandle(low);
@@ -182,8 +191,10 @@ int main(int argc, char** argv) {
             s.occlusionOn = run.occlusion;
             s.occlusionGrid = 3;
             s.threads = threads;
-            s.normalFile.assign((out / "normal.tif").string().c_str());
-            s.occlusionFile.assign((out / "occlusion.tif").string().c_str());
+            const std::filesystem::path folder = keep.empty() || pass == 0 ? out : std::filesystem::path(keep);
+            std::filesystem::create_directories(folder);
+            s.normalFile.assign((folder / (std::string(run.key) + "-normal.tif")).string().c_str());
+            s.occlusionFile.assign((folder / (std::string(run.key) + "-occlusion.tif")).string().c_str());
             NormalMapper mapper;
             const double start = now();
             const std::clock_t cpuStart = std::clock();
@@ -224,7 +235,8 @@ int main(int argc, char** argv) {
                             kOrientationSeconds, total / kOrientationSeconds, cpu / kOrientationSeconds);
         }
         auto ratio = [](int64_t a, int64_t b) { return b > 0 ? double(a) / double(b) : 0.0; };
-        std::printf("  speed-up of %d threads over 1: whole bake %.2f x; gathering %.2f x, octree %.2f x, texels %.2f x, "
+        if (onlyThreads == 0)
+            std::printf("  speed-up of %d threads over 1: whole bake %.2f x; gathering %.2f x, octree %.2f x, texels %.2f x, "
                     "finishing %.2f x\n",
                     all.threads, wall[1] > 0 ? wall[0] / wall[1] : 0.0, ratio(one.gatherMs, all.gatherMs),
                     ratio(one.octreeMs, all.octreeMs), ratio(one.texelMs, all.texelMs),
