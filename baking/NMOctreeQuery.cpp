@@ -187,6 +187,7 @@ bool Compiler::node(const Stack<RawNode>& raw, int32_t from, int32_t slot, int32
 // queryLeafSize remain together.
 bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& clipLo, const NMVec3& clipHi,
                     int32_t level) {
+    if (level > depth) depth = level;
     int32_t* tris = triangles.items + first;
     Bounds box, centres;
     for (int32_t i = 0; i < count; ++i) {
@@ -432,6 +433,10 @@ bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLaye
             if (distance > reach) continue;
             c[n++] = {child, distance};
         }
+        if (queryWork_.count + n > queryWork_.capacity) {  // cannot happen: the stack holds the deepest walk
+            scratch.failed = true;
+            return false;
+        }
         pushNearestLast(queryWork_, c, n);
     }
     if (!found || isZero(best.normal)) return false;
@@ -483,6 +488,10 @@ bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r, NMQueryScratch& scratch)
             const int32_t child = q.first + k;
             if (!lineThrough(queryNodes_.items[child], ray, &tn, &tf) || tf < 0.0) continue;
             c[n++] = {child, tn};
+        }
+        if (queryWork_.count + n > queryWork_.capacity) {  // cannot happen: the stack holds the deepest walk
+            scratch.failed = true;
+            return false;
         }
         pushNearestLast(queryWork_, c, n);
     }
@@ -595,6 +604,10 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
                 --j;
             }
             c[j] = {q.first + k, in, distance};
+        }
+        if (work.count + n > work.capacity) {  // cannot happen: the stack holds the deepest walk
+            scratch.failed = true;
+            return 0;
         }
         for (int32_t k = 0; k < n; ++k) work.items[work.count++] = {c[k].node, c[k].rays};
     }
