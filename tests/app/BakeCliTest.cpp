@@ -396,7 +396,7 @@ TEST_F(BakeCli, ThreadCountDoesNotChangeTheMaps) {
     for (const char* threads : {"1", "3"}) bakeWith(threads);
     for (const char* map : {"n", "ao", "d"}) {
         const std::string one = bytes(std::string(map) + "1.tif");
-        EXPECT_GT(one.size(), 1000u) << map;
+        EXPECT_GT(one.size(), 100u) << map << ": no image written";
         EXPECT_TRUE(one == bytes(std::string(map) + "3.tif")) << map << " differs between 1 and 3 threads";
     }
 }
