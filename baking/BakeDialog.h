@@ -39,6 +39,9 @@ enum : int32_t {
     IDC_BAKE_FORMAT_TIF = 10055,
     IDC_BAKE_FORMAT_BMP = 10056,
     IDC_BAKE_FORMAT_TGA = 10057,
+    IDC_BAKE_FORMAT_PNG = 10051,
+    IDC_BAKE_FORMAT_EXR = 10052,
+    IDC_BAKE_BITS_32 = 10053,
     IDC_BAKE_BITS = 10058,
     IDC_BAKE_BITS_8 = 10059,
     IDC_BAKE_BITS_16 = 10060,
@@ -82,6 +85,9 @@ HostString bakeMemoryText(int64_t bytes);
 
 // Host image format code and file suffix of a format choice.
 int32_t bakeFormatCode(int32_t formatChoice);
+// Whether a format choice can hold a bit-depth choice: TIFF and PNG 8 or 16 bits, BMP and TGA 8,
+// OpenEXR 16 (half) or 32 (float).
+bool bakeFormatHoldsBits(int32_t formatChoice, int32_t bitsChoice);
 const char* bakeFormatSuffix(int32_t formatChoice);
 
 class BakeDialog : public HostDialog {

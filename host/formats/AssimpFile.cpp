@@ -71,6 +71,7 @@ private:
         vm.uvSets.resize(uvSets);
         for (unsigned s = 0; s < uvSets; ++s) vm.uvNames.push_back(s == 0 ? "" : "UV " + std::to_string(s + 1));
         std::map<unsigned, int> groupOfMaterial;
+        bool namedMaterial = false;
         for (unsigned i = 0; i < n.mNumMeshes; ++i) {
             if (n.mMeshes[i] >= scene_.mNumMeshes) continue;
             const aiMesh* m = scene_.mMeshes[n.mMeshes[i]];
@@ -103,6 +104,7 @@ private:
                     aiString matName;
                     scene_.mMaterials[m->mMaterialIndex]->Get(AI_MATKEY_NAME, matName);
                     std::string name = matName.C_Str();
+                    namedMaterial = namedMaterial || (!name.empty() && name != AI_DEFAULT_MATERIAL_NAME);
                     vm.groupNames.push_back(name.empty() ? "material " + std::to_string(m->mMaterialIndex) : name);
                 }
                 group = it->second;
@@ -118,7 +120,7 @@ private:
             }
         }
         // One material that every polygon has says nothing the file's author meant as a group.
-        if (vm.groupNames.size() == 1 && (vm.groupNames[0] == "DefaultMaterial" || vm.groupNames[0].empty())) {
+        if (vm.groupNames.size() == 1 && !namedMaterial) {
             vm.groupNames.clear();
             vm.polygonGroups.clear();
         }
