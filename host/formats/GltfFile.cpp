@@ -578,6 +578,16 @@ bool readGltf(const std::string& path, bool binary, std::vector<std::unique_ptr<
               std::vector<WeldResult>* welds, std::string* error) {
     std::string bytes;
     if (!readWholeFile(path, bytes, error)) return false;
+    if (binary && bytes.size() >= 12) {
+        uint32_t length;
+        std::memcpy(&length, bytes.data() + 8, 4);
+        if (length > bytes.size()) {
+            if (error)
+                *error = path + ": the file is cut short: its header says " + std::to_string(length) +
+                         " bytes, the file holds " + std::to_string(bytes.size());
+            return false;
+        }
+    }
     Model model;
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader(skipImage, nullptr);

@@ -210,6 +210,17 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
         return true;
     }
 
+    if (format == MeshFormat::Stl && !(startsWith(head, "solid") && head.find("facet") != std::string::npos)) {
+        // A binary STL: its triangle count must fit the file.
+        uint32_t count = 0;
+        if (head.size() >= 84) std::memcpy(&count, head.data() + 80, 4);
+        if (size < 84 || 84 + 50ull * count > size) {
+            if (error)
+                *error = path + ": a binary STL of " + std::to_string(size) + " bytes cannot hold the " +
+                         std::to_string(count) + " triangles its header announces (truncated?)";
+            return false;
+        }
+    }
     std::vector<std::unique_ptr<Object>> roots;
     std::vector<WeldResult> welds;
     bool ok = false;
