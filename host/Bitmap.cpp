@@ -786,11 +786,11 @@ bool inside(const Bitmap& b, int x, int y, int channel) {
 float Bitmap::getFloat(int x, int y, int channel) const {
     if (!inside(*this, x, y, channel)) return 0.0f;
     const size_t index = (static_cast<size_t>(y) * width_ + x) * channels_ + channel;
-    if (bits_ == 8) return data_[index] / 255.0f;
+    if (bits_ == 8) return static_cast<float>(data_[index] / 255.0);
     if (bits_ == 16) {
         uint16_t v;
         std::memcpy(&v, &data_[index * 2], 2);
-        return v / 65535.0f;
+        return static_cast<float>(v / 65535.0);
     }
     float f;
     std::memcpy(&f, &data_[index * 4], 4);

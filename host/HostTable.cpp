@@ -523,7 +523,8 @@ void bmpSetPixelFloat(HstBitmap* b, int32_t x, int32_t y, float r, float g, floa
     if (!b) return;
     Bitmap& bm = b->bitmap;
     if (bm.channels() == 1) {
-        bm.setFloat(x, y, 0, (r + g + bl) / 3.0f);
+        // Grey maps send three equal channels: their value goes in untouched.
+        bm.setFloat(x, y, 0, r == g && g == bl ? r : (r + g + bl) / 3.0f);
         return;
     }
     bm.setFloat(x, y, 0, r);

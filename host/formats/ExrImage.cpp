@@ -6,6 +6,7 @@
 #include <ImfIO.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
+#include <half.h>
 
 #include <cstring>
 #include <exception>
@@ -130,15 +131,22 @@ bool encodeExr(const Bitmap& bitmap, bool half, std::string& bytes, std::string&
         const Imf::PixelType type = half ? Imf::HALF : Imf::FLOAT;
         const char* names[4] = {"R", "G", "B", "A"};
         for (int c = 0; c < count; ++c) header.channels().insert(count == 1 ? "Y" : names[c], Imf::Channel(type));
-        // Half channels are converted by the library from the float slices.
+        // Output slices must have the channels' own type: half channels get half values.
+        std::vector<Imath::half> halves;
+        if (half) {
+            halves.resize(static_cast<size_t>(w) * h * count);
+            for (size_t i = 0; i < halves.size(); ++i) halves[i] = Imath::half(pixels[i]);
+        }
         bytes.clear();
         MemoryOut stream(bytes);
         Imf::OutputFile file(stream, header);
         Imf::FrameBuffer fb;
-        const size_t xStride = sizeof(float) * count, yStride = xStride * static_cast<size_t>(w);
-        char* base = const_cast<char*>(reinterpret_cast<const char*>(pixels));
+        const size_t sampleSize = half ? sizeof(Imath::half) : sizeof(float);
+        const size_t xStride = sampleSize * count, yStride = xStride * static_cast<size_t>(w);
+        char* base = half ? reinterpret_cast<char*>(halves.data())
+                          : const_cast<char*>(reinterpret_cast<const char*>(pixels));
         for (int c = 0; c < count; ++c)
-            fb.insert(count == 1 ? "Y" : names[c], Imf::Slice(Imf::FLOAT, base + c * sizeof(float), xStride, yStride));
+            fb.insert(count == 1 ? "Y" : names[c], Imf::Slice(type, base + c * sampleSize, xStride, yStride));
         file.setFrameBuffer(fb);
         file.writePixels(h);
         return true;
