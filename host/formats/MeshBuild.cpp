@@ -135,6 +135,8 @@ std::unique_ptr<PolygonObject> buildPolygonObject(const VertexMesh& mesh, WeldRe
     }
     obj->polygons = std::move(polygons);
     const size_t count = obj->polygons.size();
+    // Selections and hidden sets follow the arrays.
+    obj->resize(obj->pointCount(), obj->polygonCount());
 
     for (size_t s = 0; s < mesh.uvSets.size(); ++s) {
         const std::vector<Vec3f>& uv = mesh.uvSets[s];

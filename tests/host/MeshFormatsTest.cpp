@@ -269,6 +269,9 @@ TEST(MeshFormats, ASplitGltfCubeWeldsToEightPointsAndKeepsItsSeams) {
     EXPECT_EQ(obj->localMatrix.off, (Vec3{1, 2, 3}));
     EXPECT_EQ(obj->pointCount(), 8);
     EXPECT_EQ(obj->polygonCount(), 12);
+    // Selections and hidden sets follow the arrays, as the commands expect.
+    EXPECT_EQ(obj->pointSelection.size(), 8);
+    EXPECT_EQ(obj->hiddenPolygons.size(), 12);
     ASSERT_EQ(l.report.welds.size(), 1u);
     EXPECT_EQ(l.report.welds[0].vertices, 24);
     EXPECT_EQ(l.report.welds[0].points, 8);
