@@ -506,8 +506,12 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
         return fail("the bake failed (" + final + "); no map was written");
     }
     for (const MapRequest& m : plan.maps) {
-        out << m.what << ": " << m.path << " (" << plan.width << " x " << plan.height << ", " << plan.bits
-            << (plan.format->choice == kFormatExr ? "-bit float" : "-bit") << ")";
+        out << m.what << ": " << m.path << " (" << plan.width << " x " << plan.height;
+        if (plan.format->choice == kFormatExr)
+            out << ", " << (plan.bits == 32 ? "float" : "half");
+        else if (plan.bits != 8)
+            out << ", " << plan.bits << " bits";
+        out << ")";
         if (m.checkbox == kDisplacementOn && plan.format->choice != kFormatExr)
             out << ", scale in " << fs::path(m.path).replace_extension("txt").string();
         else if (m.checkbox == kDisplacementOn)
