@@ -1,4 +1,4 @@
-// FBX, PLY, STL, Collada and 3DS files, read through assimp.
+// FBX, STL, Collada and 3DS files (and any other assimp reads), read through assimp.
 //
 // The node tree becomes objects with the nodes' names and placements (the file's own root node is
 // left out when it holds no mesh, its placement going to the objects below it). A node's meshes

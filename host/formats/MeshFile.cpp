@@ -13,6 +13,7 @@
 #include "host/ObjFile.h"
 #include "host/formats/AssimpFile.h"
 #include "host/formats/FileOutput.h"
+#include "host/formats/PlyReader.h"
 #include "host/formats/PlyStlFiles.h"
 
 namespace host::formats {
@@ -226,6 +227,8 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
     bool ok = false;
     if (format == MeshFormat::Gltf || format == MeshFormat::Glb)
         ok = readGltf(path, format == MeshFormat::Glb, roots, &welds, error);
+    else if (format == MeshFormat::Ply)
+        ok = readPly(path, roots, &welds, error);
     else
         ok = readWithAssimp(path, roots, &welds, error);
     if (!ok) return false;

@@ -1,7 +1,8 @@
 // Mesh files of every kind we read and write, picked by the file's suffix and, where the content
 // says otherwise, by its first bytes.
 //
-//   read:  OBJ (exact), glTF 2.0 (.gltf, .glb), FBX, PLY, STL, Collada (.dae), 3DS
+//   read:  OBJ (exact), glTF 2.0 (.gltf, .glb), PLY (ours, every vertex property), and through assimp
+//          FBX, STL, Collada (.dae), 3DS
 //   write: OBJ (exact), glTF 2.0 (.gltf, .glb), PLY, STL
 //
 // A read adds nothing to the document unless the whole file was understood; errors are one line

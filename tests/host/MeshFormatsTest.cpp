@@ -401,6 +401,13 @@ TEST(MeshFormats, PlyKeepsQuadsAndExactPositionsAndStlExactPositions) {
     auto* s = static_cast<PolygonObject*>(stripped.get());
     s->removeTag(s->tag(TAG_UVW, 1));
     EXPECT_EQ(triangles(*p, firstUvOnly), triangles(*s, firstUvOnly));
+    // The float map went out as a vertex property and comes back per point.
+    ASSERT_TRUE(floatMap(*p, "weight"));
+    for (int i = 0; i < body->pointCount(); ++i) {
+        const auto it = std::find(p->points.begin(), p->points.end(), body->points[i]);
+        ASSERT_NE(it, p->points.end());
+        EXPECT_EQ(floatMap(*p, "weight")->data[it - p->points.begin()], floatMap(*body, "weight")->data[i]);
+    }
 
     ASSERT_TRUE(formats::writeMeshFile(dir.file("b.stl"), {body}, &error)) << error;
     Loaded stl = load(dir.file("b.stl"));
@@ -541,4 +548,53 @@ TEST(MeshFormats, ALevelChainReadsBackWithEveryLevelEqualToItsOwnFile) {
     ASSERT_TRUE(formats::readWholeFile(dir.file("chain.glb"), bytes, &error));
     EXPECT_NE(bytes.find("\"extensionsUsed\":[\"MSFT_lod\"]"), std::string::npos);
     EXPECT_NE(bytes.find("\"MSFT_screencoverage\":[0.5,0.125]"), std::string::npos);
+}
+
+TEST(MeshFormats, AsciiAndBigEndianPlyKeepEveryVertexPropertyAndCutLargeFaces) {
+    TempDir dir;
+    // Five points of a pentagon plus one, a quad-less mix: a pentagon becomes a quad and a triangle.
+    const std::string header =
+        "ply\nformat ascii 1.0\ncomment hand-made\nelement vertex 6\nproperty float x\nproperty float y\n"
+        "property float z\nproperty float quality\nproperty uchar red\nelement face 2\n"
+        "property list uchar int vertex_indices\nelement note 1\nproperty int id\nend_header\n";
+    const std::string body =
+        "0 0 0 0.5 10\n1 0 0 0.25 20\n1.5 1 0 -1 30\n0.5 1.5 0 2 40\n-0.5 1 0 0.125 50\n3 3 3 7 60\n"
+        "5 0 1 2 3 4\n3 1 5 2\n42\n";
+    writeBytes(dir.file("a.ply"), header + body);
+    Loaded l = load(dir.file("a.ply"));
+    ASSERT_TRUE(l.ok) << l.error;
+    auto* o = polygonObjects(*l.doc).at(0);
+    ASSERT_EQ(o->pointCount(), 6);
+    ASSERT_EQ(o->polygonCount(), 3);
+    EXPECT_EQ(o->polygons[0], (Polygon{0, 1, 2, 3}));
+    EXPECT_EQ(o->polygons[1], (Polygon{0, 3, 4, 4}));
+    EXPECT_EQ(o->polygons[2], (Polygon{1, 5, 2, 2}));
+    ASSERT_TRUE(floatMap(*o, "quality") && floatMap(*o, "red"));
+    EXPECT_EQ(floatMap(*o, "quality")->data, (std::vector<float>{0.5f, 0.25f, -1, 2, 0.125f, 7}));
+    EXPECT_EQ(floatMap(*o, "red")->data[5], 60.0f);
+
+    // The same vertices, big-endian binary with doubles and a ushort-counted list.
+    std::string bin = "ply\nformat binary_big_endian 1.0\nelement vertex 3\nproperty double x\nproperty double y\n"
+                      "property double z\nelement face 1\nproperty list ushort uint vertex_indices\nend_header\n";
+    auto putBig = [&bin](const void* p, size_t n) {
+        const char* c = static_cast<const char*>(p);
+        for (size_t i = 0; i < n; ++i) bin += c[n - 1 - i];
+    };
+    for (double v : {0.1, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0, 0.0}) putBig(&v, 8);
+    const uint16_t three = 3;
+    putBig(&three, 2);
+    for (uint32_t i : {0u, 1u, 2u}) putBig(&i, 4);
+    writeBytes(dir.file("b.ply"), bin);
+    Loaded b = load(dir.file("b.ply"));
+    ASSERT_TRUE(b.ok) << b.error;
+    auto* t = polygonObjects(*b.doc).at(0);
+    EXPECT_EQ(t->points[0], (Vec3f{0.1f, 0, 0}));
+    EXPECT_EQ(t->polygons[0], (Polygon{0, 1, 2, 2}));
+
+    // Cut short: one line naming the file, nothing added.
+    writeBytes(dir.file("c.ply"), bin.substr(0, bin.size() - 6));
+    Loaded c = load(dir.file("c.ply"));
+    EXPECT_FALSE(c.ok);
+    EXPECT_NE(c.error.find("ends early"), std::string::npos) << c.error;
+    EXPECT_TRUE(c.doc->roots().empty());
 }
