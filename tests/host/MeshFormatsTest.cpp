@@ -598,3 +598,77 @@ TEST(MeshFormats, AsciiAndBigEndianPlyKeepEveryVertexPropertyAndCutLargeFaces) {
     EXPECT_NE(c.error.find("ends early"), std::string::npos) << c.error;
     EXPECT_TRUE(c.doc->roots().empty());
 }
+
+TEST(MeshFormats, ColladaAndAsciiStlComeInWithNamesPlacementsQuadsAndMaterials) {
+    TempDir dir;
+    // A quad and a triangle with two materials, on a node placed by a matrix under a named group.
+    const std::string dae = R"(<?xml version="1.0" encoding="utf-8"?>
+<COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">
+  <asset><unit name="meter" meter="1"/><up_axis>Y_UP</up_axis></asset>
+  <library_effects>
+    <effect id="e1"><profile_COMMON><technique sid="t"><lambert/></technique></profile_COMMON></effect>
+    <effect id="e2"><profile_COMMON><technique sid="t"><lambert/></technique></profile_COMMON></effect>
+  </library_effects>
+  <library_materials>
+    <material id="steel" name="steel"><instance_effect url="#e1"/></material>
+    <material id="paint" name="paint"><instance_effect url="#e2"/></material>
+  </library_materials>
+  <library_geometries>
+    <geometry id="g" name="plate">
+      <mesh>
+        <source id="p"><float_array id="pa" count="15">0 0 0 1 0 0 1 1 0 0 1 0 2 0.5 0</float_array>
+          <technique_common><accessor source="#pa" count="5" stride="3">
+            <param name="X" type="float"/><param name="Y" type="float"/><param name="Z" type="float"/>
+          </accessor></technique_common></source>
+        <vertices id="v"><input semantic="POSITION" source="#p"/></vertices>
+        <polylist material="steel" count="1"><input semantic="VERTEX" source="#v" offset="0"/>
+          <vcount>4</vcount><p>0 1 2 3</p></polylist>
+        <polylist material="paint" count="1"><input semantic="VERTEX" source="#v" offset="0"/>
+          <vcount>3</vcount><p>1 4 2</p></polylist>
+      </mesh>
+    </geometry>
+  </library_geometries>
+  <library_visual_scenes>
+    <visual_scene id="s">
+      <node id="rig" name="rig">
+        <node id="plate" name="plate">
+          <matrix>1 0 0 5 0 1 0 6 0 0 1 7 0 0 0 1</matrix>
+          <instance_geometry url="#g"><bind_material><technique_common>
+            <instance_material symbol="steel" target="#steel"/>
+            <instance_material symbol="paint" target="#paint"/>
+          </technique_common></bind_material></instance_geometry>
+        </node>
+      </node>
+    </visual_scene>
+  </library_visual_scenes>
+  <scene><instance_visual_scene url="#s"/></scene>
+</COLLADA>
+)";
+    writeBytes(dir.file("plate.dae"), dae);
+    Loaded l = load(dir.file("plate.dae"));
+    ASSERT_TRUE(l.ok) << l.error;
+    EXPECT_EQ(l.report.format, MeshFormat::Collada);
+    auto* plate = dynamic_cast<PolygonObject*>(l.doc->find("plate"));
+    ASSERT_TRUE(plate);
+    ASSERT_TRUE(plate->parent());
+    EXPECT_EQ(plate->parent()->name(), "rig");
+    EXPECT_EQ(plate->localMatrix.off, (Vec3{5, 6, 7}));
+    EXPECT_EQ(plate->pointCount(), 5);
+    EXPECT_EQ(quadCount(*plate), 1);
+    EXPECT_EQ(plate->polygonCount(), 2);
+    std::vector<std::string> groups;
+    for (const auto& t : plate->tags())
+        if (t->type() == TAG_POLYGON_SELECTION) groups.push_back(t->name());
+    EXPECT_EQ(groups, (std::vector<std::string>{"steel", "paint"}));
+
+    writeBytes(dir.file("tri.stl"),
+               "solid t\n facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n   vertex 0 1 0\n"
+               "  endloop\n endfacet\n facet normal 0 0 1\n  outer loop\n   vertex 1 0 0\n   vertex 1 1 0\n"
+               "   vertex 0 1 0\n  endloop\n endfacet\nendsolid t\n");
+    Loaded s = load(dir.file("tri.stl"));
+    ASSERT_TRUE(s.ok) << s.error;
+    auto* t = polygonObjects(*s.doc).at(0);
+    EXPECT_EQ(t->pointCount(), 4);  // six vertices, two shared corners welded
+    EXPECT_EQ(t->polygonCount(), 2);
+    EXPECT_EQ(s.report.welds.at(0).vertices, 6);
+}
