@@ -296,6 +296,7 @@ private:
         vm.floatMaps.resize(custom.size());
         for (const std::string& c : custom) vm.floatMapNames.push_back(c.substr(1));
         std::map<int, int> groupOfMaterial;
+        std::map<std::vector<int>, std::pair<size_t, size_t>> sharedVertices;
 
         for (const tinygltf::Primitive& p : mesh.primitives) {
             const int mode = p.mode < 0 ? TINYGLTF_MODE_TRIANGLES : p.mode;
@@ -304,6 +305,15 @@ private:
                 continue;  // points and lines are no polygons
             auto pos = p.attributes.find("POSITION");
             if (pos == p.attributes.end()) continue;
+            // Primitives of one mesh often share their vertex accessors (one per material): those
+            // vertices are read once.
+            std::vector<int> key;
+            for (const auto& [semantic, accessor] : p.attributes) key.push_back(accessor);
+            if (auto seen = sharedVertices.find(key); seen != sharedVertices.end()) {
+                addTriangles(p, mode, seen->second.first, seen->second.second, materials, groupOfMaterial, vm);
+                if (!problem.empty()) return false;
+                continue;
+            }
             const size_t base = vm.positions.size();
             AccessorView pv;
             if (!viewAccessor(m_, pos->second, pv, problem)) return false;
@@ -340,56 +350,64 @@ private:
                 }
                 for (size_t i = 0; i < count; ++i) values[base + i] = component(cv, i, 0);
             }
-            // Triangles over the primitive's vertices.
-            std::vector<uint32_t> idx;
-            if (p.indices >= 0) {
-                AccessorView iv;
-                if (!viewAccessor(m_, p.indices, iv, problem)) return false;
-                if (iv.components != 1 || (iv.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE &&
-                                           iv.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
-                                           iv.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT)) {
-                    problem = "the indices of mesh " + std::to_string(meshIndex) + " are not unsigned integers";
-                    return false;
-                }
-                idx.resize(iv.count);
-                for (size_t i = 0; i < iv.count; ++i) idx[i] = indexAt(iv, i);
-            } else {
-                idx.resize(count);
-                for (size_t i = 0; i < count; ++i) idx[i] = static_cast<uint32_t>(i);
-            }
-            int32_t group = -1;
-            if (materials && p.material >= 0) {
-                auto [it, added] = groupOfMaterial.try_emplace(p.material, static_cast<int>(vm.groupNames.size()));
-                if (added) {
-                    std::string name = p.material < static_cast<int>(m_.materials.size())
-                                           ? m_.materials[p.material].name
-                                           : std::string();
-                    vm.groupNames.push_back(name.empty() ? "material " + std::to_string(p.material) : name);
-                }
-                group = it->second;
-            }
-            auto addTriangle = [&](uint32_t a, uint32_t b, uint32_t c) {
-                // Out-of-range indices stay out of range after the offset: the builder drops them.
-                const uint64_t limit = count;
-                const uint32_t bad = UINT32_MAX;
-                vm.cornerCounts.push_back(3);
-                for (uint32_t v : {a, b, c})
-                    vm.corners.push_back(v < limit ? static_cast<uint32_t>(base + v) : bad);
-                vm.polygonGroups.push_back(group);
-            };
-            if (mode == TINYGLTF_MODE_TRIANGLES) {
-                vm.cornerCounts.reserve(vm.cornerCounts.size() + idx.size() / 3);
-                vm.corners.reserve(vm.corners.size() + idx.size());
-                for (size_t i = 0; i + 2 < idx.size(); i += 3) addTriangle(idx[i], idx[i + 1], idx[i + 2]);
-            } else if (mode == TINYGLTF_MODE_TRIANGLE_STRIP) {
-                for (size_t i = 0; i + 2 < idx.size(); ++i)
-                    i % 2 == 0 ? addTriangle(idx[i], idx[i + 1], idx[i + 2]) : addTriangle(idx[i + 1], idx[i], idx[i + 2]);
-            } else {
-                for (size_t i = 1; i + 1 < idx.size(); ++i) addTriangle(idx[0], idx[i], idx[i + 1]);
-            }
+            sharedVertices[key] = {base, count};
+            addTriangles(p, mode, base, count, materials, groupOfMaterial, vm);
+            if (!problem.empty()) return false;
         }
         if (!materials) vm.polygonGroups.clear();
         return true;
+    }
+
+    // The primitive's triangles over its vertices, which start at `base` in the mesh's streams.
+    void addTriangles(const tinygltf::Primitive& p, int mode, size_t base, size_t count, bool materials,
+                      std::map<int, int>& groupOfMaterial, VertexMesh& vm) {
+        // Triangles over the primitive's vertices.
+        std::vector<uint32_t> idx;
+        if (p.indices >= 0) {
+            AccessorView iv;
+            if (!viewAccessor(m_, p.indices, iv, problem)) return;
+            if (iv.components != 1 || (iv.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE &&
+                                       iv.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
+                                       iv.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT)) {
+                problem = "the indices of accessor " + std::to_string(p.indices) + " are not unsigned integers";
+                return;
+            }
+            idx.resize(iv.count);
+            for (size_t i = 0; i < iv.count; ++i) idx[i] = indexAt(iv, i);
+        } else {
+            idx.resize(count);
+            for (size_t i = 0; i < count; ++i) idx[i] = static_cast<uint32_t>(i);
+        }
+        int32_t group = -1;
+        if (materials && p.material >= 0) {
+            auto [it, added] = groupOfMaterial.try_emplace(p.material, static_cast<int>(vm.groupNames.size()));
+            if (added) {
+                std::string name = p.material < static_cast<int>(m_.materials.size())
+                                       ? m_.materials[p.material].name
+                                       : std::string();
+                vm.groupNames.push_back(name.empty() ? "material " + std::to_string(p.material) : name);
+            }
+            group = it->second;
+        }
+        auto addTriangle = [&](uint32_t a, uint32_t b, uint32_t c) {
+            // Out-of-range indices stay out of range after the offset: the builder drops them.
+            const uint64_t limit = count;
+            const uint32_t bad = UINT32_MAX;
+            vm.cornerCounts.push_back(3);
+            for (uint32_t v : {a, b, c})
+                vm.corners.push_back(v < limit ? static_cast<uint32_t>(base + v) : bad);
+            vm.polygonGroups.push_back(group);
+        };
+        if (mode == TINYGLTF_MODE_TRIANGLES) {
+            vm.cornerCounts.reserve(vm.cornerCounts.size() + idx.size() / 3);
+            vm.corners.reserve(vm.corners.size() + idx.size());
+            for (size_t i = 0; i + 2 < idx.size(); i += 3) addTriangle(idx[i], idx[i + 1], idx[i + 2]);
+        } else if (mode == TINYGLTF_MODE_TRIANGLE_STRIP) {
+            for (size_t i = 0; i + 2 < idx.size(); ++i)
+                i % 2 == 0 ? addTriangle(idx[i], idx[i + 1], idx[i + 2]) : addTriangle(idx[i + 1], idx[i], idx[i + 2]);
+        } else {
+            for (size_t i = 1; i + 1 < idx.size(); ++i) addTriangle(idx[0], idx[i], idx[i + 1]);
+        }
     }
 
     const Model& m_;

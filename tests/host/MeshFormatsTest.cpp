@@ -332,6 +332,10 @@ TEST(MeshFormats, ObjToGlbToObjKeepsEverySurfaceValueNamesAndPlacements) {
     EXPECT_EQ(wheel2->parent(), body2);
     EXPECT_EQ(wheel2->localMatrix, wheel->localMatrix);
     EXPECT_EQ(body2->pointCount(), 7);
+    // Its two materials' primitives share one set of vertices, read once.
+    ASSERT_EQ(g.report.welds.size(), 2u);
+    EXPECT_EQ(g.report.welds[0].object, "body");
+    EXPECT_EQ(static_cast<size_t>(g.report.welds[0].vertices), formats::splitVertices(*body).vertexPoint.size());
     EXPECT_EQ(triangles(*body2), triangles(*body));
     EXPECT_EQ(triangles(*wheel2), triangles(*wheel));
     ASSERT_EQ(body2->tagCount(TAG_UVW), 2);
