@@ -4,6 +4,7 @@
 
 #include "BakeCommandLine.h"
 #include "ConvertCommand.h"
+#include "BrushCommandLine.h"
 #include "InfoCommand.h"
 #include "PluginsCommand.h"
 #include "ReduceCommandLine.h"
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
 
     app::ConvertOptions convertOptions;
     CLI::App* convert = app::addConvertCommand(cli, convertOptions);
+    app::BrushOptions brushOptions;
+    CLI::App* brush = app::addBrushCommand(cli, brushOptions);
 
     CLI11_PARSE(cli, argc, argv);
 
@@ -55,6 +58,7 @@ int main(int argc, char** argv) {
     if (bake->parsed()) return app::runBake(app::moduleFolder(moduleDir), bakeOptions, std::cout, std::cerr);
     if (reduce->parsed()) return app::runReduce(app::moduleFolder(moduleDir), reduceOptions, std::cout, std::cerr);
     if (lod->parsed()) return app::runLod(app::moduleFolder(moduleDir), lodOptions, std::cout, std::cerr);
+    if (brush->parsed()) return app::runBrush(app::moduleFolder(moduleDir), brushOptions, std::cout, std::cerr);
     if (plugins->parsed()) return app::runPlugins(app::moduleFolder(moduleDir), hostVersion, std::cout, std::cerr);
     return 0;
 }
