@@ -31,8 +31,14 @@ const std::vector<std::string> kOccluderNames = {"high", "hierarchy", "scene"};
 struct Format {
     const char* name;
     int32_t choice;
+    int defaultBits;
+    std::vector<int> bits;  // the depths a file of the format holds
 };
-const Format kFormats[] = {{"tif", IDC_BAKE_FORMAT_TIF}, {"tga", IDC_BAKE_FORMAT_TGA}, {"bmp", IDC_BAKE_FORMAT_BMP}};
+const Format kFormats[] = {{"tif", IDC_BAKE_FORMAT_TIF, 8, {8, 16}},
+                           {"tga", IDC_BAKE_FORMAT_TGA, 8, {8}},
+                           {"bmp", IDC_BAKE_FORMAT_BMP, 8, {8}},
+                           {"png", IDC_BAKE_FORMAT_PNG, 8, {8, 16}},
+                           {"exr", IDC_BAKE_FORMAT_EXR, 32, {16, 32}}};
 
 // One map asked for: its option, the path as written, and the dialog's gadgets for it.
 struct MapRequest {
@@ -46,6 +52,7 @@ struct MapRequest {
 struct Plan {
     int width = 600, height = 600;
     const Format* format = &kFormats[0];
+    int bits = 8;
     std::vector<MapRequest> maps;
     int occluderMode = 0;
     int halfSpace = 0;
@@ -126,8 +133,15 @@ std::string checkOptions(const BakeOptions& o, Plan& plan) {
     for (const Format& f : kFormats)
         if (format == f.name) plan.format = &f;
     if (plan.format == nullptr) {
-        if (o.format.empty()) return "maps are written as .tif, .tga or .bmp files, not ." + format;
-        return "--format " + format + " is not one of tif, tga, bmp";
+        if (o.format.empty()) return "maps are written as .tif, .png, .exr, .tga or .bmp files, not ." + format;
+        return "--format " + format + " is not one of tif, png, exr, tga, bmp";
+    }
+    plan.bits = o.bits == 0 ? plan.format->defaultBits : o.bits;
+    if (std::find(plan.format->bits.begin(), plan.format->bits.end(), plan.bits) == plan.format->bits.end()) {
+        std::string held;
+        for (int b : plan.format->bits) held += (held.empty() ? "" : " or ") + std::to_string(b);
+        return "--bits " + std::to_string(plan.bits) + ": ." + plan.format->name + " maps hold " + held +
+               " bits per channel";
     }
 
     const MapRequest requests[] = {
@@ -249,7 +263,10 @@ private:
 bool fillDialog(DialogHand& hand, const BakeOptions& o, const Plan& plan) {
     bool ok = hand.set(IDC_BAKE_WIDTH, plan.width, "the width") && hand.set(IDC_BAKE_HEIGHT, plan.height, "the height") &&
               hand.choose(IDC_BAKE_SUPERSAMPLING, IDC_BAKE_SUPERSAMPLING + o.supersampling, "the supersampling") &&
-              hand.choose(IDC_BAKE_FORMAT, plan.format->choice, "the file format");
+              hand.choose(IDC_BAKE_FORMAT, plan.format->choice, "the file format") &&
+              hand.choose(IDC_BAKE_BITS,
+                          plan.bits == 32 ? IDC_BAKE_BITS_32 : plan.bits == 16 ? IDC_BAKE_BITS_16 : IDC_BAKE_BITS_8,
+                          "the bit depth");
     const bool normal = !o.normal.empty(), occlusion = !o.occlusion.empty(), displacement = !o.displacement.empty();
     ok = ok && hand.set(IDC_BAKE_NORMAL_ON, normal, "the normal map switch") &&
          hand.set(IDC_BAKE_OCCLUSION_ON, occlusion, "the occlusion map switch") &&
@@ -290,7 +307,8 @@ CLI::App* addBakeCommand(CLI::App& cli, BakeOptions& o) {
     bake->add_option("--normal", o.normal, "Write the tangent-space normal map to this file");
     bake->add_option("--occlusion", o.occlusion, "Write the ambient occlusion map to this file");
     bake->add_option("--displacement", o.displacement,
-                     "Write the displacement map to this file (its scale goes to the same name with .txt)");
+                     "Write the displacement map to this file (its scale goes to the same name with .txt, except "
+                     "for exr)");
     CLI::Option* size = bake->add_option("--size", o.size, "Width and height of the maps in pixels (10 to 6400, "
                                                            "default 600)");
     CLI::Option* width = bake->add_option("--width", o.width, "Width of the maps in pixels (10 to 6400)")->excludes(size);
@@ -300,7 +318,11 @@ CLI::App* addBakeCommand(CLI::App& cli, BakeOptions& o) {
                      "Sample grid N per texel: 1 samples the centre, N >= 2 the centre and N x N more (1 to 8)")
         ->default_val(2);
     bake->add_option("--format", o.format,
-                     "Image format: tif, tga or bmp (default: the suffix of the output files, else tif)");
+                     "Image format: tif, png, exr, tga or bmp (default: the suffix of the output files, else tif)");
+    bake->add_option("--bits", o.bits,
+                     "Bits per channel: 8 or 16 for tif and png, 16 (half) or 32 (float) for exr, 8 for tga and bmp "
+                     "(default 8, exr 32). EXR maps hold the values themselves: normals as signed components, "
+                     "displacements as signed distances in scene units (no scale file)");
     std::vector<CLI::Option*> occlusionOptions;
     occlusionOptions.push_back(
         bake->add_option("--occluders", o.occluders,
@@ -320,7 +342,8 @@ CLI::App* addBakeCommand(CLI::App& cli, BakeOptions& o) {
     occlusionOptions.push_back(bake->add_option("--ao-block", o.aoBlock,
                                                 "Half-space that counts as blocked: none, -x, +x, -y, +y, -z or +z")
                                    ->default_val("none"));
-    bake->add_option("--bump", o.bump, "Grey height image over the high object's texture coordinates");
+    bake->add_option("--bump", o.bump,
+                     "Grey height image over the high object's texture coordinates (tif, png, exr, tga or bmp)");
     CLI::Option* strength =
         bake->add_option("--bump-strength", o.bumpStrength, "Scale of the bump image (1 = 100 %)")->default_val(1.0);
     bake->add_option("--threads", o.threads,
@@ -398,7 +421,8 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
     std::vector<std::string> outputs;
     for (const MapRequest& m : plan.maps) {
         outputs.push_back(m.path);
-        if (m.checkbox == IDC_BAKE_DISPLACEMENT_ON) outputs.push_back(fs::path(m.path).replace_extension("txt").string());
+        if (m.checkbox == IDC_BAKE_DISPLACEMENT_ON && plan.format->choice != IDC_BAKE_FORMAT_EXR)
+            outputs.push_back(fs::path(m.path).replace_extension("txt").string());
     }
     std::vector<bool> existed;
     for (const std::string& p : outputs) {
@@ -451,9 +475,16 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
         return fail("the bake failed (" + final + "); no map was written");
     }
     for (const MapRequest& m : plan.maps) {
-        out << m.what << ": " << m.path << " (" << plan.width << " x " << plan.height << ")";
-        if (m.checkbox == IDC_BAKE_DISPLACEMENT_ON)
+        out << m.what << ": " << m.path << " (" << plan.width << " x " << plan.height;
+        if (plan.format->choice == IDC_BAKE_FORMAT_EXR)
+            out << ", " << (plan.bits == 32 ? "float" : "half");
+        else if (plan.bits != 8)
+            out << ", " << plan.bits << " bits";
+        out << ")";
+        if (m.checkbox == IDC_BAKE_DISPLACEMENT_ON && plan.format->choice != IDC_BAKE_FORMAT_EXR)
             out << ", scale in " << fs::path(m.path).replace_extension("txt").string();
+        else if (m.checkbox == IDC_BAKE_DISPLACEMENT_ON)
+            out << ", signed distances in scene units";
         out << "\n";
     }
     return 0;

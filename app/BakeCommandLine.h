@@ -28,7 +28,8 @@ struct BakeOptions {
     int width = 600;
     int height = 600;
     int supersampling = 2;
-    std::string format;  // tif, tga or bmp; empty: from the output suffixes, else tif
+    std::string format;  // tif, png, exr, tga or bmp; empty: from the output suffixes, else tif
+    int bits = 0;        // bits per channel; 0: the format's default (8, exr 32)
     std::string occluders = "high";
     std::vector<std::string> scene;
     int aoGrid = 3;

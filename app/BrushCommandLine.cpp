@@ -12,7 +12,7 @@
 #include "HostSession.h"
 #include "host/Bitmap.h"
 #include "host/HostTable.h"
-#include "host/ObjFile.h"
+#include "host/formats/MeshFile.h"
 #include "host/StatusBar.h"
 #include "host/viewport/Viewport.h"
 #include "sources/HostContract.h"
@@ -150,6 +150,8 @@ std::string checkOptions(const BrushOptions& o, Plan& plan) {
     if (!step || !(*step > 0)) return "--step " + o.step + " is not a distance in pixels above 0";
     plan.step = *step;
     if (std::string problem = checkWritable("-o", o.output); !problem.empty()) return problem;
+    if (!host::formats::canWriteMeshFormat(host::formats::meshFormatForPath(o.output)))
+        return "-o " + o.output + ": cannot write this kind of file; write " + host::formats::writableMeshSuffixes();
     if (!o.snapshot.empty()) {
         if (host::imageFormatForPath(o.snapshot) == 0)
             return "--snapshot " + o.snapshot + " needs an image suffix (.png, .tif, .tga or .bmp)";
@@ -207,8 +209,9 @@ CLI::App* addBrushCommand(CLI::App& cli, BrushOptions& o) {
     CLI::App* cmd = cli.add_subcommand(
         "brush", "Drag the reduction brush over a view of a mesh file's first polygon object: the polygon under "
                  "the cursor is collapsed into one point at each step");
-    cmd->add_option("input", o.input, "OBJ file")->required();
-    cmd->add_option("-o,--output", o.output, "OBJ file to write the brushed objects to")->required();
+    cmd->add_option("input", o.input, "Mesh file (.obj, .glb, .gltf, .fbx, .ply, .stl, .dae, .3ds)")->required();
+    cmd->add_option("-o,--output", o.output, "File to write the brushed objects to (.obj, .glb, .gltf, .ply, .stl)")
+        ->required();
     cmd->add_option("--stroke", o.strokes,
                     "One drag: screen positions \"x,y x,y ...\" in view pixels from the top left; the button goes "
                     "down at the first and up after the last. Give several for several drags (each one undo step)")
@@ -327,7 +330,7 @@ int runBrush(const std::string& moduleDir, const BrushOptions& o, std::ostream& 
         const host::Bitmap& image = view.render();
         if (!image.save(o.snapshot, 0, &error)) return fail("--snapshot " + o.snapshot + ": " + error);
     }
-    if (!host::writeObj(o.output, polygonObjects, &error)) return fail(error);
+    if (!host::formats::writeMeshFile(o.output, polygonObjects, &error)) return fail(error);
     out << "brushed " << o.input << " -> " << o.output << "\n";
     out << "  \"" << target->name() << "\": " << before << " -> " << describe(*target) << "\n";
     return 0;

@@ -5,7 +5,7 @@
 #include "host/EventQueue.h"
 #include "host/HostHandles.h"
 #include "host/HostTable.h"
-#include "host/ObjFile.h"
+#include "host/formats/MeshFile.h"
 
 namespace app {
 namespace {
@@ -42,7 +42,7 @@ HostSession::~HostSession() {
 }
 
 bool HostSession::loadFile(const std::string& path, std::vector<host::Object*>* loaded, std::string* error) {
-    if (!host::readObj(path, *document_, loaded, error)) return false;
+    if (!host::formats::readMeshFile(path, *document_, loaded, error)) return false;
     if (document_->path.empty()) document_->path = path;
     return true;
 }

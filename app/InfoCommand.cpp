@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "host/ObjFile.h"
+#include "host/formats/MeshFile.h"
 #include "host/Services.h"
 
 namespace app {
@@ -46,6 +46,15 @@ void printObject(const host::Object& o, int depth, std::ostream& out) {
 
 }  // namespace
 
+void printWelds(const host::formats::MeshReadReport& report, std::ostream& out) {
+    for (const host::formats::WeldResult& w : report.welds) {
+        out << "welded \"" << w.object << "\": " << w.vertices << " vertices -> " << w.points << " points";
+        if (w.vertices > w.points) out << " (" << (w.vertices - w.points) << " seam copies joined)";
+        if (w.droppedPolygons > 0) out << ", " << w.droppedPolygons << " degenerate polygons dropped";
+        out << "\n";
+    }
+}
+
 void printDocumentSummary(const host::Document& doc, std::ostream& out) {
     for (const auto& r : doc.roots()) printObject(*r, 0, out);
 }
@@ -55,13 +64,15 @@ int runInfo(const std::vector<std::string>& files, std::ostream& out, std::ostre
     for (const std::string& f : files) {
         host::Document doc;
         std::string error;
-        if (!host::readObj(f, doc, nullptr, &error)) {
+        host::formats::MeshReadReport report;
+        if (!host::formats::readMeshFile(f, doc, nullptr, &error, &report)) {
             err << "vexlor: " << error << "\n";
             status = 1;
             continue;
         }
-        out << f << "\n";
+        out << f << " (" << host::formats::meshFormatName(report.format) << ")\n";
         printDocumentSummary(doc, out);
+        printWelds(report, out);
     }
     return status;
 }

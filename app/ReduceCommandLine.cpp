@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -15,7 +16,7 @@
 #include "sources/ResourceIds.h"
 #include "host/Dialogs.h"
 #include "host/EventQueue.h"
-#include "host/ObjFile.h"
+#include "host/formats/MeshFile.h"
 #include "host/StatusBar.h"
 
 namespace fs = std::filesystem;
@@ -162,6 +163,15 @@ std::string checkWritable(const std::string& option, const std::string& path) {
     if (fs::is_directory(path, ec)) return option + " " + path + " is a folder";
     if (access(folder.c_str(), W_OK) != 0) return option + " " + path + ": the folder " + folder.string() + " is not writable";
     if (fs::exists(path, ec) && access(path.c_str(), W_OK) != 0) return option + " " + path + " is not writable";
+    return {};
+}
+
+// A writable path whose suffix names a mesh format we write.
+std::string checkMeshOutput(const std::string& option, const std::string& path) {
+    if (std::string problem = checkWritable(option, path); !problem.empty()) return problem;
+    if (!host::formats::canWriteMeshFormat(host::formats::meshFormatForPath(path)))
+        return option + " " + path + ": cannot write this kind of file; write " +
+               host::formats::writableMeshSuffixes();
     return {};
 }
 
@@ -325,7 +335,19 @@ public:
     int undoDepth() const { return session_->document().undoDepth(); }
     bool writeObjects(const std::string& path, std::string* error) const {
         std::vector<const host::Object*> out(objects_.begin(), objects_.end());
-        return host::writeObj(path, out, error);
+        return host::formats::writeMeshFile(path, out, error);
+    }
+    // Copies of every top-level object of the document as it is now, with everything below them.
+    std::vector<std::unique_ptr<host::Object>> snapshot() const {
+        std::vector<std::unique_ptr<host::Object>> out;
+        for (const auto& r : session_->document().roots()) out.push_back(r->cloneTree());
+        return out;
+    }
+    int polygonCount() const {
+        int n = 0;
+        for (const host::PolygonObject* o : objects_)
+            for (const host::Polygon& p : o->polygons) n += p.a != p.b;
+        return n;
     }
     void printSummary(std::ostream& out) const {
         for (size_t i = 0; i < objects_.size(); ++i)
@@ -396,8 +418,10 @@ void addChoiceOptions(CLI::App* cmd, ReductionChoices& c) {
 CLI::App* addReduceCommand(CLI::App& cli, ReduceOptions& o) {
     CLI::App* cmd = cli.add_subcommand(
         "reduce", "Reduce the polygon objects of a mesh file by quadric-error edge contraction, rebuilding quads");
-    cmd->add_option("input", o.input, "OBJ file to reduce")->required();
-    cmd->add_option("-o,--output", o.output, "OBJ file to write the reduced objects to")->required();
+    cmd->add_option("input", o.input, "Mesh file to reduce (.obj, .glb, .gltf, .fbx, .ply, .stl, .dae, .3ds)")
+        ->required();
+    cmd->add_option("-o,--output", o.output, "File to write the reduced objects to (.obj, .glb, .gltf, .ply, .stl)")
+        ->required();
     CLI::Option* points = cmd->add_option("--points", o.points, "Reduce to this many points (one object)");
     CLI::Option* ratio = cmd->add_option("--ratio", o.ratio, "Keep this percentage of each object's points");
     CLI::Option* error = cmd->add_option(
@@ -416,8 +440,11 @@ CLI::App* addReduceCommand(CLI::App& cli, ReduceOptions& o) {
 CLI::App* addLodCommand(CLI::App& cli, LodOptions& o) {
     CLI::App* cmd = cli.add_subcommand(
         "lod", "Write a chain of levels of detail from one reduction: each level is a seek along one recorded pass");
-    cmd->add_option("input", o.input, "OBJ file to reduce")->required();
-    cmd->add_option("-o,--output", o.pattern, "Output file pattern; {n} becomes the level's number (from 1)")
+    cmd->add_option("input", o.input, "Mesh file to reduce (.obj, .glb, .gltf, .fbx, .ply, .stl, .dae, .3ds)")
+        ->required();
+    cmd->add_option("-o,--output", o.pattern,
+                    "Output file pattern; {n} becomes the level's number (from 1). A .glb or .gltf name without "
+                    "{n} gets every level, the input first, in one file as an MSFT_lod chain")
         ->required();
     cmd->add_option("--levels", o.levels,
                     "Comma-separated levels: N% keeps N percent of each object's points, N keeps N points (one "
@@ -441,7 +468,7 @@ int runReduce(const std::string& moduleDir, const ReduceOptions& o, std::ostream
         problem = "give a target: --points N, --ratio PERCENT or --error LIMIT";
     Plan plan;
     if (problem.empty()) problem = checkChoices(o.choices, plan);
-    if (problem.empty()) problem = checkWritable("-o", o.output);
+    if (problem.empty()) problem = checkMeshOutput("-o", o.output);
     if (!problem.empty()) return fail(problem);
 
     DialogRun run(err, "reduce");
@@ -491,13 +518,19 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
         at = comma + 1;
     }
     std::vector<std::string> paths;
-    if (problem.empty() && levels.size() > 1 && o.pattern.find("{n}") == std::string::npos)
-        problem = "-o " + o.pattern + " needs {n} where the level's number goes (for example out_lod{n}.obj)";
-    for (size_t i = 0; problem.empty() && i < levels.size(); ++i) {
+    const host::formats::MeshFormat outFormat = host::formats::meshFormatForPath(o.pattern);
+    const bool chain = o.pattern.find("{n}") == std::string::npos &&
+                       (outFormat == host::formats::MeshFormat::Glb || outFormat == host::formats::MeshFormat::Gltf);
+    if (problem.empty() && !chain && levels.size() > 1 && o.pattern.find("{n}") == std::string::npos)
+        problem = "-o " + o.pattern +
+                  " needs {n} where the level's number goes (for example out_lod{n}.obj), or a .glb or .gltf name "
+                  "for one file with every level";
+    if (problem.empty() && chain) problem = checkMeshOutput("-o", o.pattern);
+    for (size_t i = 0; problem.empty() && !chain && i < levels.size(); ++i) {
         std::string path = o.pattern;
         for (size_t p = path.find("{n}"); p != std::string::npos; p = path.find("{n}", p))
             path.replace(p, 3, std::to_string(i + 1));
-        problem = checkWritable("-o", path);
+        problem = checkMeshOutput("-o", path);
         paths.push_back(path);
     }
     Plan plan;
@@ -509,6 +542,14 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
     for (const Target& t : levels)
         if (problem = run.checkTarget(t); !problem.empty()) return fail(problem);
     if (o.choices.showDialog) out << run.render() << std::flush;
+
+    // The chain's first level is the input as it was read.
+    std::vector<std::vector<std::unique_ptr<host::Object>>> chainLevels;
+    std::vector<int> chainPolygons;
+    if (chain) {
+        chainLevels.push_back(run.snapshot());
+        chainPolygons.push_back(run.polygonCount());
+    }
 
     bool stopped = false;
     if (!run.runPass(IDC_VEXLOR_PREPARE, stopped, "preparing " + o.input)) return fail("the reduction could not be started");
@@ -534,16 +575,21 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
             removeWritten();
             return fail("the reduction dialog did not take the level " + levels[i].text);
         }
-        if (!run.writeObjects(paths[i], &error)) {
-            removeWritten();
-            return fail(error);
+        if (chain) {
+            chainLevels.push_back(run.snapshot());
+            chainPolygons.push_back(run.polygonCount());
+        } else {
+            if (!run.writeObjects(paths[i], &error)) {
+                removeWritten();
+                return fail(error);
+            }
+            written.push_back(paths[i]);
         }
-        written.push_back(paths[i]);
         const Target& t = levels[i];
         const std::string what = t.kind == Target::Kind::Ratio   ? t.text + " % of the points"
                                  : t.kind == Target::Kind::Count ? t.text + " points"
                                                                  : "error limit " + t.text;
-        out << "level " << (i + 1) << " (" << what << "): " << paths[i] << "\n";
+        out << "level " << (i + 1) << " (" << what << "): " << (chain ? o.pattern : paths[i]) << "\n";
         for (const host::PolygonObject* obj : run.objects())
             out << "  \"" << obj->name() << "\": " << describe(*obj) << "\n";
     }
@@ -552,6 +598,24 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
         removeWritten();
         err << "vexlor lod: stopped; no level was kept\n";
         return kInterruptedExit;
+    }
+    if (chain) {
+        // Level k is meant for objects covering at least 0.5 * sqrt(polygons_k / polygons_0) of the
+        // screen's height: the density of polygons per pixel stays about that of the input at half
+        // the screen.
+        std::vector<host::formats::LodLevel> chainOut;
+        for (size_t k = 0; k < chainLevels.size(); ++k) {
+            host::formats::LodLevel level;
+            level.name = k == 0 ? fs::path(o.input).stem().string() : "LOD" + std::to_string(k);
+            for (const auto& r : chainLevels[k]) level.roots.push_back(r.get());
+            const double share = chainPolygons[0] > 0 ? double(chainPolygons[k]) / chainPolygons[0] : 1.0;
+            level.screenCoverage = 0.5 * std::sqrt(std::clamp(share, 0.0, 1.0));
+            chainOut.push_back(std::move(level));
+        }
+        std::string error;
+        if (!host::formats::writeLodChainFile(o.pattern, chainOut, &error)) return fail(error);
+        out << "wrote " << chainOut.size() << " levels (the input and " << levels.size() << " reduced) to "
+            << o.pattern << "\n";
     }
     return 0;
 }

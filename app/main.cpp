@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "BakeCommandLine.h"
+#include "ConvertCommand.h"
 #include "BrushCommandLine.h"
 #include "InfoCommand.h"
 #include "PluginsCommand.h"
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> infoFiles;
     CLI::App* info = cli.add_subcommand("info", "Print a summary of each object of mesh files");
-    info->add_option("files", infoFiles, "OBJ files")->required();
+    info->add_option("files", infoFiles, "Mesh files (.obj, .glb, .gltf, .fbx, .ply, .stl, .dae, .3ds)")->required();
 
     std::string moduleDir;
     cli.add_option("--module-dir", moduleDir, "Folder of the module and its res/ (default: $VEXLOR_MODULE_DIR, "
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
     CLI::App* showDialog =
         cli.add_subcommand("show-dialog", "Open a command's dialog over mesh files (all objects selected) and print it");
     showDialog->add_option("command", dialogCommand, "reduce or bake")->required();
-    showDialog->add_option("files", dialogFiles, "OBJ files to load first");
+    showDialog->add_option("files", dialogFiles, "Mesh files to load first");
 
     app::BakeOptions bakeOptions;
     CLI::App* bake = app::addBakeCommand(cli, bakeOptions);
@@ -43,12 +44,15 @@ int main(int argc, char** argv) {
     app::LodOptions lodOptions;
     CLI::App* lod = app::addLodCommand(cli, lodOptions);
 
+    app::ConvertOptions convertOptions;
+    CLI::App* convert = app::addConvertCommand(cli, convertOptions);
     app::BrushOptions brushOptions;
     CLI::App* brush = app::addBrushCommand(cli, brushOptions);
 
     CLI11_PARSE(cli, argc, argv);
 
     if (info->parsed()) return app::runInfo(infoFiles, std::cout, std::cerr);
+    if (convert->parsed()) return app::runConvert(convertOptions, std::cout, std::cerr);
     if (showDialog->parsed())
         return app::runShowDialog(app::moduleFolder(moduleDir), dialogCommand, dialogFiles, std::cout, std::cerr);
     if (bake->parsed()) return app::runBake(app::moduleFolder(moduleDir), bakeOptions, std::cout, std::cerr);

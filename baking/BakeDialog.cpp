@@ -71,12 +71,28 @@ HostString bakeMemoryText(int64_t bytes) {
     return HostString::fromReal(value, 1) + " " + kUnits[unit];
 }
 
+bool bakeFormatHoldsBits(int32_t formatChoice, int32_t bitsChoice) {
+    switch (formatChoice) {
+        case IDC_BAKE_FORMAT_EXR:
+            return bitsChoice == IDC_BAKE_BITS_16 || bitsChoice == IDC_BAKE_BITS_32;
+        case IDC_BAKE_FORMAT_TIF:
+        case IDC_BAKE_FORMAT_PNG:
+            return bitsChoice == IDC_BAKE_BITS_8 || bitsChoice == IDC_BAKE_BITS_16;
+        default:
+            return bitsChoice == IDC_BAKE_BITS_8;
+    }
+}
+
 int32_t bakeFormatCode(int32_t formatChoice) {
     switch (formatChoice) {
         case IDC_BAKE_FORMAT_TGA:
             return BAKE_FORMAT_TGA;
         case IDC_BAKE_FORMAT_BMP:
             return BAKE_FORMAT_BMP;
+        case IDC_BAKE_FORMAT_PNG:
+            return BAKE_FORMAT_PNG;
+        case IDC_BAKE_FORMAT_EXR:
+            return BAKE_FORMAT_EXR;
         default:
             return BAKE_FORMAT_TIFF;
     }
@@ -88,6 +104,10 @@ const char* bakeFormatSuffix(int32_t formatChoice) {
             return "tga";
         case IDC_BAKE_FORMAT_BMP:
             return "bmp";
+        case IDC_BAKE_FORMAT_PNG:
+            return "png";
+        case IDC_BAKE_FORMAT_EXR:
+            return "exr";
         default:
             return "tif";
     }
@@ -134,7 +154,6 @@ int32_t BakeDialog::initValues() {
     setFilename(IDC_BAKE_DISPLACEMENT_FILE, displacementFile_);
     setString(IDC_BAKE_STATUS, "");
     setString(IDC_BAKE_ABOUT, resourceString(BAKE_TEXT_ABOUT));
-    enable(IDC_BAKE_BITS, false);
     setTimer(kTimerMs);
     updateEnabling();
     updateMemoryEstimate();
@@ -310,16 +329,19 @@ int32_t BakeDialog::command(int32_t gadget, const HstSettings* /*msg*/) {
         case IDC_BAKE_FORMAT:
             getInt(IDC_BAKE_FORMAT, format_);
             setSuffixes();
-            if (format_ != IDC_BAKE_FORMAT_TIF) {
-                // Only TIFF holds 16 bits per channel.
-                bitDepth_ = IDC_BAKE_BITS_8;
+            // TIFF and PNG hold 8 or 16 bits, BMP and TGA 8, OpenEXR half (16) or float (32) channels.
+            if (!bakeFormatHoldsBits(format_, bitDepth_)) {
+                bitDepth_ = format_ == IDC_BAKE_FORMAT_EXR ? IDC_BAKE_BITS_32 : IDC_BAKE_BITS_8;
                 setInt(IDC_BAKE_BITS, bitDepth_);
             }
             break;
         case IDC_BAKE_BITS:
             getInt(IDC_BAKE_BITS, bitDepth_);
-            if (bitDepth_ == IDC_BAKE_BITS_16 && format_ != IDC_BAKE_FORMAT_TIF) {
-                format_ = IDC_BAKE_FORMAT_TIF;
+            if (!bakeFormatHoldsBits(format_, bitDepth_)) {
+                format_ = bitDepth_ == IDC_BAKE_BITS_32 || (bitDepth_ == IDC_BAKE_BITS_16 && format_ == IDC_BAKE_FORMAT_EXR)
+                              ? IDC_BAKE_FORMAT_EXR
+                              : IDC_BAKE_FORMAT_TIF;
+                if (bitDepth_ == IDC_BAKE_BITS_8 && format_ == IDC_BAKE_FORMAT_EXR) format_ = IDC_BAKE_FORMAT_TIF;
                 setInt(IDC_BAKE_FORMAT, format_);
                 setSuffixes();
             }
@@ -393,7 +415,8 @@ void BakeDialog::copySettings() {
     s.height = height_;
     s.supersampling = supersampling_ - IDC_BAKE_SUPERSAMPLING;
     s.fileFormat = bakeFormatCode(format_);
-    s.bitDepth = bitDepth_ == IDC_BAKE_BITS_8 ? 8 : 16;
+    s.bitDepth = bitDepth_ == IDC_BAKE_BITS_8 ? 8 : bitDepth_ == IDC_BAKE_BITS_16 ? 16 : 32;
+    if (s.fileFormat == BAKE_FORMAT_EXR && s.bitDepth == 16) s.fileFormat = BAKE_FORMAT_EXR_HALF;
     s.normalOn = normalOn_ ? 1 : 0;
     s.normalFile = normalFile_;
     s.occlusionOn = occlusionOn_ ? 1 : 0;

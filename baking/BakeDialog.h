@@ -24,6 +24,9 @@ HostString bakeMemoryText(int64_t bytes);
 
 // Host image format code and file suffix of a format choice.
 int32_t bakeFormatCode(int32_t formatChoice);
+// Whether a format choice can hold a bit-depth choice: TIFF and PNG 8 or 16 bits, BMP and TGA 8,
+// OpenEXR 16 (half) or 32 (float).
+bool bakeFormatHoldsBits(int32_t formatChoice, int32_t bitsChoice);
 const char* bakeFormatSuffix(int32_t formatChoice);
 
 class BakeDialog : public HostDialog {

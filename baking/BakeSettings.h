@@ -10,7 +10,14 @@
 #include "sources/HostInterface.h"
 
 // Host image format codes.
-enum : int32_t { BAKE_FORMAT_TIFF = 1100, BAKE_FORMAT_TGA = 1101, BAKE_FORMAT_BMP = 1102, BAKE_FORMAT_PNG = 1103 };
+enum : int32_t {
+    BAKE_FORMAT_TIFF = 1100,
+    BAKE_FORMAT_TGA = 1101,
+    BAKE_FORMAT_BMP = 1102,
+    BAKE_FORMAT_PNG = 1103,
+    BAKE_FORMAT_EXR = 1104,       // OpenEXR, 32-bit float channels
+    BAKE_FORMAT_EXR_HALF = 1105,  // OpenEXR, 16-bit half float channels
+};
 
 // Blocked half-space of the occlusion samples.
 enum : int32_t {
@@ -49,7 +56,7 @@ struct BakeSettings {
     int32_t height = 600;
     int32_t supersampling = 2;  // grid size N of the sample offsets
     int32_t fileFormat = BAKE_FORMAT_TIFF;
-    int32_t bitDepth = 8;  // 8 or 16 bits per channel
+    int32_t bitDepth = 8;  // 8 or 16 bits per channel; 16 or 32 for OpenEXR (half or float)
 
     int32_t normalOn = 1;
     HostFilename normalFile;

@@ -44,12 +44,13 @@ int32_t NMAbstractFloatLayer::loadImageFile(const HostFilename& file) {
     for (int32_t y = 0; y < h; ++y) {
         float* out = row(y);
         for (int32_t x = 0; x < w; ++x) {
-            int32_t r, g, b;
-            bitmap.getPixel(x, y, &r, &g, &b);
-            // The image is taken as grey: of its three equal channels the last one read is kept.
+            // The image is taken as grey: of its three channels the last one read is kept, 8-bit
+            // values as value / 255, 16-bit ones as value / 65535 and float ones as they are.
+            float r, g, b;
+            bitmap.getPixelFloat(x, y, &r, &g, &b);
             (void)r;
             (void)g;
-            out[x] = static_cast<float>(b / 255.0);
+            out[x] = b;
         }
     }
     return 1;
@@ -60,9 +61,14 @@ int32_t NMAbstractFloatLayer::makeImage(HostBitmap& bitmap, int32_t format, int3
     const int32_t w = width(), h = height();
     if (!nmInitMapBitmap(bitmap, w, h, bitDepth, format, false)) return 0;
     const int32_t max = nmChannelMax(bitDepth);
+    const bool floats = nmFormatIsFloat(format);
     for (int32_t y = 0; y < h; ++y) {
         if (bakeStopRequested(thread)) return 0;
         const float* in = row(y);
+        if (floats) {
+            for (int32_t x = 0; x < w; ++x) bitmap.setPixelFloat(x, y, in[x], in[x], in[x]);
+            continue;
+        }
         for (int32_t x = 0; x < w; ++x) {
             const int32_t c = nmChannel(static_cast<double>(in[x]) * max, max);
             nmSetMapPixel(bitmap, bitDepth, x, y, c, c, c);

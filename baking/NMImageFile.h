@@ -18,10 +18,14 @@ inline int32_t nmChannelMax(int32_t bitDepth) { return bitDepth == 16 ? 65535 : 
 
 // True when a file of this format can hold 16 bits per channel (TIFF, PNG).
 bool nmFormatHolds16Bits(int32_t format);
+// True for the float formats (OpenEXR, half or float): maps are written as the layers' own values
+// (normals as signed components, displacements as signed distances in scene units).
+bool nmFormatIsFloat(int32_t format);
 
 // Makes `bitmap` w × h for a map of the given depth: 8 bits per channel as 24-bit RGB (grey maps
 // write three equal channels); 16 bits per channel as 48-bit RGB for colour maps or 16-bit grey,
-// only for formats that hold them. False for other depths, for 16 bits in a format that cannot
+// only for formats that hold them; float formats get float channels (3, or 1 for grey maps)
+// whatever the depth. False for other depths, for 16 bits in a format that cannot
 // hold them, and when the host cannot make the bitmap.
 bool nmInitMapBitmap(HostBitmap& bitmap, int32_t w, int32_t h, int32_t bitDepth, int32_t format, bool colour);
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "baking/NMBakeThread.h"
+#include "baking/NMImageFile.h"
 #include "sources/HostMemory.h"
 #include "sources/HostString.h"
 #include "sources/Module.h"
@@ -163,6 +164,7 @@ void finishLayerSet(NMLayerSet& set, HostThreadBase* thread) {
     }
     const double scale = std::fabs(lo) > std::fabs(hi) ? std::fabs(lo) : std::fabs(hi);
     set.displacementScale = static_cast<float>(scale);
+    if (set.keepDistances) return;
     for (int32_t y = 0; y < set.height; ++y) {
         if (bakeStopRequested(thread)) return;
         float* disp = set.displacement->row(y);
@@ -257,6 +259,7 @@ int32_t writeDisplacement(NMLayerSet& set, const HostFilename& file, int32_t for
     if (set.displacement == nullptr) return 0;
     // Without its scale the displacement image cannot be read back, so a scale file that cannot be
     // written fails the whole write.
-    if (!writeDisplacementText(set, file)) return 0;
+    // Float images hold the distances themselves and need no scale.
+    if (!nmFormatIsFloat(format) && !writeDisplacementText(set, file)) return 0;
     return set.displacement->writeImageFile(file, format, bitDepth, thread);
 }

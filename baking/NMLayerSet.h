@@ -22,6 +22,8 @@ struct NMLayerSet {
     int32_t width = 0;
     int32_t height = 0;
     float displacementScale = 0.0f;  // set by finishLayerSet
+    // For float output: finishLayerSet leaves the displacements as signed distances in scene units.
+    bool keepDistances = false;
     NMAbstractVectorLayer* normal = nullptr;
     NMAbstractFloatLayer* occlusion = nullptr;
     NMAbstractFloatLayer* displacement = nullptr;

@@ -48,9 +48,14 @@ int32_t NMAbstractVectorLayer::makeImage(HostBitmap& bitmap, int32_t format, int
     if (!nmInitMapBitmap(bitmap, w, h, bitDepth, format, true)) return 0;
     const int32_t max = nmChannelMax(bitDepth);
     const double half = max / 2.0;
+    const bool floats = nmFormatIsFloat(format);
     for (int32_t y = 0; y < h; ++y) {
         if (bakeStopRequested(thread)) return 0;
         const NMVector3f* in = row(y);
+        if (floats) {
+            for (int32_t x = 0; x < w; ++x) bitmap.setPixelFloat(x, y, in[x].x, in[x].y, in[x].z);
+            continue;
+        }
         for (int32_t x = 0; x < w; ++x) {
             nmSetMapPixel(bitmap, bitDepth, x, y, nmChannel(in[x].x * half + half, max),
                           nmChannel(in[x].y * half + half, max), nmChannel(in[x].z * half + half, max));

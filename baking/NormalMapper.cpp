@@ -7,6 +7,7 @@
 #include "baking/NMBakeThread.h"
 #include "baking/NMFloatLayer.h"
 #include "baking/NMGather.h"
+#include "baking/NMImageFile.h"
 #include "baking/NMTexelSpans.h"
 #include "baking/NMWorkers.h"
 #include "shader/TangentFrame.h"
@@ -270,6 +271,7 @@ int32_t NormalMapper::run() {
         mergeLayerSets(main_, edgeFill_, s.thread);
     }
     if (stopRequested()) return 0;
+    main_.keepDistances = nmFormatIsFloat(s.fileFormat);
     finishLayerSet(main_, s.thread);
     if (stopRequested()) return 0;
     if (!dilateLayerSet(main_, edgeFill_, s.dilationPasses, s.thread)) return 0;
@@ -292,7 +294,7 @@ int32_t NormalMapper::run() {
         return 0;
     if (stopRequested()) return 0;
     // The displacement scale first: a displacement image without it could not be read back.
-    if (displacement && !writeDisplacementText(main_, s.displacementFile)) return 0;
+    if (displacement && !nmFormatIsFloat(s.fileFormat) && !writeDisplacementText(main_, s.displacementFile)) return 0;
     if (s.normalOn && !normalImage.save(s.normalFile, s.fileFormat)) return 0;
     if (occlusion && !occlusionImage.save(s.occlusionFile, s.fileFormat)) return 0;
     if (displacement && !displacementImage.save(s.displacementFile, s.fileFormat)) return 0;

@@ -10,6 +10,8 @@
 // tied to a handle), libpng's through our own error and warning functions.
 #include "Bitmap.h"
 
+#include "host/formats/ExrImage.h"
+
 #include <png.h>
 #include <stb_image.h>
 #include <stb_image_write.h>
@@ -22,6 +24,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -653,6 +656,25 @@ mode_t newFileMode() {
 bool encodeInto(const Bitmap& bitmap, int32_t format, int fd, const std::string& path,
                 const ImageSaveOptions& options, std::string& why) {
     if (format == IMAGE_TIFF) return encodeTiff(bitmap, fd, path, options.compressTiff, why);
+    if (format == IMAGE_EXR || format == IMAGE_EXR_HALF) {
+        std::string bytes;
+        bool ok = formats::encodeExr(bitmap, format == IMAGE_EXR_HALF, bytes, why);
+        for (size_t at = 0; ok && at < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                why = errnoText(errno);
+                ok = false;
+                break;
+            }
+            at += static_cast<size_t>(n);
+        }
+        if (::close(fd) != 0 && ok) {
+            why = errnoText(errno);
+            ok = false;
+        }
+        return ok;
+    }
 
     FILE* file = ::fdopen(fd, "wb");
     if (!file) {
@@ -691,6 +713,8 @@ const char* formatName(int32_t format) {
         case IMAGE_TGA: return "TGA";
         case IMAGE_BMP: return "BMP";
         case IMAGE_PNG: return "PNG";
+        case IMAGE_EXR: return "OpenEXR";
+        case IMAGE_EXR_HALF: return "OpenEXR";
         default: return "unknown";
     }
 }
@@ -710,6 +734,7 @@ int32_t imageFormatForPath(const std::string& path) {
     if (suffix == "tga") return IMAGE_TGA;
     if (suffix == "bmp") return IMAGE_BMP;
     if (suffix == "png") return IMAGE_PNG;
+    if (suffix == "exr") return IMAGE_EXR;
     return 0;
 }
 
@@ -719,6 +744,8 @@ const char* imageFormatSuffix(int32_t format) {
         case IMAGE_TGA: return "tga";
         case IMAGE_BMP: return "bmp";
         case IMAGE_PNG: return "png";
+        case IMAGE_EXR:
+        case IMAGE_EXR_HALF: return "exr";
         default: return "";
     }
 }
@@ -726,7 +753,7 @@ const char* imageFormatSuffix(int32_t format) {
 bool Bitmap::init(int width, int height, int channels, int bitsPerChannel) {
     if (!validSize(width, height)) return false;
     if (channels != 1 && channels != 3 && channels != 4) return false;
-    if (bitsPerChannel != 8 && bitsPerChannel != 16) return false;
+    if (bitsPerChannel != 8 && bitsPerChannel != 16 && bitsPerChannel != 32) return false;
     std::vector<uint8_t> pixels;
     try {
         pixels.assign(static_cast<size_t>(width) * height * channels * (bitsPerChannel / 8), 0);
@@ -756,10 +783,49 @@ bool inside(const Bitmap& b, int x, int y, int channel) {
 }
 }  // namespace
 
+float Bitmap::getFloat(int x, int y, int channel) const {
+    if (!inside(*this, x, y, channel)) return 0.0f;
+    const size_t index = (static_cast<size_t>(y) * width_ + x) * channels_ + channel;
+    if (bits_ == 8) return static_cast<float>(data_[index] / 255.0);
+    if (bits_ == 16) {
+        uint16_t v;
+        std::memcpy(&v, &data_[index * 2], 2);
+        return static_cast<float>(v / 65535.0);
+    }
+    float f;
+    std::memcpy(&f, &data_[index * 4], 4);
+    return f;
+}
+
+void Bitmap::setFloat(int x, int y, int channel, float v) {
+    if (!inside(*this, x, y, channel)) return;
+    const size_t index = (static_cast<size_t>(y) * width_ + x) * channels_ + channel;
+    if (bits_ == 32) {
+        std::memcpy(&data_[index * 4], &v, 4);
+        return;
+    }
+    const float c = v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f;
+    if (bits_ == 8) {
+        data_[index] = static_cast<uint8_t>(std::lround(c * 255.0f));
+        return;
+    }
+    const uint16_t wide = static_cast<uint16_t>(std::lround(c * 65535.0f));
+    std::memcpy(&data_[index * 2], &wide, 2);
+}
+
+namespace {
+float unitFloat(const std::vector<uint8_t>& data, size_t index) {
+    float f;
+    std::memcpy(&f, &data[index * 4], 4);
+    return f > 0.0f ? (f < 1.0f ? f : 1.0f) : 0.0f;
+}
+}  // namespace
+
 uint8_t Bitmap::get8(int x, int y, int channel) const {
     if (!inside(*this, x, y, channel)) return 0;
     const size_t index = (static_cast<size_t>(y) * width_ + x) * channels_ + channel;
     if (bits_ == 8) return data_[index];
+    if (bits_ == 32) return static_cast<uint8_t>(std::lround(unitFloat(data_, index) * 255.0f));
     uint16_t v;
     std::memcpy(&v, &data_[index * 2], 2);
     return static_cast<uint8_t>(v >> 8);
@@ -772,6 +838,11 @@ void Bitmap::set8(int x, int y, int channel, uint8_t v) {
         data_[index] = v;
         return;
     }
+    if (bits_ == 32) {
+        const float f = v / 255.0f;
+        std::memcpy(&data_[index * 4], &f, 4);
+        return;
+    }
     const uint16_t wide = static_cast<uint16_t>(v * 257);
     std::memcpy(&data_[index * 2], &wide, 2);
 }
@@ -780,6 +851,7 @@ uint16_t Bitmap::get16(int x, int y, int channel) const {
     if (!inside(*this, x, y, channel)) return 0;
     const size_t index = (static_cast<size_t>(y) * width_ + x) * channels_ + channel;
     if (bits_ == 8) return static_cast<uint16_t>(data_[index] * 257);
+    if (bits_ == 32) return static_cast<uint16_t>(std::lround(unitFloat(data_, index) * 65535.0f));
     uint16_t v;
     std::memcpy(&v, &data_[index * 2], 2);
     return v;
@@ -790,6 +862,11 @@ void Bitmap::set16(int x, int y, int channel, uint16_t v) {
     const size_t index = (static_cast<size_t>(y) * width_ + x) * channels_ + channel;
     if (bits_ == 8) {
         data_[index] = static_cast<uint8_t>(v >> 8);
+        return;
+    }
+    if (bits_ == 32) {
+        const float f = v / 65535.0f;
+        std::memcpy(&data_[index * 4], &f, 4);
         return;
     }
     std::memcpy(&data_[index * 2], &v, 2);
@@ -824,6 +901,8 @@ bool Bitmap::load(const std::string& path, std::string* error) {
         ok = decodePng(bytes, image, why);
     else if (looksLikeBmp(bytes))
         ok = decodeStb(bytes, "BMP", image, why);
+    else if (formats::looksLikeExr(bytes))
+        ok = formats::decodeExr(bytes, image, why);
     else if (looksLikeTga(bytes))
         ok = decodeStb(bytes, "TGA", image, why);
     else {
@@ -850,17 +929,23 @@ bool Bitmap::save(const std::string& path, int32_t format, std::string* error, c
     if (format == 0) {
         format = imageFormatForPath(path);
         if (format == 0) {
-            setError(error, path + ": unknown image file suffix (tif, tiff, tga, bmp or png expected)");
+            setError(error, path + ": unknown image file suffix (tif, tiff, tga, bmp, png or exr expected)");
             return false;
         }
     }
-    if (format != IMAGE_TIFF && format != IMAGE_TGA && format != IMAGE_BMP && format != IMAGE_PNG) {
+    const bool exr = format == IMAGE_EXR || format == IMAGE_EXR_HALF;
+    if (format != IMAGE_TIFF && format != IMAGE_TGA && format != IMAGE_BMP && format != IMAGE_PNG && !exr) {
         setError(error, path + ": unknown image format " + std::to_string(format));
         return false;
     }
     if (bits_ == 16 && (format == IMAGE_TGA || format == IMAGE_BMP)) {
         setError(error, path + ": the " + formatName(format) +
-                            " format cannot hold 16 bits per channel (use TIFF or PNG)");
+                            " format cannot hold 16 bits per channel (use TIFF, PNG or EXR)");
+        return false;
+    }
+    if (bits_ == 32 && !exr) {
+        setError(error, path + ": the " + std::string(formatName(format)) +
+                            " format cannot hold float channels (use EXR)");
         return false;
     }
 

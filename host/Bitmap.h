@@ -1,11 +1,13 @@
-// Host bitmaps: 1, 3 or 4 channels of 8 or 16 bits each, loaded from and saved to TIFF, TGA, BMP
-// and PNG files.
+// Host bitmaps: 1, 3 or 4 channels of 8 or 16 bits or 32-bit floats each, loaded from and saved to
+// TIFF, TGA, BMP, PNG and OpenEXR files.
 //
 // What each file format holds:
 //   TIFF  1, 3 or 4 channels, 8 or 16 bits (grey or RGB, alpha as an unassociated extra sample),
 //         LZW with the horizontal predictor unless asked otherwise; strips of about 8 KiB.
 //   PNG   1, 3 or 4 channels, 8 or 16 bits.
 //   TGA   1, 3 or 4 channels, 8 bits, run-length encoded.
+//   EXR   1, 3 or 4 channels of half or 32-bit floats (Y, or R G B A); float bitmaps keep any value,
+//         8- and 16-bit bitmaps are written scaled to [0, 1]. Loads always give float bitmaps.
 //   BMP   3 or 4 channels, 8 bits. BMP has no grey form here: a grey bitmap is written as RGB with
 //         three equal channels and loads back as a 3-channel bitmap. An RGBA BMP whose alpha is zero
 //         everywhere loads back opaque (readers take such files for plain RGB).
@@ -20,20 +22,28 @@
 
 namespace host {
 
-enum ImageFormat : int32_t { IMAGE_TIFF = 1100, IMAGE_TGA = 1101, IMAGE_BMP = 1102, IMAGE_PNG = 1103 };
+enum ImageFormat : int32_t {
+    IMAGE_TIFF = 1100,
+    IMAGE_TGA = 1101,
+    IMAGE_BMP = 1102,
+    IMAGE_PNG = 1103,
+    IMAGE_EXR = 1104,       // 32-bit float channels
+    IMAGE_EXR_HALF = 1105,  // 16-bit half float channels
+};
 
 struct ImageSaveOptions {
     // TIFF only: LZW with the horizontal predictor, or no compression at all.
     bool compressTiff = true;
 };
 
-// The format of a file name's suffix (tif, tiff, tga, bmp, png; any case), or 0.
+// The format of a file name's suffix (tif, tiff, tga, bmp, png, exr (float); any case), or 0.
 int32_t imageFormatForPath(const std::string& path);
 const char* imageFormatSuffix(int32_t format);
 
 class Bitmap {
 public:
-    // Sizes from 1 to 32768 per side; channels 1, 3 or 4; 8 or 16 bits. Pixels start black.
+    // Sizes from 1 to 32768 per side; channels 1, 3 or 4; 8 or 16 bits, or 32 for float channels.
+    // Pixels start black.
     bool init(int width, int height, int channels = 3, int bitsPerChannel = 8);
     void clear();
 
@@ -51,17 +61,24 @@ public:
     void set16(int x, int y, int channel, uint16_t v);
     // Sets every channel of a pixel from 8-bit red, green, blue (grey: their average).
     void setPixel(int x, int y, uint8_t r, uint8_t g, uint8_t b);
+    // Channel values as floats: 8- and 16-bit channels read as value / 255 or / 65535 and are set
+    // from [0, 1] (clamped, rounded); float channels hold any value. 8- and 16-bit reads of a float
+    // channel clamp it to [0, 1] first.
+    float getFloat(int x, int y, int channel) const;
+    void setFloat(int x, int y, int channel, float v);
+    bool isFloat() const { return bits_ == 32; }
 
-    // Raw samples, row after row, channels interleaved; 16-bit samples in native byte order.
+    // Raw samples, row after row, channels interleaved; 16-bit and float samples in native byte order.
     uint8_t* data() { return data_.data(); }
     const uint8_t* data() const { return data_.data(); }
     size_t rowBytes() const { return static_cast<size_t>(width_) * channels_ * (bits_ / 8); }
 
-    // Loads by the file's content (TIFF, TGA, BMP, PNG); on failure the bitmap is unchanged and
+    // Loads by the file's content (TIFF, TGA, BMP, PNG, EXR); on failure the bitmap is unchanged and
     // `error` says why.
     bool load(const std::string& path, std::string* error = nullptr);
     // Saves in the format given (0: by the file's suffix). Writes to a temporary file and renames it,
-    // so a failed save leaves nothing half-written. 16-bit bitmaps can be saved as TIFF and PNG only.
+    // so a failed save leaves nothing half-written. 16-bit bitmaps can be saved as TIFF, PNG and EXR
+    // only, float bitmaps as EXR only.
     bool save(const std::string& path, int32_t format = 0, std::string* error = nullptr) const;
     bool save(const std::string& path, int32_t format, std::string* error,
               const ImageSaveOptions& options) const;

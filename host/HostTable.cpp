@@ -522,6 +522,33 @@ void bmpSetPixel16(HstBitmap* b, int32_t x, int32_t y, int32_t r, int32_t g, int
     bm.set16(x, y, 1, clamp16(g));
     bm.set16(x, y, 2, clamp16(bl));
 }
+int32_t bmpInitFloat(HstBitmap* b, int32_t w, int32_t h, int32_t channels) {
+    if (!b || (channels != 1 && channels != 3)) return 0;
+    return b->bitmap.init(w, h, channels, 32) ? 1 : 0;
+}
+void bmpSetPixelFloat(HstBitmap* b, int32_t x, int32_t y, float r, float g, float bl) {
+    if (!b) return;
+    Bitmap& bm = b->bitmap;
+    if (bm.channels() == 1) {
+        // Grey maps send three equal channels: their value goes in untouched.
+        bm.setFloat(x, y, 0, r == g && g == bl ? r : (r + g + bl) / 3.0f);
+        return;
+    }
+    bm.setFloat(x, y, 0, r);
+    bm.setFloat(x, y, 1, g);
+    bm.setFloat(x, y, 2, bl);
+}
+void bmpGetPixelFloat(const HstBitmap* b, int32_t x, int32_t y, float* r, float* g, float* bl) {
+    if (!b) {
+        *r = *g = *bl = 0.0f;
+        return;
+    }
+    const Bitmap& bm = b->bitmap;
+    const bool grey = bm.channels() == 1;
+    *r = bm.getFloat(x, y, 0);
+    *g = bm.getFloat(x, y, grey ? 0 : 1);
+    *bl = bm.getFloat(x, y, grey ? 0 : 2);
+}
 
 // ---- registration ---------------------------------------------------------------------------
 int32_t registerPlugin(int32_t kind, int32_t id, const HstString* name, int32_t info, HstBitmap* icon,
@@ -707,6 +734,9 @@ HostApi buildTable(int32_t version) {
     t.bmpSetPixel = bmpSetPixel;
     t.bmpGetPixel = bmpGetPixel;
     t.bmpSetPixel16 = bmpSetPixel16;
+    t.bmpInitFloat = bmpInitFloat;
+    t.bmpSetPixelFloat = bmpSetPixelFloat;
+    t.bmpGetPixelFloat = bmpGetPixelFloat;
     t.registerPlugin = registerPlugin;
     t.fileWriteText = fileWriteText;
     t.tagSettings = tagSettings;

@@ -58,3 +58,20 @@ void HostBitmap::getPixel(int32_t x, int32_t y, int32_t* r, int32_t* g, int32_t*
         *r = *g = *b = 0;
     }
 }
+
+bool HostBitmap::initFloat(int32_t width, int32_t height, int32_t channels) {
+    if (handle_ == nullptr && !make()) return false;
+    return moduleApi()->bmpInitFloat(handle_, width, height, channels) == 1;
+}
+
+void HostBitmap::setPixelFloat(int32_t x, int32_t y, float r, float g, float b) {
+    if (handle_ != nullptr) moduleApi()->bmpSetPixelFloat(handle_, x, y, r, g, b);
+}
+
+void HostBitmap::getPixelFloat(int32_t x, int32_t y, float* r, float* g, float* b) const {
+    if (handle_ != nullptr) {
+        moduleApi()->bmpGetPixelFloat(handle_, x, y, r, g, b);
+    } else {
+        *r = *g = *b = 0.0f;
+    }
+}

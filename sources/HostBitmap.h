@@ -22,6 +22,8 @@ public:
 
     // Both make the bitmap first when none is held. True on success.
     bool init(int32_t width, int32_t height, int32_t bitsPerPixel = 24);
+    // Float channels: 1 (grey) or 3 (RGB), for OpenEXR images.
+    bool initFloat(int32_t width, int32_t height, int32_t channels);
     bool load(const HostFilename& path);
     bool save(const HostFilename& path, int32_t format) const;
 
@@ -31,6 +33,9 @@ public:
     void setPixel(int32_t x, int32_t y, int32_t r, int32_t g, int32_t b);
     void setPixel16(int32_t x, int32_t y, int32_t r, int32_t g, int32_t b);
     void getPixel(int32_t x, int32_t y, int32_t* r, int32_t* g, int32_t* b) const;
+    void setPixelFloat(int32_t x, int32_t y, float r, float g, float b);
+    // Channels as floats: float bitmaps as they are, 8- and 16-bit ones scaled to [0, 1].
+    void getPixelFloat(int32_t x, int32_t y, float* r, float* g, float* b) const;
 
     bool valid() const { return handle_ != nullptr; }
     HstBitmap* handle() const { return handle_; }

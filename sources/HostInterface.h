@@ -223,6 +223,12 @@ struct HostApi {
     void (*bmpSetPixel)(HstBitmap* b, int32_t x, int32_t y, int32_t r, int32_t g, int32_t bl);
     void (*bmpGetPixel)(const HstBitmap* b, int32_t x, int32_t y, int32_t* r, int32_t* g, int32_t* bl);
     void (*bmpSetPixel16)(HstBitmap* b, int32_t x, int32_t y, int32_t r, int32_t g, int32_t bl);
+    // Float channels (1 grey or 3 RGB) for images saved as OpenEXR; 1 on success.
+    int32_t (*bmpInitFloat)(HstBitmap* b, int32_t width, int32_t height, int32_t channels);
+    // Any bitmap: float channels as they are, 8- and 16-bit ones scaled to [0, 1]; grey sets take the
+    // mean of r, g, b and reads give the grey value three times.
+    void (*bmpSetPixelFloat)(HstBitmap* b, int32_t x, int32_t y, float r, float g, float bl);
+    void (*bmpGetPixelFloat)(const HstBitmap* b, int32_t x, int32_t y, float* r, float* g, float* bl);
 
     // Plug-in registration; the object belongs to the host once registered. 1 on success.
     // Command and tool objects must live in a block from memAlloc: the host ends them by calling

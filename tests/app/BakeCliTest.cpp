@@ -309,8 +309,10 @@ TEST_F(BakeCli, OptionsThatCannotApplyAreRefused) {
                   "--threads 257 is outside 1 to 256");
     expectRefused({"--high", high, "--low", low, "--normal", out + "/n.tif", "--threads", "-2"},
                   "--threads -2 is outside 1 to 256");
-    expectRefused({"--high", high, "--low", low, "--normal", out + "/n.png"},
-                  "maps are written as .tif, .tga or .bmp files");
+    expectRefused({"--high", high, "--low", low, "--normal", out + "/n.jpg"},
+                  "maps are written as .tif, .png, .exr, .tga or .bmp files");
+    expectRefused({"--high", high, "--low", low, "--normal", out + "/n.exr", "--bits", "8"},
+                  "--bits 8: .exr maps hold 16 or 32 bits per channel");
     expectRefused({"--high", high, "--low", low, "--normal", out + "/n.tif", "--occlusion", out + "/ao.tga"},
                   "the maps of one bake are all .tif files");
     expectRefused({"--high", high, "--low", low, "--normal", out + "/m", "--occlusion", out + "/m.tif"},

@@ -165,8 +165,9 @@ TEST_F(BakeDialogTest, OpensWithEveryGadgetAtItsDefaultAndRange) {
     EXPECT_EQ(text(IDC_BAKE_MEMORY), "12.7 MB");
     EXPECT_EQ(gadget(IDC_BAKE_START).label, kBake);
 
-    // Enabling without objects: only the normal map's group is on; there is nothing to bake.
-    EXPECT_FALSE(usable(IDC_BAKE_BITS));
+    // Enabling without objects: only the normal map's group is on; there is nothing to bake. The bit
+    // depth can be chosen; it follows the format.
+    EXPECT_TRUE(usable(IDC_BAKE_BITS));
     for (int32_t id : {IDC_BAKE_BUMP_CHOOSE, IDC_BAKE_BUMP_FILE, IDC_BAKE_BUMP_STRENGTH, IDC_BAKE_OCCLUSION_GROUP,
                        IDC_BAKE_DISPLACEMENT_GROUP, IDC_BAKE_START})
         EXPECT_FALSE(usable(id)) << id;
@@ -440,9 +441,6 @@ TEST_F(BakeDialogTest, FormatAndBitDepthFollowEachOther) {
     EXPECT_EQ(fileName(IDC_BAKE_NORMAL_FILE), "/maps/normal.tif");
     EXPECT_EQ(fileName(IDC_BAKE_OCCLUSION_FILE), "/maps/ao.tif");
 
-    // The bit depth is the host's to offer: a person cannot pick it while it is disabled.
-    EXPECT_FALSE(dialogs.choose(d(), IDC_BAKE_BITS, IDC_BAKE_BITS_16));
-    dialogs.enable(d(), IDC_BAKE_BITS, true);
     ASSERT_TRUE(dialogs.choose(d(), IDC_BAKE_BITS, IDC_BAKE_BITS_16));
     EXPECT_EQ(number(IDC_BAKE_FORMAT), IDC_BAKE_FORMAT_TIF);
     EXPECT_EQ(number(IDC_BAKE_BITS), IDC_BAKE_BITS_16);
@@ -471,6 +469,26 @@ TEST_F(BakeDialogTest, FormatAndBitDepthFollowEachOther) {
     ASSERT_TRUE(dialogs.choose(d(), IDC_BAKE_FORMAT, IDC_BAKE_FORMAT_TIF));
     EXPECT_EQ(number(IDC_BAKE_BITS), IDC_BAKE_BITS_8);
     EXPECT_EQ(fileName(IDC_BAKE_NORMAL_FILE), "/maps/normal.tif");
+
+    // PNG holds 8 and 16 bits: a 16-bit PNG stays PNG.
+    ASSERT_TRUE(dialogs.choose(d(), IDC_BAKE_FORMAT, IDC_BAKE_FORMAT_PNG));
+    EXPECT_EQ(fileName(IDC_BAKE_NORMAL_FILE), "/maps/normal.png");
+    ASSERT_TRUE(dialogs.choose(d(), IDC_BAKE_BITS, IDC_BAKE_BITS_16));
+    EXPECT_EQ(number(IDC_BAKE_FORMAT), IDC_BAKE_FORMAT_PNG);
+    // OpenEXR holds half (16) and float (32): 16 bits stay, 8 bits cannot be EXR.
+    ASSERT_TRUE(dialogs.choose(d(), IDC_BAKE_FORMAT, IDC_BAKE_FORMAT_EXR));
+    EXPECT_EQ(number(IDC_BAKE_BITS), IDC_BAKE_BITS_16);
+    EXPECT_EQ(fileName(IDC_BAKE_OCCLUSION_FILE), "/maps/ao.exr");
+    ASSERT_TRUE(dialogs.choose(d(), IDC_BAKE_BITS, IDC_BAKE_BITS_8));
+    EXPECT_EQ(number(IDC_BAKE_FORMAT), IDC_BAKE_FORMAT_TIF);
+    // 32 bits are float: they take OpenEXR, and leaving OpenEXR for BMP goes back to 8.
+    ASSERT_TRUE(dialogs.choose(d(), IDC_BAKE_BITS, IDC_BAKE_BITS_32));
+    EXPECT_EQ(number(IDC_BAKE_FORMAT), IDC_BAKE_FORMAT_EXR);
+    ASSERT_TRUE(dialogs.choose(d(), IDC_BAKE_FORMAT, IDC_BAKE_FORMAT_BMP));
+    EXPECT_EQ(number(IDC_BAKE_BITS), IDC_BAKE_BITS_8);
+    // A TIFF at 8 bits chosen into OpenEXR becomes float.
+    ASSERT_TRUE(dialogs.choose(d(), IDC_BAKE_FORMAT, IDC_BAKE_FORMAT_EXR));
+    EXPECT_EQ(number(IDC_BAKE_BITS), IDC_BAKE_BITS_32);
 }
 
 TEST_F(BakeDialogTest, SettingsAreKeptWhenTheDialogOpensAgain) {

@@ -381,7 +381,7 @@ TEST(BitmapBasics, InitRefusesBadArgumentsAndKeepsTheBitmap) {
     const int bad[][4] = {{0, 4, 3, 8},     {4, 0, 3, 8},     {-1, 4, 3, 8}, {4, -5, 3, 8},
                           {32769, 4, 3, 8}, {4, 32769, 3, 8}, {4, 4, 0, 8},  {4, 4, 2, 8},
                           {4, 4, 5, 8},     {4, 4, 3, 0},     {4, 4, 3, 1},  {4, 4, 3, 12},
-                          {4, 4, 3, 32}};
+                          {4, 4, 3, 24}};
     for (const auto& a : bad) {
         SCOPED_TRACE(std::to_string(a[0]) + " " + std::to_string(a[1]) + " " + std::to_string(a[2]) + " " +
                      std::to_string(a[3]));
@@ -552,7 +552,9 @@ TEST(BitmapBasics, FormatsBySuffix) {
     EXPECT_STREQ(host::imageFormatSuffix(1102), "bmp");
     EXPECT_STREQ(host::imageFormatSuffix(1103), "png");
     EXPECT_STREQ(host::imageFormatSuffix(0), "");
-    EXPECT_STREQ(host::imageFormatSuffix(1104), "");
+    EXPECT_STREQ(host::imageFormatSuffix(1104), "exr");
+    EXPECT_STREQ(host::imageFormatSuffix(1105), "exr");
+    EXPECT_STREQ(host::imageFormatSuffix(1106), "");
     EXPECT_STREQ(host::imageFormatSuffix(-1), "");
     for (int32_t f : {1100, 1101, 1102, 1103})
         EXPECT_EQ(host::imageFormatForPath(std::string("x.") + host::imageFormatSuffix(f)), f);

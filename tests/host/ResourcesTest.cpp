@@ -345,21 +345,23 @@ TEST(ModuleResources, BakingDialogHasEveryGadget) {
     for (int32_t id : range(10043, 10050)) expected.push_back({id, GadgetKind::Entry});
     for (int32_t id : range(10055, 10057)) expected.push_back({id, GadgetKind::Entry});
     for (int32_t id : range(10059, 10060)) expected.push_back({id, GadgetKind::Entry});
+    for (int32_t id : range(10051, 10053)) expected.push_back({id, GadgetKind::Entry});  // PNG, OpenEXR, 32 bits
     for (int32_t id : range(10068, 10079)) expected.push_back({id, GadgetKind::Entry});
     for (int32_t id : range(10082, 10084)) expected.push_back({id, GadgetKind::Entry});
     for (int32_t id : range(10087, 10093)) expected.push_back({id, GadgetKind::Entry});
     expectGadgets(*l, expected);
 
     EXPECT_EQ(choiceIds(*l, 10042), range(10043, 10050));  // supersampling N = id - 10042
-    EXPECT_EQ(choiceIds(*l, 10054), range(10055, 10057));
-    EXPECT_EQ(choiceIds(*l, 10058), range(10059, 10060));
+    EXPECT_EQ(choiceIds(*l, 10054), (std::vector<int32_t>{10055, 10056, 10057, 10051, 10052}));
+    EXPECT_EQ(choiceIds(*l, 10058), (std::vector<int32_t>{10059, 10060, 10053}));
     EXPECT_EQ(choiceIds(*l, 10067), range(10068, 10079));  // occlusion grid M = id - 10067
     EXPECT_EQ(choiceIds(*l, 10081), range(10082, 10084));
     EXPECT_EQ(choiceIds(*l, 10086), range(10087, 10093));  // half-space = id - 10087
     EXPECT_EQ(l->find(10043)->label, "1 x 1");
     EXPECT_EQ(l->find(10050)->label, "8 x 8");
     EXPECT_EQ(l->find(10079)->label, "12 x 12");
-    EXPECT_TRUE(l->find(10058)->disabled);
+    EXPECT_FALSE(l->find(10058)->disabled);  // the bit depth follows the format and can be chosen
+    EXPECT_EQ(l->find(10052)->label, "OpenEXR");
 
     // The map groups hold their file gadgets; group 10024 holds every setting and both drop areas
     // but not the bake/stop button, the status line or the texts around it.

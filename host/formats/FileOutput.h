@@ -1,0 +1,17 @@
+// The last step of every mesh writer here: the whole file, built in memory, replaces the target.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace host::formats {
+
+// Writes `bytes` to a temporary file beside `path` and renames it over `path`, so that the target is
+// either the old file or the whole new one. On failure the temporary file is removed and `error`
+// reads "PATH: what went wrong".
+bool replaceFileWith(const std::string& path, std::string_view bytes, std::string* error);
+
+// Reads a whole file; on failure `error` reads "PATH: what went wrong".
+bool readWholeFile(const std::string& path, std::string& bytes, std::string* error);
+
+}  // namespace host::formats

@@ -1,0 +1,708 @@
+#include "host/formats/GltfFile.h"
+
+#include <tiny_gltf.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "host/formats/FileOutput.h"
+
+namespace host::formats {
+namespace {
+
+using tinygltf::Model;
+
+// Images are not ours to decode: only their references are kept by the loader.
+bool skipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int, const unsigned char*, int, void*) {
+    return true;
+}
+
+// Messages of the library, which may span lines, as one line.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    std::string out;
+    for (char c : text)
+        if (!(c == ' ' && !out.empty() && out.back() == ' ')) out += c;
+    return out;
+}
+
+struct AccessorView {
+    const unsigned char* base = nullptr;
+    size_t stride = 0;
+    size_t count = 0;
+    int components = 0;
+    int componentType = 0;
+    bool normalized = false;
+};
+
+bool viewAccessor(const Model& m, int index, AccessorView& out, std::string& problem) {
+    if (index < 0 || index >= static_cast<int>(m.accessors.size())) {
+        problem = "accessor " + std::to_string(index) + " does not exist";
+        return false;
+    }
+    const tinygltf::Accessor& a = m.accessors[index];
+    if (a.sparse.isSparse) {
+        problem = "accessor " + std::to_string(index) + " is sparse, which is not supported";
+        return false;
+    }
+    const int compSize = tinygltf::GetComponentSizeInBytes(static_cast<uint32_t>(a.componentType));
+    const int comps = tinygltf::GetNumComponentsInType(static_cast<uint32_t>(a.type));
+    if (compSize <= 0 || comps <= 0) {
+        problem = "accessor " + std::to_string(index) + " has an unknown component type";
+        return false;
+    }
+    out.count = a.count;
+    out.components = comps;
+    out.componentType = a.componentType;
+    out.normalized = a.normalized;
+    if (a.count == 0) return true;
+    if (a.bufferView < 0 || a.bufferView >= static_cast<int>(m.bufferViews.size())) {
+        problem = "accessor " + std::to_string(index) + " has no buffer view";
+        return false;
+    }
+    const tinygltf::BufferView& bv = m.bufferViews[a.bufferView];
+    if (bv.buffer < 0 || bv.buffer >= static_cast<int>(m.buffers.size())) {
+        problem = "buffer view " + std::to_string(a.bufferView) + " names no buffer";
+        return false;
+    }
+    const std::vector<unsigned char>& data = m.buffers[bv.buffer].data;
+    const int stride = a.ByteStride(bv);
+    const size_t elemSize = static_cast<size_t>(compSize) * comps;
+    if (stride <= 0 || static_cast<size_t>(stride) < elemSize) {
+        problem = "accessor " + std::to_string(index) + " has a bad byte stride";
+        return false;
+    }
+    // Everything the accessor reads must lie inside its view and the view inside its buffer.
+    const size_t viewEnd = bv.byteOffset + bv.byteLength;
+    const size_t span = a.byteOffset + (a.count - 1) * static_cast<size_t>(stride) + elemSize;
+    if (a.count > SIZE_MAX / static_cast<size_t>(stride) || viewEnd < bv.byteOffset || viewEnd > data.size() ||
+        span > bv.byteLength) {
+        problem = "accessor " + std::to_string(index) + " reaches past the end of its buffer";
+        return false;
+    }
+    out.base = data.data() + bv.byteOffset + a.byteOffset;
+    out.stride = static_cast<size_t>(stride);
+    return true;
+}
+
+float component(const AccessorView& v, size_t i, int c) {
+    const unsigned char* p = v.base + i * v.stride;
+    switch (v.componentType) {
+        case TINYGLTF_COMPONENT_TYPE_FLOAT: {
+            float f;
+            std::memcpy(&f, p + 4 * c, 4);
+            return f;
+        }
+        case TINYGLTF_COMPONENT_TYPE_DOUBLE: {
+            double d;
+            std::memcpy(&d, p + 8 * c, 8);
+            return static_cast<float>(d);
+        }
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: {
+            const float f = p[c];
+            return v.normalized ? f / 255.0f : f;
+        }
+        case TINYGLTF_COMPONENT_TYPE_BYTE: {
+            const float f = static_cast<int8_t>(p[c]);
+            return v.normalized ? std::max(f / 127.0f, -1.0f) : f;
+        }
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
+            uint16_t u;
+            std::memcpy(&u, p + 2 * c, 2);
+            return v.normalized ? u / 65535.0f : static_cast<float>(u);
+        }
+        case TINYGLTF_COMPONENT_TYPE_SHORT: {
+            int16_t s;
+            std::memcpy(&s, p + 2 * c, 2);
+            return v.normalized ? std::max(s / 32767.0f, -1.0f) : static_cast<float>(s);
+        }
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT:
+        case TINYGLTF_COMPONENT_TYPE_INT: {
+            uint32_t u;
+            std::memcpy(&u, p + 4 * c, 4);
+            return v.componentType == TINYGLTF_COMPONENT_TYPE_INT ? static_cast<float>(static_cast<int32_t>(u))
+                                                                  : static_cast<float>(u);
+        }
+    }
+    return 0.0f;
+}
+
+uint32_t indexAt(const AccessorView& v, size_t i) {
+    const unsigned char* p = v.base + i * v.stride;
+    switch (v.componentType) {
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return p[0];
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
+            uint16_t u;
+            std::memcpy(&u, p, 2);
+            return u;
+        }
+        default: {
+            uint32_t u;
+            std::memcpy(&u, p, 4);
+            return u;
+        }
+    }
+}
+
+// Reads a vector attribute of 2 or 3 components into Vec3f (missing components 0).
+bool readVectors(const Model& m, int accessor, size_t expectCount, std::vector<Vec3f>& out, bool flipV,
+                 std::string& problem) {
+    AccessorView v;
+    if (!viewAccessor(m, accessor, v, problem)) return false;
+    if (v.count != expectCount || v.components < 2 || v.components > 4) {
+        problem = "accessor " + std::to_string(accessor) + " does not match its primitive's vertices";
+        return false;
+    }
+    const size_t start = out.size();
+    out.resize(start + v.count);
+    Vec3f* dst = out.data() + start;
+    if (v.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT && v.components == 3 && !flipV) {
+        for (size_t i = 0; i < v.count; ++i) std::memcpy(&dst[i], v.base + i * v.stride, 12);
+        return true;
+    }
+    for (size_t i = 0; i < v.count; ++i) {
+        dst[i].x = component(v, i, 0);
+        dst[i].y = component(v, i, 1);
+        dst[i].z = v.components >= 3 && !flipV ? component(v, i, 2) : 0.0f;
+        if (flipV) dst[i].y = 1.0f - dst[i].y;
+    }
+    return true;
+}
+
+Matrix nodeMatrix(const tinygltf::Node& n) {
+    Matrix out;
+    if (n.matrix.size() == 16) {
+        const std::vector<double>& m = n.matrix;
+        out.v1 = {m[0], m[1], m[2]};
+        out.v2 = {m[4], m[5], m[6]};
+        out.v3 = {m[8], m[9], m[10]};
+        out.off = {m[12], m[13], m[14]};
+        return out;
+    }
+    double s[3] = {1, 1, 1};
+    if (n.scale.size() == 3) std::copy(n.scale.begin(), n.scale.end(), s);
+    if (n.rotation.size() == 4) {
+        const double x = n.rotation[0], y = n.rotation[1], z = n.rotation[2], w = n.rotation[3];
+        out.v1 = {1 - 2 * (y * y + z * z), 2 * (x * y + z * w), 2 * (x * z - y * w)};
+        out.v2 = {2 * (x * y - z * w), 1 - 2 * (x * x + z * z), 2 * (y * z + x * w)};
+        out.v3 = {2 * (x * z + y * w), 2 * (y * z - x * w), 1 - 2 * (x * x + y * y)};
+    }
+    out.v1 = out.v1 * s[0];
+    out.v2 = out.v2 * s[1];
+    out.v3 = out.v3 * s[2];
+    if (n.translation.size() == 3) out.off = {n.translation[0], n.translation[1], n.translation[2]};
+    return out;
+}
+
+std::vector<std::string> stringList(const tinygltf::Value& extras, const char* key) {
+    std::vector<std::string> out;
+    if (!extras.IsObject() || !extras.Has(key)) return out;
+    const tinygltf::Value& list = extras.Get(key);
+    if (!list.IsArray()) return out;
+    for (size_t i = 0; i < list.ArrayLen(); ++i)
+        out.push_back(list.Get(static_cast<int>(i)).IsString() ? list.Get(static_cast<int>(i)).Get<std::string>() : "");
+    return out;
+}
+
+class Reader {
+public:
+    explicit Reader(const Model& m) : m_(m), used_(m.nodes.size(), 0) {}
+
+    std::string problem;
+    std::vector<WeldResult> welds;
+
+    std::unique_ptr<Object> node(int index, int depth) {
+        if (index < 0 || index >= static_cast<int>(m_.nodes.size())) {
+            problem = "node " + std::to_string(index) + " does not exist";
+            return nullptr;
+        }
+        if (used_[index] || depth > 1000) {
+            problem = "node " + std::to_string(index) + " is reached twice (the node hierarchy is not a tree)";
+            return nullptr;
+        }
+        used_[index] = 1;
+        const tinygltf::Node& n = m_.nodes[index];
+        std::string name = n.name;
+        if (name.empty() && n.mesh >= 0 && n.mesh < static_cast<int>(m_.meshes.size())) name = m_.meshes[n.mesh].name;
+        if (name.empty()) name = "node " + std::to_string(index);
+        std::unique_ptr<Object> obj;
+        if (n.mesh >= 0) {
+            VertexMesh vm;
+            vm.name = name;
+            if (!meshData(n.mesh, vm)) return nullptr;
+            WeldResult weld;
+            obj = buildPolygonObject(vm, &weld);
+            welds.push_back(weld);
+        } else {
+            obj = std::make_unique<Object>(OBJECT_GROUP, name);
+        }
+        obj->localMatrix = nodeMatrix(n);
+        for (int child : n.children) {
+            std::unique_ptr<Object> c = node(child, depth + 1);
+            if (!c) return nullptr;
+            obj->addChild(std::move(c));
+        }
+        return obj;
+    }
+
+    // The nodes an MSFT_lod extension of this node names.
+    std::vector<int> lodLevels(int index) const {
+        std::vector<int> out;
+        const tinygltf::Node& n = m_.nodes[index];
+        auto it = n.extensions.find("MSFT_lod");
+        if (it == n.extensions.end() || !it->second.IsObject() || !it->second.Has("ids")) return out;
+        const tinygltf::Value& ids = it->second.Get("ids");
+        if (!ids.IsArray()) return out;
+        for (size_t i = 0; i < ids.ArrayLen(); ++i)
+            if (ids.Get(static_cast<int>(i)).IsInt()) out.push_back(ids.Get(static_cast<int>(i)).Get<int>());
+        return out;
+    }
+
+private:
+    bool meshData(int meshIndex, VertexMesh& vm) {
+        if (meshIndex >= static_cast<int>(m_.meshes.size())) {
+            problem = "mesh " + std::to_string(meshIndex) + " does not exist";
+            return false;
+        }
+        const tinygltf::Mesh& mesh = m_.meshes[meshIndex];
+        // Texture sets and custom attributes over every primitive, so that all get the same streams.
+        int uvSets = 0;
+        std::vector<std::string> custom;
+        bool normals = false, materials = false;
+        for (const tinygltf::Primitive& p : mesh.primitives) {
+            for (const auto& [semantic, accessor] : p.attributes) {
+                if (semantic.rfind("TEXCOORD_", 0) == 0) uvSets = std::max(uvSets, std::atoi(semantic.c_str() + 9) + 1);
+                if (semantic == "NORMAL") normals = true;
+                if (semantic.size() > 1 && semantic[0] == '_' && accessor >= 0 &&
+                    accessor < static_cast<int>(m_.accessors.size()) &&
+                    m_.accessors[accessor].type == TINYGLTF_TYPE_SCALAR &&
+                    std::find(custom.begin(), custom.end(), semantic) == custom.end())
+                    custom.push_back(semantic);
+            }
+            if (p.material >= 0) materials = true;
+        }
+        uvSets = std::min(uvSets, 8);
+        vm.uvSets.resize(uvSets);
+        std::vector<std::string> uvNames = stringList(mesh.extras, "uvSetNames");
+        for (int s = 0; s < uvSets; ++s) vm.uvNames.push_back(s < static_cast<int>(uvNames.size()) ? uvNames[s] : s == 0 ? "" : "UV " + std::to_string(s + 1));
+        vm.floatMaps.resize(custom.size());
+        for (const std::string& c : custom) vm.floatMapNames.push_back(c.substr(1));
+        std::map<int, int> groupOfMaterial;
+        std::map<std::vector<int>, std::pair<size_t, size_t>> sharedVertices;
+
+        for (const tinygltf::Primitive& p : mesh.primitives) {
+            const int mode = p.mode < 0 ? TINYGLTF_MODE_TRIANGLES : p.mode;
+            if (mode != TINYGLTF_MODE_TRIANGLES && mode != TINYGLTF_MODE_TRIANGLE_STRIP &&
+                mode != TINYGLTF_MODE_TRIANGLE_FAN)
+                continue;  // points and lines are no polygons
+            auto pos = p.attributes.find("POSITION");
+            if (pos == p.attributes.end()) continue;
+            // Primitives of one mesh often share their vertex accessors (one per material): those
+            // vertices are read once.
+            std::vector<int> key;
+            for (const auto& [semantic, accessor] : p.attributes) key.push_back(accessor);
+            if (auto seen = sharedVertices.find(key); seen != sharedVertices.end()) {
+                addTriangles(p, mode, seen->second.first, seen->second.second, materials, groupOfMaterial, vm);
+                if (!problem.empty()) return false;
+                continue;
+            }
+            const size_t base = vm.positions.size();
+            AccessorView pv;
+            if (!viewAccessor(m_, pos->second, pv, problem)) return false;
+            if (pv.components != 3) {
+                problem = "the positions of mesh " + std::to_string(meshIndex) + " are not 3-component";
+                return false;
+            }
+            const size_t count = pv.count;
+            if (!readVectors(m_, pos->second, count, vm.positions, false, problem)) return false;
+            for (int s = 0; s < uvSets; ++s) {
+                auto it = p.attributes.find("TEXCOORD_" + std::to_string(s));
+                if (it == p.attributes.end())
+                    vm.uvSets[s].resize(base + count);
+                else if (!readVectors(m_, it->second, count, vm.uvSets[s], true, problem))
+                    return false;
+            }
+            if (normals) {
+                auto it = p.attributes.find("NORMAL");
+                if (it == p.attributes.end())
+                    vm.normals.resize(base + count);
+                else if (!readVectors(m_, it->second, count, vm.normals, false, problem))
+                    return false;
+            }
+            for (size_t c = 0; c < custom.size(); ++c) {
+                auto it = p.attributes.find(custom[c]);
+                std::vector<float>& values = vm.floatMaps[c];
+                values.resize(base + count, 0.0f);
+                if (it == p.attributes.end()) continue;
+                AccessorView cv;
+                if (!viewAccessor(m_, it->second, cv, problem)) return false;
+                if (cv.count != count) {
+                    problem = "attribute " + custom[c] + " does not match its primitive's vertices";
+                    return false;
+                }
+                for (size_t i = 0; i < count; ++i) values[base + i] = component(cv, i, 0);
+            }
+            sharedVertices[key] = {base, count};
+            addTriangles(p, mode, base, count, materials, groupOfMaterial, vm);
+            if (!problem.empty()) return false;
+        }
+        if (!materials) vm.polygonGroups.clear();
+        return true;
+    }
+
+    // The primitive's triangles over its vertices, which start at `base` in the mesh's streams.
+    void addTriangles(const tinygltf::Primitive& p, int mode, size_t base, size_t count, bool materials,
+                      std::map<int, int>& groupOfMaterial, VertexMesh& vm) {
+        // Triangles over the primitive's vertices.
+        std::vector<uint32_t> idx;
+        if (p.indices >= 0) {
+            AccessorView iv;
+            if (!viewAccessor(m_, p.indices, iv, problem)) return;
+            if (iv.components != 1 || (iv.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE &&
+                                       iv.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
+                                       iv.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT)) {
+                problem = "the indices of accessor " + std::to_string(p.indices) + " are not unsigned integers";
+                return;
+            }
+            idx.resize(iv.count);
+            for (size_t i = 0; i < iv.count; ++i) idx[i] = indexAt(iv, i);
+        } else {
+            idx.resize(count);
+            for (size_t i = 0; i < count; ++i) idx[i] = static_cast<uint32_t>(i);
+        }
+        int32_t group = -1;
+        if (materials && p.material >= 0) {
+            auto [it, added] = groupOfMaterial.try_emplace(p.material, static_cast<int>(vm.groupNames.size()));
+            if (added) {
+                std::string name = p.material < static_cast<int>(m_.materials.size())
+                                       ? m_.materials[p.material].name
+                                       : std::string();
+                vm.groupNames.push_back(name.empty() ? "material " + std::to_string(p.material) : name);
+            }
+            group = it->second;
+        }
+        auto addTriangle = [&](uint32_t a, uint32_t b, uint32_t c) {
+            // Out-of-range indices stay out of range after the offset: the builder drops them.
+            const uint64_t limit = count;
+            const uint32_t bad = UINT32_MAX;
+            vm.cornerCounts.push_back(3);
+            for (uint32_t v : {a, b, c})
+                vm.corners.push_back(v < limit ? static_cast<uint32_t>(base + v) : bad);
+            vm.polygonGroups.push_back(group);
+        };
+        if (mode == TINYGLTF_MODE_TRIANGLES) {
+            vm.cornerCounts.reserve(vm.cornerCounts.size() + idx.size() / 3);
+            vm.corners.reserve(vm.corners.size() + idx.size());
+            for (size_t i = 0; i + 2 < idx.size(); i += 3) addTriangle(idx[i], idx[i + 1], idx[i + 2]);
+        } else if (mode == TINYGLTF_MODE_TRIANGLE_STRIP) {
+            for (size_t i = 0; i + 2 < idx.size(); ++i)
+                i % 2 == 0 ? addTriangle(idx[i], idx[i + 1], idx[i + 2]) : addTriangle(idx[i + 1], idx[i], idx[i + 2]);
+        } else {
+            for (size_t i = 1; i + 1 < idx.size(); ++i) addTriangle(idx[0], idx[i], idx[i + 1]);
+        }
+    }
+
+    const Model& m_;
+    std::vector<char> used_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+class Writer {
+public:
+    Model model;
+
+    Writer() {
+        model.asset.version = "2.0";
+        model.asset.generator = "vexlor";
+        model.buffers.emplace_back();
+    }
+
+    // Adds the object and the children that `keep` holds (all when null); answers its node index.
+    int addNode(const Object& o, const std::set<const Object*>* keep) {
+        tinygltf::Node n;
+        n.name = o.name();
+        const Matrix& m = o.localMatrix;
+        if (!isIdentity(m))
+            n.matrix = {m.v1.x, m.v1.y, m.v1.z, 0, m.v2.x, m.v2.y, m.v2.z, 0,
+                        m.v3.x, m.v3.y, m.v3.z, 0, m.off.x, m.off.y, m.off.z, 1};
+        if (auto* p = dynamic_cast<const PolygonObject*>(&o)) n.mesh = addMesh(*p);
+        const int index = static_cast<int>(model.nodes.size());
+        model.nodes.push_back(std::move(n));
+        for (const auto& c : o.children()) {
+            if (keep && !keep->count(c.get())) continue;
+            const int child = addNode(*c, keep);
+            model.nodes[index].children.push_back(child);
+        }
+        return index;
+    }
+
+    int addGroupNode(const std::string& name, const std::vector<int>& children) {
+        tinygltf::Node n;
+        n.name = name;
+        n.children = children;
+        model.nodes.push_back(std::move(n));
+        return static_cast<int>(model.nodes.size()) - 1;
+    }
+
+private:
+    int addView(const void* data, size_t bytes, int target) {
+        std::vector<unsigned char>& buf = model.buffers[0].data;
+        while (buf.size() % 4 != 0) buf.push_back(0);
+        tinygltf::BufferView bv;
+        bv.buffer = 0;
+        bv.byteOffset = buf.size();
+        bv.byteLength = bytes;
+        bv.target = target;
+        const auto* p = static_cast<const unsigned char*>(data);
+        buf.insert(buf.end(), p, p + bytes);
+        model.bufferViews.push_back(bv);
+        return static_cast<int>(model.bufferViews.size()) - 1;
+    }
+
+    int addAccessor(const void* data, size_t count, int type, int componentType, size_t elementBytes, int target) {
+        tinygltf::Accessor a;
+        a.bufferView = addView(data, count * elementBytes, target);
+        a.byteOffset = 0;
+        a.componentType = componentType;
+        a.count = count;
+        a.type = type;
+        model.accessors.push_back(std::move(a));
+        return static_cast<int>(model.accessors.size()) - 1;
+    }
+
+    int material(const std::string& name) {
+        auto [it, added] = materials_.try_emplace(name, static_cast<int>(model.materials.size()));
+        if (added) {
+            tinygltf::Material m;
+            m.name = name;
+            model.materials.push_back(std::move(m));
+        }
+        return it->second;
+    }
+
+    int addMesh(const PolygonObject& o) {
+        const SplitMesh s = splitVertices(o);
+        if (s.polygons.empty()) return -1;
+        tinygltf::Mesh mesh;
+        mesh.name = o.name();
+        std::map<std::string, int> attributes;
+
+        std::vector<float> buf(s.vertexPoint.size() * 3);
+        float lo[3] = {FLT_MAX, FLT_MAX, FLT_MAX}, hi[3] = {-FLT_MAX, -FLT_MAX, -FLT_MAX};
+        for (size_t v = 0; v < s.vertexPoint.size(); ++v) {
+            const Vec3f& p = o.points[s.vertexPoint[v]];
+            const float c[3] = {p.x, p.y, p.z};
+            for (int k = 0; k < 3; ++k) {
+                buf[3 * v + k] = c[k];
+                lo[k] = std::min(lo[k], c[k]);
+                hi[k] = std::max(hi[k], c[k]);
+            }
+        }
+        const int positions = addAccessor(buf.data(), s.vertexPoint.size(), TINYGLTF_TYPE_VEC3,
+                                          TINYGLTF_COMPONENT_TYPE_FLOAT, 12, TINYGLTF_TARGET_ARRAY_BUFFER);
+        model.accessors[positions].minValues.assign(lo, lo + 3);
+        model.accessors[positions].maxValues.assign(hi, hi + 3);
+        attributes["POSITION"] = positions;
+        if (!s.normals.empty())
+            attributes["NORMAL"] = addAccessor(s.normals.data(), s.normals.size(), TINYGLTF_TYPE_VEC3,
+                                               TINYGLTF_COMPONENT_TYPE_FLOAT, 12, TINYGLTF_TARGET_ARRAY_BUFFER);
+        tinygltf::Value::Array uvNames;
+        bool namedSets = false;
+        for (size_t set = 0; set < s.uvSets.size(); ++set) {
+            std::vector<float> uv(s.uvSets[set].size() * 2);
+            for (size_t v = 0; v < s.uvSets[set].size(); ++v) {
+                uv[2 * v] = s.uvSets[set][v].x;
+                uv[2 * v + 1] = 1.0f - s.uvSets[set][v].y;
+            }
+            attributes["TEXCOORD_" + std::to_string(set)] =
+                addAccessor(uv.data(), s.uvSets[set].size(), TINYGLTF_TYPE_VEC2, TINYGLTF_COMPONENT_TYPE_FLOAT, 8,
+                            TINYGLTF_TARGET_ARRAY_BUFFER);
+            uvNames.emplace_back(s.uvNames[set]);
+            namedSets = namedSets || !s.uvNames[set].empty();
+        }
+        if (namedSets) {
+            tinygltf::Value::Object extras;
+            extras["uvSetNames"] = tinygltf::Value(std::move(uvNames));
+            mesh.extras = tinygltf::Value(std::move(extras));
+        }
+        for (size_t f = 0; f < s.floatMaps.size(); ++f) {
+            std::string name = "_" + s.floatMapNames[f];
+            if (attributes.count(name)) continue;
+            attributes[name] = addAccessor(s.floatMaps[f].data(), s.floatMaps[f].size(), TINYGLTF_TYPE_SCALAR,
+                                           TINYGLTF_COMPONENT_TYPE_FLOAT, 4, TINYGLTF_TARGET_ARRAY_BUFFER);
+        }
+
+        // One primitive per polygon-selection tag (a polygon goes with its first tag), and one for the
+        // polygons of no tag.
+        std::vector<const SelectionTag*> groups;
+        for (const auto& t : o.tags())
+            if (t->type() == TAG_POLYGON_SELECTION) groups.push_back(static_cast<const SelectionTag*>(t.get()));
+        std::vector<std::vector<uint32_t>> indices(groups.size() + 1);
+        for (size_t i = 0; i < s.polygons.size(); ++i) {
+            const int original = s.polygonIndex[i];
+            size_t g = groups.size();
+            for (size_t k = 0; k < groups.size(); ++k)
+                if (original < groups[k]->set.size() && groups[k]->set.isSelected(original)) {
+                    g = k;
+                    break;
+                }
+            const auto& v = s.polygons[i];
+            std::vector<uint32_t>& out = indices[g];
+            out.insert(out.end(), {uint32_t(v[0]), uint32_t(v[1]), uint32_t(v[2])});
+            if (v[3] >= 0) out.insert(out.end(), {uint32_t(v[0]), uint32_t(v[2]), uint32_t(v[3])});
+        }
+        for (size_t g = 0; g <= groups.size(); ++g) {
+            if (indices[g].empty()) continue;
+            tinygltf::Primitive prim;
+            prim.mode = TINYGLTF_MODE_TRIANGLES;
+            prim.attributes = attributes;
+            prim.indices = addAccessor(indices[g].data(), indices[g].size(), TINYGLTF_TYPE_SCALAR,
+                                       TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, 4, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+            if (g < groups.size()) prim.material = material(groups[g]->name());
+            mesh.primitives.push_back(std::move(prim));
+        }
+        model.meshes.push_back(std::move(mesh));
+        return static_cast<int>(model.meshes.size()) - 1;
+    }
+
+    std::map<std::string, int> materials_;
+};
+
+bool encode(Model& model, bool binary, std::string& bytes, std::string* error) {
+    if (model.buffers[0].data.empty()) model.buffers.clear();
+    tinygltf::TinyGLTF gltf;
+    std::ostringstream stream;
+    if (!gltf.WriteGltfSceneToStream(&model, stream, !binary, binary)) {
+        if (error) *error = "the glTF encoder failed";
+        return false;
+    }
+    bytes = std::move(stream).str();
+    return true;
+}
+
+}  // namespace
+
+bool readGltf(const std::string& path, bool binary, std::vector<std::unique_ptr<Object>>& roots,
+              std::vector<WeldResult>* welds, std::string* error) {
+    std::string bytes;
+    if (!readWholeFile(path, bytes, error)) return false;
+    if (binary && bytes.size() >= 12) {
+        uint32_t length;
+        std::memcpy(&length, bytes.data() + 8, 4);
+        if (length > bytes.size()) {
+            if (error)
+                *error = path + ": the file is cut short: its header says " + std::to_string(length) +
+                         " bytes, the file holds " + std::to_string(bytes.size());
+            return false;
+        }
+    }
+    Model model;
+    tinygltf::TinyGLTF loader;
+    loader.SetImageLoader(skipImage, nullptr);
+    std::string err, warn;
+    const std::string baseDir = std::filesystem::path(path).parent_path().string();
+    const bool ok =
+        binary ? loader.LoadBinaryFromMemory(&model, &err, &warn, reinterpret_cast<const unsigned char*>(bytes.data()),
+                                             static_cast<unsigned int>(bytes.size()), baseDir)
+               : loader.LoadASCIIFromString(&model, &err, &warn, bytes.data(), static_cast<unsigned int>(bytes.size()),
+                                            baseDir);
+    bytes.clear();
+    bytes.shrink_to_fit();
+    if (!ok) {
+        if (error) *error = path + ": not a readable glTF file: " + (err.empty() ? "unknown problem" : oneLine(err));
+        return false;
+    }
+    std::vector<int> top;
+    if (!model.scenes.empty()) {
+        const int scene = model.defaultScene >= 0 && model.defaultScene < static_cast<int>(model.scenes.size())
+                              ? model.defaultScene
+                              : 0;
+        top = model.scenes[scene].nodes;
+    } else {
+        std::vector<char> isChild(model.nodes.size(), 0);
+        for (const tinygltf::Node& n : model.nodes)
+            for (int c : n.children)
+                if (c >= 0 && c < static_cast<int>(isChild.size())) isChild[c] = 1;
+        for (size_t i = 0; i < model.nodes.size(); ++i)
+            if (!isChild[i]) top.push_back(static_cast<int>(i));
+    }
+    Reader reader(model);
+    std::vector<int> levels;
+    for (int n : top) {
+        if (n >= 0 && n < static_cast<int>(model.nodes.size()))
+            for (int l : reader.lodLevels(n)) levels.push_back(l);
+    }
+    top.insert(top.end(), levels.begin(), levels.end());
+    std::vector<std::unique_ptr<Object>> out;
+    for (int n : top) {
+        std::unique_ptr<Object> o = reader.node(n, 0);
+        if (!o) {
+            if (error) *error = path + ": " + reader.problem;
+            return false;
+        }
+        out.push_back(std::move(o));
+    }
+    for (auto& o : out) roots.push_back(std::move(o));
+    if (welds) welds->insert(welds->end(), reader.welds.begin(), reader.welds.end());
+    return true;
+}
+
+bool encodeGltf(const std::vector<const Object*>& objects, bool binary, std::string& bytes, std::string* error) {
+    // The objects and their ancestors; the top-most of them are the scene's nodes.
+    std::set<const Object*> keep;
+    for (const Object* o : objects)
+        for (const Object* a = o; a; a = a->parent())
+            if (!keep.insert(a).second) break;
+    Writer w;
+    tinygltf::Scene scene;
+    std::vector<const Object*> ordered;
+    for (const Object* o : objects)
+        for (const Object* a = o; a; a = a->parent())
+            if (!a->parent() && std::find(ordered.begin(), ordered.end(), a) == ordered.end()) ordered.push_back(a);
+    for (const Object* t : ordered) scene.nodes.push_back(w.addNode(*t, &keep));
+    w.model.scenes.push_back(std::move(scene));
+    w.model.defaultScene = 0;
+    return encode(w.model, binary, bytes, error);
+}
+
+bool encodeGltfLodChain(const std::vector<LodLevel>& levels, bool binary, std::string& bytes, std::string* error) {
+    if (levels.empty()) {
+        if (error) *error = "no levels to write";
+        return false;
+    }
+    Writer w;
+    std::vector<int> levelNodes;
+    for (const LodLevel& level : levels) {
+        std::vector<int> children;
+        for (const Object* r : level.roots) children.push_back(w.addNode(*r, nullptr));
+        levelNodes.push_back(w.addGroupNode(level.name, children));
+    }
+    tinygltf::Node& first = w.model.nodes[levelNodes[0]];
+    tinygltf::Value::Array ids, coverage;
+    for (size_t i = 1; i < levelNodes.size(); ++i) ids.emplace_back(levelNodes[i]);
+    for (const LodLevel& level : levels) coverage.emplace_back(level.screenCoverage);
+    tinygltf::Value::Object lod;
+    lod["ids"] = tinygltf::Value(std::move(ids));
+    first.extensions["MSFT_lod"] = tinygltf::Value(std::move(lod));
+    tinygltf::Value::Object extras;
+    extras["MSFT_screencoverage"] = tinygltf::Value(std::move(coverage));
+    first.extras = tinygltf::Value(std::move(extras));
+    w.model.extensionsUsed.push_back("MSFT_lod");
+    tinygltf::Scene scene;
+    scene.nodes.push_back(levelNodes[0]);
+    w.model.scenes.push_back(std::move(scene));
+    w.model.defaultScene = 0;
+    return encode(w.model, binary, bytes, error);
+}
+
+}  // namespace host::formats
