@@ -73,6 +73,14 @@ std::unique_ptr<ShaderNode> ShaderNode::makeBitmap(const std::string& path, Docu
     return node;
 }
 
+std::unique_ptr<ShaderNode> ShaderNode::makeColour(float r, float g, float b, Document* doc) {
+    std::unique_ptr<ShaderNode> node(new ShaderNode(Kind::Colour, doc));
+    node->colour_[0] = r;
+    node->colour_[1] = g;
+    node->colour_[2] = b;
+    return node;
+}
+
 bool ShaderNode::isAncestorOf(const ShaderNode* n) const {
     for (; n; n = n->parent_)
         if (n == this) return true;
@@ -88,6 +96,7 @@ bool ShaderNode::insert(std::unique_ptr<ShaderNode> child) {
 
 int32_t ShaderNode::initRender(Document* doc) {
     if (kind_ == Kind::Bitmap) return image_.empty() ? 0 : 1;
+    if (kind_ == Kind::Colour) return 1;
     RenderInit ri{doc, this};
     return instance_->initRender(&ri);
 }
@@ -101,11 +110,17 @@ void ShaderNode::sample(ChannelData& cd, float colour[3]) const {
         sampleBilinear(image_, cd.u, cd.v, colour);
         return;
     }
+    if (kind_ == Kind::Colour) {
+        colour[0] = colour_[0];
+        colour[1] = colour_[1];
+        colour[2] = colour_[2];
+        return;
+    }
     instance_->output(&cd, colour);
 }
 
 int32_t ShaderNode::message(int32_t type, void* data) {
-    if (kind_ == Kind::Bitmap) return 1;
+    if (kind_ != Kind::Module) return 1;
     return instance_->message(this, type, data);
 }
 

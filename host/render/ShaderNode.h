@@ -1,6 +1,7 @@
 // Shader nodes: the host's element for one use of a shader in a material. A node is either a
-// module's shader (an instance made by the plug-in registry, destroyed with the node) or the host's
-// own bitmap shader, which reads an image file and samples it with bilinear filtering. Nodes form a
+// module's shader (an instance made by the plug-in registry, destroyed with the node), the host's
+// own bitmap shader, which reads an image file and samples it with bilinear filtering, or a plain
+// colour. Nodes form a
 // tree: a node owns the nodes inserted under it, and its parameters may link to them.
 #pragma once
 
@@ -20,7 +21,7 @@ struct ChannelData;
 
 class ShaderNode {
 public:
-    enum class Kind { Module, Bitmap };
+    enum class Kind { Module, Bitmap, Colour };
 
     // A node of the module's shader registered under `pluginId`, initialised; null with `error`
     // set when there is no such shader or its instance cannot be made.
@@ -28,6 +29,8 @@ public:
     // A bitmap shader over an image file (TIFF, PNG, TGA, BMP); null with `error` set when the
     // file cannot be read.
     static std::unique_ptr<ShaderNode> makeBitmap(const std::string& path, Document* doc, std::string* error);
+    // A shader that answers one colour everywhere.
+    static std::unique_ptr<ShaderNode> makeColour(float r, float g, float b, Document* doc);
     ~ShaderNode();
     ShaderNode(const ShaderNode&) = delete;
     ShaderNode& operator=(const ShaderNode&) = delete;
@@ -50,7 +53,7 @@ public:
     int32_t initRender(Document* doc);
     void freeRender();
     void sample(ChannelData& cd, float colour[3]) const;
-    // A message to the node's own shader; 1 for the bitmap shader.
+    // A message to the node's own shader; 1 for the host's shaders.
     int32_t message(int32_t type, void* data);
 
     // The live node behind a pointer the module handed back, or null when it is none.
@@ -68,6 +71,7 @@ private:
     ShaderNode* parent_ = nullptr;
     HostShaderBase* instance_ = nullptr;
     Bitmap image_;
+    float colour_[3] = {0.0f, 0.0f, 0.0f};
     std::vector<std::unique_ptr<ShaderNode>> children_;
 };
 
