@@ -65,17 +65,7 @@ void RenderObject::build(const PolygonObject& object, const Material* m) {
 
     // Smooth normals at every corner.
     cornerNormals.assign(12 * static_cast<size_t>(n), 0.0f);
-    const auto* normalTag = dynamic_cast<const NormalTag*>(object.tag(TAG_NORMALS));
-    if (normalTag && static_cast<int>(normalTag->data.size()) >= n) {
-        for (int i = 0; i < n; ++i)
-            for (int k = 0; k < 4; ++k) {
-                const int16_t* s = normalTag->data[i].v + 3 * k;
-                const V3 v = normalized(V3{double(s[0]), double(s[1]), double(s[2])});
-                cornerNormals[12 * i + 3 * k] = float(v.x);
-                cornerNormals[12 * i + 3 * k + 1] = float(v.y);
-                cornerNormals[12 * i + 3 * k + 2] = float(v.z);
-            }
-    } else {
+    {
         // Polygons at each point, counted then filled.
         std::vector<int> start(np + 1, 0), at;
         auto corners = [&](int i, int out[4]) {

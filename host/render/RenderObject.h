@@ -38,8 +38,9 @@ struct RenderObject {
     Bounds bounds;
 
     // Builds everything from the object, placed by its global matrix. Smooth normals follow the
-    // object's corner-normal tag when it has one, else the smoothing tag's angle limit (every face
-    // at a point counts when there is no limit).
+    // smoothing tag's angle limit (every face at a point counts when there is no limit); the
+    // corner-normal tag is not read, as the baker does not read it either, so that a map baked
+    // over the object's smooth normals is read back over the same normals.
     void build(const PolygonObject& object, const Material* m);
     int32_t uvSetCount() const { return static_cast<int32_t>(uvSets.size()) + 1; }
     // The smooth normal of `polygon` at the corner whose point lies at `position` (the nearest

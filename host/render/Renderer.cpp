@@ -211,6 +211,17 @@ V3 shade(const Job& job, const V3& origin, const V3& dir, double px, double py, 
     };
     V3 n = normalized(cornerNormal(0) * b0 + cornerNormal(k1) * bu + cornerNormal(k2) * bv);
     if (length(n) == 0.0) n = ng;
+    // Shadow rays leave from the smooth surface that the corner normals describe rather than from
+    // the flat triangle: each corner's tangent plane lifts the point by how far it lies below that
+    // plane, blended by the weights. Without it, coarse meshes show their facets at the edge of
+    // the shadow, where neighbouring triangles shadow each other.
+    V3 shadowFrom = position;
+    {
+        const V3 cn[3] = {cornerNormal(0), cornerNormal(k1), cornerNormal(k2)};
+        const V3 cp[3] = {pa, p1, p2};
+        const double w[3] = {b0, bu, bv};
+        for (int k = 0; k < 3; ++k) shadowFrom += cn[k] * (-w[k] * std::min(0.0, dot(position - cp[k], cn[k])));
+    }
 
     const Material& m = *ro.material;
     V3 albedo = m.colour;
@@ -249,7 +260,7 @@ V3 shade(const Job& job, const V3& origin, const V3& dir, double px, double py, 
         if (ndl <= 0.0) continue;
         if (job.settings->shadows) {
             ++count.shadow;
-            const V3 from = position + ng * (dot(ng, l.direction) >= 0.0 ? job.epsilon : -job.epsilon);
+            const V3 from = shadowFrom + ng * (dot(ng, l.direction) >= 0.0 ? job.epsilon : -job.epsilon);
             if (occluded(job.rtc, from, l.direction, job.epsilon)) continue;
         }
         diffuse += V3{1, 1, 1} * (l.intensity * ndl);
