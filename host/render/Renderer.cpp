@@ -168,36 +168,51 @@ bool occluded(RTCScene scene, const V3& origin, const V3& dir, double tnear) {
     return r.tfar < 0.0f;
 }
 
-// The colour of one ray; `hit` says whether it met an object.
-V3 shade(const Job& job, const V3& origin, const V3& dir, double px, double py, bool* hit, Counters& count) {
+// What a primary ray met: the object (or RTC_INVALID_GEOMETRY_ID), the triangle and its weights.
+struct Hit {
+    unsigned geomID = RTC_INVALID_GEOMETRY_ID;
+    unsigned primID = 0;
+    float u = 0.0f, v = 0.0f;
+};
+
+// Up to eight primary rays in one packet through the kernel: rays of neighbouring pixels travel
+// the same way through the scene, so the kernel visits each node once for all of them.
+void tracePacket(RTCScene scene, const V3* origins, const V3* dirs, int count, Hit* hits) {
+    alignas(32) int valid[8];
+    alignas(32) RTCRayHit8 rh;
+    for (int i = 0; i < 8; ++i) {
+        const int k = i < count ? i : 0;
+        valid[i] = i < count ? -1 : 0;
+        rh.ray.org_x[i] = float(origins[k].x);
+        rh.ray.org_y[i] = float(origins[k].y);
+        rh.ray.org_z[i] = float(origins[k].z);
+        rh.ray.dir_x[i] = float(dirs[k].x);
+        rh.ray.dir_y[i] = float(dirs[k].y);
+        rh.ray.dir_z[i] = float(dirs[k].z);
+        rh.ray.tnear[i] = 0.0f;
+        rh.ray.tfar[i] = INFINITY;
+        rh.ray.time[i] = 0.0f;
+        rh.ray.mask[i] = 0xFFFFFFFFu;
+        rh.ray.id[i] = 0;
+        rh.ray.flags[i] = 0;
+        rh.hit.geomID[i] = RTC_INVALID_GEOMETRY_ID;
+        rh.hit.instID[0][i] = RTC_INVALID_GEOMETRY_ID;
+    }
     RTCIntersectContext ctx;
     rtcInitIntersectContext(&ctx);
     ctx.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
-    RTCRayHit rh;
-    rh.ray.org_x = float(origin.x);
-    rh.ray.org_y = float(origin.y);
-    rh.ray.org_z = float(origin.z);
-    rh.ray.dir_x = float(dir.x);
-    rh.ray.dir_y = float(dir.y);
-    rh.ray.dir_z = float(dir.z);
-    rh.ray.tnear = 0.0f;
-    rh.ray.tfar = INFINITY;
-    rh.ray.time = 0.0f;
-    rh.ray.mask = 0xFFFFFFFFu;
-    rh.ray.id = 0;
-    rh.ray.flags = 0;
-    rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
-    rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
-    rtcIntersect1(job.rtc, &ctx, &rh);
-    ++count.primary;
-    *hit = rh.hit.geomID != RTC_INVALID_GEOMETRY_ID;
-    if (!*hit) return job.settings->background;
+    rtcIntersect8(valid, scene, &ctx, &rh);
+    for (int i = 0; i < count; ++i) hits[i] = {rh.hit.geomID[i], rh.hit.primID[i], rh.hit.u[i], rh.hit.v[i]};
+}
 
-    const RenderObject& ro = *job.scene->objects()[rh.hit.geomID];
-    const int32_t tri = static_cast<int32_t>(rh.hit.primID);
+// The colour of a primary ray that met `hit` (the background when it met nothing).
+V3 shade(const Job& job, const V3& dir, const Hit& hit, double px, double py, Counters& count) {
+    if (hit.geomID == RTC_INVALID_GEOMETRY_ID) return job.settings->background;
+    const RenderObject& ro = *job.scene->objects()[hit.geomID];
+    const int32_t tri = static_cast<int32_t>(hit.primID);
     const int32_t polygon = ro.trianglePolygon[tri];
     const bool second = ro.triangleSecond[tri] != 0;
-    const double bu = rh.hit.u, bv = rh.hit.v, b0 = 1.0 - bu - bv;
+    const double bu = hit.u, bv = hit.v, b0 = 1.0 - bu - bv;
     // Corners of the kernel's triangle: a, b, c or a quad's second a, c, d.
     const int k1 = second ? 2 : 1, k2 = second ? 3 : 2;
     const HostPolygon& p = ro.polygons[polygon];
@@ -291,23 +306,30 @@ V3 shade(const Job& job, const V3& origin, const V3& dir, double px, double py, 
 void renderRow(const Job& job, int y, Image& out, Counters& count) {
     const int w = out.width;
     const int samples = std::clamp(job.settings->samples, 1, 64);
-    for (int x = 0; x < w; ++x) {
-        V3 sum;
-        int hits = 0;
+    for (int x0 = 0; x0 < w; x0 += 8) {
+        const int n = std::min(8, w - x0);
+        V3 sum[8];
+        int covered[8] = {};
         for (int s = 0; s < samples; ++s) {
-            const double px = x + (s == 0 ? 0.5 : halton(s, 2)), py = y + (s == 0 ? 0.5 : halton(s, 3));
-            V3 o, d;
-            job.camera->ray(px, py, &o, &d);
-            bool hit = false;
-            sum += shade(job, o, d, px, py, &hit, count);
-            hits += hit ? 1 : 0;
+            const double ox = s == 0 ? 0.5 : halton(s, 2), oy = s == 0 ? 0.5 : halton(s, 3);
+            V3 origins[8], dirs[8];
+            Hit hits[8];
+            for (int i = 0; i < n; ++i) job.camera->ray(x0 + i + ox, y + oy, &origins[i], &dirs[i]);
+            tracePacket(job.rtc, origins, dirs, n, hits);
+            count.primary += n;
+            for (int i = 0; i < n; ++i) {
+                sum[i] += shade(job, dirs[i], hits[i], x0 + i + ox, y + oy, count);
+                covered[i] += hits[i].geomID != RTC_INVALID_GEOMETRY_ID ? 1 : 0;
+            }
         }
-        const size_t i = static_cast<size_t>(y) * w + x;
-        const V3 c = sum * (1.0 / samples);
-        out.rgb[3 * i] = float(c.x);
-        out.rgb[3 * i + 1] = float(c.y);
-        out.rgb[3 * i + 2] = float(c.z);
-        out.coverage[i] = float(hits) / samples;
+        for (int i = 0; i < n; ++i) {
+            const size_t p = static_cast<size_t>(y) * w + x0 + i;
+            const V3 c = sum[i] * (1.0 / samples);
+            out.rgb[3 * p] = float(c.x);
+            out.rgb[3 * p + 1] = float(c.y);
+            out.rgb[3 * p + 2] = float(c.z);
+            out.coverage[p] = float(covered[i]) / samples;
+        }
     }
 }
 
@@ -378,19 +400,13 @@ uint64_t Scene::castPrimaryRays(const Camera& camera, int threads) const {
     auto work = [&] {
         uint64_t own = 0;
         for (int y = nextRow++; y < camera.height(); y = nextRow++) {
-            for (int x = 0; x < camera.width(); ++x) {
-                V3 o, d;
-                camera.ray(x + 0.5, y + 0.5, &o, &d);
-                RTCIntersectContext ctx;
-                rtcInitIntersectContext(&ctx);
-                ctx.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
-                RTCRayHit rh;
-                rh.ray = {float(o.x), float(o.y), float(o.z), 0.0f, float(d.x), float(d.y), float(d.z), 0.0f,
-                          INFINITY, 0xFFFFFFFFu, 0, 0};
-                rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
-                rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
-                rtcIntersect1(kernel_->scene, &ctx, &rh);
-                own += rh.hit.geomID != RTC_INVALID_GEOMETRY_ID ? 1 : 0;
+            for (int x0 = 0; x0 < camera.width(); x0 += 8) {
+                const int count = std::min(8, camera.width() - x0);
+                V3 origins[8], dirs[8];
+                Hit found[8];
+                for (int i = 0; i < count; ++i) camera.ray(x0 + i + 0.5, y + 0.5, &origins[i], &dirs[i]);
+                tracePacket(kernel_->scene, origins, dirs, count, found);
+                for (int i = 0; i < count; ++i) own += found[i].geomID != RTC_INVALID_GEOMETRY_ID ? 1 : 0;
             }
         }
         hits += own;
