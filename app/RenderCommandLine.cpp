@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "HostSession.h"
-#include "KnownPlugins.h"
 #include "host/Bitmap.h"
 #include "host/StatusBar.h"
 #include "host/render/Renderer.h"
@@ -209,7 +208,7 @@ bool save(const host::Bitmap& image, const std::string& path, int32_t format, st
 // The normal-map shader on a material, its child a bitmap shader over the map, linked the way the
 // host links a shader dropped on another: with the link message.
 std::unique_ptr<ShaderNode> normalMapShader(host::Document* doc, const std::string& mapPath, std::string& error) {
-    std::unique_ptr<ShaderNode> shader = ShaderNode::makeModuleShader(kNormalMapShader, doc, &error);
+    std::unique_ptr<ShaderNode> shader = ShaderNode::makeModuleShader(XOMBRIN85_ID, doc, &error);
     if (!shader) return nullptr;
     std::unique_ptr<ShaderNode> map = ShaderNode::makeBitmap(mapPath, doc, &error);
     if (!map) {

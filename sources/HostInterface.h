@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "sources/HostContract.h"
+
 // Interface version reported by our host in the table's first 32-bit word.
 #define HOST_INTERFACE_VERSION 8500
 // Oldest host interface the module accepts.
@@ -20,13 +22,6 @@
 
 // Command state flag: the command can run.
 #define HOST_CMD_ENABLED 0x40000000
-
-// Element type of shader nodes (for link resolution).
-#define HOST_TYPE_SHADER 5707
-// Shader message that carries a shader node to link under the receiver.
-#define HOST_MSG_LINK_SHADER 1001073
-// First stored-file version whose shader links need no conversion.
-#define HOST_FILE_VERSION_LINKS 8300
 
 extern "C" {
 
@@ -59,19 +54,6 @@ class HostShaderBase;
 
 // Makes one shader instance for the host (shaders are instantiated per use).
 typedef HostShaderBase* (*HostShaderAllocator)();
-
-// Messages (input events, drag-and-drop, timers) travel as settings containers with these keys.
-enum : int32_t {
-    HOST_MSG_ID = 0,              // int: the message kind
-    HOST_MSG_DRAG_FINISHED = 5,   // bool: a drag-receive message that ends the drag
-    HOST_MSG_MOUSE_X = 0x69707678,
-    HOST_MSG_MOUSE_Y = 0x69707679,
-    HOST_MSG_CHANNEL = 0x69706361,
-};
-// Message kinds.
-enum : int32_t { HOST_MSGKIND_DRAG_RECEIVE = 10003, HOST_MSGKIND_INPUT = 100 };
-// Drag payload item kinds.
-enum : int32_t { HOST_DRAG_OBJECT = 1, HOST_DRAG_TAG = 2 };
 
 extern "C" {
 
@@ -308,6 +290,9 @@ struct HostApi {
     int32_t (*objVisibility)(HstObject* obj);
     // The first top-level object of a document (objNext walks the others), or null.
     HstObject* (*docFirstObject)(HstDocument* doc);
+    // Gives a detached tag back at a place among the object's tags: 0 makes it the first, an index
+    // past the last tag (or a negative one) the last.
+    void (*objInsertTag)(HstObject* obj, HstTag* tag, int32_t index);
 
     // ---- Shader nodes and rendering ----------------------------------------------------------
     // A shader node is the host's element for one use of a shader in a material; the plug-in

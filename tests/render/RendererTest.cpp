@@ -7,7 +7,6 @@
 
 #include "host/render/Renderer.h"
 #include "host/render/ShaderNode.h"
-#include "sources/PluginIds.h"
 #include "tests/module/ModuleTestSupport.h"
 
 namespace {

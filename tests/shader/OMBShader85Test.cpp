@@ -10,7 +10,6 @@
 #include "host/render/ShaderFile.h"
 #include "host/render/ShaderNode.h"
 #include "shader/OMBShader85.h"
-#include "sources/PluginIds.h"
 #include "tests/module/ModuleTestSupport.h"
 
 namespace {
