@@ -51,28 +51,22 @@ protected:
         return child;
     }
 
-    // The unit square in the xy-plane, one quad a, b, c, d = (0,0), (1,0), (1,1), (0,1), with UVs
-    // given per corner and corner normals given per corner (as unit vector × 32000).
-    void buildQuad(const host::Vec3f uv[4], const host::render::V3 normals[4]) {
+    // The unit square in the xy-plane, one quad a, b, c, d = (0,0), (1,0), (1,1), (0,1) with UVs given
+    // per corner. With `fold`, a triangle b, e, c hangs down from the edge b–c, so that the host's
+    // smooth normals at b and c lean toward +x.
+    void buildQuad(const host::Vec3f uv[4], bool fold = false) {
         quad_ = std::make_unique<host::PolygonObject>("quad");
-        quad_->points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+        quad_->points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {1.5f, 0.5f, -0.5f}};
         quad_->polygons = {{0, 1, 2, 3}};
-        auto uvw = std::make_unique<host::UVWTag>("UVW", 1);
+        if (fold) quad_->polygons.push_back({1, 4, 2, 2});
+        auto uvw = std::make_unique<host::UVWTag>("UVW", static_cast<int>(quad_->polygons.size()));
         uvw->data[0] = {uv[0], uv[1], uv[2], uv[3]};
         quad_->addTag(std::move(uvw));
-        auto nt = std::make_unique<host::NormalTag>("Normals", 1);
-        for (int k = 0; k < 4; ++k) {
-            nt->data[0].v[3 * k] = int16_t(std::lround(normals[k].x * 32000));
-            nt->data[0].v[3 * k + 1] = int16_t(std::lround(normals[k].y * 32000));
-            nt->data[0].v[3 * k + 2] = int16_t(std::lround(normals[k].z * 32000));
-        }
-        quad_->addTag(std::move(nt));
         ro_.build(*quad_, &material_);
     }
     void buildFlatQuad() {
         const host::Vec3f uv[4] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
-        const host::render::V3 n[4] = {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
-        buildQuad(uv, n);
+        buildQuad(uv);
     }
 
     // One sample of `s` at the hit (the quad's first triangle unless `second`).
@@ -147,22 +141,28 @@ TEST_F(OMBShader85Test, MidGreyDecodesToZero) {
 }
 
 TEST_F(OMBShader85Test, StraightUpGivesTheBlendedVertexNormal) {
-    // Corner normals a = (0, 0, 1), b = (0.6, 0, 0.8), c = (0, 0.6, 0.8), d = (-0.6, 0, 0.8).
     const host::Vec3f uv[4] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
-    const host::render::V3 n[4] = {{0, 0, 1}, {0.6, 0, 0.8}, {0, 0.6, 0.8}, {-0.6, 0, 0.8}};
-    buildQuad(uv, n);
+    buildQuad(uv, true);
+    // Smooth normals: a and d see only the quad, (0, 0, 1). b and c see the quad twice (one count
+    // per triangle) and the fold's normal (e − b) × (c − b) = (0.5, 0, 0.5) once:
+    // nb = nc = normalize(2·(0, 0, 1) + (√½, 0, √½)).
+    const double r = std::sqrt(0.5), lb = std::sqrt(r * r + (2 + r) * (2 + r));
+    const double bx = r / lb, bz = (2 + r) / lb;
     ShaderNode* s = shader();
     link(s, 0.5f, 0.5f, 1.0f);
     ASSERT_EQ(s->initRender(&doc_), 1);
     float c[3];
-    // First triangle a, b, c with w1 = 0.2 (b), w2 = 0.3 (c): 0.5·a + 0.2·b + 0.3·c = (0.12, 0.18, 0.9).
+    // First triangle a, b, c with w1 = 0.2 (b), w2 = 0.3 (c): 0.5·(0, 0, 1) + 0.5·nb.
     sample(s, 1, false, 0.2, 0.3, c);
     expectColour(c, 1, 1, 1);
-    const double l1 = std::sqrt(0.12 * 0.12 + 0.18 * 0.18 + 0.9 * 0.9);
-    expectNormal(0.12 / l1, 0.18 / l1, 0.9 / l1);
-    // Second triangle a, d, c with w1 = 0.2 (d), w2 = 0.3 (c): (-0.12, 0.18, 0.9).
+    double x = 0.5 * bx, z = 0.5 + 0.5 * bz, l = std::sqrt(x * x + z * z);
+    expectNormal(x / l, 0, z / l);
+    // Second triangle a, d, c with w1 = 0.2 (d), w2 = 0.3 (c): 0.7·(0, 0, 1) + 0.3·nc.
     sample(s, 1, true, 0.2, 0.3, c);
-    expectNormal(-0.12 / l1, 0.18 / l1, 0.9 / l1);
+    x = 0.3 * bx;
+    z = 0.7 + 0.3 * bz;
+    l = std::sqrt(x * x + z * z);
+    expectNormal(x / l, 0, z / l);
     s->freeRender();
 }
 
@@ -179,8 +179,7 @@ TEST_F(OMBShader85Test, MapAxesFollowTheTextureLayout) {
 
     // The layout turned a quarter: u runs along +y and v along −x, so red means +y, green −x.
     const host::Vec3f turned[4] = {{0, 1, 0}, {0, 0, 0}, {1, 0, 0}, {1, 1, 0}};
-    const host::render::V3 n[4] = {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
-    buildQuad(turned, n);
+    buildQuad(turned);
     ShaderNode* s2 = shader();
     link(s2, 1.0f, 0.5f, 0.5f);
     ASSERT_EQ(s2->initRender(&doc_), 1);
