@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "baking/NMTriangle.h"
+#include "shader/NMVertex.h"
 #include "shader/TangentFrame.h"
 #include "sources/HostMemory.h"
 #include "sources/Module.h"
