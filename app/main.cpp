@@ -8,6 +8,7 @@
 #include "InfoCommand.h"
 #include "PluginsCommand.h"
 #include "ReduceCommandLine.h"
+#include "RenderCommandLine.h"
 #include "ShowDialogCommand.h"
 #include "sources/HostInterface.h"
 
@@ -48,6 +49,8 @@ int main(int argc, char** argv) {
     CLI::App* convert = app::addConvertCommand(cli, convertOptions);
     app::BrushOptions brushOptions;
     CLI::App* brush = app::addBrushCommand(cli, brushOptions);
+    app::RenderOptions renderOptions;
+    CLI::App* render = app::addRenderCommand(cli, renderOptions);
 
     CLI11_PARSE(cli, argc, argv);
 
@@ -59,6 +62,7 @@ int main(int argc, char** argv) {
     if (reduce->parsed()) return app::runReduce(app::moduleFolder(moduleDir), reduceOptions, std::cout, std::cerr);
     if (lod->parsed()) return app::runLod(app::moduleFolder(moduleDir), lodOptions, std::cout, std::cerr);
     if (brush->parsed()) return app::runBrush(app::moduleFolder(moduleDir), brushOptions, std::cout, std::cerr);
+    if (render->parsed()) return app::runRender(app::moduleFolder(moduleDir), renderOptions, std::cout, std::cerr);
     if (plugins->parsed()) return app::runPlugins(app::moduleFolder(moduleDir), hostVersion, std::cout, std::cerr);
     return 0;
 }

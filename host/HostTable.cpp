@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -747,6 +748,7 @@ HostApi buildTable(int32_t version) {
     t.memPeakBytes = memPeakBytes;
     fillDialogApi(t);
     fillViewportApi(t);
+    fillRenderApi(t);
     return t;
 }
 
@@ -784,7 +786,28 @@ bool PluginRegistry::add(const RegisteredPlugin& p) {
     return true;
 }
 
+HostShaderBase* PluginRegistry::makeShader(int32_t id) {
+    const RegisteredPlugin* p = find(id);
+    if (!p || p->kind != HOST_PLUGIN_SHADER || !p->shaderAllocator) return nullptr;
+    HostShaderBase* s = p->shaderAllocator();
+    if (s) shaders_.push_back(s);
+    return s;
+}
+
+void PluginRegistry::destroyShader(HostShaderBase* shader) {
+    const auto it = std::find(shaders_.begin(), shaders_.end(), shader);
+    if (it == shaders_.end()) return;
+    shaders_.erase(it);
+    // Made in host memory by the module's allocator: destroy, then give the block back.
+    shader->~HostShaderBase();
+    memory::release(shader);
+}
+
+size_t PluginRegistry::liveShaders() const { return shaders_.size(); }
+
 void PluginRegistry::clear() {
+    // Shader instances hold module code too; they go first.
+    while (!shaders_.empty()) destroyShader(shaders_.back());
     // Registered objects were made in host memory by the module: destroy, then give the block back.
     for (auto& p : plugins_) {
         if (p.kind == HOST_PLUGIN_COMMAND) static_cast<HostCommandBase*>(p.object)->~HostCommandBase();

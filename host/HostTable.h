@@ -44,9 +44,20 @@ public:
     // Shader descriptions registered by name.
     std::vector<std::string> descriptions;
 
+    // A new instance of the shader registered under `id` (null when there is none or the module
+    // cannot make one). The registry keeps it until destroyShader, or clear destroys it.
+    HostShaderBase* makeShader(int32_t id);
+    // Ends an instance made by makeShader; instances it did not make (or already ended) are ignored.
+    void destroyShader(HostShaderBase* shader);
+    size_t liveShaders() const;
+
 private:
     std::vector<RegisteredPlugin> plugins_;
+    std::vector<HostShaderBase*> shaders_;
 };
+
+// Fills the table's shader and render operations (host/render).
+void fillRenderApi(HostApi& api);
 
 // The document the module sees as active (the front end sets it).
 void setActiveDocument(Document* doc);

@@ -135,6 +135,11 @@ enum : int32_t { HOST_REDRAW_TOOL = 1282 };
 enum : int32_t { CURSOR_INFO_SHAPE = 1, CURSOR_INFO_HELP = 2 };
 enum : int32_t { HOST_CURSOR_BRUSH = 19 };
 
+// Shaders: the element type of shader nodes (for link resolution), the shader message that carries
+// a shader node to link under the receiver, and the first stored-file version whose shader links
+// need no conversion.
+enum : int32_t { HOST_TYPE_SHADER = 5707, HOST_MSG_LINK_SHADER = 1001073, HOST_FILE_VERSION_LINKS = 8300 };
+
 }  // namespace contract
 
 using namespace contract;

@@ -36,6 +36,7 @@ typedef struct HstTag HstTag;
 typedef struct HstSelection HstSelection;
 typedef struct HstObjectList HstObjectList;
 typedef struct HstRandom HstRandom;
+typedef struct HstRenderObject HstRenderObject;
 
 // One polygon of a polygon object: four point indices; a triangle has c == d.
 struct HostPolygon {
@@ -317,6 +318,54 @@ struct HostApi {
     // Memory accounting: the highest number of bytes held by blocks of memAlloc since the last call
     // with `restart` non-zero, which starts the next measurement at the bytes held now.
     int64_t (*memPeakBytes)(int32_t restart);
+
+    // ---- Shader nodes and rendering ----------------------------------------------------------
+    // A shader node is the host's element for one use of a shader in a material; the plug-in
+    // slots receive it as `node`. Render-init data, channel data and render data are the host's
+    // records for one render start and one shading sample.
+    // The node's parameters (owned by the node), and the document it belongs to (null when none).
+    HstSettings* (*shaderSettings)(void* node);
+    HstDocument* (*shaderDocument)(void* node);
+    // The element linked under `key` of `settings`, when it belongs to `doc` and is of `type`
+    // (HOST_TYPE_SHADER for shader nodes); null otherwise.
+    void* (*linkResolve)(const HstSettings* settings, int32_t key, HstDocument* doc, int32_t type);
+    // Inserts shader node `child` under `node` and links it under `key`; refused (0) when that would
+    // put a node under itself.
+    int32_t (*shaderInsertChild)(void* node, void* child, int32_t key);
+    // Passes a message to a shader node's own shader; its answer.
+    int32_t (*shaderMessage)(void* node, int32_t type, void* data);
+    // Reading a stored shader: the file's format version, and the conversion of a link stored
+    // under `key` in the old format (1 on success).
+    int32_t (*fileVersion)(void* file);
+    int32_t (*shaderConvertOldLink)(void* node, void* file, int32_t key);
+    // Render start: the render document and the node being prepared.
+    HstDocument* (*renderInitDocument)(void* renderInit);
+    void* (*renderInitNode)(void* renderInit);
+    // A node's render start and end, and one sample of its colour at the channel data.
+    int32_t (*shaderInitRender)(void* node, void* renderInit);
+    void (*shaderFreeRender)(void* node);
+    void (*shaderSample)(void* node, void* channelData, float colour[3]);
+    // One shading sample: its render data (null when absent), the hit id, the current texture's
+    // UVW-set index, and where the hit lies in its polygon (answers 1 when in a quad's second
+    // triangle a, d, c; w1, w2 weigh the triangle's second and third corner).
+    void* (*channelRenderData)(void* channelData);
+    int32_t (*channelHitId)(void* channelData);
+    int32_t (*channelUvwSet)(void* channelData);
+    int32_t (*channelHitPlace)(void* channelData, double* w1, double* w2);
+    HstRenderObject* (*renderDataObject)(void* renderData);  // null when absent
+    void (*renderDataSetNormal)(void* renderData, const double normal[3]);
+    // The rendered object: UVW sets (index 1 up to count - 1 name one each), points in render
+    // space (3 floats each), polygons, the polygon of a hit id (-1 when none), a polygon's four
+    // UVWs in a set (12 floats, corners a, b, c, d; 1 on success), and the smooth surface normal
+    // of a polygon at the position of one of its corners (1 on success).
+    int32_t (*robjUvwSetCount)(HstRenderObject* ro);
+    int32_t (*robjPointCount)(HstRenderObject* ro);
+    int32_t (*robjPolygonCount)(HstRenderObject* ro);
+    const float* (*robjPoints)(HstRenderObject* ro);
+    const HostPolygon* (*robjPolygons)(HstRenderObject* ro);
+    int32_t (*robjPolygonOfHit)(HstRenderObject* ro, int32_t hitId);
+    int32_t (*robjPolygonUvw)(HstRenderObject* ro, int32_t set, int32_t polygon, float out[12]);
+    int32_t (*robjSmoothNormal)(HstRenderObject* ro, int32_t polygon, const double position[3], double out[3]);
 };
 
 }  // extern "C"
