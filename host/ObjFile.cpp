@@ -224,12 +224,17 @@ struct Reader {
         const char* q = p;
         if (*q == '+' && (isDigit(q[1]) || q[1] == '.')) ++q;  // fast_float takes no leading plus
         auto r = fast_float::from_chars(q, end, out);
-        if (r.ec != std::errc() || r.ptr == q || !atTokenEnd(r.ptr)) {
-            if (r.ec == std::errc::result_out_of_range && atTokenEnd(r.ptr))
-                return fail("non-finite coordinate '" + tokenText(start) + "'");
+        const bool outOfRange = r.ec == std::errc::result_out_of_range;
+        if ((r.ec != std::errc() && !outOfRange) || r.ptr == q || !atTokenEnd(r.ptr))
             return fail("malformed number '" + tokenText(start) + "'");
+        if (outOfRange || !std::isfinite(out)) {
+            // "inf" and "nan" are written as such; anything else that ends up infinite is a finite
+            // number too large for single precision.
+            const char* digits = q + (*q == '-' || *q == '+');
+            const bool spelled = *digits == 'i' || *digits == 'I' || *digits == 'n' || *digits == 'N';
+            if (spelled) return fail("non-finite coordinate '" + tokenText(start) + "'");
+            return fail("number '" + tokenText(start) + "' is out of single-precision range (largest about 3.4e38)");
         }
-        if (!std::isfinite(out)) return fail("non-finite coordinate '" + tokenText(start) + "'");
         p = r.ptr;
         return true;
     }
@@ -636,6 +641,9 @@ struct Reader {
     }
 };
 
+// The most read from a pipe, whose end may never come.
+constexpr size_t kPipeLimit = size_t(1) << 30;
+
 // Reads the whole file into a buffer followed by the sentinels.
 bool loadBytes(const std::string& path, TextBuffer& buffer, size_t& size, std::string* error) {
     auto setError = [&](const std::string& what) {
@@ -655,6 +663,9 @@ bool loadBytes(const std::string& path, TextBuffer& buffer, size_t& size, std::s
     struct stat st {};
     if (::fstat(fd, &st) != 0) return setError("cannot read: " + systemError(errno));
     if (S_ISDIR(st.st_mode)) return setError("cannot read: it is a folder");
+    // A device may never end (/dev/zero): files and pipes are read, and a pipe only up to a limit.
+    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
+        return setError("cannot read: it is a device or socket, not a file");
     // One byte more than the file, so that the read that finds its end needs no bigger buffer.
     size_t capacity = S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) + 1 : 0;
     if (capacity < 4096) capacity = 4096;
@@ -663,6 +674,9 @@ bool loadBytes(const std::string& path, TextBuffer& buffer, size_t& size, std::s
     size = 0;
     for (;;) {
         if (size == capacity) {
+            if (!S_ISREG(st.st_mode) && capacity >= kPipeLimit)
+                return setError("cannot read: the pipe gave more than " + std::to_string(kPipeLimit >> 20) +
+                                " MiB; save the mesh to a file first");
             const size_t grown = capacity * 2;
             TextBuffer bigger = allocateText(grown + kSentinels);
             if (!bigger) return setError("cannot read: out of memory");
@@ -1100,8 +1114,6 @@ struct Writer {
     }
 };
 
-std::atomic<unsigned> tempCounter{0};
-
 }  // namespace
 
 bool readObj(const std::string& path, Document& doc, std::vector<Object*>* loaded, std::string* error) {
@@ -1113,6 +1125,8 @@ bool readObj(const std::string& path, Document& doc, std::vector<Object*>* loade
     Reader reader;
     reader.path = path;
     reader.p = buffer.get();
+    // A UTF-8 byte-order mark is not part of the first statement.
+    if (size >= 3 && std::memcmp(buffer.get(), "\xEF\xBB\xBF", 3) == 0) reader.p += 3;
     reader.end = buffer.get() + size;
     reader.limit = reader.end + kSentinels;
     if (!reader.parse(std::filesystem::path(path).stem().string())) {
@@ -1128,9 +1142,11 @@ bool readObj(const std::string& path, Document& doc, std::vector<Object*>* loade
     return true;
 }
 
-bool writeObj(const std::string& path, const std::vector<const Object*>& objects, std::string* error) {
+bool writeObj(SafeOutput& file, const std::vector<const Object*>& objects, std::string* error) {
+    const std::string& path = file.path();
     auto setError = [&](const std::string& what) {
         if (error) *error = path + ": " + what;
+        file.abandon();
         return false;
     };
     // Objects without polygons are left out: their points would come back as no object at all.
@@ -1138,43 +1154,27 @@ bool writeObj(const std::string& path, const std::vector<const Object*>& objects
     for (const Object* o : objects)
         if (auto* p = dynamic_cast<const PolygonObject*>(o); p && !p->polygons.empty()) polygonObjects.push_back(p);
     if (polygonObjects.empty()) return setError("no polygon objects to write");
+    if (file.fd() < 0) return setError("the file is not open for writing");
 
-    // The temporary file sits beside the target so that the final rename stays within one file system.
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(tempCounter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) return setError("cannot create a temporary file beside it: " + systemError(errno));
-
-    Output out(fd);
+    Output out(file.fd());
     Writer writer{path, out, {}, {}, 0, 0, 0, {}, {}, {}, {}};
-    bool ok = true;
     out.put("# vexlor OBJ\n");
     for (const PolygonObject* obj : polygonObjects) {
         if (!writer.writeObject(*obj)) {
-            ok = false;
-            break;
+            if (error) *error = writer.error;
+            file.abandon();
+            return false;
         }
         if (out.error()) break;
     }
-    std::string problem;
-    if (!ok) {
-        problem = writer.error;
-    } else if (!out.flush()) {
-        problem = path + ": cannot write: " + systemError(out.error());
-    }
-    if (::close(fd) != 0 && problem.empty()) problem = path + ": cannot write: " + systemError(errno);
-    if (problem.empty() && ::rename(temp.c_str(), path.c_str()) != 0)
-        problem = path + ": cannot replace the file: " + systemError(errno);
-    if (!problem.empty()) {
-        ::unlink(temp.c_str());
-        if (error) *error = problem;
-        return false;
-    }
-    return true;
+    if (!out.flush()) file.failed(out.error());
+    return file.finish(error);
+}
+
+bool writeObj(const std::string& path, const std::vector<const Object*>& objects, std::string* error) {
+    SafeOutput file;
+    if (!file.open(path, error)) return false;
+    return writeObj(file, objects, error) && file.commit(error);
 }
 
 }  // namespace host
