@@ -319,6 +319,28 @@ TEST_F(BakeCli, OptionsThatCannotApplyAreRefused) {
                   "--displacement " + out + "/../d.tif: its scale file " + out + "/../d.txt is a folder");
 }
 
+TEST_F(BakeCli, AnOutputThatIsAnInputIsRefusedBeforeBaking) {
+    // An OBJ under another suffix is still the low object's file: the displacement's scale file
+    // would be written over it.
+    const std::string lowText = out + "/low.txt";
+    fs::copy_file(low, lowText);
+    const std::string original = readFile(lowText);
+    const RunResult r = runVexlor({"bake", "--high", high, "--low", lowText, "--displacement", out + "/low.tif"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("--displacement (its scale) " + out + "/low.txt is the same file as the input --low " +
+                         lowText),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("baking"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(lowText), original);
+    EXPECT_EQ(outFiles(), std::vector<std::string>{"low.txt"});
+    // A map written over the high object's file, through a link.
+    fs::remove(lowText);
+    fs::create_symlink(high, folder + "/high_link.tif");
+    expectRefused({"--high", high, "--low", low, "--normal", folder + "/high_link.tif"},
+                  "--normal " + folder + "/high_link.tif is the same file as the input --high " + high);
+}
+
 TEST_F(BakeCli, FailedBakeLeavesNoFiles) {
     // The displacement map goes to a full device, which fails the bake after the checks: the maps
     // this bake made are taken away again, the link it was given stays.
