@@ -124,7 +124,7 @@ bool ReductionMesh::collectTags() {
                 saturate(entry.bytes);
                 break;
             }
-            case TAG_VERTEX_MAP: {
+            case TAG_FLOAT_MAP: {
                 auto* data = static_cast<float*>(tag.data());
                 if (pointCount > 0 && (data == nullptr || tag.dataCount() < pointCount)) break;
                 if (!pushChecked(vertexMaps, VertexMapEntry{tag, data})) return false;

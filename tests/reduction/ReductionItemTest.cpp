@@ -217,6 +217,37 @@ TEST_F(ReductionItemTest, PrepareReducesFullyAndRevertPutsEverythingBack) {
     EXPECT_TRUE(obj->sameStateAs(*before)) << "revert restores the object bit for bit, smoothing tag included";
 }
 
+// The smoothing tag is taken off for the preview. A commit gives it back as the object's first tag
+// (where the host keeps it); a revert puts it back where it was, so that the object is as it was.
+TEST_F(ReductionItemTest, SmoothingTagComesBackFirstOnCommitAndInItsPlaceOnRevert) {
+    const GridOptions o{.columns = 8, .rows = 8, .group = true, .pointSelection = true};
+    for (const bool commit : {true, false}) {
+        SCOPED_TRACE(commit ? "commit" : "revert");
+        host::PolygonObject* obj = makeGrid(doc, o, commit ? "committed" : "reverted");
+        auto smoothing = std::make_unique<host::SmoothingTag>("smooth");
+        host::Tag* tag = obj->insertTag(std::move(smoothing), 1);  // between the object's other tags
+        ASSERT_GE(obj->tags().size(), 3u);
+        const host::Tag* firstBefore = obj->tags()[0].get();
+
+        auto it = item(obj);
+        ASSERT_TRUE(it->prepare(settings, false));
+        EXPECT_EQ(obj->tag(host::TAG_SMOOTHING), nullptr);
+        if (commit) {
+            it->commitAtCount(20, true);
+            ASSERT_FALSE(obj->tags().empty());
+            EXPECT_EQ(obj->tags()[0].get(), tag);
+            EXPECT_EQ(obj->tags()[1].get(), firstBefore);
+        } else {
+            it->revert();
+            ASSERT_GE(obj->tags().size(), 2u);
+            EXPECT_EQ(obj->tags()[0].get(), firstBefore);
+            EXPECT_EQ(obj->tags()[1].get(), tag);
+        }
+        EXPECT_EQ(it->detachedTag, nullptr);
+        EXPECT_EQ(obj->tagCount(host::TAG_SMOOTHING), 1);
+    }
+}
+
 TEST_F(ReductionItemTest, CommittingAPreviewGivesTheSameMeshAsTheDirectRoad) {
     const GridOptions o{.columns = 14, .rows = 12, .normals = true, .group = true, .pointSelection = true, .floatMap = true};
     host::Document other;
