@@ -211,7 +211,10 @@ public:
         for (host::Object* o : all)
             if (o->isPolygonObject()) objects_.push_back(static_cast<host::PolygonObject*>(o));
         if (objects_.empty()) return input + " holds no polygon object";
-        for (host::PolygonObject* o : objects_) before_.push_back(describe(*o));
+        for (host::PolygonObject* o : objects_) {
+            before_.push_back(describe(*o));
+            beforeCounts_.emplace_back(o->pointCount(), o->polygonCount());
+        }
         if (c.weld) weld();
         for (host::PolygonObject* o : objects_)
             if (isSoup(*o))
@@ -349,8 +352,22 @@ public:
         return host::writeObj(file, out, error);
     }
     void printSummary(std::ostream& out) const {
+        for (size_t i = 0; i < objects_.size(); ++i) {
+            out << "  \"" << objects_[i]->name() << "\": ";
+            if (unchanged(i))
+                out << "unchanged, " << before_[i] << "\n";
+            else
+                out << before_[i] << " -> " << describe(*objects_[i]) << "\n";
+        }
+    }
+    // The object has the points and polygons it was loaded with.
+    bool unchanged(size_t i) const {
+        return beforeCounts_[i] == std::pair<int, int>(objects_[i]->pointCount(), objects_[i]->polygonCount());
+    }
+    bool allUnchanged() const {
         for (size_t i = 0; i < objects_.size(); ++i)
-            out << "  \"" << objects_[i]->name() << "\": " << before_[i] << " -> " << describe(*objects_[i]) << "\n";
+            if (!unchanged(i)) return false;
+        return true;
     }
     const std::vector<host::PolygonObject*>& objects() const { return objects_; }
     // A message when the target left an object that had polygons with none; "" otherwise.
@@ -437,6 +454,7 @@ private:
     HostDialogBase* dialog_ = nullptr;
     std::vector<host::PolygonObject*> objects_;
     std::vector<std::string> before_;
+    std::vector<std::pair<int, int>> beforeCounts_;  // points, polygons as loaded
 };
 
 void addChoiceOptions(CLI::App* cmd, ReductionChoices& c) {
@@ -543,7 +561,11 @@ int runReduce(const std::string& moduleDir, const ReduceOptions& o, std::ostream
     if (problem = run.emptied(target); !problem.empty()) return fail(problem);
     std::string error;
     if (!run.writeObjects(o.output, &error)) return fail(error);
-    out << "reduced " << o.input << " -> " << o.output << "\n";
+    if (run.allUnchanged())
+        out << "the target " << target.text << " leaves " << o.input << " unchanged; written as it is to " << o.output
+            << "\n";
+    else
+        out << "reduced " << o.input << " -> " << o.output << "\n";
     run.printSummary(out);
     return 0;
 }
@@ -609,8 +631,9 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
                                  : t.kind == Target::Kind::Count ? t.text + " points"
                                                                  : "error limit " + t.text;
         report += "level " + std::to_string(i + 1) + " (" + what + "): " + paths[i] + "\n";
-        for (const host::PolygonObject* obj : run.objects())
-            report += "  \"" + obj->name() + "\": " + describe(*obj) + "\n";
+        for (size_t k = 0; k < run.objects().size(); ++k)
+            report += "  \"" + run.objects()[k]->name() + "\": " + (run.unchanged(k) ? "unchanged, " : "") +
+                      describe(*run.objects()[k]) + "\n";
     }
     run.close();
     if (interrupted()) {

@@ -334,3 +334,58 @@ TEST(VexlorReduce, CtrlCStopsThePassWritesNothingAndLeavesTheInputAlone) {
 }
 
 }  // namespace
+
+// An error limit means the quadric error on every road: the direct reduction, the preview (prepare,
+// move the target, commit) and a level of lod keep the same points. The penalties order the
+// contractions but are not part of the error the limit is compared with.
+TEST(VexlorReduce, AnErrorLimitKeepsTheSamePointsOnEveryRoad) {
+    const std::string folder = makeTempFolder();
+    const std::string grid = folder + "/wave.obj";
+    writeFile(grid, gridObj(24));
+    struct Mesh {
+        std::string path;
+        int points;
+        std::vector<std::string> limits;
+    };
+    const Mesh meshes[] = {{kSample, 3456, {"0.00001", "0.0001", "0.001", "0.01", "0.1"}},
+                           {grid, 625, {"0.00001", "0.0001", "0.001", "0.01", "0.1"}}};
+    for (const Mesh& m : meshes) {
+        std::string levels;
+        for (const std::string& l : m.limits) levels += (levels.empty() ? "e" : ",e") + l;
+        const RunResult lod = runVexlor({"lod", m.path, "-o", folder + "/lod{n}.obj", "--levels", levels});
+        ASSERT_EQ(lod.exitCode, 0) << lod.err;
+        std::vector<int> counts;
+        for (size_t i = 0; i < m.limits.size(); ++i) {
+            const std::string& limit = m.limits[i];
+            const RunResult direct = runVexlor({"reduce", m.path, "-o", folder + "/direct.obj", "--error", limit});
+            const RunResult preview =
+                runVexlor({"reduce", m.path, "-o", folder + "/preview.obj", "--error", limit, "--preview"});
+            ASSERT_EQ(direct.exitCode, 0) << direct.err;
+            ASSERT_EQ(preview.exitCode, 0) << preview.err;
+            const int d = load(folder + "/direct.obj").first().pointCount();
+            EXPECT_EQ(load(folder + "/preview.obj").first().pointCount(), d) << m.path << " --error " << limit;
+            EXPECT_EQ(load(folder + "/lod" + std::to_string(i + 1) + ".obj").first().pointCount(), d)
+                << m.path << " level e" << limit;
+            counts.push_back(d);
+        }
+        // The limits reach different levels: fewer points the larger the limit, and some reduction
+        // already at the second limit.
+        for (size_t i = 1; i < counts.size(); ++i) EXPECT_LE(counts[i], counts[i - 1]) << m.path;
+        EXPECT_LT(counts[1], m.points) << m.path;
+        EXPECT_LT(counts.back(), counts.front()) << m.path;
+    }
+}
+
+TEST(VexlorReduce, ATargetThatChangesNothingSaysSo) {
+    const std::string folder = makeTempFolder();
+    const std::string flat = folder + "/flat.obj";
+    // Two triangles sharing an edge: no contraction can be made for free on their outline.
+    writeFile(flat, "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 1\nf 1 2 3\nf 1 3 4\n");
+    const RunResult r = runVexlor({"reduce", flat, "-o", folder + "/out.obj", "--error", "0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("the target 0 leaves " + flat + " unchanged; written as it is to " + folder + "/out.obj"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"flat\": unchanged, 4 points, 2 polygons"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("reduced "), std::string::npos) << r.out;
+}
