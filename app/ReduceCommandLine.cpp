@@ -354,16 +354,12 @@ public:
     void printSummary(std::ostream& out) const {
         for (size_t i = 0; i < objects_.size(); ++i) {
             out << "  \"" << objects_[i]->name() << "\": ";
-            if (unchanged(i))
-                out << "unchanged, " << before_[i] << "\n";
-            else
-                out << before_[i] << " -> " << describe(*objects_[i]) << "\n";
+            out << (unchanged(i) ? "no point removed, " : "") << before_[i] << " -> " << describe(*objects_[i])
+                << "\n";
         }
     }
-    // The object has the points and polygons it was loaded with.
-    bool unchanged(size_t i) const {
-        return beforeCounts_[i] == std::pair<int, int>(objects_[i]->pointCount(), objects_[i]->polygonCount());
-    }
+    // The object kept every point it was loaded with (its polygons may still have been rebuilt).
+    bool unchanged(size_t i) const { return beforeCounts_[i].first == objects_[i]->pointCount(); }
     bool allUnchanged() const {
         for (size_t i = 0; i < objects_.size(); ++i)
             if (!unchanged(i)) return false;
@@ -562,8 +558,7 @@ int runReduce(const std::string& moduleDir, const ReduceOptions& o, std::ostream
     std::string error;
     if (!run.writeObjects(o.output, &error)) return fail(error);
     if (run.allUnchanged())
-        out << "the target " << target.text << " leaves " << o.input << " unchanged; written as it is to " << o.output
-            << "\n";
+        out << "the target " << target.text << " removes no point of " << o.input << "; written to " << o.output << "\n";
     else
         out << "reduced " << o.input << " -> " << o.output << "\n";
     run.printSummary(out);
@@ -632,7 +627,7 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
                                                                  : "error limit " + t.text;
         report += "level " + std::to_string(i + 1) + " (" + what + "): " + paths[i] + "\n";
         for (size_t k = 0; k < run.objects().size(); ++k)
-            report += "  \"" + run.objects()[k]->name() + "\": " + (run.unchanged(k) ? "unchanged, " : "") +
+            report += "  \"" + run.objects()[k]->name() + "\": " + (run.unchanged(k) ? "no point removed, " : "") +
                       describe(*run.objects()[k]) + "\n";
     }
     run.close();

@@ -23,7 +23,8 @@ std::string randomMesh(std::mt19937& rng) {
     for (int y = 0; y <= h; ++y)
         for (int x = 0; x <= w; ++x)
             s += "v " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(unit(rng) * 0.6) + "\n";
-    int points = (w + 1) * (h + 1);
+    const int gridPoints = (w + 1) * (h + 1);
+    int points = gridPoints;
     // Texture coordinates: one per point, and a shifted copy for the seam's other side.
     for (int k = 0; k < 2; ++k)
         for (int y = 0; y <= h; ++y)
@@ -33,7 +34,7 @@ std::string randomMesh(std::mt19937& rng) {
     std::set<int> groupStarts;
     auto corner = [&](int x, int y, bool otherSide) {
         const int p = y * (w + 1) + x + 1;
-        return std::to_string(p) + "/" + std::to_string(p + (otherSide ? points : 0));
+        return std::to_string(p) + "/" + std::to_string(p + (otherSide ? gridPoints : 0));
     };
     std::string faces;
     int group = 0;
