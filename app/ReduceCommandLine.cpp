@@ -484,7 +484,11 @@ CLI::App* addReduceCommand(CLI::App& cli, ReduceOptions& o) {
     cmd->add_option("-o,--output", o.output, "OBJ file to write the reduced objects to")->required();
     CLI::Option* points = cmd->add_option("--points", o.points, "Reduce to this many points (one object)");
     CLI::Option* ratio = cmd->add_option("--ratio", o.ratio, "Keep this percentage of each object's points");
-    CLI::Option* error = cmd->add_option("--error", o.error, "Contract while the error stays within this limit");
+    CLI::Option* error = cmd->add_option(
+        "--error", o.error,
+        "Contract while the error stays within this limit. Errors are measured on the object scaled to a "
+        "bounding-box diagonal of 2000, so a limit means the same in any units: on the bundled sample 10000 "
+        "keeps the surface within about 1.4e-3 of the diagonal (RMS 1.7e-4), 100000 within about 4.5e-3");
     points->excludes(ratio)->excludes(error);
     ratio->excludes(error);
     cmd->add_flag("--preview", o.preview,

@@ -123,7 +123,9 @@ TEST(ResourceIds, EveryNamedGadgetIsInItsLayoutWithItsKind) {
         const host::LayoutGadget* g = layout->find(n.id);
         ASSERT_NE(g, nullptr) << "not in " << layout->file;
         EXPECT_EQ(host::gadgetKindName(g->kind), std::string(host::gadgetKindName(n.kind)));
-        if (n.parent >= 0) EXPECT_EQ(g->parent, n.parent);
+        if (n.parent >= 0) {
+            EXPECT_EQ(g->parent, n.parent);
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "host/Memory.h"
 #include "host/ModelingCommands.h"
+#include "mixkit/ReferenceFrame.h"
 #include "reduction/ReductionItem.h"
 #include "tests/reduction/ReductionTestSupport.h"
 
@@ -153,8 +154,13 @@ TEST_F(ReductionItemTest, ReducingToAnErrorLimitOnlyMakesContractionsWithinIt) {
 
     host::PolygonObject* tight = makeGrid(doc, {.columns = 8, .rows = 8}, "tight");
     host::PolygonObject* loose = makeGrid(doc, {.columns = 8, .rows = 8}, "loose");
-    ASSERT_TRUE(item(tight)->reduceToError(1e-4, settings, false));
-    ASSERT_TRUE(item(loose)->reduceToError(1.0, settings, false));
+    // Limits are measured in the reduction's frame, where area-weighted errors grow with the fourth
+    // power of the scale: 1e-4 and 1 in the grid's own units.
+    const double s = ReferenceFrame::ofPoints(reinterpret_cast<const FloatVector*>(tight->points.data()), nullptr,
+                                              tight->pointCount())
+                         .scale;
+    ASSERT_TRUE(item(tight)->reduceToError(1e-4 * s * s * s * s, settings, false));
+    ASSERT_TRUE(item(loose)->reduceToError(1.0 * s * s * s * s, settings, false));
     EXPECT_LT(loose->pointCount(), tight->pointCount());
     EXPECT_EQ(meshFlaw(*tight), "");
     EXPECT_EQ(meshFlaw(*loose), "");
