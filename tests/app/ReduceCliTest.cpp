@@ -368,8 +368,8 @@ TEST(VexlorReduce, AnErrorLimitKeepsTheSamePointsOnEveryRoad) {
         int points;
         std::vector<std::string> limits;
     };
-    const Mesh meshes[] = {{kSample, 3456, {"0.00001", "0.0001", "0.001", "0.01", "0.1"}},
-                           {grid, 625, {"0.05", "0.1", "0.3", "1", "3"}}};
+    const Mesh meshes[] = {{kSample, 3456, {"100", "1000", "10000", "100000", "1000000"}},
+                           {grid, 625, {"1000", "10000", "100000", "1000000", "10000000"}}};
     for (const Mesh& m : meshes) {
         std::string levels;
         for (const std::string& l : m.limits) levels += (levels.empty() ? "e" : ",e") + l;
