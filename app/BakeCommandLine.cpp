@@ -12,6 +12,7 @@
 #include "host/Bitmap.h"
 #include "host/Dialogs.h"
 #include "host/EventQueue.h"
+#include "host/SafeOutput.h"
 #include "host/StatusBar.h"
 #include "host/Threads.h"
 
@@ -155,15 +156,18 @@ std::string checkOptions(const BakeOptions& o, Plan& plan) {
         if (!suffix.empty() && suffix != plan.format->name)
             return std::string(m.option) + " " + m.path + ": the maps of one bake are all ." + plan.format->name +
                    " files (choose the format with --format)";
-        if (suffix.empty()) m.path = fs::path(m.path).replace_extension(plan.format->name).string();
-        fs::path folder = fs::path(m.path).parent_path();
-        if (folder.empty()) folder = ".";
         std::error_code ec;
-        if (!fs::is_directory(folder, ec))
-            return std::string(m.option) + " " + m.path + ": the folder " + folder.string() + " does not exist";
-        if (fs::is_directory(m.path, ec)) return std::string(m.option) + " " + m.path + " is a folder";
-        for (const MapRequest& other : plan.maps)
-            if (other.path == m.path) return std::string(other.option) + " and " + m.option + " name the same file";
+        // A folder is refused as given, before a suffix would turn it into a file beside it.
+        if (fs::is_directory(m.path, ec))
+            return std::string(m.option) + " " + m.path + " is a folder; give a file name for the " + m.what;
+        if (suffix.empty()) m.path = fs::path(m.path).replace_extension(plan.format->name).string();
+        if (std::string problem = host::outputProblem(m.path); !problem.empty())
+            return std::string(m.option) + " " + problem;
+        if (m.checkbox == IDC_BAKE_DISPLACEMENT_ON) {
+            const std::string scale = fs::path(m.path).replace_extension("txt").string();
+            if (std::string problem = host::outputProblem(scale); !problem.empty())
+                return std::string(m.option) + " " + m.path + ": its scale file " + problem;
+        }
         plan.maps.push_back(m);
     }
     if (!o.bump.empty()) {
@@ -180,6 +184,39 @@ std::pair<std::string, std::string> splitObjectArgument(const std::string& argum
     const size_t colon = argument.rfind(':');
     if (colon == std::string::npos || colon == 0 || fs::exists(argument, ec)) return {argument, ""};
     return {argument.substr(0, colon), argument.substr(colon + 1)};
+}
+
+// Each file this bake writes: the maps, and the displacement map's scale file.
+std::vector<std::pair<std::string, std::string>> outputsOf(const Plan& plan) {
+    std::vector<std::pair<std::string, std::string>> outputs;  // option, path
+    for (const MapRequest& m : plan.maps) {
+        outputs.emplace_back(m.option, m.path);
+        // An EXR displacement holds distances in scene units and needs no scale file.
+        if (m.checkbox == IDC_BAKE_DISPLACEMENT_ON && plan.format->choice != IDC_BAKE_FORMAT_EXR)
+            outputs.emplace_back(std::string(m.option) + " (its scale)",
+                                 fs::path(m.path).replace_extension("txt").string());
+    }
+    return outputs;
+}
+
+// No output may be one of the inputs or another output.
+std::string checkFileRoles(const BakeOptions& o, const Plan& plan, const std::string& highFile,
+                           const std::string& lowFile) {
+    std::vector<std::pair<std::string, std::string>> inputs = {{"--high", highFile}, {"--low", lowFile}};
+    for (const std::string& f : o.scene) inputs.emplace_back("--scene", f);
+    if (!o.bump.empty()) inputs.emplace_back("--bump", o.bump);
+    const std::vector<std::pair<std::string, std::string>> outputs = outputsOf(plan);
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        const auto& [option, path] = outputs[i];
+        for (const auto& [inOption, input] : inputs)
+            if (host::sameFile(path, input))
+                return option + " " + path + " is the same file as the input " + inOption + " " + input +
+                       "; write the map to another file";
+        for (size_t k = 0; k < i; ++k)
+            if (host::sameFile(path, outputs[k].second))
+                return outputs[k].first + " and " + option + " both write " + path;
+    }
+    return {};
 }
 
 void collect(host::Object* o, std::vector<host::Object*>& out) {
@@ -367,6 +404,10 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
     Plan plan;
     if (std::string problem = checkOptions(o, plan); !problem.empty()) return fail(problem);
 
+    const auto [highFile, highName] = splitObjectArgument(o.high);
+    const auto [lowFile, lowName] = splitObjectArgument(o.low);
+    if (std::string problem = checkFileRoles(o, plan, highFile, lowFile); !problem.empty()) return fail(problem);
+
     std::string error;
     std::unique_ptr<HostSession> session = HostSession::start(moduleDir, &error);
     if (!session) return fail(error);
@@ -385,8 +426,6 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
         slot = std::move(loaded);
         return &slot;
     };
-    const auto [highFile, highName] = splitObjectArgument(o.high);
-    const auto [lowFile, lowName] = splitObjectArgument(o.low);
     const std::vector<host::Object*>* highObjects = load(highFile);
     if (!highObjects) return fail(error);
     const std::vector<host::Object*>* lowObjects = load(lowFile);
@@ -419,15 +458,12 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
 
     // The files of this bake, to be taken away again when it fails or is stopped.
     std::vector<std::string> outputs;
-    for (const MapRequest& m : plan.maps) {
-        outputs.push_back(m.path);
-        if (m.checkbox == IDC_BAKE_DISPLACEMENT_ON && plan.format->choice != IDC_BAKE_FORMAT_EXR)
-            outputs.push_back(fs::path(m.path).replace_extension("txt").string());
-    }
+    for (const auto& [option, path] : outputsOf(plan)) outputs.push_back(path);
     std::vector<bool> existed;
     for (const std::string& p : outputs) {
+        // A link counts as there even when it points at nothing yet: it is never removed.
         std::error_code ec;
-        existed.push_back(fs::exists(p, ec));
+        existed.push_back(fs::exists(fs::symlink_status(p, ec)));
     }
 
     bool ended = false;

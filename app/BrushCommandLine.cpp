@@ -13,6 +13,7 @@
 #include "host/Bitmap.h"
 #include "host/HostTable.h"
 #include "host/formats/MeshFile.h"
+#include "host/SafeOutput.h"
 #include "host/StatusBar.h"
 #include "host/viewport/Viewport.h"
 #include "sources/HostContract.h"
@@ -58,15 +59,11 @@ std::optional<long long> parseWhole(const std::string& text) {
     return v;
 }
 
-std::string checkWritable(const std::string& option, const std::string& path) {
-    std::error_code ec;
+// The output must be writable and must not be the input.
+std::string checkWritable(const std::string& option, const std::string& path, const std::string& input) {
     if (path.empty()) return option + " needs a file name";
-    fs::path folder = fs::path(path).parent_path();
-    if (folder.empty()) folder = ".";
-    if (!fs::is_directory(folder, ec)) return option + " " + path + ": the folder " + folder.string() + " does not exist";
-    if (fs::is_directory(path, ec)) return option + " " + path + " is a folder";
-    if (access(folder.c_str(), W_OK) != 0) return option + " " + path + ": the folder " + folder.string() + " is not writable";
-    if (fs::exists(path, ec) && access(path.c_str(), W_OK) != 0) return option + " " + path + " is not writable";
+    if (std::string problem = host::outputProblem(path); !problem.empty()) return option + " " + problem;
+    if (host::sameFile(path, input)) return option + " " + path + " is the input file " + input + "; write to another file";
     return {};
 }
 
@@ -149,13 +146,15 @@ std::string checkOptions(const BrushOptions& o, Plan& plan) {
     const std::optional<double> step = parseReal(o.step);
     if (!step || !(*step > 0)) return "--step " + o.step + " is not a distance in pixels above 0";
     plan.step = *step;
-    if (std::string problem = checkWritable("-o", o.output); !problem.empty()) return problem;
+    if (std::string problem = checkWritable("-o", o.output, o.input); !problem.empty()) return problem;
     if (!host::formats::canWriteMeshFormat(host::formats::meshFormatForPath(o.output)))
         return "-o " + o.output + ": cannot write this kind of file; write " + host::formats::writableMeshSuffixes();
     if (!o.snapshot.empty()) {
         if (host::imageFormatForPath(o.snapshot) == 0)
             return "--snapshot " + o.snapshot + " needs an image suffix (.png, .tif, .tga or .bmp)";
-        if (std::string problem = checkWritable("--snapshot", o.snapshot); !problem.empty()) return problem;
+        if (std::string problem = checkWritable("--snapshot", o.snapshot, o.input); !problem.empty()) return problem;
+        if (host::sameFile(o.snapshot, o.output))
+            return "-o and --snapshot both write " + o.snapshot;
     }
     return {};
 }

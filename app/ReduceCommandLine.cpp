@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -17,6 +18,9 @@
 #include "host/Dialogs.h"
 #include "host/EventQueue.h"
 #include "host/formats/MeshFile.h"
+#include "host/ModelingCommands.h"
+#include "host/ObjFile.h"
+#include "host/SafeOutput.h"
 #include "host/StatusBar.h"
 
 namespace fs = std::filesystem;
@@ -85,6 +89,7 @@ std::string checkCount(const std::string& option, const std::string& text, Targe
     const std::optional<long long> n = parseWhole(text);
     if (!n) return option + " " + text + " is not a whole number of points";
     if (*n < 1) return option + " " + text + ": the target must keep at least 1 point";
+    if (*n < 3) return option + " " + text + ": a polygon needs at least 3 points; the smallest target is 3";
     t = Target{Target::Kind::Count, *n, 0, 0, text};
     return {};
 }
@@ -148,21 +153,18 @@ std::string checkChoices(const ReductionChoices& c, Plan& plan) {
     }
     if (c.noChecks && (plan.compactness || plan.flip || plan.valence))
         return "--compactness, --flip and --valence are penalties of the quality checks, which --no-checks turns off";
+    if (c.groupGiven && trimmed(c.group).empty()) return "--group needs the name of a group (OBJ g)";
     if (!c.group.empty() && c.hierarchy)
         return "--group reduces part of an object, --hierarchy whole objects: give one of them";
     return {};
 }
 
-// The folder of an output file must exist and take files; the file must not be a folder.
-std::string checkWritable(const std::string& option, const std::string& path) {
-    std::error_code ec;
+// The output must be writable and must be none of the inputs.
+std::string checkOutput(const std::string& option, const std::string& path, const std::string& input) {
     if (path.empty()) return option + " needs a file name";
-    fs::path folder = fs::path(path).parent_path();
-    if (folder.empty()) folder = ".";
-    if (!fs::is_directory(folder, ec)) return option + " " + path + ": the folder " + folder.string() + " does not exist";
-    if (fs::is_directory(path, ec)) return option + " " + path + " is a folder";
-    if (access(folder.c_str(), W_OK) != 0) return option + " " + path + ": the folder " + folder.string() + " is not writable";
-    if (fs::exists(path, ec) && access(path.c_str(), W_OK) != 0) return option + " " + path + " is not writable";
+    if (std::string problem = host::outputProblem(path); !problem.empty()) return option + " " + problem;
+    if (host::sameFile(path, input))
+        return option + " " + path + " is the input file " + input + "; write the result to another file";
     return {};
 }
 
@@ -220,7 +222,18 @@ public:
         for (host::Object* o : all)
             if (o->isPolygonObject()) objects_.push_back(static_cast<host::PolygonObject*>(o));
         if (objects_.empty()) return input + " holds no polygon object";
-        for (host::PolygonObject* o : objects_) before_.push_back(describe(*o));
+        for (host::PolygonObject* o : objects_) {
+            before_.push_back(describe(*o));
+            beforeCounts_.emplace_back(o->pointCount(), o->polygonCount());
+        }
+        if (c.weld) weld();
+        for (host::PolygonObject* o : objects_)
+            if (isSoup(*o))
+                return "\"" + o->name() + "\" of " + input + " is a polygon soup: none of its " +
+                       std::to_string(o->polygonCount()) +
+                       " polygons shares a point with another, so there is no edge to contract" +
+                       (c.weld ? std::string(" (even with --weld: no two points are at exactly the same place)")
+                               : std::string("; --weld merges points at exactly the same place first"));
 
         host::Document& doc = session_->document();
         std::vector<host::Object*> selected;
@@ -272,9 +285,16 @@ public:
             case Target::Kind::Ratio:
                 for (const host::PolygonObject* o : objects_) {
                     const int used = usedPoints(*o);
-                    if (used > 0 && static_cast<float>(used) * static_cast<float>(t.ratio) < 1.0f)
+                    if (used > 0 && static_cast<float>(used) * static_cast<float>(t.ratio) < 3.0f) {
+                        // 3 points as a share, rounded up to three digits so that it is enough.
+                        const double share = 300.0 / used;
+                        const double scale = std::pow(10.0, 2 - std::floor(std::log10(share)));
+                        char smallest[32];
+                        std::snprintf(smallest, sizeof smallest, "%g", std::ceil(share * scale) / scale);
                         return t.text + " % of the " + std::to_string(used) + " points of \"" + o->name() +
-                               "\" keeps no point";
+                               "\" keeps fewer than the 3 points of a polygon; the smallest share is " + smallest +
+                               " %";
+                    }
                 }
                 break;
             case Target::Kind::Error: break;
@@ -349,14 +369,70 @@ public:
             for (const host::Polygon& p : o->polygons) n += p.a != p.b;
         return n;
     }
+    // Writes the objects into an output that is put in place later.
+    bool writeObjects(host::SafeOutput& file, std::string* error) const {
+        std::vector<const host::Object*> out(objects_.begin(), objects_.end());
+        return host::formats::writeMeshFile(file, out, error);
+    }
     void printSummary(std::ostream& out) const {
+        for (size_t i = 0; i < objects_.size(); ++i) {
+            out << "  \"" << objects_[i]->name() << "\": ";
+            out << (unchanged(i) ? "no point removed, " : "") << before_[i] << " -> " << describe(*objects_[i])
+                << "\n";
+        }
+    }
+    // The object kept every point it was loaded with (its polygons may still have been rebuilt).
+    bool unchanged(size_t i) const { return beforeCounts_[i].first == objects_[i]->pointCount(); }
+    bool allUnchanged() const {
         for (size_t i = 0; i < objects_.size(); ++i)
-            out << "  \"" << objects_[i]->name() << "\": " << before_[i] << " -> " << describe(*objects_[i]) << "\n";
+            if (!unchanged(i)) return false;
+        return true;
     }
     const std::vector<host::PolygonObject*>& objects() const { return objects_; }
+    // A message when the target left an object that had polygons with none; "" otherwise.
+    std::string emptied(const Target& t) const {
+        for (const host::PolygonObject* o : objects_)
+            if (o->polygons.empty())
+                return "the target " + t.text + " leaves no polygon of \"" + o->name() +
+                       "\"; give a larger target (nothing was written)";
+        return {};
+    }
 
 private:
     host::DialogHost& dialogs() const { return session_->dialogs(); }
+
+    // Merges points at exactly the same place, as the host's clean-up does with no tolerance.
+    void weld() {
+        host::Settings params;
+        params.setReal(host::CLEANUP_TOLERANCE, 0.0);
+        params.setBool(host::CLEANUP_MERGE_POINTS, true);
+        params.setBool(host::CLEANUP_DROP_POLYGONS, true);
+        params.setBool(host::CLEANUP_DROP_POINTS, true);
+        for (host::PolygonObject* o : objects_) {
+            const int before = o->pointCount();
+            host::runModelingCommand(host::CMD_CLEANUP, 0, &session_->document(), {o}, params);
+            if (o->pointCount() != before)
+                err_ << "vexlor " << command_ << ": welded \"" << o->name() << "\": " << before << " -> "
+                     << o->pointCount() << " points\n";
+        }
+    }
+
+    // Two or more polygons and no point that two of them share.
+    static bool isSoup(const host::PolygonObject& obj) {
+        if (obj.polygonCount() < 2) return false;
+        std::vector<uint8_t> used(obj.points.size(), 0);
+        for (const host::Polygon& p : obj.polygons) {
+            const int corners[4] = {p.a, p.b, p.c, p.d};
+            const int n = p.c == p.d ? 3 : 4;
+            for (int k = 0; k < n; ++k) {
+                const int c = corners[k];
+                if (c < 0 || c >= obj.pointCount()) continue;
+                if (used[c]) return false;
+                used[c] = 1;
+            }
+        }
+        return true;
+    }
     int32_t number(int32_t gadget) const {
         const host::Gadget* g = dialogs().gadget(dialog_, gadget);
         return g ? static_cast<int32_t>(g->number) : 0;
@@ -397,6 +473,7 @@ private:
     HostDialogBase* dialog_ = nullptr;
     std::vector<host::PolygonObject*> objects_;
     std::vector<std::string> before_;
+    std::vector<std::pair<int, int>> beforeCounts_;  // points, polygons as loaded
 };
 
 void addChoiceOptions(CLI::App* cmd, ReductionChoices& c) {
@@ -410,7 +487,15 @@ void addChoiceOptions(CLI::App* cmd, ReductionChoices& c) {
     cmd->add_option("--group", c.group,
                     "Reduce only the polygons of this group (OBJ g), as in polygon editing mode; the rest of the "
                     "object stays as it is");
+    cmd->add_flag("--weld", c.weld,
+                  "Merge points at exactly the same place first (for files whose polygons share no point)");
     cmd->add_flag("--show-dialog", c.showDialog, "Print the dialog as set up, before the reduction");
+}
+
+// Notes whether --group was given at all (an empty name is refused then).
+void noteGiven(CLI::App* cmd, ReductionChoices& c) {
+    CLI::Option* group = cmd->get_option("--group");
+    cmd->final_callback([&c, group] { c.groupGiven = group->count() > 0; });
 }
 
 }  // namespace
@@ -434,6 +519,7 @@ CLI::App* addReduceCommand(CLI::App& cli, ReduceOptions& o) {
     cmd->add_flag("--preview", o.preview,
                   "Take the preview road: prepare the whole reduction, move the target, then commit");
     addChoiceOptions(cmd, o.choices);
+    noteGiven(cmd, o.choices);
     return cmd;
 }
 
@@ -451,6 +537,7 @@ CLI::App* addLodCommand(CLI::App& cli, LodOptions& o) {
                     "object), eX reduces to the error limit X")
         ->required();
     addChoiceOptions(cmd, o.choices);
+    noteGiven(cmd, o.choices);
     return cmd;
 }
 
@@ -468,6 +555,7 @@ int runReduce(const std::string& moduleDir, const ReduceOptions& o, std::ostream
         problem = "give a target: --points N, --ratio PERCENT or --error LIMIT";
     Plan plan;
     if (problem.empty()) problem = checkChoices(o.choices, plan);
+    if (problem.empty()) problem = checkOutput("-o", o.output, o.input);
     if (problem.empty()) problem = checkMeshOutput("-o", o.output);
     if (!problem.empty()) return fail(problem);
 
@@ -499,9 +587,13 @@ int runReduce(const std::string& moduleDir, const ReduceOptions& o, std::ostream
     }
     // Each finished reduction leaves one undo step; a failed one is taken back.
     if (run.undoDepth() != undoBefore + 1) return fail("the reduction failed; nothing was written");
+    if (problem = run.emptied(target); !problem.empty()) return fail(problem);
     std::string error;
     if (!run.writeObjects(o.output, &error)) return fail(error);
-    out << "reduced " << o.input << " -> " << o.output << "\n";
+    if (run.allUnchanged())
+        out << "the target " << target.text << " removes no point of " << o.input << "; written to " << o.output << "\n";
+    else
+        out << "reduced " << o.input << " -> " << o.output << "\n";
     run.printSummary(out);
     return 0;
 }
@@ -530,7 +622,12 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
         std::string path = o.pattern;
         for (size_t p = path.find("{n}"); p != std::string::npos; p = path.find("{n}", p))
             path.replace(p, 3, std::to_string(i + 1));
-        problem = checkMeshOutput("-o", path);
+        problem = checkOutput("-o", path, o.input);
+        if (problem.empty()) problem = checkMeshOutput("-o", path);
+        for (size_t k = 0; problem.empty() && k < paths.size(); ++k)
+            if (host::sameFile(paths[k], path))
+                problem = "-o " + o.pattern + ": levels " + std::to_string(k + 1) + " and " + std::to_string(i + 1) +
+                          " would both write " + path;
         paths.push_back(path);
     }
     Plan plan;
@@ -560,43 +657,34 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
     }
     if (run.usable(IDC_VEXLOR_PREPARE)) return fail("the reduction could not be prepared (out of memory?)");
 
-    std::vector<std::string> written;
-    auto removeWritten = [&written] {
-        for (const std::string& p : written) {
-            std::error_code ec;
-            fs::remove(p, ec);
-        }
-    };
-    out << "levels of " << o.input << ":\n";
+    // Every level is written to a temporary file beside its target; the levels are put in place only
+    // when all of them were written, so a failure or Ctrl-C leaves every file as it was.
+    std::vector<host::SafeOutput> files(levels.size());
+    std::string report = "levels of " + o.input + ":\n";
     for (size_t i = 0; i < levels.size(); ++i) {
         if (interrupted()) break;
         std::string error;
-        if (!run.setTarget(levels[i]) || !run.press(IDC_VEXLOR_FINISH_LEVEL)) {
-            removeWritten();
-            return fail("the reduction dialog did not take the level " + levels[i].text);
-        }
+        if (!run.setTarget(levels[i]) || !run.press(IDC_VEXLOR_FINISH_LEVEL))
+            return fail("the reduction dialog did not take the level " + levels[i].text + "; no level was written");
+        if (error = run.emptied(levels[i]); !error.empty()) return fail("level " + std::to_string(i + 1) + ": " + error);
         if (chain) {
             chainLevels.push_back(run.snapshot());
             chainPolygons.push_back(run.polygonCount());
-        } else {
-            if (!run.writeObjects(paths[i], &error)) {
-                removeWritten();
-                return fail(error);
-            }
-            written.push_back(paths[i]);
+        } else if (!files[i].open(paths[i], &error) || !run.writeObjects(files[i], &error)) {
+            return fail(error + "; no level was written");
         }
         const Target& t = levels[i];
         const std::string what = t.kind == Target::Kind::Ratio   ? t.text + " % of the points"
                                  : t.kind == Target::Kind::Count ? t.text + " points"
                                                                  : "error limit " + t.text;
-        out << "level " << (i + 1) << " (" << what << "): " << (chain ? o.pattern : paths[i]) << "\n";
-        for (const host::PolygonObject* obj : run.objects())
-            out << "  \"" << obj->name() << "\": " << describe(*obj) << "\n";
+        report += "level " + std::to_string(i + 1) + " (" + what + "): " + (chain ? o.pattern : paths[i]) + "\n";
+        for (size_t k = 0; k < run.objects().size(); ++k)
+            report += "  \"" + run.objects()[k]->name() + "\": " + (run.unchanged(k) ? "no point removed, " : "") +
+                      describe(*run.objects()[k]) + "\n";
     }
     run.close();
     if (interrupted()) {
-        removeWritten();
-        err << "vexlor lod: stopped; no level was kept\n";
+        err << "vexlor lod: stopped; no level was written\n";
         return kInterruptedExit;
     }
     if (chain) {
@@ -613,10 +701,21 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
             chainOut.push_back(std::move(level));
         }
         std::string error;
-        if (!host::formats::writeLodChainFile(o.pattern, chainOut, &error)) return fail(error);
+        if (!host::formats::writeLodChainFile(o.pattern, chainOut, &error)) return fail(error + "; no level was written");
+        out << report;
         out << "wrote " << chainOut.size() << " levels (the input and " << levels.size() << " reduced) to "
             << o.pattern << "\n";
+        return 0;
     }
+    for (size_t i = 0; i < files.size(); ++i) {
+        std::string error;
+        if (!files[i].commit(&error)) {
+            std::string kept;
+            for (size_t k = 0; k < i; ++k) kept += " " + paths[k];
+            return fail(error + (i == 0 ? std::string("; no level was written") : "; written before it:" + kept));
+        }
+    }
+    out << report;
     return 0;
 }
 

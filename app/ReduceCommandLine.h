@@ -30,6 +30,8 @@ struct ReductionChoices {
     std::string boundaryWeight, compactness, flip, valence;
     bool hierarchy = false;
     std::string group;
+    bool groupGiven = false;  // --group "" is refused, not taken as no group
+    bool weld = false;        // merge exactly coincident points before reducing
     bool showDialog = false;
 };
 

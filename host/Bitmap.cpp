@@ -9,6 +9,7 @@
 // error text (the process-wide handlers are switched off as well, for the odd message that is not
 // tied to a handle), libpng's through our own error and warning functions.
 #include "Bitmap.h"
+#include "SafeOutput.h"
 
 #include "host/formats/ExrImage.h"
 
@@ -55,6 +56,9 @@ void setError(std::string* error, const std::string& text) {
 
 enum class ReadResult { ok, missing, failed };
 
+// The most read from a pipe, whose end may never come.
+constexpr size_t kPipeLimit = size_t(1) << 30;
+
 ReadResult readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& why) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -74,6 +78,12 @@ ReadResult readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, s
         ::close(fd);
         return ReadResult::failed;
     }
+    // A device may never end (/dev/zero): files and pipes are read, and a pipe only up to a limit.
+    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
+        why = "is a device or socket, not a file";
+        ::close(fd);
+        return ReadResult::failed;
+    }
     try {
         bytes.clear();
         if (S_ISREG(st.st_mode) && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
@@ -87,6 +97,12 @@ ReadResult readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, s
                 return ReadResult::failed;
             }
             if (n == 0) break;
+            if (!S_ISREG(st.st_mode) && bytes.size() + static_cast<size_t>(n) > kPipeLimit) {
+                why = "the pipe gave more than " + std::to_string(kPipeLimit >> 20) +
+                      " MiB; save the image to a file first";
+                ::close(fd);
+                return ReadResult::failed;
+            }
             bytes.insert(bytes.end(), chunk, chunk + n);
         }
     } catch (const std::bad_alloc&) {
@@ -634,24 +650,6 @@ void stbWriteFunction(void* user, void* data, int size) {
 // ---------------------------------------------------------------------------------------------
 // Saving through a temporary file
 
-// The mode a newly created file would get: 0666 less the umask. The umask is read from /proc,
-// since asking umask() for it means changing it for a moment under the other threads' feet.
-mode_t newFileMode() {
-    mode_t mask = 022;
-    if (FILE* f = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, f)) {
-            unsigned value = 0;
-            if (std::sscanf(line, "Umask: %o", &value) == 1) {
-                mask = static_cast<mode_t>(value);
-                break;
-            }
-        }
-        std::fclose(f);
-    }
-    return 0666 & ~mask;
-}
-
 // Writes into the open file `fd` (which it always closes).
 bool encodeInto(const Bitmap& bitmap, int32_t format, int fd, const std::string& path,
                 const ImageSaveOptions& options, std::string& why) {
@@ -949,35 +947,22 @@ bool Bitmap::save(const std::string& path, int32_t format, std::string* error, c
         return false;
     }
 
-    // The target keeps its permissions when replaced; a new file gets the usual ones.
-    struct stat st{};
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : newFileMode();
-
-    std::vector<char> temporary(path.begin(), path.end());
-    static const char kSuffix[] = ".tmpXXXXXX";
-    temporary.insert(temporary.end(), kSuffix, kSuffix + sizeof kSuffix);  // with the terminating zero
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    SafeOutput file;
+    if (!file.open(path, error)) return false;
+    // The encoders close what they are handed; the output keeps its own descriptor to flush.
+    const int fd = ::dup(file.fd());
     if (fd < 0) {
-        const int err = errno;
-        if (err == ENOENT || err == ENOTDIR)
-            setError(error, path + ": cannot create the file, its folder does not exist");
-        else
-            setError(error, path + ": cannot create the file: " + errnoText(err));
+        setError(error, path + ": cannot write the " + formatName(format) + " file: " + errnoText(errno));
         return false;
     }
-    const std::string temporaryPath(temporary.data());
-    ::fchmod(fd, mode);
-
     std::string why;
     if (!encodeInto(*this, format, fd, path, options, why)) {
-        ::unlink(temporaryPath.c_str());
         setError(error, path + ": cannot write the " + formatName(format) + " file: " + why);
         return false;
     }
-    if (::rename(temporaryPath.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temporaryPath.c_str());
-        setError(error, path + ": cannot put the file in place: " + errnoText(err));
+    std::string problem;
+    if (!file.commit(&problem)) {
+        setError(error, problem);
         return false;
     }
     return true;

@@ -25,6 +25,7 @@
 #include "host/Threads.h"
 #include "host/Dialogs.h"
 #include "host/Resources.h"
+#include "host/SafeOutput.h"
 
 namespace host {
 namespace {
@@ -571,26 +572,10 @@ int32_t registerPlugin(int32_t kind, int32_t id, const HstString* name, int32_t 
 }
 
 // ---- text files, tag settings, visibility, document objects ---------------------------------
-// Writes the whole text to a temporary file beside the target and renames it into place.
+// Writes the whole text through a SafeOutput: the old file stays until the new one is complete.
 int32_t fileWriteText(const HstFilename* path, const char* text) {
     if (!path || path->path.empty() || !text) return 0;
-    std::string temp = path->path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return 0;
-    const size_t size = std::strlen(text);
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < size) {
-        const ssize_t n = ::write(fd, text + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<size_t>(n);
-    }
-    ok = ::fchmod(fd, 0644) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = std::rename(temp.c_str(), path->path.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok ? 1 : 0;
+    return writeTextFile(path->path, text, nullptr) ? 1 : 0;
 }
 HstSettings* tagSettings(HstTag* t) {
     auto* smoothing = dynamic_cast<SmoothingTag*>(fromHandle(t));

@@ -28,6 +28,9 @@ TextBuffer allocateText(size_t bytes) {
     return TextBuffer(p);
 }
 
+// The most read from a pipe, whose end may never come.
+constexpr size_t kPipeLimit = size_t(1) << 30;
+
 bool loadBytes(const std::string& path, size_t padding, TextBuffer& buffer, size_t& size, std::string* error) {
     auto setError = [&](const std::string& what) {
         if (error) *error = path + ": " + what;
@@ -46,6 +49,9 @@ bool loadBytes(const std::string& path, size_t padding, TextBuffer& buffer, size
     struct stat st {};
     if (::fstat(fd, &st) != 0) return setError("cannot read: " + systemError(errno));
     if (S_ISDIR(st.st_mode)) return setError("cannot read: it is a folder");
+    // A device may never end (/dev/zero): files and pipes are read, and a pipe only up to a limit.
+    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
+        return setError("cannot read: it is a device or socket, not a file");
     // One byte more than the file, so that the read that finds its end needs no bigger buffer.
     size_t capacity = S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) + 1 : 0;
     if (capacity < 4096) capacity = 4096;
@@ -54,6 +60,9 @@ bool loadBytes(const std::string& path, size_t padding, TextBuffer& buffer, size
     size = 0;
     for (;;) {
         if (size == capacity) {
+            if (!S_ISREG(st.st_mode) && capacity >= kPipeLimit)
+                return setError("cannot read: the pipe gave more than " + std::to_string(kPipeLimit >> 20) +
+                                " MiB; save it to a file first");
             const size_t grown = capacity * 2;
             TextBuffer bigger = allocateText(grown + padding);
             if (!bigger) return setError("cannot read: out of memory");

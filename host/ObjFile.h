@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Document.h"
+#include "SafeOutput.h"
 
 namespace host {
 
@@ -14,8 +15,11 @@ namespace host {
 // `loaded`. On failure nothing is added and `error` names the file, the line and the problem.
 bool readObj(const std::string& path, Document& doc, std::vector<Object*>* loaded, std::string* error);
 
-// Writes the polygon objects (their own point coordinates) to one file, through a temporary file
-// that is renamed into place only when everything was written.
+// Writes the polygon objects (their own point coordinates) to one file, through a SafeOutput: the
+// target is replaced only when everything was written.
 bool writeObj(const std::string& path, const std::vector<const Object*>& objects, std::string* error);
+// Writes them into an open output and finishes it, leaving the commit to the caller (several files
+// that must all be written before any is put in place). On failure the output is abandoned.
+bool writeObj(SafeOutput& file, const std::vector<const Object*>& objects, std::string* error);
 
 }  // namespace host

@@ -156,12 +156,17 @@ struct Reader {
         const char* q = p;
         if (*q == '+' && (isDigit(q[1]) || q[1] == '.')) ++q;  // fast_float takes no leading plus
         auto r = fast_float::from_chars(q, end, out);
-        if (r.ec != std::errc() || r.ptr == q || !atTokenEnd(r.ptr)) {
-            if (r.ec == std::errc::result_out_of_range && atTokenEnd(r.ptr))
-                return fail("non-finite coordinate '" + tokenText(start) + "'");
+        const bool outOfRange = r.ec == std::errc::result_out_of_range;
+        if ((r.ec != std::errc() && !outOfRange) || r.ptr == q || !atTokenEnd(r.ptr))
             return fail("malformed number '" + tokenText(start) + "'");
+        if (outOfRange || !std::isfinite(out)) {
+            // "inf" and "nan" are written as such; anything else that ends up infinite is a finite
+            // number too large for single precision.
+            const char* digits = q + (*q == '-' || *q == '+');
+            const bool spelled = *digits == 'i' || *digits == 'I' || *digits == 'n' || *digits == 'N';
+            if (spelled) return fail("non-finite coordinate '" + tokenText(start) + "'");
+            return fail("number '" + tokenText(start) + "' is out of single-precision range (largest about 3.4e38)");
         }
-        if (!std::isfinite(out)) return fail("non-finite coordinate '" + tokenText(start) + "'");
         p = r.ptr;
         return true;
     }
@@ -579,6 +584,8 @@ bool readObj(const std::string& path, Document& doc, std::vector<Object*>* loade
     Reader reader;
     reader.path = path;
     reader.p = buffer.get();
+    // A UTF-8 byte-order mark is not part of the first statement.
+    if (size >= 3 && std::memcmp(buffer.get(), "\xEF\xBB\xBF", 3) == 0) reader.p += 3;
     reader.end = buffer.get() + size;
     reader.limit = reader.end + kSentinels;
     if (!reader.parse(std::filesystem::path(path).stem().string())) {

@@ -447,13 +447,13 @@ struct Writer {
     }
 };
 
-std::atomic<unsigned> tempCounter{0};
-
 }  // namespace
 
-bool writeObj(const std::string& path, const std::vector<const Object*>& objects, std::string* error) {
+bool writeObj(SafeOutput& file, const std::vector<const Object*>& objects, std::string* error) {
+    const std::string& path = file.path();
     auto setError = [&](const std::string& what) {
         if (error) *error = path + ": " + what;
+        file.abandon();
         return false;
     };
     // Objects without polygons are left out: their points would come back as no object at all.
@@ -461,43 +461,27 @@ bool writeObj(const std::string& path, const std::vector<const Object*>& objects
     for (const Object* o : objects)
         if (auto* p = dynamic_cast<const PolygonObject*>(o); p && !p->polygons.empty()) polygonObjects.push_back(p);
     if (polygonObjects.empty()) return setError("no polygon objects to write");
+    if (file.fd() < 0) return setError("the file is not open for writing");
 
-    // The temporary file sits beside the target so that the final rename stays within one file system.
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(tempCounter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) return setError("cannot create a temporary file beside it: " + systemError(errno));
-
-    Output out(fd);
+    Output out(file.fd());
     Writer writer{path, out, {}, {}, 0, 0, 0, {}, {}, {}, {}};
-    bool ok = true;
     out.put("# vexlor OBJ\n");
     for (const PolygonObject* obj : polygonObjects) {
         if (!writer.writeObject(*obj)) {
-            ok = false;
-            break;
+            if (error) *error = writer.error;
+            file.abandon();
+            return false;
         }
         if (out.error()) break;
     }
-    std::string problem;
-    if (!ok) {
-        problem = writer.error;
-    } else if (!out.flush()) {
-        problem = path + ": cannot write: " + systemError(out.error());
-    }
-    if (::close(fd) != 0 && problem.empty()) problem = path + ": cannot write: " + systemError(errno);
-    if (problem.empty() && ::rename(temp.c_str(), path.c_str()) != 0)
-        problem = path + ": cannot replace the file: " + systemError(errno);
-    if (!problem.empty()) {
-        ::unlink(temp.c_str());
-        if (error) *error = problem;
-        return false;
-    }
-    return true;
+    if (!out.flush()) file.failed(out.error());
+    return file.finish(error);
+}
+
+bool writeObj(const std::string& path, const std::vector<const Object*>& objects, std::string* error) {
+    SafeOutput file;
+    if (!file.open(path, error)) return false;
+    return writeObj(file, objects, error) && file.commit(error);
 }
 
 }  // namespace host

@@ -7,7 +7,8 @@
 #include "sources/Stack.h"
 
 struct ChangeRecord {
-    double cost = 0.0;       // the contraction's cost
+    double cost = 0.0;       // the contraction's cost (quadric error plus penalties): its place in the order
+    double error = 0.0;      // its quadric error alone: what an error limit is compared with
     int32_t pointCount = 0;  // reducible points left after the contraction
     int32_t point = 0;       // the point that moved
     float offset[3] = {};    // how far it moved (target - old position)

@@ -11,7 +11,8 @@ struct Contraction {
     int32_t v2 = 0;  // the point that goes
     Vector dv1;      // target - position(v1)
     Vector dv2;      // target - position(v2)
-    double cost = 0.0;
+    double cost = 0.0;       // what the contraction was ordered by: the error plus the penalties
+    double rawError = 0.0;   // the quadric error alone, which error limits are measured against
     // changedPolygons[0, pivot) use v1 but not v2 and keep their indices; from pivot on come the
     // polygons that used v2 but not v1, then the quads that use both and survive as triangles.
     int32_t pivot = 0;

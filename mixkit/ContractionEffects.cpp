@@ -208,6 +208,6 @@ void ReductionMesh::blendPointData(const Contraction& k) {
             hiddenPointSet.select(v2);
             recordMembership(hiddenPointSet.handle(), v2, false, true);
         }
-        history.closeRecord(*this, k.cost);
+        history.closeRecord(*this, k.cost, k.rawError);
     }
 }

@@ -17,13 +17,15 @@ bool ContractionHistory::reserveRoom(ReductionMesh& mesh, int32_t v1, int32_t v2
     return mesh.currentRecord.entries.reserve(mesh.recordEntryBound(v1, v2));
 }
 
-bool ContractionHistory::closeRecord(ReductionMesh& mesh, double cost) {
+bool ContractionHistory::closeRecord(ReductionMesh& mesh, double cost, double error) {
     ChangeRecord& current = mesh.currentRecord;
     current.cost = cost;
+    current.error = error;
     current.pointCount = mesh.reducibleCount;
 
     ChangeRecord stored;
     stored.cost = current.cost;
+    stored.error = current.error;
     stored.pointCount = current.pointCount;
     stored.point = current.point;
     for (int k = 0; k < 3; ++k) {
@@ -51,16 +53,19 @@ bool ContractionHistory::closeRecord(ReductionMesh& mesh, double cost) {
     }
     ++cursor;
     currentCount = records.items[cursor].pointCount;
-    currentError = records.items[cursor].cost;
+    currentError = records.items[cursor].error;
     return true;
 }
 
 void ContractionHistory::makeMonotone() {
     if (records.count == 0) return;
-    double running = records.items[0].cost;
+    double cost = records.items[0].cost, error = records.items[0].error;
     for (int32_t i = 1; i < records.count; ++i) {
-        if (records.items[i].cost < running) records.items[i].cost = running;
-        running = records.items[i].cost;
+        ChangeRecord& r = records.items[i];
+        if (r.cost < cost) r.cost = cost;
+        if (r.error < error) r.error = error;
+        cost = r.cost;
+        error = r.error;
     }
 }
 
@@ -92,7 +97,7 @@ void ContractionHistory::takeCountsFromCursor() {
         currentError = 0.0;
     } else {
         currentCount = records.items[cursor].pointCount;
-        currentError = records.items[cursor].cost;
+        currentError = records.items[cursor].error;
     }
 }
 

@@ -121,6 +121,7 @@ bool Decimator::contract(EdgeCandidate* c) {
     const int32_t polygons = mesh->pointPolygons[c->v1].count + mesh->pointPolygons[c->v2].count;
     if (!contraction_.changedPolygons.reserve(polygons) || !contraction_.dyingPolygons.reserve(polygons)) return false;
     mesh->planContraction(c->v1, c->v2, c->target, -c->heapKey, contraction_);
+    contraction_.rawError = c->rawError > 0.0 ? c->rawError : 0.0;
     if (!reserveContraction(contraction_)) return false;
     performContraction(contraction_);
     // The candidate has left every list; its pool slot is simply not used again.

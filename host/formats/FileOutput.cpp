@@ -1,5 +1,7 @@
 #include "host/formats/FileOutput.h"
 
+#include "host/SafeOutput.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,35 +23,15 @@ bool fail(std::string* error, const std::string& path, const std::string& what) 
 }  // namespace
 
 bool replaceFileWith(const std::string& path, std::string_view bytes, std::string* error) {
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(gTempCounter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
+    // The host's one way of replacing an output: links followed, devices written in place, the
+    // old file's mode kept, nothing half-written left behind.
+    SafeOutput file;
+    if (!file.open(path, error)) return false;
+    if (!file.write(bytes.data(), bytes.size())) {
+        file.finish(error);
+        return false;
     }
-    if (fd < 0) return fail(error, path, std::string("cannot create a temporary file beside it: ") + std::strerror(errno));
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    std::string problem;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            problem = std::string("cannot write: ") + std::strerror(errno);
-            break;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0 && problem.empty()) problem = std::string("cannot write: ") + std::strerror(errno);
-    if (problem.empty() && ::rename(temp.c_str(), path.c_str()) != 0)
-        problem = std::string("cannot replace the file: ") + std::strerror(errno);
-    if (!problem.empty()) {
-        ::unlink(temp.c_str());
-        return fail(error, path, problem);
-    }
-    return true;
+    return file.commit(error);
 }
 
 bool readWholeFile(const std::string& path, std::string& bytes, std::string* error) {

@@ -246,7 +246,8 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
     return true;
 }
 
-bool writeMeshFile(const std::string& path, const std::vector<const Object*>& objects, std::string* error) {
+bool writeMeshFile(SafeOutput& file, const std::vector<const Object*>& objects, std::string* error) {
+    const std::string& path = file.path();
     const MeshFormat format = meshFormatForPath(path);
     if (!canWriteMeshFormat(format)) {
         if (error) *error = path + ": cannot write this kind of file; write " + writableMeshSuffixes();
@@ -258,24 +259,32 @@ bool writeMeshFile(const std::string& path, const std::vector<const Object*>& ob
             if (error) *error = path + ": " + problem;
             return false;
         }
-        return replaceFileWith(path, bytes, error);
+    } else {
+        Placed placed = placePolygonObjects(objects);
+        if (placed.objects.empty()) {
+            if (error) *error = path + ": no polygon objects to write";
+            return false;
+        }
+        if (format == MeshFormat::Obj) {
+            std::vector<const Object*> list(placed.objects.begin(), placed.objects.end());
+            return writeObj(file, list, error);
+        }
+        const bool ok = format == MeshFormat::Ply ? encodePly(placed.objects, bytes, &problem)
+                                                  : encodeStl(placed.objects, bytes, &problem);
+        if (!ok) {
+            if (error) *error = path + ": " + problem;
+            return false;
+        }
     }
-    Placed placed = placePolygonObjects(objects);
-    if (placed.objects.empty()) {
-        if (error) *error = path + ": no polygon objects to write";
-        return false;
-    }
-    if (format == MeshFormat::Obj) {
-        std::vector<const Object*> list(placed.objects.begin(), placed.objects.end());
-        return writeObj(path, list, error);
-    }
-    const bool ok = format == MeshFormat::Ply ? encodePly(placed.objects, bytes, &problem)
-                                              : encodeStl(placed.objects, bytes, &problem);
-    if (!ok) {
-        if (error) *error = path + ": " + problem;
-        return false;
-    }
-    return replaceFileWith(path, bytes, error);
+    if (!file.write(bytes.data(), bytes.size())) return file.finish(error);
+    return true;
+}
+
+bool writeMeshFile(const std::string& path, const std::vector<const Object*>& objects, std::string* error) {
+    SafeOutput file;
+    if (!file.open(path, error)) return false;
+    if (!writeMeshFile(file, objects, error)) return false;
+    return file.commit(error);
 }
 
 bool writeLodChainFile(const std::string& path, const std::vector<LodLevel>& levels, std::string* error) {

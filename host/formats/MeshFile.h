@@ -17,6 +17,7 @@
 #include "host/Document.h"
 #include "host/formats/GltfFile.h"
 #include "host/formats/MeshBuild.h"
+#include "host/SafeOutput.h"
 
 namespace host::formats {
 
@@ -44,6 +45,9 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
 // Writes the objects in the format of the path's suffix. Formats without a hierarchy (OBJ, PLY, STL)
 // get each polygon object's points placed where its global matrix puts them.
 bool writeMeshFile(const std::string& path, const std::vector<const Object*>& objects, std::string* error);
+// The same into an opened output (its path's suffix chooses the format), which the caller puts in
+// place with commit() once every file of its run is written.
+bool writeMeshFile(SafeOutput& file, const std::vector<const Object*>& objects, std::string* error);
 
 // A chain of levels of detail in one glTF file (.glb or .gltf).
 bool writeLodChainFile(const std::string& path, const std::vector<LodLevel>& levels, std::string* error);

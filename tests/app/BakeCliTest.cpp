@@ -316,19 +316,49 @@ TEST_F(BakeCli, OptionsThatCannotApplyAreRefused) {
     expectRefused({"--high", high, "--low", low, "--normal", out + "/n.tif", "--occlusion", out + "/ao.tga"},
                   "the maps of one bake are all .tif files");
     expectRefused({"--high", high, "--low", low, "--normal", out + "/m", "--occlusion", out + "/m.tif"},
-                  "--normal and --occlusion name the same file");
+                  "--normal and --occlusion both write " + out + "/m.tif");
+    // An output folder as the map's name, and the displacement's scale file a folder.
+    fs::create_directories(folder + "/maps");
+    expectRefused({"--high", high, "--low", low, "--normal", folder + "/maps"},
+                  "--normal " + folder + "/maps is a folder; give a file name for the normal map");
+    EXPECT_FALSE(fs::exists(folder + "/maps.tif"));
+    fs::create_directories(folder + "/d.txt");
+    expectRefused({"--high", high, "--low", low, "--displacement", out + "/../d.tif"},
+                  "--displacement " + out + "/../d.tif: its scale file " + out + "/../d.txt is a folder");
+}
+
+TEST_F(BakeCli, AnOutputThatIsAnInputIsRefusedBeforeBaking) {
+    // An OBJ under another suffix is still the low object's file: the displacement's scale file
+    // would be written over it.
+    const std::string lowText = out + "/low.txt";
+    fs::copy_file(low, lowText);
+    const std::string original = readFile(lowText);
+    const RunResult r = runVexlor({"bake", "--high", high, "--low", lowText, "--displacement", out + "/low.tif"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("--displacement (its scale) " + out + "/low.txt is the same file as the input --low " +
+                         lowText),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("baking"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(lowText), original);
+    EXPECT_EQ(outFiles(), std::vector<std::string>{"low.txt"});
+    // A map written over the high object's file, through a link.
+    fs::remove(lowText);
+    fs::create_symlink(high, folder + "/high_link.tif");
+    expectRefused({"--high", high, "--low", low, "--normal", folder + "/high_link.tif"},
+                  "--normal " + folder + "/high_link.tif is the same file as the input --high " + high);
 }
 
 TEST_F(BakeCli, FailedBakeLeavesNoFiles) {
-    // The displacement's scale file cannot be written (a folder has its name), which fails the bake
-    // before any image is written.
-    fs::create_directories(out + "/d.txt");
+    // The displacement map goes to a full device, which fails the bake after the checks: the maps
+    // this bake made are taken away again, the link it was given stays.
+    fs::create_symlink("/dev/full", out + "/d.tif");
     const RunResult r = runVexlor({"bake", "--high", high, "--low", low, "--normal", out + "/n.tif", "--displacement",
                                    out + "/d.tif", "--size", "16", "--supersampling", "1"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("the bake failed (Bake failed or stopped); no map was written"), std::string::npos) << r.err;
-    EXPECT_EQ(outFiles(), std::vector<std::string>{"d.txt"});
-    EXPECT_TRUE(fs::is_directory(out + "/d.txt"));
+    EXPECT_NE(r.err.find("no map was written"), std::string::npos) << r.err;
+    EXPECT_EQ(outFiles(), std::vector<std::string>{"d.tif"});
+    EXPECT_TRUE(fs::is_symlink(out + "/d.tif"));
 }
 
 // ---------------------------------------------------------------------------------------------

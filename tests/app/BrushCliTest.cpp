@@ -150,6 +150,7 @@ TEST(BrushCliTest, BadInputIsRefusedWithAMessageAndNothingWritten) {
         {brush(out, {"--stroke", "1,1", "--undo", "2"}), "--undo 2 is more than the 1 strokes given"},
         {brush(out, {"--stroke", "1,1", "--snapshot", dir + "/view.txt"}), "needs an image suffix"},
         {brush(dir + "/missing/out.obj", {"--stroke", "1,1"}), "does not exist"},
+        {{"brush", kSample, "-o", kSample, "--stroke", "1,1"}, "-o " + kSample + " is the input file " + kSample},
     };
     for (const Case& c : cases) {
         const RunResult r = runVexlor(c.args);

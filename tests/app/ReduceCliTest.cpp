@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <thread>
@@ -355,3 +356,108 @@ TEST(VexlorReduce, CtrlCStopsThePassWritesNothingAndLeavesTheInputAlone) {
 }
 
 }  // namespace
+
+// An error limit means the quadric error on every road: the direct reduction, the preview (prepare,
+// move the target, commit) and a level of lod keep the same points. The penalties order the
+// contractions but are not part of the error the limit is compared with.
+TEST(VexlorReduce, AnErrorLimitKeepsTheSamePointsOnEveryRoad) {
+    const std::string folder = makeTempFolder();
+    const std::string grid = folder + "/wave.obj";
+    writeFile(grid, gridObj(24));
+    struct Mesh {
+        std::string path;
+        int points;
+        std::vector<std::string> limits;
+    };
+    const Mesh meshes[] = {{kSample, 3456, {"100", "1000", "10000", "100000", "1000000"}},
+                           {grid, 625, {"1000", "10000", "100000", "1000000", "10000000"}}};
+    for (const Mesh& m : meshes) {
+        std::string levels;
+        for (const std::string& l : m.limits) levels += (levels.empty() ? "e" : ",e") + l;
+        const RunResult lod = runVexlor({"lod", m.path, "-o", folder + "/lod{n}.obj", "--levels", levels});
+        ASSERT_EQ(lod.exitCode, 0) << lod.err;
+        std::vector<int> counts;
+        for (size_t i = 0; i < m.limits.size(); ++i) {
+            const std::string& limit = m.limits[i];
+            const RunResult direct = runVexlor({"reduce", m.path, "-o", folder + "/direct.obj", "--error", limit});
+            const RunResult preview =
+                runVexlor({"reduce", m.path, "-o", folder + "/preview.obj", "--error", limit, "--preview"});
+            ASSERT_EQ(direct.exitCode, 0) << direct.err;
+            ASSERT_EQ(preview.exitCode, 0) << preview.err;
+            const int d = load(folder + "/direct.obj").first().pointCount();
+            EXPECT_EQ(load(folder + "/preview.obj").first().pointCount(), d) << m.path << " --error " << limit;
+            EXPECT_EQ(load(folder + "/lod" + std::to_string(i + 1) + ".obj").first().pointCount(), d)
+                << m.path << " level e" << limit;
+            counts.push_back(d);
+        }
+        // The limits reach different levels: fewer points the larger the limit, and some reduction
+        // already at the second limit.
+        for (size_t i = 1; i < counts.size(); ++i) EXPECT_LE(counts[i], counts[i - 1]) << m.path;
+        EXPECT_LT(counts[1], m.points) << m.path;
+        EXPECT_LT(counts.back(), counts.front()) << m.path;
+    }
+}
+
+TEST(VexlorReduce, ATargetThatChangesNothingSaysSo) {
+    const std::string folder = makeTempFolder();
+    const std::string flat = folder + "/flat.obj";
+    // Two triangles sharing an edge: no contraction can be made for free on their outline.
+    writeFile(flat, "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 1\nf 1 2 3\nf 1 3 4\n");
+    const RunResult r = runVexlor({"reduce", flat, "-o", folder + "/out.obj", "--error", "0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("the target 0 removes no point of " + flat + "; written to " + folder + "/out.obj"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"flat\": no point removed, 4 points, 2 polygons"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("reduced "), std::string::npos) << r.out;
+}
+
+// One point far away squeezes the rest of the object toward zero error in the reduction's frame; the
+// reduction still reaches its target with the same points as without it (its speed is shown by
+// bench/outlier_bench).
+TEST(VexlorReduce, AFarAwayPointDoesNotChangeWhatIsKept) {
+    const std::string folder = makeTempFolder();
+    auto withOutlier = [](const std::string& text, double scale, const std::string& outlier) {
+        std::string out;
+        bool first = true;
+        size_t at = 0;
+        while (at < text.size()) {
+            const size_t end = text.find('\n', at);
+            const std::string line = text.substr(at, end - at);
+            at = end == std::string::npos ? text.size() : end + 1;
+            if (line.rfind("v ", 0) != 0) {
+                out += line + "\n";
+                continue;
+            }
+            if (first && !outlier.empty()) {
+                out += "v " + outlier + " 0 0\n";
+            } else {
+                double x, y, z;
+                std::sscanf(line.c_str() + 2, "%lf %lf %lf", &x, &y, &z);
+                char buffer[128];
+                std::snprintf(buffer, sizeof buffer, "v %.9g %.9g %.9g\n", x * scale, y * scale, z * scale);
+                out += buffer;
+            }
+            first = false;
+        }
+        return out;
+    };
+    struct Case {
+        std::string text;
+        double scale;
+        std::string outlier;
+    };
+    const Case cases[] = {{readFile(kSample), 1.0, "3e38"},
+                          {readFile(std::string(VEXLOR_SOURCE_DIR) + "/samples/bake_high.obj"), 1e6, "1e25"}};
+    for (const Case& c : cases) {
+        writeFile(folder + "/plain.obj", withOutlier(c.text, c.scale, ""));
+        writeFile(folder + "/far.obj", withOutlier(c.text, c.scale, c.outlier));
+        const RunResult plain = runVexlor({"reduce", folder + "/plain.obj", "-o", folder + "/plain_out.obj", "--ratio", "10"});
+        const RunResult far = runVexlor({"reduce", folder + "/far.obj", "-o", folder + "/far_out.obj", "--ratio", "10"});
+        ASSERT_EQ(plain.exitCode, 0) << plain.err;
+        ASSERT_EQ(far.exitCode, 0) << far.err;
+        const int kept = load(folder + "/plain_out.obj").first().pointCount();
+        EXPECT_EQ(load(folder + "/far_out.obj").first().pointCount(), kept) << c.outlier;
+        EXPECT_EQ(meshFlaw(load(folder + "/far_out.obj").first()), "") << c.outlier;
+    }
+}

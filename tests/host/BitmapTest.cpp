@@ -1083,8 +1083,8 @@ TEST_F(BitmapSave, FailuresNameTheFileAndLeaveNothingBehind) {
     };
     const Bitmap none;
     const Case cases[] = {
-        {"no-such-folder/a.png", &rgb, 0, "folder does not exist"},
-        {"plain-file/a.png", &rgb, 0, "folder does not exist"},
+        {"no-such-folder/a.png", &rgb, 0, "no-such-folder does not exist"},
+        {"plain-file/a.png", &rgb, 0, "plain-file is not a folder"},
         {"keep.bmp", &deep, 0, "BMP format cannot hold 16 bits"},
         {"keep.tga", &deep, 0, "TGA format cannot hold 16 bits"},
         {"keep.tga", &deep, host::IMAGE_BMP, "BMP format cannot hold 16 bits"},
@@ -1092,7 +1092,7 @@ TEST_F(BitmapSave, FailuresNameTheFileAndLeaveNothingBehind) {
         {"image", &rgb, 0, "unknown image file suffix"},
         {"image.png", &rgb, 1234, "unknown image format 1234"},
         {"keep.bmp", &none, 0, "empty"},
-        {"folder.png", &rgb, 0, "cannot put the file in place"},
+        {"folder.png", &rgb, 0, "cannot write: it is a folder"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -530,9 +530,12 @@ TEST_F(ObjFileTest, NumberErrorsNameTheText) {
     expectError("vn 0 0 1\nvn 0 1\n", "2: expected 3 normal components");
     expectError("v nan 0 0\n", "1: non-finite coordinate 'nan'");
     expectError("v 0 -inf 0\n", "1: non-finite coordinate '-inf'");
-    expectError("v 1e39 0 0\n", "1: non-finite coordinate '1e39'");
+    expectError("v 1e39 0 0\n", "1: number '1e39' is out of single-precision range (largest about 3.4e38)");
+    expectError("v 0 1e308 0\n", "1: number '1e308' is out of single-precision range (largest about 3.4e38)");
+    expectError("v 0 0 -4e38\n", "1: number '-4e38' is out of single-precision range (largest about 3.4e38)");
     expectError("v 0 0 0\nvt 0.5 infinity\n", "2: non-finite coordinate 'infinity'");
-    expectError("vn 0 0 1e999\n", "1: non-finite coordinate '1e999'");
+    expectError("vn 0 0 1e999\n", "1: number '1e999' is out of single-precision range (largest about 3.4e38)");
+    expectError("v 0 0 0\nvt 0.5 NaN\n", "2: non-finite coordinate 'NaN'");
     expectError("v 0 0 0\r\nv 1 1 1\r\nv 1 2 3e\r\n", "3: malformed number '3e'");
 }
 
@@ -572,6 +575,28 @@ TEST_F(ObjFileTest, FileErrors) {
     EXPECT_EQ(error, comments + ": no polygons");
     EXPECT_TRUE(d.roots().empty());
     EXPECT_TRUE(loaded.empty());
+}
+
+TEST_F(ObjFileTest, AByteOrderMarkIsSkipped) {
+    // Without the skip, the first statement would read as "\xEF\xBB\xBFv" and be dropped.
+    const std::string path = file("bom.obj", "\xEF\xBB\xBFv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    std::vector<Object*> loaded;
+    std::string error;
+    ASSERT_TRUE(readObj(path, doc, &loaded, &error)) << error;
+    auto* o = dynamic_cast<PolygonObject*>(loaded.at(0));
+    ASSERT_EQ(o->points.size(), 3u);
+    EXPECT_EQ(o->points[0], (Vec3f{0, 0, 0}));
+    EXPECT_EQ(o->polygons[0], (Polygon{0, 1, 2, 2}));
+}
+
+TEST_F(ObjFileTest, DevicesAreRefusedInsteadOfReadForever) {
+    std::vector<Object*> loaded;
+    std::string error;
+    EXPECT_FALSE(readObj("/dev/zero", doc, &loaded, &error));
+    EXPECT_EQ(error, "/dev/zero: cannot read: it is a device or socket, not a file");
+    EXPECT_FALSE(readObj("/dev/null", doc, &loaded, &error));
+    EXPECT_EQ(error, "/dev/null: cannot read: it is a device or socket, not a file");
+    EXPECT_TRUE(doc.roots().empty());
 }
 
 TEST_F(ObjFileTest, ErrorAfterGoodObjectsAddsNothing) {

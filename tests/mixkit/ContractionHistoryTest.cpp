@@ -123,17 +123,17 @@ TEST_F(ContractionHistoryTest, ErrorSeekingAfterMakeMonotoneSelectsAPrefix) {
     Prepared p(obj);
     p.recordAll();
     ContractionHistory& h = p.mesh.history;
-    for (int32_t i = 1; i < h.size(); ++i) ASSERT_GE(h.records[i].cost, h.records[i - 1].cost);
-    const double top = h.records[h.size() - 1].cost;
+    for (int32_t i = 1; i < h.size(); ++i) ASSERT_GE(h.records[i].error, h.records[i - 1].error);
+    const double top = h.records[h.size() - 1].error;
     for (double fraction : {0.0, 1e-6, 0.001, 0.01, 0.1, 0.5, 1.0, 2.0}) {
         const double limit = top * fraction;
         h.seekToError(limit, view(obj));
         // Exactly the records within the limit are applied.
-        for (int32_t i = 0; i <= h.cursor; ++i) ASSERT_LE(h.records[i].cost, limit);
+        for (int32_t i = 0; i <= h.cursor; ++i) ASSERT_LE(h.records[i].error, limit);
         if (h.cursor + 1 < h.size()) {
-            ASSERT_GT(h.records[h.cursor + 1].cost, limit);
+            ASSERT_GT(h.records[h.cursor + 1].error, limit);
         }
-        EXPECT_EQ(h.currentError, h.cursor < 0 ? 0.0 : h.records[h.cursor].cost);
+        EXPECT_EQ(h.currentError, h.cursor < 0 ? 0.0 : h.records[h.cursor].error);
         // The same level reached by count gives the same object.
         host::Document other;
         host::PolygonObject* same = snapshot(other, *obj);
@@ -162,7 +162,7 @@ TEST_F(ContractionHistoryTest, ErrorLimitZeroKeepsTheFreeContractions) {
     mesh.history.makeMonotone();
     ContractionHistory& h = mesh.history;
     int32_t free = 0;
-    while (free < h.size() && h.records[free].cost == 0.0) ++free;
+    while (free < h.size() && h.records[free].error == 0.0) ++free;
     ASSERT_GT(free, 0);
     ASSERT_LT(free, h.size());
     h.seekToCount(h.initialCount, view(obj));
@@ -174,15 +174,22 @@ TEST_F(ContractionHistoryTest, ErrorLimitZeroKeepsTheFreeContractions) {
 
 TEST_F(ContractionHistoryTest, MakeMonotoneRaisesDips) {
     ContractionHistory h;
-    for (double c : {1.0, 3.0, 2.0, 2.5, 5.0, 4.0}) {
+    // Costs and errors dip at different records; each becomes its own running maximum.
+    const double costs[6] = {1.0, 3.0, 2.0, 2.5, 5.0, 4.0};
+    const double errors[6] = {0.5, 0.25, 0.75, 0.5, 0.125, 1.0};
+    for (int i = 0; i < 6; ++i) {
         ChangeRecord r;
-        r.cost = c;
+        r.cost = costs[i];
+        r.error = errors[i];
         h.records.push(r);
     }
     h.makeMonotone();
-    // Every cost below the one before it is raised to it: a running maximum.
-    const double expected[6] = {1.0, 3.0, 3.0, 3.0, 5.0, 5.0};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(h.records[i].cost, expected[i]) << i;
+    const double expectedCosts[6] = {1.0, 3.0, 3.0, 3.0, 5.0, 5.0};
+    const double expectedErrors[6] = {0.5, 0.5, 0.75, 0.75, 0.75, 1.0};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(h.records[i].cost, expectedCosts[i]) << i;
+        EXPECT_EQ(h.records[i].error, expectedErrors[i]) << i;
+    }
     ContractionHistory empty;
     empty.makeMonotone();
     EXPECT_EQ(empty.size(), 0);
@@ -230,7 +237,7 @@ TEST_F(ContractionHistoryTest, RecordsCarryCountAndCost) {
         EXPECT_GE(h.records[i].cost, 0.0);
     }
     EXPECT_EQ(h.currentCount, initial - 5);
-    EXPECT_EQ(h.currentError, h.records[4].cost);
+    EXPECT_EQ(h.currentError, h.records[4].error);
 }
 
 TEST_F(ContractionHistoryTest, RecordingStopsWholeWhenMemoryRunsOut) {
