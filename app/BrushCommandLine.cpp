@@ -147,7 +147,7 @@ std::string checkOptions(const BrushOptions& o, Plan& plan) {
     if (!step || !(*step > 0)) return "--step " + o.step + " is not a distance in pixels above 0";
     plan.step = *step;
     if (std::string problem = checkWritable("-o", o.output, o.input); !problem.empty()) return problem;
-    if (!host::formats::canWriteMeshFormat(host::formats::meshFormatForPath(o.output)))
+    if (!host::formats::canWriteMeshFormat(host::formats::meshFormatForOutput(o.output)))
         return "-o " + o.output + ": cannot write this kind of file; write " + host::formats::writableMeshSuffixes();
     if (!o.snapshot.empty()) {
         if (host::imageFormatForPath(o.snapshot) == 0)

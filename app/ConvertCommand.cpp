@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "InfoCommand.h"
+#include "host/SafeOutput.h"
 #include "host/formats/MeshFile.h"
 
 namespace app {
@@ -16,9 +17,19 @@ CLI::App* addConvertCommand(CLI::App& cli, ConvertOptions& o) {
 
 int runConvert(const ConvertOptions& o, std::ostream& out, std::ostream& err) {
     namespace fmt = host::formats;
-    if (!fmt::canWriteMeshFormat(fmt::meshFormatForPath(o.output))) {
+    if (!fmt::canWriteMeshFormat(fmt::meshFormatForOutput(o.output))) {
         err << "vexlor convert: -o " << o.output << ": cannot write this kind of file; write "
             << fmt::writableMeshSuffixes() << "\n";
+        return 1;
+    }
+    // Checked before any work: an output that cannot be written, or that is the input itself.
+    if (std::string problem = host::outputProblem(o.output); !problem.empty()) {
+        err << "vexlor convert: -o " << problem << "\n";
+        return 1;
+    }
+    if (host::sameFile(o.output, o.input)) {
+        err << "vexlor convert: -o " << o.output << " is the input file " << o.input
+            << "; write the result to another file\n";
         return 1;
     }
     host::Document doc;

@@ -168,10 +168,9 @@ std::string checkOutput(const std::string& option, const std::string& path, cons
     return {};
 }
 
-// A writable path whose suffix names a mesh format we write.
+// A path whose suffix names a mesh format we write (checkOutput says whether it can be written).
 std::string checkMeshOutput(const std::string& option, const std::string& path) {
-    if (std::string problem = checkWritable(option, path); !problem.empty()) return problem;
-    if (!host::formats::canWriteMeshFormat(host::formats::meshFormatForPath(path)))
+    if (!host::formats::canWriteMeshFormat(host::formats::meshFormatForOutput(path)))
         return option + " " + path + ": cannot write this kind of file; write " +
                host::formats::writableMeshSuffixes();
     return {};
@@ -617,6 +616,7 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
         problem = "-o " + o.pattern +
                   " needs {n} where the level's number goes (for example out_lod{n}.obj), or a .glb or .gltf name "
                   "for one file with every level";
+    if (problem.empty() && chain) problem = checkOutput("-o", o.pattern, o.input);
     if (problem.empty() && chain) problem = checkMeshOutput("-o", o.pattern);
     for (size_t i = 0; problem.empty() && !chain && i < levels.size(); ++i) {
         std::string path = o.pattern;

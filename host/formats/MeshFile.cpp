@@ -124,6 +124,16 @@ MeshFormat meshFormatForPath(const std::string& path) {
     return MeshFormat::Unknown;
 }
 
+MeshFormat meshFormatForOutput(const std::string& path) {
+    const MeshFormat byName = meshFormatForPath(path);
+    if (byName != MeshFormat::Unknown) return byName;
+    // A device or a pipe (/dev/stdout, /dev/null, a FIFO a reader waits on) has no suffix to go by:
+    // it gets our exact OBJ.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) return MeshFormat::Obj;
+    return MeshFormat::Unknown;
+}
+
 MeshFormat meshFormatOfContent(std::string_view head, size_t fileSize) {
     if (startsWith(head, "glTF")) return MeshFormat::Glb;
     if (startsWith(head, "Kaydara FBX Binary")) return MeshFormat::Fbx;
@@ -248,7 +258,7 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
 
 bool writeMeshFile(SafeOutput& file, const std::vector<const Object*>& objects, std::string* error) {
     const std::string& path = file.path();
-    const MeshFormat format = meshFormatForPath(path);
+    const MeshFormat format = meshFormatForOutput(path);
     if (!canWriteMeshFormat(format)) {
         if (error) *error = path + ": cannot write this kind of file; write " + writableMeshSuffixes();
         return false;

@@ -25,6 +25,8 @@ enum class MeshFormat { Unknown, Obj, Gltf, Glb, Fbx, Ply, Stl, Collada, ThreeDs
 
 // By suffix (any case).
 MeshFormat meshFormatForPath(const std::string& path);
+// The format an output is written in: by its suffix, and OBJ for a device or a pipe without one.
+MeshFormat meshFormatForOutput(const std::string& path);
 // By the first bytes of a file (Unknown when they say nothing sure).
 MeshFormat meshFormatOfContent(std::string_view head, size_t fileSize);
 const char* meshFormatName(MeshFormat format);

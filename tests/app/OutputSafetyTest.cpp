@@ -187,3 +187,27 @@ TEST(OutputSafety, APolygonSoupIsNamedAndWeldMakesItReducible) {
     expectFailure(runVexlor({"lod", soup, "-o", folder + "/l{n}.obj", "--levels", "50%", "--weld"}),
                   "even with --weld");
 }
+
+namespace {
+
+// Every mesh format goes through the same safe output as OBJ: the input is never a target, a level
+// chain in PLY is put in place whole or not at all, and a device without a suffix gets OBJ.
+TEST(OutputSafety, EveryMeshFormatFollowsTheSameRules) {
+    const std::string folder = makeTempFolder();
+    const std::string in = folder + "/in.obj";
+    writeFile(in, gridText(8));
+    const std::string original = readFile(in);
+    expectFailure(runVexlor({"convert", in, "-o", in}), "-o " + in + " is the input file " + in);
+    EXPECT_EQ(readFile(in), original);
+
+    writeFile(folder + "/lod1.ply", "an older file\n");
+    fs::create_symlink("/dev/full", folder + "/lod2.ply");
+    expectFailure(runVexlor({"lod", in, "-o", folder + "/lod{n}.ply", "--levels", "50%,25%"}), "no level was written");
+    EXPECT_EQ(readFile(folder + "/lod1.ply"), "an older file\n");
+
+    const RunResult toNull = runVexlor({"convert", in, "-o", "/dev/null"});
+    EXPECT_EQ(toNull.exitCode, 0) << toNull.err;
+    expectFailure(runVexlor({"convert", in, "-o", "/dev/full"}), "/dev/full: cannot write");
+}
+
+}  // namespace
