@@ -1,0 +1,111 @@
+#include "StudioCommand.h"
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+
+#include "HostSession.h"
+#include "KnownPlugins.h"
+#include "host/EventQueue.h"
+#include "host/ModuleLoader.h"
+#include "host/studio/Studio.h"
+#include "host/studio/StudioServer.h"
+
+namespace fs = std::filesystem;
+
+namespace app {
+namespace {
+
+// Gadgets of the module's dialogs that tell what they are doing.
+constexpr int32_t kReduceSettingsGroup = 10002;  // disabled while a reduction pass runs
+constexpr int32_t kReducePrepare = 10010;        // disabled while a preview is held
+constexpr int32_t kBakeSettingsGroup = 10024;    // disabled while a bake runs
+
+}  // namespace
+
+CLI::App* addStudioCommand(CLI::App& cli, StudioOptions& o) {
+    CLI::App* cmd = cli.add_subcommand(
+        "studio", "Open the files in the studio: a page in your browser with the 3D view, the dialogs and the brush");
+    cmd->add_option("files", o.files, "Mesh files to open");
+    cmd->add_option("--port", o.port, "Port on 127.0.0.1 to serve the page from (default: a free one)")
+        ->check(CLI::Range(0, 65535));
+    cmd->add_option("--grace", o.grace,
+                    "Seconds to wait after the last page closed before the host ends (default 10)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--web-dir", o.webDir, "Folder of the studio page (default: web/ beside vexlor)");
+    return cmd;
+}
+
+int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream& out, std::ostream& err) {
+    const std::string webDir = o.webDir.empty() ? (fs::path(host::executableFolder()) / "web").string() : o.webDir;
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::path(webDir) / "index.html", ec)) {
+        err << "vexlor studio: the page is missing (" << webDir << "/index.html); build the vexlor target again\n";
+        return 1;
+    }
+    std::string error;
+    std::unique_ptr<HostSession> session = HostSession::start(moduleDir, &error);
+    if (!session) {
+        err << "vexlor studio: " << error << "\n";
+        return 1;
+    }
+    std::vector<host::Object*> selected;
+    for (const std::string& f : o.files) {
+        std::vector<host::Object*> loaded;
+        if (!session->loadFile(f, &loaded, &error)) {
+            err << "vexlor studio: " << error << "\n";
+            return 1;
+        }
+        selected.insert(selected.end(), loaded.begin(), loaded.end());
+    }
+    session->select(selected);
+
+    host::DialogHost& dialogs = session->dialogs();
+    host::studio::MainTasks tasks;
+    host::studio::StudioServer server(webDir, tasks);
+    host::studio::StudioHooks hooks;
+    hooks.openCommand = [&](int32_t plugin, std::string* e) { return session->openCommand(plugin, e); };
+    hooks.loadFile = [&](const std::string& path, std::vector<host::Object*>* loaded, std::string* e) {
+        return session->loadFile(path, loaded, e);
+    };
+    hooks.busy = [&]() -> std::string {
+        if (HostDialogBase* d = dialogs.dialogOf(kReduceCommand); d && !dialogs.usable(d, kReduceSettingsGroup))
+            return "a reduction runs";
+        if (HostDialogBase* d = dialogs.dialogOf(kBakeCommand); d && !dialogs.usable(d, kBakeSettingsGroup))
+            return "a bake runs";
+        return {};
+    };
+    hooks.previewOpen = [&] {
+        HostDialogBase* d = dialogs.dialogOf(kReduceCommand);
+        const host::Gadget* prepare = d ? dialogs.gadget(d, kReducePrepare) : nullptr;
+        return prepare && !prepare->enabled;
+    };
+    hooks.collectingDialogs = {kReduceCommand};
+    host::studio::Studio studio(session->document(), dialogs, server, hooks);
+    studio.addRoutes();
+    studio.refresh();
+    if (!server.start(o.port, &error)) {
+        err << "vexlor studio: " << error << "\n";
+        return 1;
+    }
+    out << "vexlor studio: open " << server.url() << " in your browser (Ctrl-C ends)" << std::endl;
+
+    bool pageGone = false;
+    while (!interrupted()) {
+        tasks.waitForWork(25);
+        tasks.runPending();
+        host::EventQueue::main().pump();
+        dialogs.tick();
+        studio.refresh();
+        if (server.hadPages() && server.secondsWithoutPages() > o.grace) {
+            pageGone = true;
+            break;
+        }
+    }
+    server.stop();
+    tasks.runPending();  // answers nobody waits for any more
+    out << "vexlor studio: " << (pageGone ? "the last page was closed" : "stopped")
+        << "; the host ends (nothing was saved that you did not save)" << std::endl;
+    return 0;
+}
+
+}  // namespace app
