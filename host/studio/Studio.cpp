@@ -86,6 +86,25 @@ std::string encodeMesh(const PolygonObject& o) {
     return out;
 }
 
+std::unique_ptr<PolygonObject> shownCopy(const PolygonObject& o) {
+    std::unique_ptr<Object> copy = o.cloneAlone();
+    auto* p = static_cast<PolygonObject*>(copy.get());
+    std::vector<int> polygonRemap(p->polygons.size(), -1), pointRemap(p->points.size(), -1);
+    int polygons = 0, points = 0;
+    for (size_t i = 0; i < p->polygons.size(); ++i) {
+        const Polygon& q = p->polygons[i];
+        if (q.a == q.b) continue;
+        polygonRemap[i] = polygons++;
+        for (int c : {q.a, q.b, q.c, q.d})
+            if (c >= 0 && c < p->pointCount()) pointRemap[c] = 0;
+    }
+    for (int& r : pointRemap)
+        if (r == 0) r = points++;
+    p->compact(pointRemap, points, polygonRemap, polygons);
+    copy.release();
+    return std::unique_ptr<PolygonObject>(p);
+}
+
 std::string encodePng(const Bitmap& b) {
     if (b.empty()) return {};
     const int w = b.width(), h = b.height(), ch = b.channels();
@@ -145,10 +164,20 @@ void Studio::look() {
     for (Object* o : all) {
         if (!o->isPolygonObject()) continue;
         const auto* p = static_cast<const PolygonObject*>(o);
+        // Counts as a person sees them: a preview leaves retired polygons (a == b) and points that no
+        // polygon uses in the arrays until the level is finished.
         Summary s;
-        s.points = p->pointCount();
-        s.polygons = p->polygonCount();
-        for (const Polygon& q : p->polygons) (q.c == q.d ? s.triangles : s.quads)++;
+        std::vector<uint8_t> used(p->points.size(), 0);
+        for (const Polygon& q : p->polygons) {
+            if (q.a == q.b) continue;
+            ++s.polygons;
+            (q.c == q.d ? s.triangles : s.quads)++;
+            for (int c : {q.a, q.b, q.c, q.d})
+                if (c >= 0 && c < p->pointCount() && !used[c]) {
+                    used[c] = 1;
+                    ++s.points;
+                }
+        }
         uint64_t h = 1469598103934665603ull;
         h = fnv(h, p->points.data(), p->points.size() * sizeof(Vec3f));
         h = fnv(h, p->polygons.data(), p->polygons.size() * sizeof(Polygon));
@@ -234,8 +263,10 @@ std::string Studio::buildState() const {
                     for (const auto& [id, text] : g->choices) c.push_back(json::array({id, text}));
                     gj["choices"] = std::move(c);
                 }
+                // Only the area's own redraw requests change its picture; drawing it for the page does
+                // not count (that would make every fetch of the picture a change of the state).
                 if (g->kind == GadgetKind::UserArea)
-                    gj["area"] = {{"w", g->rect.w}, {"h", g->rect.h}, {"draws", g->drawCount + g->redrawRequests}};
+                    gj["area"] = {{"w", g->rect.w}, {"h", g->rect.h}, {"redraws", g->redrawRequests}};
                 gadgets.push_back(std::move(gj));
             }
         }
@@ -366,14 +397,20 @@ ApiResponse Studio::open(const std::string& path) {
 ApiResponse Studio::save(const std::string& path) {
     if (!busy_.empty()) return ApiResponse::error(409, "cannot save while " + busy_);
     if (path.empty()) return ApiResponse::error(400, "give the path of the file to write");
+    // What is written is what the view shows: polygons retired by a preview and points no polygon
+    // uses are left out of the file (the document keeps them until the preview is finished).
+    std::vector<std::unique_ptr<Object>> copies;
     std::vector<const Object*> out;
+    int points = 0;
     for (Object* o : doc_.allObjects())
-        if (o->isPolygonObject()) out.push_back(o);
+        if (o->isPolygonObject()) {
+            copies.push_back(shownCopy(*static_cast<PolygonObject*>(o)));
+            out.push_back(copies.back().get());
+            points += static_cast<PolygonObject*>(copies.back().get())->pointCount();
+        }
     if (out.empty()) return ApiResponse::error(409, "the document holds no polygon object to save");
     std::string error;
     if (!writeObj(path, out, &error)) return ApiResponse::error(422, error);
-    int points = 0;
-    for (const Object* o : out) points += static_cast<const PolygonObject*>(o)->pointCount();
     return ApiResponse::json(json{{"saved", path}, {"objects", out.size()}, {"points", points}}.dump());
 }
 
@@ -497,7 +534,11 @@ ApiResponse Studio::mapPng(const std::map<std::string, std::string>& query) {
 }
 
 void Studio::addRoutes() {
-    server_.route("GET", "/api/state", [this](const ApiRequest&) { return ApiResponse::json(stateJson()); });
+    // The state is looked at anew for each request, so that it shows what the calls before it did.
+    server_.route("GET", "/api/state", [this](const ApiRequest&) {
+        refresh();
+        return ApiResponse::json(stateJson());
+    });
     server_.route("GET", "/api/mesh", [this](const ApiRequest& r) {
         auto it = r.query.find("id");
         if (it == r.query.end()) return ApiResponse::error(400, "give the object's id");

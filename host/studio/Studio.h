@@ -45,6 +45,9 @@ struct StudioHooks {
 //   f32 x y z per point, i32 a b c d per polygon,
 //   [f32 u v per corner, four corners per polygon], [f32 x y z per corner, four per polygon].
 std::string encodeMesh(const PolygonObject& object);
+// A copy of the object without the polygons a preview retired (a == b) and without the points that
+// no live polygon uses; every tag follows.
+std::unique_ptr<PolygonObject> shownCopy(const PolygonObject& object);
 // PNG bytes of a bitmap (8-bit samples; 16-bit bitmaps are reduced), "" when it has no pixels.
 std::string encodePng(const Bitmap& bitmap);
 

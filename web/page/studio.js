@@ -461,7 +461,7 @@ function buildDialog(d) {
         hookAreaDrag(control, d.plugin, g.id);
         node = gadgetRow(g.label, control);
         update = (s) => {
-          const src = `/api/area.png?plugin=${d.plugin}&gadget=${g.id}&v=${state.version}`;
+          const src = `/api/area.png?plugin=${d.plugin}&gadget=${g.id}&r=${s.area ? s.area.redraws : 0}`;
           if (!control.dataset.src || control.dataset.src !== src) {
             control.dataset.src = src;
             control.src = src;
@@ -488,15 +488,16 @@ function gadgetState(plugin, id) {
 // A user area is pressed and dragged: the host runs the area's drag loop over the moves the page
 // collected, a few at a time, so that the area (and the objects behind it) follow while the mouse moves.
 function hookAreaDrag(img, plugin, gadget) {
-  let press = null, pending = [], sending = false;
+  let press = null, sending = false;
+  const chunks = [];  // { x, y, moves } not sent yet; each goes to the host as one press and drag
   const flush = async () => {
-    if (sending || !press || pending.length === 0) return;
+    if (sending) return;
     sending = true;
-    const moves = pending;
-    pending = [];
-    await call('/api/dialog', { plugin, gadget, action: 'drag', x: press.x, y: press.y, moves });
+    while (chunks.length) {
+      const c = chunks.shift();
+      await call('/api/dialog', { plugin, gadget, action: 'drag', x: c.x, y: c.y, moves: c.moves });
+    }
     sending = false;
-    flush();
   };
   img.addEventListener('pointerdown', (e) => {
     e.preventDefault();
@@ -510,12 +511,15 @@ function hookAreaDrag(img, plugin, gadget) {
     if (dx === 0 && dy === 0) return;
     press.lastX = e.clientX;
     press.lastY = e.clientY;
-    pending.push([dx, dy]);
+    const last = chunks[chunks.length - 1];
+    if (last && last.press === press) last.moves.push([dx, dy]);
+    else chunks.push({ press, x: press.x, y: press.y, moves: [[dx, dy]] });
     flush();
   });
-  const end = () => { flush().then(() => { press = null; }); };
+  const end = () => { press = null; };
   img.addEventListener('pointerup', end);
   img.addEventListener('pointercancel', end);
+  studio.areaDragsPending = () => sending || chunks.length > 0;
 }
 
 async function pressButton(plugin, gadget, file) {
