@@ -52,8 +52,11 @@ export async function openPage(browser, url) {
   page.on('pageerror', (e) => errors.push(e.message));
   if (process.env.STUDIO_DEBUG) page.on('request', (r) => { if (r.method() === 'POST') console.log('POST', r.url(), r.postData()); });
   if (process.env.STUDIO_DEBUG) page.on('console', (m) => console.log('page:', m.text()));
-  await page.goto(url);
-  await page.waitForFunction(() => window.studio && window.studio.version > 0 && window.studio.meshes.size > 0);
+  // Generous limits: a shared machine can take its time over three.js and the first mesh.
+  page.setDefaultTimeout(180000);
+  await page.goto(url, { timeout: 180000 });
+  await page.waitForFunction(() => window.studio && window.studio.version > 0 && window.studio.meshes.size > 0,
+                             null, { timeout: 180000 });
   return { page, errors };
 }
 

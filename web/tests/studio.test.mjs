@@ -177,6 +177,11 @@ test('bake the samples through drops, the file chooser and the button; the maps 
     await page.waitForFunction(() => [...document.querySelectorAll('#maps img.baked-map')].filter((i) => i.naturalWidth === 96).length === 2);
     await page.check('#show-normal-map');
     await page.waitForFunction(() => window.studio.normalMapShown === 'low');
+    // The high object hides the low one: switched off in the tree, it leaves the normal-mapped low.
+    await item('high').locator('input[type=checkbox]').uncheck();
+    await settled(page);
+    s = await pageState(page);
+    assert.equal(s.objects.find((o) => o.name === 'high').visible, false);
     await shot(page, 'bake-3-maps.png');
     assert.deepEqual(errors, []);
   } finally {
