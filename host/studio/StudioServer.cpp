@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -94,6 +96,12 @@ StudioServer::StudioServer(std::string webRoot, MainTasks& tasks)
     httplib::Server& s = impl_->server;
     // Event streams hold a thread each for as long as a page is open.
     s.new_task_queue = [] { return new httplib::ThreadPool(16); };
+    // The library's default also sets SO_REUSEPORT, which would let a second server share a port in
+    // use (and take some of its connections): only SO_REUSEADDR here, so a taken port is an error.
+    s.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const void*>(&yes), sizeof yes);
+    });
     s.set_payload_max_length(1 << 20);
     s.set_read_timeout(5, 0);
 
@@ -105,6 +113,10 @@ StudioServer::StudioServer(std::string webRoot, MainTasks& tasks)
         res.set_content(why + "\n", "text/plain; charset=utf-8");
         return httplib::Server::HandlerResponse::Handled;
     });
+    if (std::getenv("VEXLOR_STUDIO_LOG"))
+        s.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+            std::fprintf(stderr, "studio: %s %s -> %d\n", req.method.c_str(), req.path.c_str(), res.status);
+        });
     s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty()) return;
         const char* what = res.status == 400   ? "malformed request"
@@ -271,6 +283,8 @@ bool StudioServer::start(int port, std::string* error) {
         port_ = port;
     }
     listener_ = std::thread([this] { impl_->server.listen_after_bind(); });
+    // A stop that came before the loop runs would be missed by the library: wait until it runs.
+    while (!s.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 
