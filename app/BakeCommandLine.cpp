@@ -7,7 +7,8 @@
 #include <optional>
 
 #include "HostSession.h"
-#include "KnownPlugins.h"
+#include "sources/HostContract.h"
+#include "sources/ResourceIds.h"
 #include "host/Bitmap.h"
 #include "host/Dialogs.h"
 #include "host/EventQueue.h"
@@ -18,42 +19,6 @@ namespace fs = std::filesystem;
 namespace app {
 namespace {
 
-// Gadgets of the baking dialog (layout 10023) that the command line works.
-enum : int32_t {
-    kHighDrop = 10026,
-    kHighName = 10028,
-    kBumpChoose = 10031,
-    kBumpFile = 10032,
-    kBumpStrength = 10033,
-    kLowDrop = 10034,
-    kLowName = 10036,
-    kWidth = 10040,
-    kHeight = 10041,
-    kSupersampling = 10042,  // entry id = 10042 + N
-    kFormat = 10054,
-    kFormatTif = 10055,
-    kFormatBmp = 10056,
-    kFormatTga = 10057,
-    kNormalOn = 10061,
-    kNormalFile = 10063,
-    kNormalChoose = 10064,
-    kOcclusionOn = 10065,
-    kGrid = 10067,  // entry id = 10067 + M
-    kRandom = 10080,
-    kOccluders = 10081,  // entry id = 10082 + mode
-    kExponent = 10085,
-    kHalfSpace = 10086,  // entry id = 10087 + half-space
-    kOcclusionFile = 10094,
-    kOcclusionChoose = 10095,
-    kDisplacementOn = 10096,
-    kDisplacementFile = 10098,
-    kDisplacementChoose = 10099,
-    kStatus = 10102,
-    kStart = 10104,
-};
-// Texts of a finished bake, and the cursor of an accepted drop.
-constexpr int32_t kTextDone = 10132;
-constexpr int32_t kCursorAccepted = 19;
 
 constexpr int kMinSize = 10, kMaxSize = 6400;
 constexpr int kMaxSupersampling = 8, kMaxGrid = 12;
@@ -66,7 +31,7 @@ struct Format {
     const char* name;
     int32_t choice;
 };
-const Format kFormats[] = {{"tif", kFormatTif}, {"tga", kFormatTga}, {"bmp", kFormatBmp}};
+const Format kFormats[] = {{"tif", IDC_BAKE_FORMAT_TIF}, {"tga", IDC_BAKE_FORMAT_TGA}, {"bmp", IDC_BAKE_FORMAT_BMP}};
 
 // One map asked for: its option, the path as written, and the dialog's gadgets for it.
 struct MapRequest {
@@ -163,10 +128,10 @@ std::string checkOptions(const BakeOptions& o, Plan& plan) {
     }
 
     const MapRequest requests[] = {
-        {"--normal", "normal map", o.normal, kNormalOn, kNormalFile, kNormalChoose},
-        {"--occlusion", "occlusion map", o.occlusion, kOcclusionOn, kOcclusionFile, kOcclusionChoose},
-        {"--displacement", "displacement map", o.displacement, kDisplacementOn, kDisplacementFile,
-         kDisplacementChoose}};
+        {"--normal", "normal map", o.normal, IDC_BAKE_NORMAL_ON, IDC_BAKE_NORMAL_FILE, IDC_BAKE_NORMAL_CHOOSE},
+        {"--occlusion", "occlusion map", o.occlusion, IDC_BAKE_OCCLUSION_ON, IDC_BAKE_OCCLUSION_FILE, IDC_BAKE_OCCLUSION_CHOOSE},
+        {"--displacement", "displacement map", o.displacement, IDC_BAKE_DISPLACEMENT_ON, IDC_BAKE_DISPLACEMENT_FILE,
+         IDC_BAKE_DISPLACEMENT_CHOOSE}};
     for (MapRequest m : requests) {
         if (m.path.empty()) continue;
         const std::string suffix = suffixOf(m.path);
@@ -260,7 +225,7 @@ public:
               const std::string& what) {
         const host::DropResult r = dialogs_.drop(dialog_, area, {item}, true);
         std::string shown;
-        return check(r.delivered && r.cursor == kCursorAccepted &&
+        return check(r.delivered && r.cursor == BAKE_CURSOR_ACCEPTED &&
                          dialogs_.getString(dialog_, nameGadget, shown) && shown == name,
                      what);
     }
@@ -279,24 +244,24 @@ private:
 
 // Sets every gadget from the plan and the options, as a person at the dialog would.
 bool fillDialog(DialogHand& hand, const BakeOptions& o, const Plan& plan) {
-    bool ok = hand.set(kWidth, plan.width, "the width") && hand.set(kHeight, plan.height, "the height") &&
-              hand.choose(kSupersampling, kSupersampling + o.supersampling, "the supersampling") &&
-              hand.choose(kFormat, plan.format->choice, "the file format");
+    bool ok = hand.set(IDC_BAKE_WIDTH, plan.width, "the width") && hand.set(IDC_BAKE_HEIGHT, plan.height, "the height") &&
+              hand.choose(IDC_BAKE_SUPERSAMPLING, IDC_BAKE_SUPERSAMPLING + o.supersampling, "the supersampling") &&
+              hand.choose(IDC_BAKE_FORMAT, plan.format->choice, "the file format");
     const bool normal = !o.normal.empty(), occlusion = !o.occlusion.empty(), displacement = !o.displacement.empty();
-    ok = ok && hand.set(kNormalOn, normal, "the normal map switch") &&
-         hand.set(kOcclusionOn, occlusion, "the occlusion map switch") &&
-         hand.set(kDisplacementOn, displacement, "the displacement map switch");
+    ok = ok && hand.set(IDC_BAKE_NORMAL_ON, normal, "the normal map switch") &&
+         hand.set(IDC_BAKE_OCCLUSION_ON, occlusion, "the occlusion map switch") &&
+         hand.set(IDC_BAKE_DISPLACEMENT_ON, displacement, "the displacement map switch");
     for (const MapRequest& m : plan.maps)
         ok = ok && hand.chooseFile(m.chooseButton, m.fileGadget, m.path, std::string("the ") + m.what + " file");
     if (occlusion)
-        ok = ok && hand.choose(kGrid, kGrid + o.aoGrid, "the occlusion grid") &&
-             hand.set(kRandom, o.aoRandom, "the random directions switch") &&
-             hand.choose(kOccluders, kOccluders + 1 + plan.occluderMode, "the occluders") &&
-             hand.set(kExponent, o.aoExponent, "the occlusion exponent") &&
-             hand.choose(kHalfSpace, kHalfSpace + 1 + plan.halfSpace, "the blocked half-space");
+        ok = ok && hand.choose(IDC_BAKE_OCCLUSION_GRID, IDC_BAKE_OCCLUSION_GRID + o.aoGrid, "the occlusion grid") &&
+             hand.set(IDC_BAKE_OCCLUSION_RANDOM, o.aoRandom, "the random directions switch") &&
+             hand.choose(IDC_BAKE_OCCLUDERS, IDC_BAKE_OCCLUDERS + 1 + plan.occluderMode, "the occluders") &&
+             hand.set(IDC_BAKE_OCCLUSION_EXPONENT, o.aoExponent, "the occlusion exponent") &&
+             hand.choose(IDC_BAKE_HALF_SPACE, IDC_BAKE_HALF_SPACE + 1 + plan.halfSpace, "the blocked half-space");
     if (!o.bump.empty())
-        ok = ok && hand.chooseFile(kBumpChoose, kBumpFile, o.bump, "the bump image") &&
-             hand.set(kBumpStrength, o.bumpStrength, "the bump strength");
+        ok = ok && hand.chooseFile(IDC_BAKE_BUMP_CHOOSE, IDC_BAKE_BUMP_FILE, o.bump, "the bump image") &&
+             hand.set(IDC_BAKE_BUMP_STRENGTH, o.bumpStrength, "the bump strength");
     return ok;
 }
 
@@ -408,24 +373,24 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
     if (!o.bump.empty() && !high->tag(host::TAG_UVW))
         return fail("--bump needs texture coordinates (UVs) on the high object \"" + high->name() + "\"");
 
-    HostDialogBase* dialog = session->openCommand(kBakeCommand, &error);
+    HostDialogBase* dialog = session->openCommand(OMBRIN_ID, &error);
     if (!dialog) return fail(error);
     DialogHand hand(*session, dialog);
     // With a bump image the high object is given by its UVW tag, over which the image lies.
     const host::DragItem highItem =
         o.bump.empty() ? host::DragItem::object(high) : host::DragItem::tag(high->tag(host::TAG_UVW));
-    if (!hand.drop(kHighDrop, kHighName, highItem, high->name(), "the high object") ||
-        !hand.drop(kLowDrop, kLowName, host::DragItem::object(low), low->name(), "the low object") ||
+    if (!hand.drop(IDC_BAKE_HIGH_DROP, IDC_BAKE_HIGH_NAME, highItem, high->name(), "the high object") ||
+        !hand.drop(IDC_BAKE_LOW_DROP, IDC_BAKE_LOW_NAME, host::DragItem::object(low), low->name(), "the low object") ||
         !fillDialog(hand, o, plan))
         return fail("the baking dialog did not take " + hand.failed());
-    if (!session->dialogs().usable(dialog, kStart)) return fail("the baking dialog does not offer the bake");
+    if (!session->dialogs().usable(dialog, IDC_BAKE_START)) return fail("the baking dialog does not offer the bake");
     if (o.showDialog) out << session->dialogs().render(dialog) << std::flush;
 
     // The files of this bake, to be taken away again when it fails or is stopped.
     std::vector<std::string> outputs;
     for (const MapRequest& m : plan.maps) {
         outputs.push_back(m.path);
-        if (m.checkbox == kDisplacementOn) outputs.push_back(fs::path(m.path).replace_extension("txt").string());
+        if (m.checkbox == IDC_BAKE_DISPLACEMENT_ON) outputs.push_back(fs::path(m.path).replace_extension("txt").string());
     }
     std::vector<bool> existed;
     for (const std::string& p : outputs) {
@@ -436,9 +401,9 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
     bool ended = false;
     host::DialogHost& dialogs = session->dialogs();
     dialogs.setEventObserver([&ended](const host::Event& e) {
-        if (e.kind == host::Event::Kind::DialogMessage && e.id == kBakeCommand) ended = true;
+        if (e.kind == host::Event::Kind::DialogMessage && e.id == OMBRIN_ID) ended = true;
     });
-    if (!dialogs.press(dialog, kStart)) {
+    if (!dialogs.press(dialog, IDC_BAKE_START)) {
         dialogs.setEventObserver({});
         return fail("the bake button could not be pressed");
     }
@@ -453,22 +418,22 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
                 announced = true;
             }
             std::string text;
-            if (dialogs.getString(dialog, kStatus, text) && text != shown && !text.empty()) status.text(text);
+            if (dialogs.getString(dialog, IDC_BAKE_STATUS, text) && text != shown && !text.empty()) status.text(text);
             shown = text;
             return ended;
         },
-        [&] { dialogs.press(dialog, kStart); });
+        [&] { dialogs.press(dialog, IDC_BAKE_START); });
     dialogs.setEventObserver({});
     status.clear();
 
     std::string final;
-    dialogs.getString(dialog, kStatus, final);
+    dialogs.getString(dialog, IDC_BAKE_STATUS, final);
     if (!finished) {
         removeNewFiles(outputs, existed);
         err << "vexlor bake: stopped; no map was written\n";
         return kInterruptedExit;
     }
-    bool written = dialogs.resources() && final == dialogs.resources()->string(kTextDone);
+    bool written = dialogs.resources() && final == dialogs.resources()->string(BAKE_TEXT_DONE);
     for (const std::string& p : outputs) {
         std::error_code ec;
         written = written && fs::exists(p, ec);
@@ -479,7 +444,7 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
     }
     for (const MapRequest& m : plan.maps) {
         out << m.what << ": " << m.path << " (" << plan.width << " x " << plan.height << ")";
-        if (m.checkbox == kDisplacementOn)
+        if (m.checkbox == IDC_BAKE_DISPLACEMENT_ON)
             out << ", scale in " << fs::path(m.path).replace_extension("txt").string();
         out << "\n";
     }

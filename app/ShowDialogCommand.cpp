@@ -1,7 +1,7 @@
 #include "ShowDialogCommand.h"
 
 #include "HostSession.h"
-#include "KnownPlugins.h"
+#include "sources/HostContract.h"
 
 namespace app {
 
@@ -9,9 +9,9 @@ int runShowDialog(const std::string& moduleDir, const std::string& command, cons
                   std::ostream& out, std::ostream& err) {
     int32_t id = 0;
     if (command == "reduce")
-        id = kReduceCommand;
+        id = VEXLOR_ID;
     else if (command == "bake")
-        id = kBakeCommand;
+        id = OMBRIN_ID;
     else {
         err << "vexlor: no command \"" << command << "\" (choose reduce or bake)\n";
         return 2;

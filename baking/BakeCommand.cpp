@@ -1,6 +1,6 @@
 #include "baking/BakeCommand.h"
 
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 
 int32_t BakeCommand::execute(HstDocument* /*doc*/) { return dialog.open(OMBRIN_ID, -1, -1, 0, 0); }
 

@@ -4,7 +4,7 @@
 #include "sources/HostSettings.h"
 #include "sources/HostTag.h"
 #include "sources/Module.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 #include "sources/ResourceHolder.h"
 
 namespace {

@@ -13,65 +13,7 @@
 #include "sources/HostDialog.h"
 #include "sources/HostFilename.h"
 #include "sources/HostString.h"
-
-constexpr int32_t DLG_BAKE = 10023;
-
-// Gadgets of the layout.
-enum : int32_t {
-    IDC_BAKE_SETTINGS = 10024,      // group of every setting; disabled while a bake runs
-    IDC_BAKE_HIGH_DROP = 10026,     // drop area of the high object
-    IDC_BAKE_HIGH_ICON = 10027,     // icon cell (0, 0)
-    IDC_BAKE_HIGH_NAME = 10028,     // the high object's name
-    IDC_BAKE_HIGH_TAG_ICON = 10029, // icon cell (24, 0)
-    IDC_BAKE_HIGH_TAG = 10030,      // "UVWTag n" or empty
-    IDC_BAKE_BUMP_CHOOSE = 10031,
-    IDC_BAKE_BUMP_FILE = 10032,
-    IDC_BAKE_BUMP_STRENGTH = 10033,  // real shown in percent
-    IDC_BAKE_LOW_DROP = 10034,
-    IDC_BAKE_LOW_ICON = 10035,
-    IDC_BAKE_LOW_NAME = 10036,
-    IDC_BAKE_LOW_TAG_ICON = 10037,
-    IDC_BAKE_LOW_TAG = 10038,
-    IDC_BAKE_WIDTH = 10040,
-    IDC_BAKE_HEIGHT = 10041,
-    IDC_BAKE_SUPERSAMPLING = 10042,  // N = choice id - 10042
-    IDC_BAKE_FORMAT = 10054,
-    IDC_BAKE_FORMAT_TIF = 10055,
-    IDC_BAKE_FORMAT_BMP = 10056,
-    IDC_BAKE_FORMAT_TGA = 10057,
-    IDC_BAKE_BITS = 10058,
-    IDC_BAKE_BITS_8 = 10059,
-    IDC_BAKE_BITS_16 = 10060,
-    IDC_BAKE_NORMAL_ON = 10061,
-    IDC_BAKE_NORMAL_GROUP = 10062,
-    IDC_BAKE_NORMAL_FILE = 10063,
-    IDC_BAKE_NORMAL_CHOOSE = 10064,
-    IDC_BAKE_OCCLUSION_ON = 10065,
-    IDC_BAKE_OCCLUSION_GROUP = 10066,
-    IDC_BAKE_OCCLUSION_GRID = 10067,  // M = choice id - 10067
-    IDC_BAKE_OCCLUSION_RANDOM = 10080,
-    IDC_BAKE_OCCLUDERS = 10081,  // mode = choice id - 10082
-    IDC_BAKE_OCCLUDERS_HIGH = 10082,
-    IDC_BAKE_OCCLUSION_EXPONENT = 10085,
-    IDC_BAKE_HALF_SPACE = 10086,  // blocked half-space = choice id - 10087
-    IDC_BAKE_HALF_SPACE_NONE = 10087,
-    IDC_BAKE_OCCLUSION_FILE = 10094,
-    IDC_BAKE_OCCLUSION_CHOOSE = 10095,
-    IDC_BAKE_DISPLACEMENT_ON = 10096,
-    IDC_BAKE_DISPLACEMENT_GROUP = 10097,
-    IDC_BAKE_DISPLACEMENT_FILE = 10098,
-    IDC_BAKE_DISPLACEMENT_CHOOSE = 10099,
-    IDC_BAKE_MEMORY = 10100,
-    IDC_BAKE_STATUS = 10102,
-    IDC_BAKE_ABOUT = 10103,
-    IDC_BAKE_START = 10104,  // bake / stop
-};
-
-// Resource strings of the dialog.
-enum : int32_t { BAKE_TEXT_ABOUT = 10116, BAKE_TEXT_BAKE = 10126, BAKE_TEXT_STOP = 10127 };
-
-// Drag cursors: nothing to drop on, a drop area that refuses the payload, one that takes it.
-enum : int32_t { BAKE_CURSOR_NONE = 8, BAKE_CURSOR_REFUSED = 5, BAKE_CURSOR_ACCEPTED = 19 };
+#include "sources/ResourceIds.h"
 
 // Bytes that a bake of width x height needs: per texel, in each of its two layer sets, 16 bytes of
 // normal and count and 4 more each for occlusion and displacement; and 3 bytes of image.

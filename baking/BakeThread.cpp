@@ -1,7 +1,7 @@
 #include "baking/BakeThread.h"
 
 #include "sources/Module.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 #include "sources/ResourceHolder.h"
 
 namespace {

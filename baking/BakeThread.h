@@ -9,9 +9,7 @@
 #include "baking/BakeSettings.h"
 #include "baking/NormalMapper.h"
 #include "sources/HostThread.h"
-
-// Final status texts of a bake.
-enum : int32_t { BAKE_TEXT_DONE = 10132, BAKE_TEXT_FAILED = 10133 };
+#include "sources/ResourceIds.h"
 
 class BakeThread : public HostThread {
 public:

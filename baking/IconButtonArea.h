@@ -25,9 +25,6 @@ public:
     // the picture's alpha.
     void draw(int32_t x1, int32_t y1, int32_t x2, int32_t y2) override;
 
-    int32_t sourceX() const { return sx_; }
-    int32_t sourceY() const { return sy_; }
-
 private:
     const HostBitmap* bitmap_ = nullptr;
     int32_t sx_ = 0, sy_ = 0, sw_ = kCell, sh_ = kCell;

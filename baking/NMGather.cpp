@@ -13,9 +13,6 @@ namespace {
 
 // Every face counts at a shared point.
 constexpr double kAllFaces = -2.0;
-// Settings of the smoothing tag.
-constexpr int32_t kAngleLimit = 1001;
-constexpr int32_t kAngle = 1002;
 // A quad corner whose two edges are this close to opposite is not proper.
 constexpr double kStraightCosine = -0.9999;
 
@@ -288,8 +285,8 @@ double smoothingThreshold(HstObject* object, int32_t mode) {
     HstTag* tag = api->objTagOfType(object, TAG_SMOOTHING, 0);
     if (tag == nullptr) return kAllFaces;
     const HstSettings* settings = api->tagSettings(tag);
-    if (settings == nullptr || api->setsGetBool(settings, kAngleLimit, 0) == 0) return kAllFaces;
-    return std::cos(api->setsGetReal(settings, kAngle, 0.0));
+    if (settings == nullptr || api->setsGetBool(settings, SMOOTHING_ANGLE_LIMIT, 0) == 0) return kAllFaces;
+    return std::cos(api->setsGetReal(settings, SMOOTHING_ANGLE, 0.0));
 }
 
 int32_t gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread) {

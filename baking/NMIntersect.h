@@ -12,7 +12,7 @@
 #include <cmath>
 
 #include "baking/NMTriangle.h"
-#include "baking/NMVector.h"
+#include "shader/NMVector.h"
 
 // Stands for an infinite ray parameter.
 constexpr double NM_INFINITY = 9e18;

@@ -13,9 +13,8 @@
 #include "baking/NMVectorLayer.h"
 #include "sources/HostFilename.h"
 #include "sources/HostInterface.h"
+#include "sources/ResourceIds.h"
 
-// Resource string that starts the displacement scale file's text.
-constexpr int32_t NM_DISPLACEMENT_TEXT_ID = 10134;
 // Longest text written to the displacement scale file.
 constexpr int32_t NM_DISPLACEMENT_TEXT_MAX = 190;
 

@@ -19,7 +19,7 @@
 
 #include "baking/BakeStatus.h"
 #include "baking/NMTriangle.h"
-#include "baking/NMVector.h"
+#include "shader/NMVector.h"
 #include "baking/NMVectorLayer.h"
 #include "sources/HostInterface.h"
 #include "sources/Stack.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "baking/NMOctree.h"
-#include "baking/NMVector.h"
+#include "shader/NMVector.h"
 #include "sources/HostInterface.h"
 #include "sources/Stack.h"
 

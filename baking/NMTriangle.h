@@ -1,26 +1,12 @@
-// The baker's triangle records: world-space, double-precision triangles with smooth normals,
-// tangent frames and texture coordinates, and the list that gathers them with its bounding box.
-// The gathering fills them; the octree, the bake and the shader read them.
+// The list that gathers the baker's triangles, with its bounding box. The gathering fills it; the
+// octree and the bake read it.
 #pragma once
 
 #include <cstdint>
 
-#include "baking/NMVector.h"
+#include "shader/NMVector.h"
+#include "shader/NMVertex.h"
 #include "sources/Stack.h"
-
-// Fifteen doubles: position, smooth normal (unit), tangent, bitangent, texture coordinates u, v, w.
-struct NMVertex {
-    NMVec3 position;
-    NMVec3 normal;
-    NMVec3 tangent;
-    NMVec3 bitangent;
-    NMVec3 uvw;
-};
-static_assert(sizeof(NMVertex) == 15 * sizeof(double));
-
-struct NMTriangle {
-    NMVertex v[3];
-};
 
 // An axis-aligned box grown point by point; finish() derives half extents and centre.
 struct NMBox {

@@ -14,15 +14,8 @@
 #include "baking/NMTriangle.h"
 #include "baking/NMVectorLayer.h"
 #include "sources/HostString.h"
+#include "sources/ResourceIds.h"
 #include "sources/Stack.h"
-
-// Resource strings of the bake's stages.
-enum : int32_t {
-    NM_TEXT_GATHERING = 10128,
-    NM_TEXT_OCCLUDERS = 10129,
-    NM_TEXT_FINISHING = 10130,
-    NM_TEXT_WRITING = 10131,
-};
 
 // The progress text: the fraction done as a percentage with three decimals, then the time left
 // at the pace so far as hours, minutes and seconds ("12.500% 00:03:30").

@@ -29,6 +29,8 @@
 #include "mixkit/QSlim.h"
 #include "mixkit/ReductionMesh.h"
 #include "sources/HostInterface.h"
+#include "tests/support/CommandSettings.h"
+#include "tests/support/OutputDigest.h"
 
 namespace {
 
@@ -109,40 +111,23 @@ struct Timing {
 
 // 64-bit FNV-1a over the reduced object's points, polygons and every tag's data, so that runs of
 // different builds can be seen to give the same object bit for bit.
-class Digest {
-public:
-    void bytes(const void* data, size_t n) {
-        const auto* p = static_cast<const unsigned char*>(data);
-        for (size_t i = 0; i < n; ++i) {
-            h_ ^= p[i];
-            h_ *= 0x100000001b3ull;
-        }
-    }
-    template <class T>
-    void array(const std::vector<T>& v) {
-        if (!v.empty()) bytes(v.data(), v.size() * sizeof(T));
-    }
-    uint64_t value() const { return h_; }
-
-private:
-    uint64_t h_ = 0xcbf29ce484222325ull;
-};
+using testsupport::Digest;
 
 uint64_t objectDigest(const host::PolygonObject& obj) {
     Digest d;
-    d.array(obj.points);
-    d.array(obj.polygons);
+    d.contents(obj.points);
+    d.contents(obj.polygons);
     for (const auto& tag : obj.tags()) {
-        if (auto* u = dynamic_cast<const host::UVWTag*>(tag.get())) d.array(u->data);
-        if (auto* n = dynamic_cast<const host::NormalTag*>(tag.get())) d.array(n->data);
-        if (auto* f = dynamic_cast<const host::FloatMapTag*>(tag.get())) d.array(f->data);
+        if (auto* u = dynamic_cast<const host::UVWTag*>(tag.get())) d.contents(u->data);
+        if (auto* n = dynamic_cast<const host::NormalTag*>(tag.get())) d.contents(n->data);
+        if (auto* f = dynamic_cast<const host::FloatMapTag*>(tag.get())) d.contents(f->data);
         if (auto* s = dynamic_cast<const host::SelectionTag*>(tag.get()))
             for (int i = 0; i < s->set.size(); ++i) {
                 const unsigned char b = s->set.isSelected(i) ? 1 : 0;
                 d.bytes(&b, 1);
             }
     }
-    return d.value();
+    return d.result();
 }
 
 Timing reduce(int columns, int rows, bool attributes, double ratio) {
@@ -157,14 +142,7 @@ Timing reduce(int columns, int rows, bool attributes, double ratio) {
     {
         ReductionMesh mesh;
         Decimator decimator;
-        // The reduction command's defaults.
-        decimator.placementPolicy = PLACEMENT_OPTIMAL;
-        decimator.weightingPolicy = WEIGHTING_AREA;
-        decimator.useChecks = 1;
-        decimator.boundaryWeight = 1000.0;
-        decimator.compactnessPenalty = 100.0;
-        decimator.flipPenalty = 100.0;
-        decimator.valencePenalty = 10.0;
+        testsupport::commandSettings(decimator);
         decimator.statistics.clock = cpuMicroseconds;
         auto t0 = Clock::now();
         if (!mesh.build(HostPolygonObject(host::toHandle(obj)), HostSelection(points), HostSelection(polygons))) {

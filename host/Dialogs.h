@@ -43,29 +43,15 @@
 #include "host/Resources.h"
 #include "host/Settings.h"
 #include "sources/HostInterface.h"
+#include "sources/HostContract.h"
 
 namespace host {
 
+// The contract's numbers, also as host::TAG_UVW and the like.
+using namespace ::contract;
+
 class Object;
 class Tag;
-
-// Keys of the messages the host builds, beside those of the interface header.
-enum : int32_t {
-    DLG_MSG_VALUE1 = 1,               // int: first value of a special event or posted message
-    DLG_MSG_VALUE2 = 2,               // int: second value of a special event
-    DLG_MSG_DRAGGING = 6,             // bool: a command sent while a user area is still being dragged
-    DLG_MSG_DRAG_COUNT = 0x64726763,  // int: number of payload items of a drag-receive message
-    DLG_MSG_DRAG_ITEMS = 0x64690000,  // item i: link at +2i, kind at +2i+1
-};
-// Message kinds the host sends beside the interface's.
-enum : int32_t { DLG_MSGKIND_COMMAND = 0x636d6e64, DLG_MSGKIND_TIMER = 0x74696d72 };
-// Formats of real gadgets: plain, or a fraction shown times 100 with "%". Format 0 is the gadget
-// kind's own (percent for a percent gadget, plain otherwise).
-enum : int32_t { DLG_FORMAT_REAL = 0x66726561, DLG_FORMAT_PERCENT = 1 };
-// Mouse drag loop answers: the button was released, the drag was cancelled, the drag goes on.
-enum : int32_t { DLG_DRAG_RELEASED = 1, DLG_DRAG_CANCELLED = 2, DLG_DRAG_CONTINUE = 3 };
-// Bitmap blit mode bit: blend with the source's alpha channel when it has one.
-enum : int32_t { DLG_BLIT_ALPHA = 256 };
 
 // Colours of user-area canvases: the background that clear paints and the border colour.
 inline constexpr uint8_t kAreaBackground[3] = {192, 192, 192};
@@ -126,7 +112,7 @@ struct Gadget {
     Value value = Value::None;
     double number = 0;     // number fields (integer or real) and the chosen id of choice gadgets
     bool integer = false;  // a number field last set as an integer
-    int32_t format = 0;    // real format (DLG_FORMAT_*), 0 for the kind's own
+    int32_t format = 0;    // real format (HOST_FORMAT_*), 0 for the kind's own
     bool limited = false;  // min/max/step were set
     double min = 0, max = 0, step = 0;
     bool flag = false;  // check boxes

@@ -13,11 +13,6 @@
 
 namespace host {
 
-enum : int32_t { DOC_EDITING_MODE = 1019 };
-enum EditingMode : int32_t { MODE_POINTS = 5, MODE_EDGES = 6, MODE_POLYGONS = 7, MODE_OBJECT = 12 };
-
-enum : int32_t { UNDO_OBJECT_CHANGE = 41 };
-
 class Document {
 public:
     Document();

@@ -336,6 +336,12 @@ void objAttachTag(HstObject* o, HstTag* t) {
     countHandle(-1);
     obj->addTag(std::unique_ptr<Tag>(fromHandle(t)));
 }
+void objInsertTag(HstObject* o, HstTag* t, int32_t index) {
+    Object* obj = fromHandle(o);
+    if (!obj || !t) return;
+    countHandle(-1);
+    obj->insertTag(std::unique_ptr<Tag>(fromHandle(t)), index);
+}
 void tagDestroy(HstTag* t) {
     if (!t) return;
     countHandle(-1);
@@ -698,6 +704,7 @@ HostApi buildTable(int32_t version) {
     t.tagSettings = tagSettings;
     t.objVisibility = objVisibility;
     t.docFirstObject = docFirstObject;
+    t.objInsertTag = objInsertTag;
     fillDialogApi(t);
     return t;
 }

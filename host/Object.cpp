@@ -49,11 +49,13 @@ void Object::setDocument(Document* doc) {
     for (auto& c : children_) c->setDocument(doc);
 }
 
-Tag* Object::addTag(std::unique_ptr<Tag> tag) {
+Tag* Object::addTag(std::unique_ptr<Tag> tag) { return insertTag(std::move(tag), -1); }
+
+Tag* Object::insertTag(std::unique_ptr<Tag> tag, int index) {
     if (auto* poly = dynamic_cast<PolygonObject*>(this)) tag->resize(poly->pointCount(), poly->polygonCount());
     tag->owner_ = this;
-    tags_.push_back(std::move(tag));
-    return tags_.back().get();
+    if (index < 0 || static_cast<size_t>(index) >= tags_.size()) index = static_cast<int>(tags_.size());
+    return tags_.insert(tags_.begin() + index, std::move(tag))->get();
 }
 
 Tag* Object::tag(int32_t type, int index) const {

@@ -15,15 +15,6 @@ namespace host {
 
 class Document;
 
-enum ObjectType : int32_t {
-    OBJECT_POLYGON = 5100,
-    OBJECT_CAMERA = 5103,
-    OBJECT_GROUP = 5140,
-};
-
-// Update messages an object can be told about.
-enum : int32_t { MSG_UPDATE = 5, MSG_POINTS_CHANGED = 7 };
-
 class Object {
 public:
     Object(int32_t type, std::string name) : type_(type), name_(std::move(name)) {}
@@ -55,13 +46,15 @@ public:
     // Tags, in insertion order.
     const std::vector<std::unique_ptr<Tag>>& tags() const { return tags_; }
     Tag* addTag(std::unique_ptr<Tag> tag);
+    // Puts a tag at a place among the others: 0 makes it the first; a negative index or one past the
+    // last tag makes it the last.
+    Tag* insertTag(std::unique_ptr<Tag> tag, int index);
     // The index-th tag of the given type (0 = first), or null.
     Tag* tag(int32_t type, int index = 0) const;
     int tagCount(int32_t type) const;
     bool removeTag(Tag* tag);
     // Takes a tag off the object and hands it to the caller.
     std::unique_ptr<Tag> takeTag(Tag* tag);
-    void clearTags() { tags_.clear(); }
 
     // Update messages received (5: general update, 7: points changed); counted for those who watch.
     void message(int32_t id);

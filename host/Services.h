@@ -34,7 +34,6 @@ class Random {
 public:
     explicit Random(uint32_t seed = 0) : engine_(seed) {}
     void seed(uint32_t s) { engine_.seed(s); }
-    uint32_t nextInt() { return static_cast<uint32_t>(engine_()); }
     // Uniform in [0, 1).
     double nextReal() { return std::generate_canonical<double, 53>(engine_); }
 

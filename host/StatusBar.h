@@ -14,8 +14,6 @@ public:
     explicit StatusBar(FILE* out = stderr);
 
     void setQuiet(bool q) { quiet_ = q; }
-    // Forces the terminal or the plain-line style (the default follows isatty).
-    void setTerminal(bool t) { terminal_ = t; }
     // For tests: every shown line is also kept here, and plain lines are not rate-limited.
     void setRecording(bool r) { recording_ = r; }
 
@@ -27,7 +25,6 @@ public:
     // What the bar shows now, as one line ("" when cleared).
     std::string line() const;
     int percent() const { return percent_; }
-    const std::string& currentText() const { return text_; }
     const std::vector<std::string>& recorded() const { return recordedLines_; }
 
     static StatusBar& main();

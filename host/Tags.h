@@ -11,22 +11,12 @@
 #include "Geometry.h"
 #include "SelectionSet.h"
 #include "Settings.h"
+#include "sources/HostContract.h"
 
 namespace host {
 
-enum TagType : int32_t {
-    TAG_POINTS = 5600,
-    TAG_POLYGONS = 5604,
-    TAG_SMOOTHING = 5612,
-    TAG_UVW = 5671,
-    TAG_POLYGON_SELECTION = 5673,
-    TAG_POINT_SELECTION = 5674,
-    TAG_FLOAT_MAP = 5682,
-    TAG_NORMALS = 5711,
-};
-
-// Settings keys of the smoothing tag.
-enum : int32_t { SMOOTHING_ANGLE_LIMIT = 1001, SMOOTHING_ANGLE = 1002 };
+// The contract's numbers, also as host::TAG_UVW and the like.
+using namespace ::contract;
 
 // One UVW row: the texture coordinates of the corners a, b, c, d of one polygon (48 bytes).
 struct UVWRow {

@@ -82,14 +82,19 @@ void ReductionMesh::recordMembership(HstSelection* set, int32_t index, bool befo
 void ReductionMesh::moveCorners(const Contraction& k) {
     const int32_t v1 = k.v1;
     if (recording) {
+        const Vector offset = frame.offsetToObject(k.dv1);
         currentRecord.point = v1;
-        currentRecord.offset[0] = static_cast<float>(k.dv1.x);
-        currentRecord.offset[1] = static_cast<float>(k.dv1.y);
-        currentRecord.offset[2] = static_cast<float>(k.dv1.z);
+        currentRecord.offset[0] = static_cast<float>(offset.x);
+        currentRecord.offset[1] = static_cast<float>(offset.y);
+        currentRecord.offset[2] = static_cast<float>(offset.z);
     }
+    // A point that lands on one of the ends takes that end's host coordinates as they are; any
+    // other target is mapped back to object units.
+    const bool atV1 = k.dv1.x == 0.0 && k.dv1.y == 0.0 && k.dv1.z == 0.0;
+    const bool atV2 = k.dv2.x == 0.0 && k.dv2.y == 0.0 && k.dv2.z == 0.0;
     Vector& p = positions[v1];
-    p = add(p, k.dv1);
-    const FloatVector moved = toFloatVector(p);
+    p = atV2 ? positions[k.v2] : add(p, k.dv1);
+    const FloatVector moved = atV1 ? hostPoints[v1] : atV2 ? hostPoints[k.v2] : toFloatVector(frame.toObject(p));
     if (recording) {
         const FloatVector& old = hostPoints[v1];
         currentRecord.pointBits[0] = bitsOf(old.x) ^ bitsOf(moved.x);

@@ -1,13 +1,20 @@
 // Corner access and the triangle form of quads, shared by the mesh, the decimator and the effects.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 
 #include "sources/HostInterface.h"
 
 // Corner k (0 = a, 1 = b, 2 = c, 3 = d) of a host polygon.
-inline int32_t& corner(HostPolygon& p, int k) { return (&p.a)[k]; }
-inline int32_t corner(const HostPolygon& p, int k) { return (&p.a)[k]; }
+inline int32_t& corner(HostPolygon& p, int k) {
+    assert(k >= 0 && k < 4);
+    return (&p.a)[k];
+}
+inline int32_t corner(const HostPolygon& p, int k) {
+    assert(k >= 0 && k < 4);
+    return (&p.a)[k];
+}
 
 inline bool isTriangle(const HostPolygon& p) { return p.c == p.d; }
 inline bool isDead(const HostPolygon& p) { return p.a == p.b; }

@@ -42,12 +42,14 @@ bool ReductionMesh::build(HostPolygonObject obj, HostSelection reducible, HostSe
         return false;
     }
 
-    bool ok = positions.resize(pointCount);
-    for (int32_t i = 0; ok && i < pointCount; ++i) positions.items[i] = toVector(hostPoints[i]);
-
     reducibleSet = reducible;
-    ok = ok && takeMembership(reducible, pointCount, reducibleFlags);
+    bool ok = takeMembership(reducible, pointCount, reducibleFlags);
     if (ok) reducibleCount = nonZero(reducibleFlags);
+
+    // Every point, fixed ones included, is measured in the frame of the reducible points.
+    if (ok) frame = ReferenceFrame::ofPoints(hostPoints, reducibleFlags.items, pointCount);
+    ok = ok && positions.resize(pointCount);
+    for (int32_t i = 0; ok && i < pointCount; ++i) positions.items[i] = frame.toFrame(hostPoints[i]);
 
     hiddenPointSet = obj.hiddenPoints();
     ok = ok && takeMembership(hiddenPointSet, pointCount, hiddenPointFlags);
@@ -124,7 +126,7 @@ bool ReductionMesh::collectTags() {
                 saturate(entry.bytes);
                 break;
             }
-            case TAG_VERTEX_MAP: {
+            case TAG_FLOAT_MAP: {
                 auto* data = static_cast<float*>(tag.data());
                 if (pointCount > 0 && (data == nullptr || tag.dataCount() < pointCount)) break;
                 if (!pushChecked(vertexMaps, VertexMapEntry{tag, data})) return false;
@@ -144,9 +146,17 @@ bool ReductionMesh::collectTags() {
     return true;
 }
 
+void ReductionMesh::setFrame(const ReferenceFrame& f) {
+    frame = f;
+    for (int32_t i = 0; i < positions.count; ++i) positions.items[i] = frame.toFrame(hostPoints[i]);
+    for (int32_t i = 0; i < unitNormals.count; ++i)
+        if (!isDead(hostPolygons[i])) unitNormals.items[i] = polygonNormal(i, true);
+}
+
 void ReductionMesh::release() {
     object = HostPolygonObject();
     hostPoints = nullptr;
+    frame = ReferenceFrame();
     positions.clear();
     pointCount = 0;
     hostPolygons = nullptr;

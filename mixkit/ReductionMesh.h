@@ -14,6 +14,7 @@
 #include "mixkit/Contraction.h"
 #include "mixkit/ContractionHistory.h"
 #include "mixkit/Plane.h"
+#include "mixkit/ReferenceFrame.h"
 #include "mixkit/TagRecords.h"
 #include "mixkit/Vector.h"
 #include "sources/HostPolygonObject.h"
@@ -60,6 +61,10 @@ public:
     // Builds the mesh over the object: `reducible` names the points that take part, `polygons` the
     // polygon set handed in with them. On failure everything is released and false returned.
     bool build(HostPolygonObject object, HostSelection reducible, HostSelection polygons);
+    // Measures the mesh in another frame (for example a whole object's frame while only a part of it
+    // is reduced): positions and unit normals are taken from the host points again. Only between
+    // build and the first contraction.
+    void setFrame(const ReferenceFrame& f);
     // Frees every list and clears every count; the host object is not touched.
     void release();
 
@@ -105,6 +110,9 @@ public:
 
     HostPolygonObject object;
     FloatVector* hostPoints = nullptr;
+    // Where the reduction measures: positions, quadrics, costs and the history's errors are in this
+    // frame; only the moved points go back to the host, mapped to object units.
+    ReferenceFrame frame;
     Stack<Vector> positions;
     int32_t pointCount = 0;
     HostPolygon* hostPolygons = nullptr;

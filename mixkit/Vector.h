@@ -13,8 +13,6 @@ struct FloatVector {
     float x = 0.0f, y = 0.0f, z = 0.0f;
 };
 
-inline Vector makeVector(double x, double y, double z) { return Vector{x, y, z}; }
-
 inline Vector subtract(const Vector& u, const Vector& v) { return Vector{u.x - v.x, u.y - v.y, u.z - v.z}; }
 inline Vector add(const Vector& u, const Vector& v) { return Vector{u.x + v.x, u.y + v.y, u.z + v.z}; }
 inline Vector scale(const Vector& v, double s) { return Vector{s * v.x, s * v.y, s * v.z}; }

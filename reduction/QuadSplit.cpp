@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "mixkit/PolygonCorners.h"
+#include "mixkit/Vector.h"
 #include "sources/HostTag.h"
 #include "sources/Module.h"
 #include "sources/Stack.h"
@@ -14,19 +16,13 @@ constexpr double kStraightCosine = -0.99;
 // Values per polygon of the per-polygon tags: four corners of three components.
 constexpr int32_t kRowValues = 12;
 
-struct Vec {
-    double x, y, z;
-};
-Vec point(const float* points, int32_t i) {
+Vector point(const float* points, int32_t i) {
     const float* p = points + 3 * static_cast<int64_t>(i);
-    return {p[0], p[1], p[2]};
+    return Vector{p[0], p[1], p[2]};
 }
-Vec sub(const Vec& a, const Vec& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec cross(const Vec& a, const Vec& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double dot(const Vec& a, const Vec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 // cos(p, q) = p.q / sqrt(|p|^2 |q|^2); an edge of no length makes no straight angle.
-double cosine(const Vec& p, const Vec& q) {
+double cosine(const Vector& p, const Vector& q) {
     const double d = std::sqrt(dot(p, p) * dot(q, q));
     return d > 0.0 ? dot(p, q) / d : 1.0;
 }
@@ -36,17 +32,8 @@ double cosine(const Vec& p, const Vec& q) {
 constexpr int32_t kKeptSlots[4][3] = {{0, 1, 2}, {1, 2, 3}, {2, 3, 0}, {3, 0, 1}};
 constexpr int32_t kAddedSlots[4][3] = {{0, 2, 3}, {1, 3, 0}, {2, 0, 1}, {3, 1, 2}};
 
-int32_t slotValue(const HostPolygon& p, int32_t slot) {
-    switch (slot) {
-        case 0: return p.a;
-        case 1: return p.b;
-        case 2: return p.c;
-        default: return p.d;
-    }
-}
-
 HostPolygon triangle(const HostPolygon& quad, const int32_t (&slots)[3]) {
-    const int32_t x = slotValue(quad, slots[0]), y = slotValue(quad, slots[1]), z = slotValue(quad, slots[2]);
+    const int32_t x = corner(quad, slots[0]), y = corner(quad, slots[1]), z = corner(quad, slots[2]);
     return HostPolygon{x, y, z, z};
 }
 
@@ -75,9 +62,9 @@ struct RowTag {
 }  // namespace
 
 int32_t soundQuadCorners(const float* points, const HostPolygon& q) {
-    const Vec pa = point(points, q.a), pb = point(points, q.b), pc = point(points, q.c), pd = point(points, q.d);
-    const Vec u = sub(pb, pa), v = sub(pd, pa), w = sub(pb, pc), x = sub(pd, pc);
-    const Vec n = cross(sub(pb, pd), sub(pc, pa));
+    const Vector pa = point(points, q.a), pb = point(points, q.b), pc = point(points, q.c), pd = point(points, q.d);
+    const Vector u = subtract(pb, pa), v = subtract(pd, pa), w = subtract(pb, pc), x = subtract(pd, pc);
+    const Vector n = cross(subtract(pb, pd), subtract(pc, pa));
     int32_t sound = 0;
     if (cosine(u, v) >= kStraightCosine && dot(n, cross(u, v)) >= 0.0) sound |= 1;
     if (cosine(u, w) >= kStraightCosine && dot(n, cross(w, u)) >= 0.0) sound |= 2;

@@ -11,18 +11,6 @@
 
 namespace {
 
-// The host's selection commands and their modes.
-enum : int32_t {
-    CMD_GROW_SELECTION = 204,
-    CMD_SHRINK_SELECTION = 205,
-    CMD_POINTS_TO_POLYGONS = 206,
-    CMD_POLYGONS_TO_POINTS = 207,
-    CMD_CLEANUP = 227,
-};
-enum : int32_t { SELECT_MODE_NONE = 0, SELECT_MODE_POINTS = 1, SELECT_MODE_POLYGONS = 2 };
-// Keys of the clean-up: merge tolerance, merge points, drop empty polygons, drop unused points.
-enum : int32_t { CLEANUP_TOLERANCE = 2076, CLEANUP_MERGE = 2077, CLEANUP_DROP_POLYGONS = 2078, CLEANUP_DROP_POINTS = 2079 };
-
 // Selected elements above which the editing mode's selection limits the reduction.
 constexpr int32_t kMinPointSelection = 3;
 constexpr int32_t kMinPolygonSelection = 2;
@@ -39,7 +27,7 @@ int32_t rowBytes(int32_t tagType) {
     switch (tagType) {
         case TAG_UVW: return kUvwRowBytes;
         case TAG_NORMALS: return kNormalRowBytes;
-        case TAG_VERTEX_MAP: return static_cast<int32_t>(sizeof(float));
+        case TAG_FLOAT_MAP: return static_cast<int32_t>(sizeof(float));
         default: return 0;
     }
 }
@@ -136,8 +124,11 @@ bool ReductionItem::prepare(const ReductionSettings& settings, bool showPercent)
     mesh.history.makeMonotone();
     if (selectionMode == 0) clearSelections();
     const HostTag smoothing = object.tagOfType(TAG_SMOOTHING);
-    if (smoothing.valid() && detachedTag == nullptr)
+    if (smoothing.valid() && detachedTag == nullptr) {
+        detachedPlace = 0;
+        for (HostTag t = object.firstTag(); t.valid() && t.handle() != smoothing.handle(); t = t.next()) ++detachedPlace;
         detachedTag = moduleApi()->objDetachTag(object.handle(), smoothing.handle());
+    }
     notifyObject();
     return true;
 }
@@ -165,14 +156,14 @@ void ReductionItem::seekToTarget(const ReductionSettings& settings, bool notify)
 
 void ReductionItem::commitAtCount(int32_t count, bool notify) {
     seekToCount(count, true);
-    reattachTag();
+    reattachTag(0);
     finish();
     if (notify) notifyObject();
 }
 
 void ReductionItem::commitAtError(double limit, bool notify) {
     seekToError(limit, true);
-    reattachTag();
+    reattachTag(0);
     finish();
     if (notify) notifyObject();
 }
@@ -188,7 +179,7 @@ void ReductionItem::commitAtTarget(const ReductionSettings& settings, bool notif
 
 void ReductionItem::revert() {
     seekToCount(startCount, false);
-    reattachTag();
+    reattachTag(detachedPlace);
     notifyObject();
 }
 
@@ -218,7 +209,7 @@ void ReductionItem::finish() {
     HostSettings cleanup;
     if (cleanup.make()) {
         cleanup.setInt(CLEANUP_TOLERANCE, 0);
-        cleanup.setBool(CLEANUP_MERGE, false);
+        cleanup.setBool(CLEANUP_MERGE_POINTS, false);
         cleanup.setBool(CLEANUP_DROP_POLYGONS, true);
         cleanup.setBool(CLEANUP_DROP_POINTS, true);
         runCommand(CMD_CLEANUP, SELECT_MODE_NONE, object.document(), object, cleanup.handle());
@@ -234,15 +225,15 @@ void ReductionItem::release() {
         moduleApi()->objDestroy(levelCopy);
         levelCopy = nullptr;
     }
-    reattachTag();
+    reattachTag(detachedPlace);
     mesh.release();
     pointSet.destroy();
     polygonSet.destroy();
 }
 
-void ReductionItem::reattachTag() {
+void ReductionItem::reattachTag(int32_t place) {
     if (detachedTag == nullptr) return;
-    moduleApi()->objAttachTag(object.handle(), detachedTag);
+    moduleApi()->objInsertTag(object.handle(), detachedTag, place);
     detachedTag = nullptr;
 }
 

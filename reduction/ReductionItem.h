@@ -65,11 +65,12 @@ public:
     void seekToError(double limit, bool notify);
     // The preview target of this item for the settings' mode.
     void seekToTarget(const ReductionSettings& settings, bool notify);
-    // Finishes the object at a count or an error limit; the history is of no more use afterwards.
+    // Finishes the object at a count or an error limit, its smoothing tag back on as the first tag;
+    // the history is of no more use afterwards.
     void commitAtCount(int32_t count, bool notify);
     void commitAtError(double limit, bool notify);
     void commitAtTarget(const ReductionSettings& settings, bool notify);
-    // Back to the object as it was made; the smoothing tag goes back on.
+    // Back to the object as it was made; the smoothing tag goes back where it was among the tags.
     void revert();
     // Finishes the object at the level it shows, keeping its unfinished state for the next seek.
     // False when the host could not copy the object (nothing changed then).
@@ -78,7 +79,7 @@ public:
 
     // Splits bad quads, rebuilds quads, cleans up; clears the selections of a whole-object item.
     void finish();
-    // Frees the mesh and both sets; a detached smoothing tag goes back on the object.
+    // Frees the mesh and both sets; a detached smoothing tag goes back where it was.
     void release();
 
     // Reducible points now: at the history's cursor during a preview, else as made.
@@ -92,6 +93,7 @@ public:
     HostSelectionSet pointSet;
     HostSelectionSet polygonSet;
     HstTag* detachedTag = nullptr;  // the smoothing tag, off the object while a preview lasts
+    int32_t detachedPlace = 0;      // its place among the object's tags when it was taken off
     FinishStatistics finishStatistics;
 
     // Allocation tag of the items.
@@ -100,7 +102,8 @@ public:
 private:
     bool selectPart(HstDocument* doc, int32_t editingMode);
     bool contract(bool toError, int32_t target, double limit, const ReductionSettings& settings, bool showPercent);
-    void reattachTag();
+    // Gives the smoothing tag back at `place` among the object's tags (0: first).
+    void reattachTag(int32_t place);
     void notifyObject();
     void clearSelections();
     // Puts the unfinished level back after finishLevel and points the history at the object's data.

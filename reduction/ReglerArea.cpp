@@ -10,8 +10,6 @@ namespace {
 
 // Border style of the area.
 constexpr int32_t kBorderStyle = 1;
-// Mouse drag loop: the answer while the button is still held.
-constexpr int32_t kDragContinue = 3;
 // Mouse positions and moves further out than this are not taken.
 constexpr double kFarPixels = 1.0e9;
 
@@ -143,7 +141,7 @@ void ReglerArea::dragRow(int32_t row) {
     double pending = 0.0;  // part of a pixel not yet turned
     for (;;) {
         double dx = 0.0, dy = 0.0;
-        if (api->mouseDrag(&dx, &dy, channels.handle()) != kDragContinue) break;
+        if (api->mouseDrag(&dx, &dy, channels.handle()) != DLG_DRAG_CONTINUE) break;
         if (!(std::fabs(dx) < kFarPixels)) continue;
         pending += dx;
         const double whole = std::trunc(pending);

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <new>
 
+#include "mixkit/PolygonCorners.h"
+#include "mixkit/TagRecords.h"
+#include "mixkit/Vector.h"
 #include "sources/HostMemory.h"
 
 namespace {
@@ -15,17 +18,6 @@ constexpr int32_t kLineCandidates = 120;
 // Texture coordinates closer than this in each of u, v and w count as continuous.
 constexpr double kUvwTolerance = 0.0001;
 
-// Floats per UVW row: four corners of u, v, w.
-constexpr int32_t kUvwRow = 12;
-
-int32_t corner(const HostPolygon& p, int32_t slot) {
-    switch (slot) {
-        case 0: return p.a;
-        case 1: return p.b;
-        case 2: return p.c;
-        default: return p.d;
-    }
-}
 
 // Calls f with each corner point of p once, in corner order (a triangle's repeated d is skipped).
 template <class F>
@@ -38,19 +30,8 @@ void forEachDistinctCorner(const HostPolygon& p, F f) {
     }
 }
 
-struct Vec {
-    double x, y, z;
-};
-Vec sub(const double a[3], const double b[3]) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-Vec cross(const Vec& a, const Vec& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double dot(const Vec& a, const Vec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-double length(const Vec& a) { return std::sqrt(dot(a, a)); }
-// The unit vector along a; a zero vector stays zero.
-Vec unit(const Vec& a) {
-    const double l = length(a);
-    if (l == 0.0) return {0.0, 0.0, 0.0};
-    return {a.x / l, a.y / l, a.z / l};
-}
+// a - b for points given as three doubles.
+Vector sub(const double a[3], const double b[3]) { return Vector{a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 
 // Slots of a triangle's corners at the ends of an edge, as numbered in QuadCandidate::edge.
 void edgeSlots(int32_t edge, int32_t* from, int32_t* to) {
@@ -87,14 +68,11 @@ void quadOrder(const T first[3], const T& x, int32_t at, T out[4]) {
     for (int32_t k = 0; k < 4; ++k) out[k] = k == at ? x : first[from++];
 }
 
-struct UvwCorner {
-    float v[3];
-};
+// One corner of a corner-normal record; four of them make a NormalRecord.
 struct NormalCorner {
     int16_t v[3];
 };
-// A UVW row is four such corners (48 bytes), a corner-normal row four of these (24 bytes).
-static_assert(sizeof(UvwCorner) * 4 == 48 && sizeof(NormalCorner) * 4 == 24);
+static_assert(sizeof(NormalCorner) * 4 == sizeof(NormalRecord));
 
 }  // namespace
 
@@ -103,14 +81,14 @@ bool quadCandidateKey(const double quad[4][3], double* key) {
     const double* p1 = quad[1];
     const double* p2 = quad[2];
     const double* p3 = quad[3];
-    const Vec e01 = sub(p1, p0), e03 = sub(p3, p0);
-    const Vec e12 = sub(p2, p1), e10 = sub(p0, p1);
-    const Vec e23 = sub(p3, p2), e21 = sub(p1, p2);
-    const Vec e30 = sub(p0, p3), e32 = sub(p2, p3);
-    const Vec m0 = unit(cross(e01, e03));
-    const Vec m1 = unit(cross(e12, e10));
-    const Vec m2 = unit(cross(e23, e21));
-    const Vec m3 = unit(cross(e30, e32));
+    const Vector e01 = sub(p1, p0), e03 = sub(p3, p0);
+    const Vector e12 = sub(p2, p1), e10 = sub(p0, p1);
+    const Vector e23 = sub(p3, p2), e21 = sub(p1, p2);
+    const Vector e30 = sub(p0, p3), e32 = sub(p2, p3);
+    const Vector m0 = normalize(cross(e01, e03));
+    const Vector m1 = normalize(cross(e12, e10));
+    const Vector m2 = normalize(cross(e23, e21));
+    const Vector m3 = normalize(cross(e30, e32));
     if (!(dot(m0, m1) >= 0.0 && dot(m1, m2) >= 0.0 && dot(m2, m3) >= 0.0)) return false;
 
     // Twice the area of the two halves split along p1-p3, over the summed squared edge lengths.
@@ -296,11 +274,12 @@ bool UnTriag3::hasCornerRows(int32_t i) const {
 
 bool UnTriag3::sameUvw(int32_t i, int32_t slotI, int32_t j, int32_t slotJ) const {
     for (int32_t t = 0; t < uvwTags.count; ++t) {
-        const float* rows = static_cast<const float*>(uvwTags.items[t].data());
-        const float* a = rows + static_cast<int64_t>(i) * kUvwRow + slotI * 3;
-        const float* b = rows + static_cast<int64_t>(j) * kUvwRow + slotJ * 3;
+        const UvwRecord* rows = static_cast<const UvwRecord*>(uvwTags.items[t].data());
+        const FloatVector& a = rows[i].corner[slotI];
+        const FloatVector& b = rows[j].corner[slotJ];
+        const float av[3] = {a.x, a.y, a.z}, bv[3] = {b.x, b.y, b.z};
         for (int32_t k = 0; k < 3; ++k)
-            if (!(std::fabs(static_cast<double>(a[k]) - static_cast<double>(b[k])) < kUvwTolerance)) return false;
+            if (!(std::fabs(static_cast<double>(av[k]) - static_cast<double>(bv[k])) < kUvwTolerance)) return false;
     }
     return true;
 }
@@ -375,11 +354,11 @@ void UnTriag3::merge(const QuadCandidate& c) {
     quadOrder(own, corner(second, jx), at, quad);
 
     for (int32_t t = 0; t < uvwTags.count; ++t) {
-        UvwCorner* rows = static_cast<UvwCorner*>(uvwTags.items[t].data());
-        UvwCorner* rowI = rows + static_cast<int64_t>(c.first) * 4;
-        const UvwCorner* rowJ = rows + static_cast<int64_t>(c.second) * 4;
-        const UvwCorner mine[3] = {rowI[0], rowI[1], rowI[2]};
-        quadOrder(mine, rowJ[jx], at, rowI);
+        UvwRecord* rows = static_cast<UvwRecord*>(uvwTags.items[t].data());
+        UvwRecord& rowI = rows[c.first];
+        const UvwRecord& rowJ = rows[c.second];
+        const FloatVector mine[3] = {rowI.corner[0], rowI.corner[1], rowI.corner[2]};
+        quadOrder(mine, rowJ.corner[jx], at, rowI.corner);
     }
     for (int32_t t = 0; t < normalTags.count; ++t) {
         NormalCorner* rows = static_cast<NormalCorner*>(normalTags.items[t].data());

@@ -1,7 +1,7 @@
 #include "reduction/VexlorCommand.h"
 
 #include "sources/Module.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 
 int32_t VexlorCommand::execute(HstDocument* /*doc*/) { return dialog.open(VEXLOR_ID, -1, -1, 0, 0); }
 

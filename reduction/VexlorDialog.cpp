@@ -2,13 +2,11 @@
 
 #include "sources/HostSettings.h"
 #include "sources/Module.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 #include "sources/ResourceHolder.h"
 
 namespace {
 
-// The host's key of the dragging flag in a command message.
-constexpr int32_t kMsgDragging = 6;
 // View redraw flags: after a change of the objects, while the slider is dragged, after it moved.
 constexpr int32_t kRedrawChanged = 2;
 constexpr int32_t kRedrawDragging = 1026;
@@ -128,7 +126,7 @@ int32_t VexlorDialog::command(int32_t gadget, const HstSettings* msg) {
             showError();
             break;
         case IDC_VEXLOR_REGLER: {
-            const bool dragging = HostSettings(msg).getBool(kMsgDragging, false);
+            const bool dragging = HostSettings(msg).getBool(DLG_MSG_DRAGGING, false);
             s.targetMode = TARGET_ERROR;
             s.errorLimit = slider.value();
             showError();

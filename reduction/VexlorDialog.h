@@ -12,41 +12,7 @@
 #include "reduction/ReglerArea.h"
 #include "reduction/VexlorThread.h"
 #include "sources/HostDialog.h"
-
-constexpr int32_t DLG_VEXLOR = 10001;
-
-// Gadgets of DLG_VEXLOR.
-enum : int32_t {
-    IDC_VEXLOR_SETTINGS = 10002,
-    IDC_VEXLOR_HIERARCHY = 10003,
-    IDC_VEXLOR_WEIGHTING = 10004,
-    IDC_VEXLOR_WEIGHT_AREA = 10005,
-    IDC_VEXLOR_WEIGHT_AVERAGE = 10006,
-    IDC_VEXLOR_WEIGHT_ANGLE = 10007,
-    IDC_VEXLOR_WEIGHT_AREA_AVERAGE = 10008,
-    IDC_VEXLOR_PREPARE = 10010,
-    IDC_VEXLOR_TARGET = 10011,
-    IDC_VEXLOR_REGLER = 10013,
-    IDC_VEXLOR_ERROR = 10014,
-    IDC_VEXLOR_CHECKS = 10015,
-    IDC_VEXLOR_BOUNDARY_WEIGHT = 10016,
-    IDC_VEXLOR_COMPACTNESS = 10017,
-    IDC_VEXLOR_FLIP = 10018,
-    IDC_VEXLOR_VALENCE = 10019,
-    IDC_VEXLOR_INFO = 10020,
-    IDC_VEXLOR_FINISH_LEVEL = 10021,
-    IDC_VEXLOR_START = 10022,
-};
-
-// Resource strings of the dialog.
-enum : int32_t {
-    STR_VEXLOR_INFO = 10116,
-    STR_VEXLOR_FINISH_LEVEL = 10119,
-    STR_VEXLOR_PREPARE = 10120,
-    STR_VEXLOR_PREPARED = 10121,
-    STR_VEXLOR_START = 10122,
-    STR_VEXLOR_STOP = 10123,
-};
+#include "sources/ResourceIds.h"
 
 class VexlorDialog : public HostDialog {
 public:
@@ -63,7 +29,6 @@ public:
     int32_t askClose() override;
     void destroyWindow() override {}
 
-    bool isClosing() const { return closing != 0; }
     // True from the start of a pass until its end event has been handled.
     bool passPending() const;
 

@@ -3,14 +3,10 @@
 #include "sources/HostMemory.h"
 #include "sources/HostSettings.h"
 #include "sources/Module.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 
 namespace {
 
-// The host's undo entry for a full snapshot of one object.
-constexpr int32_t kUndoObjectChange = 41;
-// The document setting that holds the editing mode.
-constexpr int32_t kDocumentEditingMode = 1019;
 // Editing mode handed to items that are reduced whole.
 constexpr int32_t kWholeObject = 0;
 
@@ -62,7 +58,7 @@ void VexlorThread::collect() {
     document = api->activeDocument();
     if (document == nullptr) return;
     const bool whole = settings.wholeHierarchy != 0;
-    const int32_t mode = whole ? kWholeObject : HostSettings(api->docSettings(document)).getInt(kDocumentEditingMode, 0);
+    const int32_t mode = whole ? kWholeObject : HostSettings(api->docSettings(document)).getInt(DOC_EDITING_MODE, 0);
     // With the whole hierarchy an active object below another one is reached through its parent,
     // so that no object gets two items.
     const ActiveObjects active(document, whole);
@@ -138,7 +134,7 @@ void VexlorThread::runDirect() {
     if (document != nullptr) {
         api->undoStart(document);
         undoOpen = 1;
-        for (ReductionItem* item : items) api->undoAdd(document, kUndoObjectChange, item->object.handle());
+        for (ReductionItem* item : items) api->undoAdd(document, UNDO_OBJECT_CHANGE, item->object.handle());
         api->undoEnd(document);
     }
     for (int32_t i = 0; i < items.count && broken == 0; ++i) {
@@ -173,7 +169,7 @@ void VexlorThread::commit() {
     for (ReductionItem* item : items) {
         // The undo step holds each object as it was before the preview, smoothing tag included.
         item->revert();
-        if (document != nullptr) api->undoAdd(document, kUndoObjectChange, item->object.handle());
+        if (document != nullptr) api->undoAdd(document, UNDO_OBJECT_CHANGE, item->object.handle());
     }
     if (document != nullptr) api->undoEnd(document);
     for (ReductionItem* item : items) item->commitAtTarget(settings, true);

@@ -6,8 +6,8 @@
 // x along T, y along B and z along N.
 #pragma once
 
-#include "baking/NMTriangle.h"
-#include "baking/NMVector.h"
+#include "shader/NMVector.h"
+#include "shader/NMVertex.h"
 
 struct TangentFrame {
     NMVec3 n;

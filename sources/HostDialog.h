@@ -10,10 +10,6 @@
 
 class HostUserAreaBase;
 
-// Display formats of real gadgets: the gadget kind's own, plain, or a fraction shown times 100
-// with "%". The values are the host's.
-enum : int32_t { HOST_FORMAT_DEFAULT = 0, HOST_FORMAT_REAL = 0x66726561, HOST_FORMAT_PERCENT = 1 };
-
 class HostDialog : public HostDialogBase {
 public:
     HostDialog() = default;

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "sources/HostContract.h"
+
 // Interface version reported by our host in the table's first 32-bit word.
 #define HOST_INTERFACE_VERSION 8500
 // Oldest host interface the module accepts.
@@ -51,19 +53,6 @@ class HostShaderBase;
 
 // Makes one shader instance for the host (shaders are instantiated per use).
 typedef HostShaderBase* (*HostShaderAllocator)();
-
-// Messages (input events, drag-and-drop, timers) travel as settings containers with these keys.
-enum : int32_t {
-    HOST_MSG_ID = 0,              // int: the message kind
-    HOST_MSG_DRAG_FINISHED = 5,   // bool: a drag-receive message that ends the drag
-    HOST_MSG_MOUSE_X = 0x69707678,
-    HOST_MSG_MOUSE_Y = 0x69707679,
-    HOST_MSG_CHANNEL = 0x69706361,
-};
-// Message kinds.
-enum : int32_t { HOST_MSGKIND_DRAG_RECEIVE = 10003, HOST_MSGKIND_INPUT = 100 };
-// Drag payload item kinds.
-enum : int32_t { HOST_DRAG_OBJECT = 1, HOST_DRAG_TAG = 2 };
 
 extern "C" {
 
@@ -300,6 +289,9 @@ struct HostApi {
     int32_t (*objVisibility)(HstObject* obj);
     // The first top-level object of a document (objNext walks the others), or null.
     HstObject* (*docFirstObject)(HstDocument* doc);
+    // Gives a detached tag back at a place among the object's tags: 0 makes it the first, an index
+    // past the last tag (or a negative one) the last.
+    void (*objInsertTag)(HstObject* obj, HstTag* tag, int32_t index);
 };
 
 }  // extern "C"

@@ -9,9 +9,6 @@
 #include "sources/HostString.h"
 #include "sources/HostTag.h"
 
-// Object type of a polygon object.
-constexpr int32_t OBJECT_POLYGON = 5100;
-
 class HostPolygonObject {
 public:
     HostPolygonObject() = default;

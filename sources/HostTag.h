@@ -7,18 +7,6 @@
 #include "sources/HostSelection.h"
 #include "sources/HostString.h"
 
-// Tag types the module works with.
-enum : int32_t {
-    TAG_POINTS = 5600,
-    TAG_POLYGONS = 5604,
-    TAG_SMOOTHING = 5612,
-    TAG_UVW = 5671,
-    TAG_POLYGON_SELECTION = 5673,
-    TAG_POINT_SELECTION = 5674,
-    TAG_VERTEX_MAP = 5682,
-    TAG_NORMALS = 5711,
-};
-
 class HostTag {
 public:
     HostTag() = default;

@@ -7,9 +7,6 @@
 #include "sources/HostBitmap.h"
 #include "sources/HostInterface.h"
 
-// Bitmap drawing modes.
-enum : int32_t { HOST_BLIT_COPY = 0, HOST_BLIT_ALPHA = 256 };
-
 class HostUserArea : public HostUserAreaBase {
 public:
     HostUserArea() = default;

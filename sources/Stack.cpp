@@ -1,3 +1,3 @@
 #include "sources/Stack.h"
 
-void stackFault(int32_t line) { reportNoMemory(Stack<int32_t>::sourceTag, line); }
+void stackFault(int32_t fault) { reportNoMemory(Stack<int32_t>::sourceTag, fault); }

@@ -1,15 +1,15 @@
 // Stack: the module's growable array of elements stored by value.
 //
 // Storage comes from the host allocator (tag "Stack", line 215). Nothing is ever thrown: a failed
-// allocation or an index past the end is reported on the host console as one line
-// "NO MEMORY: Stack <line>" and the operation degrades in a fixed way:
+// allocation or an index outside the live elements is reported on the host console as one line
+// "NO MEMORY: Stack <fault code>" and the operation degrades in a fixed way:
 //
-//   line  98  element(i) with i >= count: the reference to slot 0 is returned instead
-//   line 109  value(i) with i >= count: the value of slot 0 is returned instead
-//   line 160  pop on an empty stack: the zero value T() is returned, the stack is unchanged
-//   line 218  storage allocation failed in reserve, resize or push: the stack is unchanged
+//   fault  98  element(i) with i < 0 or i >= count: the reference to slot 0 is returned instead
+//   fault 109  value(i) with i < 0 or i >= count: the value of slot 0 is returned instead
+//   fault 160  pop on an empty stack: the zero value T() is returned, the stack is unchanged
+//   fault 218  storage allocation failed in reserve, resize or push: the stack is unchanged
 //
-// An empty stack has no slot 0; an index past the end then never reaches the storage (there is
+// An empty stack has no slot 0; an index outside it then never reaches the storage (there is
 // none): element(i) returns a reference to a per-type zero slot that lives outside every stack and
 // is reset to T() each time it is handed out, and value(i) returns T(). Code must not rely on either.
 //
@@ -22,6 +22,7 @@
 // stack of stacks); a copy whose storage cannot be allocated is left empty.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -31,7 +32,7 @@
 #include "sources/HostMemory.h"
 
 // The console report of a stack fault (in Stack.cpp, away from the inlined fast paths).
-[[gnu::cold]] void stackFault(int32_t line);
+[[gnu::cold]] void stackFault(int32_t fault);
 
 template <typename T>
 class Stack {
@@ -39,11 +40,13 @@ class Stack {
 
 public:
     static constexpr const char* sourceTag = "Stack";
+    // The source line the host allocator is told for every storage block.
     static constexpr int32_t allocLine = 215;
-    static constexpr int32_t lineElement = 98;
-    static constexpr int32_t lineValue = 109;
-    static constexpr int32_t linePop = 160;
-    static constexpr int32_t lineNoMemory = 218;
+    // Fault codes of the console reports.
+    static constexpr int32_t faultElement = 98;
+    static constexpr int32_t faultValue = 109;
+    static constexpr int32_t faultPop = 160;
+    static constexpr int32_t faultNoMemory = 218;
 
     Stack() = default;
     Stack(const Stack& other) { assign(other); }
@@ -82,6 +85,7 @@ public:
 
     // Makes room for exactly n slots; nothing to do when n <= capacity.
     bool reserve(int32_t n) {
+        assert(capacity >= 0 && (capacity == 0) == (items == nullptr));
         if (n <= capacity) return true;
         T* fresh = allocate(n);
         if (fresh == nullptr) return false;
@@ -106,6 +110,7 @@ public:
 
     // Appends v; when the storage cannot grow, v is dropped (the failure is reported).
     void push(const T& v) {
+        assert(count >= 0 && count <= capacity);
         if (count == capacity) [[unlikely]] {
             if (aliases(&v)) {
                 T copy(v);
@@ -118,6 +123,7 @@ public:
         items[count++] = v;
     }
     void push(T&& v) {
+        assert(count >= 0 && count <= capacity);
         if (count == capacity) [[unlikely]] {
             if (aliases(&v)) {
                 T moved(std::move(v));
@@ -132,8 +138,9 @@ public:
 
     // Removes and returns the last element; its slot is reset to T().
     T pop() {
+        assert(count <= capacity);
         if (count <= 0) [[unlikely]] {
-            stackFault(linePop);
+            stackFault(faultPop);
             return T();
         }
         --count;
@@ -142,19 +149,20 @@ public:
         return last;
     }
 
+    // One unsigned comparison refuses a negative index as it refuses one past the end.
     T& element(int32_t i) {
-        if (i < count) [[likely]]
+        if (static_cast<uint32_t>(i) < static_cast<uint32_t>(count)) [[likely]]
             return items[i];
-        return outOfRange(lineElement);
+        return outOfRange(faultElement);
     }
     const T& element(int32_t i) const { return const_cast<Stack*>(this)->element(i); }
     T& operator[](int32_t i) { return element(i); }
     const T& operator[](int32_t i) const { return const_cast<Stack*>(this)->element(i); }
 
     T value(int32_t i) const {
-        if (i < count) [[likely]]
+        if (static_cast<uint32_t>(i) < static_cast<uint32_t>(count)) [[likely]]
             return items[i];
-        stackFault(lineValue);
+        stackFault(faultValue);
         if (count > 0) return items[0];
         return T();
     }
@@ -187,7 +195,7 @@ private:
         static_assert(alignof(T) <= alignof(std::max_align_t), "host blocks are aligned for fundamental types");
         void* block = hostAlloc(sizeof(T) * static_cast<size_t>(n), allocLine, sourceTag);
         if (block == nullptr) {
-            stackFault(lineNoMemory);
+            stackFault(faultNoMemory);
             return nullptr;
         }
         T* slots = static_cast<T*>(block);
@@ -211,8 +219,8 @@ private:
         return at >= reinterpret_cast<uintptr_t>(items) && at < reinterpret_cast<uintptr_t>(items + count);
     }
 
-    [[gnu::noinline]] T& outOfRange(int32_t line) {
-        stackFault(line);
+    [[gnu::noinline]] T& outOfRange(int32_t fault) {
+        stackFault(fault);
         if (count > 0) return items[0];
         static T zero;
         zero = T();

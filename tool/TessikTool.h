@@ -7,10 +7,6 @@
 #include "sources/HostInterface.h"
 #include "sources/HostPolygonObject.h"
 
-// Document setting holding the editing mode, and the mode in which the tool is disabled.
-constexpr int32_t DOC_EDIT_MODE = 1019;
-constexpr int32_t EDIT_MODE_OBJECT = 12;
-
 class TessikTool : public HostToolBase {
 public:
     TessikTool() = default;

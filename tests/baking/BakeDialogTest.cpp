@@ -21,7 +21,7 @@
 #include "host/HostTable.h"
 #include "host/Memory.h"
 #include "host/Services.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 
 namespace {
 

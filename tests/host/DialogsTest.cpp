@@ -135,8 +135,8 @@ struct TestDialog : HostDialogBase {
         calls.push_back("initValues");
         if (fill) {
             host.setInt(this, 502, 600, 10, 6400, 1);
-            host.setReal(this, 503, 0.5, 0, 9e18, 1, host::DLG_FORMAT_REAL);
-            host.setReal(this, 504, 1.0, -9e16, 9e16, 0.01, host::DLG_FORMAT_PERCENT);
+            host.setReal(this, 503, 0.5, 0, 9e18, 1, host::HOST_FORMAT_REAL);
+            host.setReal(this, 504, 1.0, -9e16, 9e16, 0.01, host::HOST_FORMAT_PERCENT);
             host.setBool(this, 505, true);
             host.setInt(this, 506, 507, INT32_MIN, INT32_MAX, 1);
             host.setInt(this, 509, 511, INT32_MIN, INT32_MAX, 1);
@@ -314,9 +314,9 @@ TEST_F(Dialogs, ProgramSetsAreClampedToTheLimitsTheyGive) {
     EXPECT_EQ(intOf(host, &d, 502), 10);
     EXPECT_TRUE(host.setInt(&d, 502, 7000, 10, 6400, 1));
     EXPECT_EQ(intOf(host, &d, 502), 6400);
-    EXPECT_TRUE(host.setReal(&d, 503, -3.0, 0.0, 9e18, 1.0, host::DLG_FORMAT_REAL));
+    EXPECT_TRUE(host.setReal(&d, 503, -3.0, 0.0, 9e18, 1.0, host::HOST_FORMAT_REAL));
     EXPECT_EQ(realOf(host, &d, 503), 0.0);
-    EXPECT_TRUE(host.setReal(&d, 504, 9e17, -9e16, 9e16, 0.01, host::DLG_FORMAT_PERCENT));
+    EXPECT_TRUE(host.setReal(&d, 504, 9e17, -9e16, 9e16, 0.01, host::HOST_FORMAT_PERCENT));
     EXPECT_EQ(realOf(host, &d, 504), 9e16);
     EXPECT_EQ(host.gadget(&d, 504)->valueText(), "9e+18 %");
     // Refused: NaN, and values for gadgets that cannot show them.
@@ -799,9 +799,9 @@ TEST_F(Dialogs, BitmapsBlendWithTheirAlphaWhenAsked) {
     grey.set8(0, 0, 0, 77);
     area.onDraw = [&](TestArea& a) {
         host.areaClear(&a, 0, 0, 39, 29);
-        host.areaDrawBitmap(&a, rgba, 0, 0, 1, 1, 5, 5, 1, 1, host::DLG_BLIT_ALPHA);
+        host.areaDrawBitmap(&a, rgba, 0, 0, 1, 1, 5, 5, 1, 1, host::HOST_BLIT_ALPHA);
         host.areaDrawBitmap(&a, rgba, 0, 0, 1, 1, 6, 5, 1, 1, 0);
-        host.areaDrawBitmap(&a, grey, 0, 0, 1, 1, 7, 5, 1, 1, host::DLG_BLIT_ALPHA);
+        host.areaDrawBitmap(&a, grey, 0, 0, 1, 1, 7, 5, 1, 1, host::HOST_BLIT_ALPHA);
     };
     TestDialog d(host);
     d.area = &area;
@@ -1003,7 +1003,7 @@ TEST_F(Dialogs, TheTableEntriesReachTheMainDialogHost) {
     EXPECT_EQ(api->dlgGetInt(&d, 502, nullptr), 0);
 
     double r = 0;
-    ASSERT_EQ(api->dlgSetReal(&d, 504, 0.25, 0, 1, 0.01, host::DLG_FORMAT_PERCENT), 1);
+    ASSERT_EQ(api->dlgSetReal(&d, 504, 0.25, 0, 1, 0.01, host::HOST_FORMAT_PERCENT), 1);
     ASSERT_EQ(api->dlgGetReal(&d, 504, &r), 1);
     EXPECT_EQ(r, 0.25);
     HstString in{"hello"}, out{""};

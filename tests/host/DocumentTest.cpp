@@ -233,6 +233,34 @@ TEST(SettingsValues, DocumentEditingModeDefaultsToObjectMode) {
 
 // --- polygon objects ------------------------------------------------------------------------------
 
+// Tags go in at the place asked for: first, between two, and last for an index past the end or a
+// negative one; a tag put on a polygon object takes the object's element counts.
+TEST(PolygonObjectArrays, InsertTagPlacesTheTagAmongTheOthers) {
+    std::unique_ptr<PolygonObject> o = makeTaggedMesh();
+    const size_t before = o->tags().size();
+    ASSERT_GE(before, 2u);
+    const Tag* oldFirst = o->tags()[0].get();
+    const Tag* oldSecond = o->tags()[1].get();
+
+    Tag* first = o->insertTag(std::make_unique<UVWTag>("first"), 0);
+    Tag* middle = o->insertTag(std::make_unique<UVWTag>("middle"), 2);
+    Tag* past = o->insertTag(std::make_unique<UVWTag>("past"), 1000);
+    Tag* negative = o->insertTag(std::make_unique<UVWTag>("negative"), -1);
+
+    const auto& tags = o->tags();
+    ASSERT_EQ(tags.size(), before + 4);
+    EXPECT_EQ(tags[0].get(), first);
+    EXPECT_EQ(tags[1].get(), oldFirst);
+    EXPECT_EQ(tags[2].get(), middle);
+    EXPECT_EQ(tags[3].get(), oldSecond);
+    EXPECT_EQ(tags[before + 2].get(), past);
+    EXPECT_EQ(tags[before + 3].get(), negative);
+    for (const Tag* t : {first, middle, past, negative}) {
+        EXPECT_EQ(t->owner(), o.get());
+        EXPECT_EQ(t->elementCount(), o->polygonCount());
+    }
+}
+
 TEST(PolygonObjectArrays, ResizeMakesTagsAndSelectionsFollow) {
     std::unique_ptr<PolygonObject> o = makeTaggedMesh();
     auto* uv = static_cast<UVWTag*>(o->tag(TAG_UVW));

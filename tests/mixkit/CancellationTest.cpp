@@ -9,6 +9,7 @@
 #include "sources/HostThread.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
+#include "tests/support/CommandSettings.h"
 
 namespace mixtest {
 namespace {
@@ -52,9 +53,7 @@ struct Job {
     Decimator decimator;
     explicit Job(host::PolygonObject* obj) : points(WholeSets(*obj).points), polygons(WholeSets(*obj).polygons) {
         EXPECT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
-        decimator.compactnessPenalty = 100.0;
-        decimator.flipPenalty = 100.0;
-        decimator.valencePenalty = 10.0;
+        testsupport::commandSettings(decimator);
     }
 };
 

@@ -36,10 +36,10 @@ struct Built {
     explicit Built(host::PolygonObject* obj) : points(WholeSets(*obj).points), polygons(WholeSets(*obj).polygons) {
         EXPECT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
     }
-    // The effects in the decimator's order.
+    // The effects in the decimator's order; the target is given in object units.
     void contract(int32_t v1, int32_t v2, const Vector& target) {
         Contraction k;
-        mesh.planContraction(v1, v2, target, 0.0, k);
+        mesh.planContraction(v1, v2, mesh.frame.toFrame(target), 0.0, k);
         mesh.transferUvw(k);
         mesh.moveCorners(k);
         mesh.blendPointData(k);

@@ -6,17 +6,14 @@
 #include "mixkit/QSlim.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
+#include "tests/support/CommandSettings.h"
 
 namespace mixtest {
 namespace {
 
 using ContractionHistoryTest = MixkitTest;
 
-void commandSettings(Decimator& d) {
-    d.compactnessPenalty = 100.0;
-    d.flipPenalty = 100.0;
-    d.valencePenalty = 10.0;
-}
+using testsupport::commandSettings;
 
 GridOptions richGrid() {
     const GridOptions o = GridOptions::withAllTags(14, 11, 6);

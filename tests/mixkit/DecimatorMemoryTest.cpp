@@ -3,6 +3,7 @@
 #include "mixkit/QSlim.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
+#include "tests/support/CommandSettings.h"
 
 namespace mixtest {
 namespace {
@@ -54,9 +55,7 @@ TEST_F(DecimatorMemoryTest, LoopStopsWholeWhenMemoryRunsOut) {
         ASSERT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
         Shadow shadow(*obj, mesh);
         Decimator d;
-        d.compactnessPenalty = 100.0;
-        d.flipPenalty = 100.0;
-        d.valencePenalty = 10.0;
+        testsupport::commandSettings(d);
         ASSERT_TRUE(d.initialise(&mesh, nullptr));
         const int32_t initial = mesh.reducibleCount;
         console();

@@ -8,22 +8,14 @@
 #include "mixkit/QSlim.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
+#include "tests/support/CommandSettings.h"
 
 namespace mixtest {
 namespace {
 
 using DecimatorTest = MixkitTest;
 
-// The reduction command's settings: penalties on.
-void commandSettings(Decimator& d) {
-    d.placementPolicy = PLACEMENT_OPTIMAL;
-    d.weightingPolicy = WEIGHTING_AREA;
-    d.useChecks = 1;
-    d.boundaryWeight = 1000.0;
-    d.compactnessPenalty = 100.0;
-    d.flipPenalty = 100.0;
-    d.valencePenalty = 10.0;
-}
+using testsupport::commandSettings;
 
 struct Reduction {
     ModuleSet points;
@@ -33,6 +25,9 @@ struct Reduction {
     explicit Reduction(host::PolygonObject* obj, const host::SelectionSet* reducible = nullptr)
         : points(reducible ? *reducible : WholeSets(*obj).points), polygons(WholeSets(*obj).polygons) {
         EXPECT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
+        // The decimator's arithmetic is worked by hand in object units here; the frame has tests
+        // of its own.
+        mesh.setFrame(ReferenceFrame());
     }
 };
 

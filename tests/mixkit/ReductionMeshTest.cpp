@@ -1,6 +1,7 @@
 // The reduction mesh over small hand-built objects: build, adjacency, neighbours, geometry,
 // contraction planning and the failure path of the build.
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "mixkit/ReductionMesh.h"
@@ -39,7 +40,17 @@ TEST_F(ReductionMeshTest, BuildCopiesPositionsFlagsAndAdjacency) {
     ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
     EXPECT_EQ(mesh.pointCount, 8);
     EXPECT_EQ(mesh.polygonCount, 4);
-    EXPECT_EQ(mesh.positions[6].y, 0.5);
+    // Positions are measured about the centre of the reducible points' box, (0, 0, 0)-(2, 1, 0),
+    // scaled so that its diagonal (sqrt 5) is the reference length; fixed points 6 and 7 alike.
+    const double scale = REFERENCE_DIAGONAL / std::sqrt(5.0);
+    EXPECT_EQ(mesh.frame.centre.x, 1.0);
+    EXPECT_EQ(mesh.frame.centre.y, 0.5);
+    EXPECT_EQ(mesh.frame.centre.z, 0.0);
+    EXPECT_EQ(mesh.frame.scale, scale);
+    EXPECT_EQ(mesh.positions[6].x, 2.0 * scale);
+    EXPECT_EQ(mesh.positions[6].y, 0.0);
+    EXPECT_EQ(mesh.positions[7].y, 4.5 * scale);
+    EXPECT_EQ(mesh.positions[0].x, -1.0 * scale);
     EXPECT_EQ(mesh.reducibleCount, 4);
     EXPECT_EQ(mesh.reducibleFlags[4], 1);
     EXPECT_EQ(mesh.reducibleFlags[3], 0);
@@ -135,6 +146,7 @@ TEST_F(ReductionMeshTest, PolygonGeometry) {
     ModuleSet r(whole.points), s(whole.polygons);
     ReductionMesh mesh;
     ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    mesh.setFrame(ReferenceFrame());  // worked in object units
     // Triangle (2, 6, 5): (6 - 2) x (5 - 2) = (1, 0.5, 0) x (0, 1, 0) = (0, 0, 1).
     const Vector t = mesh.polygonNormal(2, false);
     EXPECT_EQ(t.z, 1.0);
@@ -161,6 +173,7 @@ TEST_F(ReductionMeshTest, PlanningNeighbouringQuadCornersKeepsBothQuadsAsTriangl
     ModuleSet r(whole.points), s(whole.polygons);
     ReductionMesh mesh;
     ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    mesh.setFrame(ReferenceFrame());  // worked in object units
     Contraction k;
     mesh.planContraction(1, 4, {1, 0.5, 0}, 2.5, k);
     EXPECT_EQ(k.v1, 1);
@@ -182,6 +195,7 @@ TEST_F(ReductionMeshTest, PlanningOppositeCornersRetiresTheQuad) {
     ModuleSet r(whole.points), s(whole.polygons);
     ReductionMesh mesh;
     ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+    mesh.setFrame(ReferenceFrame());  // worked in object units
     Contraction k;
     mesh.planContraction(0, 4, {0, 0, 0}, -1.0, k);
     EXPECT_EQ(k.cost, 0.0);  // a negative cost is taken as 0

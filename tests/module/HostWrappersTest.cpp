@@ -117,8 +117,8 @@ TEST_F(HostWrappersTest, OwnedSettingsAndViews) {
     {
         HostSettings view(host::hostApi()->docSettings(host::toHandle(&doc)));
         EXPECT_FALSE(view.owned());
-        EXPECT_EQ(view.getInt(1019), 5);
-        view.setInt(1019, 7);
+        EXPECT_EQ(view.getInt(DOC_EDITING_MODE), 5);
+        view.setInt(DOC_EDITING_MODE, MODE_POLYGONS);
     }
     EXPECT_EQ(doc.editingMode(), 7);
 

@@ -8,7 +8,7 @@
 #include "host/Dialogs.h"
 #include "host/Document.h"
 #include "reduction/VexlorCommand.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 #include "tool/TessikTool.h"
 
 using namespace moduletest;

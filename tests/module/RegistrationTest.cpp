@@ -11,7 +11,7 @@
 #include "reduction/VexlorCommand.h"
 #include "shader/OMBShader85.h"
 #include "sources/HostMemory.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 #include "tool/TessikTool.h"
 
 using namespace moduletest;

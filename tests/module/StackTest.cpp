@@ -1,5 +1,6 @@
 // Stack: growth, exact reserve and resize, faults on the console, allocation failure, copying
 // (deep for stacks of stacks) and elements with constructors and destructors.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,26 @@ TEST_F(StackTest, ElementPastTheEndReportsAndYieldsSlotZero) {
     EXPECT_EQ(s.element(1), 6);
     EXPECT_EQ(s[0], 5);
     EXPECT_TRUE(console().empty());
+}
+
+// A negative index is refused like one past the end: reported, and slot 0 stands in.
+TEST_F(StackTest, NegativeIndexReportsAndYieldsSlotZero) {
+    Stack<int32_t> s;
+    s.push(5);
+    s.push(6);
+    for (const int32_t i : {-1, -2, INT32_MIN}) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(&s.element(i), &s.items[0]);
+        EXPECT_EQ(s.value(i), 5);
+        EXPECT_EQ(console(), expectLines({98, 109}));
+    }
+    Stack<int32_t> empty;
+    EXPECT_EQ(empty.element(-1), 0);
+    EXPECT_EQ(empty.value(-1), 0);
+    EXPECT_EQ(empty.items, nullptr);
+    EXPECT_EQ(console(), expectLines({98, 109}));
+    EXPECT_EQ(s.count, 2);
+    EXPECT_EQ(s[1], 6);
 }
 
 TEST_F(StackTest, OutOfRangeOnEmptyStackNeverTouchesStorage) {

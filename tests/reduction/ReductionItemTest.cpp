@@ -8,6 +8,7 @@
 
 #include "host/Memory.h"
 #include "host/ModelingCommands.h"
+#include "mixkit/ReferenceFrame.h"
 #include "reduction/ReductionItem.h"
 #include "tests/reduction/ReductionTestSupport.h"
 
@@ -153,8 +154,13 @@ TEST_F(ReductionItemTest, ReducingToAnErrorLimitOnlyMakesContractionsWithinIt) {
 
     host::PolygonObject* tight = makeGrid(doc, {.columns = 8, .rows = 8}, "tight");
     host::PolygonObject* loose = makeGrid(doc, {.columns = 8, .rows = 8}, "loose");
-    ASSERT_TRUE(item(tight)->reduceToError(1e-4, settings, false));
-    ASSERT_TRUE(item(loose)->reduceToError(1.0, settings, false));
+    // Limits are measured in the reduction's frame, where area-weighted errors grow with the fourth
+    // power of the scale: 1e-4 and 1 in the grid's own units.
+    const double s = ReferenceFrame::ofPoints(reinterpret_cast<const FloatVector*>(tight->points.data()), nullptr,
+                                              tight->pointCount())
+                         .scale;
+    ASSERT_TRUE(item(tight)->reduceToError(1e-4 * s * s * s * s, settings, false));
+    ASSERT_TRUE(item(loose)->reduceToError(1.0 * s * s * s * s, settings, false));
     EXPECT_LT(loose->pointCount(), tight->pointCount());
     EXPECT_EQ(meshFlaw(*tight), "");
     EXPECT_EQ(meshFlaw(*loose), "");
@@ -215,6 +221,37 @@ TEST_F(ReductionItemTest, PrepareReducesFullyAndRevertPutsEverythingBack) {
     EXPECT_EQ(it->currentCount(), 121);
     EXPECT_EQ(it->detachedTag, nullptr);
     EXPECT_TRUE(obj->sameStateAs(*before)) << "revert restores the object bit for bit, smoothing tag included";
+}
+
+// The smoothing tag is taken off for the preview. A commit gives it back as the object's first tag
+// (where the host keeps it); a revert puts it back where it was, so that the object is as it was.
+TEST_F(ReductionItemTest, SmoothingTagComesBackFirstOnCommitAndInItsPlaceOnRevert) {
+    const GridOptions o{.columns = 8, .rows = 8, .group = true, .pointSelection = true};
+    for (const bool commit : {true, false}) {
+        SCOPED_TRACE(commit ? "commit" : "revert");
+        host::PolygonObject* obj = makeGrid(doc, o, commit ? "committed" : "reverted");
+        auto smoothing = std::make_unique<host::SmoothingTag>("smooth");
+        host::Tag* tag = obj->insertTag(std::move(smoothing), 1);  // between the object's other tags
+        ASSERT_GE(obj->tags().size(), 3u);
+        const host::Tag* firstBefore = obj->tags()[0].get();
+
+        auto it = item(obj);
+        ASSERT_TRUE(it->prepare(settings, false));
+        EXPECT_EQ(obj->tag(host::TAG_SMOOTHING), nullptr);
+        if (commit) {
+            it->commitAtCount(20, true);
+            ASSERT_FALSE(obj->tags().empty());
+            EXPECT_EQ(obj->tags()[0].get(), tag);
+            EXPECT_EQ(obj->tags()[1].get(), firstBefore);
+        } else {
+            it->revert();
+            ASSERT_GE(obj->tags().size(), 2u);
+            EXPECT_EQ(obj->tags()[0].get(), firstBefore);
+            EXPECT_EQ(obj->tags()[1].get(), tag);
+        }
+        EXPECT_EQ(it->detachedTag, nullptr);
+        EXPECT_EQ(obj->tagCount(host::TAG_SMOOTHING), 1);
+    }
 }
 
 TEST_F(ReductionItemTest, CommittingAPreviewGivesTheSameMeshAsTheDirectRoad) {

@@ -20,7 +20,7 @@
 #include "host/Object.h"
 #include "host/Tags.h"
 #include "sources/HostPolygonObject.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 #include "tests/reduction/UnTriagTestSupport.h"
 
 namespace redtest {

@@ -3,16 +3,7 @@
 
 #include <cstdint>
 
-// Resource strings of the plug-ins' names and help texts.
-enum : int32_t {
-    STR_VEXLOR_NAME = 10117,
-    STR_VEXLOR_HELP = 10118,
-    STR_OMBRIN_NAME = 10124,
-    STR_OMBRIN_HELP = 10125,
-    STR_XOMBRIN85_NAME = 10135,
-    STR_TESSIK_NAME = 10136,
-    STR_TESSIK_HELP = 10137,
-};
+#include "sources/ResourceIds.h"
 
 // The shader's description resource.
 constexpr const char* XOMBRIN85_DESCRIPTION = "Xombrin85";

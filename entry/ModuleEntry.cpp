@@ -3,7 +3,7 @@
 
 #include "sources/HostInterface.h"
 #include "sources/Module.h"
-#include "sources/Registration.h"
+#include "entry/Registration.h"
 #include "sources/ResourceHolder.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "sources/Registration.h"
+#include "entry/Registration.h"
 
 #include "baking/BakeCommand.h"
 #include "reduction/VexlorCommand.h"
@@ -8,7 +8,7 @@
 #include "sources/HostMemory.h"
 #include "sources/HostString.h"
 #include "sources/Module.h"
-#include "sources/PluginIds.h"
+#include "sources/HostContract.h"
 #include "sources/ResourceHolder.h"
 #include "tool/TessikTool.h"
 

@@ -1,0 +1,42 @@
+// Reading whole files into memory and filling large arrays, helped by the kernel's transparent huge
+// pages.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// The text of a system error number.
+std::string systemError(int err);
+
+// Big arrays are filled once, front to back; with the kernel's transparent huge pages a 2 MiB page
+// costs one fault instead of 512. Only the 2 MiB-aligned interior of the block can be advised.
+constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+
+void preferHugePages(const void* data, size_t bytes);
+
+// Reserves room for `count` elements before anything is written there, with huge pages where possible.
+template <class T>
+void reserveLarge(std::vector<T>& v, size_t count) {
+    v.reserve(count);
+    preferHugePages(v.data(), v.capacity() * sizeof(T));
+}
+
+// A file's text: a malloc'd block, 2 MiB-aligned when big so that it can take huge pages.
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+using TextBuffer = std::unique_ptr<char[], FreeDeleter>;
+
+TextBuffer allocateText(size_t bytes);
+
+// Reads the whole file into a buffer followed by `padding` bytes of '\n' (not counted in `size`).
+// On failure `error` names the file and the problem.
+bool loadBytes(const std::string& path, size_t padding, TextBuffer& buffer, size_t& size, std::string* error);
+
+}  // namespace host

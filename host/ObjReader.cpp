@@ -1,0 +1,597 @@
+// OBJ files read.
+//
+// Reading works on the whole file in memory: one read, then a single pass with pointers over the bytes
+// (no per-line strings), numbers through fast_float and a hand-written integer scanner. Faces are
+// gathered for the whole file with global point, texture and normal indices; each object (`o`) is a
+// contiguous range of them and gets its own compact point array at the end. Nothing touches the
+// document until the whole file has been understood.
+//
+// What a file means here:
+// - `v x y z [...]`: one point, stored as float (extra values such as w or colours are ignored).
+// - `vt u [v [w]]`: texture coordinate; missing v and w are 0.
+// - `vn x y z`: corner normal, normalised and stored as int16 times 32000 (NormalTag).
+// - `f c1 c2 c3 [...]`: corners `v`, `v/t`, `v//n` or `v/t/n`. Indices start at 1; negative ones count
+//   back from the last element defined before the face. An index must name an element defined before
+//   the face line (forward references are refused as out of range).
+// - `g [names]`: the following faces are members of every named group; `g` alone or `g default` ends
+//   membership. Groups become named polygon-selection tags (5673), in the order in which their names first
+//   appear within the object. A name on a `g` line inside an object gives the object that tag even when
+//   no face follows (the writer relies on this to keep empty groups and the tag order).
+// - `o [name]`: starts a new object. Objects without faces are dropped. Faces before the first `o` make
+//   an object named after the file without its suffix.
+// - Comments, `s`, `usemtl`, `mtllib`, `l`, `p` and any other statement are skipped. A backslash at the
+//   end of a line continues the statement on the next one.
+#include "ObjFile.h"
+
+#include <fast_float/fast_float.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <unordered_map>
+
+#include "host/LargeFile.h"
+#include "host/ObjSyntax.h"
+
+namespace host {
+
+namespace {
+
+// A statement keyword ends at a blank or at the end of the line.
+inline bool endsKeyword(char c) { return isBlank(c) || c == '\n'; }
+inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// The text buffer ends with four '\n' after the file's bytes, so that every scan stops at a line end
+// without bounds checks and a look-ahead of two characters never leaves the buffer.
+constexpr size_t kSentinels = 4;
+
+struct Reader {
+    std::string path;
+    const char* p = nullptr;
+    const char* end = nullptr;   // end of the file's bytes
+    const char* limit = nullptr; // end of the buffer, sentinels included
+    size_t line = 1;             // line of the scan position
+    size_t stmtLine = 1;         // line where the current statement began
+    std::string error;
+
+    struct Corner {
+        int v, t, n;
+    };
+    struct ObjectRange {
+        std::string name;
+        size_t polyBegin = 0, polyEnd = 0;
+        bool hasTex = false, hasNormals = false;
+        std::vector<int> groups;  // group ids in order of first appearance within the object
+        int lastCombo = -1;       // the membership last registered, to skip repeated work per face
+    };
+
+    std::vector<Vec3f> points;
+    std::vector<Vec3f> texcoords;
+    std::vector<NormalKey> normals;
+
+    // Per polygon of the whole file. The texture, normal and group arrays are created at the first
+    // polygon that needs them and back-filled for the earlier ones.
+    std::vector<Polygon> polys;
+    std::vector<std::array<int, 4>> polyTex;
+    std::vector<std::array<int, 4>> polyNormals;
+    std::vector<uint32_t> polyCombo;
+    bool haveTex = false, haveNormals = false, haveCombo = false;
+
+    // Groups: names, and distinct memberships ("combos") as sorted-by-appearance id lists; combo 0 is none.
+    std::vector<std::string> groupNames;
+    std::unordered_map<std::string, int> groupIds;
+    std::vector<std::vector<int>> combos{{}};
+    std::map<std::vector<int>, uint32_t> comboIds;
+    std::vector<int> groupStamp;  // object index + 1 that registered the group last
+    uint32_t currentCombo = 0;
+
+    std::vector<ObjectRange> objects;
+    std::vector<Corner> corners;  // the face being read
+
+    bool fail(const std::string& problem) {
+        error = path + ":" + std::to_string(stmtLine) + ": " + problem;
+        return false;
+    }
+
+    void skipBlanks() {
+        for (;;) {
+            const char c = *p;
+            if (isBlank(c)) {
+                ++p;
+            } else if (c == '\\' && p[1] == '\n') {
+                p += 2;
+                ++line;
+            } else if (c == '\\' && p[1] == '\r' && p[2] == '\n') {
+                p += 3;
+                ++line;
+            } else {
+                return;
+            }
+        }
+    }
+
+    // Past the '\n' that ends the statement, following continuation lines.
+    void skipStatement() {
+        for (;;) {
+            const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(limit - p)));
+            const bool continued = (nl > p && nl[-1] == '\\') || (nl - p >= 2 && nl[-1] == '\r' && nl[-2] == '\\');
+            p = nl + 1;
+            ++line;
+            if (!continued) return;
+        }
+    }
+
+    // Past the '\n' of a comment line (no continuation inside comments).
+    void skipComment() {
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(limit - p)));
+        p = nl + 1;
+        ++line;
+    }
+
+    bool atTokenEnd(const char* q) const {
+        return isBlank(*q) || *q == '\n' || (*q == '\\' && (q[1] == '\n' || (q[1] == '\r' && q[2] == '\n')));
+    }
+    bool atStatementEnd() const { return *p == '\n' || *p == '#'; }
+
+    std::string tokenText(const char* from) const {
+        const char* q = from;
+        while (q < end && !isBlank(*q) && *q != '\n' && q - from < 40) ++q;
+        std::string s(from, q);
+        if (s.empty()) s = "end of line";
+        else if (q < end && !isBlank(*q) && *q != '\n') s += "...";
+        return s;
+    }
+
+    bool parseFloat(float& out) {
+        const char* start = p;
+        const char* q = p;
+        if (*q == '+' && (isDigit(q[1]) || q[1] == '.')) ++q;  // fast_float takes no leading plus
+        auto r = fast_float::from_chars(q, end, out);
+        if (r.ec != std::errc() || r.ptr == q || !atTokenEnd(r.ptr)) {
+            if (r.ec == std::errc::result_out_of_range && atTokenEnd(r.ptr))
+                return fail("non-finite coordinate '" + tokenText(start) + "'");
+            return fail("malformed number '" + tokenText(start) + "'");
+        }
+        if (!std::isfinite(out)) return fail("non-finite coordinate '" + tokenText(start) + "'");
+        p = r.ptr;
+        return true;
+    }
+
+    // Reads `count` required numbers and then up to `optional` more (missing ones stay as given).
+    bool parseNumbers(float* out, int required, int optional, const char* what) {
+        for (int i = 0; i < required + optional; ++i) {
+            skipBlanks();
+            if (atStatementEnd()) {
+                if (i < required) return fail(std::string("expected ") + what);
+                return true;
+            }
+            if (!parseFloat(out[i])) return false;
+        }
+        return true;
+    }
+
+    bool readPoint() {
+        if (points.size() >= static_cast<size_t>(INT_MAX)) return fail("too many points");
+        float c[3];
+        if (!parseNumbers(c, 3, 0, "3 coordinates")) return false;
+        points.push_back({c[0], c[1], c[2]});
+        skipStatement();  // w or colour values carry nothing we store
+        return true;
+    }
+
+    bool readTexcoord() {
+        if (texcoords.size() >= static_cast<size_t>(INT_MAX)) return fail("too many texture coordinates");
+        float c[3] = {0, 0, 0};
+        if (!parseNumbers(c, 1, 2, "a texture coordinate")) return false;
+        texcoords.push_back({c[0], c[1], c[2]});
+        skipStatement();
+        return true;
+    }
+
+    bool readNormal() {
+        if (normals.size() >= static_cast<size_t>(INT_MAX)) return fail("too many normals");
+        float c[3];
+        if (!parseNumbers(c, 3, 0, "3 normal components")) return false;
+        normals.push_back(quantizeNormal(c[0], c[1], c[2]));
+        skipStatement();
+        return true;
+    }
+
+    // A signed decimal index; very long ones saturate (and then fail the range check). `text` is what
+    // was read, for messages.
+    bool scanIndex(long long& out, std::string_view& text) {
+        const char* start = p;
+        const bool negative = *p == '-';
+        if (*p == '-' || *p == '+') ++p;
+        if (!isDigit(*p)) return false;
+        constexpr long long kCap = 1'000'000'000'000LL;
+        long long v = 0;
+        while (isDigit(*p)) {
+            v = std::min(v * 10 + (*p - '0'), kCap);
+            ++p;
+        }
+        out = negative ? -v : v;
+        text = std::string_view(start, static_cast<size_t>(p - start));
+        return true;
+    }
+
+    // 1-based or negative-relative OBJ index to a 0-based one, or -1 when it names nothing defined yet.
+    static int resolve(long long index, size_t count) {
+        const long long n = static_cast<long long>(count);
+        if (index > 0 && index <= n) return static_cast<int>(index - 1);
+        if (index < 0 && -index <= n) return static_cast<int>(n + index);
+        return -1;
+    }
+
+    bool badIndex(const char* kind, std::string_view index, size_t count, const char* plural) {
+        return fail(std::string(kind) + " index " + std::string(index) + " out of range (" +
+                    std::to_string(count) + " " + plural + " defined)");
+    }
+
+    bool readCorner(Corner& c) {
+        const char* start = p;
+        long long v = 0, t = 0, n = 0;
+        std::string_view vText, tText, nText;
+        bool hasT = false, hasN = false;
+        bool ok = scanIndex(v, vText);
+        if (ok && *p == '/') {
+            ++p;
+            if (*p == '/') {
+                ++p;
+                ok = scanIndex(n, nText);
+                hasN = true;
+            } else {
+                ok = scanIndex(t, tText);
+                hasT = true;
+                if (ok && *p == '/') {
+                    ++p;
+                    ok = scanIndex(n, nText);
+                    hasN = true;
+                }
+            }
+        }
+        if (!ok || !atTokenEnd(p)) return fail("unknown face corner '" + tokenText(start) + "'");
+        c.v = resolve(v, points.size());
+        if (c.v < 0) return badIndex("point", vText, points.size(), "points");
+        c.t = -1;
+        c.n = -1;
+        if (hasT) {
+            c.t = resolve(t, texcoords.size());
+            if (c.t < 0) return badIndex("texture", tText, texcoords.size(), "texture coordinates");
+        }
+        if (hasN) {
+            c.n = resolve(n, normals.size());
+            if (c.n < 0) return badIndex("normal", nText, normals.size(), "normals");
+        }
+        return true;
+    }
+
+    void registerCombo(ObjectRange& obj, uint32_t combo) {
+        const int stamp = static_cast<int>(objects.size());
+        for (int g : combos[combo]) {
+            if (groupStamp[g] != stamp) {
+                groupStamp[g] = stamp;
+                obj.groups.push_back(g);
+            }
+        }
+        obj.lastCombo = static_cast<int>(combo);
+    }
+
+    void addPolygon(int i0, int i1, int i2, int i3) {
+        const Corner* c = corners.data();
+        polys.push_back({c[i0].v, c[i1].v, c[i2].v, c[i3].v});
+        if (haveTex) polyTex.push_back({c[i0].t, c[i1].t, c[i2].t, c[i3].t});
+        if (haveNormals) polyNormals.push_back({c[i0].n, c[i1].n, c[i2].n, c[i3].n});
+        if (haveCombo) polyCombo.push_back(currentCombo);
+    }
+
+    bool readFace() {
+        corners.clear();
+        for (;;) {
+            skipBlanks();
+            if (atStatementEnd()) break;
+            Corner c;
+            if (!readCorner(c)) return false;
+            corners.push_back(c);
+        }
+        if (corners.size() < 3) return fail("face with fewer than 3 corners");
+        if (*p == '#') skipComment();
+        else skipStatement();
+
+        ObjectRange& obj = objects.back();
+        bool anyTex = false, anyNormal = false;
+        for (const Corner& c : corners) {
+            anyTex |= c.t >= 0;
+            anyNormal |= c.n >= 0;
+        }
+        if (anyTex) {
+            obj.hasTex = true;
+            if (!haveTex) {
+                haveTex = true;
+                reserveLarge(polyTex, polys.capacity());
+                polyTex.assign(polys.size(), {-1, -1, -1, -1});
+            }
+        }
+        if (anyNormal) {
+            obj.hasNormals = true;
+            if (!haveNormals) {
+                haveNormals = true;
+                reserveLarge(polyNormals, polys.capacity());
+                polyNormals.assign(polys.size(), {-1, -1, -1, -1});
+            }
+        }
+        if (currentCombo != 0) {
+            if (!haveCombo) {
+                haveCombo = true;
+                polyCombo.reserve(polys.capacity());
+                polyCombo.assign(polys.size(), 0);
+            }
+            if (obj.lastCombo != static_cast<int>(currentCombo)) registerCombo(obj, currentCombo);
+        }
+
+        // Triangles are kept as (a, b, c, c) and quads as they are. Larger polygons are cut into a fan
+        // of quads around the first corner, ending in a triangle when a single corner is left over:
+        // 5 corners -> (0 1 2 3) (0 3 4); 6 -> (0 1 2 3) (0 3 4 5); 7 -> (0 1 2 3) (0 3 4 5) (0 5 6).
+        // Every piece keeps the original corners' texture coordinates and normals, so seams survive.
+        const int n = static_cast<int>(corners.size());
+        if (n == 3) {
+            addPolygon(0, 1, 2, 2);
+        } else {
+            addPolygon(0, 1, 2, 3);
+            int k = 3;
+            while (k + 2 < n) {
+                addPolygon(0, k, k + 1, k + 2);
+                k += 2;
+            }
+            if (k + 1 < n) addPolygon(0, k, k + 1, k + 1);
+        }
+        return true;
+    }
+
+    void readGroup() {
+        std::vector<int> ids;
+        for (;;) {
+            skipBlanks();
+            if (atStatementEnd()) break;
+            const char* start = p;
+            while (!atTokenEnd(p)) ++p;
+            std::string name(start, p);
+            if (name == "default") continue;
+            auto [it, inserted] = groupIds.try_emplace(name, static_cast<int>(groupNames.size()));
+            if (inserted) {
+                groupNames.push_back(name);
+                groupStamp.push_back(0);
+            }
+            if (std::find(ids.begin(), ids.end(), it->second) == ids.end()) ids.push_back(it->second);
+        }
+        if (*p == '#') skipComment();
+        else skipStatement();
+        auto [it, inserted] = comboIds.try_emplace(ids, static_cast<uint32_t>(combos.size()));
+        if (inserted) combos.push_back(ids);
+        currentCombo = ids.empty() ? 0 : it->second;
+        registerCombo(objects.back(), currentCombo);
+    }
+
+    void readObjectName(const std::string& fallback) {
+        skipBlanks();
+        const char* start = p;
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(limit - p)));
+        const char* stop = nl;
+        while (stop > start && isBlank(stop[-1])) --stop;
+        std::string name(start, stop);
+        p = nl + 1;
+        ++line;
+        objects.back().polyEnd = polys.size();
+        ObjectRange next;
+        next.name = name.empty() ? fallback : std::move(name);
+        next.polyBegin = polys.size();
+        objects.push_back(std::move(next));
+    }
+
+    // Rough counts of the statements, so that the big arrays are sized once.
+    void reserveArrays() {
+        size_t nv = 0, nvt = 0, nvn = 0, nf = 0;
+        for (const char* q = p; q < end;) {
+            if (q[0] == 'v') {
+                if (q[1] == ' ' || q[1] == '\t') ++nv;
+                else if (q[1] == 't') ++nvt;
+                else if (q[1] == 'n') ++nvn;
+            } else if (q[0] == 'f' && (q[1] == ' ' || q[1] == '\t')) {
+                ++nf;
+            }
+            q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(limit - q))) + 1;
+        }
+        reserveLarge(points, nv);
+        reserveLarge(texcoords, nvt);
+        reserveLarge(normals, nvn);
+        reserveLarge(polys, nf + nf / 8);
+    }
+
+    bool parse(const std::string& fallbackName) {
+        reserveArrays();
+        ObjectRange first;
+        first.name = fallbackName;
+        objects.push_back(std::move(first));
+        while (p < end) {
+            skipBlanks();
+            stmtLine = line;
+            const char c = *p;
+            const char c1 = p[1];
+            bool ok = true;
+            if (c == '\n') {
+                ++p;
+                ++line;
+                continue;
+            }
+            if (c == 'v' && endsKeyword(c1)) {
+                p += 1;
+                ok = readPoint();
+            } else if (c == 'v' && c1 == 't' && endsKeyword(p[2])) {
+                p += 2;
+                ok = readTexcoord();
+            } else if (c == 'v' && c1 == 'n' && endsKeyword(p[2])) {
+                p += 2;
+                ok = readNormal();
+            } else if (c == 'f' && endsKeyword(c1)) {
+                p += 1;
+                ok = readFace();
+            } else if (c == 'g' && (endsKeyword(c1) || c1 == '#')) {
+                p += 1;
+                readGroup();
+            } else if (c == 'o' && endsKeyword(c1)) {
+                p += 1;
+                readObjectName(fallbackName);
+            } else if (c == '#') {
+                skipComment();
+            } else {
+                skipStatement();  // s, usemtl, mtllib, l, p and anything else we do not keep
+            }
+            if (!ok) return false;
+        }
+        objects.back().polyEnd = polys.size();
+        if (polys.empty()) {
+            error = path + ": no polygons";
+            return false;
+        }
+        return true;
+    }
+
+    // One document object per object range with faces.
+    std::vector<std::unique_ptr<PolygonObject>> build() {
+        std::vector<std::unique_ptr<PolygonObject>> out;
+        std::vector<int> stamp(points.size(), 0), local(points.size(), 0);
+        std::vector<int> used;
+        std::vector<int> groupTag(groupNames.size(), -1);
+        int objectStamp = 0;
+        for (const ObjectRange& range : objects) {
+            if (range.polyBegin == range.polyEnd) continue;
+            ++objectStamp;
+            const size_t count = range.polyEnd - range.polyBegin;
+
+            // The object's points in the order of their index in the file, so that a written object
+            // (whose points are all used and contiguous) reads back in its own order.
+            used.clear();
+            int lo = INT_MAX, hi = -1;
+            for (size_t i = range.polyBegin; i < range.polyEnd; ++i) {
+                const Polygon& q = polys[i];
+                for (int v : {q.a, q.b, q.c, q.d}) {
+                    if (stamp[v] != objectStamp) {
+                        stamp[v] = objectStamp;
+                        used.push_back(v);
+                        lo = std::min(lo, v);
+                        hi = std::max(hi, v);
+                    }
+                }
+            }
+            const size_t span = static_cast<size_t>(hi - lo) + 1;
+            if (span <= 4 * used.size()) {
+                used.clear();
+                for (int v = lo; v <= hi; ++v)
+                    if (stamp[v] == objectStamp) used.push_back(v);
+            } else {
+                std::sort(used.begin(), used.end());
+            }
+
+            auto obj = std::make_unique<PolygonObject>(range.name);
+            reserveLarge(obj->points, used.size());
+            obj->points.resize(used.size());
+            for (size_t i = 0; i < used.size(); ++i) {
+                local[used[i]] = static_cast<int>(i);
+                obj->points[i] = points[used[i]];
+            }
+            if (count == polys.size()) {
+                obj->polygons = std::move(polys);  // the only object: renumber in place
+                for (Polygon& q : obj->polygons) q = {local[q.a], local[q.b], local[q.c], local[q.d]};
+            } else {
+                reserveLarge(obj->polygons, count);
+                for (size_t i = range.polyBegin; i < range.polyEnd; ++i) {
+                    const Polygon& q = polys[i];
+                    obj->polygons.push_back({local[q.a], local[q.b], local[q.c], local[q.d]});
+                }
+            }
+            obj->resize(static_cast<int>(used.size()), static_cast<int>(count));
+
+            if (range.hasTex) {
+                auto tag = std::make_unique<UVWTag>();
+                reserveLarge(tag->data, count);
+                tag->data.resize(count);
+                for (size_t i = 0; i < count; ++i) {
+                    const auto& t = polyTex[range.polyBegin + i];
+                    UVWRow& row = tag->data[i];
+                    for (int k = 0; k < 4; ++k) row.corner(k) = t[k] >= 0 ? texcoords[t[k]] : Vec3f{};
+                }
+                obj->addTag(std::move(tag));
+            }
+            if (range.hasNormals) {
+                auto tag = std::make_unique<NormalTag>();
+                reserveLarge(tag->data, count);
+                tag->data.resize(count);
+                for (size_t i = 0; i < count; ++i) {
+                    const auto& nn = polyNormals[range.polyBegin + i];
+                    NormalRow& row = tag->data[i];
+                    for (int k = 0; k < 4; ++k) {
+                        if (nn[k] < 0) continue;
+                        const NormalKey& v = normals[nn[k]];
+                        row.v[3 * k] = v[0];
+                        row.v[3 * k + 1] = v[1];
+                        row.v[3 * k + 2] = v[2];
+                    }
+                }
+                obj->addTag(std::move(tag));
+            }
+            if (!range.groups.empty()) {
+                std::vector<SelectionTag*> tags;
+                for (size_t k = 0; k < range.groups.size(); ++k) {
+                    groupTag[range.groups[k]] = static_cast<int>(k);
+                    auto tag = std::make_unique<SelectionTag>(TAG_POLYGON_SELECTION, groupNames[range.groups[k]],
+                                                              static_cast<int>(count));
+                    tags.push_back(static_cast<SelectionTag*>(obj->addTag(std::move(tag))));
+                }
+                if (haveCombo) {
+                    for (size_t i = 0; i < count; ++i)
+                        for (int g : combos[polyCombo[range.polyBegin + i]])
+                            tags[groupTag[g]]->set.select(static_cast<int>(i));
+                }
+            }
+            out.push_back(std::move(obj));
+        }
+        return out;
+    }
+};
+
+}  // namespace
+
+bool readObj(const std::string& path, Document& doc, std::vector<Object*>* loaded, std::string* error) {
+    if (loaded) loaded->clear();
+    TextBuffer buffer;
+    size_t size = 0;
+    if (!loadBytes(path, kSentinels, buffer, size, error)) return false;
+
+    Reader reader;
+    reader.path = path;
+    reader.p = buffer.get();
+    reader.end = buffer.get() + size;
+    reader.limit = reader.end + kSentinels;
+    if (!reader.parse(std::filesystem::path(path).stem().string())) {
+        if (error) *error = reader.error;
+        return false;
+    }
+    buffer.reset();
+    std::vector<std::unique_ptr<PolygonObject>> objects = reader.build();
+    for (auto& obj : objects) {
+        Object* inserted = doc.insert(std::move(obj));
+        if (loaded) loaded->push_back(inserted);
+    }
+    return true;
+}
+
+}  // namespace host
