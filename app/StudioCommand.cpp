@@ -4,23 +4,16 @@
 #include <filesystem>
 
 #include "HostSession.h"
-#include "KnownPlugins.h"
 #include "host/EventQueue.h"
 #include "host/ModuleLoader.h"
 #include "host/studio/Studio.h"
 #include "host/studio/StudioServer.h"
+#include "sources/HostInterface.h"
+#include "sources/ResourceIds.h"
 
 namespace fs = std::filesystem;
 
 namespace app {
-namespace {
-
-// Gadgets of the module's dialogs that tell what they are doing.
-constexpr int32_t kReduceSettingsGroup = 10002;  // disabled while a reduction pass runs
-constexpr int32_t kReducePrepare = 10010;        // disabled while a preview is held
-constexpr int32_t kBakeSettingsGroup = 10024;    // disabled while a bake runs
-
-}  // namespace
 
 CLI::App* addStudioCommand(CLI::App& cli, StudioOptions& o) {
     CLI::App* cmd = cli.add_subcommand(
@@ -67,19 +60,21 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
     hooks.loadFile = [&](const std::string& path, std::vector<host::Object*>* loaded, std::string* e) {
         return session->loadFile(path, loaded, e);
     };
+    // The module's dialogs say what runs: the reduction dialog disables its settings while a pass
+    // runs and its prepare button while a preview is held; the baking dialog its settings group.
     hooks.busy = [&]() -> std::string {
-        if (HostDialogBase* d = dialogs.dialogOf(kReduceCommand); d && !dialogs.usable(d, kReduceSettingsGroup))
+        if (HostDialogBase* d = dialogs.dialogOf(VEXLOR_ID); d && !dialogs.usable(d, IDC_VEXLOR_SETTINGS))
             return "a reduction runs";
-        if (HostDialogBase* d = dialogs.dialogOf(kBakeCommand); d && !dialogs.usable(d, kBakeSettingsGroup))
+        if (HostDialogBase* d = dialogs.dialogOf(OMBRIN_ID); d && !dialogs.usable(d, IDC_BAKE_SETTINGS))
             return "a bake runs";
         return {};
     };
     hooks.previewOpen = [&] {
-        HostDialogBase* d = dialogs.dialogOf(kReduceCommand);
-        const host::Gadget* prepare = d ? dialogs.gadget(d, kReducePrepare) : nullptr;
+        HostDialogBase* d = dialogs.dialogOf(VEXLOR_ID);
+        const host::Gadget* prepare = d ? dialogs.gadget(d, IDC_VEXLOR_PREPARE) : nullptr;
         return prepare && !prepare->enabled;
     };
-    hooks.collectingDialogs = {kReduceCommand};
+    hooks.collectingDialogs = {VEXLOR_ID};
     host::studio::Studio studio(session->document(), dialogs, server, hooks);
     studio.addRoutes();
     studio.refresh();

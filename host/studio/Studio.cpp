@@ -282,7 +282,7 @@ std::string Studio::buildState() const {
                          {"redo", redo_.size()}};
     state["objects"] = std::move(objects);
     state["dialogs"] = std::move(dialogs);
-    state["status"] = {{"line", bar.line()}, {"percent", bar.percent()}, {"text", bar.currentText()}};
+    state["status"] = {{"line", bar.line()}, {"percent", bar.percent()}};
     state["busy"] = busy_;
     state["notice"] = notice_;
     return state.dump();

@@ -2,6 +2,7 @@
 //   VEXLOR          the vexlor program (default: build/asan/bin/vexlor)
 //   CHROMIUM        the browser (default: /usr/bin/chromium)
 //   STUDIO_ARTEFACTS  folder for the screenshots of each step (default: build/asan/studio-artefacts)
+//   STUDIO_DOCS     when set, a folder that also gets a small JPEG of each step
 import { spawn } from 'node:child_process';
 import { mkdirSync } from 'node:fs';
 import path from 'node:path';
@@ -60,9 +61,12 @@ export async function openPage(browser, url) {
   return { page, errors };
 }
 
+// A screenshot of a step; with STUDIO_DOCS set, also a small JPEG of it there (the README's pictures).
 export async function shot(page, name) {
   await page.waitForTimeout(150);
   await page.screenshot({ path: path.join(artefacts, name) });
+  if (process.env.STUDIO_DOCS)
+    await page.screenshot({ path: path.join(process.env.STUDIO_DOCS, name.replace(/\.png$/, '.jpg')), type: 'jpeg', quality: 70 });
 }
 
 // The state the page shows, read in the page.
