@@ -30,19 +30,24 @@ async function settled(page) {
   }
 }
 
-// Drags one row of the reduction dialog's error dial by `dx` pixels, in steps as a hand would.
+// Drags one row of the reduction dialog's error dial by `dx` pixels, as a hand would: in strokes of
+// at most 150 pixels that stay inside the window, each in a few moves.
 async function dragDial(page, row, dx) {
   const img = page.locator(`.dialog[data-plugin="${REDUCE}"] img.area`);
   const box = await img.boundingBox();
   const [, h] = await img.evaluate((i) => [i.naturalWidth, i.naturalHeight]);
   const frame = (h - 9) / 6;  // six rows of frames, a separator line above each and a 1 px border
   const y = box.y + 3 + (5 - row) * (frame + 1) + frame / 2;
-  const x = box.x + box.width / 2;
-  await page.mouse.move(x, y);
-  await page.mouse.down();
-  const steps = 5;
-  for (let i = 1; i <= steps; i++) await page.mouse.move(x + (dx * i) / steps, y);
-  await page.mouse.up();
+  for (let left = dx; left !== 0;) {
+    const stroke = Math.max(-150, Math.min(150, left));
+    left -= stroke;
+    const x = stroke > 0 ? box.x + 4 : box.x + box.width - 4;
+    await page.mouse.move(x, y);
+    await page.mouse.down();
+    const steps = 5;
+    for (let i = 1; i <= steps; i++) await page.mouse.move(x + Math.round((stroke * i) / steps), y);
+    await page.mouse.up();
+  }
   await settled(page);
 }
 
@@ -75,11 +80,17 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
     assert.match(await page.locator('#tree .item .count').first().textContent(), /^864 pts/);
     await shot(page, 'reduce-3-target-25.png');
 
-    // Three positions of the error dial (row 3 turns the error by 1 per pixel): further, further
-    // still, then back part of the way.
+    // Three positions of the error dial: further, further still, then back part of the way. The row
+    // is the coarsest whose step is at most a twentieth of the error the 25 % level needs.
+    const error = Number(gadget(s, REDUCE, 10014).shown);
+    assert.ok(error > 0, 'the error field shows the error of the 25 % level');
+    const steps = [1e-6, 1e-4, 0.01, 1, 100, 10000];
+    let row = 0;
+    while (row < 5 && steps[row + 1] <= error / 20) row++;
     const counts = [];
-    for (const [i, dx] of [[1, 12], [2, 24], [3, -18]].map(([i, d]) => [i, d])) {
-      await dragDial(page, 3, dx);
+    for (const [i, share] of [[1, 0.15], [2, 0.3], [3, -0.3]]) {
+      const dx = Math.round((share * error) / steps[row]);
+      await dragDial(page, row, dx);
       s = await pageState(page);
       const shown = s.objects[0].points;
       assert.equal(Number(gadget(s, REDUCE, 10011).shown), shown, 'the target field follows the dial');
