@@ -66,7 +66,8 @@ std::string encodeMesh(const PolygonObject& o) {
     out.reserve(16 + o.points.size() * 12 + o.polygons.size() * (16 + (hasUv ? 32 : 0) + (hasNormals ? 48 : 0)));
     put32(out, static_cast<uint32_t>(o.pointCount()));
     put32(out, static_cast<uint32_t>(o.polygonCount()));
-    put32(out, (hasUv ? 1u : 0u) | (hasNormals ? 2u : 0u));
+    const bool hasSelection = o.polygonSelection.count() > 0;
+    put32(out, (hasUv ? 1u : 0u) | (hasNormals ? 2u : 0u) | (hasSelection ? 4u : 0u));
     for (const Vec3f& p : o.points) {
         putFloat(out, p.x);
         putFloat(out, p.y);
@@ -83,6 +84,10 @@ std::string encodeMesh(const PolygonObject& o) {
     if (hasNormals)
         for (const NormalRow& row : normals->data)
             for (int16_t v : row.v) putFloat(out, static_cast<float>(v) / 32000.0f);
+    if (hasSelection) {
+        for (int i = 0; i < o.polygonCount(); ++i) out.push_back(o.polygonSelection.isSelected(i) ? 1 : 0);
+        while (out.size() % 4 != 0) out.push_back(0);
+    }
     return out;
 }
 
@@ -181,6 +186,8 @@ void Studio::look() {
         uint64_t h = 1469598103934665603ull;
         h = fnv(h, p->points.data(), p->points.size() * sizeof(Vec3f));
         h = fnv(h, p->polygons.data(), p->polygons.size() * sizeof(Polygon));
+        for (int i = 0; i < p->polygonSelection.size(); ++i)
+            if (p->polygonSelection.isSelected(i)) h = fnv(h, &i, sizeof i);
         if (const auto* uv = static_cast<const UVWTag*>(p->tag(TAG_UVW)))
             h = fnv(h, uv->data.data(), uv->data.size() * sizeof(UVWRow));
         Summary& old = summaries_[o];
@@ -318,6 +325,30 @@ ApiResponse Studio::select(const std::vector<int>& ids) {
     };
     if (hooks_.previewOpen && hooks_.previewOpen()) return change();
     return aroundObjects(change);
+}
+
+ApiResponse Studio::selectGroup(int objectId, int tagIndex) {
+    Object* o = objectById(objectId);
+    if (!alive(o) || !o->isPolygonObject()) return ApiResponse::error(404, "no polygon object " + std::to_string(objectId));
+    if (tagIndex < 0 || tagIndex >= static_cast<int>(o->tags().size()) ||
+        o->tags()[static_cast<size_t>(tagIndex)]->type() != TAG_POLYGON_SELECTION)
+        return ApiResponse::error(404, "the object has no polygon group " + std::to_string(tagIndex));
+    if (!busy_.empty()) return ApiResponse::error(409, "cannot select while " + busy_);
+    if (hooks_.previewOpen && hooks_.previewOpen())
+        return ApiResponse::error(409, "commit or close the preview before selecting polygons");
+    auto* p = static_cast<PolygonObject*>(o);
+    const SelectionSet& group = static_cast<const SelectionTag*>(o->tags()[static_cast<size_t>(tagIndex)].get())->set;
+    // The group's polygons become the polygon selection, in the polygon mode, on the active object.
+    return aroundObjects([&] {
+        p->polygonSelection.resize(p->polygonCount());
+        p->polygonSelection.deselectAll();
+        for (int i = 0; i < p->polygonCount(); ++i)
+            if (group.isSelected(i)) p->polygonSelection.select(i);
+        doc_.setEditingMode(MODE_POLYGONS);
+        doc_.clearActive();
+        doc_.setActive(o, true);
+        return ApiResponse::json(json{{"selected", p->polygonSelection.count()}}.dump());
+    });
 }
 
 ApiResponse Studio::aroundObjects(const std::function<ApiResponse()>& change) {
@@ -564,6 +595,13 @@ void Studio::addRoutes() {
         }
         return select(ids);
     });
+    server_.route("POST", "/api/select-group", [this](const ApiRequest& r) {
+        json j = parseBody(r.body);
+        int64_t object = 0, tag = 0;
+        if (j.is_discarded() || !readInt(j, "object", object) || !readInt(j, "tag", tag))
+            return ApiResponse::error(400, "give the object's id and the index of its polygon group tag");
+        return selectGroup(static_cast<int>(object), static_cast<int>(tag));
+    });
     server_.route("POST", "/api/visible", [this](const ApiRequest& r) {
         json j = parseBody(r.body);
         int64_t id = 0;
@@ -580,8 +618,13 @@ void Studio::addRoutes() {
         if (j.is_discarded() || !readInt(j, "mode", mode) ||
             (mode != MODE_OBJECT && mode != MODE_POLYGONS && mode != MODE_POINTS))
             return ApiResponse::error(400, "the editing mode is 12 (objects), 7 (polygons) or 5 (points)");
-        doc_.setEditingMode(static_cast<int32_t>(mode));
-        return ApiResponse::json("{}");
+        if (hooks_.previewOpen && hooks_.previewOpen())
+            return ApiResponse::error(409, "commit or close the preview before changing the mode");
+        // The reduction dialog collects by the mode (a selection in polygon mode, whole objects else).
+        return aroundObjects([&] {
+            doc_.setEditingMode(static_cast<int32_t>(mode));
+            return ApiResponse::json("{}");
+        });
     });
     server_.route("POST", "/api/undo", [this](const ApiRequest&) { return undo(); });
     server_.route("POST", "/api/redo", [this](const ApiRequest&) { return redo(); });

@@ -43,7 +43,8 @@ struct StudioHooks {
 // The binary form of a polygon object's mesh, little-endian:
 //   "VXM1", u32 points, u32 polygons, u32 flags (1: UVs follow, 2: corner normals follow),
 //   f32 x y z per point, i32 a b c d per polygon,
-//   [f32 u v per corner, four corners per polygon], [f32 x y z per corner, four per polygon].
+//   [f32 u v per corner, four corners per polygon], [f32 x y z per corner, four per polygon],
+//   [flag 4: u8 per polygon, 1 when selected, padded with zeros to a multiple of 4 bytes].
 std::string encodeMesh(const PolygonObject& object);
 // A copy of the object without the polygons a preview retired (a == b) and without the points that
 // no live polygon uses; every tag follows.
@@ -70,6 +71,9 @@ public:
 
     // The page's operations, also used by tests. Each answers like the interface does.
     ApiResponse select(const std::vector<int>& ids);
+    // Makes the polygons of a polygon-selection tag (an OBJ group) the object's polygon selection, in
+    // the polygon editing mode.
+    ApiResponse selectGroup(int objectId, int tagIndex);
     ApiResponse undo();
     ApiResponse redo();
     ApiResponse open(const std::string& path);

@@ -220,4 +220,26 @@ TEST_F(StudioModelTest, SelectionByIdRefusesUnknownObjects) {
     EXPECT_FALSE(object->active);
 }
 
+TEST_F(StudioModelTest, AGroupBecomesThePolygonSelectionInPolygonModeAndTheMeshCarriesIt) {
+    auto* group = static_cast<SelectionTag*>(
+        object->addTag(std::make_unique<SelectionTag>(TAG_POLYGON_SELECTION, "rim", 3)));
+    group->set.select(2);
+    object->polygonSelection.resize(3);
+    object->polygonSelection.select(0);  // an earlier selection is replaced
+    const int id = studio->idOf(object);
+    EXPECT_EQ(studio->selectGroup(id, 0).status, 404) << "tag 0 is the UVW tag, not a group";
+    EXPECT_EQ(studio->selectGroup(id + 1, 1).status, 404);
+    const ApiResponse r = studio->selectGroup(id, 1);
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_FALSE(object->polygonSelection.isSelected(0));
+    EXPECT_TRUE(object->polygonSelection.isSelected(2));
+    EXPECT_EQ(object->polygonSelection.count(), 1);
+    EXPECT_EQ(doc.editingMode(), MODE_POLYGONS);
+    EXPECT_EQ(doc.activeObjects(), std::vector<Object*>{object});
+    const std::string b = encodeMesh(*object);
+    EXPECT_EQ(intAt(b, 12), 1 | 4);
+    ASSERT_EQ(b.size(), 16u + 6 * 12 + 3 * 16 + 3 * 32 + 4);
+    EXPECT_EQ(b.substr(b.size() - 4), std::string("\0\0\1\0", 4));
+}
+
 }  // namespace

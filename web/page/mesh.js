@@ -19,8 +19,13 @@ export function decodeMesh(buffer) {
   const polygons = take(Int32Array, polygonCount * 4);
   const uv = flags & 1 ? take(Float32Array, polygonCount * 8) : null;
   const normals = flags & 2 ? take(Float32Array, polygonCount * 12) : null;
+  let selected = null;
+  if (flags & 4) {
+    selected = new Uint8Array(buffer.slice(at, at + polygonCount));
+    at += Math.ceil(polygonCount / 4) * 4;
+  }
   if (at !== buffer.byteLength) throw new Error('the mesh has ' + (buffer.byteLength - at) + ' bytes too many or too few');
-  return { pointCount, polygonCount, points, polygons, uv, normals };
+  return { pointCount, polygonCount, points, polygons, uv, normals, selected };
 }
 
 // A polygon is dead when its first two corners are the same point.

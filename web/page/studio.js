@@ -113,6 +113,11 @@ const surfaceActive = surface.clone();
 surfaceActive.color.set(0xd9b98a);
 const wireMaterial = new THREE.LineBasicMaterial({ color: 0x1c1d20 });
 
+// Selected polygons are shown in the polygon mode: the surface then takes per-corner colours.
+const surfaceSelection = surface.clone();
+surfaceSelection.vertexColors = true;
+surfaceSelection.color.set(0xffffff);
+
 function buildSurface(mesh) {
   const tris = triangles(mesh);
   const pos = new Float32Array(tris.length * 9);
@@ -121,6 +126,14 @@ function buildSurface(mesh) {
   }));
   const g = new THREE.BufferGeometry();
   g.setAttribute('position', new THREE.BufferAttribute(pos, 3));
+  if (mesh.selected) {
+    const colour = new Float32Array(tris.length * 9);
+    tris.forEach((t, i) => {
+      const c = mesh.selected[t.polygon] ? [0.95, 0.45, 0.15] : [0.72, 0.74, 0.77];
+      for (let k = 0; k < 3; k++) colour.set(c, 9 * i + 3 * k);
+    });
+    g.setAttribute('color', new THREE.BufferAttribute(colour, 3));
+  }
   g.computeVertexNormals();  // one normal per triangle corner: flat
   g.computeBoundingBox();
   return g;
@@ -186,7 +199,10 @@ async function updateMeshes() {
       entry.group.add(entry.surface, entry.wire);
       entry.normalMapped = false;
     }
-    if (entry.surface && !entry.normalMapped) entry.surface.material = o.active ? surfaceActive : surface;
+    if (entry.surface && !entry.normalMapped) {
+      const showSelection = state.document.mode === 7 && entry.mesh.selected;
+      entry.surface.material = showSelection ? surfaceSelection : o.active ? surfaceActive : surface;
+    }
     if (entry.wire) entry.wire.visible = $('wire').checked;
   }
   for (const [id, entry] of studio.meshes)
@@ -257,6 +273,10 @@ function renderTree() {
         tl.dataset.object = o.id;
         tl.dataset.tag = t.index;
         tl.textContent = `${t.typeName}${t.name ? ' "' + t.name + '"' : ''}`;
+        if (t.type === 5673) {
+          tl.title = 'Click: select these polygons (polygon mode)';
+          tl.addEventListener('click', () => call('/api/select-group', { object: o.id, tag: t.index }));
+        }
         tl.addEventListener('dragstart', (e) => e.dataTransfer.setData('application/x-vexlor', JSON.stringify({ object: o.id, tag: t.index })));
         sub.append(tl);
       }

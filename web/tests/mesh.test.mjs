@@ -38,6 +38,18 @@ test('the binary mesh decodes to the same numbers, and a short one is refused', 
   assert.throws(() => decodeMesh(wrong), /not a mesh/);
 });
 
+test('a polygon selection follows the arrays, padded to whole words', () => {
+  const base = meshBytes(points, polygons, null);
+  const buf = new Uint8Array(base.byteLength + 4);
+  buf.set(new Uint8Array(base));
+  new DataView(buf.buffer).setUint32(12, 4, true);
+  buf.set([1, 0, 1, 0], base.byteLength);  // four polygons: one word, no padding
+  const m = decodeMesh(buf.buffer);
+  assert.deepEqual([...m.selected], [1, 0, 1, 0]);
+  const short = buf.slice(0, buf.length - 1);
+  assert.throws(() => decodeMesh(short.buffer));
+});
+
 test('the wireframe draws each polygon side once and no quad diagonal; retired polygons are left out', () => {
   const m = decodeMesh(meshBytes(points, polygons, null));
   const edges = polygonEdges(m);
