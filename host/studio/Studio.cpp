@@ -290,6 +290,10 @@ std::string Studio::buildState() const {
     state["objects"] = std::move(objects);
     state["dialogs"] = std::move(dialogs);
     state["status"] = {{"line", bar.line()}, {"percent", bar.percent()}};
+    if (hooks_.toolState) {
+        json tool = json::parse(hooks_.toolState(), nullptr, false);
+        if (!tool.is_discarded()) state["tool"] = std::move(tool);
+    }
     state["busy"] = busy_;
     state["notice"] = notice_;
     return state.dump();

@@ -38,6 +38,8 @@ struct StudioHooks {
     // Command dialogs that collect the selected objects when they open: closed before the objects
     // change under them (undo, redo, a new selection) and opened again after.
     std::vector<int32_t> collectingDialogs;
+    // The view's tool as the page sees it (a JSON object), or empty when the host has no tool.
+    std::function<std::string()> toolState;
 };
 
 // The binary form of a polygon object's mesh, little-endian:

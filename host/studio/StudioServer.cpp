@@ -234,6 +234,24 @@ void StudioServer::route(const std::string& method, const std::string& path, Han
         impl_->server.Get(path, run);
 }
 
+void StudioServer::routeDirect(const std::string& method, const std::string& path, Handler h) {
+    auto run = [h = std::move(h)](const httplib::Request& req, httplib::Response& res) {
+        ApiRequest r;
+        r.method = req.method;
+        r.path = req.path;
+        for (const auto& [k, v] : req.params) r.query[k] = v;
+        r.body = req.body;
+        const ApiResponse out = h(r);
+        res.status = out.status;
+        res.set_header("Cache-Control", "no-cache");
+        res.set_content(out.body, out.contentType.c_str());
+    };
+    if (method == "POST")
+        impl_->server.Post(path, run);
+    else
+        impl_->server.Get(path, run);
+}
+
 bool StudioServer::start(int port, std::string* error) {
     httplib::Server& s = impl_->server;
     // Files of the page; registered last so that the interface routes match first.

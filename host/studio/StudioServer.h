@@ -81,6 +81,10 @@ public:
 
     // Registers an interface route under /api/ (exact path, e.g. "/api/state"), run on the main thread.
     void route(const std::string& method, const std::string& path, Handler h);
+    // Registers a route answered on the HTTP thread itself: for calls that must get through while
+    // the main thread is busy (the moves of a drag that the main thread is running). Its handler
+    // must not touch the document or the dialogs.
+    void routeDirect(const std::string& method, const std::string& path, Handler h);
 
     // Binds 127.0.0.1 at `port` (0: a free port chosen by the system) and starts answering on a thread
     // of its own. False with `error` set when the port cannot be had.

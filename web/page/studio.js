@@ -12,6 +12,8 @@ const BAKE_LOW_NAME = 10036, BAKE_STATUS = 10102;
 
 const $ = (id) => document.getElementById(id);
 let state = null;
+// The brush's stroke in progress (the host's main thread is inside the drag until the release).
+const brush = { stroking: false, refreshAfter: false, sending: false, next: null, frame: 0 };
 let lastError = '';
 const studio = { meshes: new Map(), state: () => state, version: 0, busyCalls: 0 };
 window.studio = studio;  // for the browser tests and for a look from the console
@@ -44,6 +46,7 @@ function showError(text) {
 let refreshing = null;
 let refreshAgain = false;
 async function refresh() {
+  if (brush.stroking) { brush.refreshAfter = true; return; }
   if (refreshing) { refreshAgain = true; return refreshing; }
   refreshing = (async () => {
     do {
@@ -685,6 +688,12 @@ function renderToolbar() {
   $('mode').value = String(doc.mode);
   if (!$('save-path').value && doc.path) $('save-path').value = doc.path.replace(/(\.[^./]*)?$/, '_edited.obj');
   $('view-info').textContent = doc.path ? doc.path : '';
+  const tool = state.tool || {};
+  $('brush').hidden = !tool.brush;
+  $('brush').classList.toggle('on', !!tool.active);
+  $('view').classList.toggle('brushing', !!tool.active);
+  controls.mouseButtons = tool.active ? { LEFT: null, MIDDLE: THREE.MOUSE.ROTATE, RIGHT: THREE.MOUSE.PAN }
+                                      : { LEFT: THREE.MOUSE.ROTATE, MIDDLE: THREE.MOUSE.DOLLY, RIGHT: THREE.MOUSE.PAN };
   document.title = 'Vexlor Studio' + (doc.path ? ' — ' + doc.path : '');
 }
 
@@ -722,6 +731,112 @@ window.addEventListener('keydown', (e) => {
     call(e.shiftKey ? '/api/redo' : '/api/undo');
   }
 });
+
+// ---- the brush -------------------------------------------------------------------------------------
+
+$('brush').addEventListener('click', () => call('/api/brush', { on: !(state.tool && state.tool.active) }));
+
+// The page's camera as the host viewport takes it: pixels of the canvas, the eye, its axes and the
+// focal length in pixels.
+function hostCamera() {
+  camera.updateMatrixWorld();
+  const e = camera.matrixWorld.elements;
+  const height = renderer.domElement.clientHeight;
+  return {
+    position: camera.position.toArray(),
+    right: [e[0], e[1], e[2]], up: [e[4], e[5], e[6]], forward: [-e[8], -e[9], -e[10]],
+    focal: (height / 2) / Math.tan(THREE.MathUtils.degToRad(camera.fov) / 2),
+    width: renderer.domElement.clientWidth, height,
+  };
+}
+
+const highlight = new THREE.Mesh(new THREE.BufferGeometry(),
+  new THREE.MeshBasicMaterial({ vertexColors: true, side: THREE.DoubleSide, depthTest: false, transparent: true, opacity: 0.7 }));
+highlight.renderOrder = 10;
+scene.add(highlight);
+
+function showHighlight(polygons) {
+  const pos = [], col = [];
+  for (const p of polygons || []) {
+    const tris = p.length === 4 ? [[0, 1, 2], [0, 2, 3]] : [[0, 1, 2]];
+    for (const t of tris) for (const k of t) { pos.push(p[k][0], p[k][1], p[k][2]); col.push(p[k][3], p[k][4], p[k][5]); }
+  }
+  const g = new THREE.BufferGeometry();
+  g.setAttribute('position', new THREE.Float32BufferAttribute(pos, 3));
+  g.setAttribute('color', new THREE.Float32BufferAttribute(col, 3));
+  highlight.geometry.dispose();
+  highlight.geometry = g;
+  draw();
+}
+
+async function showFrame(answer) {
+  if (!answer) return;
+  showHighlight(answer.highlight);
+  if (answer.frame === brush.frame || !answer.object) return;
+  brush.frame = answer.frame;
+  const entry = studio.meshes.get(answer.object);
+  const res = await fetch('/api/brush/mesh');
+  if (!entry || !res.ok) return;
+  const mesh = decodeMesh(await res.arrayBuffer());
+  entry.mesh = mesh;
+  entry.surface.geometry = buildSurface(mesh);
+  entry.wire.geometry = buildWire(mesh);
+  draw();
+}
+
+async function brushPost(path, body) {
+  const res = await fetch(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
+  const answer = await res.json().catch(() => ({}));
+  if (!res.ok) { showError(answer.error || `${path}: ${res.status}`); return null; }
+  return answer;
+}
+
+// Moves are sent one at a time; while one is on its way only the newest position waits.
+async function sendMoves() {
+  if (brush.sending) return;
+  brush.sending = true;
+  while (brush.next) {
+    const m = brush.next;
+    brush.next = null;
+    await showFrame(await brushPost('/api/brush/event', m));
+  }
+  brush.sending = false;
+}
+
+const canvas = renderer.domElement;
+canvas.addEventListener('pointerdown', async (e) => {
+  if (!(state && state.tool && state.tool.active) || e.button !== 0 || brush.stroking) return;
+  canvas.setPointerCapture(e.pointerId);
+  brush.stroking = true;
+  brush.pressing = brushPost('/api/brush/press', { x: e.offsetX, y: e.offsetY, camera: hostCamera() });
+  const answer = await brush.pressing;
+  if (!answer) { brush.stroking = false; return; }
+});
+canvas.addEventListener('pointermove', (e) => {
+  if (!brush.stroking) return;
+  brush.next = { kind: 'move', x: e.offsetX, y: e.offsetY };
+  if (brush.pressing) brush.pressing.then(sendMoves); else sendMoves();
+});
+async function endStroke(kind) {
+  if (!brush.stroking) return;
+  await brush.pressing;
+  while (brush.sending) await new Promise((r) => setTimeout(r, 10));
+  await showFrame(await brushPost('/api/brush/event', { kind }));
+  showHighlight([]);
+  brush.stroking = false;
+  brush.pressing = null;
+  await refresh();
+}
+canvas.addEventListener('pointerup', (e) => { if (e.button === 0) endStroke('release'); });
+canvas.addEventListener('pointercancel', () => endStroke('cancel'));
+window.addEventListener('keydown', (e) => { if (e.key === 'Escape') endStroke('cancel'); });
+studio.brush = brush;
+// Where a point of an object shows on the canvas (CSS pixels), for the tests.
+studio.screenOfPoint = (id, i) => {
+  const entry = studio.meshes.get(id);
+  const v = new THREE.Vector3(...entry.mesh.points.subarray(3 * i, 3 * i + 3)).project(camera);
+  return [(v.x + 1) / 2 * canvas.clientWidth, (1 - v.y) / 2 * canvas.clientHeight];
+};
 
 resize();
 listen();

@@ -202,6 +202,56 @@ test('bake the samples through drops, the file chooser and the button; the maps 
   }
 });
 
+test('brush a stroke over the torus: the polygon count falls, one undo restores it', async (t) => {
+  const host = await startStudio(['samples/sample.obj', '--grace', '1']);
+  const browser = await launchBrowser();
+  try {
+    const { page, errors } = await openPage(browser, host.url);
+    let s = await pageState(page);
+    if (!(s.tool && s.tool.brush)) {
+      t.skip('this host was built without the viewport, so it has no brush');
+      return;
+    }
+    const before = s.objects[0].polygons;
+    await page.click('#brush');
+    await settled(page);
+    s = await pageState(page);
+    assert.equal(s.tool.active, true);
+    assert.ok(s.dialogs.some((d) => d.title === 'Vexlor Brush'), 'the settings panel sits beside the view');
+    // A stroke from a point of the outer rim towards the next ones, as a hand drags.
+    const canvas = await page.locator('#view canvas').boundingBox();
+    const id = s.objects[0].id;
+    const [x0, y0] = await page.evaluate((id) => window.studio.screenOfPoint(id, 0), id);
+    const [x1, y1] = await page.evaluate((id) => window.studio.screenOfPoint(id, 40), id);
+    await page.mouse.move(canvas.x + x0, canvas.y + y0);
+    await page.mouse.down();
+    const steps = 12;
+    for (let i = 1; i <= steps; i++) {
+      await page.mouse.move(canvas.x + x0 + ((x1 - x0) * i) / steps, canvas.y + y0 + ((y1 - y0) * i) / steps);
+      await page.waitForTimeout(30);
+      if (i === steps / 2) await shot(page, 'brush-1-stroke.png');
+    }
+    await page.mouse.up();
+    await page.waitForFunction(() => !window.studio.brush.stroking);
+    await settled(page);
+    s = await pageState(page);
+    const after = s.objects[0].polygons;
+    assert.ok(after < before, `the stroke collapsed polygons: ${before} -> ${after}`);
+    assert.equal(s.document.undo, 1, 'one drag, one undo step');
+    await shot(page, 'brush-2-after.png');
+    await page.click('#undo');
+    await settled(page);
+    s = await pageState(page);
+    assert.equal(s.objects[0].polygons, before);
+    assert.equal(s.document.undo, 0);
+    assert.deepEqual(errors, []);
+  } finally {
+    await browser.close();
+    host.child.kill('SIGINT');
+    await ended(host.child, 20000);
+  }
+});
+
 // A raw request to the studio, answered with its status line and body.
 function raw(port, text) {
   return new Promise((resolve, reject) => {
