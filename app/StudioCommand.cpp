@@ -5,6 +5,7 @@
 
 #include "HostSession.h"
 #include "host/EventQueue.h"
+#include "host/Services.h"
 #include "host/ModuleLoader.h"
 #include "host/studio/Studio.h"
 #include "host/studio/StudioServer.h"
@@ -109,12 +110,16 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
     out << "vexlor studio: open " << server.url() << " in your browser (Ctrl-C ends)" << std::endl;
 
     bool pageGone = false;
+    // The state is looked at after anything happened, and four times a second besides (a worker's
+    // progress on the status bar, a worker's end).
+    int64_t lastLook = host::clockMs();
     while (!interrupted()) {
         tasks.waitForWork(25);
-        tasks.runPending();
-        host::EventQueue::main().pump();
-        dialogs.tick();
-        studio.refresh();
+        const int happened = tasks.runPending() + host::EventQueue::main().pump() + dialogs.tick();
+        if (happened > 0 || host::clockMs() - lastLook >= 250) {
+            studio.refresh();
+            lastLook = host::clockMs();
+        }
         if (server.hadPages() && server.secondsWithoutPages() > o.grace) {
             pageGone = true;
             break;

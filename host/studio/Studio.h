@@ -31,6 +31,9 @@ struct StudioHooks {
     std::function<HostDialogBase*(int32_t pluginId, std::string* error)> openCommand;
     // Reads a mesh file into the document.
     std::function<bool(const std::string& path, std::vector<Object*>* loaded, std::string* error)> loadFile;
+    // Writes polygon objects to a mesh file (the format by the path); OBJ when not given.
+    std::function<bool(const std::string& path, const std::vector<const Object*>& objects, std::string* error)>
+        writeFile;
     // What the host is busy with ("" when idle): while a worker edits the objects, geometry is left alone.
     std::function<std::string()> busy;
     // True while a dialog holds a preview that a change of the objects would break.
