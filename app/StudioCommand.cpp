@@ -10,9 +10,7 @@
 #include "host/studio/Studio.h"
 #include "host/studio/StudioServer.h"
 #include "host/HostTable.h"
-#ifdef VEXLOR_STUDIO_BRUSH
 #include "host/studio/StudioBrush.h"
-#endif
 #include "sources/HostInterface.h"
 #include "sources/ResourceIds.h"
 
@@ -80,7 +78,6 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
         return prepare && !prepare->enabled;
     };
     hooks.collectingDialogs = {VEXLOR_ID};
-#ifdef VEXLOR_STUDIO_BRUSH
     // The brush: the registered tool in a host viewport that takes the page's camera.
     std::unique_ptr<host::studio::StudioBrush> brush;
     const host::RegisteredPlugin* tool = host::PluginRegistry::main().find(TESSIK_ID);
@@ -93,15 +90,12 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
         return std::string("{\"brush\":") + (tool ? "true" : "false") +
                ",\"active\":" + (brush && brush->active() ? "true" : "false") + "}";
     };
-#endif
     host::studio::Studio studio(session->document(), dialogs, server, hooks);
     studio.addRoutes();
-#ifdef VEXLOR_STUDIO_BRUSH
     brush = std::make_unique<host::studio::StudioBrush>(
         session->document(), server, tasks, tool ? static_cast<HostToolBase*>(tool->object) : nullptr,
         [&](host::Object* o) { return studio.idOf(o); });
     brush->addRoutes();
-#endif
     studio.refresh();
     if (!server.start(o.port, &error)) {
         err << "vexlor studio: " << error << "\n";
@@ -127,9 +121,7 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
     }
     server.stop();
     tasks.runPending();  // answers nobody waits for any more
-#ifdef VEXLOR_STUDIO_BRUSH
     brush.reset();  // closes the brush's panel while the module is still loaded
-#endif
     out << "vexlor studio: " << (pageGone ? "the last page was closed" : "stopped")
         << "; the host ends (nothing was saved that you did not save)" << std::endl;
     return 0;

@@ -1,6 +1,7 @@
 #include "host/studio/StudioBrush.h"
 
 #include <cmath>
+#include <vector>
 #include <nlohmann/json.hpp>
 
 #include "host/Services.h"
@@ -152,9 +153,20 @@ ApiResponse StudioBrush::press(const std::string& body) {
 ApiResponse StudioBrush::event(const std::string& body) {
     json j = json::parse(body, nullptr, false);
     const std::string kind = j.is_object() ? j.value("kind", "") : "";
-    double x = 0, y = 0;
-    if (kind == "move" && (!finite(j, "x", x) || !finite(j, "y", y)))
-        return ApiResponse::error(400, "a move gives x and y");
+    // A move gives the pointer's path since the last one: [[x, y], ...], each point one step.
+    std::vector<ViewEvent> moves;
+    if (kind == "move") {
+        auto path = j.find("path");
+        if (path == j.end() || !path->is_array() || path->empty() || path->size() > 10000)
+            return ApiResponse::error(400, "a move gives its path: [[x, y], ...]");
+        for (const json& p : *path) {
+            if (!p.is_array() || p.size() != 2 || !p[0].is_number() || !p[1].is_number())
+                return ApiResponse::error(400, "each point of a path is [x, y]");
+            const double x = p[0].get<double>(), y = p[1].get<double>();
+            if (!std::isfinite(x) || !std::isfinite(y)) return ApiResponse::error(400, "a point of the path is not finite");
+            moves.push_back({ViewEvent::Kind::Move, x, y});
+        }
+    }
     if (kind != "move" && kind != "release" && kind != "cancel")
         return ApiResponse::error(400, "the event is move, release or cancel");
     if (!dragging_) return ApiResponse::error(409, "no stroke is being drawn");
@@ -164,9 +176,10 @@ ApiResponse StudioBrush::event(const std::string& body) {
         std::lock_guard<std::mutex> lock(frameMutex_);
         before = frame_.number;
     }
-    input_.push({kind == "move" ? ViewEvent::Kind::Move : kind == "release" ? ViewEvent::Kind::Release
-                                                                           : ViewEvent::Kind::Cancel,
-                 x, y});
+    if (kind == "move")
+        for (const ViewEvent& e : moves) input_.push(e);
+    else
+        input_.push({kind == "release" ? ViewEvent::Kind::Release : ViewEvent::Kind::Cancel, 0, 0});
     // Answer with the frame after this event (or after the drag ended, for a release).
     std::unique_lock<std::mutex> lock(frameMutex_);
     // A move that collapses nothing draws no new frame: wait only briefly for one.

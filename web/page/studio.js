@@ -13,7 +13,7 @@ const BAKE_LOW_NAME = 10036, BAKE_STATUS = 10102;
 const $ = (id) => document.getElementById(id);
 let state = null;
 // The brush's stroke in progress (the host's main thread is inside the drag until the release).
-const brush = { stroking: false, refreshAfter: false, sending: false, next: null, frame: 0 };
+const brush = { stroking: false, refreshAfter: false, sending: false, path: [], last: [0, 0], frame: 0 };
 let lastError = '';
 const studio = { meshes: new Map(), state: () => state, version: 0, busyCalls: 0 };
 window.studio = studio;  // for the browser tests and for a look from the console
@@ -756,6 +756,7 @@ highlight.renderOrder = 10;
 scene.add(highlight);
 
 function showHighlight(polygons) {
+  if (polygons && polygons.length) brush.highlighted = (brush.highlighted || 0) + 1;
   const pos = [], col = [];
   for (const p of polygons || []) {
     const tris = p.length === 4 ? [[0, 1, 2], [0, 2, 3]] : [[0, 1, 2]];
@@ -791,14 +792,22 @@ async function brushPost(path, body) {
   return answer;
 }
 
-// Moves are sent one at a time; while one is on its way only the newest position waits.
+// The pointer's path goes to the host in steps of about two pixels (a fast hand still brushes every
+// polygon it crosses); while one part is on its way, the next one gathers.
+const BRUSH_STEP = 2;
+function addToPath(x, y) {
+  const [lx, ly] = brush.last;
+  const n = Math.max(1, Math.ceil(Math.hypot(x - lx, y - ly) / BRUSH_STEP));
+  for (let i = 1; i <= n; i++) brush.path.push([lx + ((x - lx) * i) / n, ly + ((y - ly) * i) / n]);
+  brush.last = [x, y];
+}
 async function sendMoves() {
   if (brush.sending) return;
   brush.sending = true;
-  while (brush.next) {
-    const m = brush.next;
-    brush.next = null;
-    await showFrame(await brushPost('/api/brush/event', m));
+  while (brush.path.length) {
+    const path = brush.path;
+    brush.path = [];
+    await showFrame(await brushPost('/api/brush/event', { kind: 'move', path }));
   }
   brush.sending = false;
 }
@@ -808,18 +817,21 @@ canvas.addEventListener('pointerdown', async (e) => {
   if (!(state && state.tool && state.tool.active) || e.button !== 0 || brush.stroking) return;
   canvas.setPointerCapture(e.pointerId);
   brush.stroking = true;
+  brush.last = [e.offsetX, e.offsetY];
+  brush.path = [];
   brush.pressing = brushPost('/api/brush/press', { x: e.offsetX, y: e.offsetY, camera: hostCamera() });
   const answer = await brush.pressing;
   if (!answer) { brush.stroking = false; return; }
 });
 canvas.addEventListener('pointermove', (e) => {
   if (!brush.stroking) return;
-  brush.next = { kind: 'move', x: e.offsetX, y: e.offsetY };
+  addToPath(e.offsetX, e.offsetY);
   if (brush.pressing) brush.pressing.then(sendMoves); else sendMoves();
 });
 async function endStroke(kind) {
   if (!brush.stroking) return;
   await brush.pressing;
+  await sendMoves();
   while (brush.sending) await new Promise((r) => setTimeout(r, 10));
   await showFrame(await brushPost('/api/brush/event', { kind }));
   showHighlight([]);
@@ -831,6 +843,13 @@ canvas.addEventListener('pointerup', (e) => { if (e.button === 0) endStroke('rel
 canvas.addEventListener('pointercancel', () => endStroke('cancel'));
 window.addEventListener('keydown', (e) => { if (e.key === 'Escape') endStroke('cancel'); });
 studio.brush = brush;
+// Whether the canvas pixel (CSS pixels) shows an object, for the tests.
+studio.hits = (x, y) => {
+  const ray = new THREE.Raycaster();
+  ray.setFromCamera(new THREE.Vector2((x / canvas.clientWidth) * 2 - 1, 1 - (y / canvas.clientHeight) * 2), camera);
+  const surfaces = [...studio.meshes.values()].filter((e) => e.surface && e.group.visible).map((e) => e.surface);
+  return ray.intersectObjects(surfaces, false).length > 0;
+};
 // Where a point of an object shows on the canvas (CSS pixels), for the tests.
 studio.screenOfPoint = (id, i) => {
   const entry = studio.meshes.get(id);
