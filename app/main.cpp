@@ -10,6 +10,7 @@
 #include "ReduceCommandLine.h"
 #include "RenderCommandLine.h"
 #include "ShowDialogCommand.h"
+#include "StudioCommand.h"
 #include "sources/HostInterface.h"
 
 int main(int argc, char** argv) {
@@ -51,6 +52,8 @@ int main(int argc, char** argv) {
     CLI::App* brush = app::addBrushCommand(cli, brushOptions);
     app::RenderOptions renderOptions;
     CLI::App* render = app::addRenderCommand(cli, renderOptions);
+    app::StudioOptions studioOptions;
+    CLI::App* studio = app::addStudioCommand(cli, studioOptions);
 
     CLI11_PARSE(cli, argc, argv);
 
@@ -63,6 +66,7 @@ int main(int argc, char** argv) {
     if (lod->parsed()) return app::runLod(app::moduleFolder(moduleDir), lodOptions, std::cout, std::cerr);
     if (brush->parsed()) return app::runBrush(app::moduleFolder(moduleDir), brushOptions, std::cout, std::cerr);
     if (render->parsed()) return app::runRender(app::moduleFolder(moduleDir), renderOptions, std::cout, std::cerr);
+    if (studio->parsed()) return app::runStudio(app::moduleFolder(moduleDir), studioOptions, std::cout, std::cerr);
     if (plugins->parsed()) return app::runPlugins(app::moduleFolder(moduleDir), hostVersion, std::cout, std::cerr);
     return 0;
 }

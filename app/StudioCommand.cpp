@@ -1,0 +1,135 @@
+#include "StudioCommand.h"
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+
+#include "HostSession.h"
+#include "host/formats/MeshFile.h"
+#include "host/EventQueue.h"
+#include "host/Services.h"
+#include "host/ModuleLoader.h"
+#include "host/studio/Studio.h"
+#include "host/studio/StudioServer.h"
+#include "host/HostTable.h"
+#include "host/studio/StudioBrush.h"
+#include "sources/HostInterface.h"
+#include "sources/ResourceIds.h"
+
+namespace fs = std::filesystem;
+
+namespace app {
+
+CLI::App* addStudioCommand(CLI::App& cli, StudioOptions& o) {
+    CLI::App* cmd = cli.add_subcommand(
+        "studio", "Open the files in the studio: a page in your browser with the 3D view, the dialogs and the brush");
+    cmd->add_option("files", o.files, "Mesh files to open");
+    cmd->add_option("--port", o.port, "Port on 127.0.0.1 to serve the page from (default: a free one)")
+        ->check(CLI::Range(0, 65535));
+    cmd->add_option("--grace", o.grace,
+                    "Seconds to wait after the last page closed before the host ends (default 10)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--web-dir", o.webDir, "Folder of the studio page (default: web/ beside vexlor)");
+    return cmd;
+}
+
+int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream& out, std::ostream& err) {
+    const std::string webDir = o.webDir.empty() ? (fs::path(host::executableFolder()) / "web").string() : o.webDir;
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::path(webDir) / "index.html", ec)) {
+        err << "vexlor studio: the page is missing (" << webDir << "/index.html); build the vexlor target again\n";
+        return 1;
+    }
+    std::string error;
+    std::unique_ptr<HostSession> session = HostSession::start(moduleDir, &error);
+    if (!session) {
+        err << "vexlor studio: " << error << "\n";
+        return 1;
+    }
+    std::vector<host::Object*> selected;
+    for (const std::string& f : o.files) {
+        std::vector<host::Object*> loaded;
+        if (!session->loadFile(f, &loaded, &error)) {
+            err << "vexlor studio: " << error << "\n";
+            return 1;
+        }
+        selected.insert(selected.end(), loaded.begin(), loaded.end());
+    }
+    session->select(selected);
+
+    host::DialogHost& dialogs = session->dialogs();
+    host::studio::MainTasks tasks;
+    host::studio::StudioServer server(webDir, tasks);
+    host::studio::StudioHooks hooks;
+    hooks.openCommand = [&](int32_t plugin, std::string* e) { return session->openCommand(plugin, e); };
+    hooks.loadFile = [&](const std::string& path, std::vector<host::Object*>* loaded, std::string* e) {
+        return session->loadFile(path, loaded, e);
+    };
+    // Saving writes any format the host writes, chosen by the file's suffix.
+    hooks.writeFile = [](const std::string& path, const std::vector<const host::Object*>& objects, std::string* e) {
+        return host::formats::writeMeshFile(path, objects, e);
+    };
+    // The module's dialogs say what runs: the reduction dialog disables its settings while a pass
+    // runs and its prepare button while a preview is held; the baking dialog its settings group.
+    hooks.busy = [&]() -> std::string {
+        if (HostDialogBase* d = dialogs.dialogOf(VEXLOR_ID); d && !dialogs.usable(d, IDC_VEXLOR_SETTINGS))
+            return "a reduction runs";
+        if (HostDialogBase* d = dialogs.dialogOf(OMBRIN_ID); d && !dialogs.usable(d, IDC_BAKE_SETTINGS))
+            return "a bake runs";
+        return {};
+    };
+    hooks.previewOpen = [&] {
+        HostDialogBase* d = dialogs.dialogOf(VEXLOR_ID);
+        const host::Gadget* prepare = d ? dialogs.gadget(d, IDC_VEXLOR_PREPARE) : nullptr;
+        return prepare && !prepare->enabled;
+    };
+    hooks.collectingDialogs = {VEXLOR_ID};
+    // The brush: the registered tool in a host viewport that takes the page's camera.
+    std::unique_ptr<host::studio::StudioBrush> brush;
+    const host::RegisteredPlugin* tool = host::PluginRegistry::main().find(TESSIK_ID);
+    const auto idle = hooks.busy;
+    hooks.busy = [&, idle]() -> std::string {
+        if (brush && brush->dragging()) return "a stroke is being drawn";
+        return idle();
+    };
+    hooks.toolState = [&]() -> std::string {
+        return std::string("{\"brush\":") + (tool ? "true" : "false") +
+               ",\"active\":" + (brush && brush->active() ? "true" : "false") + "}";
+    };
+    host::studio::Studio studio(session->document(), dialogs, server, hooks);
+    studio.addRoutes();
+    brush = std::make_unique<host::studio::StudioBrush>(
+        session->document(), server, tasks, tool ? static_cast<HostToolBase*>(tool->object) : nullptr,
+        [&](host::Object* o) { return studio.idOf(o); });
+    brush->addRoutes();
+    studio.refresh();
+    if (!server.start(o.port, &error)) {
+        err << "vexlor studio: " << error << "\n";
+        return 1;
+    }
+    out << "vexlor studio: open " << server.url() << " in your browser (Ctrl-C ends)" << std::endl;
+
+    bool pageGone = false;
+    // The state is looked at after anything happened, and four times a second besides (a worker's
+    // progress on the status bar, a worker's end).
+    int64_t lastLook = host::clockMs();
+    while (!interrupted()) {
+        tasks.waitForWork(25);
+        const int happened = tasks.runPending() + host::EventQueue::main().pump() + dialogs.tick();
+        if (happened > 0 || host::clockMs() - lastLook >= 250) {
+            studio.refresh();
+            lastLook = host::clockMs();
+        }
+        if (server.hadPages() && server.secondsWithoutPages() > o.grace) {
+            pageGone = true;
+            break;
+        }
+    }
+    server.stop();
+    tasks.runPending();  // answers nobody waits for any more
+    brush.reset();  // closes the brush's panel while the module is still loaded
+    out << "vexlor studio: " << (pageGone ? "the last page was closed" : "stopped")
+        << "; the host ends (nothing was saved that you did not save)" << std::endl;
+    return 0;
+}
+
+}  // namespace app

@@ -1,0 +1,123 @@
+// The studio: the host's document and dialogs as the page sees them. It answers the page's interface
+// calls (on the main thread, through StudioServer) and notices changes so that every open page is
+// told to fetch the state again.
+//
+// The state (GET /api/state) is one JSON object: the document (path, editing mode, undo and redo
+// depth), the objects (tree, visibility, selection, counts, tags, a mesh version that changes when
+// the geometry does), the open dialogs with every gadget as the host keeps it, the status bar, and
+// what the host is busy with. Meshes come separately and in binary (GET /api/mesh?id=N) when their
+// version changed.
+//
+// While a worker thread edits the objects (a reduction pass), the geometry is neither read nor
+// changed: counts come from the last look, mesh, undo, redo, open and save are answered 409.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/Dialogs.h"
+#include "host/Document.h"
+#include "host/studio/StudioServer.h"
+
+namespace host::studio {
+
+// What the front end lends the studio.
+struct StudioHooks {
+    // Runs a command plug-in as its menu entry would; the dialog it opened, or null with `error`.
+    std::function<HostDialogBase*(int32_t pluginId, std::string* error)> openCommand;
+    // Reads a mesh file into the document.
+    std::function<bool(const std::string& path, std::vector<Object*>* loaded, std::string* error)> loadFile;
+    // Writes polygon objects to a mesh file (the format by the path); OBJ when not given.
+    std::function<bool(const std::string& path, const std::vector<const Object*>& objects, std::string* error)>
+        writeFile;
+    // What the host is busy with ("" when idle): while a worker edits the objects, geometry is left alone.
+    std::function<std::string()> busy;
+    // True while a dialog holds a preview that a change of the objects would break.
+    std::function<bool()> previewOpen;
+    // Command dialogs that collect the selected objects when they open: closed before the objects
+    // change under them (undo, redo, a new selection) and opened again after.
+    std::vector<int32_t> collectingDialogs;
+    // The view's tool as the page sees it (a JSON object), or empty when the host has no tool.
+    std::function<std::string()> toolState;
+};
+
+// The binary form of a polygon object's mesh, little-endian:
+//   "VXM1", u32 points, u32 polygons, u32 flags (1: UVs follow, 2: corner normals follow),
+//   f32 x y z per point, i32 a b c d per polygon,
+//   [f32 u v per corner, four corners per polygon], [f32 x y z per corner, four per polygon],
+//   [flag 4: u8 per polygon, 1 when selected, padded with zeros to a multiple of 4 bytes].
+std::string encodeMesh(const PolygonObject& object);
+// A copy of the object without the polygons a preview retired (a == b) and without the points that
+// no live polygon uses; every tag follows.
+std::unique_ptr<PolygonObject> shownCopy(const PolygonObject& object);
+// PNG bytes of a bitmap (8-bit samples; 16-bit bitmaps are reduced), "" when it has no pixels.
+std::string encodePng(const Bitmap& bitmap);
+
+class Studio {
+public:
+    Studio(Document& document, DialogHost& dialogs, StudioServer& server, StudioHooks hooks);
+
+    // Registers every interface route on the server.
+    void addRoutes();
+    // Looks at the document and the dialogs; when anything the page shows changed, the state gets a
+    // new version and the pages are told. Main thread only.
+    void refresh();
+
+    uint64_t version() const { return version_; }
+    // The current state as served (with its version).
+    std::string stateJson() const;
+    // The id the page knows an object by (stable while the object lives); 0 for null.
+    int idOf(Object* object);
+    Object* objectById(int id) const;
+
+    // The page's operations, also used by tests. Each answers like the interface does.
+    ApiResponse select(const std::vector<int>& ids);
+    // Makes the polygons of a polygon-selection tag (an OBJ group) the object's polygon selection, in
+    // the polygon editing mode.
+    ApiResponse selectGroup(int objectId, int tagIndex);
+    ApiResponse undo();
+    ApiResponse redo();
+    ApiResponse open(const std::string& path);
+    ApiResponse save(const std::string& path);
+
+private:
+    struct Summary {
+        int points = 0, polygons = 0, triangles = 0, quads = 0;
+        uint64_t hash = 0;
+        int meshVersion = 0;
+    };
+    struct RedoStep {
+        std::vector<std::pair<Object*, std::unique_ptr<Object>>> states;
+    };
+
+    void look();
+    std::string buildState() const;
+    HostDialogBase* dialogOf(const std::string& body, int32_t* plugin, ApiResponse* error) const;
+    ApiResponse dialogCall(const std::string& body);
+    ApiResponse areaPng(const std::map<std::string, std::string>& query);
+    ApiResponse mapPng(const std::map<std::string, std::string>& query);
+    // Closes the collecting dialogs that are open, runs `change`, and opens them again.
+    ApiResponse aroundObjects(const std::function<ApiResponse()>& change);
+    bool alive(Object* o) const;
+
+    Document& doc_;
+    DialogHost& dialogs_;
+    StudioServer& server_;
+    StudioHooks hooks_;
+    std::map<Object*, int> ids_;
+    std::map<int, Object*> objects_;
+    int nextId_ = 1;
+    std::map<Object*, Summary> summaries_;
+    std::vector<RedoStep> redo_;
+    int undoDepthAfterUndo_ = -1;
+    std::string busy_;
+    std::string notice_;
+    std::string state_;
+    uint64_t version_ = 0;
+};
+
+}  // namespace host::studio

@@ -1,0 +1,245 @@
+// Tests of the studio's model of the document: the binary mesh, the copy that is saved while a
+// preview leaves retired polygons in the arrays, counts as shown, undo and redo, and the failure
+// paths of open and save.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "host/ObjFile.h"
+#include "host/studio/Studio.h"
+
+using namespace host;
+using namespace host::studio;
+namespace fs = std::filesystem;
+
+namespace {
+
+float floatAt(const std::string& b, size_t at) {
+    float f;
+    std::memcpy(&f, b.data() + at, 4);
+    return f;
+}
+int32_t intAt(const std::string& b, size_t at) {
+    int32_t v;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+}
+
+// A quad and a triangle (points 0-4), a retired polygon and an unused point 5, with UVs per corner.
+std::unique_ptr<PolygonObject> previewLike() {
+    auto o = std::make_unique<PolygonObject>("part");
+    o->resize(6, 3);
+    o->points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}, {9, 9, 9}};
+    o->polygons = {{0, 1, 2, 3}, {0, 0, 0, 0}, {1, 4, 2, 2}};
+    auto* uv = static_cast<UVWTag*>(o->addTag(std::make_unique<UVWTag>("uv", 3)));
+    uv->data[0] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+    uv->data[1] = {{5, 5, 0}, {5, 5, 0}, {5, 5, 0}, {5, 5, 0}};
+    uv->data[2] = {{1, 0, 0}, {2, 0, 0}, {1, 1, 0}, {1, 1, 0}};
+    return o;
+}
+
+TEST(StudioMesh, BinaryLayoutHoldsCountsPointsPolygonsAndCornerUVs) {
+    auto o = previewLike();
+    const std::string b = encodeMesh(*o);
+    ASSERT_EQ(b.size(), 16u + 6 * 12 + 3 * 16 + 3 * 32);
+    EXPECT_EQ(b.substr(0, 4), "VXM1");
+    EXPECT_EQ(intAt(b, 4), 6);
+    EXPECT_EQ(intAt(b, 8), 3);
+    EXPECT_EQ(intAt(b, 12), 1);  // UVs, no corner normals
+    EXPECT_EQ(floatAt(b, 16 + 5 * 12), 9.0f);
+    const size_t polys = 16 + 6 * 12;
+    EXPECT_EQ(intAt(b, polys + 2 * 16 + 4), 4);  // third polygon's b
+    const size_t uvs = polys + 3 * 16;
+    EXPECT_EQ(floatAt(b, uvs + 2 * 32 + 8), 2.0f);  // third polygon, corner b, u
+    EXPECT_EQ(floatAt(b, uvs + 0 * 32 + 2 * 8 + 4), 1.0f);  // first polygon, corner c, v
+}
+
+TEST(StudioMesh, CornerNormalsFollowAsUnitVectors) {
+    auto o = std::make_unique<PolygonObject>("n");
+    o->resize(3, 1);
+    o->polygons = {{0, 1, 2, 2}};
+    auto* n = static_cast<NormalTag*>(o->addTag(std::make_unique<NormalTag>("n", 1)));
+    n->data[0].v[2] = 32000;
+    n->data[0].v[3] = -16000;
+    const std::string b = encodeMesh(*o);
+    ASSERT_EQ(b.size(), 16u + 3 * 12 + 16 + 48);
+    EXPECT_EQ(intAt(b, 12), 2);
+    const size_t at = 16 + 3 * 12 + 16;
+    EXPECT_EQ(floatAt(b, at + 8), 1.0f);
+    EXPECT_EQ(floatAt(b, at + 12), -0.5f);
+}
+
+TEST(StudioMesh, ShownCopyDropsRetiredPolygonsAndUnusedPointsWithTheirRows) {
+    auto o = previewLike();
+    auto copy = shownCopy(*o);
+    EXPECT_EQ(copy->points, (std::vector<Vec3f>{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}}));
+    EXPECT_EQ(copy->polygons, (std::vector<Polygon>{{0, 1, 2, 3}, {1, 4, 2, 2}}));
+    auto* uv = static_cast<UVWTag*>(copy->tag(TAG_UVW));
+    ASSERT_NE(uv, nullptr);
+    ASSERT_EQ(uv->data.size(), 2u);
+    EXPECT_EQ(uv->data[1].b, (Vec3f{2, 0, 0}));
+    EXPECT_EQ(o->polygonCount(), 3);  // the original is left as it was
+}
+
+class StudioModelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("vexlor-studio-model-" + std::to_string(getpid()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        object = static_cast<PolygonObject*>(doc.insert(previewLike()));
+        StudioHooks hooks;
+        hooks.loadFile = [this](const std::string& path, std::vector<Object*>* loaded, std::string* error) {
+            return readObj(path, doc, loaded, error);
+        };
+        studio = std::make_unique<Studio>(doc, dialogs, *server, hooks);
+        studio->refresh();
+    }
+    void TearDown() override { fs::remove_all(folder); }
+    nlohmann::json state() {
+        studio->refresh();
+        return nlohmann::json::parse(studio->stateJson());
+    }
+    // Moves point 0, as one undo step.
+    void edit(float x) {
+        doc.startUndo();
+        doc.addUndo(UNDO_OBJECT_CHANGE, object);
+        doc.endUndo();
+        object->points[0].x = x;
+    }
+
+    fs::path folder;
+    Document doc;
+    DialogHost dialogs;
+    MainTasks tasks;
+    std::unique_ptr<StudioServer> server = std::make_unique<StudioServer>(".", tasks);
+    PolygonObject* object = nullptr;
+    std::unique_ptr<Studio> studio;
+};
+
+TEST_F(StudioModelTest, StateCountsWhatIsShownAndVersionsChangeOnlyWithTheDocument) {
+    nlohmann::json s = state();
+    const uint64_t v = s["version"];
+    ASSERT_EQ(s["objects"].size(), 1u);
+    const auto& o = s["objects"][0];
+    EXPECT_EQ(o["name"], "part");
+    EXPECT_EQ(o["points"], 5);  // point 5 is used by no live polygon
+    EXPECT_EQ(o["polygons"], 2);
+    EXPECT_EQ(o["quads"], 1);
+    EXPECT_EQ(o["triangles"], 1);
+    EXPECT_EQ(o["tags"][0]["typeName"], "uvw");
+    const int mesh = o["meshVersion"];
+    EXPECT_EQ(state()["version"], v) << "nothing changed";
+    object->points[1].y = 0.5f;
+    s = state();
+    EXPECT_EQ(s["version"], v + 1);
+    EXPECT_EQ(s["objects"][0]["meshVersion"], mesh + 1);
+    object->visible = false;
+    s = state();
+    EXPECT_EQ(s["objects"][0]["meshVersion"], mesh + 1) << "visibility is not geometry";
+    EXPECT_EQ(s["objects"][0]["visible"], false);
+}
+
+TEST_F(StudioModelTest, UndoRedoAndNewWorkClearsWhatCouldBeRedone) {
+    edit(5);
+    edit(7);
+    EXPECT_EQ(studio->undo().status, 200);
+    EXPECT_EQ(object->points[0].x, 5);
+    EXPECT_EQ(studio->undo().status, 200);
+    EXPECT_EQ(object->points[0].x, 0);
+    EXPECT_EQ(studio->undo().status, 409) << "nothing left to undo";
+    EXPECT_EQ(state()["document"]["redo"], 2);
+    EXPECT_EQ(studio->redo().status, 200);
+    EXPECT_EQ(object->points[0].x, 5);
+    EXPECT_EQ(doc.undoDepth(), 1) << "a redo can be undone again";
+    EXPECT_EQ(studio->undo().status, 200);
+    EXPECT_EQ(object->points[0].x, 0);
+    EXPECT_EQ(studio->redo().status, 200);
+    EXPECT_EQ(studio->redo().status, 200);
+    EXPECT_EQ(object->points[0].x, 7);
+    EXPECT_EQ(studio->redo().status, 409);
+    EXPECT_EQ(studio->undo().status, 200);
+    edit(3);  // new work: the undone step cannot come back
+    const ApiResponse r = studio->redo();
+    EXPECT_EQ(r.status, 409);
+    EXPECT_EQ(object->points[0].x, 3);
+}
+
+TEST_F(StudioModelTest, SaveWritesWhatIsShownAndFailsWithoutLeavingAFile) {
+    const std::string file = (folder / "out.obj").string();
+    ApiResponse r = studio->save(file);
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_EQ(nlohmann::json::parse(r.body)["points"], 5);
+    Document back;
+    std::vector<Object*> loaded;
+    std::string error;
+    ASSERT_TRUE(readObj(file, back, &loaded, &error)) << error;
+    ASSERT_EQ(loaded.size(), 1u);
+    auto* p = static_cast<PolygonObject*>(loaded[0]);
+    EXPECT_EQ(p->pointCount(), 5);
+    EXPECT_EQ(p->polygons, (std::vector<Polygon>{{0, 1, 2, 3}, {1, 4, 2, 2}}));
+
+    const std::string nowhere = (folder / "missing" / "out.obj").string();
+    r = studio->save(nowhere);
+    EXPECT_EQ(r.status, 422);
+    EXPECT_NE(r.body.find("missing"), std::string::npos) << r.body;
+    EXPECT_FALSE(fs::exists(nowhere));
+    EXPECT_EQ(studio->save("").status, 400);
+}
+
+TEST_F(StudioModelTest, OpenAddsAndSelectsTheObjectsOrChangesNothing) {
+    const std::string good = (folder / "tri.obj").string();
+    std::ofstream(good) << "o tri\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    const std::string bad = (folder / "bad.obj").string();
+    std::ofstream(bad) << "o broken\nv 0 0 0\nf 1 2 7\n";
+    ApiResponse r = studio->open(bad);
+    EXPECT_EQ(r.status, 422);
+    EXPECT_NE(r.body.find("bad.obj"), std::string::npos) << r.body;
+    EXPECT_EQ(doc.allObjects().size(), 1u);
+    EXPECT_EQ(studio->open((folder / "none.obj").string()).status, 422);
+    r = studio->open(good);
+    ASSERT_EQ(r.status, 200) << r.body;
+    ASSERT_EQ(doc.allObjects().size(), 2u);
+    Object* tri = doc.find("tri");
+    ASSERT_NE(tri, nullptr);
+    EXPECT_EQ(nlohmann::json::parse(r.body)["loaded"][0], studio->idOf(tri));
+    EXPECT_EQ(doc.activeObjects(), std::vector<Object*>{tri});
+}
+
+TEST_F(StudioModelTest, SelectionByIdRefusesUnknownObjects) {
+    const int id = studio->idOf(object);
+    EXPECT_EQ(studio->select({id}).status, 200);
+    EXPECT_TRUE(object->active);
+    EXPECT_EQ(studio->select({id + 100}).status, 404);
+    EXPECT_TRUE(object->active) << "a refused selection changes nothing";
+    EXPECT_EQ(studio->select({}).status, 200);
+    EXPECT_FALSE(object->active);
+}
+
+TEST_F(StudioModelTest, AGroupBecomesThePolygonSelectionInPolygonModeAndTheMeshCarriesIt) {
+    auto* group = static_cast<SelectionTag*>(
+        object->addTag(std::make_unique<SelectionTag>(TAG_POLYGON_SELECTION, "rim", 3)));
+    group->set.select(2);
+    object->polygonSelection.resize(3);
+    object->polygonSelection.select(0);  // an earlier selection is replaced
+    const int id = studio->idOf(object);
+    EXPECT_EQ(studio->selectGroup(id, 0).status, 404) << "tag 0 is the UVW tag, not a group";
+    EXPECT_EQ(studio->selectGroup(id + 1, 1).status, 404);
+    const ApiResponse r = studio->selectGroup(id, 1);
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_FALSE(object->polygonSelection.isSelected(0));
+    EXPECT_TRUE(object->polygonSelection.isSelected(2));
+    EXPECT_EQ(object->polygonSelection.count(), 1);
+    EXPECT_EQ(doc.editingMode(), MODE_POLYGONS);
+    EXPECT_EQ(doc.activeObjects(), std::vector<Object*>{object});
+    const std::string b = encodeMesh(*object);
+    EXPECT_EQ(intAt(b, 12), 1 | 4);
+    ASSERT_EQ(b.size(), 16u + 6 * 12 + 3 * 16 + 3 * 32 + 4);
+    EXPECT_EQ(b.substr(b.size() - 4), std::string("\0\0\1\0", 4));
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// The page's mesh handling without a browser: the host's binary mesh, the polygon edges the
+// wireframe draws, and the baker's tangent frames, against hand-worked values.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { decodeMesh, polygonEdges, triangles, usedPointCount, cornerFrame, normalMapGeometry } from '../page/mesh.js';
+
+// The host's binary layout, written out by hand: "VXM1", counts, flags, points, polygons, UVs.
+function meshBytes(points, polygons, uv) {
+  const n = 16 + points.length * 4 + polygons.length * 4 + (uv ? uv.length * 4 : 0);
+  const buf = new ArrayBuffer(n);
+  const v = new DataView(buf);
+  'VXM1'.split('').forEach((c, i) => v.setUint8(i, c.charCodeAt(0)));
+  v.setUint32(4, points.length / 3, true);
+  v.setUint32(8, polygons.length / 4, true);
+  v.setUint32(12, uv ? 1 : 0, true);
+  let at = 16;
+  for (const x of points) { v.setFloat32(at, x, true); at += 4; }
+  for (const x of polygons) { v.setInt32(at, x, true); at += 4; }
+  if (uv) for (const x of uv) { v.setFloat32(at, x, true); at += 4; }
+  return buf;
+}
+
+// Two quads side by side (sharing the edge 1-2), a triangle on top, and a retired polygon.
+const points = [0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0, 2, 1, 0, 1, 2, 0];
+const polygons = [0, 1, 2, 3, 1, 4, 5, 2, 3, 2, 6, 6, 0, 0, 0, 0];
+
+test('the binary mesh decodes to the same numbers, and a short one is refused', () => {
+  const m = decodeMesh(meshBytes(points, polygons, null));
+  assert.equal(m.pointCount, 7);
+  assert.equal(m.polygonCount, 4);
+  assert.deepEqual([...m.points], points);
+  assert.deepEqual([...m.polygons], polygons);
+  assert.equal(m.uv, null);
+  const cut = meshBytes(points, polygons, null).slice(0, 40);
+  assert.throws(() => decodeMesh(cut));
+  const wrong = meshBytes(points, polygons, null);
+  new DataView(wrong).setUint8(0, 'X'.charCodeAt(0));
+  assert.throws(() => decodeMesh(wrong), /not a mesh/);
+});
+
+test('a polygon selection follows the arrays, padded to whole words', () => {
+  const base = meshBytes(points, polygons, null);
+  const buf = new Uint8Array(base.byteLength + 4);
+  buf.set(new Uint8Array(base));
+  new DataView(buf.buffer).setUint32(12, 4, true);
+  buf.set([1, 0, 1, 0], base.byteLength);  // four polygons: one word, no padding
+  const m = decodeMesh(buf.buffer);
+  assert.deepEqual([...m.selected], [1, 0, 1, 0]);
+  const short = buf.slice(0, buf.length - 1);
+  assert.throws(() => decodeMesh(short.buffer));
+});
+
+test('the wireframe draws each polygon side once and no quad diagonal; retired polygons are left out', () => {
+  const m = decodeMesh(meshBytes(points, polygons, null));
+  const edges = polygonEdges(m);
+  const pairs = [];
+  for (let i = 0; i < edges.length; i += 2) pairs.push([Math.min(edges[i], edges[i + 1]), Math.max(edges[i], edges[i + 1])].join('-'));
+  // 4 + 4 sides of the quads less the shared one, and the triangle's 3 less the one it shares.
+  assert.deepEqual(pairs.sort(), ['0-1', '0-3', '1-2', '1-4', '2-3', '2-5', '2-6', '3-6', '4-5'].sort());
+  assert.ok(!pairs.includes('0-2') && !pairs.includes('1-3'), 'no diagonal');
+  assert.equal(triangles(m).length, 5);  // two per quad, one for the triangle
+  assert.equal(usedPointCount(m), 7);
+});
+
+const close = (a, b) => a.forEach((x, i) => assert.ok(Math.abs(x - b[i]) < 1e-12, `${a} is not ${b}`));
+
+test('tangent frames: u along +x and v along +y give T = x and B = y', () => {
+  const f = cornerFrame([[0, 0, 0], [2, 0, 0], [0, 3, 0]], [[0, 0], [1, 0], [0, 1]], [0, 0, 1]);
+  close(f.tangent, [1, 0, 0]);
+  close(f.bitangent, [0, 1, 0]);
+});
+
+test('tangent frames: a mirrored u turns the tangent around', () => {
+  const f = cornerFrame([[0, 0, 0], [2, 0, 0], [0, 3, 0]], [[1, 0], [0, 0], [1, 1]], [0, 0, 1]);
+  close(f.tangent, [-1, 0, 0]);
+  close(f.bitangent, [0, 1, 0]);
+});
+
+test('tangent frames: made orthogonal to a tilted normal only', () => {
+  // b = (0, 1, 0) less its part along n = (0, 0.6, 0.8): (0, 0.64, -0.48), normalised (0, 0.8, -0.6).
+  const f = cornerFrame([[0, 0, 0], [2, 0, 0], [0, 3, 0]], [[0, 0], [1, 0], [0, 1]], [0, 0.6, 0.8]);
+  close(f.tangent, [1, 0, 0]);
+  close(f.bitangent, [0, 0.8, -0.6]);
+});
+
+test('tangent frames: without a UV spread both directions run from the middle to the last vertex', () => {
+  const f = cornerFrame([[0, 0, 0], [2, 0, 0], [0, 3, 0]], [[0.5, 0.5], [0.5, 0.5], [0.5, 0.5]], [0, 0, 1]);
+  const s = Math.sqrt(13);
+  close(f.tangent, [-2 / s, 3 / s, 0]);
+  close(f.bitangent, [-2 / s, 3 / s, 0]);
+});
+
+test('normal-map geometry: one flat square gives the frame of its UV layout at every corner', () => {
+  const uv = [0, 0, 1, 0, 1, 1, 0, 1];  // corners a, b, c, d of the one quad
+  const m = decodeMesh(meshBytes([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], [0, 1, 2, 3], uv));
+  const g = normalMapGeometry(m);
+  assert.equal(g.position.length, 18);  // two triangles
+  for (let v = 0; v < 6; v++) {
+    close([...g.normal.slice(3 * v, 3 * v + 3)], [0, 0, 1]);
+    close([...g.tangent.slice(3 * v, 3 * v + 3)], [1, 0, 0]);
+    close([...g.bitangent.slice(3 * v, 3 * v + 3)], [0, 1, 0]);
+  }
+  // The second triangle is a, c, d: its UVs are those corners'.
+  assert.deepEqual([...g.uv.slice(6, 12)], [0, 0, 1, 1, 0, 1]);
+});
