@@ -1,6 +1,10 @@
 // The recorded history: exact round trips, seeking equal to direct reduction, error seeking after
 // makeMonotone, and what is recorded.
+#include <algorithm>
+#include <initializer_list>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "mixkit/ContractionHistory.h"
 #include "mixkit/QSlim.h"
@@ -233,6 +237,121 @@ TEST_F(ContractionHistoryTest, RecordsCarryCountAndCost) {
     }
     EXPECT_EQ(h.currentCount, initial - 5);
     EXPECT_EQ(h.currentError, h.record(4).cost);
+}
+
+ChangeEntry entryOf(int32_t kind, int32_t slot, int32_t index, std::initializer_list<std::pair<int, uint32_t>> words) {
+    ChangeEntry e;
+    e.kind = kind;
+    e.slot = slot;
+    e.index = index;
+    for (const auto& [k, v] : words) e.values[k] = v;
+    return e;
+}
+
+bool sameEntry(const ChangeEntry& a, const ChangeEntry& b) {
+    return a.kind == b.kind && a.slot == b.slot && a.index == b.index &&
+           std::equal(std::begin(a.values), std::end(a.values), std::begin(b.values));
+}
+
+// Packed bytes worked out by hand: head byte (kind | slot << 3), zigzag index difference, mask of
+// the non-zero words, the words (polygon differences zigzag coded).
+TEST_F(ContractionHistoryTest, EntriesPackToTheExpectedBytes) {
+    struct Case {
+        ChangeEntry entry;
+        int32_t previous;
+        std::vector<uint8_t> bytes;
+    };
+    const Case cases[] = {
+        // polygon 10 after 12: difference -2 -> 3; corner b moved by -3 -> 5
+        {entryOf(CHANGE_POLYGON, 0, 10, {{1, static_cast<uint32_t>(-3)}}), 12, {0x00, 0x03, 0x02, 0x05}},
+        // UVW tag 40 (31 in the head, 9 after it), polygon 1000 after 0 (zigzag 2000), word 11 all ones
+        {entryOf(CHANGE_UVW, 40, 1000, {{11, 0xffffffffu}}), 0, {0xfb, 0x09, 0xd0, 0x0f, 0x80, 0x10, 0xff, 0xff, 0xff, 0xff, 0x0f}},
+        // a selection set's element 5 after 5 becomes a member
+        {entryOf(CHANGE_MEMBERSHIP, 2, 5, {{0, 1u}}), 5, {0x11, 0x00, 0x01, 0x01}},
+        // float map 1, point 7 after 9, one bit flipped
+        {entryOf(CHANGE_FLOAT, 1, 7, {{0, 0x80u}}), 9, {0x0a, 0x03, 0x01, 0x80, 0x01}},
+    };
+    for (const Case& c : cases) {
+        uint8_t out[MAX_PACKED_ENTRY + 8] = {};
+        int32_t previous = c.previous;
+        const int32_t n = packEntry(c.entry, previous, out);
+        EXPECT_EQ(std::vector<uint8_t>(out, out + n), c.bytes) << "kind " << c.entry.kind;
+        EXPECT_EQ(previous, c.entry.index);
+        ChangeEntry back;
+        int32_t readPrevious = c.previous;
+        EXPECT_EQ(unpackEntry(out, readPrevious, back), n);
+        EXPECT_TRUE(sameEntry(back, c.entry)) << "kind " << c.entry.kind;
+    }
+}
+
+// Any entry, extremes included, comes back as it went in, within the bound of packed bytes.
+TEST_F(ContractionHistoryTest, PackedEntriesComeBackWhole) {
+    std::mt19937 random(11);
+    std::vector<ChangeEntry> entries;
+    entries.push_back(entryOf(CHANGE_UVW, INT32_MAX, INT32_MAX, {}));
+    for (int k = 0; k < 12; ++k) entries.back().values[k] = 0xffffffffu;
+    entries.push_back(entryOf(CHANGE_POLYGON, 0, 0, {{0, 0x80000000u}, {1, 0x7fffffffu}, {2, 1u}, {3, 0xffffffffu}}));
+    entries.push_back(entryOf(CHANGE_NORMALS, 0, INT32_MAX, {{5, 0xffffu}}));
+    for (int i = 0; i < 2000; ++i) {
+        ChangeEntry e;
+        e.kind = static_cast<int32_t>(random() % CHANGE_KINDS);
+        e.slot = static_cast<int32_t>(random() % (i % 2 == 0 ? 40 : 100000));
+        e.index = static_cast<int32_t>(random() % (i % 3 == 0 ? 100 : 2000000000));
+        for (int k = 0; k < changeWords(e.kind); ++k) e.values[k] = random() % 3 == 0 ? 0u : static_cast<uint32_t>(random() >> (random() % 32));
+        entries.push_back(e);
+    }
+    std::vector<uint8_t> bytes(entries.size() * MAX_PACKED_ENTRY);
+    int32_t previous = 3, at = 0;
+    for (const ChangeEntry& e : entries) {
+        const int32_t n = packEntry(e, previous, bytes.data() + at);
+        ASSERT_LE(n, MAX_PACKED_ENTRY);
+        at += n;
+    }
+    int32_t readPrevious = 3, read = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        ChangeEntry back;
+        read += unpackEntry(bytes.data() + read, readPrevious, back);
+        ASSERT_TRUE(sameEntry(back, entries[i])) << "entry " << i;
+    }
+    EXPECT_EQ(read, at);
+}
+
+// Records large enough to fill several storage blocks read back whole, each from where it lies.
+TEST_F(ContractionHistoryTest, RecordsSpanningManyBlocksReadBackWhole) {
+    ContractionHistory h;
+    std::mt19937 random(5);
+    std::vector<std::vector<ChangeEntry>> written;
+    for (int r = 0; r < 60; ++r) {
+        std::vector<ChangeEntry> entries(static_cast<size_t>(r % 7 == 0 ? 0 : 150 + r * 13));
+        for (ChangeEntry& e : entries) {
+            e.kind = CHANGE_UVW;
+            e.slot = static_cast<int32_t>(random() % 3);
+            e.index = static_cast<int32_t>(random() % 500000);
+            for (uint32_t& v : e.values) v = static_cast<uint32_t>(random());
+        }
+        ChangeRecord record;
+        record.point = r * 11;
+        record.pointCount = 1000 - r;
+        record.cost = r * 0.5;
+        ASSERT_TRUE(h.append(record, entries.data(), static_cast<int32_t>(entries.size())));
+        written.push_back(entries);
+    }
+    ASSERT_EQ(h.size(), 60);
+    EXPECT_GT(h.record(59).block, 2) << "the records should have needed several blocks";
+    for (int r = 0; r < 60; ++r) {
+        EXPECT_EQ(h.record(r).point, r * 11);
+        EXPECT_EQ(h.record(r).pointCount, 1000 - r);
+        EXPECT_EQ(h.record(r).entryCount, static_cast<int32_t>(written[r].size()));
+        ChangeReader reader = h.entries(r);
+        ChangeEntry e;
+        size_t i = 0;
+        while (reader.next(e)) {
+            ASSERT_LT(i, written[r].size());
+            ASSERT_TRUE(sameEntry(e, written[r][i])) << "record " << r << " entry " << i;
+            ++i;
+        }
+        EXPECT_EQ(i, written[r].size());
+    }
 }
 
 TEST_F(ContractionHistoryTest, RecordingStopsWholeWhenMemoryRunsOut) {
