@@ -42,7 +42,15 @@ bool ContractionHistory::bindSlots(const ReductionMesh& mesh) {
     bool ok = uvwTags_.resize(mesh.uvwTags.count) && uvwNow_.resize(mesh.uvwTags.count) &&
               mapTags_.resize(mesh.vertexMaps.count) && mapsNow_.resize(mesh.vertexMaps.count) &&
               sets_.resize(mesh.pointSets.count + 1);
-    if (!ok) return false;
+    if (!ok) {
+        uvwTags_.clear();
+        mapTags_.clear();
+        sets_.clear();
+        uvwNow_.clear();
+        mapsNow_.clear();
+        normalTag_ = HostTag();
+        return false;
+    }
     for (int32_t t = 0; t < mesh.uvwTags.count; ++t) uvwTags_.items[t] = mesh.uvwTags.items[t].tag;
     for (int32_t m = 0; m < mesh.vertexMaps.count; ++m) mapTags_.items[m] = mesh.vertexMaps.items[m].tag;
     sets_.items[0] = mesh.hiddenPointSet.handle();
@@ -149,9 +157,10 @@ ChangeTargets ContractionHistory::lookUpTargets(HostPolygonObject object) {
     ChangeTargets t;
     t.points = {reinterpret_cast<FloatVector*>(object.points()), object.pointCount()};
     t.polygons = {object.polygons(), object.polygonCount()};
-    for (int32_t i = 0; i < uvwTags_.count; ++i)
+    // The two lists of a kind are sized together (or both left empty) when the slots are bound.
+    for (int32_t i = 0; i < uvwNow_.count; ++i)
         uvwNow_.items[i] = {static_cast<UvwRecord*>(uvwTags_.items[i].data()), uvwTags_.items[i].dataCount()};
-    for (int32_t i = 0; i < mapTags_.count; ++i)
+    for (int32_t i = 0; i < mapsNow_.count; ++i)
         mapsNow_.items[i] = {static_cast<float*>(mapTags_.items[i].data()), mapTags_.items[i].dataCount()};
     t.uvw = uvwNow_.items;
     t.uvwCount = uvwNow_.count;

@@ -10,6 +10,7 @@
 #include "host/ModelingCommands.h"
 #include "mixkit/ReferenceFrame.h"
 #include "reduction/ReductionItem.h"
+#include "sources/HostThread.h"
 #include "tests/reduction/ReductionTestSupport.h"
 
 using namespace redtest;
@@ -376,6 +377,62 @@ TEST_F(ReductionItemTest, TheHistoryFollowsEveryTagThroughFinishedLevels) {
         ASSERT_TRUE(a->finishLevel());
         a->revert();
         EXPECT_TRUE(looked->sameStateAs(*before)) << "reverted after a finished level";
+    }
+}
+
+// A host thread whose break test answers yes from its (k + 1)-th question on.
+class BreakAfter : public HostThread {
+public:
+    explicit BreakAfter(int k) : k_(k) {}
+    ~BreakAfter() override { stop(); }
+    int32_t testBreak() override { return ++calls > k_ ? 1 : 0; }
+    void main() override {}
+    int calls = 0;
+
+private:
+    int k_;
+};
+
+// A prepare over a hundred tags stopped at each of its polls, and refused memory at each of its
+// allocations: the history it kept takes the object back exactly.
+TEST_F(ReductionItemTest, APrepareOfAHundredTagsStoppedOrRefusedAnywhereCanBeTakenBack) {
+    int polls = 0;
+    uint64_t asked = 0;
+    {
+        host::Document scratch;
+        auto it = item(gridWithTags(scratch, 100, "scratch"));
+        BreakAfter never(1 << 30);
+        settings.thread = &never;
+        const uint64_t before = host::memory::allocationCount();
+        ASSERT_TRUE(it->prepare(settings, false));
+        asked = host::memory::allocationCount() - before;
+        polls = never.calls;
+        it->revert();
+    }
+    ASSERT_GT(polls, 2);
+    for (int k = 0; k < polls; ++k) {
+        host::Document own;
+        host::PolygonObject* obj = gridWithTags(own, 100, "stopped");
+        const std::unique_ptr<host::Object> before = snapshot(*obj);
+        auto it = item(obj);
+        BreakAfter stopper(k);
+        settings.thread = &stopper;
+        EXPECT_FALSE(it->prepare(settings, false)) << "stopped at poll " << k;
+        it->revert();
+        EXPECT_TRUE(obj->sameStateAs(*before)) << "stopped at poll " << k;
+    }
+    settings.thread = nullptr;
+    ASSERT_GT(asked, 10u);
+    for (uint64_t n = 1; n <= asked; ++n) {
+        host::Document own;
+        host::PolygonObject* obj = gridWithTags(own, 100, "refused");
+        const std::unique_ptr<host::Object> before = snapshot(*obj);
+        auto it = item(obj);
+        host::memory::failAfter(n, true);
+        EXPECT_FALSE(it->prepare(settings, false)) << n;
+        host::memory::resetFailures();
+        it->revert();
+        ASSERT_TRUE(obj->sameStateAs(*before)) << "refused at block " << n;
     }
 }
 
