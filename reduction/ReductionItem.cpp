@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "reduction/QuadSplit.h"
 #include "reduction/UnTriag3.h"
 #include "sources/HostSettings.h"

@@ -2,7 +2,7 @@
 // quads turned into triangles or retired, and the removed point left unreferenced.
 #include <cmath>
 
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "mixkit/ReductionMesh.h"
 #include "tests/mixkit/MixkitFixture.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "mixkit/ContractionHistory.h"
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
 #include "tests/support/CommandSettings.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "tests/mixkit/MixkitFixture.h"
 #include "tests/support/CommandSettings.h"
 #include "tests/support/OutputDigest.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "mixkit/ReferenceFrame.h"
 #include "tests/mixkit/MixkitFixture.h"
 
