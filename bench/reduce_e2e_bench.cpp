@@ -242,6 +242,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The baseline's process memory first, while this process is still small (a forked child
+    // counts the pages it shares with its parent).
+    const long simplifier = baselinePeakKb(input, (folder / "baseline.obj").string());
+
     double vexlor = 0;
     Phases phases;
     Baseline baseline;
@@ -286,7 +290,6 @@ int main(int argc, char** argv) {
                           runVexlor(program, {"reduce", input, "-o", out, "--ratio", ratio, "--preview"}, &preview) >= 0 &&
                           runVexlor(program, {"lod", input, "-o", (folder / "lod{n}.obj").string(), "--levels", "50%,10%"},
                                     &lod) >= 0;
-    const long simplifier = baselinePeakKb(input, (folder / "baseline.obj").string());
     if (measured && simplifier > 0) {
         std::printf("\npeak resident memory, MB\n");
         std::printf("vexlor reduce (direct)   %8.1f\n", direct / 1024.0);
