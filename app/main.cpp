@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "BakeCommandLine.h"
+#include "BrushCommandLine.h"
 #include "InfoCommand.h"
 #include "PluginsCommand.h"
 #include "ReduceCommandLine.h"
@@ -42,6 +43,9 @@ int main(int argc, char** argv) {
     app::LodOptions lodOptions;
     CLI::App* lod = app::addLodCommand(cli, lodOptions);
 
+    app::BrushOptions brushOptions;
+    CLI::App* brush = app::addBrushCommand(cli, brushOptions);
+
     CLI11_PARSE(cli, argc, argv);
 
     if (info->parsed()) return app::runInfo(infoFiles, std::cout, std::cerr);
@@ -50,6 +54,7 @@ int main(int argc, char** argv) {
     if (bake->parsed()) return app::runBake(app::moduleFolder(moduleDir), bakeOptions, std::cout, std::cerr);
     if (reduce->parsed()) return app::runReduce(app::moduleFolder(moduleDir), reduceOptions, std::cout, std::cerr);
     if (lod->parsed()) return app::runLod(app::moduleFolder(moduleDir), lodOptions, std::cout, std::cerr);
+    if (brush->parsed()) return app::runBrush(app::moduleFolder(moduleDir), brushOptions, std::cout, std::cerr);
     if (plugins->parsed()) return app::runPlugins(app::moduleFolder(moduleDir), hostVersion, std::cout, std::cerr);
     return 0;
 }

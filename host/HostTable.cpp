@@ -1,6 +1,7 @@
 // The table of host operations handed to modules: each entry adapts one host service (document
 // model, memory, strings, threads, events, bitmaps, modelling commands) to the C interface.
 #include "host/HostTable.h"
+#include "host/viewport/Viewport.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -706,6 +707,7 @@ HostApi buildTable(int32_t version) {
     t.docFirstObject = docFirstObject;
     t.objInsertTag = objInsertTag;
     fillDialogApi(t);
+    fillViewportApi(t);
     return t;
 }
 

@@ -110,6 +110,31 @@ enum : int32_t { HOST_FORMAT_DEFAULT = 0, HOST_FORMAT_REAL = 0x66726561, HOST_FO
 // Bitmap drawing modes: copy, or blend with the source's alpha channel when it has one.
 enum : int32_t { HOST_BLIT_COPY = 0, HOST_BLIT_ALPHA = 256 };
 
+// Projection kinds of a view: a perspective camera, a free parallel one, and the six axis views.
+enum : int32_t {
+    HOST_PROJECTION_PERSPECTIVE = 0,
+    HOST_PROJECTION_PARALLEL = 1,
+    HOST_PROJECTION_LEFT = 2,
+    HOST_PROJECTION_RIGHT = 3,
+    HOST_PROJECTION_FRONT = 4,
+    HOST_PROJECTION_BACK = 5,
+    HOST_PROJECTION_TOP = 6,
+    HOST_PROJECTION_BOTTOM = 7,
+};
+
+// A tool's mouse input: the input channels of the buttons in an input message, the button codes a
+// drag is started with, and the flags of that start.
+enum : int32_t { HOST_CHANNEL_LEFT = 1, HOST_CHANNEL_RIGHT = 2, HOST_CHANNEL_MIDDLE = 3 };
+enum : int32_t { HOST_BUTTON_LEFT = 0xF000, HOST_BUTTON_RIGHT = 0xF001 };
+enum : int32_t { HOST_DRAG_FLAGS_TOOL = 3 };
+
+// View redraw flags a tool asks for after each step of a drag.
+enum : int32_t { HOST_REDRAW_TOOL = 1282 };
+
+// A tool's cursor information: keys of the result container, and the brush's cursor shape.
+enum : int32_t { CURSOR_INFO_SHAPE = 1, CURSOR_INFO_HELP = 2 };
+enum : int32_t { HOST_CURSOR_BRUSH = 19 };
+
 }  // namespace contract
 
 using namespace contract;

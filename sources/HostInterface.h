@@ -292,6 +292,19 @@ struct HostApi {
     // Gives a detached tag back at a place among the object's tags: 0 makes it the first, an index
     // past the last tag (or a negative one) the last.
     void (*objInsertTag)(HstObject* obj, HstTag* tag, int32_t index);
+
+    // Views, as the host hands them to a tool's mouse input and draw operations (`view`).
+    // The view's projection kind (HOST_PROJECTION_*).
+    int32_t (*viewProjection)(void* view);
+    // The world point under the screen position (x, y) (pixels from the top left) at `depth` world
+    // units along the view direction; depth 0 is the near point (the eye of a perspective view, the
+    // view plane of a parallel one). 1 on success; 0 for a position outside the view.
+    int32_t (*viewScreenToWorld)(void* view, double x, double y, double depth, double out[3]);
+    // Draws a filled polygon of `count` corners (3 or 4) given in world coordinates (x, y, z per
+    // corner), each corner with its own colour (r, g, b from 0 to 1), over what the view shows.
+    void (*viewDrawPolygon)(void* view, int32_t count, const double* points, const double* colours);
+    // Tells the host that the document changed (flags 0: a plain change).
+    void (*eventAdd)(int32_t flags);
 };
 
 }  // extern "C"

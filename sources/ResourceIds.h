@@ -122,3 +122,20 @@ enum : int32_t { BAKE_TEXT_DONE = 10132, BAKE_TEXT_FAILED = 10133 };
 
 // Resource string that starts the displacement scale file's text.
 constexpr int32_t NM_DISPLACEMENT_TEXT_ID = 10134;
+
+// The brush's settings panel.
+constexpr int32_t DLG_TESSIK = 10105;
+
+// Gadgets of DLG_TESSIK, and the entries of its weighting popup (their ids are the popup's values).
+enum : int32_t {
+    IDC_TESSIK_WEIGHTING = 10106,
+    IDC_TESSIK_MAX_NEIGHBOURS = 10107,
+    IDC_TESSIK_CHECK_FOLDS = 10108,
+    IDC_TESSIK_BOUNDARY_WEIGHT = 10109,
+    IDC_TESSIK_MAX_ERROR = 10110,
+    IDC_TESSIK_COLOR = 10111,
+    TESSIK_WEIGHT_AREA = 10112,
+    TESSIK_WEIGHT_AVERAGE = 10113,
+    TESSIK_WEIGHT_ANGLE = 10114,
+    TESSIK_WEIGHT_AREA_AVERAGE = 10115,
+};

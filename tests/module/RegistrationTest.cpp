@@ -90,7 +90,7 @@ TEST_F(RegistrationTest, RegisteredObjectsAreTheModulesClasses) {
     // Fresh tool state.
     auto* tessik = static_cast<TessikTool*>(tool);
     EXPECT_EQ(tessik->picked, -1);
-    EXPECT_EQ(tessik->object, nullptr);
+    EXPECT_FALSE(tessik->object.valid());
     EXPECT_EQ(tessik->highlight[0], 1.0f);
     EXPECT_EQ(tessik->highlight[1], 0.0f);
     EXPECT_EQ(tessik->highlight[2], 0.0f);

@@ -1,0 +1,349 @@
+// The brush end to end in our host: a viewport of each projection kind, drags fed as input events,
+// one undo step per drag, cancelled and empty drags taken back, the highlight, the settings panel,
+// and picking (ties, hidden polygons, hits behind the near point).
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "host/Dialogs.h"
+#include "host/HostTable.h"
+#include "host/StatusBar.h"
+#include "host/viewport/Viewport.h"
+#include "reduction/UnTriag3.h"
+#include "tests/tool/TessikTestSupport.h"
+#include "tool/TessikSettings.h"
+#include "tool/TessikTool.h"
+
+namespace {
+
+using namespace tessiktest;
+using host::ViewEvent;
+
+// ---- picking ------------------------------------------------------------------------------------
+
+class TessikPickTest : public untritest::ModuleTest {
+protected:
+    host::Document doc;
+};
+
+TEST_F(TessikPickTest, TiesGoToTheLowerIndexHiddenPolygonsAreSkippedBehindOnlyWhenAccepted) {
+    // Two triangles over each other at z = 0 (indices 0 and 1) and a quad at z = 1 (index 2).
+    host::PolygonObject* obj = makeObject(doc,
+                                          {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0},
+                                           {-1, -1, 1}, {2, -1, 1}, {2, 2, 1}, {-1, 2, 1}},
+                                          {{3, 4, 5, 5}, {0, 1, 2, 2}, {6, 7, 8, 9}});
+    const Vector down{0, 0, -1};
+    {
+        Context c(obj);
+        ASSERT_TRUE(c.ok);
+        EXPECT_EQ(c.context.pick({0.2, 0.2, 5}, down, false), 2) << "the nearer quad";
+        EXPECT_EQ(c.context.pick({0.2, 0.2, 0.5}, down, false), 0) << "equal t: the lower index";
+        EXPECT_EQ(c.context.pick({0.2, 0.2, -5}, down, false), -1) << "everything behind the origin";
+        EXPECT_EQ(c.context.pick({0.2, 0.2, -5}, down, true), 2) << "behind, accepted: still the nearest to the eye";
+        EXPECT_EQ(c.context.pick({0.2, 0.2, 5}, {1, 0, 0}, true), -1) << "parallel to every plane";
+        EXPECT_EQ(c.context.pick({5, 5, 5}, down, true), -1) << "beside everything";
+    }
+    obj->hiddenPolygons.select(2);
+    obj->hiddenPolygons.select(0);
+    {
+        Context c(obj);
+        EXPECT_EQ(c.context.pick({0.2, 0.2, 5}, down, false), 1) << "hidden polygons are never picked";
+    }
+}
+
+// ---- cameras ------------------------------------------------------------------------------------
+
+TEST(ViewportCameraTest, ScreenAndWorldRoundTripInEveryProjectionAndAxisViewsFaceTheirWay) {
+    const host::Vec3 lo{-2, -1, -3}, hi{4, 5, 1};
+    for (int32_t kind = 0; kind < 8; ++kind) {
+        const host::Camera cam = host::Camera::framing(kind, lo, hi, 320, 200);
+        EXPECT_EQ(cam.projection, kind);
+        for (const double depth : {0.5, 3.0, 40.0}) {
+            const host::Vec3 w = cam.screenToWorld(37.25, 151.5, depth);
+            double x = 0, y = 0, d = 0;
+            ASSERT_TRUE(cam.worldToScreen(w, x, y, d)) << kind;
+            EXPECT_NEAR(x, 37.25, 1e-9) << kind;
+            EXPECT_NEAR(y, 151.5, 1e-9) << kind;
+            EXPECT_NEAR(d, depth, 1e-9) << kind;
+        }
+        // The framed box lies in front of the near point and inside the view.
+        for (const host::Vec3& corner : {lo, hi, host::Vec3{lo.x, hi.y, lo.z}, host::Vec3{hi.x, lo.y, hi.z}}) {
+            double x = 0, y = 0, d = 0;
+            ASSERT_TRUE(cam.worldToScreen(corner, x, y, d)) << kind;
+            EXPECT_GT(d, 0) << kind;
+            EXPECT_TRUE(x >= 0 && x <= 320 && y >= 0 && y <= 200) << kind << " " << x << "," << y;
+        }
+    }
+    // Screen right and up as seen in each axis view.
+    struct Axes {
+        int32_t kind;
+        host::Vec3 right, up;
+    };
+    const Axes axes[] = {{HOST_PROJECTION_FRONT, {1, 0, 0}, {0, 1, 0}}, {HOST_PROJECTION_BACK, {-1, 0, 0}, {0, 1, 0}},
+                         {HOST_PROJECTION_LEFT, {0, 0, 1}, {0, 1, 0}},  {HOST_PROJECTION_RIGHT, {0, 0, -1}, {0, 1, 0}},
+                         {HOST_PROJECTION_TOP, {1, 0, 0}, {0, 0, -1}},  {HOST_PROJECTION_BOTTOM, {1, 0, 0}, {0, 0, 1}}};
+    for (const Axes& a : axes) {
+        const host::Camera cam = host::Camera::framing(a.kind, lo, hi, 320, 200);
+        EXPECT_EQ(cam.right, a.right) << a.kind;
+        EXPECT_EQ(cam.up, a.up) << a.kind;
+    }
+    // A perspective view's near point is its eye, whatever the pixel.
+    const host::Camera p = host::Camera::framing(HOST_PROJECTION_PERSPECTIVE, lo, hi, 320, 200);
+    EXPECT_EQ(p.screenToWorld(0, 0, 0), p.screenToWorld(300, 100, 0));
+    EXPECT_EQ(host::projectionFromName("bottom"), HOST_PROJECTION_BOTTOM);
+    EXPECT_EQ(host::projectionFromName("sideways"), -1);
+}
+
+// ---- the brush in a viewport ----------------------------------------------------------------------
+
+class TessikToolTest : public untritest::ModuleTest {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        host::StatusBar::main().setQuiet(true);  // the cost of every step
+        doc.setEditingMode(host::MODE_POLYGONS);
+    }
+    void TearDown() override {
+        viewport.reset();
+        host::StatusBar::main().setQuiet(false);
+        ModuleTest::TearDown();
+    }
+
+    // A 10 x 6 quad grid (bumpy unless flat), active, in a front view of 500 x 300 with the brush.
+    host::PolygonObject* setUp(bool flat) {
+        host::PolygonObject* obj = makeQuadGrid(doc, 10, 6, flat);
+        doc.setActive(obj);
+        viewport = std::make_unique<host::Viewport>(doc, 500, 300);
+        viewport->frameDocument(HOST_PROJECTION_FRONT);
+        EXPECT_TRUE(viewport->setTool(&tool));
+        return obj;
+    }
+    // The screen position of an object point (the grid sits at the origin, unmoved).
+    void screenOf(double x, double y, double& sx, double& sy) {
+        double d = 0;
+        viewport->camera.worldToScreen(host::Vec3{x, y, 0}, sx, sy, d);
+    }
+    // A drag along the grid's row j (y = j + 0.5) from x0 to x1 in steps of `step` pixels.
+    bool dragRow(double row, double x0, double x1, int32_t button = 1, bool cancel = false, double step = 4) {
+        double sx0 = 0, sy = 0, sx1 = 0;
+        screenOf(x0, row, sx0, sy);
+        screenOf(x1, row, sx1, sy);
+        std::vector<ViewEvent> events;
+        for (double x = sx0 + step; x <= sx1; x += step) events.push_back({ViewEvent::Kind::Move, x, sy});
+        events.push_back({cancel ? ViewEvent::Kind::Cancel : ViewEvent::Kind::Release, 0, 0});
+        host::ScriptedInput input(events);
+        return viewport->press(sx0, sy, button, input);
+    }
+    bool enter(int32_t gadget, const host::UserValue& v) {
+        return host::DialogHost::main().setByUser(viewport->toolPanel(), gadget, v);
+    }
+
+    host::Document doc;
+    TessikTool tool;
+    std::unique_ptr<host::Viewport> viewport;
+};
+
+// The first polygon that points at a missing point or repeats a corner, or a point no polygon uses.
+std::string meshFlaw(const host::PolygonObject& obj) {
+    std::vector<int> uses(obj.points.size(), 0);
+    for (int i = 0; i < obj.polygonCount(); ++i) {
+        const host::Polygon& p = obj.polygons[i];
+        const int c[4] = {p.a, p.b, p.c, p.d};
+        const int n = p.c == p.d ? 3 : 4;
+        for (int k = 0; k < 4; ++k)
+            if (c[k] < 0 || c[k] >= obj.pointCount()) return "polygon " + std::to_string(i) + " dangles";
+        for (int k = 0; k < n; ++k)
+            for (int m = k + 1; m < n; ++m)
+                if (c[k] == c[m]) return "polygon " + std::to_string(i) + " is degenerate";
+        for (int k = 0; k < n; ++k) ++uses[c[k]];
+    }
+    for (size_t i = 0; i < uses.size(); ++i)
+        if (uses[i] == 0) return "point " + std::to_string(i) + " is unused";
+    return {};
+}
+
+TEST_F(TessikToolTest, StrokeAlongARowCollapsesLeavesQuadsAroundItAndIsOneUndoStep) {
+    host::PolygonObject* obj = setUp(true);
+    const std::unique_ptr<host::Object> before = obj->cloneAlone();
+    ASSERT_TRUE(dragRow(3.5, 1.5, 8.5));
+    EXPECT_EQ(doc.undoDepth(), 1);
+    EXPECT_LT(obj->polygonCount(), 60);
+    EXPECT_EQ(meshFlaw(*obj), "") << "clean-up left something behind";
+    int quads = 0;
+    for (const host::Polygon& p : obj->polygons) quads += p.c != p.d;
+    EXPECT_GE(quads * 10, obj->polygonCount() * 8) << quads << " quads of " << obj->polygonCount();
+    // The drag's quad rebuilding already merged every pair that can be merged.
+    UnTriag3 again;
+    ASSERT_TRUE(again.run(view(obj)));
+    EXPECT_EQ(again.mergedCount(), 0);
+
+    ASSERT_TRUE(doc.undoLast());
+    EXPECT_TRUE(obj->sameStateAs(*before)) << "undo gave back another object";
+}
+
+TEST_F(TessikToolTest, CancelledDragAndDragOffTheObjectLeaveItAsItWas) {
+    host::PolygonObject* obj = setUp(true);
+    auto* group = untritest::addPolygonSelection(*obj, {1, 2, 3, 30, 31});
+    (void)group;
+    const std::unique_ptr<host::Object> before = obj->cloneAlone();
+    ASSERT_TRUE(dragRow(3.5, 1.5, 8.5, 1, true));
+    EXPECT_TRUE(viewport->lastDragCancelled());
+    EXPECT_TRUE(obj->sameStateAs(*before));
+    EXPECT_EQ(doc.undoDepth(), 0);
+
+    // Beside the grid, and outside the view: nothing is picked.
+    ASSERT_TRUE(dragRow(3.5, -4.0, -1.0));
+    host::ScriptedInput outside({{ViewEvent::Kind::Move, 700, 150}, {ViewEvent::Kind::Release, 0, 0}});
+    ASSERT_TRUE(viewport->press(-50, 150, 1, outside));
+    EXPECT_TRUE(obj->sameStateAs(*before));
+    EXPECT_EQ(doc.undoDepth(), 0);
+}
+
+TEST_F(TessikToolTest, RefusedStepsChangeNothingAndLeaveTheHighlightUnderTheCursor) {
+    host::PolygonObject* obj = setUp(false);
+    ASSERT_TRUE(enter(IDC_TESSIK_MAX_ERROR, 0.0));
+    ASSERT_TRUE(host::DialogHost::main().setByUser(viewport->toolPanel(), IDC_TESSIK_COLOR,
+                                                    host::Colour{{0.0, 1.0, 0.0}, 0.5}));
+    const std::unique_ptr<host::Object> before = obj->cloneAlone();
+    double sx = 0, sy = 0;
+    screenOf(4.3, 2.6, sx, sy);
+    host::ScriptedInput input({{ViewEvent::Kind::Release, 0, 0}});
+    ASSERT_TRUE(viewport->press(sx, sy, 1, input));
+    EXPECT_TRUE(obj->sameStateAs(*before));
+    EXPECT_EQ(doc.undoDepth(), 0);
+    // The quad under the cursor (index 2 * 10 + 4), in green at half brightness.
+    ASSERT_EQ(viewport->toolDrawing().size(), 1u);
+    const host::DrawnPolygon& lit = viewport->toolDrawing().front();
+    EXPECT_EQ(lit.count, 4);
+    EXPECT_EQ(lit.points[0], (host::Vec3{4, 2, obj->points[gridPoint(10, 4, 2)].z}));
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(lit.colours[k], (host::Vec3{0, 0.5, 0}));
+    const host::Bitmap& image = viewport->render();
+    const int px = static_cast<int>(sx), py = static_cast<int>(sy);
+    EXPECT_EQ(image.get8(px, py, 0), 0);
+    EXPECT_EQ(image.get8(px, py, 1), 128);
+    EXPECT_EQ(image.get8(px, py, 2), 0);
+    EXPECT_EQ(tool.picked, 2 * 10 + 4);
+    EXPECT_FALSE(tool.object.valid()) << "the object is held only during a drag";
+}
+
+TEST_F(TessikToolTest, RightButtonDragsLikeTheLeftMiddleButtonDoesNothing) {
+    host::PolygonObject* obj = setUp(true);
+    const std::unique_ptr<host::Object> before = obj->cloneAlone();
+    ASSERT_TRUE(dragRow(3.5, 1.5, 4.5, 3));
+    EXPECT_TRUE(obj->sameStateAs(*before));
+    EXPECT_EQ(viewport->movesTaken(), 0) << "the middle button starts no drag";
+    ASSERT_TRUE(dragRow(3.5, 1.5, 4.5, 2));
+    EXPECT_EQ(doc.undoDepth(), 1);
+    EXPECT_LT(obj->polygonCount(), 60);
+}
+
+TEST_F(TessikToolTest, StepsWithoutMovementNeitherPickNorRedraw) {
+    setUp(true);
+    double sx = 0, sy = 0;
+    screenOf(4.5, 2.5, sx, sy);
+    int frames = 0;
+    viewport->setFrameObserver([&frames](const host::Viewport&) { ++frames; });
+    host::takeRedrawRequests();
+    host::ScriptedInput input({{ViewEvent::Kind::Move, sx, sy},
+                               {ViewEvent::Kind::Move, sx, sy},
+                               {ViewEvent::Kind::Move, sx + 30, sy},
+                               {ViewEvent::Kind::Move, sx + 30, sy},
+                               {ViewEvent::Kind::Release, 0, 0}});
+    ASSERT_TRUE(viewport->press(sx, sy, 1, input));
+    EXPECT_EQ(viewport->movesTaken(), 4);
+    const std::vector<int32_t> redraws = host::takeRedrawRequests();
+    EXPECT_EQ(redraws, (std::vector<int32_t>{HOST_REDRAW_TOOL, HOST_REDRAW_TOOL}));
+    EXPECT_EQ(frames, 2);
+}
+
+TEST_F(TessikToolTest, PanelShowsDefaultsRefusesFewNeighboursAndChangesTakeEffectAtTheNextPress) {
+    host::PolygonObject* obj = setUp(false);
+    host::DialogHost& dialogs = host::DialogHost::main();
+    HostDialogBase* panel = viewport->toolPanel();
+    ASSERT_NE(panel, nullptr);
+    const host::Settings& s = viewport->toolSettings();
+    EXPECT_EQ(s.getInt(TESSIK_WEIGHTING), TESSIK_WEIGHT_AREA);
+    EXPECT_EQ(s.getInt(TESSIK_MAX_NEIGHBOURS), 10);
+    EXPECT_TRUE(s.getBool(TESSIK_CHECK_FOLDS));
+    EXPECT_EQ(s.getReal(TESSIK_BOUNDARY_WEIGHT), 1000.0);
+    EXPECT_EQ(s.getReal(TESSIK_MAX_ERROR), 100.0);
+    EXPECT_EQ(s.getVector(TESSIK_COLOR), (host::Vec3{1, 0, 0}));
+    EXPECT_EQ(s.getReal(TESSIK_BRIGHTNESS), 1.0);
+    EXPECT_EQ(dialogs.gadget(panel, IDC_TESSIK_WEIGHTING)->number, TESSIK_WEIGHT_AREA);
+    EXPECT_EQ(dialogs.gadget(panel, IDC_TESSIK_MAX_ERROR)->number, 100.0);
+
+    ASSERT_TRUE(enter(IDC_TESSIK_MAX_NEIGHBOURS, 1));
+    EXPECT_EQ(s.getInt(TESSIK_MAX_NEIGHBOURS), 3) << "the field's least value";
+    ASSERT_TRUE(enter(IDC_TESSIK_MAX_NEIGHBOURS, 10));
+    ASSERT_TRUE(dialogs.choose(panel, IDC_TESSIK_WEIGHTING, TESSIK_WEIGHT_ANGLE));
+    EXPECT_EQ(s.getInt(TESSIK_WEIGHTING), TESSIK_WEIGHT_ANGLE);
+
+    // Setting the largest error to 0 in the middle of a drag does not stop that drag.
+    const int polygons = obj->polygonCount();
+    bool changed = false;
+    viewport->setFrameObserver([&](const host::Viewport&) {
+        if (!changed) changed = enter(IDC_TESSIK_MAX_ERROR, 0.0);
+    });
+    ASSERT_TRUE(dragRow(3.5, 1.5, 8.5));
+    viewport->setFrameObserver({});
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(s.getReal(TESSIK_MAX_ERROR), 0.0);
+    EXPECT_LT(obj->polygonCount(), polygons - 4) << "later steps of the drag kept the old limit";
+    // The next drag reads 0: over the bumps nothing collapses.
+    const std::unique_ptr<host::Object> after = obj->cloneAlone();
+    ASSERT_TRUE(dragRow(1.5, 1.5, 8.5));
+    EXPECT_TRUE(obj->sameStateAs(*after));
+    EXPECT_EQ(doc.undoDepth(), 1);
+}
+
+TEST_F(TessikToolTest, ObjectModeAndNonPolygonObjectsDisableTheBrush) {
+    host::PolygonObject* obj = setUp(true);
+    EXPECT_TRUE(viewport->toolEnabled());
+    doc.setEditingMode(host::MODE_OBJECT);
+    EXPECT_FALSE(viewport->toolEnabled());
+    host::ScriptedInput input({{ViewEvent::Kind::Release, 0, 0}});
+    EXPECT_FALSE(viewport->press(250, 150, 1, input));
+    doc.setEditingMode(host::MODE_POINTS);
+    doc.setActive(obj, false);
+    EXPECT_FALSE(viewport->toolEnabled());
+}
+
+TEST_F(TessikToolTest, EveryProjectionPicksThroughTheViewRayOfAPlacedObject) {
+    host::PolygonObject* obj = setUp(false);
+    ASSERT_TRUE(enter(IDC_TESSIK_MAX_ERROR, 0.0));  // over the bumps every step is refused
+    const int expected = 2 * 10 + 4;                // the quad under object point (4.3, 2.6)
+    for (int32_t kind = 0; kind < 8; ++kind) {
+        // The grid turned to face the view and moved off the origin.
+        viewport->camera = host::Camera::framing(kind, {-5, -5, -5}, {15, 15, 15}, 500, 300);
+        const host::Camera& cam = viewport->camera;
+        obj->localMatrix = host::Matrix{{3, -2, 7}, cam.right, cam.up, cam.forward * -1.0};
+        const host::Vec3 world = obj->localMatrix.apply(host::Vec3{4.3, 2.6, 0.0});
+        double sx = 0, sy = 0, d = 0;
+        ASSERT_TRUE(cam.worldToScreen(world, sx, sy, d)) << host::projectionName(kind);
+        host::ScriptedInput input({{ViewEvent::Kind::Release, 0, 0}});
+        ASSERT_TRUE(viewport->press(sx, sy, 1, input));
+        EXPECT_EQ(tool.picked, expected) << host::projectionName(kind);
+    }
+    EXPECT_EQ(doc.undoDepth(), 0);
+}
+
+TEST_F(TessikToolTest, AxisViewsPickBehindTheirViewPlaneOtherViewsDoNot) {
+    host::PolygonObject* obj = setUp(false);
+    ASSERT_TRUE(enter(IDC_TESSIK_MAX_ERROR, 0.0));
+    for (const int32_t kind : {HOST_PROJECTION_FRONT, HOST_PROJECTION_PARALLEL}) {
+        // A view along -z whose view plane lies past the grid (z = -1): the grid is behind it.
+        host::Camera cam = host::Camera::framing(HOST_PROJECTION_FRONT, {0, 0, 0}, {10, 6, 0}, 500, 300);
+        cam.projection = kind;
+        cam.position.z = -1.0;
+        viewport->camera = cam;
+        double sx = 0, sy = 0, d = 0;
+        ASSERT_TRUE(cam.worldToScreen(host::Vec3{4.3, 2.6, 0}, sx, sy, d));
+        ASSERT_LT(d, 0);
+        host::ScriptedInput input({{ViewEvent::Kind::Release, 0, 0}});
+        ASSERT_TRUE(viewport->press(sx, sy, 1, input));
+        EXPECT_EQ(tool.picked, kind == HOST_PROJECTION_FRONT ? 2 * 10 + 4 : -1) << host::projectionName(kind);
+    }
+    (void)obj;
+}
+
+}  // namespace
