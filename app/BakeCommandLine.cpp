@@ -13,6 +13,7 @@
 #include "host/Dialogs.h"
 #include "host/EventQueue.h"
 #include "host/StatusBar.h"
+#include "host/Threads.h"
 
 namespace fs = std::filesystem;
 
@@ -21,7 +22,7 @@ namespace {
 
 
 constexpr int kMinSize = 10, kMaxSize = 6400;
-constexpr int kMaxSupersampling = 8, kMaxGrid = 12;
+constexpr int kMaxSupersampling = 8, kMaxGrid = 12, kMaxThreads = 256;
 constexpr int kInterruptedExit = 130;
 
 const std::vector<std::string> kBlockNames = {"none", "-x", "+x", "-y", "+y", "-z", "+z"};
@@ -107,6 +108,8 @@ std::string checkOptions(const BakeOptions& o, Plan& plan) {
     if (plan.occluderMode < 0) return "--occluders " + o.occluders + " is not one of " + joined(kOccluderNames);
     if (!o.scene.empty() && o.occluders != "scene") return "--scene only applies with --occluders scene";
     if (o.bumpStrengthGiven && o.bump.empty()) return "--bump-strength needs a --bump image";
+    if (o.threads < 0 || o.threads > kMaxThreads)
+        return "--threads " + std::to_string(o.threads) + " is outside 1 to " + std::to_string(kMaxThreads);
 
     const std::vector<std::pair<const char*, const std::string*>> given = {
         {"--normal", &o.normal}, {"--occlusion", &o.occlusion}, {"--displacement", &o.displacement}};
@@ -320,6 +323,9 @@ CLI::App* addBakeCommand(CLI::App& cli, BakeOptions& o) {
     bake->add_option("--bump", o.bump, "Grey height image over the high object's texture coordinates");
     CLI::Option* strength =
         bake->add_option("--bump-strength", o.bumpStrength, "Scale of the bump image (1 = 100 %)")->default_val(1.0);
+    bake->add_option("--threads", o.threads,
+                     "Threads the bake runs on (1 to " + std::to_string(kMaxThreads) +
+                         "; default: one per processor core). The maps are the same for any count");
     bake->add_flag("--show-dialog", o.showDialog, "Print the dialog as set up, before baking");
     bake->final_callback([&o, occlusionOptions, strength, size, width, height] {
         o.sizeGiven = size->count() > 0;
@@ -341,6 +347,8 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
     std::string error;
     std::unique_ptr<HostSession> session = HostSession::start(moduleDir, &error);
     if (!session) return fail(error);
+    // The module asks the host how many worker threads to run: the host's setting, as asked here.
+    host::setWorkerThreadCount(o.threads);
 
     // Every file goes into the one document, each file once.
     std::map<std::string, std::vector<host::Object*>> files;

@@ -37,6 +37,7 @@ struct BakeOptions {
     std::string aoBlock = "none";
     std::string bump;
     double bumpStrength = 1.0;
+    int threads = 0;  // worker threads of the bake; 0: one per processor core
     bool showDialog = false;
     // Filled by the parse: which of the size options and whether --bump-strength were given, and
     // which of the options that only apply to the occlusion map were.

@@ -71,6 +71,13 @@ struct BakeSettings {
     int32_t occlusionGrid = 6;  // directions per quadrant row and column
     int32_t dilationPasses = 10;
 
-    // Source of the random occlusion directions; the bake makes its own when none is given.
+    // Source of the random occlusion directions: one number drawn from it seeds the bake (a fixed
+    // seed when none is given). The directions of the samples that one low triangle casts for one
+    // texel come from a generator seeded with that seed, the texel's position, the triangle's index
+    // and the pass (main or edge fill), so they are the same whichever thread bakes the texel.
     HstRandom* random = nullptr;
+
+    // Threads of the texel stage: 0 takes the host's worker thread count (by default one per
+    // processor core). The maps are the same for every count.
+    int32_t threads = 0;
 };

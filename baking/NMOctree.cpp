@@ -1,10 +1,12 @@
 #include "baking/NMOctree.h"
 
+#include <atomic>
 #include <cmath>
 #include <new>
 
 #include "baking/NMBakeThread.h"
 #include "baking/NMIntersect.h"
+#include "baking/NMWorkers.h"
 #include "sources/HostMemory.h"
 #include "sources/HostString.h"
 #include "sources/Module.h"
@@ -95,13 +97,16 @@ bool NMOctreeNode::isLeaf() const {
 void NMOctree::destroy() {
     hostDelete(root);
     root = nullptr;
-    work.clear();
+    build_.clear();
     corners_.clear();
+    normals_.clear();
     bounds_.clear();
-    for (Stack<int32_t>& s : scratch_) s.clear();
+    count_ = 0;
     queryNodes_.clear();
-    queryTriangles_.clear();
-    queryWork_.clear();
+    queryEntries_.clear();
+    hostDelete(ownScratch_);
+    ownScratch_ = nullptr;
+    queryStackSize_ = 0;
     compiled_ = false;
 }
 
@@ -116,22 +121,39 @@ int32_t NMOctree::setList(const NMTriangleList* triangles) {
     if (triangles != nullptr) root->box = triangles->box;
     thickenFlatAxes(root->box);
     slack_ = coordinateScale(root->box) * kWiden;
-    // The corners and boxes of the triangles side by side, for the overlap tests of the build.
+    // What the build and the queries read of each triangle, side by side: its corners and their
+    // normals. From here on the list itself is read only for the bump detail.
     const int32_t n = triangles != nullptr ? triangles->count() : 0;
     if (n > 0) {
-        if (!corners_.resize(3 * n) || !bounds_.resize(n)) return 0;
+        if (!corners_.resize(3 * n) || !normals_.resize(3 * n)) return 0;
         for (int32_t i = 0; i < n; ++i) {
             const NMTriangle& t = triangles->triangles.items[i];
-            NMVec3* c = corners_.items + 3 * i;
-            c[0] = t.v[0].position;
-            c[1] = t.v[1].position;
-            c[2] = t.v[2].position;
-            TriangleBounds& b = bounds_.items[i];
-            b.lo = {min3(c[0].x, c[1].x, c[2].x), min3(c[0].y, c[1].y, c[2].y), min3(c[0].z, c[1].z, c[2].z)};
-            b.hi = {max3(c[0].x, c[1].x, c[2].x), max3(c[0].y, c[1].y, c[2].y), max3(c[0].z, c[1].z, c[2].z)};
+            for (int k = 0; k < 3; ++k) {
+                corners_.items[3 * i + k] = t.v[k].position;
+                normals_.items[3 * i + k] = t.v[k].normal;
+            }
         }
     }
+    count_ = n;
     return 1;
+}
+
+// The boxes of the triangles, for the placement tests of the build (freed when it ends).
+bool NMOctree::makeBounds() {
+    if (count_ == 0) return true;
+    if (!bounds_.resize(count_)) return false;
+    for (int32_t i = 0; i < count_; ++i) {
+        const NMVec3* c = corners_.items + 3 * i;
+        TriangleBounds& b = bounds_.items[i];
+        b.lo = {min3(c[0].x, c[1].x, c[2].x), min3(c[0].y, c[1].y, c[2].y), min3(c[0].z, c[1].z, c[2].z)};
+        b.hi = {max3(c[0].x, c[1].x, c[2].x), max3(c[0].y, c[1].y, c[2].y), max3(c[0].z, c[1].z, c[2].z)};
+    }
+    return true;
+}
+
+void NMOctree::releaseTree() {
+    hostDelete(root);
+    root = nullptr;
 }
 
 // The overlap test is asked of a box widened by a hair: a child's centre and half extents are
@@ -151,7 +173,7 @@ bool NMOctree::overlaps(const NMOctreeNode* node, int32_t index) const {
     return triangleBoxOverlap(box.centre, half, c[0], c[1], c[2]);
 }
 
-bool NMOctree::makeChildren(NMOctreeNode* node) {
+bool NMOctree::makeChildren(NMOctreeNode* node) const {
     if (node->child[0] != nullptr) return true;  // all eight exist
     constexpr int32_t line = __LINE__;
     void* block = hostAlloc(8 * sizeof(NMOctreeNode), line, kTag);
@@ -177,127 +199,272 @@ bool NMOctree::makeChildren(NMOctreeNode* node) {
     return true;
 }
 
-// Every pending index of the node goes to each child whose box its triangle overlaps. Each child's
-// list gets its new indices in the node's list order, as if the children were served one after the
-// other; only the octants on the sides of the centre that the triangle's box reaches are tried.
-bool NMOctree::handDown(NMOctreeNode* node) {
+// Where a triangle of the node can go: the sides of each centre plane its box reaches, and whether
+// it certainly overlaps every octant on those sides. Only those octants are tried; a triangle
+// inside the node that crosses at most one of its centre planes overlaps every octant its box
+// reaches (it runs continuously from one side to the other).
+struct NMOctree::Placement {
+    bool up[3], low[3];
+    bool certain;
+};
+
+NMOctree::Placement NMOctree::place(const NMOctreeNode* node, int32_t index) const {
     const NMVec3& c = node->box.centre;
     const NMVec3 half = node->box.half + NMVec3{slack_, slack_, slack_};
     const NMVec3 lo = c - half, hi = c + half;
+    const TriangleBounds& b = bounds_.items[index];
+    Placement p;
+    p.up[0] = b.hi.x >= c.x - slack_;
+    p.low[0] = b.lo.x <= c.x + slack_;
+    p.up[1] = b.hi.y >= c.y - slack_;
+    p.low[1] = b.lo.y <= c.y + slack_;
+    p.up[2] = b.hi.z >= c.z - slack_;
+    p.low[2] = b.lo.z <= c.z + slack_;
+    const bool inside = b.lo.x >= lo.x && b.lo.y >= lo.y && b.lo.z >= lo.z && b.hi.x <= hi.x && b.hi.y <= hi.y &&
+                        b.hi.z <= hi.z;
+    p.certain = inside && (p.up[0] && p.low[0]) + (p.up[1] && p.low[1]) + (p.up[2] && p.low[2]) <= 1;
+    return p;
+}
+
+// Bit 4: lower x, bit 2: lower z, bit 1: lower y (a set bit selects the lower half).
+bool NMOctree::childGets(const NMOctreeNode* node, const Placement& p, int32_t k, int32_t index) const {
+    if (!((k & 4) ? p.low[0] : p.up[0]) || !((k & 1) ? p.low[1] : p.up[1]) || !((k & 2) ? p.low[2] : p.up[2]))
+        return false;
+    return p.certain || overlaps(node->child[k], index);
+}
+
+// Appends `extra` indices to a node's list, grown as appending one by one would grow it (10 at
+// first), in one step.
+bool NMOctree::growList(Stack<int32_t>& list, int32_t extra) {
+    const int32_t needed = list.count + extra;
+    if (needed <= list.capacity) return true;
+    int32_t capacity = list.capacity;
+    while (capacity < needed) {
+        if (capacity == 0)
+            capacity = kFirstReserve;
+        else
+            capacity = capacity < 5 ? capacity + 1 : capacity + capacity / 2;
+    }
+    return list.reserve(capacity);
+}
+
+// Every pending index of the node goes to each child whose box its triangle overlaps. Each child's
+// list gets its new indices in the node's list order, as if the children were served one after the
+// other.
+bool NMOctree::handDown(NMOctreeNode* node, BuildScratch& scratch) const {
     for (int32_t i = 0; i < node->indices.count; ++i) {
         const int32_t index = node->indices.items[i];
-        const TriangleBounds& b = bounds_.items[index];
-        // Bit 4: lower x, bit 2: lower z, bit 1: lower y (a set bit selects the lower half).
-        const bool upX = b.hi.x >= c.x - slack_, lowX = b.lo.x <= c.x + slack_;
-        const bool upY = b.hi.y >= c.y - slack_, lowY = b.lo.y <= c.y + slack_;
-        const bool upZ = b.hi.z >= c.z - slack_, lowZ = b.lo.z <= c.z + slack_;
-        // A triangle inside the node that crosses at most one of its centre planes overlaps every
-        // octant its box reaches (it runs continuously from one side to the other).
-        const bool inside = b.lo.x >= lo.x && b.lo.y >= lo.y && b.lo.z >= lo.z && b.hi.x <= hi.x &&
-                            b.hi.y <= hi.y && b.hi.z <= hi.z;
-        const bool certain = inside && (upX && lowX) + (upY && lowY) + (upZ && lowZ) <= 1;
+        const Placement p = place(node, index);
         for (int32_t k = 0; k < 8; ++k) {
-            if (!((k & 4) ? lowX : upX) || !((k & 1) ? lowY : upY) || !((k & 2) ? lowZ : upZ)) continue;
-            if (!certain && !overlaps(node->child[k], index)) continue;
-            Stack<int32_t>& pending = scratch_[k];
+            if (!childGets(node, p, k, index)) continue;
+            Stack<int32_t>& pending = scratch.pending[k];
             if (pending.count == pending.capacity && !pending.reserve(pending.grownCapacity() + 16)) return false;
             pending.items[pending.count++] = index;
         }
     }
     for (int32_t k = 0; k < 8; ++k) {
-        Stack<int32_t>& pending = scratch_[k];
+        Stack<int32_t>& pending = scratch.pending[k];
         Stack<int32_t>& list = node->child[k]->indices;
-        const int32_t needed = list.count + pending.count;
-        if (needed > list.capacity) {
-            // Grown as appending one by one would grow it (10 at first), in one step.
-            int32_t capacity = list.capacity;
-            while (capacity < needed) {
-                if (capacity == 0)
-                    capacity = kFirstReserve;
-                else
-                    capacity = capacity < 5 ? capacity + 1 : capacity + capacity / 2;
-            }
-            if (!list.reserve(capacity)) return false;
-        }
+        if (!growList(list, pending.count)) return false;
         for (int32_t i = 0; i < pending.count; ++i) list.items[list.count++] = pending.items[i];
         pending.count = 0;
     }
     return true;
 }
 
-bool NMOctree::pushWork(NMOctreeNode* node) {
-    const int32_t before = work.count;
-    work.push(node);
-    return work.count > before;
-}
-
 int32_t NMOctree::insertTriangle(int32_t index, HostThreadBase* thread) {
-    if (root == nullptr || list == nullptr || index < 0 || index >= list->triangles.count) return 0;
+    if (root == nullptr || index < 0 || index >= count_) return 0;
+    if (bounds_.count != count_ && !makeBounds()) return 0;
     compiled_ = false;
     if (!overlaps(root, index)) return 1;
     if (!appendIndex(root->indices, index)) return 0;
     if (root->indices.count < splitCount) return 1;
-    return pushDown(thread);
+    return pushDown(root, build_, thread);
 }
 
-// Hands the pending indices of the root down, splitting every child that ends up with more than
-// splitCount indices (unless it is too small to split).
-int32_t NMOctree::pushDown(HostThreadBase* thread) {
+// Hands the pending indices of `start` down, splitting every child that ends up with more than
+// splitCount indices (unless it is too small to split), and so on down.
+int32_t NMOctree::pushDown(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
+    Stack<NMOctreeNode*>& work = scratch.work;
     work.count = 0;
-    if (!pushWork(root)) return 0;
+    work.push(start);
+    if (work.count == 0) return 0;
     while (work.count > 0) {
         NMOctreeNode* node = work.items[--work.count];
         if (bakeStopRequested(thread)) return 0;
-        if (!makeChildren(node) || !handDown(node)) return 0;
+        if (!makeChildren(node) || !handDown(node, scratch)) return 0;
         for (int32_t c = 0; c < 8; ++c) {
             NMOctreeNode* child = node->child[c];
-            if (child->indices.count > splitCount && maxHalf(child->box) > minHalfExtent && !pushWork(child)) return 0;
+            if (child->indices.count > splitCount && maxHalf(child->box) > minHalfExtent) {
+                const int32_t before = work.count;
+                work.push(child);
+                if (work.count == before) return 0;
+            }
         }
         node->indices.count = 0;  // emptied, storage kept
     }
     return 1;
 }
 
-int32_t NMOctree::finish(HostThreadBase* thread) {
-    if (root == nullptr) return 0;
+// Hands every pending index below `start` down to the leaves.
+int32_t NMOctree::finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
+    Stack<NMOctreeNode*>& work = scratch.work;
     work.count = 0;
-    if (!pushWork(root)) return 0;
+    work.push(start);
+    if (work.count == 0) return 0;
     while (work.count > 0) {
         NMOctreeNode* node = work.items[--work.count];
         if (bakeStopRequested(thread)) return 0;
         if (node->isLeaf()) continue;
-        if (!makeChildren(node) || !handDown(node)) return 0;
+        if (!makeChildren(node) || !handDown(node, scratch)) return 0;
         for (int32_t c = 0; c < 8; ++c) {
             NMOctreeNode* child = node->child[c];
-            if (maxHalf(child->box) > minHalfExtent && !pushWork(child)) return 0;
+            if (maxHalf(child->box) > minHalfExtent) {
+                const int32_t before = work.count;
+                work.push(child);
+                if (work.count == before) return 0;
+            }
         }
         node->indices.count = 0;
     }
+    return 1;
+}
+
+int32_t NMOctree::finish(HostThreadBase* thread) {
+    if (root == nullptr) return 0;
+    if (!finishFrom(root, build_, thread)) return 0;
     return compile() ? 1 : 0;
 }
 
-int32_t NMOctree::build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread) {
-    const HostString startText = status != nullptr ? status->text() : HostString();
-    int32_t ok = setList(triangles);
-    const int32_t count = triangles != nullptr ? triangles->count() : 0;
-    int64_t shownSecond = -1;
-    for (int32_t i = 0; ok && i < count; ++i) {
-        if (i % 100 == 0) {
-            if (bakeStopRequested(thread)) {
-                ok = 0;
-                break;
-            }
-            const int64_t second = moduleApi()->clockMs() / 1000;
-            if (status != nullptr && second != shownSecond) {
-                shownSecond = second;
-                status->set(startText + HostString::fromReal(100.0 * i / count, 3) + "% ");
-            }
-        }
-        ok = insertTriangle(i, thread);
+int32_t NMOctree::build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread,
+                       int32_t threads) {
+    if (!setList(triangles)) {
+        destroy();
+        return 0;
     }
-    if (ok) ok = finish(thread);
-    work.clear();
+    return buildIndex(status, thread, threads);
+}
+
+int32_t NMOctree::buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
+    const HostString startText = status != nullptr ? status->text() : HostString();
+    int32_t ok = root != nullptr && makeBounds() ? 1 : 0;
+    if (ok && threads > 1) {
+        ok = buildParallel(status, thread, threads);
+    } else {
+        const int32_t count = count_;
+        int64_t shownSecond = -1;
+        for (int32_t i = 0; ok && i < count; ++i) {
+            if (i % 100 == 0) {
+                if (bakeStopRequested(thread)) {
+                    ok = 0;
+                    break;
+                }
+                const int64_t second = moduleApi()->clockMs() / 1000;
+                if (status != nullptr && second != shownSecond) {
+                    shownSecond = second;
+                    status->set(startText + HostString::fromReal(100.0 * i / count, 3) + "% ");
+                }
+            }
+            ok = insertTriangle(i, thread);
+        }
+        if (ok) ok = finish(thread);
+    }
+    build_.clear();
+    bounds_.clear();
     if (status != nullptr) status->set(startText);
     return ok;
 }
 
+// One subtree of the root per task: the hand-downs of the root replayed onto it, then its finish.
+class NMOctree::BuildJob : public NMJob {
+public:
+    BuildJob(const NMOctree& tree, const Stack<int32_t>& rootList, HostThreadBase* thread, BakeStatusText* status,
+             const HostString& startText)
+        : tree_(tree), rootList_(rootList), thread_(thread), status_(status), startText_(startText) {}
+
+    void work(int32_t worker) override {
+        BuildScratch scratch;
+        const int32_t batches = rootList_.count / splitCount;
+        for (;;) {
+            const int32_t k = next_.fetch_add(1);
+            if (k >= 8 || failed_.load(std::memory_order_relaxed)) break;
+            if (!subtree(k, batches, scratch, worker == 0)) {
+                failed_ = true;
+                break;
+            }
+        }
+        scratch.clear();
+    }
+    bool failed() const { return failed_.load(); }
+
+private:
+    bool subtree(int32_t k, int32_t batches, BuildScratch& scratch, bool showProgress) {
+        NMOctreeNode* root = tree_.root;
+        NMOctreeNode* child = root->child[k];
+        int64_t shownSecond = -1;
+        const int32_t* all = rootList_.items;
+        for (int32_t b = 0; b <= batches; ++b) {
+            // Batch b: what the root handed down at its b-th push-down; after the last, what it
+            // still held when the build finished.
+            const int32_t from = b * splitCount, to = b < batches ? from + splitCount : rootList_.count;
+            for (int32_t i = from; i < to; ++i) {
+                const Placement p = tree_.place(root, all[i]);
+                if (!tree_.childGets(root, p, k, all[i])) continue;
+                if (!growList(child->indices, 1)) return false;
+                child->indices.items[child->indices.count++] = all[i];
+            }
+            if (b < batches) {
+                if (child->indices.count > splitCount && maxHalf(child->box) > minHalfExtent &&
+                    !tree_.pushDown(child, scratch, thread_))
+                    return false;
+                if (failed_.load(std::memory_order_relaxed)) return false;
+                if (b % 100 == 0 && bakeStopRequested(thread_)) return false;
+            } else if (maxHalf(child->box) > minHalfExtent && !tree_.finishFrom(child, scratch, thread_)) {
+                return false;
+            }
+            done_.fetch_add(1, std::memory_order_relaxed);
+            if (showProgress && status_ != nullptr && b % 64 == 0) {
+                const int64_t second = moduleApi()->clockMs() / 1000;
+                if (second != shownSecond) {
+                    shownSecond = second;
+                    const double fraction = done_.load(std::memory_order_relaxed) / (8.0 * (batches + 1));
+                    status_->set(startText_ + HostString::fromReal(100.0 * fraction, 3) + "% ");
+                }
+            }
+        }
+        return true;
+    }
+
+    const NMOctree& tree_;
+    const Stack<int32_t>& rootList_;
+    HostThreadBase* thread_;
+    BakeStatusText* status_;
+    const HostString& startText_;
+    std::atomic<int32_t> next_{0};
+    std::atomic<int32_t> done_{0};
+    std::atomic<bool> failed_{false};
+};
+
+int32_t NMOctree::buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
+    const int32_t count = count_;
+    compiled_ = false;
+    // The root's list as the insertions would have filled it, all of it.
+    Stack<int32_t> rootList;
+    if (count > 0 && !rootList.reserve(count)) return 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (i % 100 == 0 && bakeStopRequested(thread)) return 0;
+        if (overlaps(root, i)) rootList.items[rootList.count++] = i;
+    }
+    if (rootList.count < splitCount) {
+        // Never handed down: the root is the only leaf.
+        if (!growList(root->indices, rootList.count)) return 0;
+        for (int32_t i = 0; i < rootList.count; ++i) root->indices.items[root->indices.count++] = rootList.items[i];
+        return finish(thread);
+    }
+    if (!makeChildren(root)) return 0;
+    const HostString startText = status != nullptr ? status->text() : HostString();
+    BuildJob job(*this, rootList, thread, status, startText);
+    runWorkers(job, threads < 8 ? threads : 8, thread);
+    if (job.failed() || bakeStopRequested(thread)) return 0;
+    return compile() ? 1 : 0;
+}

@@ -5,6 +5,7 @@
 
 #include "baking/NMIntersect.h"
 #include "baking/NMOctree.h"
+#include "sources/HostMemory.h"
 
 namespace {
 
@@ -88,6 +89,15 @@ void pushNearestLast(Stack<NMOctree::QueryEntry>& work, Candidate* c, int32_t n)
 }
 
 
+// A triangle as the queries test it: vertex 0 and the edges to vertices 1 and 2.
+struct Tri {
+    NMVec3 v0, e1, e2;
+};
+inline Tri triangleAt(const NMVec3* corners, int32_t index) {
+    const NMVec3* c = corners + 3 * index;
+    return {c[0], c[1] - c[0], c[2] - c[0]};
+}
+
 struct Bounds {
     NMVec3 lo{NM_INFINITY, NM_INFINITY, NM_INFINITY};
     NMVec3 hi{-NM_INFINITY, -NM_INFINITY, -NM_INFINITY};
@@ -101,7 +111,7 @@ struct Bounds {
         if (p.z > hi.z) hi.z = p.z;
     }
     // The triangle's box held to the clip box.
-    void addClipped(const NMOctree::QueryTriangle& t, const NMVec3& clipLo, const NMVec3& clipHi) {
+    void addClipped(const Tri& t, const NMVec3& clipLo, const NMVec3& clipHi) {
         const double* v0 = &t.v0.x;
         const double* e1 = &t.e1.x;
         const double* e2 = &t.e2.x;
@@ -123,7 +133,7 @@ struct Bounds {
     }
 };
 
-NMVec3 centre(const NMOctree::QueryTriangle& t) { return t.v0 + (t.e1 + t.e2) * (1.0 / 3.0); }
+NMVec3 centre(const Tri& t) { return t.v0 + (t.e1 + t.e2) * (1.0 / 3.0); }
 
 // The octree as built, in an array, before it becomes the query form.
 struct RawNode {
@@ -136,7 +146,8 @@ struct RawNode {
 
 // What the making of the query form hands around.
 struct Compiler {
-    Stack<NMOctree::QueryTriangle>& triangles;
+    Stack<int32_t>& triangles;
+    const NMVec3* corners;
     Stack<NMOctree::QueryNode>& out;
     double widen;  // float boxes grow by this much on every side
     int32_t depth = 0;
@@ -176,13 +187,13 @@ bool Compiler::node(const Stack<RawNode>& raw, int32_t from, int32_t slot, int32
 // queryLeafSize remain together.
 bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& clipLo, const NMVec3& clipHi,
                     int32_t level) {
-    using QueryTriangle = NMOctree::QueryTriangle;
     if (level > depth) depth = level;
-    QueryTriangle* tris = triangles.items + first;
+    int32_t* tris = triangles.items + first;
     Bounds box, centres;
     for (int32_t i = 0; i < count; ++i) {
-        box.addClipped(tris[i], clipLo, clipHi);
-        centres.add(centre(tris[i]));
+        const Tri t = triangleAt(corners, tris[i]);
+        box.addClipped(t, clipLo, clipHi);
+        centres.add(centre(t));
     }
     NMOctree::QueryNode& q = out.items[slot];
     if (count > 0) setBox(q, box.lo, box.hi);
@@ -198,15 +209,16 @@ bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& cl
     // bunched at one end), at their median.
     const double middle = axis == 0 ? centres.lo.x + 0.5 * spread.x
                                     : (axis == 1 ? centres.lo.y + 0.5 * spread.y : centres.lo.z + 0.5 * spread.z);
-    auto below = [axis, middle](const QueryTriangle& t) {
-        const NMVec3 c = centre(t);
+    const NMVec3* corners = this->corners;
+    auto below = [axis, middle, corners](int32_t t) {
+        const NMVec3 c = centre(triangleAt(corners, t));
         return (axis == 0 ? c.x : (axis == 1 ? c.y : c.z)) < middle;
     };
     int32_t half = static_cast<int32_t>(std::partition(tris, tris + count, below) - tris);
     if (half == 0 || half == count) {
         half = count / 2;
-        std::nth_element(tris, tris + half, tris + count, [axis](const QueryTriangle& a, const QueryTriangle& b) {
-            const NMVec3 ca = centre(a), cb = centre(b);
+        std::nth_element(tris, tris + half, tris + count, [axis, corners](int32_t a, int32_t b) {
+            const NMVec3 ca = centre(triangleAt(corners, a)), cb = centre(triangleAt(corners, b));
             return axis == 0 ? ca.x < cb.x : (axis == 1 ? ca.y < cb.y : ca.z < cb.z);
         });
     }
@@ -226,8 +238,9 @@ bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& cl
 bool NMOctree::compile() {
     compiled_ = false;
     queryNodes_.clear();
-    queryTriangles_.clear();
-    queryWork_.clear();
+    queryEntries_.clear();
+    queryStackSize_ = 0;
+    bounds_.clear();  // the build is over
 
     int32_t nodeCount = 0, entryCount = 0;
     {
@@ -246,7 +259,7 @@ bool NMOctree::compile() {
         }
     }
     Stack<RawNode> raw;
-    if (!raw.reserve(nodeCount) || !queryTriangles_.reserve(entryCount > 0 ? entryCount : 1)) return false;
+    if (!raw.reserve(nodeCount) || !queryEntries_.reserve(entryCount > 0 ? entryCount : 1)) return false;
 
     struct Item {
         NMOctreeNode* node;
@@ -262,15 +275,13 @@ bool NMOctree::compile() {
         RawNode& q = raw.items[it.slot];
         if (it.node->isLeaf()) {
             q.childCount = 0;
-            q.first = queryTriangles_.count;
+            q.first = queryEntries_.count;
             q.count = it.node->indices.count;
             Bounds b;
             for (int32_t i = 0; i < it.node->indices.count; ++i) {
                 const int32_t index = it.node->indices.items[i];
-                const NMVec3* c = corners_.items + 3 * index;
-                const QueryTriangle t{c[0], c[1] - c[0], c[2] - c[0], index};
-                queryTriangles_.items[queryTriangles_.count++] = t;
-                b.addClipped(t, it.node->box.min, it.node->box.max);
+                queryEntries_.items[queryEntries_.count++] = index;
+                b.addClipped(triangleAt(corners_.items, index), it.node->box.min, it.node->box.max);
             }
             q.lo = b.lo;
             q.hi = b.hi;
@@ -303,21 +314,37 @@ bool NMOctree::compile() {
     }
 
     // The final form: empty children left out, big leaves parted.
-    if (!queryNodes_.reserve(raw.count + 2 * queryTriangles_.count + 1)) return false;
+    if (!queryNodes_.reserve(raw.count + 2 * queryEntries_.count + 1)) return false;
     queryNodes_.count = 1;
-    Compiler compiler{queryTriangles_, queryNodes_, slack_ / kWiden * kFloatWiden};
+    Compiler compiler{queryEntries_, corners_.items, queryNodes_, slack_ / kWiden * kFloatWiden};
     if (!compiler.node(raw, 0, 0, 0)) return false;
-    if (!queryWork_.reserve(8 * (compiler.depth + 1) + 1)) return false;
+    raw.clear();
+    // The nodes' room was reserved for the worst case: keep only what they use.
+    {
+        Stack<QueryNode> exact;
+        if (!exact.reserve(queryNodes_.count)) return false;
+        for (int32_t i = 0; i < queryNodes_.count; ++i) exact.items[i] = queryNodes_.items[i];
+        exact.count = queryNodes_.count;
+        queryNodes_ = static_cast<Stack<QueryNode>&&>(exact);
+    }
+    queryStackSize_ = 8 * (compiler.depth + 1) + 1;
+    if (ownScratch_ == nullptr) ownScratch_ = hostNew<NMQueryScratch>("NMOctree", __LINE__);
+    if (ownScratch_ == nullptr || !prepareScratch(*ownScratch_)) return false;
     compiled_ = true;
     return true;
 }
 
-void NMOctree::acceptHit(const NMVec3& p, const NMVec3& d, const QueryTriangle& qt, double t, double u, double v,
+bool NMOctree::prepareScratch(NMQueryScratch& scratch) const {
+    return scratch.work.reserve(queryStackSize_) && scratch.packets.reserve(queryStackSize_);
+}
+
+void NMOctree::acceptHit(const NMVec3& p, const NMVec3& d, int32_t index, double t, double u, double v,
                          NMAbstractVectorLayer* bump, NMNearestHit* best, double* bestFacing, bool* found) const {
     (void)p;
-    const NMTriangle& tri = list->triangles.items[qt.index];
+    const NMVec3* c = corners_.items + 3 * index;
+    const NMVec3* n = normals_.items + 3 * index;
     const double w = 1.0 - u - v;
-    const NMVec3 normal = normalize(tri.v[0].normal * w + tri.v[1].normal * u + tri.v[2].normal * v);
+    const NMVec3 normal = normalize(n[0] * w + n[1] * u + n[2] * v);
     const double facing = dot(normal, d);
     if (facing < minFacing) return;
     const double at = std::fabs(t);
@@ -327,26 +354,44 @@ void NMOctree::acceptHit(const NMVec3& p, const NMVec3& d, const QueryTriangle& 
         if (!(at < bestAt || (at == bestAt && facing > *bestFacing))) return;
     }
     NMVec3 stored = normal;
-    if (bump != nullptr) {
+    if (bump != nullptr && list != nullptr && index < list->triangles.count) {
         // The bump image holds tangent-space normals over the high object's texture coordinates.
+        const NMTriangle& tri = list->triangles.items[index];
         const NMVec3 uvw = tri.v[0].uvw * w + tri.v[1].uvw * u + tri.v[2].uvw * v;
         const NMVec3 tangent = tri.v[0].tangent * w + tri.v[1].tangent * u + tri.v[2].tangent * v;
         const NMVec3 bitangent = tri.v[0].bitangent * w + tri.v[1].bitangent * u + tri.v[2].bitangent * v;
-        const NMVec3 blended = tri.v[0].normal * w + tri.v[1].normal * u + tri.v[2].normal * v;
+        const NMVec3 blended = n[0] * w + n[1] * u + n[2] * v;
         const NMVector3f s = bump->bilinear(uvw.x, uvw.y);
         stored = tangent * s.x + bitangent * s.y + blended * s.z;
     }
-    best->point = tri.v[0].position * w + tri.v[1].position * u + tri.v[2].position * v;
+    best->point = c[0] * w + c[1] * u + c[2] * v;
     best->normal = stored;
     best->t = t;
-    best->triangle = qt.index;
+    best->triangle = index;
     *bestFacing = dot(stored, d);
     *found = true;
 }
 
 bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLayer* bump, NMNearestHit* hit) {
     ++rayCount;
+    if (!compiled_) return false;
+    NMQueryScratch& own = *ownScratch_;
+    const uint64_t visits = own.nodeVisits, tests = own.triangleTests;
+    const bool found = nearestHit(p, d, bump, hit, own);
+    nodeVisits += own.nodeVisits - visits;
+    triangleTests += own.triangleTests - tests;
+    return found;
+}
+
+bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLayer* bump, NMNearestHit* hit,
+                          NMQueryScratch& scratch) const {
+    ++scratch.rays;
     if (!compiled_ || queryNodes_.items[0].count == 0) return false;
+    if (scratch.work.capacity < queryStackSize_) {
+        scratch.failed = true;
+        return false;
+    }
+    Stack<QueryEntry>& queryWork_ = scratch.work;
     const Ray ray = prepare(p, d);
     double tn, tf;
     if (!lineThrough(queryNodes_.items[0], ray, &tn, &tf)) return false;
@@ -361,14 +406,15 @@ bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLaye
         // Nothing in a node entered farther than the best hit can be nearer (equal distances are
         // still looked at, for the tie rule); `reach` adds the slack for rounding of the box test.
         if (e.distance > reach) continue;
-        ++nodeVisits;
+        ++scratch.nodeVisits;
         const QueryNode& q = queryNodes_.items[e.node];
         if (q.childCount == 0) {
-            const QueryTriangle* tris = queryTriangles_.items + q.first;
-            triangleTests += q.count;
+            const int32_t* tris = queryEntries_.items + q.first;
+            scratch.triangleTests += q.count;
             for (int32_t i = 0; i < q.count; ++i) {
                 NMRayHit h;
-                if (!rayTriangle(p, d, tris[i].v0, tris[i].e1, tris[i].e2, &h)) continue;
+                const NMVec3* c = corners_.items + 3 * tris[i];
+                if (!rayTriangle(p, d, c[0], c[1] - c[0], c[2] - c[0], &h)) continue;
                 if (found && std::fabs(h.t) > bestAt) continue;
                 acceptHit(p, d, tris[i], h.t, h.u, h.v, bump, &best, &bestFacing, &found);
                 if (found) {
@@ -387,6 +433,10 @@ bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLaye
             if (distance > reach) continue;
             c[n++] = {child, distance};
         }
+        if (queryWork_.count + n > queryWork_.capacity) {  // cannot happen: the stack holds the deepest walk
+            scratch.failed = true;
+            return false;
+        }
         pushNearestLast(queryWork_, c, n);
     }
     if (!found || isZero(best.normal)) return false;
@@ -396,7 +446,23 @@ bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLaye
 
 bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r) {
     ++rayCount;
+    if (!compiled_) return false;
+    NMQueryScratch& own = *ownScratch_;
+    const uint64_t visits = own.nodeVisits, tests = own.triangleTests;
+    const bool blocked = anyHit(o, r, own);
+    nodeVisits += own.nodeVisits - visits;
+    triangleTests += own.triangleTests - tests;
+    return blocked;
+}
+
+bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r, NMQueryScratch& scratch) const {
+    ++scratch.rays;
     if (!compiled_ || queryNodes_.items[0].count == 0) return false;
+    if (scratch.work.capacity < queryStackSize_) {
+        scratch.failed = true;
+        return false;
+    }
+    Stack<QueryEntry>& queryWork_ = scratch.work;
     const Ray ray = prepare(o, r);
     double tn, tf;
     if (!lineThrough(queryNodes_.items[0], ray, &tn, &tf) || tf < 0.0) return false;
@@ -404,14 +470,15 @@ bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r) {
     queryWork_.items[queryWork_.count++] = {0, tn};
     while (queryWork_.count > 0) {
         const QueryEntry e = queryWork_.items[--queryWork_.count];
-        ++nodeVisits;
+        ++scratch.nodeVisits;
         const QueryNode& q = queryNodes_.items[e.node];
         if (q.childCount == 0) {
-            const QueryTriangle* tris = queryTriangles_.items + q.first;
-            triangleTests += q.count;
+            const int32_t* tris = queryEntries_.items + q.first;
+            scratch.triangleTests += q.count;
             for (int32_t i = 0; i < q.count; ++i) {
                 NMRayHit h;
-                if (rayTriangle(o, r, tris[i].v0, tris[i].e1, tris[i].e2, &h) && h.t > 0.0) return true;
+                const NMVec3* c = corners_.items + 3 * tris[i];
+                if (rayTriangle(o, r, c[0], c[1] - c[0], c[2] - c[0], &h) && h.t > 0.0) return true;
             }
             continue;
         }
@@ -422,7 +489,127 @@ bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r) {
             if (!lineThrough(queryNodes_.items[child], ray, &tn, &tf) || tf < 0.0) continue;
             c[n++] = {child, tn};
         }
+        if (queryWork_.count + n > queryWork_.capacity) {  // cannot happen: the stack holds the deepest walk
+            scratch.failed = true;
+            return false;
+        }
         pushNearestLast(queryWork_, c, n);
     }
     return false;
+}
+
+// The packet walks the tree once for all its rays. A node is entered with the rays whose box tests
+// passed on the way down, less those already blocked; each ray meets exactly the boxes (and so the
+// triangles) it would meet alone, so the answers are those of anyHit. All rays share the origin, so
+// the box corners relative to it are computed once per box, and the children are visited nearest
+// to the origin first.
+uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t count, NMQueryScratch& scratch) const {
+    if (count <= 0) return 0;
+    if (count > 64) count = 64;
+    scratch.rays += static_cast<uint64_t>(count);
+    if (!compiled_ || queryNodes_.items[0].count == 0) return 0;
+    if (scratch.packets.capacity < queryStackSize_) {
+        scratch.failed = true;
+        return 0;
+    }
+    Ray rays[64];
+    for (int32_t i = 0; i < count; ++i) rays[i] = prepare(o, dirs[i]);
+    const float origin[3] = {rays[0].p[0], rays[0].p[1], rays[0].p[2]};
+
+    // The rays of `mask` that enter the node's box at some t ≥ 0, and the box's squared distance
+    // from the origin.
+    auto enter = [&](const QueryNode& n, uint64_t mask, float* distance) {
+        float rel[2][3];
+        float dist = 0.0f;
+        for (int i = 0; i < 3; ++i) {
+            rel[0][i] = n.lo[i] - origin[i];
+            rel[1][i] = n.hi[i] - origin[i];
+            const float outside = rel[0][i] > 0.0f ? rel[0][i] : (rel[1][i] < 0.0f ? -rel[1][i] : 0.0f);
+            dist += outside * outside;
+        }
+        *distance = dist;
+        uint64_t in = 0;
+        while (mask != 0) {
+            const int32_t i = __builtin_ctzll(mask);
+            mask &= mask - 1;
+            const Ray& r = rays[i];
+            float tn = -3e38f, tf = 3e38f;
+            bool miss = false;
+            for (int a = 0; a < 3; ++a) {
+                if (r.flat[a]) {
+                    // The origin lies in the slab: lo ≤ p ≤ hi, as (lo − p) ≤ 0 ≤ (hi − p).
+                    if (rel[0][a] > 0.0f || rel[1][a] < 0.0f) {
+                        miss = true;
+                        break;
+                    }
+                    continue;
+                }
+                const float t1 = rel[r.nearHi[a]][a] * r.inv[a];
+                const float t2 = rel[1 - r.nearHi[a]][a] * r.inv[a];
+                tn = t1 > tn ? t1 : tn;
+                tf = t2 < tf ? t2 : tf;
+            }
+            if (!miss && tn <= tf && tf >= 0.0f) in |= uint64_t(1) << i;
+        }
+        return in;
+    };
+
+    const uint64_t all = count == 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1;
+    float rootDistance;
+    const uint64_t rootRays = enter(queryNodes_.items[0], all, &rootDistance);
+    if (rootRays == 0) return 0;
+    uint64_t blocked = 0;
+    Stack<PacketEntry>& work = scratch.packets;
+    work.count = 0;
+    work.items[work.count++] = {0, rootRays};
+    while (work.count > 0) {
+        const PacketEntry e = work.items[--work.count];
+        uint64_t live = e.rays & ~blocked;
+        if (live == 0) continue;
+        ++scratch.nodeVisits;
+        const QueryNode& q = queryNodes_.items[e.node];
+        if (q.childCount == 0) {
+            const int32_t* tris = queryEntries_.items + q.first;
+            for (int32_t t = 0; t < q.count && live != 0; ++t) {
+                const NMVec3* c = corners_.items + 3 * tris[t];
+                const NMVec3 e1 = c[1] - c[0], e2 = c[2] - c[0];
+                uint64_t left = live;
+                while (left != 0) {
+                    const int32_t i = __builtin_ctzll(left);
+                    left &= left - 1;
+                    ++scratch.triangleTests;
+                    NMRayHit h;
+                    if (rayTriangle(o, dirs[i], c[0], e1, e2, &h) && h.t > 0.0) {
+                        blocked |= uint64_t(1) << i;
+                        live &= ~(uint64_t(1) << i);
+                    }
+                }
+            }
+            continue;
+        }
+        struct Child {
+            int32_t node;
+            uint64_t rays;
+            float distance;
+        } c[8];
+        int32_t n = 0;
+        for (int32_t k = 0; k < q.childCount; ++k) {
+            float distance;
+            const uint64_t in = enter(queryNodes_.items[q.first + k], live, &distance);
+            if (in == 0) continue;
+            // Kept ordered farthest first, so that the nearest is popped first.
+            int32_t j = n++;
+            while (j > 0 && c[j - 1].distance < distance) {
+                c[j] = c[j - 1];
+                --j;
+            }
+            c[j] = {q.first + k, in, distance};
+        }
+        if (work.count + n > work.capacity) {  // cannot happen: the stack holds the deepest walk
+            scratch.failed = true;
+            return 0;
+        }
+        for (int32_t k = 0; k < n; ++k) work.items[work.count++] = {c[k].node, c[k].rays};
+    }
+    return blocked;
 }

@@ -67,6 +67,15 @@ void randomiseDirections(Stack<NMSampleDir>& dirs, HstRandom* random, double k) 
     }
 }
 
+void randomiseDirections(Stack<NMSampleDir>& dirs, NMRandom& random, double k) {
+    for (NMSampleDir& d : dirs) {
+        const double phi = 2.0 * kPi * random.real();
+        const double theta = kPi / 2.0 * random.real();
+        const NMVec3 v = normalize({std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta)});
+        d = {v.x, v.y, v.z, directionWeight(v.z, k)};
+    }
+}
+
 NMRotation rotationFromZ(const NMVec3& n) {
     const NMVec3 f{0.0, 0.0, 1.0};
     const double e = n.z;  // f·n
@@ -123,6 +132,47 @@ double occlusionSample(NMOctree* occluders, const NMVec3& p, const NMVec3& n, co
         const NMVec3 r = rot.apply({d.x, d.y, d.z});
         if (inBlockedHalfSpace(r, blocked) || (occluders != nullptr && occluders->anyHit(origin, r)))
             blockedTotal += d.weight;
+    }
+    return total != 0.0 ? (total - blockedTotal) / total : 0.0;
+}
+
+double occlusionSample(const NMOctree* occluders, NMQueryScratch& scratch, const NMVec3& p, const NMVec3& n,
+                       const Stack<NMSampleDir>& dirs, int32_t blocked) {
+    constexpr int32_t kPacket = 64;
+    const NMVec3 origin = p + n * kLift;
+    const NMRotation rot = rotationFromZ(n);
+    double total = 0.0, blockedTotal = 0.0;
+    NMVec3 rays[kPacket];
+    int32_t slot[kPacket];  // direction index of each ray of the packet
+    bool inHalfSpace[kPacket];
+    int32_t i = 0;
+    while (i < dirs.count) {
+        // The next packet: directions up to kPacket rays further on (weight-0 directions add nothing
+        // either way and are not cast).
+        int32_t cast = 0;
+        const int32_t from = i;
+        for (; i < dirs.count && i - from < kPacket; ++i) {
+            const NMSampleDir& d = dirs.items[i];
+            inHalfSpace[i - from] = false;
+            if (d.weight == 0.0) continue;
+            const NMVec3 r = rot.apply({d.x, d.y, d.z});
+            if (inBlockedHalfSpace(r, blocked)) {
+                inHalfSpace[i - from] = true;
+                continue;
+            }
+            rays[cast] = r;
+            slot[cast] = i - from;
+            ++cast;
+        }
+        const uint64_t hits = occluders != nullptr ? occluders->anyHitPacket(origin, rays, cast, scratch) : 0;
+        uint64_t hitSlots = 0;
+        for (int32_t k = 0; k < cast; ++k)
+            if ((hits >> k) & 1) hitSlots |= uint64_t(1) << slot[k];
+        for (int32_t k = from; k < i; ++k) {
+            const double w = dirs.items[k].weight;
+            total += w;
+            if (w != 0.0 && (inHalfSpace[k - from] || ((hitSlots >> (k - from)) & 1))) blockedTotal += w;
+        }
     }
     return total != 0.0 ? (total - blockedTotal) / total : 0.0;
 }

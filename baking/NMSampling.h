@@ -52,3 +52,29 @@ bool inBlockedHalfSpace(const NMVec3& r, int32_t blocked);
 // weights (0 when they sum to 0). Directions of weight 0 are not cast. A null octree blocks nothing.
 double occlusionSample(NMOctree* occluders, const NMVec3& p, const NMVec3& n, const Stack<NMSampleDir>& dirs,
                        int32_t blocked);
+// The same open fraction, the rays cast in packets of up to 64 with the caller's query scratch (so
+// that several threads can sample one octree at once). The sums run in the order of the directions,
+// so the result is bit for bit that of the form above.
+double occlusionSample(const NMOctree* occluders, NMQueryScratch& scratch, const NMVec3& p, const NMVec3& n,
+                       const Stack<NMSampleDir>& dirs, int32_t blocked);
+
+// A small generator of the bake's random numbers (splitmix64): the same seed gives the same
+// sequence on every thread and every run.
+class NMRandom {
+public:
+    explicit NMRandom(uint64_t seed = 0) : state_(seed) {}
+    uint64_t next() {
+        uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        return z ^ (z >> 31);
+    }
+    // Uniform in [0, 1), 53 bits.
+    double real() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
+
+private:
+    uint64_t state_;
+};
+
+// The same as randomiseDirections above, drawing from `random`.
+void randomiseDirections(Stack<NMSampleDir>& dirs, NMRandom& random, double k);

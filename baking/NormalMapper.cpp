@@ -1,12 +1,14 @@
 #include "baking/NormalMapper.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 
 #include "baking/NMBakeThread.h"
 #include "baking/NMFloatLayer.h"
 #include "baking/NMGather.h"
 #include "baking/NMTexelSpans.h"
+#include "baking/NMWorkers.h"
 #include "shader/TangentFrame.h"
 #include "sources/HostBitmap.h"
 #include "sources/HostMemory.h"
@@ -17,12 +19,31 @@
 namespace {
 
 constexpr const char* kTag = "NormalMapper";
+// Source tag of the state of each worker of the texel stage.
+constexpr const char* kWorkerTag = "NMTexelWorker";
 // Triangles smaller than this in pixel space (twice their area) get no texels.
 constexpr double kDegenerate = 1e-7;
 // Seed of the random occlusion directions when the settings bring no generator.
-constexpr uint32_t kSeed = 1;
+constexpr uint64_t kSeed = 1;
 // Candidate texels between two looks at the clock.
 constexpr int32_t kClockEvery = 64;
+// Rows of one chunk of the texel stage.
+constexpr int32_t kChunkRows = 8;
+// Candidate texels a worker bakes between two asks for a stop (it looks at the other workers'
+// stop flag before every texel).
+constexpr int32_t kStopEvery = 16;
+// Candidate texels a worker counts before it adds them to the shared progress.
+constexpr int32_t kProgressEvery = 256;
+
+// The seed of the random occlusion directions of the samples that one low triangle casts for one
+// texel in one pass: a mix of the bake's seed, the texel, the triangle's index and the pass. The
+// directions therefore never depend on which thread bakes the texel, or on what it baked before.
+uint64_t texelSeed(uint64_t bakeSeed, int64_t x, int64_t y, int32_t width, int32_t triangle, bool edgePass) {
+    const uint64_t texel = static_cast<uint64_t>(y) * static_cast<uint64_t>(width) + static_cast<uint64_t>(x);
+    NMRandom mix(bakeSeed ^ (texel * 0x2545f4914f6cdd1dull));
+    NMRandom mix2(mix.next() ^ ((static_cast<uint64_t>(static_cast<uint32_t>(triangle)) << 1) | (edgePass ? 1u : 0u)));
+    return mix2.next();
+}
 
 int64_t nowMs() { return moduleApi()->clockMs(); }
 
@@ -77,11 +98,6 @@ NMVector3f toFloat(const NMVec3& v) {
     return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
 }
 
-// Half the length of the cross product of the texture-coordinate differences.
-double uvArea(const NMTriangle& t) {
-    return 0.5 * length(cross(t.v[1].uvw - t.v[0].uvw, t.v[2].uvw - t.v[0].uvw));
-}
-
 // "hh:mm:ss", two digits at least each; a negative or absurd time shows as 0.
 HostString clockText(double seconds) {
     if (!(seconds > 0.0) || seconds > 1e12) seconds = 0.0;
@@ -93,6 +109,27 @@ HostString clockText(double seconds) {
 }
 
 }  // namespace
+
+// A worker's own: its query scratch, its copy of the directions when they are drawn at random,
+// the generator they are drawn from, and its counts.
+struct NormalMapper::Worker {
+    NMQueryScratch scratch;
+    Stack<NMSampleDir> randomDirections;
+    NMRandom random;
+    NMTexelWorkerStats stats;
+    int32_t sinceStop = 0;
+    int32_t sinceProgress = 0;
+    bool progressShown = false;  // this worker shows the progress (the bake's own thread)
+};
+
+class NormalMapper::TexelJob : public NMJob {
+public:
+    explicit TexelJob(NormalMapper& mapper) : mapper_(mapper) {}
+    void work(int32_t worker) override { mapper_.texelWorker(worker); }
+
+private:
+    NormalMapper& mapper_;
+};
 
 bool NormalMapper::stopRequested() const { return bakeStopRequested(settings_->thread); }
 
@@ -116,15 +153,20 @@ void NormalMapper::freeAll() {
     bump_ = nullptr;
     offsets_.clear();
     directions_.clear();
-    if (ownRandom_ != nullptr) moduleApi()->randomDestroy(ownRandom_);
-    ownRandom_ = nullptr;
-    random_ = nullptr;
+    chunkFirst_.clear();
+    chunkTriangles_.clear();
+    workerStats_.clear();
+    chunkCount_ = 0;
 }
 
 int32_t NormalMapper::bake(BakeSettings& settings) {
     settings_ = &settings;
     stats_ = NormalMapperStats();
     stopped_ = false;
+    failed_ = false;
+    abort_ = false;
+    stagePeak(true);
+    stats_.startBytes = stagePeak(true);
     const int32_t ok = run();
     freeAll();
     settings.spinner.store(0);
@@ -152,54 +194,70 @@ int32_t NormalMapper::run() {
     if (!gatherObject(low_, s.lowObject, s.lowUvw, NM_GATHER_LOW, s.thread)) return 0;
     if (!s.bumpFile.empty() && !prepareBump()) return 0;
     if (!gatherObject(high_, s.highObject, s.highUvw, NM_GATHER_HIGH, s.thread)) return 0;
-    if (ownOccluders) {
-        // A failed gather leaves fewer occluders (an empty list blocks nothing); the bake goes on.
-        if (s.occluderMode == BAKE_OCCLUDERS_HIERARCHY)
-            gatherOccludersFromObject(occluders_, s.highObject, s.thread);
-        else
-            gatherOccludersFromDocument(occluders_, s.document, s.thread);
-    }
-    totalTexels_ = 0.0;
-    for (const NMTriangle& t : low_.triangles) totalTexels_ += uvArea(t) * s.width * s.height;
-    if (totalTexels_ < 1.0) totalTexels_ = 1.0;
     stats_.gatherMs = nowMs() - mark;
+    stats_.gatherPeakBytes = stagePeak(true);
 
     // Octrees.
     mark = nowMs();
     s.spinner.store(0);
-    if (!highTree_.build(&s.statusText, &high_, s.thread)) return 0;
+    const int32_t workers = nmWorkerCount(s.threads);
+    // The trees keep the corners and normals of their triangles; the lists' full records are
+    // needed afterwards only for the bump detail of the high object.
+    if (!highTree_.setList(&high_)) return 0;
+    if (bump_ == nullptr) high_.clear();
+    if (!highTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
+    highTree_.releaseTree();
     occlusionTree_ = &highTree_;
     if (ownOccluders) {
         if (!stage(NM_TEXT_OCCLUDERS, 0)) return 0;
-        if (!occluderTree_.build(&s.statusText, &occluders_, s.thread)) return 0;
+        // Gathered only now, once the high object's records are freed, so that the two are never
+        // held at once. A failed gather leaves fewer occluders (an empty list blocks nothing); the
+        // bake goes on.
+        if (s.occluderMode == BAKE_OCCLUDERS_HIERARCHY)
+            gatherOccludersFromObject(occluders_, s.highObject, s.thread);
+        else
+            gatherOccludersFromDocument(occluders_, s.document, s.thread);
+        if (!occluderTree_.setList(&occluders_)) return 0;
+        occluders_.clear();
+        if (!occluderTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
+        occluderTree_.releaseTree();
         occlusionTree_ = &occluderTree_;
     }
     stats_.octreeMs = nowMs() - mark;
+    stats_.octreePeakBytes = stagePeak(true);
 
     // Texels.
     mark = nowMs();
     if (occlusion) {
         if (!makeOcclusionDirections(directions_, s.occlusionGrid, s.occlusionExponent)) return 0;
-        random_ = s.random;
-        if (s.randomDirections && random_ == nullptr) {
-            ownRandom_ = moduleApi()->randomMake(kSeed);
-            random_ = ownRandom_;
-        }
+        // One draw from the settings' generator seeds the whole bake.
+        seed_ = s.random != nullptr ? static_cast<uint64_t>(moduleApi()->randomReal(s.random) * 9007199254740992.0)
+                                    : kSeed;
     }
     if (!createLayerSet(main_, true, s.width, s.height, occlusion, displacement)) return 0;
     if (!createLayerSet(edgeFill_, true, s.width, s.height, occlusion, displacement)) return 0;
     if (!makeSampleOffsets(offsets_, s.supersampling)) return 0;
-    processed_ = 0.0;
+    if (!planChunks()) return 0;
+    if (!workerStats_.resize(workers)) return 0;
+    processed_ = 0;
+    nextChunk_ = 0;
     startSecond_ = nowMs() / 1000;
     shownSecond_ = startSecond_;
     sinceClock_ = 0;
-    for (int32_t i = 0; i < low_.triangles.count && !stopped_; ++i) bakeTriangle(low_.triangles.items[i], false);
-    if (s.edgeFill)
-        for (int32_t i = 0; i < low_.triangles.count && !stopped_; ++i) bakeTriangle(low_.triangles.items[i], true);
+    {
+        TexelJob job(*this);
+        stats_.threads = runWorkers(job, workers, s.thread);
+    }
+    for (const NMTexelWorkerStats& w : workerStats_) {
+        stats_.candidateTexels += w.candidateTexels;
+        stats_.surfaceRays += w.surfaceRays;
+        stats_.occlusionRays += w.occlusionRays;
+        stats_.nodeVisits += w.nodeVisits;
+        stats_.triangleTests += w.triangleTests;
+    }
     stats_.texelMs = nowMs() - mark;
-    stats_.nodeVisits = highTree_.nodeVisits + (occlusionTree_ != &highTree_ ? occlusionTree_->nodeVisits : 0);
-    stats_.triangleTests = highTree_.triangleTests + (occlusionTree_ != &highTree_ ? occlusionTree_->triangleTests : 0);
-    if (stopped_) return 0;
+    stats_.texelPeakBytes = stagePeak(true);
+    if (stopped_ || failed_) return 0;
 
     // Finishing.
     mark = nowMs();
@@ -220,6 +278,7 @@ int32_t NormalMapper::run() {
     if (edgeFill_.occlusion) edgeFill_.occlusion->release();
     if (edgeFill_.displacement) edgeFill_.displacement->release();
     stats_.finishMs = nowMs() - mark;
+    stats_.finishPeakBytes = stagePeak(true);
 
     // Writing.
     mark = nowMs();
@@ -238,15 +297,122 @@ int32_t NormalMapper::run() {
     if (occlusion && !occlusionImage.save(s.occlusionFile, s.fileFormat)) return 0;
     if (displacement && !displacementImage.save(s.displacementFile, s.fileFormat)) return 0;
     stats_.writeMs = nowMs() - mark;
+    stats_.writePeakBytes = stagePeak(true);
     return 1;
 }
 
-double NormalMapper::occlusionAt(const NMVec3& p, const NMVec3& n) {
-    if (random_ != nullptr && settings_->randomDirections)
-        randomiseDirections(directions_, random_, settings_->occlusionExponent);
-    const uint64_t before = occlusionTree_->rayCount;
-    const double open = occlusionSample(occlusionTree_, p, n, directions_, settings_->blockedHalfSpace);
-    stats_.occlusionRays += occlusionTree_->rayCount - before;
+int64_t NormalMapper::stagePeak(bool restart) {
+    const HostApi* api = moduleApi();
+    if (api->size < static_cast<int32_t>(offsetof(HostApi, memPeakBytes) + sizeof(void*)) ||
+        api->memPeakBytes == nullptr)
+        return 0;
+    return api->memPeakBytes(restart ? 1 : 0);
+}
+
+// The chunks of rows and the low triangles that reach into each, and the number of candidate
+// texels in all (the base of the progress).
+bool NormalMapper::planChunks() {
+    const BakeSettings& s = *settings_;
+    const int32_t W = s.width, H = s.height, P = s.border;
+    chunkCount_ = (H + kChunkRows - 1) / kChunkRows;
+    struct Rows {
+        int32_t first, last;
+    };
+    Stack<Rows> rows;
+    if (!rows.resize(low_.count()) || !chunkFirst_.resize(chunkCount_ + 1)) return false;
+    int64_t candidates = 0, entries = 0;
+    for (int32_t i = 0; i < low_.count(); ++i) {
+        const NMTriangle& tri = low_.triangles.items[i];
+        rows.items[i] = {1, 0};
+        double X[3], Y[3];
+        for (int k = 0; k < 3; ++k) {
+            X[k] = (W - 1) * tri.v[k].uvw.x;
+            Y[k] = (H - 1) * tri.v[k].uvw.y;
+        }
+        const double d = (Y[2] - Y[0]) * (X[1] - X[0]) - (Y[1] - Y[0]) * (X[2] - X[0]);
+        if (!(std::fabs(d) >= kDegenerate)) continue;
+        const NMTexelSpans spans(X, Y);
+        const int64_t first = spans.top() - P > 0 ? spans.top() - P : 0;
+        const int64_t last = spans.bottom() + P < H - 1 ? spans.bottom() + P : H - 1;
+        if (first > last) continue;
+        rows.items[i] = {static_cast<int32_t>(first), static_cast<int32_t>(last)};
+        for (int64_t y = first; y <= last; ++y) {
+            int64_t a, b;
+            spans.span(y, &a, &b);
+            a = a - P > 0 ? a - P : 0;
+            b = b + P < W - 1 ? b + P : W - 1;
+            if (b >= a) candidates += b - a + 1;
+        }
+        for (int32_t c = rows.items[i].first / kChunkRows; c <= rows.items[i].last / kChunkRows; ++c) {
+            ++chunkFirst_.items[c + 1];
+            ++entries;
+        }
+    }
+    if (entries > 0x7fffffff || !chunkTriangles_.resize(static_cast<int32_t>(entries > 0 ? entries : 1))) return false;
+    for (int32_t c = 0; c < chunkCount_; ++c) chunkFirst_.items[c + 1] += chunkFirst_.items[c];
+    Stack<int32_t> fill;
+    if (!fill.resize(chunkCount_ > 0 ? chunkCount_ : 1)) return false;
+    for (int32_t c = 0; c < chunkCount_; ++c) fill.items[c] = chunkFirst_.items[c];
+    for (int32_t i = 0; i < low_.count(); ++i) {
+        if (rows.items[i].first > rows.items[i].last) continue;
+        for (int32_t c = rows.items[i].first / kChunkRows; c <= rows.items[i].last / kChunkRows; ++c)
+            chunkTriangles_.items[fill.items[c]++] = i;
+    }
+    totalTexels_ = candidates > 1 ? static_cast<double>(candidates) : 1.0;
+    return true;
+}
+
+// One worker of the texel stage: takes the next chunk of rows until none is left and bakes it,
+// every low triangle that reaches into it in list order, then the edge fill of its empty texels.
+// Each texel belongs to one chunk, so its sums are made by one thread, in the order of the
+// triangles as on a single thread: the maps come out the same for any number of workers.
+void NormalMapper::texelWorker(int32_t index) {
+    const BakeSettings& s = *settings_;
+    // Made on the worker's own thread; a worker short of memory fails the whole bake.
+    Worker* own = hostNew<Worker>(kWorkerTag, __LINE__);
+    bool ok = own != nullptr && highTree_.prepareScratch(own->scratch) &&
+              (occlusionTree_ == &highTree_ || occlusionTree_->prepareScratch(own->scratch));
+    if (ok && s.occlusionOn && s.randomDirections) ok = own->randomDirections.resize(directions_.count);
+    if (!ok) {
+        hostDelete(own);
+        failed_ = true;
+        abort_ = true;
+        return;
+    }
+    Worker& w = *own;
+    w.progressShown = index == 0;
+    while (!abort_.load(std::memory_order_relaxed)) {
+        const int32_t chunk = nextChunk_.fetch_add(1);
+        if (chunk >= chunkCount_) break;
+        const int64_t fromRow = static_cast<int64_t>(chunk) * kChunkRows;
+        const int64_t toRow = fromRow + kChunkRows - 1 < s.height - 1 ? fromRow + kChunkRows - 1 : s.height - 1;
+        const int32_t first = chunkFirst_.items[chunk], end = chunkFirst_.items[chunk + 1];
+        for (int32_t k = first; k < end && !abort_.load(std::memory_order_relaxed); ++k)
+            bakeRows(chunkTriangles_.items[k], fromRow, toRow, false, w);
+        if (s.edgeFill)
+            for (int32_t k = first; k < end && !abort_.load(std::memory_order_relaxed); ++k)
+                bakeRows(chunkTriangles_.items[k], fromRow, toRow, true, w);
+    }
+    processed_.fetch_add(w.sinceProgress);
+    if (w.scratch.failed) {
+        failed_ = true;
+        abort_ = true;
+    }
+    w.stats.nodeVisits = w.scratch.nodeVisits;
+    w.stats.triangleTests = w.scratch.triangleTests;
+    workerStats_.items[index] = w.stats;
+    hostDelete(own);
+}
+
+double NormalMapper::occlusionAt(const NMVec3& p, const NMVec3& n, Worker& w) {
+    const Stack<NMSampleDir>* dirs = &directions_;
+    if (settings_->randomDirections) {
+        randomiseDirections(w.randomDirections, w.random, settings_->occlusionExponent);
+        dirs = &w.randomDirections;
+    }
+    const uint64_t before = w.scratch.rays;
+    const double open = occlusionSample(occlusionTree_, w.scratch, p, n, *dirs, settings_->blockedHalfSpace);
+    w.stats.occlusionRays += w.scratch.rays - before;
     return open;
 }
 
@@ -257,7 +423,8 @@ void NormalMapper::progress(bool force) {
     const int64_t second = nowMs() / 1000;
     if (second == shownSecond_ && !force) return;
     shownSecond_ = second;
-    settings_->statusText.set(bakeProgressText(processed_ / totalTexels_, second - startSecond_));
+    const double done = static_cast<double>(processed_.load(std::memory_order_relaxed)) / totalTexels_;
+    settings_->statusText.set(bakeProgressText(done < 1.0 ? done : 1.0, second - startSecond_));
 }
 
 HostString bakeProgressText(double fraction, int64_t elapsedSeconds) {
@@ -265,17 +432,20 @@ HostString bakeProgressText(double fraction, int64_t elapsedSeconds) {
     return HostString::fromReal(fraction * 100.0, 3) + "% " + clockText(left);
 }
 
-// A triangle's candidate texels: its rows and spans in pixel space with `border` texels around.
-// The main pass casts the samples that fall on the triangle; the edge-fill pass comes after every
-// triangle's main pass and fills only the texels that no triangle's samples reached (whose main
-// normal is still empty, as the merge asks), with the same values and in the same order as if each
-// texel had been filled when its triangle was baked. Texels that some triangle did reach would
-// never have their edge-fill values used, so no ray is cast for them.
-void NormalMapper::bakeTriangle(const NMTriangle& tri, bool edgePass) {
+// A triangle's candidate texels in rows fromRow to toRow: its rows and spans in pixel space with
+// `border` texels around. The main pass casts the samples that fall on the triangle; the edge-fill
+// pass comes after the main pass of every triangle of the rows and fills only the texels that no
+// triangle's samples reached (whose main normal is still empty, as the merge asks), with the same
+// values and in the same order as if each texel had been filled when its triangle was baked.
+// Texels that some triangle did reach would never have their edge-fill values used, so no ray is
+// cast for them.
+void NormalMapper::bakeRows(int32_t triangle, int64_t fromRow, int64_t toRow, bool edgePass, Worker& wk) {
+    const NMTriangle& tri = low_.triangles.items[triangle];
     const BakeSettings& s = *settings_;
     const int32_t W = s.width, H = s.height, P = s.border;
     const bool occlusion = s.occlusionOn != 0, displacement = s.displacementOn != 0;
     const bool counts = occlusion || displacement;
+    const bool randomRays = occlusion && s.randomDirections != 0;
 
     PixelTriangle px;
     for (int k = 0; k < 3; ++k) {
@@ -286,25 +456,31 @@ void NormalMapper::bakeTriangle(const NMTriangle& tri, bool edgePass) {
     if (!(std::fabs(px.d) >= kDegenerate)) return;  // degenerate in UV space (or not finite)
 
     const NMTexelSpans spans(px.X, px.Y);
-    int64_t counted = 0;
-    const int64_t rowFirst = spans.top() - P > 0 ? spans.top() - P : 0;
-    const int64_t rowLast = spans.bottom() + P < H - 1 ? spans.bottom() + P : H - 1;
+    int64_t rowFirst = spans.top() - P > 0 ? spans.top() - P : 0;
+    int64_t rowLast = spans.bottom() + P < H - 1 ? spans.bottom() + P : H - 1;
+    if (rowFirst < fromRow) rowFirst = fromRow;
+    if (rowLast > toRow) rowLast = toRow;
     for (int64_t y = rowFirst; y <= rowLast; ++y) {
         int64_t first, last;
         spans.span(y, &first, &last);
-        const bool rowInside = y >= spans.top() && y <= spans.bottom();
         const int64_t colFirst = first - P > 0 ? first - P : 0;
         const int64_t colLast = last + P < W - 1 ? last + P : W - 1;
         const int32_t iy = static_cast<int32_t>(y);
         const NMVector3f* mainRow = main_.normal->row(iy);
         for (int64_t x = colFirst; x <= colLast; ++x) {
-            if (stopRequested()) {
-                stopped_ = true;
-                return;
+            if (abort_.load(std::memory_order_relaxed)) return;
+            if (++wk.sinceStop >= kStopEvery) {
+                wk.sinceStop = 0;
+                if (stopRequested()) {
+                    stopped_ = true;
+                    abort_ = true;
+                    return;
+                }
             }
             const int32_t ix = static_cast<int32_t>(x);
             if (edgePass && !emptyNormal(mainRow[ix])) continue;
-            if (!edgePass) ++stats_.candidateTexels;
+            if (!edgePass) ++wk.stats.candidateTexels;
+            if (randomRays) wk.random = NMRandom(texelSeed(seed_, x, y, W, triangle, edgePass));
 
             // The tangent frame at the texel centre (weights may lie outside the triangle).
             double wc[3];
@@ -326,14 +502,14 @@ void NormalMapper::bakeTriangle(const NMTriangle& tri, bool edgePass) {
                 const NMVec3 point = blend(tri, w, &NMVertex::position);
                 const NMVec3 normal = normalize(blend(tri, w, &NMVertex::normal));
                 NMNearestHit hit;
-                ++stats_.surfaceRays;
-                if (!highTree_.nearestHit(point, normal, bump_, &hit)) continue;
+                ++wk.stats.surfaceRays;
+                if (!highTree_.nearestHit(point, normal, bump_, &hit, wk.scratch)) continue;
                 ++hits;
                 // The edge-fill pass only needs to know that this triangle's samples hit here.
                 if (edgePass) break;
                 displacementSum += hit.t;
                 const NMVec3 hn = normalize(hit.normal);
-                if (occlusion) occlusionSum += occlusionAt(hit.point, hn);
+                if (occlusion) occlusionSum += occlusionAt(hit.point, hn, wk);
                 normalSum += hn;
             }
 
@@ -345,11 +521,11 @@ void NormalMapper::bakeTriangle(const NMTriangle& tri, bool edgePass) {
                     if (displacement) main_.displacement->add(ix, iy, static_cast<float>(displacementSum));
                     if (counts) main_.count->add(ix, iy, hits);
                 }
-                if (rowInside && x >= first && x <= last) {
-                    processed_ += 1.0;
-                    ++counted;
+                if (++wk.sinceProgress >= kProgressEvery) {
+                    processed_.fetch_add(wk.sinceProgress, std::memory_order_relaxed);
+                    wk.sinceProgress = 0;
                 }
-                progress(false);
+                if (wk.progressShown) progress(false);
             } else if (hits == 0) {
                 // One ray from the nearest point of the triangle; a miss keeps the low surface.
                 double w[3] = {wc[0], wc[1], wc[2]};
@@ -359,10 +535,10 @@ void NormalMapper::bakeTriangle(const NMTriangle& tri, bool edgePass) {
                 NMVec3 normal = lowNormal;
                 double open = 1.0, distance = 0.0;
                 NMNearestHit hit;
-                ++stats_.surfaceRays;
-                if (highTree_.nearestHit(point, lowNormal, bump_, &hit)) {
+                ++wk.stats.surfaceRays;
+                if (highTree_.nearestHit(point, lowNormal, bump_, &hit, wk.scratch)) {
                     normal = normalize(hit.normal);
-                    if (occlusion) open = occlusionAt(hit.point, normal);
+                    if (occlusion) open = occlusionAt(hit.point, normal, wk);
                     distance = hit.t;
                 }
                 if (s.tangentSpace) normal = toTangentSpace(frame, normal);
@@ -373,7 +549,4 @@ void NormalMapper::bakeTriangle(const NMTriangle& tri, bool edgePass) {
             }
         }
     }
-    // The progress base is the UV area; the texels actually counted for this triangle are traded
-    // for it.
-    if (!edgePass) processed_ += uvArea(tri) * W * H - static_cast<double>(counted);
 }

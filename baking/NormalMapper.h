@@ -5,6 +5,7 @@
 // the UV islands and writes the image files.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "baking/BakeSettings.h"
@@ -33,6 +34,24 @@ struct NormalMapperStats {
     uint64_t occlusionRays = 0;   // any-hit queries of the occlusion samples
     uint64_t nodeVisits = 0;      // octree nodes opened by all queries
     uint64_t triangleTests = 0;   // ray/triangle tests of all queries
+    int32_t threads = 1;          // workers of the texel stage
+    // Highest bytes held through the host allocator during each stage (0 when the host does not
+    // say), and at the start of the bake.
+    int64_t startBytes = 0;
+    int64_t gatherPeakBytes = 0;
+    int64_t octreePeakBytes = 0;
+    int64_t texelPeakBytes = 0;
+    int64_t finishPeakBytes = 0;
+    int64_t writePeakBytes = 0;
+};
+
+// What one worker of the texel stage counted.
+struct NMTexelWorkerStats {
+    int64_t candidateTexels = 0;
+    uint64_t surfaceRays = 0;
+    uint64_t occlusionRays = 0;
+    uint64_t nodeVisits = 0;
+    uint64_t triangleTests = 0;
 };
 
 class NormalMapper {
@@ -54,9 +73,14 @@ private:
     bool stopRequested() const;
     bool stage(int32_t textId, int32_t spinner);
     int32_t prepareBump();
-    void bakeTriangle(const NMTriangle& tri, bool edgePass);
-    double occlusionAt(const NMVec3& p, const NMVec3& n);
+    struct Worker;
+    class TexelJob;
+    bool planChunks();
+    void texelWorker(int32_t index);
+    void bakeRows(int32_t triangle, int64_t fromRow, int64_t toRow, bool edgePass, Worker& w);
+    double occlusionAt(const NMVec3& p, const NMVec3& n, Worker& w);
     void progress(bool force);
+    int64_t stagePeak(bool restart);
 
     BakeSettings* settings_ = nullptr;
     NMTriangleList high_, low_, occluders_;
@@ -66,13 +90,24 @@ private:
     NMBandedVectorLayer* bump_ = nullptr;
     Stack<NMVec3> offsets_;
     Stack<NMSampleDir> directions_;
-    HstRandom* ownRandom_ = nullptr;
-    HstRandom* random_ = nullptr;
-    bool stopped_ = false;
+    // Seed of the random occlusion directions, drawn once per bake.
+    uint64_t seed_ = 0;
 
-    // Progress of the texel pass.
+    // The texel stage runs over chunks of rows; chunk c holds rows c·chunkRows to c·chunkRows +
+    // chunkRows − 1, and the low triangles whose padded rows meet them, in list order, are
+    // chunkTriangles_[chunkFirst_[c]] up to chunkFirst_[c + 1].
+    int32_t chunkCount_ = 0;
+    Stack<int32_t> chunkFirst_;
+    Stack<int32_t> chunkTriangles_;
+    Stack<NMTexelWorkerStats> workerStats_;
+    std::atomic<int32_t> nextChunk_{0};
+    std::atomic<bool> abort_{false};
+    std::atomic<bool> stopped_{false};
+    std::atomic<bool> failed_{false};
+
+    // Progress of the texel pass: candidate texels done of all.
     double totalTexels_ = 1.0;
-    double processed_ = 0.0;
+    std::atomic<int64_t> processed_{0};
     int64_t startSecond_ = 0;
     int64_t shownSecond_ = 0;
     int32_t sinceClock_ = 0;

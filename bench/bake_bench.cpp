@@ -1,14 +1,21 @@
 // Map-baking benchmark: a 1024 × 1024 normal map from a generated high object of about one million
 // triangles onto a low object of 5,000 quads (one sample per texel, then the default five), and an
-// occlusion map with direction grid 3. For each bake it prints the seconds of every stage
-// (gathering, octree, texels, finishing, writing) and the rays per second of the texel stage.
+// occlusion map with direction grid 3. Each bake runs on one thread and then on the host's worker
+// thread count (one per core); for each it prints the seconds of every stage (gathering, octree,
+// texels, finishing, writing), the rays per second of the texel stage and the memory held by the
+// bake at its highest in every stage, then the speed-up of all threads over one, per stage.
 //
 // Baseline, measured in the same run: the same walk over every candidate texel of every low
 // triangle, computing the low-surface point and normal of every sample, without casting a ray.
 // The ratio of the texel stage to it is the cost of the ray casting. The orientation figure is a
 // production ray-traced baker's 5 s for the one-sample normal map.
 //
-//   bake_bench [--size N] [--high-segments U V] [--runs n1,n5,ao]
+//   bake_bench [--size N] [--high-segments U V] [--runs n1,n5,ao] [--keep DIR] [--threads N]
+//
+// With --threads only one bake per run is made, on N threads (for the memory of a fresh process).
+//
+// With --keep the maps of the all-threads bakes stay in DIR (named after the run) for comparing
+// builds byte by byte.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,6 +24,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <sys/resource.h>
 #include <memory>
 #include <string>
 
@@ -30,6 +38,7 @@
 #include "host/HostTable.h"
 #include "host/Memory.h"
 #include "host/Object.h"
+#include "host/Threads.h"
 #include "host/Tags.h"
 #include "sources/HostInterface.h"
 #include "sources/Module.h"
@@ -122,12 +131,16 @@ struct Run {
 int main(int argc, char** argv) {
     int32_t size = 1024, highU = 1000, highV = 500;
     std::string which = "n1,n5,ao";
+    std::string keep;
+    int32_t onlyThreads = 0;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--size") && i + 1 < argc) size = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--high-segments") && i + 2 < argc) {
             highU = std::atoi(argv[++i]);
             highV = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) which = argv[++i];
+        else if (!std::strcmp(argv[i], "--keep") && i + 1 < argc) keep = argv[++i];
+        else if (!std::strcmp(argv[i], "--threads") && i + 1 < argc) onlyThreads = std::atoi(argv[++i]);
     }
     const std::string folder = std::filesystem::absolute(argv[0]).parent_path().string();
     HostApi* api = const_cast<HostApi*>(host::hostApi());
@@ -157,49 +170,77 @@ int main(int argc, char** argv) {
     const Run runs[] = {{"n1", "normal map, 1 sample per texel", 1, true, false},
                         {"n5", "normal map, 5 samples per texel (default)", 2, true, false},
                         {"ao", "occlusion map, grid 3, 1 sample per texel", 1, false, true}};
+    const int32_t allThreads = host::workerThreadCount();
+    auto mb = [](int64_t bytes) { return bytes / 1048576.0; };
     for (const Run& run : runs) {
         if (which.find(run.key) == std::string::npos) continue;
-        auto settings = std::make_unique<BakeSettings>();
-        BakeSettings& s = *settings;
-        s.lowObject = host::toHandle(low);
-        s.lowUvw = host::toHandle(low->tag(host::TAG_UVW));
-        s.highObject = host::toHandle(high);
-        s.document = host::toHandle(&doc);
-        s.width = size;
-        s.height = size;
-        s.supersampling = run.supersampling;
-        s.normalOn = run.normal;
-        s.occlusionOn = run.occlusion;
-        s.occlusionGrid = 3;
-        s.normalFile.assign((out / "normal.tif").string().c_str());
-        s.occlusionFile.assign((out / "occlusion.tif").string().c_str());
-        NormalMapper mapper;
-        const double start = now();
-        const std::clock_t cpuStart = std::clock();
-        const uint64_t allocationsBefore = host::memory::allocationCount();
-        const int32_t ok = mapper.bake(s);
-        const double total = now() - start;
-        const double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-        const uint64_t allocations = host::memory::allocationCount() - allocationsBefore;
-        const NormalMapperStats& st = mapper.stats();
-        const double texels = st.texelMs / 1000.0;
-        std::printf("%s: %s in %.2f s (%.2f s of processor time)\n", run.name, ok ? "done" : "FAILED", total, cpu);
-        std::printf("  gathering %.2f s, octree %.2f s, texels %.2f s, finishing %.2f s, writing %.2f s\n",
-                    st.gatherMs / 1000.0, st.octreeMs / 1000.0, texels, st.finishMs / 1000.0, st.writeMs / 1000.0);
-        const double rays = double(st.surfaceRays + st.occlusionRays);
-        std::printf("  %llu host allocations; per ray %.1f octree nodes opened, %.1f triangles tested\n",
-                    (unsigned long long)allocations, rays > 0 ? st.nodeVisits / rays : 0.0,
-                    rays > 0 ? st.triangleTests / rays : 0.0);
-        std::printf("  %lld candidate texels; %llu surface rays (%.0f per second)", (long long)st.candidateTexels,
-                    (unsigned long long)st.surfaceRays, texels > 0 ? st.surfaceRays / texels : 0.0);
-        if (run.occlusion)
-            std::printf(", %llu occlusion rays (%.0f per second)", (unsigned long long)st.occlusionRays,
-                        texels > 0 ? st.occlusionRays / texels : 0.0);
-        const double base = run.supersampling == 2 ? base2 : base1;
-        std::printf("\n  texel stage / baseline walk: %.1f x\n", base > 0 ? texels / base : 0.0);
-        if (!std::strcmp(run.key, "n1"))
-            std::printf("  against the %.0f s orientation figure: %.2f x (wall clock), %.2f x (processor time)\n",
-                        kOrientationSeconds, total / kOrientationSeconds, cpu / kOrientationSeconds);
+        NormalMapperStats one{}, all{};
+        double wall[2] = {0, 0};
+        for (int pass = onlyThreads > 0 ? 1 : 0; pass < 2; ++pass) {
+            const int32_t threads = onlyThreads > 0 ? onlyThreads : pass == 0 ? 1 : allThreads;
+            auto settings = std::make_unique<BakeSettings>();
+            BakeSettings& s = *settings;
+            s.lowObject = host::toHandle(low);
+            s.lowUvw = host::toHandle(low->tag(host::TAG_UVW));
+            s.highObject = host::toHandle(high);
+            s.document = host::toHandle(&doc);
+            s.width = size;
+            s.height = size;
+            s.supersampling = run.supersampling;
+            s.normalOn = run.normal;
+            s.occlusionOn = run.occlusion;
+            s.occlusionGrid = 3;
+            s.threads = threads;
+            const std::filesystem::path folder = keep.empty() || pass == 0 ? out : std::filesystem::path(keep);
+            std::filesystem::create_directories(folder);
+            s.normalFile.assign((folder / (std::string(run.key) + "-normal.tif")).string().c_str());
+            s.occlusionFile.assign((folder / (std::string(run.key) + "-occlusion.tif")).string().c_str());
+            NormalMapper mapper;
+            const double start = now();
+            const std::clock_t cpuStart = std::clock();
+            const uint64_t allocationsBefore = host::memory::allocationCount();
+            const int32_t ok = mapper.bake(s);
+            const double total = now() - start;
+            const double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+            const uint64_t allocations = host::memory::allocationCount() - allocationsBefore;
+            const NormalMapperStats& st = mapper.stats();
+            (pass == 0 ? one : all) = st;
+            wall[pass] = total;
+            const double texels = st.texelMs / 1000.0;
+            std::printf("%s, %d thread%s: %s in %.2f s (%.2f s of processor time)\n", run.name, st.threads,
+                        st.threads == 1 ? "" : "s", ok ? "done" : "FAILED", total, cpu);
+            std::printf("  gathering %.2f s, octree %.2f s, texels %.2f s, finishing %.2f s, writing %.2f s\n",
+                        st.gatherMs / 1000.0, st.octreeMs / 1000.0, texels, st.finishMs / 1000.0, st.writeMs / 1000.0);
+            const double rays = double(st.surfaceRays + st.occlusionRays);
+            std::printf("  %llu host allocations; per ray %.1f octree nodes opened, %.1f triangles tested\n",
+                        (unsigned long long)allocations, rays > 0 ? st.nodeVisits / rays : 0.0,
+                        rays > 0 ? st.triangleTests / rays : 0.0);
+            std::printf("  %lld candidate texels; %llu surface rays (%.0f per second)", (long long)st.candidateTexels,
+                        (unsigned long long)st.surfaceRays, texels > 0 ? st.surfaceRays / texels : 0.0);
+            if (run.occlusion)
+                std::printf(", %llu occlusion rays (%.0f per second)", (unsigned long long)st.occlusionRays,
+                            texels > 0 ? st.occlusionRays / texels : 0.0);
+            const double base = run.supersampling == 2 ? base2 : base1;
+            std::printf("\n  texel stage / baseline walk: %.1f x\n", base > 0 ? texels / base : 0.0);
+            std::printf("  memory held by the bake, highest per stage (MB above the %.1f MB held before): gathering "
+                        "%.1f, octree %.1f, texels %.1f, finishing %.1f, writing %.1f\n",
+                        mb(st.startBytes), mb(st.gatherPeakBytes - st.startBytes),
+                        mb(st.octreePeakBytes - st.startBytes), mb(st.texelPeakBytes - st.startBytes),
+                        mb(st.finishPeakBytes - st.startBytes), mb(st.writePeakBytes - st.startBytes));
+            struct rusage usage;
+            getrusage(RUSAGE_SELF, &usage);
+            std::printf("  process peak resident memory so far: %.1f MB\n", usage.ru_maxrss / 1024.0);
+            if (!std::strcmp(run.key, "n1") && pass == 0)
+                std::printf("  against the %.0f s orientation figure: %.2f x (wall clock), %.2f x (processor time)\n",
+                            kOrientationSeconds, total / kOrientationSeconds, cpu / kOrientationSeconds);
+        }
+        auto ratio = [](int64_t a, int64_t b) { return b > 0 ? double(a) / double(b) : 0.0; };
+        if (onlyThreads == 0)
+            std::printf("  speed-up of %d threads over 1: whole bake %.2f x; gathering %.2f x, octree %.2f x, texels %.2f x, "
+                    "finishing %.2f x\n",
+                    all.threads, wall[1] > 0 ? wall[0] / wall[1] : 0.0, ratio(one.gatherMs, all.gatherMs),
+                    ratio(one.octreeMs, all.octreeMs), ratio(one.texelMs, all.texelMs),
+                    ratio(one.finishMs, all.finishMs));
         std::printf("\n");
     }
     std::filesystem::remove_all(out);

@@ -573,6 +573,13 @@ HstObject* docFirstObject(HstDocument* d) {
     return fromHandle(d) ? toHandle(fromHandle(d)->firstObject()) : nullptr;
 }
 
+int32_t workerThreads() { return workerThreadCount(); }
+int64_t memPeakBytes(int32_t restart) {
+    const size_t peak = memory::peakBytes();
+    if (restart) memory::resetPeak();
+    return static_cast<int64_t>(peak);
+}
+
 HostApi buildTable(int32_t version) {
     HostApi t{};
     t.version = version;
@@ -706,6 +713,8 @@ HostApi buildTable(int32_t version) {
     t.objVisibility = objVisibility;
     t.docFirstObject = docFirstObject;
     t.objInsertTag = objInsertTag;
+    t.workerThreadCount = workerThreads;
+    t.memPeakBytes = memPeakBytes;
     fillDialogApi(t);
     fillViewportApi(t);
     return t;

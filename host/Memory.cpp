@@ -23,6 +23,7 @@ constexpr uint32_t kMagic = 0x56584d45;  // guards against releasing a foreign p
 std::atomic<size_t> gLiveBlocks{0};
 std::atomic<size_t> gLiveBytes{0};
 std::atomic<uint64_t> gCalls{0};
+std::atomic<size_t> gPeakBytes{0};  // highest live bytes since the last peak reset
 
 std::mutex gInjectMutex;
 uint64_t gFailAt = 0;  // absolute call number that fails, 0 = none
@@ -59,7 +60,10 @@ void* allocate(size_t size, int32_t line, const char* tag) {
     h->line = line;
     h->magic = kMagic;
     gLiveBlocks.fetch_add(1);
-    gLiveBytes.fetch_add(size);
+    const size_t live = gLiveBytes.fetch_add(size) + size;
+    size_t peak = gPeakBytes.load(std::memory_order_relaxed);
+    while (live > peak && !gPeakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
+    }
     {
         std::lock_guard<std::mutex> lock(gListMutex);
         h->prev = &gChain;
@@ -88,6 +92,12 @@ void release(void* block) {
 size_t liveBlocks() { return gLiveBlocks.load(); }
 size_t liveBytes() { return gLiveBytes.load(); }
 uint64_t allocationCount() { return gCalls.load(); }
+size_t peakBytes() { return gPeakBytes.load(); }
+size_t resetPeak() {
+    const size_t live = gLiveBytes.load();
+    gPeakBytes.store(live);
+    return live;
+}
 
 std::vector<LiveBlock> liveBlockList() {
     std::lock_guard<std::mutex> lock(gListMutex);

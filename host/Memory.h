@@ -20,6 +20,10 @@ size_t liveBlocks();
 size_t liveBytes();
 // Total allocations asked for since start (failed ones included).
 uint64_t allocationCount();
+// The highest live byte count since start or since the last resetPeak(), which starts the next
+// measurement at the bytes live now (and answers them).
+size_t peakBytes();
+size_t resetPeak();
 
 struct LiveBlock {
     size_t size;

@@ -3,7 +3,16 @@
 namespace host {
 namespace {
 thread_local Thread* tCurrent = nullptr;
+std::atomic<int> gWorkerThreads{0};  // 0: the number of cores
+}  // namespace
+
+int workerThreadCount() {
+    const int set = gWorkerThreads.load();
+    if (set > 0) return set;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int>(cores) : 1;
 }
+void setWorkerThreadCount(int count) { gWorkerThreads.store(count > 0 ? count : 0); }
 
 Thread::Thread(Main main, BreakTest extraBreakTest) : main_(std::move(main)), extra_(std::move(extraBreakTest)) {}
 

@@ -41,4 +41,9 @@ private:
     std::mutex joinMutex_;
 };
 
+// How many worker threads a module should run side by side for one task: the number of processor
+// cores unless set (values below 1 go back to that default).
+int workerThreadCount();
+void setWorkerThreadCount(int count);
+
 }  // namespace host

@@ -305,6 +305,12 @@ struct HostApi {
     void (*viewDrawPolygon)(void* view, int32_t count, const double* points, const double* colours);
     // Tells the host that the document changed (flags 0: a plain change).
     void (*eventAdd)(int32_t flags);
+    // Worker threads a module may run side by side for one long task: the host's setting, by
+    // default the number of processor cores (at least 1).
+    int32_t (*workerThreadCount)();
+    // Memory accounting: the highest number of bytes held by blocks of memAlloc since the last call
+    // with `restart` non-zero, which starts the next measurement at the bytes held now.
+    int64_t (*memPeakBytes)(int32_t restart);
 };
 
 }  // extern "C"

@@ -11,7 +11,9 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -303,6 +305,10 @@ TEST_F(BakeCli, OptionsThatCannotApplyAreRefused) {
                   "--scene only applies with --occluders scene");
     expectRefused({"--high", high, "--low", low, "--normal", out + "/n.tif", "--supersampling", "9"},
                   "--supersampling 9 is outside 1 to 8");
+    expectRefused({"--high", high, "--low", low, "--normal", out + "/n.tif", "--threads", "257"},
+                  "--threads 257 is outside 1 to 256");
+    expectRefused({"--high", high, "--low", low, "--normal", out + "/n.tif", "--threads", "-2"},
+                  "--threads -2 is outside 1 to 256");
     expectRefused({"--high", high, "--low", low, "--normal", out + "/n.png"},
                   "maps are written as .tif, .tga or .bmp files");
     expectRefused({"--high", high, "--low", low, "--normal", out + "/n.tif", "--occlusion", out + "/ao.tga"},
@@ -373,3 +379,24 @@ TEST_F(BakeCli, CtrlCStopsTheBakeAndWritesNoMap) {
 }
 
 }  // namespace
+
+TEST_F(BakeCli, ThreadCountDoesNotChangeTheMaps) {
+    // Random occlusion directions included: every thread count writes the same bytes.
+    auto bakeWith = [&](const std::string& threads) {
+        const RunResult r = runVexlor({"bake", "--high", high, "--low", low, "--normal", out + "/n" + threads + ".tif",
+                                       "--occlusion", out + "/ao" + threads + ".tif", "--ao-random", "--displacement",
+                                       out + "/d" + threads + ".tif", "--size", "40", "--supersampling", "2",
+                                       "--threads", threads});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+    };
+    auto bytes = [&](const std::string& name) {
+        std::ifstream in(out + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    for (const char* threads : {"1", "3"}) bakeWith(threads);
+    for (const char* map : {"n", "ao", "d"}) {
+        const std::string one = bytes(std::string(map) + "1.tif");
+        EXPECT_GT(one.size(), 100u) << map << ": no image written";
+        EXPECT_TRUE(one == bytes(std::string(map) + "3.tif")) << map << " differs between 1 and 3 threads";
+    }
+}

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -73,20 +74,20 @@ inline HstObject* handle(host::Object* o) { return host::toHandle(o); }
 inline HstTag* uvwOf(host::Object* o) { return host::toHandle(o->tag(host::TAG_UVW)); }
 
 // A module thread that is never started; its break test turns true at the `stopAt`-th poll
-// (0: never).
+// (0: never). The bake's workers poll it from several threads at once.
 class PollingThread : public HostThread {
 public:
     explicit PollingThread(int64_t stopAt = 0) : stopAt_(stopAt) {}
     int32_t testBreak() override {
-        ++polls_;
-        return stopAt_ > 0 && polls_ >= stopAt_ ? 1 : 0;
+        const int64_t poll = ++polls_;
+        return stopAt_ > 0 && poll >= stopAt_ ? 1 : 0;
     }
     void main() override {}
-    int64_t polls() const { return polls_; }
+    int64_t polls() const { return polls_.load(); }
 
 private:
     int64_t stopAt_;
-    int64_t polls_ = 0;
+    std::atomic<int64_t> polls_{0};
 };
 
 // A written image read back by the host's bitmap code; fails the test when it cannot be read.

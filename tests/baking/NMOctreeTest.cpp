@@ -158,7 +158,7 @@ TEST_F(NMOctreeBuild, FewerThanThirtyStayInTheRoot) {
     ASSERT_NE(tree.root, nullptr);
     EXPECT_TRUE(tree.root->isLeaf());
     EXPECT_EQ(tree.root->indices.count, 29);
-    EXPECT_EQ(tree.work.capacity, 0) << "the work stack's buffer is freed after a build";
+    EXPECT_EQ(tree.workCapacity(), 0) << "the work stack's buffer is freed after a build";
 }
 
 TEST_F(NMOctreeBuild, ThirtyPendingTriggerOnePushDown) {
@@ -480,4 +480,224 @@ TEST_F(NMOctreeQuery, CountsItsQueries) {
     tree.anyHit({0, 0, 0}, {0, 0, 1});
     tree.anyHit({9, 9, 9}, {0, 0, 1});
     EXPECT_EQ(tree.rayCount, 3u);
+}
+
+TEST_F(NMOctreeQuery, PacketsGiveTheHitsOfSingleRays) {
+    // A random soup around a grid of unit squares: 10,000 rays in packets of 1 to 64 from shared
+    // origins, both random and on the grid's vertices, edges and faces, along axis directions (zero
+    // components: the slab test's special case) and through shared vertices (ties between
+    // triangles at the same t), and from points on the grid (t = 0 does not block).
+    NMTriangleList list;
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<double> at(0.0, 8.0), size(-0.6, 0.6);
+    for (int j = 0; j < 8; ++j)
+        for (int i = 0; i < 8; ++i) {
+            const NMVec3 a{double(i), double(j), 0.0}, b{i + 1.0, double(j), 0.0}, c{i + 1.0, j + 1.0, 0.0},
+                d{double(i), j + 1.0, 0.0};
+            add(list, tri(a, b, c));
+            add(list, tri(a, c, d));
+        }
+    for (int i = 0; i < 1500; ++i) {
+        const NMVec3 p{at(rng), at(rng), at(rng) * 0.5};
+        add(list, tri(p, p + NMVec3{size(rng), size(rng), size(rng)}, p + NMVec3{size(rng), size(rng), size(rng)}));
+    }
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    NMQueryScratch scratch;
+    ASSERT_TRUE(tree.prepareScratch(scratch));
+
+    std::uniform_int_distribution<int> grid(0, 8), packetSize(1, 64), kind(0, 3);
+    const NMVec3 axes[6] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+    int rays = 0, blocked = 0, packets = 0;
+    while (rays < 10000) {
+        NMVec3 o;
+        switch (kind(rng)) {
+            case 0: o = {at(rng), at(rng), at(rng) * 0.5 - 1.0}; break;                  // anywhere
+            case 1: o = {double(grid(rng)), double(grid(rng)), 0.0}; break;             // a grid vertex
+            case 2: o = {grid(rng) + 0.5, double(grid(rng)), -1.0}; break;              // below an edge
+            default: o = {grid(rng) + 0.25, grid(rng) + 0.5, grid(rng) % 2 ? 2.0 : 0.0}; // above / on a face
+        }
+        const int n = packetSize(rng);
+        NMVec3 dirs[64];
+        for (int k = 0; k < n; ++k) {
+            const int pick = kind(rng);
+            if (pick == 0)
+                dirs[k] = axes[grid(rng) % 6];
+            else if (pick == 1)  // towards a grid vertex: ties between the triangles that share it
+                dirs[k] = normalize(NMVec3{double(grid(rng)), double(grid(rng)), 0.0} - o + NMVec3{0, 0, 1e-300});
+            else
+                dirs[k] = randomUnit(rng);
+            if (!(length(dirs[k]) > 0.5)) dirs[k] = {0, 0, 1};
+        }
+        const uint64_t got = tree.anyHitPacket(o, dirs, n, scratch);
+        ASSERT_FALSE(scratch.failed);
+        if (n < 64) {
+            ASSERT_EQ(got >> n, 0u) << "bits beyond the packet";
+        }
+        for (int k = 0; k < n; ++k) {
+            const bool single = tree.anyHit(o, dirs[k]);
+            ASSERT_EQ(((got >> k) & 1) != 0, single) << "packet " << packets << " ray " << k;
+            ASSERT_EQ(single, bruteAny(list, o, dirs[k]));
+            blocked += single;
+        }
+        rays += n;
+        ++packets;
+    }
+    EXPECT_GT(blocked, 2000);
+    EXPECT_LT(blocked, rays - 2000);
+    EXPECT_EQ(scratch.rays, uint64_t(rays));
+}
+
+TEST_F(NMOctreeQuery, ScratchTooSmallIsReportedNotAnswered) {
+    NMTriangleList list;
+    add(list, tri({-5, -5, 1}, {5, -5, 1}, {0, 5, 1}));
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    NMQueryScratch scratch;  // never prepared
+    NMNearestHit hit;
+    EXPECT_FALSE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit, scratch));
+    EXPECT_TRUE(scratch.failed);
+    const NMVec3 up{0, 0, 1};
+    scratch.failed = false;
+    EXPECT_EQ(tree.anyHitPacket({0, 0, 0}, &up, 1, scratch), 0u);
+    EXPECT_TRUE(scratch.failed);
+    ASSERT_TRUE(tree.prepareScratch(scratch));
+    scratch.failed = false;
+    EXPECT_TRUE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit, scratch));
+    EXPECT_EQ(tree.anyHitPacket({0, 0, 0}, &up, 1, scratch), 1u);
+    EXPECT_FALSE(scratch.failed);
+}
+
+// ---- the build on several threads ------------------------------------------------------------
+
+namespace {
+
+void expectSameTree(const NMOctreeNode* a, const NMOctreeNode* b, const std::string& where, int* nodes) {
+    ++*nodes;
+    ASSERT_EQ(a == nullptr, b == nullptr) << where;
+    if (a == nullptr) return;
+    ASSERT_EQ(a->box.min.x, b->box.min.x) << where;
+    ASSERT_EQ(a->box.min.y, b->box.min.y) << where;
+    ASSERT_EQ(a->box.min.z, b->box.min.z) << where;
+    ASSERT_EQ(a->box.max.x, b->box.max.x) << where;
+    ASSERT_EQ(a->box.max.y, b->box.max.y) << where;
+    ASSERT_EQ(a->box.max.z, b->box.max.z) << where;
+    ASSERT_EQ(a->box.half.x, b->box.half.x) << where;
+    ASSERT_EQ(a->box.centre.z, b->box.centre.z) << where;
+    ASSERT_EQ(a->indices.count, b->indices.count) << where;
+    for (int32_t i = 0; i < a->indices.count; ++i) ASSERT_EQ(a->indices.items[i], b->indices.items[i]) << where;
+    for (int c = 0; c < 8; ++c) expectSameTree(a->child[c], b->child[c], where + "/" + std::to_string(c), nodes);
+}
+
+}  // namespace
+
+TEST_F(NMOctreeBuild, ParallelBuildMakesTheSameTree) {
+    std::mt19937 rng(41);
+    std::uniform_real_distribution<double> at(0.0, 1.0), size(-0.05, 0.05);
+    struct Case {
+        const char* what;
+        NMTriangleList list;
+    };
+    std::vector<Case> cases(6);
+    cases[0].what = "random soup";
+    for (int i = 0; i < 6000; ++i) {
+        const NMVec3 p{at(rng), at(rng), at(rng)};
+        add(cases[0].list, tri(p, p + NMVec3{size(rng), size(rng), size(rng)}, p + NMVec3{size(rng), size(rng), 0}));
+    }
+    cases[1].what = "all in one plane";
+    for (int i = 0; i < 3000; ++i) {
+        const NMVec3 p{at(rng), at(rng), 0.25};
+        add(cases[1].list, tri(p, p + NMVec3{size(rng), size(rng), 0}, p + NMVec3{size(rng), size(rng), 0}));
+    }
+    cases[2].what = "all in one point";
+    for (int i = 0; i < 300; ++i) add(cases[2].list, tri({0.5, 0.5, 0.5}, {0.5, 0.5, 0.5}, {0.5, 0.5, 0.5}));
+    cases[3].what = "a grid touching the centre planes";
+    for (int j = 0; j < 40; ++j)
+        for (int i = 0; i < 40; ++i) {
+            const NMVec3 a{i / 40.0, j / 40.0, (i + j) % 3 / 40.0}, b{(i + 1) / 40.0, j / 40.0, 0.0},
+                c{i / 40.0, (j + 1) / 40.0, 0.5};
+            add(cases[3].list, tri(a, b, c));
+        }
+    cases[4].what = "29 triangles";
+    for (int i = 0; i < 29; ++i) add(cases[4].list, tri({i * 0.1, 0, 0}, {i * 0.1 + 1, 0, 0}, {i * 0.1, 1, 1}));
+    cases[5].what = "30 triangles and one more";
+    for (int i = 0; i < 31; ++i) add(cases[5].list, tri({i * 0.1, 0, 0}, {i * 0.1 + 1, 0, 0}, {i * 0.1, 1, 1}));
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.list.computeBox();
+        NMOctree sequential;
+        ASSERT_EQ(sequential.build(nullptr, &c.list, nullptr, 1), 1);
+        for (int32_t threads : {2, 3, 8}) {
+            NMOctree parallel;
+            ASSERT_EQ(parallel.build(nullptr, &c.list, nullptr, threads), 1) << threads << " threads";
+            int nodes = 0;
+            expectSameTree(sequential.root, parallel.root, "root", &nodes);
+            // The query form made from it is the same too.
+            const Stack<NMOctree::QueryNode>& qa = sequential.queryNodes();
+            const Stack<NMOctree::QueryNode>& qb = parallel.queryNodes();
+            ASSERT_EQ(qa.count, qb.count);
+            for (int32_t i = 0; i < qa.count; ++i) {
+                ASSERT_EQ(qa.items[i].first, qb.items[i].first) << i;
+                ASSERT_EQ(qa.items[i].count, qb.items[i].count) << i;
+                ASSERT_EQ(qa.items[i].lo[0], qb.items[i].lo[0]) << i;
+                ASSERT_EQ(qa.items[i].hi[2], qb.items[i].hi[2]) << i;
+            }
+            if (c.list.count() > 30) {
+                EXPECT_GT(nodes, 8) << "the tree was split";
+            }
+            EXPECT_EQ(parallel.workCapacity(), 0);
+        }
+    }
+}
+
+TEST_F(NMOctreeBuild, ParallelBuildStopsAndFailsCleanly) {
+    NMTriangleList list;
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> at(0.0, 1.0);
+    for (int i = 0; i < 3000; ++i) {
+        const NMVec3 p{at(rng), at(rng), at(rng)};
+        add(list, tri(p, p + NMVec3{0.03, 0, 0}, p + NMVec3{0, 0.03, 0.01}));
+    }
+    list.computeBox();
+    baketest::PollingThread probe(0);
+    {
+        NMOctree tree;
+        ASSERT_EQ(tree.build(nullptr, &list, &probe, 4), 1);
+    }
+    const int64_t polls = probe.polls();
+    ASSERT_GT(polls, 100);
+    for (int64_t stopAt : {int64_t(1), int64_t(20), polls / 3, polls / 2, polls - 2}) {
+        baketest::PollingThread thread(stopAt);
+        NMOctree tree;
+        EXPECT_EQ(tree.build(nullptr, &list, &thread, 4), 0) << "stop at poll " << stopAt << " of " << polls;
+        EXPECT_LE(thread.polls(), stopAt + 8) << "every subtree gives up at its next poll";
+        NMNearestHit hit;
+        EXPECT_FALSE(tree.nearestHit({0.5, 0.5, -1}, {0, 0, 1}, nullptr, &hit));
+    }
+    // Allocations failing in turn, on whichever thread: the build fails (or, where the failed
+    // block was a worker thread's, another thread does its work) and frees everything.
+    const uint64_t before = host::memory::allocationCount();
+    {
+        NMOctree tree;
+        ASSERT_EQ(tree.build(nullptr, &list, nullptr, 3), 1);
+    }
+    const uint64_t allocations = host::memory::allocationCount() - before;
+    NMOctree reference;
+    ASSERT_EQ(reference.build(nullptr, &list, nullptr, 1), 1);
+    int failures = 0;
+    for (uint64_t n = 1; n <= allocations; n += 3) {
+        NMOctree tree;
+        host::memory::failAfter(n);
+        const int32_t ok = tree.build(nullptr, &list, nullptr, 3);
+        host::memory::resetFailures();
+        if (ok) {
+            int nodes = 0;
+            expectSameTree(reference.root, tree.root, "root", &nodes);
+        }
+        failures += ok == 0;
+    }
+    EXPECT_GT(failures, 10);
+    console();
 }
