@@ -12,11 +12,16 @@
 //   baseline         load with the same OBJ reader, meshopt_simplify to the same share of the
 //                    triangles, write the kept triangles with the same OBJ writer.
 // Printed: the times, the ratios of vexlor to the baseline, and the finishing share of the whole.
+// Then the peak memory (resident set) of one process each: `vexlor reduce` on the direct road, with
+// --preview (the whole reduction recorded, then a seek and a commit), `vexlor lod` with two levels,
+// and the baseline's job in a process of its own; with the ratios preview / direct, lod / direct and
+// direct / baseline.
 //
 //   build/redrel/bin/reduce_e2e_bench [quads-per-side] [runs]
 #include <fcntl.h>
 #include <meshoptimizer.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,8 +62,9 @@ int64_t microseconds() {
         .count();
 }
 
-// Runs the vexlor program; its wall time, or a negative number when it failed.
-double runVexlor(const std::string& program, const std::vector<std::string>& args) {
+// Runs the vexlor program; its wall time, or a negative number when it failed. `peakKb` gets the
+// process's peak resident set in kilobytes.
+double runVexlor(const std::string& program, const std::vector<std::string>& args, long* peakKb = nullptr) {
     std::vector<std::string> store{program};
     store.insert(store.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -74,8 +80,10 @@ double runVexlor(const std::string& program, const std::vector<std::string>& arg
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return -1.0;
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
     const double t = seconds() - t0;
+    if (peakKb != nullptr) *peakKb = usage.ru_maxrss;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? t : -1.0;
 }
 
@@ -187,6 +195,20 @@ bool simplifyHere(const std::string& input, const std::string& output, Baseline&
     return true;
 }
 
+// The baseline's job in a child process of its own; its peak resident set in kilobytes, or -1.
+long baselinePeakKb(const std::string& input, const std::string& output) {
+    const pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        Baseline b;
+        _exit(simplifyHere(input, output, b) ? 0 : 1);
+    }
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
 template <typename T>
 void keepBest(T& best, const T& now, bool first) {
     if (first || now.total() < best.total()) best = now;
@@ -219,6 +241,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the module did not start\n");
         return 1;
     }
+
+    // The baseline's process memory first, while this process is still small (a forked child
+    // counts the pages it shares with its parent).
+    const long simplifier = baselinePeakKb(input, (folder / "baseline.obj").string());
 
     double vexlor = 0;
     Phases phases;
@@ -255,6 +281,27 @@ int main(int argc, char** argv) {
     std::printf("ratio in-process pipeline / baseline    %6.2f\n", phases.total() / baseline.total());
     std::printf("finishing share of the whole            %6.1f%%  (must stay at or below 20%%)\n",
                 100.0 * phases.finish() / phases.total());
+
+    // Peak memory, one process per road.
+    long direct = 0, preview = 0, lod = 0;
+    const std::string out = (folder / "memory.obj").string();
+    const std::string ratio = std::to_string(kRatio * 100);
+    const bool measured = runVexlor(program, {"reduce", input, "-o", out, "--ratio", ratio}, &direct) >= 0 &&
+                          runVexlor(program, {"reduce", input, "-o", out, "--ratio", ratio, "--preview"}, &preview) >= 0 &&
+                          runVexlor(program, {"lod", input, "-o", (folder / "lod{n}.obj").string(), "--levels", "50%,10%"},
+                                    &lod) >= 0;
+    if (measured && simplifier > 0) {
+        std::printf("\npeak resident memory, MB\n");
+        std::printf("vexlor reduce (direct)   %8.1f\n", direct / 1024.0);
+        std::printf("vexlor reduce --preview  %8.1f\n", preview / 1024.0);
+        std::printf("vexlor lod (2 levels)    %8.1f\n", lod / 1024.0);
+        std::printf("baseline process         %8.1f\n", simplifier / 1024.0);
+        std::printf("ratio preview / direct   %6.2f\n", static_cast<double>(preview) / direct);
+        std::printf("ratio lod / direct       %6.2f\n", static_cast<double>(lod) / direct);
+        std::printf("ratio direct / baseline  %6.2f\n", static_cast<double>(direct) / simplifier);
+    } else {
+        std::fprintf(stderr, "the memory runs failed\n");
+    }
 
     std::error_code ec;
     fs::remove_all(folder, ec);

@@ -26,7 +26,7 @@
 #include "host/Object.h"
 #include "host/StatusBar.h"
 #include "host/Tags.h"
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "mixkit/ReductionMesh.h"
 #include "sources/HostInterface.h"
 #include "tests/support/CommandSettings.h"

@@ -1,10 +1,8 @@
-// Every change that one contraction made to the host object.
+// What one contraction did, as the history keeps it: its cost and count, the moved point, and where
+// its packed change entries lie in the history's storage.
 #pragma once
 
 #include <cstdint>
-
-#include "mixkit/ChangeEntry.h"
-#include "sources/Stack.h"
 
 struct ChangeRecord {
     double cost = 0.0;       // the contraction's cost (quadric error plus penalties): its place in the order
@@ -15,5 +13,9 @@ struct ChangeRecord {
     // The moved point's float coordinates, old ^ new bits, so that applying and reverting land on
     // the exact coordinates again.
     uint32_t pointBits[3] = {};
-    Stack<ChangeEntry> entries;  // in the order the changes were made
+    // The packed entries: `entryCount` of them from byte `start` of storage block `block`, in the
+    // order the changes were made.
+    int32_t block = 0;
+    int32_t start = 0;
+    int32_t entryCount = 0;
 };

@@ -19,11 +19,9 @@ uint32_t bitsOf(float v) {
 }  // namespace
 
 void ReductionMesh::record(const ChangeEntry& entry) {
-    const int32_t before = currentRecord.entries.count;
-    currentRecord.entries.push(entry);
     // The room is reserved before each contraction; a miss here means an entry is lost and the
     // record cannot be trusted, so the reduction stops after this contraction.
-    if (currentRecord.entries.count == before) recordingFailed = true;
+    if (!history.add(entry)) recordingFailed = true;
 }
 
 void ReductionMesh::recordPolygonChange(int32_t f, const HostPolygon& before, const HostPolygon& after) {
@@ -38,11 +36,11 @@ void ReductionMesh::recordPolygonChange(int32_t f, const HostPolygon& before, co
     if (changed) record(e);
 }
 
-void ReductionMesh::recordUvwChange(UvwRecord* rows, int32_t f, const UvwRecord& before, const UvwRecord& after) {
+void ReductionMesh::recordUvwChange(int32_t tag, int32_t f, const UvwRecord& before, const UvwRecord& after) {
     ChangeEntry e;
     e.kind = CHANGE_UVW;
+    e.slot = tag;
     e.index = f;
-    e.target = rows;
     bool changed = false;
     for (int k = 0; k < 4; ++k) {
         const float* b = &before.corner[k].x;
@@ -59,7 +57,6 @@ void ReductionMesh::recordNormalChange(int32_t f, const NormalRecord& before, co
     ChangeEntry e;
     e.kind = CHANGE_NORMALS;
     e.index = f;
-    e.target = normalRows;
     bool changed = false;
     for (int k = 0; k < 12; ++k) {
         e.values[k] = static_cast<uint16_t>(before.v[k]) ^ static_cast<uint16_t>(after.v[k]);
@@ -68,12 +65,12 @@ void ReductionMesh::recordNormalChange(int32_t f, const NormalRecord& before, co
     if (changed) record(e);
 }
 
-void ReductionMesh::recordMembership(HstSelection* set, int32_t index, bool before, bool after) {
+void ReductionMesh::recordMembership(int32_t set, int32_t index, bool before, bool after) {
     if (before == after) return;
     ChangeEntry e;
     e.kind = CHANGE_MEMBERSHIP;
+    e.slot = set;
     e.index = index;
-    e.target = set;
     e.values[0] = after ? 1 : 0;
     e.values[1] = before ? 1 : 0;
     record(e);
@@ -83,10 +80,11 @@ void ReductionMesh::moveCorners(const Contraction& k) {
     const int32_t v1 = k.v1;
     if (recording) {
         const Vector offset = frame.offsetToObject(k.dv1);
-        currentRecord.point = v1;
-        currentRecord.offset[0] = static_cast<float>(offset.x);
-        currentRecord.offset[1] = static_cast<float>(offset.y);
-        currentRecord.offset[2] = static_cast<float>(offset.z);
+        ChangeRecord& r = history.current();
+        r.point = v1;
+        r.offset[0] = static_cast<float>(offset.x);
+        r.offset[1] = static_cast<float>(offset.y);
+        r.offset[2] = static_cast<float>(offset.z);
     }
     // A point that lands on one of the ends takes that end's host coordinates as they are; any
     // other target is mapped back to object units.
@@ -97,9 +95,10 @@ void ReductionMesh::moveCorners(const Contraction& k) {
     const FloatVector moved = atV1 ? hostPoints[v1] : atV2 ? hostPoints[k.v2] : toFloatVector(frame.toObject(p));
     if (recording) {
         const FloatVector& old = hostPoints[v1];
-        currentRecord.pointBits[0] = bitsOf(old.x) ^ bitsOf(moved.x);
-        currentRecord.pointBits[1] = bitsOf(old.y) ^ bitsOf(moved.y);
-        currentRecord.pointBits[2] = bitsOf(old.z) ^ bitsOf(moved.z);
+        ChangeRecord& r = history.current();
+        r.pointBits[0] = bitsOf(old.x) ^ bitsOf(moved.x);
+        r.pointBits[1] = bitsOf(old.y) ^ bitsOf(moved.y);
+        r.pointBits[2] = bitsOf(old.z) ^ bitsOf(moved.z);
     }
     hostPoints[v1] = moved;
 
@@ -156,7 +155,7 @@ void ReductionMesh::relinkPolygon(int32_t f, int32_t v2, int32_t v1) {
                 FloatVector uvw[4] = {row.corner[0], row.corner[1], row.corner[2], row.corner[3]};
                 rotateCorners(uvw, shift);
                 for (int c = 0; c < 4; ++c) row.corner[c] = uvw[c];
-                if (recording) recordUvwChange(uvwTags.items[t].rows, f, old, row);
+                if (recording) recordUvwChange(t, f, old, row);
             }
             if (normalRows != nullptr) {
                 NormalRecord& row = normalRows[f];
@@ -181,7 +180,7 @@ void ReductionMesh::blendPointData(const Contraction& k) {
         const double blended = before + (set.bytes[v2] - before) * f;
         b1 = static_cast<uint8_t>(static_cast<int32_t>(blended));
         if (recording)
-            recordMembership(set.set.handle(), v1, before >= POINT_SET_THRESHOLD, b1 >= POINT_SET_THRESHOLD);
+            recordMembership(HISTORY_POINT_SETS + s, v1, before >= POINT_SET_THRESHOLD, b1 >= POINT_SET_THRESHOLD);
     }
     for (int32_t m = 0; m < vertexMaps.count; ++m) {
         float* w = vertexMaps.items[m].data;
@@ -190,8 +189,8 @@ void ReductionMesh::blendPointData(const Contraction& k) {
         if (recording && bitsOf(before) != bitsOf(blended)) {
             ChangeEntry e;
             e.kind = CHANGE_FLOAT;
+            e.slot = m;
             e.index = v1;
-            e.target = w;
             e.values[0] = bitsOf(before) ^ bitsOf(blended);
             record(e);
         }
@@ -206,7 +205,7 @@ void ReductionMesh::blendPointData(const Contraction& k) {
         if (!before) {
             // The removed point is hidden while the level of detail is being chosen.
             hiddenPointSet.select(v2);
-            recordMembership(hiddenPointSet.handle(), v2, false, true);
+            recordMembership(HISTORY_HIDDEN_POINTS, v2, false, true);
         }
         history.closeRecord(*this, k.cost, k.rawError);
     }

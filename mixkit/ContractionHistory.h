@@ -1,14 +1,33 @@
 // The recorded course of a complete reduction, one record per contraction, along which the object
 // can be moved to any level of detail by making or taking back whole records.
+//
+// Records sit in one array; their change entries are packed one after the other into a few large
+// storage blocks (see ChangeEntry.h for the packing). Entries name what they change by slot, and
+// the slots are looked up on the object each time the history is applied, so nothing in the
+// history depends on where the object keeps its data.
 #pragma once
 
 #include <cstdint>
 
+#include "mixkit/ChangeEntry.h"
 #include "mixkit/ChangeRecord.h"
 #include "sources/HostPolygonObject.h"
+#include "sources/HostTag.h"
 #include "sources/Stack.h"
 
 class ReductionMesh;
+
+// Reads one record's entries in the order they were made.
+class ChangeReader {
+public:
+    bool next(ChangeEntry& e);
+
+private:
+    friend class ContractionHistory;
+    const uint8_t* at_ = nullptr;
+    int32_t left_ = 0;
+    int32_t previous_ = 0;
+};
 
 class ContractionHistory {
 public:
@@ -16,37 +35,67 @@ public:
     int32_t initialCount = 0;   // reducible points when recording started
     int32_t currentCount = 0;   // reducible points at the cursor
     double currentError = 0.0;  // quadric error of the record at the cursor (0 before the first)
-    Stack<ChangeRecord> records;
 
     // Starts recording on the mesh: cursor -1, room for one record per reducible point (records
-    // already held stay), counts from the mesh, error 0, the mesh's recording flag set.
-    void startRecording(ReductionMesh& mesh);
+    // already held stay), counts from the mesh, error 0, the mesh's tags and selection sets bound
+    // to slots, the mesh's recording flag set. False (nothing recorded then) when the host refuses
+    // the memory.
+    bool startRecording(ReductionMesh& mesh);
     // Makes sure that the next contraction of v1 and v2 can be recorded whole: room for one more
     // record and for every entry it can produce. False (reported on the console) when the host
     // refuses the memory; the contraction must then not be made.
-    bool reserveRoom(ReductionMesh& mesh, int32_t v1, int32_t v2);
-    // Ends the mesh's current record with the contraction's cost and quadric error and appends it.
-    // Returns false only when it could not be stored; the contraction is then taken back on the host
-    // object.
+    bool reserveRoom(const ReductionMesh& mesh, int32_t v1, int32_t v2);
+
+    // The record being made: begun empty, filled in by the contraction's effects, then closed.
+    void beginRecord();
+    ChangeRecord& current() { return current_; }
+    // Adds an entry to the record being made; false when it could not be kept (no room reserved).
+    bool add(const ChangeEntry& e);
+    int32_t currentEntryCount() const { return currentEntries_.count; }
+    // Ends the record being made with the contraction's cost and quadric error and appends it.
+    // Returns false only when it could not be stored; the contraction is then taken back on the
+    // host object.
     bool closeRecord(ReductionMesh& mesh, double cost, double error);
+    // Appends a whole record with its entries (its storage fields are set here). False when the
+    // host refuses the memory; the history is unchanged then.
+    bool append(const ChangeRecord& record, const ChangeEntry* entries, int32_t count);
 
     // Makes the costs and the errors non-decreasing, so that an error limit selects a prefix of the
     // records: the same prefix a direct reduction to that limit makes, since it stops at the first
     // contraction whose quadric error passes the limit.
     void makeMonotone();
 
-    // Makes or takes back one record on the host object.
-    static void applyRecord(const ChangeRecord& record, HostPolygonObject object);
-    static void revertRecord(const ChangeRecord& record, HostPolygonObject object);
-
     // Moves the object to the deepest level whose point count is not below the target.
     void seekToCount(int32_t target, HostPolygonObject object);
     // Moves the object to the deepest level whose quadric error does not exceed the limit.
     void seekToError(double limit, HostPolygonObject object);
 
-    int32_t size() const { return records.count; }
+    int32_t size() const { return records_.count; }
+    const ChangeRecord& record(int32_t i) const { return records_.items[i]; }
+    ChangeReader entries(int32_t i) const;
+    // Bytes of storage the records and their entries hold.
+    int64_t storageBytes() const;
     void release();
 
 private:
+    bool bindSlots(const ReductionMesh& mesh);
+    bool roomFor(int32_t entries);
+    // The slots' arrays as the object holds them now.
+    ChangeTargets lookUpTargets(HostPolygonObject object);
+    void applyRecord(const ChangeRecord& r, const ChangeReader& entries, const ChangeTargets& t, bool forward) const;
+    void step(bool forward, const ChangeTargets& t);
     void takeCountsFromCursor();
+
+    Stack<ChangeRecord> records_;
+    Stack<Stack<uint8_t>> blocks_;
+    ChangeRecord current_;
+    Stack<ChangeEntry> currentEntries_;
+
+    // The slots, in the order entries number them.
+    Stack<HostTag> uvwTags_;
+    Stack<HostTag> mapTags_;
+    HostTag normalTag_;
+    Stack<HstSelection*> sets_;
+    Stack<ChangeArray<UvwRecord>> uvwNow_;
+    Stack<ChangeArray<float>> mapsNow_;
 };

@@ -2,7 +2,7 @@
 // policy, costed by the summed quadric and, with checks on, penalised for the polygons they would
 // leave behind.
 #include "mixkit/PolygonCorners.h"
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "mixkit/ShapeMeasures.h"
 #include "mixkit/StackHelpers.h"
 

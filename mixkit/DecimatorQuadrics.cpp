@@ -1,7 +1,7 @@
 // The decimator's point quadrics: the polygons' planes by the weighting policy, then constraint
 // planes along open borders and along borders between polygon-selection tags.
 #include "mixkit/PolygonCorners.h"
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "mixkit/StackHelpers.h"
 
 bool Decimator::buildQuadrics() {

@@ -183,7 +183,6 @@ void ReductionMesh::release() {
     firstOnlyPolygons.clear();
     secondOnlyPolygons.clear();
     recording = 0;
-    currentRecord = ChangeRecord();
     history.release();
     recordingFailed = false;
     repeatedCorners = false;

@@ -48,6 +48,10 @@ struct PolygonState {
     int32_t state = 0;
 };
 
+// The history's selection slots: the hidden points, then the point-selection tags in order.
+constexpr int32_t HISTORY_HIDDEN_POINTS = 0;
+constexpr int32_t HISTORY_POINT_SETS = 1;
+
 // A point-selection byte at or above this reads as selected when the bytes go back to the host.
 constexpr uint8_t POINT_SET_THRESHOLD = 127;
 
@@ -139,7 +143,6 @@ public:
     Stack<PolygonState> firstOnlyPolygons;
     Stack<PolygonState> secondOnlyPolygons;
     uint32_t recording = 0;
-    ChangeRecord currentRecord;
     ContractionHistory history;
     // Set when a record could not be stored; the reduction must stop.
     bool recordingFailed = false;
@@ -158,10 +161,11 @@ private:
     bool collectTags();
     void record(const ChangeEntry& entry);
     void recordPolygonChange(int32_t f, const HostPolygon& before, const HostPolygon& after);
-    void recordUvwChange(UvwRecord* rows, int32_t f, const UvwRecord& before, const UvwRecord& after);
+    void recordUvwChange(int32_t tag, int32_t f, const UvwRecord& before, const UvwRecord& after);
     void recordNormalChange(int32_t f, const NormalRecord& before, const NormalRecord& after);
-    void recordMembership(HstSelection* set, int32_t index, bool before, bool after);
-    void transferUvwTag(const UvwTagEntry& tag, int32_t v1, int32_t v2, const Vector& target, double f);
+    // `set`: HISTORY_HIDDEN_POINTS, or HISTORY_POINT_SETS plus the index in pointSets.
+    void recordMembership(int32_t set, int32_t index, bool before, bool after);
+    void transferUvwTag(int32_t slot, int32_t v1, int32_t v2, const Vector& target, double f);
     // The UVW that one shared polygon suggests for the merged point; false when it came from the
     // interpolation between the ends' UVWs (the polygon has no area to measure with).
     bool estimateUvw(int32_t polygon, const UvwRecord& row, int32_t v1, int32_t v2, const Vector& target,

@@ -75,8 +75,8 @@ bool ReductionMesh::estimateUvw(int32_t polygon, const UvwRecord& row, int32_t v
     return found;
 }
 
-void ReductionMesh::transferUvwTag(const UvwTagEntry& tag, int32_t v1, int32_t v2, const Vector& target, double f) {
-    UvwRecord* rows = tag.rows;
+void ReductionMesh::transferUvwTag(int32_t slot, int32_t v1, int32_t v2, const Vector& target, double f) {
+    UvwRecord* rows = uvwTags.items[slot].rows;
     for (PolygonState& s : sharedPolygons) s.state = STATE_OPEN;
     for (PolygonState& s : firstOnlyPolygons) s.state = STATE_OPEN;
     for (PolygonState& s : secondOnlyPolygons) s.state = STATE_OPEN;
@@ -120,7 +120,7 @@ void ReductionMesh::transferUvwTag(const UvwTagEntry& tag, int32_t v1, int32_t v
                     const UvwRecord old = row;
                     row.corner[c] = merged;
                     s.state = STATE_DONE;
-                    if (recording) recordUvwChange(rows, s.polygon, old, row);
+                    if (recording) recordUvwChange(slot, s.polygon, old, row);
                     break;
                 }
             }
@@ -151,13 +151,13 @@ void ReductionMesh::transferUvwTag(const UvwTagEntry& tag, int32_t v1, int32_t v
                     }
                 }
             }
-            if (recording) recordUvwChange(rows, s.polygon, old, row);
+            if (recording) recordUvwChange(slot, s.polygon, old, row);
         }
     }
 }
 
 void ReductionMesh::transferUvw(const Contraction& k) {
-    if (recording) emptyKeepingStorage(currentRecord.entries);
+    if (recording) history.beginRecord();
     if (uvwTags.count == 0) return;
     const int32_t v1 = k.v1;
     const int32_t v2 = k.v2;
@@ -182,7 +182,7 @@ void ReductionMesh::transferUvw(const Contraction& k) {
 
     const Vector target = add(positions[v1], k.dv1);
     const double f = k.interpolation();
-    for (int32_t t = 0; t < uvwTags.count; ++t) transferUvwTag(uvwTags.items[t], v1, v2, target, f);
+    for (int32_t t = 0; t < uvwTags.count; ++t) transferUvwTag(t, v1, v2, target, f);
 
     emptyKeepingStorage(sharedPolygons);
     emptyKeepingStorage(firstOnlyPolygons);

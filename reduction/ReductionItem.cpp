@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "reduction/QuadSplit.h"
 #include "reduction/UnTriag3.h"
 #include "sources/HostSettings.h"
@@ -31,12 +31,6 @@ int32_t rowBytes(int32_t tagType) {
         default: return 0;
     }
 }
-
-// One data block of the object that moved, and where it is now.
-struct Moved {
-    void* from;
-    void* to;
-};
 
 }  // namespace
 
@@ -118,7 +112,7 @@ bool ReductionItem::reduceToError(double limit, const ReductionSettings& setting
 
 bool ReductionItem::prepare(const ReductionSettings& settings, bool showPercent) {
     if (!object.valid()) return false;
-    mesh.history.startRecording(mesh);
+    if (!mesh.history.startRecording(mesh)) return false;
     if (!contract(false, 1, 0.0, settings, showPercent)) return false;
     mesh.writeBackPointSets();
     mesh.history.makeMonotone();
@@ -273,43 +267,15 @@ void ReductionItem::restoreLevel() {
     }
     moduleApi()->objDestroy(levelCopy);
     levelCopy = nullptr;
-    retargetHistory();
+    followHostArrays();
 }
 
-void ReductionItem::retargetHistory() {
-    // The finish resized and compacted the object's arrays and tag data; the history's records still
-    // name the blocks they were recorded on.
-    Moved moved[64];
-    int32_t count = 0;
-    auto note = [&](void* from, void* to) {
-        if (from != to && count < 64) moved[count++] = Moved{from, to};
-    };
-    for (UvwTagEntry& e : mesh.uvwTags) {
-        void* now = e.tag.data();
-        note(e.rows, now);
-        e.rows = static_cast<UvwRecord*>(now);
-    }
-    for (VertexMapEntry& e : mesh.vertexMaps) {
-        void* now = e.tag.data();
-        note(e.data, now);
-        e.data = static_cast<float*>(now);
-    }
-    if (mesh.normalTag.valid()) {
-        void* now = mesh.normalTag.data();
-        note(mesh.normalRows, now);
-        mesh.normalRows = static_cast<NormalRecord*>(now);
-    }
+void ReductionItem::followHostArrays() {
+    // The finish resized and compacted the object's arrays and tag data; the history finds them by
+    // slot when it is applied, and the mesh is pointed at them here.
+    for (UvwTagEntry& e : mesh.uvwTags) e.rows = static_cast<UvwRecord*>(e.tag.data());
+    for (VertexMapEntry& e : mesh.vertexMaps) e.data = static_cast<float*>(e.tag.data());
+    if (mesh.normalTag.valid()) mesh.normalRows = static_cast<NormalRecord*>(mesh.normalTag.data());
     mesh.hostPoints = reinterpret_cast<FloatVector*>(object.points());
     mesh.hostPolygons = object.polygons();
-    if (count == 0) return;
-    for (ChangeRecord& record : mesh.history.records) {
-        for (ChangeEntry& e : record.entries) {
-            if (e.kind != CHANGE_UVW && e.kind != CHANGE_NORMALS && e.kind != CHANGE_FLOAT) continue;
-            for (int32_t k = 0; k < count; ++k)
-                if (e.target == moved[k].from) {
-                    e.target = moved[k].to;
-                    break;
-                }
-        }
-    }
 }

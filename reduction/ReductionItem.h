@@ -106,9 +106,10 @@ private:
     void reattachTag(int32_t place);
     void notifyObject();
     void clearSelections();
-    // Puts the unfinished level back after finishLevel and points the history at the object's data.
+    // Puts the unfinished level back after finishLevel.
     void restoreLevel();
-    void retargetHistory();
+    // Points the mesh at the object's arrays again after they were resized.
+    void followHostArrays();
 
     HstObject* levelCopy = nullptr;
 };

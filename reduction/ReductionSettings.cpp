@@ -1,6 +1,6 @@
 #include "reduction/ReductionSettings.h"
 
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 
 void ReductionSettings::applyTo(Decimator& decimator) const {
     decimator.placementPolicy = placementPolicy;

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "host/StatusBar.h"
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "sources/HostThread.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"

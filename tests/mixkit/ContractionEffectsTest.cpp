@@ -2,7 +2,7 @@
 // quads turned into triangles or retired, and the removed point left unreferenced.
 #include <cmath>
 
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "mixkit/ReductionMesh.h"
 #include "tests/mixkit/MixkitFixture.h"
 
@@ -280,12 +280,13 @@ TEST_F(ContractionEffectsTest, WithoutUvwTagsANewRecordStillBegins) {
     host::Document doc;
     host::PolygonObject* obj = makeStrip(doc);
     Built b(obj);
-    b.mesh.recording = 1;
-    b.mesh.currentRecord.entries.push(ChangeEntry{});
+    ASSERT_TRUE(b.mesh.history.startRecording(b.mesh));
+    ASSERT_TRUE(b.mesh.history.reserveRoom(b.mesh, 1, 4));
+    ASSERT_TRUE(b.mesh.history.add(ChangeEntry{}));
     Contraction k;
     b.mesh.planContraction(1, 4, {1, 0.5, 0}, 0.0, k);
     b.mesh.transferUvw(k);
-    EXPECT_EQ(b.mesh.currentRecord.entries.count, 0);
+    EXPECT_EQ(b.mesh.history.currentEntryCount(), 0);
     b.mesh.recording = 0;
 }
 

@@ -1,6 +1,6 @@
 // The decimator when the host refuses memory: initialise fails with the object untouched, and a
 // loop stops before the contraction it cannot make whole, leaving a consistent object.
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
 #include "tests/support/CommandSettings.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "tests/mixkit/MixkitFixture.h"
 #include "tests/support/CommandSettings.h"
 #include "tests/support/OutputDigest.h"
@@ -46,22 +46,24 @@ std::string objectDigest(const host::PolygonObject& obj) {
     return d.hex();
 }
 
-// Entry targets are addresses; they enter the digest as the order in which each was first seen.
+// Entry targets (a kind's slot) enter the digest as the order in which each was first seen.
 std::string historyDigest(const ContractionHistory& h) {
     Digest d;
-    std::map<const void*, int32_t> targets;
-    d.value(h.records.count);
-    for (int32_t r = 0; r < h.records.count; ++r) {
-        const ChangeRecord& rec = h.records.items[r];
+    std::map<std::pair<int32_t, int32_t>, int32_t> targets;
+    d.value(h.size());
+    for (int32_t r = 0; r < h.size(); ++r) {
+        const ChangeRecord& rec = h.record(r);
         d.value(rec.cost);
         d.value(rec.pointCount);
         d.value(rec.point);
         d.bytes(rec.offset, sizeof rec.offset);
         d.bytes(rec.pointBits, sizeof rec.pointBits);
-        d.value(rec.entries.count);
-        for (int32_t e = 0; e < rec.entries.count; ++e) {
-            const ChangeEntry& entry = rec.entries.items[e];
-            const auto found = targets.emplace(entry.target, static_cast<int32_t>(targets.size())).first;
+        d.value(rec.entryCount);
+        ChangeReader entries = h.entries(r);
+        ChangeEntry entry;
+        while (entries.next(entry)) {
+            const auto found =
+                targets.emplace(std::make_pair(entry.kind, entry.slot), static_cast<int32_t>(targets.size())).first;
             d.value(entry.kind);
             d.value(entry.index);
             d.value(found->second);
@@ -86,7 +88,7 @@ std::vector<std::string> reduceAndDigest(host::PolygonObject* obj, const std::ve
     if (afterBuild) afterBuild(mesh);
     Decimator decimator;
     commandSettings(decimator);
-    mesh.history.startRecording(mesh);
+    EXPECT_TRUE(mesh.history.startRecording(mesh));
     EXPECT_TRUE(decimator.initialise(&mesh, nullptr));
     const int32_t initial = mesh.reducibleCount;
     for (double f : fractions) {

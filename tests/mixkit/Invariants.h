@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/Object.h"
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "mixkit/ReductionMesh.h"
 
 namespace mixtest {

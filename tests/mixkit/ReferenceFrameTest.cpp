@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "mixkit/ReferenceFrame.h"
 #include "tests/mixkit/MixkitFixture.h"
 
@@ -88,7 +88,8 @@ Outcome reduce(host::PolygonObject* obj, double fraction, double limit = -1.0) {
     Outcome o;
     o.points = obj->points;
     o.polygons = obj->polygons;
-    for (const ChangeRecord& r : mesh.history.records) {
+    for (int32_t i = 0; i < mesh.history.size(); ++i) {
+        const ChangeRecord& r = mesh.history.record(i);
         o.costs.push_back(r.cost);
         o.moved.insert(r.point);
     }

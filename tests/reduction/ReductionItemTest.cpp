@@ -10,6 +10,7 @@
 #include "host/ModelingCommands.h"
 #include "mixkit/ReferenceFrame.h"
 #include "reduction/ReductionItem.h"
+#include "sources/HostThread.h"
 #include "tests/reduction/ReductionTestSupport.h"
 
 using namespace redtest;
@@ -309,6 +310,130 @@ TEST_F(ReductionItemTest, AFinishedLevelCarriesOnAlongTheHistory) {
     ASSERT_TRUE(b->finishLevel());
     b->revert();
     EXPECT_TRUE(plain->sameStateAs(*before));
+}
+
+// A grid with `tags` data tags: a UVW tag first, then float maps, point selections and more UVW
+// tags in turn, each with its own values, so that every tag changes along the history.
+host::PolygonObject* gridWithTags(host::Document& doc, int tags, const std::string& name) {
+    host::PolygonObject* obj = makeGrid(doc, {.columns = 9, .rows = 8, .uvw = tags > 0}, name);
+    for (int t = 1; t < tags; ++t) {
+        const float k = 1.0f + 0.25f * static_cast<float>(t);
+        switch (t % 3) {
+            case 0: {
+                auto tag = std::make_unique<host::FloatMapTag>("map", obj->pointCount());
+                for (int i = 0; i < obj->pointCount(); ++i) tag->data[i] = obj->points[i].x * k + obj->points[i].y;
+                obj->addTag(std::move(tag));
+                break;
+            }
+            case 1: {
+                auto tag = std::make_unique<host::SelectionTag>(host::TAG_POINT_SELECTION, "set", obj->pointCount());
+                for (int i = 0; i < obj->pointCount(); ++i)
+                    if ((i * 7 + t) % 5 < 2) tag->set.select(i);
+                obj->addTag(std::move(tag));
+                break;
+            }
+            default: {
+                auto tag = std::make_unique<host::UVWTag>("uv", obj->polygonCount());
+                for (int f = 0; f < obj->polygonCount(); ++f) {
+                    const host::Polygon& p = obj->polygons[f];
+                    auto uv = [&](int point) {
+                        return host::Vec3f{obj->points[point].x * k / 10.0f, obj->points[point].y / (k * 9.0f), 0.0f};
+                    };
+                    tag->data[f] = {uv(p.a), uv(p.b), uv(p.c), uv(p.d)};
+                }
+                obj->addTag(std::move(tag));
+                break;
+            }
+        }
+    }
+    EXPECT_EQ(static_cast<int>(obj->tags().size()), tags);
+    return obj;
+}
+
+// Finishing a level resizes the object and moves every tag's data; the history must follow all of
+// them, however many there are. One object is finished at levels on its way, its twin never is;
+// both must show the same object at every level, and the start again at the end.
+TEST_F(ReductionItemTest, TheHistoryFollowsEveryTagThroughFinishedLevels) {
+    for (const int tags : {0, 1, 100}) {
+        SCOPED_TRACE(std::to_string(tags) + " tags");
+        host::Document own, other;
+        host::PolygonObject* looked = gridWithTags(own, tags, "same");
+        host::PolygonObject* plain = gridWithTags(other, tags, "same");
+        const std::unique_ptr<host::Object> before = snapshot(*looked);
+        auto a = item(looked);
+        auto b = item(plain);
+        ASSERT_TRUE(a->prepare(settings, false));
+        ASSERT_TRUE(b->prepare(settings, false));
+        const int32_t start = a->startCount;
+        ASSERT_EQ(start, 90);
+        for (const int32_t target : {70, 20, 85, 4, start, 45, 1, 60}) {
+            ASSERT_TRUE(a->finishLevel());
+            EXPECT_EQ(meshFlaw(*looked), "") << "finished at " << a->currentCount();
+            a->seekToCount(target, true);
+            b->seekToCount(target, true);
+            EXPECT_EQ(a->currentCount(), b->currentCount());
+            ASSERT_TRUE(looked->sameStateAs(*plain)) << "at " << target;
+        }
+        ASSERT_TRUE(a->finishLevel());
+        a->revert();
+        EXPECT_TRUE(looked->sameStateAs(*before)) << "reverted after a finished level";
+    }
+}
+
+// A host thread whose break test answers yes from its (k + 1)-th question on.
+class BreakAfter : public HostThread {
+public:
+    explicit BreakAfter(int k) : k_(k) {}
+    ~BreakAfter() override { stop(); }
+    int32_t testBreak() override { return ++calls > k_ ? 1 : 0; }
+    void main() override {}
+    int calls = 0;
+
+private:
+    int k_;
+};
+
+// A prepare over a hundred tags stopped at each of its polls, and refused memory at each of its
+// allocations: the history it kept takes the object back exactly.
+TEST_F(ReductionItemTest, APrepareOfAHundredTagsStoppedOrRefusedAnywhereCanBeTakenBack) {
+    int polls = 0;
+    uint64_t asked = 0;
+    {
+        host::Document scratch;
+        auto it = item(gridWithTags(scratch, 100, "scratch"));
+        BreakAfter never(1 << 30);
+        settings.thread = &never;
+        const uint64_t before = host::memory::allocationCount();
+        ASSERT_TRUE(it->prepare(settings, false));
+        asked = host::memory::allocationCount() - before;
+        polls = never.calls;
+        it->revert();
+    }
+    ASSERT_GT(polls, 2);
+    for (int k = 0; k < polls; ++k) {
+        host::Document own;
+        host::PolygonObject* obj = gridWithTags(own, 100, "stopped");
+        const std::unique_ptr<host::Object> before = snapshot(*obj);
+        auto it = item(obj);
+        BreakAfter stopper(k);
+        settings.thread = &stopper;
+        EXPECT_FALSE(it->prepare(settings, false)) << "stopped at poll " << k;
+        it->revert();
+        EXPECT_TRUE(obj->sameStateAs(*before)) << "stopped at poll " << k;
+    }
+    settings.thread = nullptr;
+    ASSERT_GT(asked, 10u);
+    for (uint64_t n = 1; n <= asked; ++n) {
+        host::Document own;
+        host::PolygonObject* obj = gridWithTags(own, 100, "refused");
+        const std::unique_ptr<host::Object> before = snapshot(*obj);
+        auto it = item(obj);
+        host::memory::failAfter(n, true);
+        EXPECT_FALSE(it->prepare(settings, false)) << n;
+        host::memory::resetFailures();
+        it->revert();
+        ASSERT_TRUE(obj->sameStateAs(*before)) << "refused at block " << n;
+    }
 }
 
 TEST_F(ReductionItemTest, RatioTargetsAreEachObjectsOwnShare) {

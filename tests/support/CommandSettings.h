@@ -2,7 +2,7 @@
 // core's tests and benchmarks reduce with unless they say otherwise.
 #pragma once
 
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 #include "reduction/ReductionSettings.h"
 
 namespace testsupport {

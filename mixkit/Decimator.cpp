@@ -1,4 +1,4 @@
-#include "mixkit/QSlim.h"
+#include "mixkit/Decimator.h"
 
 #include "mixkit/StackHelpers.h"
 #include "sources/HostString.h"
@@ -144,6 +144,8 @@ bool Decimator::reserveContraction(const Contraction& k) {
 
 void Decimator::performContraction(const Contraction& k) {
     quadrics[k.v1].add(quadrics[k.v2]);
+    // The UVWs move first, while the polygons still name both ends (this also begins the record).
+    mesh->transferUvw(k);
     relinkCandidates(k);
     mesh->moveCorners(k);
     mesh->blendPointData(k);
@@ -152,7 +154,6 @@ void Decimator::performContraction(const Contraction& k) {
 }
 
 void Decimator::relinkCandidates(const Contraction& k) {
-    mesh->transferUvw(k);
     const int32_t v1 = k.v1;
     const int32_t v2 = k.v2;
     Stack<EdgeCandidate*>& kept = candidateLists[v1];
