@@ -183,13 +183,17 @@ TEST_F(ContractionHistoryTest, MakeMonotoneRaisesDips) {
     const double errors[6] = {0.5, 0.25, 0.75, 0.5, 0.125, 1.0};
     for (int i = 0; i < 6; ++i) {
         ChangeRecord r;
-        r.error = c;
+        r.cost = costs[i];
+        r.error = errors[i];
         ASSERT_TRUE(h.append(r, nullptr, 0));
     }
     h.makeMonotone();
-    // Every cost below the one before it is raised to it: a running maximum.
-    const double expected[6] = {1.0, 3.0, 3.0, 3.0, 5.0, 5.0};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(h.record(i).error, expected[i]) << i;
+    const double expectedCosts[6] = {1.0, 3.0, 3.0, 3.0, 5.0, 5.0};
+    const double expectedErrors[6] = {0.5, 0.5, 0.75, 0.75, 0.75, 1.0};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(h.record(i).cost, expectedCosts[i]) << i;
+        EXPECT_EQ(h.record(i).error, expectedErrors[i]) << i;
+    }
     ContractionHistory empty;
     empty.makeMonotone();
     EXPECT_EQ(empty.size(), 0);
