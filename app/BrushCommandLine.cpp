@@ -13,6 +13,7 @@
 #include "host/Bitmap.h"
 #include "host/HostTable.h"
 #include "host/formats/MeshFile.h"
+#include "OptionText.h"
 #include "host/SafeOutput.h"
 #include "host/StatusBar.h"
 #include "host/viewport/Viewport.h"
@@ -36,36 +37,6 @@ constexpr Weighting kWeightings[] = {{"area", TESSIK_WEIGHT_AREA},
 constexpr long long kLeastNeighbours = 3;
 // Views from 16 to 8192 pixels a side.
 constexpr int kSmallestView = 16, kLargestView = 8192;
-
-std::string trimmed(const std::string& s) {
-    const size_t first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-std::optional<double> parseReal(const std::string& text) {
-    const std::string t = trimmed(text);
-    double v = 0;
-    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !std::isfinite(v)) return std::nullopt;
-    return v;
-}
-
-std::optional<long long> parseWhole(const std::string& text) {
-    const std::string t = trimmed(text);
-    long long v = 0;
-    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
-    return v;
-}
-
-// The output must be writable and must not be the input.
-std::string checkWritable(const std::string& option, const std::string& path, const std::string& input) {
-    if (path.empty()) return option + " needs a file name";
-    if (std::string problem = host::outputProblem(path); !problem.empty()) return option + " " + problem;
-    if (host::sameFile(path, input)) return option + " " + path + " is the input file " + input + "; write to another file";
-    return {};
-}
 
 std::string describe(const host::PolygonObject& obj) {
     int triangles = 0, quads = 0;
@@ -146,13 +117,13 @@ std::string checkOptions(const BrushOptions& o, Plan& plan) {
     const std::optional<double> step = parseReal(o.step);
     if (!step || !(*step > 0)) return "--step " + o.step + " is not a distance in pixels above 0";
     plan.step = *step;
-    if (std::string problem = checkWritable("-o", o.output, o.input); !problem.empty()) return problem;
+    if (std::string problem = checkOutput("-o", o.output, o.input); !problem.empty()) return problem;
     if (!host::formats::canWriteMeshFormat(host::formats::meshFormatForOutput(o.output)))
         return "-o " + o.output + ": cannot write this kind of file; write " + host::formats::writableMeshSuffixes();
     if (!o.snapshot.empty()) {
         if (host::imageFormatForPath(o.snapshot) == 0)
             return "--snapshot " + o.snapshot + " needs an image suffix (.png, .tif, .tga or .bmp)";
-        if (std::string problem = checkWritable("--snapshot", o.snapshot, o.input); !problem.empty()) return problem;
+        if (std::string problem = checkOutput("--snapshot", o.snapshot, o.input); !problem.empty()) return problem;
         if (host::sameFile(o.snapshot, o.output))
             return "-o and --snapshot both write " + o.snapshot;
     }

@@ -20,6 +20,7 @@
 #include "host/formats/MeshFile.h"
 #include "host/ModelingCommands.h"
 #include "host/ObjFile.h"
+#include "OptionText.h"
 #include "host/SafeOutput.h"
 #include "host/StatusBar.h"
 
@@ -52,28 +53,6 @@ private:
     std::ostream& err_;
     const char* command_;
 };
-
-std::string trimmed(const std::string& s) {
-    const size_t first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-std::optional<long long> parseWhole(const std::string& text) {
-    const std::string t = trimmed(text);
-    long long v = 0;
-    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
-    return v;
-}
-
-std::optional<double> parseReal(const std::string& text) {
-    const std::string t = trimmed(text);
-    double v = 0;
-    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !std::isfinite(v)) return std::nullopt;
-    return v;
-}
 
 // One target of a reduction: a point count, a share of each object's points, or an error limit.
 struct Target {
@@ -156,15 +135,6 @@ std::string checkChoices(const ReductionChoices& c, Plan& plan) {
     if (c.groupGiven && trimmed(c.group).empty()) return "--group needs the name of a group (OBJ g)";
     if (!c.group.empty() && c.hierarchy)
         return "--group reduces part of an object, --hierarchy whole objects: give one of them";
-    return {};
-}
-
-// The output must be writable and must be none of the inputs.
-std::string checkOutput(const std::string& option, const std::string& path, const std::string& input) {
-    if (path.empty()) return option + " needs a file name";
-    if (std::string problem = host::outputProblem(path); !problem.empty()) return option + " " + problem;
-    if (host::sameFile(path, input))
-        return option + " " + path + " is the input file " + input + "; write the result to another file";
     return {};
 }
 
