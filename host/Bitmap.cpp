@@ -45,6 +45,11 @@ bool validSize(long long width, long long height) {
     return width >= 1 && width <= kMaxSide && height >= 1 && height <= kMaxSide;
 }
 
+// Decoded bytes per file byte that the densest codec we read can reach (deflate tops out near
+// 1032:1, LZW near 1400:1, run-length coding at 64:1), and a floor for tiny files.
+constexpr double kMaxExpansion = 4096.0;
+constexpr double kSmallImageBytes = 1 << 20;
+
 std::string errnoText(int err) { return std::strerror(err); }
 
 void setError(std::string* error, const std::string& text) {
@@ -289,11 +294,8 @@ bool decodeTiff(const std::vector<uint8_t>& bytes, const std::string& path, Bitm
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
     TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
-    if (!validSize(width, height)) {
-        why = "image size " + std::to_string(width) + " x " + std::to_string(height) +
-              " is outside 1 to " + std::to_string(kMaxSide);
-        return false;
-    }
+    // The RGBA reader below holds four bytes per pixel, the direct path at most eight.
+    if (!imageSizeFitsFile(width, height, 4, bytes.size(), why)) return false;
 
     const bool grey = photometric == PHOTOMETRIC_MINISBLACK && (samples == 1 || samples == 2);
     const bool rgb = photometric == PHOTOMETRIC_RGB && (samples == 3 || samples == 4);
@@ -519,7 +521,14 @@ bool decodePngInto(PngContext& context, Bitmap& image) {
 
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
-    if (!validSize(width, height)) png_error(png, "image size is outside 1 to 32768");
+    // No C++ object may live across png_error's longjmp: the reason is copied out of its scope first.
+    char sizeProblem[256] = "";
+    {
+        std::string why;
+        if (!imageSizeFitsFile(width, height, 1, context.size, why))
+            std::snprintf(sizeProblem, sizeof sizeProblem, "%s", why.c_str());
+    }
+    if (sizeProblem[0]) png_error(png, sizeProblem);
     const int depth = png_get_bit_depth(png, info);
     const int colorType = png_get_color_type(png, info);
     if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
@@ -602,6 +611,13 @@ bool decodeStb(const std::vector<uint8_t>& bytes, const char* kind, Bitmap& out,
         return false;
     }
     int width = 0, height = 0, fileChannels = 0;
+    // stb_image allocates the whole image before it reads a pixel: check the declared size first.
+    if (!stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &fileChannels)) {
+        const char* reason = stbi_failure_reason();
+        why = std::string("broken ") + kind + " file: " + (reason ? reason : "cannot read its header");
+        return false;
+    }
+    if (!imageSizeFitsFile(width, height, fileChannels, bytes.size(), why)) return false;
     stbi_uc* pixels =
         stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &fileChannels, 0);
     if (!pixels) {
@@ -718,6 +734,21 @@ const char* formatName(int32_t format) {
 }
 
 }  // namespace
+
+bool imageSizeFitsFile(long long width, long long height, int bytesPerPixel, size_t fileBytes, std::string& why) {
+    if (!validSize(width, height)) {
+        why = "image size " + std::to_string(width) + " x " + std::to_string(height) + " is outside 1 to " +
+              std::to_string(kMaxSide);
+        return false;
+    }
+    const double decoded = static_cast<double>(width) * static_cast<double>(height) * bytesPerPixel;
+    if (decoded > kSmallImageBytes + kMaxExpansion * static_cast<double>(fileBytes)) {
+        why = "the file declares " + std::to_string(width) + " x " + std::to_string(height) +
+              " pixels but holds only " + std::to_string(fileBytes) + " bytes: it is cut short or broken";
+        return false;
+    }
+    return true;
+}
 
 // ---------------------------------------------------------------------------------------------
 

@@ -40,6 +40,12 @@ struct ImageSaveOptions {
 int32_t imageFormatForPath(const std::string& path);
 const char* imageFormatSuffix(int32_t format);
 
+// Whether a file of fileBytes bytes can hold an image of width x height pixels of bytesPerPixel
+// bytes each. Readers check this from the header before allocating the pixels, so that a few bytes
+// declaring gigapixels are refused (with the reason in why) instead of allocating for them: no codec
+// we read packs more than a few thousand decoded bytes into one file byte.
+bool imageSizeFitsFile(long long width, long long height, int bytesPerPixel, size_t fileBytes, std::string& why);
+
 class Bitmap {
 public:
     // Sizes from 1 to 32768 per side; channels 1, 3 or 4; 8 or 16 bits, or 32 for float channels.

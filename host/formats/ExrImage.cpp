@@ -62,10 +62,7 @@ bool decodeExr(const std::vector<uint8_t>& bytes, Bitmap& out, std::string& why)
         const Imath::Box2i dw = file.header().dataWindow();
         const long long w = static_cast<long long>(dw.max.x) - dw.min.x + 1;
         const long long h = static_cast<long long>(dw.max.y) - dw.min.y + 1;
-        if (w < 1 || h < 1 || w > 32768 || h > 32768) {
-            why = "the image size " + std::to_string(w) + " x " + std::to_string(h) + " is not supported";
-            return false;
-        }
+        if (!imageSizeFitsFile(w, h, 4, bytes.size(), why)) return false;
         const Imf::ChannelList& channels = file.header().channels();
         const bool colour = channels.findChannel("R") || channels.findChannel("G") || channels.findChannel("B");
         const bool alpha = channels.findChannel("A") != nullptr;

@@ -1030,6 +1030,17 @@ TEST_F(BitmapLoad, FailuresNameTheFileAndKeepTheBitmap) {
     writeBytes(path("photo.jpg"), {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1,
                                    0, 1, 0, 0, 0xFF, 0xD9});
     fs::create_directory(path("folder.png"));
+    // Headers that declare far more pixels than the file could hold are refused before any pixel is
+    // allocated: a 24-byte uncompressed TGA of 768 x 21533 (found by fuzzing), a run-length TGA of
+    // 32768 x 32768, and a 54-byte BMP of 30000 x 30000.
+    writeBytes(path("cut.tga"), {0, 0, 2, 0, 0, 0, 0, 0, 0xff, 0xff, 0x5f, 0x30, 0x00, 0x03, 0x1d, 0x54, 0x18, 0,
+                                 0, 0x1d, 0x3a, 0x57, 0xed, 0});
+    writeBytes(path("rle.tga"), {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x80, 0x00, 0x80, 24, 0, 0xff, 1, 2, 3});
+    std::vector<uint8_t> bmp = {'B', 'M', 54, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0};
+    for (const uint32_t v : {30000u, 30000u}) bmp.insert(bmp.end(), {uint8_t(v), uint8_t(v >> 8), 0, 0});
+    bmp.insert(bmp.end(), {1, 0, 24, 0});
+    bmp.resize(54, 0);
+    writeBytes(path("huge.bmp"), bmp);
 
     const std::pair<std::string, std::string> cases[] = {
         {"missing.png", "no such file"},
@@ -1043,6 +1054,9 @@ TEST_F(BitmapLoad, FailuresNameTheFileAndKeepTheBitmap) {
         {"float.tif", "TIFF"},
         {"junk.bmp", "BMP"},
         {"folder.png", "folder"},
+        {"cut.tga", "cut short"},
+        {"rle.tga", "cut short"},
+        {"huge.bmp", "cut short"},
     };
     const Bitmap before = pattern(3, 2, 4, 16);
     ::testing::internal::CaptureStderr();
