@@ -45,23 +45,6 @@ struct Placement {
     }
 };
 
-struct WorldPoint {
-    float x, y, z;
-};
-
-NMVec3 toDouble(const WorldPoint& p) { return {p.x, p.y, p.z}; }
-
-// Texture coordinates of one polygon: corners a, b, c, d.
-struct UVWRow {
-    float c[4][3];
-};
-static_assert(sizeof(UVWRow) == 48);
-
-bool validPolygon(const HostPolygon& p, int32_t points) {
-    return p.a >= 0 && p.a < points && p.b >= 0 && p.b < points && p.c >= 0 && p.c < points && p.d >= 0 &&
-           p.d < points;
-}
-
 // Corner `at` of a quad is proper when its two edges are not (nearly) opposite and turn the same
 // way as the quad's normal; `next` is the neighbour whose direction comes first in the cross product.
 bool properCorner(const NMVec3& at, const NMVec3& next, const NMVec3& prev, const NMVec3& n) {
@@ -79,14 +62,14 @@ public:
 
 private:
     bool addTriangle(const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
-                     const UVWRow* uv);
+                     const UvwRecord* uv);
     bool pointTriangles();
     bool smooth(double threshold);
 
     NMTriangleList& list_;
     HostThreadBase* thread_;
     int32_t first_ = 0;  // first triangle of this object in the list
-    Stack<WorldPoint> points_;
+    Stack<FloatVector> points_;
     Stack<NMVec3> faceNormals_;
     Stack<int32_t> corners_;     // three point indices per new triangle
     Stack<int32_t> pointStart_;  // per point: where its triangles start in pointTris_
@@ -94,14 +77,11 @@ private:
 };
 
 bool ObjectGatherer::addTriangle(const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
-                                 const UVWRow* uv) {
+                                 const UvwRecord* uv) {
     NMTriangle t;
     for (int k = 0; k < 3; ++k) {
-        t.v[k].position = toDouble(points_.items[corner[k]]);
-        if (uv != nullptr) {
-            const float* c = uv->c[uvCorner[k]];
-            t.v[k].uvw = {c[0], c[1], c[2]};
-        }
+        t.v[k].position = toVector(points_.items[corner[k]]);
+        if (uv != nullptr) t.v[k].uvw = toVector(uv->corner[uvCorner[k]]);
         corners_.items[corners_.count++] = corner[k];
     }
     list_.triangles.items[list_.triangles.count++] = t;
@@ -161,7 +141,7 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     if (!points_.resize(pointCount)) return 0;
     for (int32_t i = 0; i < pointCount; ++i) {
         const float* p = points + 3 * i;
-        WorldPoint& w = points_.items[i];
+        FloatVector& w = points_.items[i];
         w.x = off[0] + p[0] * a1[0] + p[1] * a2[0] + p[2] * a3[0];
         w.y = off[1] + p[0] * a1[1] + p[1] * a2[1] + p[2] * a3[1];
         w.z = off[2] + p[0] * a1[2] + p[1] * a2[2] + p[2] * a3[2];
@@ -172,7 +152,7 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     int64_t newCount = 0;
     for (int32_t i = 0; i < polygonCount; ++i) {
         const HostPolygon& p = polygons[i];
-        if (p.a == p.b || !validPolygon(p, pointCount)) continue;
+        if (p.a == p.b || !cornersWithin(p, pointCount)) continue;
         newCount += p.c == p.d ? 1 : 2;
     }
     if (newCount == 0) return 1;
@@ -182,10 +162,10 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     if (!list_.triangles.reserve(first_ + n) || !faceNormals_.reserve(n) || !corners_.reserve(3 * n)) return 0;
 
     // UVW rows, one per polygon; polygons beyond the tag's rows get zero coordinates.
-    const UVWRow* rows = nullptr;
+    const UvwRecord* rows = nullptr;
     int32_t rowCount = 0;
     if (uvw != nullptr) {
-        rows = static_cast<const UVWRow*>(api->tagData(uvw));
+        rows = static_cast<const UvwRecord*>(api->tagData(uvw));
         rowCount = rows != nullptr ? api->tagDataCount(uvw) : 0;
     }
 
@@ -193,10 +173,10 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     for (int32_t i = 0; i < polygonCount; ++i) {
         if (i % 100 == 0 && bakeStopRequested(thread_)) return 0;
         const HostPolygon& p = polygons[i];
-        if (p.a == p.b || !validPolygon(p, pointCount)) continue;
-        const UVWRow* uv = i < rowCount ? rows + i : nullptr;
-        const NMVec3 a = toDouble(points_.items[p.a]), b = toDouble(points_.items[p.b]),
-                     c = toDouble(points_.items[p.c]), d = toDouble(points_.items[p.d]);
+        if (p.a == p.b || !cornersWithin(p, pointCount)) continue;
+        const UvwRecord* uv = i < rowCount ? rows + i : nullptr;
+        const NMVec3 a = toVector(points_.items[p.a]), b = toVector(points_.items[p.b]),
+                     c = toVector(points_.items[p.c]), d = toVector(points_.items[p.d]);
         if (p.c == p.d) {
             const int32_t corner[3] = {p.a, p.b, p.c}, uvCorner[3] = {0, 1, 2};
             addTriangle(corner, uvCorner, normalize(cross(b - a, c - a)), uv);

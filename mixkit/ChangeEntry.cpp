@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "mixkit/PolygonCorners.h"
+#include "sources/Geometry.h"
 #include "sources/Module.h"
 
 namespace {

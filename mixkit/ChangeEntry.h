@@ -14,8 +14,7 @@
 
 #include <cstdint>
 
-#include "mixkit/TagRecords.h"
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 #include "sources/HostInterface.h"
 
 enum ChangeKind : int32_t {

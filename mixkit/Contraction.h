@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 #include "sources/Stack.h"
 
 struct Contraction {

@@ -4,9 +4,9 @@
 // change is also written into the current record.
 #include <cstring>
 
-#include "mixkit/PolygonCorners.h"
 #include "mixkit/ReductionMesh.h"
 #include "mixkit/StackHelpers.h"
+#include "sources/Geometry.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The decimator's candidates: one per edge between reducible points, placed by the placement
 // policy, costed by the summed quadric and, with checks on, penalised for the polygons they would
 // leave behind.
-#include "mixkit/PolygonCorners.h"
 #include "mixkit/Decimator.h"
 #include "mixkit/ShapeMeasures.h"
 #include "mixkit/StackHelpers.h"
+#include "sources/Geometry.h"
 
 bool Decimator::buildCandidates() {
     const Stack<uint8_t>& reducible = mesh->reducibleFlags;

@@ -1,8 +1,8 @@
 // The decimator's point quadrics: the polygons' planes by the weighting policy, then constraint
 // planes along open borders and along borders between polygon-selection tags.
-#include "mixkit/PolygonCorners.h"
 #include "mixkit/Decimator.h"
 #include "mixkit/StackHelpers.h"
+#include "sources/Geometry.h"
 
 bool Decimator::buildQuadrics() {
     for (int32_t i = 0; i < quadrics.count; ++i) quadrics.items[i].fill(0.0);

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "mixkit/CandidateHeap.h"
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 
 struct EdgeCandidate : HeapItem {
     int32_t v1 = 0;  // the end that stays when the edge is contracted

@@ -1,7 +1,7 @@
 // 3x3 double matrices, row-major, with the cofactor inverse used by the quadric minimiser.
 #pragma once
 
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 
 struct Matrix3 {
     double m[9] = {};

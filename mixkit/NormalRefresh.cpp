@@ -1,9 +1,9 @@
 // Corner normals around a moved point: every polygon that touches a point of the moved point's
 // ring (the corners of its polygons, itself included) gets new normals at its corners on that
 // ring, each the normalised sum of the unit normals of the polygons around the corner's point.
-#include "mixkit/PolygonCorners.h"
 #include "mixkit/ReductionMesh.h"
 #include "mixkit/StackHelpers.h"
+#include "sources/Geometry.h"
 
 void ReductionMesh::refreshNormals(int32_t v1) {
     if (normalRows == nullptr) return;

@@ -3,7 +3,7 @@
 // normalise it (a degenerate polygon gives the zero normal and d = 0).
 #pragma once
 
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 
 struct Plane {
     double a = 0.0, b = 0.0, c = 0.0, d = 0.0;

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "mixkit/Matrix3.h"
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 
 struct Quadric {
     double a2 = 0.0, ab = 0.0, ac = 0.0, ad = 0.0, b2 = 0.0, bc = 0.0, bd = 0.0, c2 = 0.0, cd = 0.0, d2 = 0.0;

@@ -1,8 +1,8 @@
 #include "mixkit/ReductionMesh.h"
 
-#include "mixkit/PolygonCorners.h"
 #include "mixkit/ShapeMeasures.h"
 #include "mixkit/StackHelpers.h"
+#include "sources/Geometry.h"
 
 namespace {
 

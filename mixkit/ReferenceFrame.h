@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 
 // The bounding-box diagonal of the reducible points in the frame. Chosen by the reduction quality
 // benchmark (bench/reduction_quality_bench.cpp); see the note in ReferenceFrame.cpp.

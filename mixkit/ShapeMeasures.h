@@ -1,7 +1,7 @@
 // Shape measures of triangles and quads used by the reduction's penalties and weightings.
 #pragma once
 
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 
 namespace shape_detail {
 constexpr double kTwoSqrt3 = 3.4641016151377544;

@@ -1,7 +1,7 @@
 // Coefficients of a point with respect to three corners.
 #pragma once
 
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 
 struct Coefficients {
     double alpha = 0.0, beta = 0.0, gamma = 0.0;

@@ -2,7 +2,7 @@
 // triangle has no area).
 #pragma once
 
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 
 struct TrianglePlane {
     float normal[3] = {0.0f, 0.0f, 0.0f};

@@ -5,17 +5,15 @@
 #include <cmath>
 #include <cstring>
 
-#include "mixkit/PolygonCorners.h"
 #include "mixkit/ReductionMesh.h"
 #include "mixkit/StackHelpers.h"
+#include "sources/Geometry.h"
 
 namespace {
 
 enum : int32_t { STATE_OPEN = 0, STATE_DONE = 1, STATE_GROUP = 2 };
 
 constexpr double kUvwTolerance = 0.0001;
-
-Vector widen(const FloatVector& v) { return toVector(v); }
 
 bool sameUvw(const FloatVector& u, const Vector& v) {
     return std::fabs(u.x - v.x) < kUvwTolerance && std::fabs(u.y - v.y) < kUvwTolerance &&
@@ -52,8 +50,8 @@ bool ReductionMesh::estimateUvw(int32_t polygon, const UvwRecord& row, int32_t v
     const HostPolygon& p = hostPolygons[polygon];
     bool found = false;
     if (p.c == p.d) {
-        found = interpolate(positions[p.a], positions[p.b], positions[p.c], widen(row.corner[0]),
-                            widen(row.corner[1]), widen(row.corner[2]), target, estimate);
+        found = interpolate(positions[p.a], positions[p.b], positions[p.c], toVector(row.corner[0]),
+                            toVector(row.corner[1]), toVector(row.corner[2]), target, estimate);
     } else {
         const int k1 = cornerOf(p, v1);
         const int k2 = cornerOf(p, v2);
@@ -65,9 +63,9 @@ bool ReductionMesh::estimateUvw(int32_t polygon, const UvwRecord& row, int32_t v
             for (int c = 0; c < 4; ++c)
                 if (c != k1 && c != k2) others[n++] = c;
             const Vector mid = scale(add(positions[corner(p, others[0])], positions[corner(p, others[1])]), 0.5);
-            const Vector midUvw = scale(add(widen(row.corner[others[0]]), widen(row.corner[others[1]])), 0.5);
-            found = interpolate(positions[corner(p, k1)], positions[corner(p, k2)], mid, widen(row.corner[k1]),
-                                widen(row.corner[k2]), midUvw, target, estimate);
+            const Vector midUvw = scale(add(toVector(row.corner[others[0]]), toVector(row.corner[others[1]])), 0.5);
+            found = interpolate(positions[corner(p, k1)], positions[corner(p, k2)], mid, toVector(row.corner[k1]),
+                                toVector(row.corner[k2]), midUvw, target, estimate);
         }
         // A quad whose ends are opposite corners vanishes; it only offers the interpolation below.
     }
@@ -86,8 +84,8 @@ void ReductionMesh::transferUvwTag(int32_t slot, int32_t v1, int32_t v2, const V
         // This polygon opens a group.
         const int32_t first = sharedPolygons.items[open].polygon;
         const UvwRecord& firstRow = rows[first];
-        const Vector u1 = widen(firstRow.corner[cornerOf(hostPolygons[first], v1)]);
-        const Vector u2 = widen(firstRow.corner[cornerOf(hostPolygons[first], v2)]);
+        const Vector u1 = toVector(firstRow.corner[cornerOf(hostPolygons[first], v1)]);
+        const Vector u2 = toVector(firstRow.corner[cornerOf(hostPolygons[first], v2)]);
         sharedPolygons.items[open].state = STATE_GROUP;
         Vector sum;
         const bool measured = estimateUvw(first, firstRow, v1, v2, target, f, u1, u2, sum);

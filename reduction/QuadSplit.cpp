@@ -3,8 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "mixkit/PolygonCorners.h"
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 #include "sources/HostTag.h"
 #include "sources/Module.h"
 #include "sources/Stack.h"
@@ -15,11 +14,6 @@ namespace {
 constexpr double kStraightCosine = -0.99;
 // Values per polygon of the per-polygon tags: four corners of three components.
 constexpr int32_t kRowValues = 12;
-
-Vector point(const float* points, int32_t i) {
-    const float* p = points + 3 * static_cast<int64_t>(i);
-    return Vector{p[0], p[1], p[2]};
-}
 
 // cos(p, q) = p.q / sqrt(|p|^2 |q|^2); an edge of no length makes no straight angle.
 double cosine(const Vector& p, const Vector& q) {
@@ -62,7 +56,8 @@ struct RowTag {
 }  // namespace
 
 int32_t soundQuadCorners(const float* points, const HostPolygon& q) {
-    const Vector pa = point(points, q.a), pb = point(points, q.b), pc = point(points, q.c), pd = point(points, q.d);
+    const Vector pa = pointAt(points, q.a), pb = pointAt(points, q.b);
+    const Vector pc = pointAt(points, q.c), pd = pointAt(points, q.d);
     const Vector u = subtract(pb, pa), v = subtract(pd, pa), w = subtract(pb, pc), x = subtract(pd, pc);
     const Vector n = cross(subtract(pb, pd), subtract(pc, pa));
     int32_t sound = 0;
@@ -92,12 +87,11 @@ int32_t splitBadQuads(HostPolygonObject object, HostSelection polygonSet) {
     const HostPolygon* polygons = object.polygons();
     if (polygonCount <= 0 || points == nullptr || polygons == nullptr) return 0;
 
-    auto inRange = [pointCount](int32_t i) { return i >= 0 && i < pointCount; };
     Stack<int32_t> bad;
     for (int32_t i = 0; i < polygonCount; ++i) {
         if (polygonSet.valid() && !polygonSet.isSelected(i)) continue;
         const HostPolygon& q = polygons[i];
-        if (!inRange(q.a) || !inRange(q.b) || !inRange(q.c) || !inRange(q.d)) continue;
+        if (!cornersWithin(q, pointCount)) continue;
         if (!isBadQuad(points, q)) continue;
         const int32_t before = bad.count;
         bad.push(i);

@@ -4,9 +4,7 @@
 #include <cmath>
 #include <new>
 
-#include "mixkit/PolygonCorners.h"
-#include "mixkit/TagRecords.h"
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 #include "sources/HostMemory.h"
 
 namespace {
@@ -29,9 +27,6 @@ void forEachDistinctCorner(const HostPolygon& p, F f) {
         if (!repeated) f(c);
     }
 }
-
-// a - b for points given as three doubles.
-Vector sub(const double a[3], const double b[3]) { return Vector{a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 
 // Slots of a triangle's corners at the ends of an edge, as numbered in QuadCandidate::edge.
 void edgeSlots(int32_t edge, int32_t* from, int32_t* to) {
@@ -77,14 +72,11 @@ static_assert(sizeof(NormalCorner) * 4 == sizeof(NormalRecord));
 }  // namespace
 
 bool quadCandidateKey(const double quad[4][3], double* key) {
-    const double* p0 = quad[0];
-    const double* p1 = quad[1];
-    const double* p2 = quad[2];
-    const double* p3 = quad[3];
-    const Vector e01 = sub(p1, p0), e03 = sub(p3, p0);
-    const Vector e12 = sub(p2, p1), e10 = sub(p0, p1);
-    const Vector e23 = sub(p3, p2), e21 = sub(p1, p2);
-    const Vector e30 = sub(p0, p3), e32 = sub(p2, p3);
+    const Vector p0 = toVector(quad[0]), p1 = toVector(quad[1]), p2 = toVector(quad[2]), p3 = toVector(quad[3]);
+    const Vector e01 = subtract(p1, p0), e03 = subtract(p3, p0);
+    const Vector e12 = subtract(p2, p1), e10 = subtract(p0, p1);
+    const Vector e23 = subtract(p3, p2), e21 = subtract(p1, p2);
+    const Vector e30 = subtract(p0, p3), e32 = subtract(p2, p3);
     const Vector m0 = normalize(cross(e01, e03));
     const Vector m1 = normalize(cross(e12, e10));
     const Vector m2 = normalize(cross(e23, e21));
@@ -92,7 +84,7 @@ bool quadCandidateKey(const double quad[4][3], double* key) {
     if (!(dot(m0, m1) >= 0.0 && dot(m1, m2) >= 0.0 && dot(m2, m3) >= 0.0)) return false;
 
     // Twice the area of the two halves split along p1-p3, over the summed squared edge lengths.
-    const double doubleArea = length(cross(e01, e03)) + length(cross(e12, sub(p3, p1)));
+    const double doubleArea = length(cross(e01, e03)) + length(cross(e12, subtract(p3, p1)));
     const double s = dot(e01, e01) + dot(e12, e12) + dot(e23, e23) + dot(e30, e30);
     const double compactness = s == 0.0 ? 1.0 : 2.0 * doubleArea / s;
     *key = compactness + dot(m0, m2);
@@ -197,8 +189,7 @@ bool UnTriag3::collectTags() {
 bool UnTriag3::isLive(int32_t i) const {
     const HostPolygon& p = polygons[i];
     if (p.a == p.b) return false;  // dead or empty
-    return p.a >= 0 && p.b >= 0 && p.c >= 0 && p.d >= 0 && p.a < pointCount && p.b < pointCount &&
-           p.c < pointCount && p.d < pointCount;
+    return cornersWithin(p, pointCount);
 }
 
 bool UnTriag3::isTriangle(int32_t i) const {

@@ -14,8 +14,6 @@ constexpr double kDecodeScale = 0.00784313725490196;
 
 double decode(float c) { return (static_cast<double>(c) * 255.0 - 127.5) * kDecodeScale; }
 
-bool validCorner(int32_t i, int32_t points) { return i >= 0 && i < points; }
-
 // The tangent-frame path: builds the frame of the hit triangle and writes the shading normal.
 // False when the sample does not have what the path needs.
 bool writeFrameNormal(const HostApi* api, void* channelData, const NMVec3& n) {
@@ -35,9 +33,7 @@ bool writeFrameNormal(const HostApi* api, void* channelData, const NMVec3& n) {
     const int32_t pointCount = api->robjPointCount(ro);
     if (polygons == nullptr || points == nullptr) return false;
     const HostPolygon& p = polygons[polygon];
-    if (!validCorner(p.a, pointCount) || !validCorner(p.b, pointCount) || !validCorner(p.c, pointCount) ||
-        !validCorner(p.d, pointCount))
-        return false;
+    if (!cornersWithin(p, pointCount)) return false;
     float uvw[12];
     if (api->robjPolygonUvw(ro, set, polygon, uvw) == 0) return false;
 
@@ -49,10 +45,7 @@ bool writeFrameNormal(const HostApi* api, void* channelData, const NMVec3& n) {
 
     NMTriangle tri;
     NMVec3 pos[3];
-    for (int k = 0; k < 3; ++k) {
-        const float* q = points + 3 * static_cast<int64_t>(corner[k]);
-        pos[k] = {q[0], q[1], q[2]};
-    }
+    for (int k = 0; k < 3; ++k) pos[k] = pointAt(points, corner[k]);
     makeTriangle(tri, pos[0], pos[1], pos[2]);
     for (int k = 0; k < 3; ++k) {
         const double at[3] = {pos[k].x, pos[k].y, pos[k].z};

@@ -2,13 +2,13 @@
 
 #include <cmath>
 
-#include "mixkit/PolygonCorners.h"
 #include "mixkit/Plane.h"
 #include "mixkit/ShapeMeasures.h"
 #include "mixkit/SolveCoefficients.h"
 #include "mixkit/StackHelpers.h"
 #include "mixkit/WeightingPolicy.h"
 #include "reduction/UnTriag3.h"
+#include "sources/Geometry.h"
 #include "sources/HostSettings.h"
 #include "sources/Module.h"
 
@@ -228,11 +228,13 @@ Coefficients projectedCoefficients(const Vector& p0, const Vector& p1, const Vec
     return c;
 }
 
-float* uvwRow(const HostTag& tag, int32_t polygon) { return static_cast<float*>(tag.data()) + 12 * polygon; }
+UvwRecord* uvwRow(const HostTag& tag, int32_t polygon) { return static_cast<UvwRecord*>(tag.data()) + polygon; }
 
 bool usableUvw(const TessikContext& ctx, const HostTag& tag) {
     return tag.data() != nullptr && tag.dataCount() >= ctx.polygonCount;
 }
+
+constexpr float FloatVector::*kAxes[3] = {&FloatVector::x, &FloatVector::y, &FloatVector::z};
 
 void transferUvw(TessikContext& ctx, const Picked& P, int32_t p, const Vector& target) {
     Vector corners[4];
@@ -243,43 +245,30 @@ void transferUvw(TessikContext& ctx, const Picked& P, int32_t p, const Vector& t
     for (int32_t t = 0; t < ctx.uvwTags.count; ++t) {
         const HostTag& tag = ctx.uvwTags[t];
         if (!usableUvw(ctx, tag)) continue;
-        float old[12];
-        const float* row = uvwRow(tag, p);
-        for (int i = 0; i < 12; ++i) old[i] = row[i];
-        float fresh[3];
-        for (int axis = 0; axis < 3; ++axis) {
-            double v = first.alpha * old[axis] + first.beta * old[3 + axis] + first.gamma * old[6 + axis];
+        const UvwRecord old = *uvwRow(tag, p);
+        FloatVector fresh;
+        for (float FloatVector::*axis : kAxes) {
+            const FloatVector* c = old.corner;
+            double v = first.alpha * (c[0].*axis) + first.beta * (c[1].*axis) + first.gamma * (c[2].*axis);
             if (P.count == 4) {
-                const double w = second.alpha * old[axis] + second.beta * old[6 + axis] + second.gamma * old[9 + axis];
+                const double w = second.alpha * (c[0].*axis) + second.beta * (c[2].*axis) + second.gamma * (c[3].*axis);
                 v = (v + w) / 2.0;
             }
-            fresh[axis] = static_cast<float>(v);
+            fresh.*axis = static_cast<float>(v);
         }
         for (int32_t i = 0; i < ctx.keptNeighbours.count; ++i) {
             const int32_t q = ctx.keptNeighbours[i];
-            float* r = uvwRow(tag, q);
+            UvwRecord* r = uvwRow(tag, q);
             const int n = cornerCount(ctx.polygons[q]);
             for (int j = 0; j < n; ++j) {
                 const int s = P.slotOf(corner(ctx.polygons[q], j));
-                if (s < 0) continue;
-                if (r[3 * j] != old[3 * s] || r[3 * j + 1] != old[3 * s + 1] || r[3 * j + 2] != old[3 * s + 2]) continue;
-                for (int axis = 0; axis < 3; ++axis) r[3 * j + axis] = fresh[axis];
+                if (s < 0 || !sameComponents(r->corner[j], old.corner[s])) continue;
+                r->corner[j] = fresh;
             }
         }
-        for (int32_t i = 0; i < ctx.removedNeighbours.count; ++i) {
-            float* r = uvwRow(tag, ctx.removedNeighbours[i]);
-            for (int k = 0; k < 12; ++k) r[k] = 0.0f;
-        }
-        float* r = uvwRow(tag, p);
-        for (int k = 0; k < 12; ++k) r[k] = 0.0f;
+        for (int32_t i = 0; i < ctx.removedNeighbours.count; ++i) *uvwRow(tag, ctx.removedNeighbours[i]) = UvwRecord{};
+        *uvwRow(tag, p) = UvwRecord{};
     }
-}
-
-void rotateUvwRow(float* row, int shift) {
-    float old[12];
-    for (int i = 0; i < 12; ++i) old[i] = row[i];
-    for (int k = 0; k < 4; ++k)
-        for (int axis = 0; axis < 3; ++axis) row[3 * k + axis] = old[3 * ((k + shift) % 4) + axis];
 }
 
 // Corner normals of every polygon around point g, from the unit face normals of the live polygons
@@ -296,8 +285,8 @@ void refreshNormal(TessikContext& ctx, int32_t g) {
         sum = add(sum, normalize(n));
     }
     const Vector n = normalize(sum);
-    const int16_t packed[3] = {static_cast<int16_t>(n.x * 32000.0), static_cast<int16_t>(n.y * 32000.0),
-                               static_cast<int16_t>(n.z * 32000.0)};
+    const int16_t packed[3] = {static_cast<int16_t>(n.x * NORMAL_SCALE), static_cast<int16_t>(n.y * NORMAL_SCALE),
+                               static_cast<int16_t>(n.z * NORMAL_SCALE)};
     for (int32_t r = 0; r < ctx.polygonCount; ++r) {
         const HostPolygon& q = ctx.polygons[r];
         if (isDead(q)) continue;
@@ -444,7 +433,7 @@ bool tessikCollapse(TessikContext& ctx, int32_t p, float& cost) {
         rotateCorners(corners, shift);
         poly = HostPolygon{corners[0], corners[1], corners[2], corners[3]};
         for (int32_t t = 0; t < ctx.uvwTags.count; ++t)
-            if (usableUvw(ctx, ctx.uvwTags[t])) rotateUvwRow(uvwRow(ctx.uvwTags[t], q), shift);
+            if (usableUvw(ctx, ctx.uvwTags[t])) rotateCorners(uvwRow(ctx.uvwTags[t], q)->corner, shift);
     }
 
     ctx.points[3 * m] = placed.x;

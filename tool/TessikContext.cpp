@@ -1,7 +1,7 @@
 #include "tool/TessikContext.h"
 
-#include "mixkit/PolygonCorners.h"
 #include "mixkit/RayTest.h"
+#include "sources/Geometry.h"
 #include "sources/HostMemory.h"
 #include "sources/Module.h"
 

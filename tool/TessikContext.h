@@ -13,7 +13,7 @@
 #include "mixkit/PolygonPlanes.h"
 #include "mixkit/Quadric.h"
 #include "mixkit/ReferenceFrame.h"
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 #include "sources/HostInterface.h"
 #include "sources/HostPolygonObject.h"
 #include "sources/HostSelection.h"

@@ -1,7 +1,7 @@
 #include "tool/TessikTool.h"
 
-#include "mixkit/PolygonCorners.h"
 #include "mixkit/WeightingPolicy.h"
+#include "sources/Geometry.h"
 #include "sources/HostMemory.h"
 #include "sources/HostSettings.h"
 #include "sources/HostString.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 #include "sources/HostInterface.h"
 #include "sources/HostPolygonObject.h"
 

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "host/Tags.h"
-#include "mixkit/PolygonCorners.h"
+#include "sources/Geometry.h"
 
 namespace mixtest {
 

@@ -8,7 +8,7 @@
 #include "mixkit/Plane.h"
 #include "mixkit/Quadric.h"
 #include "mixkit/ShapeMeasures.h"
-#include "mixkit/Vector.h"
+#include "sources/Geometry.h"
 
 namespace {
 
