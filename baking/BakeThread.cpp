@@ -31,8 +31,8 @@ BakeThread::~BakeThread() {
 }
 
 void BakeThread::main() {
-    const int32_t ok = mapper_.bake(settings);
-    lastResult_.store(ok);
+    const bool ok = mapper_.bake(settings);
+    lastResult_.store(ok ? 1 : 0);
     settings.statusText.set(resourceString(ok ? BAKE_TEXT_DONE : BAKE_TEXT_FAILED));
-    moduleApi()->postMessage(OMBRIN_ID, ok);
+    moduleApi()->postMessage(OMBRIN_ID, ok ? 1 : 0);
 }

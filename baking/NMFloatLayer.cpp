@@ -36,11 +36,11 @@ float NMAbstractFloatLayer::bilinear(double u, double v) {
                               t.fx * t.fy * d);
 }
 
-int32_t NMAbstractFloatLayer::loadImageFile(const HostFilename& file) {
+bool NMAbstractFloatLayer::loadImageFile(const HostFilename& file) {
     HostBitmap bitmap;
-    if (!bitmap.load(file)) return 0;
+    if (!bitmap.load(file)) return false;
     const int32_t w = bitmap.width(), h = bitmap.height();
-    if (!allocate(w, h)) return 0;
+    if (!allocate(w, h)) return false;
     for (int32_t y = 0; y < h; ++y) {
         float* out = row(y);
         for (int32_t x = 0; x < w; ++x) {
@@ -53,17 +53,17 @@ int32_t NMAbstractFloatLayer::loadImageFile(const HostFilename& file) {
             out[x] = b;
         }
     }
-    return 1;
+    return true;
 }
 
-int32_t NMAbstractFloatLayer::makeImage(HostBitmap& bitmap, int32_t format, int32_t bitDepth, HostThreadBase* thread) {
-    if (isEmpty()) return 0;
+bool NMAbstractFloatLayer::makeImage(HostBitmap& bitmap, int32_t format, int32_t bitDepth, HostThreadBase* thread) {
+    if (isEmpty()) return false;
     const int32_t w = width(), h = height();
-    if (!nmInitMapBitmap(bitmap, w, h, bitDepth, format, false)) return 0;
+    if (!nmInitMapBitmap(bitmap, w, h, bitDepth, format, false)) return false;
     const int32_t max = nmChannelMax(bitDepth);
     const bool floats = nmFormatIsFloat(format);
     for (int32_t y = 0; y < h; ++y) {
-        if (bakeStopRequested(thread)) return 0;
+        if (bakeStopRequested(thread)) return false;
         const float* in = row(y);
         if (floats) {
             for (int32_t x = 0; x < w; ++x) bitmap.setPixelFloat(x, y, in[x], in[x], in[x]);
@@ -74,13 +74,13 @@ int32_t NMAbstractFloatLayer::makeImage(HostBitmap& bitmap, int32_t format, int3
             nmSetMapPixel(bitmap, bitDepth, x, y, c, c, c);
         }
     }
-    return 1;
+    return true;
 }
 
-int32_t NMAbstractFloatLayer::writeImageFile(const HostFilename& file, int32_t format, int32_t bitDepth,
-                                             HostThreadBase* thread) {
-    if (isEmpty()) return 1;
+bool NMAbstractFloatLayer::writeImageFile(const HostFilename& file, int32_t format, int32_t bitDepth,
+                                          HostThreadBase* thread) {
+    if (isEmpty()) return true;
     HostBitmap bitmap;
-    if (!makeImage(bitmap, format, bitDepth, thread)) return 0;
-    return bitmap.save(file, format) ? 1 : 0;
+    if (!makeImage(bitmap, format, bitDepth, thread)) return false;
+    return bitmap.save(file, format);
 }

@@ -15,15 +15,15 @@ public:
     // Blends the four elements around (u × (width − 1), v × (height − 1)), u and v clamped to [0, 1].
     // An empty layer gives 0.
     virtual float bilinear(double u, double v);
-    // Loads an image file as grey values (channel / 255); 0 when it cannot be loaded or held.
-    virtual int32_t loadImageFile(const HostFilename& file);
+    // Loads an image file as grey values (channel / 255); false when it cannot be loaded or held.
+    virtual bool loadImageFile(const HostFilename& file);
     // Writes v × 255 (v × 65535 at 16 bits) truncated into every channel, row by row, asking for a
-    // stop before each row. An empty layer writes nothing and answers 1; a stop, a depth or format
-    // that cannot be written, or a failed save answers 0.
-    virtual int32_t writeImageFile(const HostFilename& file, int32_t format, int32_t bitDepth, HostThreadBase* thread);
-    // The first half of writeImageFile: the bitmap that would be saved. 0 on a stop or when the
+    // stop before each row. An empty layer writes nothing and answers true; a stop, a depth or format
+    // that cannot be written, or a failed save answers false.
+    virtual bool writeImageFile(const HostFilename& file, int32_t format, int32_t bitDepth, HostThreadBase* thread);
+    // The first half of writeImageFile: the bitmap that would be saved. False on a stop or when the
     // depth and format cannot be written or the bitmap cannot be made (an empty layer too).
-    int32_t makeImage(HostBitmap& bitmap, int32_t format, int32_t bitDepth, HostThreadBase* thread);
+    bool makeImage(HostBitmap& bitmap, int32_t format, int32_t bitDepth, HostThreadBase* thread);
 };
 
 class NMFloatLayer final : public NMStoredLayer<NMAbstractFloatLayer, NMFlatStorage> {};

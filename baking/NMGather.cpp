@@ -45,6 +45,23 @@ struct Placement {
     }
 };
 
+struct WorldPoint {
+    float x, y, z;
+};
+
+NMVec3 toDouble(const WorldPoint& p) { return {p.x, p.y, p.z}; }
+
+// Texture coordinates of one polygon: corners a, b, c, d.
+struct UVWRow {
+    float c[4][3];
+};
+static_assert(sizeof(UVWRow) == 48);
+
+bool validPolygon(const HostPolygon& p, int32_t points) {
+    return p.a >= 0 && p.a < points && p.b >= 0 && p.b < points && p.c >= 0 && p.c < points && p.d >= 0 &&
+           p.d < points;
+}
+
 // Corner `at` of a quad is proper when its two edges are not (nearly) opposite and turn the same
 // way as the quad's normal; `next` is the neighbour whose direction comes first in the cross product.
 bool properCorner(const NMVec3& at, const NMVec3& next, const NMVec3& prev, const NMVec3& n) {
@@ -58,18 +75,18 @@ class ObjectGatherer {
 public:
     ObjectGatherer(NMTriangleList& list, HostThreadBase* thread) : list_(list), thread_(thread) {}
 
-    int32_t append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction);
+    bool append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction);
 
 private:
     bool addTriangle(const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
-                     const UvwRecord* uv);
+                  const UVWRow* uv);
     bool pointTriangles();
     bool smooth(double threshold);
 
     NMTriangleList& list_;
     HostThreadBase* thread_;
     int32_t first_ = 0;  // first triangle of this object in the list
-    Stack<FloatVector> points_;
+    Stack<WorldPoint> points_;
     Stack<NMVec3> faceNormals_;
     Stack<int32_t> corners_;     // three point indices per new triangle
     Stack<int32_t> pointStart_;  // per point: where its triangles start in pointTris_
@@ -77,11 +94,14 @@ private:
 };
 
 bool ObjectGatherer::addTriangle(const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
-                                 const UvwRecord* uv) {
+                              const UVWRow* uv) {
     NMTriangle t;
     for (int k = 0; k < 3; ++k) {
-        t.v[k].position = toVector(points_.items[corner[k]]);
-        if (uv != nullptr) t.v[k].uvw = toVector(uv->corner[uvCorner[k]]);
+        t.v[k].position = toDouble(points_.items[corner[k]]);
+        if (uv != nullptr) {
+            const float* c = uv->c[uvCorner[k]];
+            t.v[k].uvw = {c[0], c[1], c[2]};
+        }
         corners_.items[corners_.count++] = corner[k];
     }
     list_.triangles.items[list_.triangles.count++] = t;
@@ -124,13 +144,13 @@ bool ObjectGatherer::smooth(double threshold) {
     return true;
 }
 
-int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction) {
+bool ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction) {
     const HostApi* api = moduleApi();
     const int32_t pointCount = api->polyPointCount(object);
     const int32_t polygonCount = api->polyPolygonCount(object);
     const float* points = api->polyPoints(object);
     const HostPolygon* polygons = api->polyPolygons(object);
-    if (pointCount <= 0 || polygonCount <= 0 || points == nullptr || polygons == nullptr) return 1;
+    if (pointCount <= 0 || polygonCount <= 0 || points == nullptr || polygons == nullptr) return true;
 
     // 1. Points into world space, in floats.
     const Placement place = correction.after(Placement::of(object));
@@ -138,10 +158,10 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     const float a1[3] = {float(place.v1.x), float(place.v1.y), float(place.v1.z)};
     const float a2[3] = {float(place.v2.x), float(place.v2.y), float(place.v2.z)};
     const float a3[3] = {float(place.v3.x), float(place.v3.y), float(place.v3.z)};
-    if (!points_.resize(pointCount)) return 0;
+    if (!points_.resize(pointCount)) return false;
     for (int32_t i = 0; i < pointCount; ++i) {
         const float* p = points + 3 * i;
-        FloatVector& w = points_.items[i];
+        WorldPoint& w = points_.items[i];
         w.x = off[0] + p[0] * a1[0] + p[1] * a2[0] + p[2] * a3[0];
         w.y = off[1] + p[0] * a1[1] + p[1] * a2[1] + p[2] * a3[1];
         w.z = off[2] + p[0] * a1[2] + p[1] * a2[2] + p[2] * a3[2];
@@ -152,31 +172,31 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     int64_t newCount = 0;
     for (int32_t i = 0; i < polygonCount; ++i) {
         const HostPolygon& p = polygons[i];
-        if (p.a == p.b || !cornersWithin(p, pointCount)) continue;
+        if (p.a == p.b || !validPolygon(p, pointCount)) continue;
         newCount += p.c == p.d ? 1 : 2;
     }
-    if (newCount == 0) return 1;
-    if (list_.triangles.count + newCount > 0x7fffffff / 3) return 0;
+    if (newCount == 0) return true;
+    if (list_.triangles.count + newCount > 0x7fffffff / 3) return false;
     const int32_t n = static_cast<int32_t>(newCount);
     first_ = list_.triangles.count;
-    if (!list_.triangles.reserve(first_ + n) || !faceNormals_.reserve(n) || !corners_.reserve(3 * n)) return 0;
+    if (!list_.triangles.reserve(first_ + n) || !faceNormals_.reserve(n) || !corners_.reserve(3 * n)) return false;
 
     // UVW rows, one per polygon; polygons beyond the tag's rows get zero coordinates.
-    const UvwRecord* rows = nullptr;
+    const UVWRow* rows = nullptr;
     int32_t rowCount = 0;
     if (uvw != nullptr) {
-        rows = static_cast<const UvwRecord*>(api->tagData(uvw));
+        rows = static_cast<const UVWRow*>(api->tagData(uvw));
         rowCount = rows != nullptr ? api->tagDataCount(uvw) : 0;
     }
 
     // 3. Triangles and face normals.
     for (int32_t i = 0; i < polygonCount; ++i) {
-        if (i % 100 == 0 && bakeStopRequested(thread_)) return 0;
+        if (i % 100 == 0 && bakeStopRequested(thread_)) return false;
         const HostPolygon& p = polygons[i];
-        if (p.a == p.b || !cornersWithin(p, pointCount)) continue;
-        const UvwRecord* uv = i < rowCount ? rows + i : nullptr;
-        const NMVec3 a = toVector(points_.items[p.a]), b = toVector(points_.items[p.b]),
-                     c = toVector(points_.items[p.c]), d = toVector(points_.items[p.d]);
+        if (p.a == p.b || !validPolygon(p, pointCount)) continue;
+        const UVWRow* uv = i < rowCount ? rows + i : nullptr;
+        const NMVec3 a = toDouble(points_.items[p.a]), b = toDouble(points_.items[p.b]),
+                     c = toDouble(points_.items[p.c]), d = toDouble(points_.items[p.d]);
         if (p.c == p.d) {
             const int32_t corner[3] = {p.a, p.b, p.c}, uvCorner[3] = {0, 1, 2};
             addTriangle(corner, uvCorner, normalize(cross(b - a, c - a)), uv);
@@ -207,16 +227,16 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     }
 
     // 4.–6. Smooth normals at every corner, then tangent frames.
-    if (!pointTriangles()) return 0;
-    if (!smooth(smoothingThreshold(object, mode))) return 0;
+    if (!pointTriangles()) return false;
+    if (!smooth(smoothingThreshold(object, mode))) return false;
     if (uvw != nullptr)
         for (int32_t t = first_; t < list_.triangles.count; ++t) computeFrames(list_.triangles.items[t]);
-    return 1;
+    return true;
 }
 
 // Gathers every polygon object of a hierarchy whose effective visibility is on: an object's own
 // setting when it is 0 (on) or 1 (off), its parent's when it is 2 (as the parent).
-int32_t gatherHierarchy(NMTriangleList& list, HstObject* root, const Placement& correction, HostThreadBase* thread) {
+bool gatherHierarchy(NMTriangleList& list, HstObject* root, const Placement& correction, HostThreadBase* thread) {
     const HostApi* api = moduleApi();
     struct Item {
         HstObject* object;
@@ -224,35 +244,35 @@ int32_t gatherHierarchy(NMTriangleList& list, HstObject* root, const Placement& 
     };
     Stack<Item> stack;
     stack.push({root, 0});
-    if (stack.count == 0) return 0;
+    if (stack.count == 0) return false;
     while (stack.count > 0) {
         const Item it = stack.items[--stack.count];
         int32_t own = api->objVisibility(it.object);
         const int32_t visibility = own == 2 ? it.visibility : own;
         if (visibility == 0 && api->objType(it.object) == OBJECT_POLYGON) {
             ObjectGatherer gatherer(list, thread);
-            if (!gatherer.append(it.object, nullptr, NM_GATHER_HIGH, correction)) return 0;
+            if (!gatherer.append(it.object, nullptr, NM_GATHER_HIGH, correction)) return false;
         }
         // Children in order: pushed last to first so that the first is taken next.
         int32_t children = 0;
         for (HstObject* c = api->objFirstChild(it.object); c != nullptr; c = api->objNext(c)) ++children;
-        if (!stack.reserve(stack.count + children)) return 0;
+        if (!stack.reserve(stack.count + children)) return false;
         stack.count += children;
         int32_t slot = stack.count - 1;
         for (HstObject* c = api->objFirstChild(it.object); c != nullptr; c = api->objNext(c))
             stack.items[slot--] = {c, visibility};
     }
-    return 1;
+    return true;
 }
 
 // Gathers the copy of `object`'s current state, placed where the object is in its document.
-int32_t gatherCopy(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
+bool gatherCopy(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
     const HostApi* api = moduleApi();
     HstObject* copy = api->objCurrentStateCopy(api->objDocument(object), object);
-    if (copy == nullptr) return 0;
+    if (copy == nullptr) return false;
     // A copy outside the document has lost the placement of the original's parents.
     const Placement correction = Placement::of(object).after(Placement::of(copy).inverse());
-    const int32_t ok = gatherHierarchy(list, copy, correction, thread);
+    const bool ok = gatherHierarchy(list, copy, correction, thread);
     api->objDestroy(copy);
     return ok;
 }
@@ -269,28 +289,28 @@ double smoothingThreshold(HstObject* object, int32_t mode) {
     return std::cos(api->setsGetReal(settings, SMOOTHING_ANGLE, 0.0));
 }
 
-int32_t gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread) {
+bool gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread) {
     list.clear();
-    if (object == nullptr || (mode == NM_GATHER_LOW && uvw == nullptr)) return 0;
+    if (object == nullptr || (mode == NM_GATHER_LOW && uvw == nullptr)) return false;
     ObjectGatherer gatherer(list, thread);
-    const int32_t ok = gatherer.append(object, uvw, mode, Placement::identity());
+    const bool ok = gatherer.append(object, uvw, mode, Placement::identity());
     list.computeBox();
     return ok;
 }
 
-int32_t gatherOccludersFromObject(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
+bool gatherOccludersFromObject(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
     list.clear();
-    if (object == nullptr) return 0;
-    const int32_t ok = gatherCopy(list, object, thread);
+    if (object == nullptr) return false;
+    const bool ok = gatherCopy(list, object, thread);
     list.computeBox();
     return ok;
 }
 
-int32_t gatherOccludersFromDocument(NMTriangleList& list, HstDocument* document, HostThreadBase* thread) {
+bool gatherOccludersFromDocument(NMTriangleList& list, HstDocument* document, HostThreadBase* thread) {
     list.clear();
-    if (document == nullptr) return 0;
+    if (document == nullptr) return false;
     const HostApi* api = moduleApi();
-    int32_t ok = 1;
+    bool ok = true;
     for (HstObject* o = api->docFirstObject(document); ok && o != nullptr; o = api->objNext(o))
         ok = gatherCopy(list, o, thread);
     list.computeBox();

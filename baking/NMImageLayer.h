@@ -30,14 +30,14 @@ public:
     virtual int32_t width() const { return width_; }
     virtual int32_t height() const { return height_; }
     // The base only stores the size; the stored layers first release, then reserve width × height
-    // zero elements (0 when memory runs out or the size cannot be held).
-    virtual int32_t allocate(int32_t w, int32_t h) {
+    // zero elements (false when memory runs out or the size cannot be held).
+    virtual bool allocate(int32_t w, int32_t h) {
         width_ = w;
         height_ = h;
-        return 1;
+        return true;
     }
-    // Frees the storage and empties the layer; the base has nothing to free and answers 0.
-    virtual int32_t release() { return 0; }
+    // Frees the storage and empties the layer; the base has nothing to free and answers false.
+    virtual bool release() { return false; }
     virtual bool isEmpty() const { return width_ == 0; }
     // Pixel access; indices outside the layer are reported and fall back as the storage's Stack does.
     virtual void set(int32_t x, int32_t y, const T& element) = 0;

@@ -37,8 +37,8 @@ void destroyLayer(Layer*& layer) {
 
 }  // namespace
 
-int32_t createLayerSet(NMLayerSet& set, bool banded, int32_t width, int32_t height, bool occlusionOn,
-                       bool displacementOn) {
+bool createLayerSet(NMLayerSet& set, bool banded, int32_t width, int32_t height, bool occlusionOn,
+                    bool displacementOn) {
     destroyLayerSet(set);
     set.normal = makeLayer<NMVectorLayer, NMBandedVectorLayer, NMAbstractVectorLayer>(banded, __LINE__);
     set.occlusion = makeLayer<NMFloatLayer, NMBandedFloatLayer, NMAbstractFloatLayer>(banded, __LINE__);
@@ -51,11 +51,11 @@ int32_t createLayerSet(NMLayerSet& set, bool banded, int32_t width, int32_t heig
     if (ok && (occlusionOn || displacementOn)) ok = set.count->allocate(width, height);
     if (!ok) {
         destroyLayerSet(set);
-        return 0;
+        return false;
     }
     set.width = width;
     set.height = height;
-    return 1;
+    return true;
 }
 
 void destroyLayerSet(NMLayerSet& set) {
@@ -181,11 +181,11 @@ void finishLayerSet(NMLayerSet& set, HostThreadBase* thread) {
     }
 }
 
-int32_t dilateLayerSet(NMLayerSet& main, NMLayerSet& scratch, int32_t passes, HostThreadBase* thread) {
-    if (!isAllocated(main.normal) || !isAllocated(scratch.normal)) return 1;
+bool dilateLayerSet(NMLayerSet& main, NMLayerSet& scratch, int32_t passes, HostThreadBase* thread) {
+    if (!isAllocated(main.normal) || !isAllocated(scratch.normal)) return true;
     const int32_t w = main.width, h = main.height;
     NMBandedStorage<uint8_t> flags;
-    if (!flags.allocate(w, h)) return 0;
+    if (!flags.allocate(w, h)) return false;
     const bool occlusion = isAllocated(main.occlusion) && isAllocated(scratch.occlusion);
     const bool displacement = isAllocated(main.displacement) && isAllocated(scratch.displacement);
     for (int32_t y = 0; y < h; ++y) {
@@ -195,7 +195,7 @@ int32_t dilateLayerSet(NMLayerSet& main, NMLayerSet& scratch, int32_t passes, Ho
 
     for (int32_t pass = 0; pass < passes; ++pass) {
         for (int32_t y = 0; y < h; ++y) {
-            if (bakeStopRequested(thread)) return 1;
+            if (bakeStopRequested(thread)) return true;
             const int32_t rows[3] = {y == 0 ? h - 1 : y - 1, y, y == h - 1 ? 0 : y + 1};
             const NMVector3f* mn = main.normal->row(y);
             for (int32_t x = 0; x < w; ++x) {
@@ -234,7 +234,7 @@ int32_t dilateLayerSet(NMLayerSet& main, NMLayerSet& scratch, int32_t passes, Ho
             }
         }
     }
-    return 1;
+    return true;
 }
 
 void displacementText(const NMLayerSet& set, char out[NM_DISPLACEMENT_TEXT_MAX + 1]) {
@@ -246,20 +246,20 @@ void displacementText(const NMLayerSet& set, char out[NM_DISPLACEMENT_TEXT_MAX +
     out[n] = 0;
 }
 
-int32_t writeDisplacementText(const NMLayerSet& set, const HostFilename& file) {
+bool writeDisplacementText(const NMLayerSet& set, const HostFilename& file) {
     char text[NM_DISPLACEMENT_TEXT_MAX + 1];
     displacementText(set, text);
     HostFilename textFile(file);
     textFile.setSuffix("txt");
-    return !textFile.empty() && moduleApi()->fileWriteText(textFile.handle(), text) == 1 ? 1 : 0;
+    return !textFile.empty() && moduleApi()->fileWriteText(textFile.handle(), text) == 1;
 }
 
-int32_t writeDisplacement(NMLayerSet& set, const HostFilename& file, int32_t format, int32_t bitDepth,
-                          HostThreadBase* thread) {
-    if (set.displacement == nullptr) return 0;
+bool writeDisplacement(NMLayerSet& set, const HostFilename& file, int32_t format, int32_t bitDepth,
+                       HostThreadBase* thread) {
+    if (set.displacement == nullptr) return false;
     // Without its scale the displacement image cannot be read back, so a scale file that cannot be
     // written fails the whole write.
     // Float images hold the distances themselves and need no scale.
-    if (!nmFormatIsFloat(format) && !writeDisplacementText(set, file)) return 0;
+    if (!nmFormatIsFloat(format) && !writeDisplacementText(set, file)) return false;
     return set.displacement->writeImageFile(file, format, bitDepth, thread);
 }

@@ -38,9 +38,9 @@ inline bool isAllocated(Layer* layer) {
 
 // Makes the four layers (banded or flat), allocating the normal layer always, the occlusion and
 // displacement layers when asked for, and the count layer when either is. Any layers the set held
-// are destroyed first. 0 when a layer cannot be made or allocated (the set is then left empty).
-int32_t createLayerSet(NMLayerSet& set, bool banded, int32_t width, int32_t height, bool occlusionOn,
-                       bool displacementOn);
+// are destroyed first. False when a layer cannot be made or allocated (the set is then left empty).
+bool createLayerSet(NMLayerSet& set, bool banded, int32_t width, int32_t height, bool occlusionOn,
+                    bool displacementOn);
 void destroyLayerSet(NMLayerSet& set);
 
 // Adds a normal (sum) to the set's normal layer at (x, y).
@@ -57,13 +57,13 @@ void mergeLayerSets(NMLayerSet& main, NMLayerSet& edgeFill, HostThreadBase* thre
 void finishLayerSet(NMLayerSet& set, HostThreadBase* thread);
 // Grows the filled area by one ring of pixels per pass (wrapping at the borders), each new pixel
 // the mean of its filled neighbours; `scratch` must have the layers of `main` and its values are
-// overwritten. 0 when the working flags cannot be allocated.
-int32_t dilateLayerSet(NMLayerSet& main, NMLayerSet& scratch, int32_t passes, HostThreadBase* thread);
+// overwritten. False when the working flags cannot be allocated.
+bool dilateLayerSet(NMLayerSet& main, NMLayerSet& scratch, int32_t passes, HostThreadBase* thread);
 // Writes the scale text file (the file name with the suffix "txt") and then the displacement image;
-// 1 only when both were written.
-int32_t writeDisplacement(NMLayerSet& set, const HostFilename& file, int32_t format, int32_t bitDepth,
-                          HostThreadBase* thread);
+// True only when both were written.
+bool writeDisplacement(NMLayerSet& set, const HostFilename& file, int32_t format, int32_t bitDepth,
+                       HostThreadBase* thread);
 // The pieces of writeDisplacement: the scale text (resource text and the scale, at most
 // NM_DISPLACEMENT_TEXT_MAX characters) and its writing beside the image file.
 void displacementText(const NMLayerSet& set, char out[NM_DISPLACEMENT_TEXT_MAX + 1]);
-int32_t writeDisplacementText(const NMLayerSet& set, const HostFilename& file);
+bool writeDisplacementText(const NMLayerSet& set, const HostFilename& file);

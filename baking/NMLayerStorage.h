@@ -86,16 +86,16 @@ public:
 
     ~NMStoredLayer() override { storage_.release(); }
 
-    int32_t allocate(int32_t w, int32_t h) override {
+    bool allocate(int32_t w, int32_t h) override {
         release();
-        if (!storage_.allocate(w, h)) return 0;
+        if (!storage_.allocate(w, h)) return false;
         return Base::allocate(w, h);
     }
-    int32_t release() override {
+    bool release() override {
         storage_.release();
         this->width_ = 0;
         this->height_ = 0;
-        return 1;
+        return true;
     }
     void set(int32_t x, int32_t y, const T& element) override { storage_.at(x, y) = element; }
     void add(int32_t x, int32_t y, const T& element) override { storage_.at(x, y) += element; }

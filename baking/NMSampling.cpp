@@ -15,16 +15,16 @@ constexpr double kLift = 0.00001;
 
 }  // namespace
 
-int32_t makeSampleOffsets(Stack<NMVec3>& offsets, int32_t n) {
+bool makeSampleOffsets(Stack<NMVec3>& offsets, int32_t n) {
     offsets.clear();
     const int32_t count = n >= 2 ? 1 + n * n : 1;
-    if (!offsets.reserve(count)) return 0;
+    if (!offsets.reserve(count)) return false;
     offsets.push({0.0, 0.0, 0.0});
-    if (n < 2) return 1;
+    if (n < 2) return true;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j < n; ++j)
             offsets.push({(j + 1.0) / (n + 1.0) - 0.5, (i + 1.0) / (n + 1.0) - 0.5, 0.0});
-    return 1;
+    return true;
 }
 
 double directionWeight(double z, double k) {
@@ -32,11 +32,11 @@ double directionWeight(double z, double k) {
     return 1.0 - std::pow(1.0 - z, k);
 }
 
-int32_t makeOcclusionDirections(Stack<NMSampleDir>& dirs, int32_t m, double k) {
+bool makeOcclusionDirections(Stack<NMSampleDir>& dirs, int32_t m, double k) {
     dirs.clear();
     if (m < 0) m = 0;
     const int32_t quadrant = m * m;
-    if (!dirs.reserve(4 * quadrant + 5)) return 0;
+    if (!dirs.reserve(4 * quadrant + 5)) return false;
     for (int32_t r = 0; r < m; ++r) {
         const double s = (r + 1.0) / (m + 1.0);
         const double e = s >= 1.0 ? kPi / 2.0 : std::asin(s);
@@ -54,7 +54,7 @@ int32_t makeOcclusionDirections(Stack<NMSampleDir>& dirs, int32_t m, double k) {
     dirs.push({0.0, -1.0, 0.0, 0.0});
     dirs.push({0.0, 0.0, 1.0, 0.0});
     for (NMSampleDir& d : dirs) d.weight = directionWeight(d.z, k);
-    return 1;
+    return true;
 }
 
 void randomiseDirections(Stack<NMSampleDir>& dirs, HstRandom* random, double k) {

@@ -16,16 +16,16 @@ struct NMSampleDir {
 };
 
 // Offsets from a texel centre: (0, 0) first; for n ≥ 2 then n × n offsets row by row,
-// ((j + 1)/(n + 1) − 0.5, (i + 1)/(n + 1) − 0.5) for row i, column j. 0 when memory runs out.
-int32_t makeSampleOffsets(Stack<NMVec3>& offsets, int32_t n);
+// ((j + 1)/(n + 1) − 0.5, (i + 1)/(n + 1) − 0.5) for row i, column j. False when memory runs out.
+bool makeSampleOffsets(Stack<NMVec3>& offsets, int32_t n);
 
 // Weight of a direction of height z for the exponent k: z when k = 1, else 1 − (1 − z)^k.
 double directionWeight(double z, double k);
 
 // The 4·m² + 5 fixed directions of grid m: m × m per quadrant spread over elevation and azimuth
 // (first quadrant, then mirrored in y, in x, in both), then the four horizontal axes and the normal.
-// 0 when memory runs out.
-int32_t makeOcclusionDirections(Stack<NMSampleDir>& dirs, int32_t m, double k);
+// False when memory runs out.
+bool makeOcclusionDirections(Stack<NMSampleDir>& dirs, int32_t m, double k);
 
 // Replaces every direction by a random one over the hemisphere (azimuth uniform, polar angle
 // uniform in [0, π/2]) with its weight.

@@ -24,11 +24,11 @@ NMVector3f NMAbstractVectorLayer::bilinear(double u, double v) {
             static_cast<float>(wa * a.z + wb * b.z + wc * c.z + wd * d.z)};
 }
 
-int32_t NMAbstractVectorLayer::loadImageFile(const HostFilename& file) {
+bool NMAbstractVectorLayer::loadImageFile(const HostFilename& file) {
     HostBitmap bitmap;
-    if (!bitmap.load(file)) return 0;
+    if (!bitmap.load(file)) return false;
     const int32_t w = bitmap.width(), h = bitmap.height();
-    if (!allocate(w, h)) return 0;
+    if (!allocate(w, h)) return false;
     for (int32_t y = 0; y < h; ++y) {
         NMVector3f* out = row(y);
         for (int32_t x = 0; x < w; ++x) {
@@ -38,19 +38,19 @@ int32_t NMAbstractVectorLayer::loadImageFile(const HostFilename& file) {
                       static_cast<float>((b - 127.5) / 127.5)};
         }
     }
-    return 1;
+    return true;
 }
 
-int32_t NMAbstractVectorLayer::makeImage(HostBitmap& bitmap, int32_t format, int32_t bitDepth,
-                                         HostThreadBase* thread) {
-    if (isEmpty()) return 0;
+bool NMAbstractVectorLayer::makeImage(HostBitmap& bitmap, int32_t format, int32_t bitDepth,
+                                      HostThreadBase* thread) {
+    if (isEmpty()) return false;
     const int32_t w = width(), h = height();
-    if (!nmInitMapBitmap(bitmap, w, h, bitDepth, format, true)) return 0;
+    if (!nmInitMapBitmap(bitmap, w, h, bitDepth, format, true)) return false;
     const int32_t max = nmChannelMax(bitDepth);
     const double half = max / 2.0;
     const bool floats = nmFormatIsFloat(format);
     for (int32_t y = 0; y < h; ++y) {
-        if (bakeStopRequested(thread)) return 0;
+        if (bakeStopRequested(thread)) return false;
         const NMVector3f* in = row(y);
         if (floats) {
             for (int32_t x = 0; x < w; ++x) bitmap.setPixelFloat(x, y, in[x].x, in[x].y, in[x].z);
@@ -61,15 +61,15 @@ int32_t NMAbstractVectorLayer::makeImage(HostBitmap& bitmap, int32_t format, int
                           nmChannel(in[x].y * half + half, max), nmChannel(in[x].z * half + half, max));
         }
     }
-    return 1;
+    return true;
 }
 
-int32_t NMAbstractVectorLayer::writeImageFile(const HostFilename& file, int32_t format, int32_t bitDepth,
-                                              HostThreadBase* thread) {
-    if (isEmpty()) return 1;
+bool NMAbstractVectorLayer::writeImageFile(const HostFilename& file, int32_t format, int32_t bitDepth,
+                                           HostThreadBase* thread) {
+    if (isEmpty()) return true;
     HostBitmap bitmap;
-    if (!makeImage(bitmap, format, bitDepth, thread)) return 0;
-    return bitmap.save(file, format) ? 1 : 0;
+    if (!makeImage(bitmap, format, bitDepth, thread)) return false;
+    return bitmap.save(file, format);
 }
 
 void NMAbstractVectorLayer::normaliseAll() {
@@ -80,9 +80,9 @@ void NMAbstractVectorLayer::normaliseAll() {
     }
 }
 
-int32_t NMAbstractVectorLayer::makeBumpLayer(NMAbstractFloatLayer& heights, float strength) {
+bool NMAbstractVectorLayer::makeBumpLayer(NMAbstractFloatLayer& heights, float strength) {
     const int32_t w = heights.width(), h = heights.height();
-    if (!allocate(w, h)) return 0;
+    if (!allocate(w, h)) return false;
     for (int32_t y = 0; y < h; ++y) {
         const float* up = heights.row(y == 0 ? h - 1 : y - 1);
         const float* mid = heights.row(y);
@@ -97,5 +97,5 @@ int32_t NMAbstractVectorLayer::makeBumpLayer(NMAbstractFloatLayer& heights, floa
             out[x] = normalise(NMVector3f{nx, ny, 1.0f});
         }
     }
-    return 1;
+    return true;
 }

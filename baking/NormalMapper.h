@@ -61,18 +61,18 @@ public:
     NormalMapper& operator=(const NormalMapper&) = delete;
     ~NormalMapper() { freeAll(); }
 
-    // The whole bake with the given settings: 1 on success, 0 on failure or on a stop request.
+    // The whole bake with the given settings: true on success, false on failure or on a stop request.
     // Everything it builds is freed before it returns.
-    int32_t bake(BakeSettings& settings);
+    bool bake(BakeSettings& settings);
 
     const NormalMapperStats& stats() const { return stats_; }
 
 private:
-    int32_t run();
+    bool run();
     void freeAll();
     bool stopRequested() const;
     bool stage(int32_t textId, int32_t spinner);
-    int32_t prepareBump();
+    bool prepareBump();
     struct Worker;
     class TexelJob;
     bool planChunks();

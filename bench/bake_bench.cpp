@@ -199,7 +199,7 @@ int main(int argc, char** argv) {
             const double start = now();
             const std::clock_t cpuStart = std::clock();
             const uint64_t allocationsBefore = host::memory::allocationCount();
-            const int32_t ok = mapper.bake(s);
+            const bool ok = mapper.bake(s);
             const double total = now() - start;
             const double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
             const uint64_t allocations = host::memory::allocationCount() - allocationsBefore;

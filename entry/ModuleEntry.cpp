@@ -27,7 +27,7 @@ extern "C" __attribute__((visibility("default"))) int32_t hst_main(int32_t actio
         case HST_ACTION_START:
             // Nothing can be registered before a successful init.
             if (moduleState().startCount <= 0) return 0;
-            return registerPlugins();
+            return registerPlugins() ? 1 : 0;
         case HST_ACTION_END:
             moduleEnd();
             return 1;

@@ -54,18 +54,18 @@ bool registerShader() {
 
 }  // namespace
 
-int32_t registerPlugins() {
-    if (moduleApi() == nullptr) return 0;
+bool registerPlugins() {
+    if (moduleApi() == nullptr) return false;
     if (!registerObjectPlugin<VexlorCommand, HostCommandBase>(HOST_PLUGIN_COMMAND, VEXLOR_ID, STR_VEXLOR_NAME,
                                                               STR_VEXLOR_HELP, "VXIcon.tif", "VexlorCommand",
                                                               __LINE__))
-        return 0;
+        return false;
     if (!registerObjectPlugin<BakeCommand, HostCommandBase>(HOST_PLUGIN_COMMAND, OMBRIN_ID, STR_OMBRIN_NAME,
                                                             STR_OMBRIN_HELP, "OMBIcon.tif", "BakeCommand", __LINE__))
-        return 0;
-    if (!registerShader()) return 0;
+        return false;
+    if (!registerShader()) return false;
     if (!registerObjectPlugin<TessikTool, HostToolBase>(HOST_PLUGIN_TOOL, TESSIK_ID, STR_TESSIK_NAME, STR_TESSIK_HELP,
                                                         "TessikIcon.tif", "TessikTool", __LINE__))
-        return 0;
-    return 1;
+        return false;
+    return true;
 }

@@ -10,5 +10,5 @@ constexpr const char* XOMBRIN85_DESCRIPTION = "Xombrin85";
 
 // Registers the reduction command, the baking command, the shader and the tool, in that order,
 // stopping at the first that fails. A plug-in whose name or help text is missing from the resources
-// is left out and counts as registered. 1 when all four succeeded, else 0.
-int32_t registerPlugins();
+// is left out and counts as registered. True when all four succeeded.
+bool registerPlugins();

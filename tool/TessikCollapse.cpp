@@ -274,7 +274,7 @@ void transferUvw(TessikContext& ctx, const Picked& P, int32_t p, const Vector& t
 // Corner normals of every polygon around point g, from the unit face normals of the live polygons
 // that use it (object coordinates).
 void refreshNormal(TessikContext& ctx, int32_t g) {
-    int16_t* rows = static_cast<int16_t*>(ctx.normalTag.data());
+    NormalRecord* rows = static_cast<NormalRecord*>(ctx.normalTag.data());
     Vector sum;
     for (int32_t r = 0; r < ctx.polygonCount; ++r) {
         const HostPolygon& q = ctx.polygons[r];
@@ -292,7 +292,7 @@ void refreshNormal(TessikContext& ctx, int32_t g) {
         if (isDead(q)) continue;
         for (int k = 0; k < 4; ++k)
             if (corner(q, k) == g)
-                for (int axis = 0; axis < 3; ++axis) rows[12 * r + 3 * k + axis] = packed[axis];
+                for (int axis = 0; axis < 3; ++axis) rows[r].v[3 * k + axis] = packed[axis];
     }
 }
 

@@ -41,9 +41,7 @@ public:
     void refreshPlanes(int32_t i);
 
     // The point's position in object coordinates and in the measuring frame.
-    Vector objectPoint(int32_t i) const {
-        return Vector{points[3 * i], points[3 * i + 1], points[3 * i + 2]};
-    }
+    Vector objectPoint(int32_t i) const { return pointAt(points, i); }
     Vector framePoint(int32_t i) const { return frame.toFrame(objectPoint(i)); }
 
     HostPolygonObject object;

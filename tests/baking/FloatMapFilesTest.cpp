@@ -31,7 +31,7 @@ protected:
 
 TEST_F(FloatMapFilesTest, ExrDisplacementHoldsTheDistancesExactlyAndNeedsNoScaleFile) {
     // Outliers that the 8-bit map would clamp stay as they are in float.
-    ASSERT_EQ(createLayerSet(set, true, 10, 11, false, true), 1);
+    ASSERT_TRUE(createLayerSet(set, true, 10, 11, false, true));
     for (int y = 0; y < 11; ++y)
         for (int x = 0; x < 10; ++x) {
             set.normal->set(x, y, {0, 0, 1});
@@ -42,7 +42,7 @@ TEST_F(FloatMapFilesTest, ExrDisplacementHoldsTheDistancesExactlyAndNeedsNoScale
     set.keepDistances = true;
     finishLayerSet(set, nullptr);
     EXPECT_GT(set.displacementScale, 0.0f);  // still measured
-    ASSERT_EQ(writeDisplacement(set, file("disp.exr"), BAKE_FORMAT_EXR, 32, nullptr), 1);
+    ASSERT_TRUE(writeDisplacement(set, file("disp.exr"), BAKE_FORMAT_EXR, 32, nullptr));
     EXPECT_FALSE(fs::exists(folder.path() / "disp.txt"));
     const host::Bitmap image = baketest::readImage(folder.path() / "disp.exr");
     ASSERT_TRUE(image.isFloat());
@@ -56,11 +56,11 @@ TEST_F(FloatMapFilesTest, ExrDisplacementHoldsTheDistancesExactlyAndNeedsNoScale
 
 TEST_F(FloatMapFilesTest, ExrNormalsAreSignedComponentsInFloatAndHalf) {
     NMVectorLayer v;
-    ASSERT_EQ(v.allocate(2, 1), 1);
+    ASSERT_TRUE(v.allocate(2, 1));
     v.set(0, 0, {1, 0, -1});
     v.set(1, 0, {0.267261237f, -0.534522474f, 0.801783681f});
-    ASSERT_EQ(v.writeImageFile(file("n.exr"), BAKE_FORMAT_EXR, 32, nullptr), 1);
-    ASSERT_EQ(v.writeImageFile(file("nh.exr"), BAKE_FORMAT_EXR_HALF, 16, nullptr), 1);
+    ASSERT_TRUE(v.writeImageFile(file("n.exr"), BAKE_FORMAT_EXR, 32, nullptr));
+    ASSERT_TRUE(v.writeImageFile(file("nh.exr"), BAKE_FORMAT_EXR_HALF, 16, nullptr));
     const host::Bitmap f = baketest::readImage(folder.path() / "n.exr");
     const host::Bitmap h = baketest::readImage(folder.path() / "nh.exr");
     ASSERT_EQ(f.channels(), 3);
@@ -77,10 +77,10 @@ TEST_F(FloatMapFilesTest, ExrNormalsAreSignedComponentsInFloatAndHalf) {
 
 TEST_F(FloatMapFilesTest, SixteenBitPngNormalsMatchTheTiffRule) {
     NMVectorLayer v;
-    ASSERT_EQ(v.allocate(2, 1), 1);
+    ASSERT_TRUE(v.allocate(2, 1));
     v.set(0, 0, {1, 0, -1});
     v.set(1, 0, {0.25f, -0.25f, 0.5f});
-    ASSERT_EQ(v.writeImageFile(file("n16.png"), BAKE_FORMAT_PNG, 16, nullptr), 1);
+    ASSERT_TRUE(v.writeImageFile(file("n16.png"), BAKE_FORMAT_PNG, 16, nullptr));
     const host::Bitmap b = baketest::readImage(folder.path() / "n16.png");
     ASSERT_EQ(b.bitsPerChannel(), 16);
     EXPECT_EQ(b.get16(0, 0, 0), 65535);
@@ -100,7 +100,7 @@ TEST_F(FloatMapFilesTest, HeightsLoadFromExrAsTheyAreAndFromSixteenBitsAtFullPre
     std::string error;
     ASSERT_TRUE(heights.save((folder.path() / "h.exr").string(), host::IMAGE_EXR, &error)) << error;
     NMFloatLayer f;
-    ASSERT_EQ(f.loadImageFile(file("h.exr")), 1);
+    ASSERT_TRUE(f.loadImageFile(file("h.exr")));
     EXPECT_EQ(f.elementAt(0, 0), -0.5f);
     EXPECT_EQ(f.elementAt(1, 0), 0.123456789f);
     EXPECT_EQ(f.elementAt(2, 0), 4.0f);
@@ -110,7 +110,7 @@ TEST_F(FloatMapFilesTest, HeightsLoadFromExrAsTheyAreAndFromSixteenBitsAtFullPre
     deep.set16(0, 0, 0, 1);
     deep.set16(1, 0, 0, 65535);
     ASSERT_TRUE(deep.save((folder.path() / "h16.png").string(), 0, &error)) << error;
-    ASSERT_EQ(f.loadImageFile(file("h16.png")), 1);
+    ASSERT_TRUE(f.loadImageFile(file("h16.png")));
     EXPECT_EQ(f.elementAt(0, 0), static_cast<float>(1 / 65535.0));
     EXPECT_EQ(f.elementAt(1, 0), 1.0f);
 }

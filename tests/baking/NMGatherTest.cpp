@@ -61,14 +61,14 @@ protected:
 TEST_F(NMGatherTest, DeadPolygonsAndBadIndicesGiveNothing) {
     host::Object* o = doc.insert(polygonObject({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}},
                                                {{0, 0, 1, 2}, {0, 1, 2, 2}, {0, 1, 7, 2}, {0, -1, 2, 2}}));
-    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr));
     ASSERT_EQ(list.count(), 1);
     expectVec(list.triangles[0].v[2].position, 0, 1, 0);
 }
 
 TEST_F(NMGatherTest, ConvexQuadSplitsAlongBD) {
     host::Object* o = doc.insert(polygonObject({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}}));
-    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr));
     ASSERT_EQ(list.count(), 2);
     // (d, a, b) and (d, b, c), with the texture coordinates of their own corners.
     expectVec(list.triangles[0].v[0].position, 0, 1, 0);
@@ -89,7 +89,7 @@ TEST_F(NMGatherTest, ReflexCornersChooseTheDiagonal) {
     // A dart whose reflex corner is a: split along a–c into (a, b, c) and (a, c, d).
     const std::vector<host::Vec3f> dart = {{0.5f, 1, 0}, {0, 0, 0}, {2, 1, 0}, {0, 2, 0}};
     host::Object* o = doc.insert(polygonObject(dart, {{0, 1, 2, 3}}));
-    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr));
     ASSERT_EQ(list.count(), 2);
     expectVec(list.triangles[0].v[0].position, 0.5, 1, 0);
     expectVec(list.triangles[0].v[2].position, 2, 1, 0);
@@ -100,7 +100,7 @@ TEST_F(NMGatherTest, ReflexCornersChooseTheDiagonal) {
 
     // The same dart with the reflex corner at b: (b, c, d) and (b, d, a).
     host::Object* p = doc.insert(polygonObject(dart, {{3, 0, 1, 2}}));
-    ASSERT_EQ(gatherObject(list, handle(p), uvwOf(p), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(p), uvwOf(p), NM_GATHER_LOW, nullptr));
     ASSERT_EQ(list.count(), 2);
     expectVec(list.triangles[0].v[0].position, 0.5, 1, 0);
     expectVec(list.triangles[0].v[1].position, 0, 0, 0);
@@ -111,7 +111,7 @@ TEST_F(NMGatherTest, ReflexCornersChooseTheDiagonal) {
 
 TEST_F(NMGatherTest, LowModeSmoothsAcrossEveryFace) {
     host::Object* o = doc.insert(corner());
-    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr));
     ASSERT_EQ(list.count(), 4);
     const double r = std::sqrt(0.5);
     int shared = 0;
@@ -133,7 +133,7 @@ TEST_F(NMGatherTest, HighModeFollowsTheSmoothingTag) {
     host::Object* o = doc.insert(corner());
     const double r = std::sqrt(0.5);
     // Without a smoothing tag: fully smooth.
-    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr));
     expectVec(list.triangles[0].v[1].normal, r, 0, r);  // corner (0, 0, 0)
     // A tag limiting to 80 degrees keeps the faces apart at 90.
     auto tag = std::make_unique<host::SmoothingTag>("Smoothing");
@@ -141,25 +141,25 @@ TEST_F(NMGatherTest, HighModeFollowsTheSmoothingTag) {
     tag->data.setReal(host::SMOOTHING_ANGLE, 80.0 * 3.141592653589793 / 180.0);
     host::SmoothingTag* smoothing = static_cast<host::SmoothingTag*>(o->addTag(std::move(tag)));
     EXPECT_NEAR(smoothingThreshold(handle(o), NM_GATHER_HIGH), std::cos(80.0 * 3.141592653589793 / 180.0), 1e-15);
-    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr));
     for (int t = 0; t < 2; ++t)
         for (const NMVertex& v : list.triangles[t].v) expectVec(v.normal, 0, 0, 1);
     for (int t = 2; t < 4; ++t)
         for (const NMVertex& v : list.triangles[t].v) expectVec(v.normal, 1, 0, 0);
     // 100 degrees joins them again; the switch off ignores the angle.
     smoothing->data.setReal(host::SMOOTHING_ANGLE, 100.0 * 3.141592653589793 / 180.0);
-    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr));
     expectVec(list.triangles[0].v[1].normal, r, 0, r);
     smoothing->data.setReal(host::SMOOTHING_ANGLE, 0.0);
     smoothing->data.setBool(host::SMOOTHING_ANGLE_LIMIT, false);
-    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr));
     expectVec(list.triangles[0].v[1].normal, r, 0, r);
     // A limit of 0 degrees still keeps each face's own normal (the face itself always counts).
     smoothing->data.setBool(host::SMOOTHING_ANGLE_LIMIT, true);
-    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr));
     expectVec(list.triangles[0].v[1].normal, 0, 0, 1);
     // The low object ignores the tag.
-    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr));
     expectVec(list.triangles[0].v[1].normal, r, 0, r);
 }
 
@@ -173,7 +173,7 @@ TEST_F(NMGatherTest, PointsGoToWorldSpace) {
     quad->localMatrix.v2 = {-1, 0, 0};
     quad->localMatrix.off = {0, 0, 5};
     host::Object* o = doc.insert(std::move(quad), g);
-    ASSERT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr));
     ASSERT_EQ(list.count(), 2);
     expectVec(list.triangles[0].v[2].position, 10, 1, 5);    // point b = (1, 0, 0)
     expectVec(list.triangles[1].v[2].position, 9, 1, 5);     // point c = (1, 1, 0)
@@ -187,7 +187,7 @@ TEST_F(NMGatherTest, PointsGoToWorldSpace) {
 
 TEST_F(NMGatherTest, HighObjectWithoutUvwHasNoFrames) {
     host::Object* o = doc.insert(baketest::grid("high", 3, 3, baketest::flat, false));
-    ASSERT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    ASSERT_TRUE(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, nullptr));
     ASSERT_EQ(list.count(), 18);
     for (const NMTriangle& t : list.triangles)
         for (const NMVertex& v : t.v) {
@@ -199,21 +199,21 @@ TEST_F(NMGatherTest, HighObjectWithoutUvwHasNoFrames) {
 
 TEST_F(NMGatherTest, MissingObjectOrTagFails) {
     host::Object* o = doc.insert(baketest::grid("plane", 2, 2, baketest::flat));
-    EXPECT_EQ(gatherObject(list, nullptr, nullptr, NM_GATHER_HIGH, nullptr), 0);
-    EXPECT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_LOW, nullptr), 0);
+    EXPECT_FALSE(gatherObject(list, nullptr, nullptr, NM_GATHER_HIGH, nullptr));
+    EXPECT_FALSE(gatherObject(list, handle(o), nullptr, NM_GATHER_LOW, nullptr));
     EXPECT_EQ(list.count(), 0);
-    EXPECT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr), 1);
+    EXPECT_TRUE(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr));
     EXPECT_EQ(list.count(), 8);
 }
 
 TEST_F(NMGatherTest, StopAndAllocationFailureFail) {
     host::Object* o = doc.insert(baketest::grid("plane", 30, 30, baketest::flat));
     baketest::PollingThread thread(3);
-    EXPECT_EQ(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, &thread), 0);
+    EXPECT_FALSE(gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, &thread));
     int failures = 0;
     for (uint64_t n = 1; n < 100; ++n) {
         host::memory::failAfter(n);
-        const int32_t ok = gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr);
+        const bool ok = gatherObject(list, handle(o), uvwOf(o), NM_GATHER_LOW, nullptr);
         host::memory::resetFailures();
         if (ok) break;
         ++failures;
@@ -238,11 +238,11 @@ TEST_F(NMGatherTest, OccludersOfAHierarchyFollowVisibility) {
     doc.insert(baketest::grid("under-hidden", 1, 1, baketest::flat), hid);
     (void)shown;
 
-    ASSERT_EQ(gatherOccludersFromObject(list, handle(h), nullptr), 1);
+    ASSERT_TRUE(gatherOccludersFromObject(list, handle(h), nullptr));
     // high (8) + shown (2) + under-hidden (2), all in world space under the group's offset.
     ASSERT_EQ(list.count(), 12);
     NMTriangleList own;
-    ASSERT_EQ(gatherObject(own, handle(h), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    ASSERT_TRUE(gatherObject(own, handle(h), nullptr, NM_GATHER_HIGH, nullptr));
     for (int t = 0; t < 8; ++t)
         for (int k = 0; k < 3; ++k) expectVec(list.triangles[t].v[k].position, own.triangles[t].v[k].position.x,
                                               own.triangles[t].v[k].position.y, own.triangles[t].v[k].position.z);
@@ -259,11 +259,11 @@ TEST_F(NMGatherTest, OccludersOfADocument) {
     b->localMatrix.off = {0, 0, -2};
     host::Object* bo = doc.insert(std::move(b));
     doc.insert(baketest::grid("child", 1, 1, baketest::flat), bo);
-    ASSERT_EQ(gatherOccludersFromDocument(list, host::toHandle(&doc), nullptr), 1);
+    ASSERT_TRUE(gatherOccludersFromDocument(list, host::toHandle(&doc), nullptr));
     EXPECT_EQ(list.count(), 4 + 2 + 2);
     expectVec(list.box.min, 0, 0, -2);
-    EXPECT_EQ(gatherOccludersFromDocument(list, nullptr, nullptr), 0);
+    EXPECT_FALSE(gatherOccludersFromDocument(list, nullptr, nullptr));
     host::Document empty;
-    EXPECT_EQ(gatherOccludersFromDocument(list, host::toHandle(&empty), nullptr), 1);
+    EXPECT_TRUE(gatherOccludersFromDocument(list, host::toHandle(&empty), nullptr));
     EXPECT_EQ(list.count(), 0);
 }

@@ -28,15 +28,15 @@ protected:
 
 TEST_F(NMImageLayerTest, BandsHoldAHundredRowsEach) {
     NMBandedFloatLayer a;
-    ASSERT_EQ(a.allocate(7, 100), 1);
+    ASSERT_TRUE(a.allocate(7, 100));
     EXPECT_EQ(a.storage().bandCount(), 1);
     EXPECT_EQ(a.storage().bandSize(0), 700);
     NMBandedFloatLayer b;
-    ASSERT_EQ(b.allocate(7, 101), 1);
+    ASSERT_TRUE(b.allocate(7, 101));
     EXPECT_EQ(b.storage().bandCount(), 2);
     EXPECT_EQ(b.storage().bandSize(1), 7);
     NMBandedVectorLayer c;
-    ASSERT_EQ(c.allocate(3, 250), 1);
+    ASSERT_TRUE(c.allocate(3, 250));
     EXPECT_EQ(c.storage().bandCount(), 3);
     EXPECT_EQ(c.storage().bandSize(2), 150);
     EXPECT_EQ(c.width(), 3);
@@ -46,8 +46,8 @@ TEST_F(NMImageLayerTest, BandsHoldAHundredRowsEach) {
 TEST_F(NMImageLayerTest, PixelsAcrossBandsAreDistinct) {
     NMBandedIntLayer banded;
     NMIntLayer flat;
-    ASSERT_EQ(banded.allocate(5, 230), 1);
-    ASSERT_EQ(flat.allocate(5, 230), 1);
+    ASSERT_TRUE(banded.allocate(5, 230));
+    ASSERT_TRUE(flat.allocate(5, 230));
     for (int32_t y = 0; y < 230; ++y)
         for (int32_t x = 0; x < 5; ++x) {
             banded.set(x, y, x + 10 * y);
@@ -68,26 +68,26 @@ TEST_F(NMImageLayerTest, PixelsAcrossBandsAreDistinct) {
 
 TEST_F(NMImageLayerTest, AllocateClearsAndReleaseEmpties) {
     NMBandedVectorLayer v;
-    ASSERT_EQ(v.allocate(4, 4), 1);
+    ASSERT_TRUE(v.allocate(4, 4));
     v.set(2, 2, {1, 2, 3});
-    ASSERT_EQ(v.allocate(4, 4), 1);
+    ASSERT_TRUE(v.allocate(4, 4));
     EXPECT_EQ(v.elementAt(2, 2).y, 0.0f);
     EXPECT_FALSE(v.isEmpty());
-    EXPECT_EQ(v.release(), 1);
+    EXPECT_TRUE(v.release());
     EXPECT_TRUE(v.isEmpty());
     EXPECT_EQ(v.width(), 0);
-    EXPECT_EQ(v.allocate(0, 5), 0);
-    EXPECT_EQ(v.allocate(5, -1), 0);
+    EXPECT_FALSE(v.allocate(0, 5));
+    EXPECT_FALSE(v.allocate(5, -1));
     EXPECT_TRUE(v.isEmpty());
     NMFloatLayer f;
-    EXPECT_EQ(f.allocate(70000, 70000), 0) << "more elements than one stack can hold";
+    EXPECT_FALSE(f.allocate(70000, 70000)) << "more elements than one stack can hold";
 }
 
 TEST_F(NMImageLayerTest, AllocationFailureLeavesTheLayerEmpty) {
     for (uint64_t n = 1; n <= 3; ++n) {
         NMBandedFloatLayer f;
         host::memory::failAfter(n);
-        EXPECT_EQ(f.allocate(10, 250), 0) << n;
+        EXPECT_FALSE(f.allocate(10, 250)) << n;
         host::memory::resetFailures();
         EXPECT_TRUE(f.isEmpty());
     }
@@ -96,7 +96,7 @@ TEST_F(NMImageLayerTest, AllocationFailureLeavesTheLayerEmpty) {
 
 TEST_F(NMImageLayerTest, OutOfRangeAccessIsReported) {
     NMFloatLayer f;
-    ASSERT_EQ(f.allocate(2, 2), 1);
+    ASSERT_TRUE(f.allocate(2, 2));
     f.set(1, 1, 5.0f);
     f.set(7, 7, 3.0f);  // past the end: reported, slot 0 takes it
     const auto lines = console();
@@ -109,7 +109,7 @@ TEST_F(NMImageLayerTest, OutOfRangeAccessIsReported) {
 TEST_F(NMImageLayerTest, BilinearSampleByHand) {
     // 3 × 2 layer: row 0 = 0, 1, 2; row 1 = 10, 11, 12.
     NMFloatLayer f;
-    ASSERT_EQ(f.allocate(3, 2), 1);
+    ASSERT_TRUE(f.allocate(3, 2));
     for (int x = 0; x < 3; ++x) {
         f.set(x, 0, float(x));
         f.set(x, 1, float(10 + x));
@@ -124,7 +124,7 @@ TEST_F(NMImageLayerTest, BilinearSampleByHand) {
     EXPECT_EQ(empty.bilinear(0.5, 0.5), 0.0f);
 
     NMBandedVectorLayer v;
-    ASSERT_EQ(v.allocate(2, 2), 1);
+    ASSERT_TRUE(v.allocate(2, 2));
     v.set(1, 1, {4, -4, 8});
     const NMVector3f s = v.bilinear(0.5, 0.5);
     EXPECT_FLOAT_EQ(s.x, 1.0f);
@@ -134,12 +134,12 @@ TEST_F(NMImageLayerTest, BilinearSampleByHand) {
 
 TEST_F(NMImageLayerTest, FloatLayerWritesGreyLevels) {
     NMBandedFloatLayer f;
-    ASSERT_EQ(f.allocate(4, 102), 1);
+    ASSERT_TRUE(f.allocate(4, 102));
     const float values[4] = {0.0f, 0.5f, 1.0f, 0.999f};
     for (int y = 0; y < 102; ++y)
         for (int x = 0; x < 4; ++x) f.set(x, y, values[x]);
     f.set(3, 101, 1.5f);  // beyond 1: held at 255
-    ASSERT_EQ(f.writeImageFile(file("grey.tif"), BAKE_FORMAT_TIFF, 8, nullptr), 1);
+    ASSERT_TRUE(f.writeImageFile(file("grey.tif"), BAKE_FORMAT_TIFF, 8, nullptr));
     const host::Bitmap b = baketest::readImage(folder.path() / "grey.tif");
     ASSERT_EQ(b.width(), 4);
     ASSERT_EQ(b.height(), 102);
@@ -152,14 +152,14 @@ TEST_F(NMImageLayerTest, FloatLayerWritesGreyLevels) {
 
 TEST_F(NMImageLayerTest, VectorLayerWritesEncodedNormals) {
     NMVectorLayer v;
-    ASSERT_EQ(v.allocate(3, 1), 1);
+    ASSERT_TRUE(v.allocate(3, 1));
     v.set(0, 0, {0, 0, 0});
     v.set(1, 0, {1, 0, 0});
     v.set(2, 0, {-1, 0.5f, -0.5f});
     for (int32_t format : {BAKE_FORMAT_TIFF, BAKE_FORMAT_TGA, BAKE_FORMAT_BMP}) {
         const char* name = format == BAKE_FORMAT_TIFF ? "n.tif" : format == BAKE_FORMAT_TGA ? "n.tga" : "n.bmp";
         const HostFilename f = file(name);
-        ASSERT_EQ(v.writeImageFile(f, format, 8, nullptr), 1);
+        ASSERT_TRUE(v.writeImageFile(f, format, 8, nullptr));
         const host::Bitmap b = baketest::readImage(f.chars());
         ASSERT_EQ(b.channels(), 3);
         const int want[3][3] = {{127, 127, 127}, {255, 127, 127}, {0, 191, 63}};
@@ -171,14 +171,14 @@ TEST_F(NMImageLayerTest, VectorLayerWritesEncodedNormals) {
 TEST_F(NMImageLayerTest, SixteenBitsMakeRealSixteenBitTiffs) {
     NMVectorLayer v;
     NMFloatLayer f;
-    ASSERT_EQ(v.allocate(2, 1), 1);
-    ASSERT_EQ(f.allocate(2, 1), 1);
+    ASSERT_TRUE(v.allocate(2, 1));
+    ASSERT_TRUE(f.allocate(2, 1));
     v.set(0, 0, {1, 0, -1});
     v.set(1, 0, {0.25f, -0.25f, 0.5f});
     f.set(0, 0, 0.5f);
     f.set(1, 0, 1.0f);
-    ASSERT_EQ(v.writeImageFile(file("n16.tif"), BAKE_FORMAT_TIFF, 16, nullptr), 1);
-    ASSERT_EQ(f.writeImageFile(file("g16.tif"), BAKE_FORMAT_TIFF, 16, nullptr), 1);
+    ASSERT_TRUE(v.writeImageFile(file("n16.tif"), BAKE_FORMAT_TIFF, 16, nullptr));
+    ASSERT_TRUE(f.writeImageFile(file("g16.tif"), BAKE_FORMAT_TIFF, 16, nullptr));
     const host::Bitmap nb = baketest::readImage(folder.path() / "n16.tif");
     ASSERT_EQ(nb.bitsPerChannel(), 16);
     ASSERT_EQ(nb.channels(), 3);
@@ -196,10 +196,10 @@ TEST_F(NMImageLayerTest, SixteenBitsMakeRealSixteenBitTiffs) {
 
 TEST_F(NMImageLayerTest, SixteenBitsAreRefusedWhereTheFormatCannotHoldThem) {
     NMVectorLayer v;
-    ASSERT_EQ(v.allocate(2, 2), 1);
-    EXPECT_EQ(v.writeImageFile(file("n.bmp"), BAKE_FORMAT_BMP, 16, nullptr), 0);
-    EXPECT_EQ(v.writeImageFile(file("n.tga"), BAKE_FORMAT_TGA, 16, nullptr), 0);
-    EXPECT_EQ(v.writeImageFile(file("n12.tif"), BAKE_FORMAT_TIFF, 12, nullptr), 0);
+    ASSERT_TRUE(v.allocate(2, 2));
+    EXPECT_FALSE(v.writeImageFile(file("n.bmp"), BAKE_FORMAT_BMP, 16, nullptr));
+    EXPECT_FALSE(v.writeImageFile(file("n.tga"), BAKE_FORMAT_TGA, 16, nullptr));
+    EXPECT_FALSE(v.writeImageFile(file("n12.tif"), BAKE_FORMAT_TIFF, 12, nullptr));
     EXPECT_FALSE(fs::exists(folder.path() / "n.bmp"));
     EXPECT_FALSE(fs::exists(folder.path() / "n.tga"));
     EXPECT_FALSE(fs::exists(folder.path() / "n12.tif"));
@@ -207,20 +207,20 @@ TEST_F(NMImageLayerTest, SixteenBitsAreRefusedWhereTheFormatCannotHoldThem) {
 
 TEST_F(NMImageLayerTest, EmptyLayerWritesNothing) {
     NMFloatLayer f;
-    EXPECT_EQ(f.writeImageFile(file("none.tif"), BAKE_FORMAT_TIFF, 8, nullptr), 1);
+    EXPECT_TRUE(f.writeImageFile(file("none.tif"), BAKE_FORMAT_TIFF, 8, nullptr));
     EXPECT_FALSE(fs::exists(folder.path() / "none.tif"));
 }
 
 TEST_F(NMImageLayerTest, StopOrUnwritableFolderFailsTheWrite) {
     NMBandedFloatLayer f;
-    ASSERT_EQ(f.allocate(3, 150), 1);
+    ASSERT_TRUE(f.allocate(3, 150));
     baketest::PollingThread stopAtOnce(1);
-    EXPECT_EQ(f.writeImageFile(file("stopped.tif"), BAKE_FORMAT_TIFF, 8, &stopAtOnce), 0);
+    EXPECT_FALSE(f.writeImageFile(file("stopped.tif"), BAKE_FORMAT_TIFF, 8, &stopAtOnce));
     EXPECT_FALSE(fs::exists(folder.path() / "stopped.tif"));
     baketest::PollingThread stopLater(120);
-    EXPECT_EQ(f.writeImageFile(file("stopped.tif"), BAKE_FORMAT_TIFF, 8, &stopLater), 0);
+    EXPECT_FALSE(f.writeImageFile(file("stopped.tif"), BAKE_FORMAT_TIFF, 8, &stopLater));
     EXPECT_FALSE(fs::exists(folder.path() / "stopped.tif"));
-    EXPECT_EQ(f.writeImageFile(file("missing/x.tif"), BAKE_FORMAT_TIFF, 8, nullptr), 0);
+    EXPECT_FALSE(f.writeImageFile(file("missing/x.tif"), BAKE_FORMAT_TIFF, 8, nullptr));
     console();
 }
 
@@ -233,27 +233,27 @@ TEST_F(NMImageLayerTest, LoadReadsGreyAndEncodedVectors) {
     b.setPixel(0, 1, 255, 127, 0);
     ASSERT_TRUE(b.save((folder.path() / "in.tif").string()));
     NMBandedFloatLayer f;
-    ASSERT_EQ(f.loadImageFile(file("in.tif")), 1);
+    ASSERT_TRUE(f.loadImageFile(file("in.tif")));
     ASSERT_EQ(f.width(), 3);
     ASSERT_EQ(f.height(), 2);
     EXPECT_FLOAT_EQ(f.elementAt(1, 0), 1.0f);
     EXPECT_FLOAT_EQ(f.elementAt(2, 0), 0.2f);
     NMVectorLayer v;
-    ASSERT_EQ(v.loadImageFile(file("in.tif")), 1);
+    ASSERT_TRUE(v.loadImageFile(file("in.tif")));
     EXPECT_FLOAT_EQ(v.elementAt(0, 1).x, 1.0f);
     EXPECT_FLOAT_EQ(v.elementAt(0, 1).y, float(-0.5 / 127.5));
     EXPECT_FLOAT_EQ(v.elementAt(0, 1).z, -1.0f);
-    EXPECT_EQ(v.loadImageFile(file("absent.tif")), 0);
+    EXPECT_FALSE(v.loadImageFile(file("absent.tif")));
 }
 
 TEST_F(NMImageLayerTest, RoundTripOfANormalLayer) {
     NMBandedVectorLayer v;
-    ASSERT_EQ(v.allocate(16, 130), 1);
+    ASSERT_TRUE(v.allocate(16, 130));
     for (int y = 0; y < 130; ++y)
         for (int x = 0; x < 16; ++x) v.set(x, y, normalise({float(x - 8), float(y % 17 - 8), 6.0f}));
-    ASSERT_EQ(v.writeImageFile(file("rt.tif"), BAKE_FORMAT_TIFF, 8, nullptr), 1);
+    ASSERT_TRUE(v.writeImageFile(file("rt.tif"), BAKE_FORMAT_TIFF, 8, nullptr));
     NMVectorLayer back;
-    ASSERT_EQ(back.loadImageFile(file("rt.tif")), 1);
+    ASSERT_TRUE(back.loadImageFile(file("rt.tif")));
     for (int y = 0; y < 130; ++y)
         for (int x = 0; x < 16; ++x) {
             const NMVector3f a = v.elementAt(x, y), b = back.elementAt(x, y);
@@ -266,7 +266,7 @@ TEST_F(NMImageLayerTest, RoundTripOfANormalLayer) {
 
 TEST_F(NMImageLayerTest, NormaliseAllKeepsZeros) {
     NMVectorLayer v;
-    ASSERT_EQ(v.allocate(2, 1), 1);
+    ASSERT_TRUE(v.allocate(2, 1));
     v.set(1, 0, {3, 0, 4});
     v.normaliseAll();
     EXPECT_EQ(v.elementAt(0, 0).x, 0.0f);
@@ -279,11 +279,11 @@ TEST_F(NMImageLayerTest, BumpLayerFromRamps) {
     // 8 × 8 heights h = x / 10. Inside: gx = (h(x+1) − h(x−1)) · (1 + 2 + 1) = 0.8, gy = 0, so with
     // strength 2 the normal is normalise(−1.6, 0, 1). Column 0 wraps to column 7: gx = (0.1 − 0.7)·4.
     NMFloatLayer h;
-    ASSERT_EQ(h.allocate(8, 8), 1);
+    ASSERT_TRUE(h.allocate(8, 8));
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) h.set(x, y, x / 10.0f);
     NMBandedVectorLayer bump;
-    ASSERT_EQ(bump.makeBumpLayer(h, 2.0f), 1);
+    ASSERT_TRUE(bump.makeBumpLayer(h, 2.0f));
     const double l = std::sqrt(1.6 * 1.6 + 1.0);
     EXPECT_NEAR(bump.elementAt(3, 5).x, -1.6 / l, 1e-6);
     EXPECT_NEAR(bump.elementAt(3, 5).y, 0.0, 1e-6);
@@ -295,7 +295,7 @@ TEST_F(NMImageLayerTest, BumpLayerFromRamps) {
     // towards −x.
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) h.set(x, y, y / 10.0f);
-    ASSERT_EQ(bump.makeBumpLayer(h, 2.0f), 1);
+    ASSERT_TRUE(bump.makeBumpLayer(h, 2.0f));
     EXPECT_NEAR(bump.elementAt(3, 5).x, 0.0, 1e-6);
     EXPECT_NEAR(bump.elementAt(3, 5).y, -1.6 / l, 1e-6);
     EXPECT_NEAR(bump.elementAt(3, 5).z, 1.0 / l, 1e-6);

@@ -36,16 +36,16 @@ bool filled(NMLayerSet& s, int x, int y) {
 }  // namespace
 
 TEST_F(NMLayerSetTest, CreateAllocatesWhatIsAskedFor) {
-    ASSERT_EQ(createLayerSet(a, true, 8, 120, false, false), 1);
+    ASSERT_TRUE(createLayerSet(a, true, 8, 120, false, false));
     EXPECT_FALSE(a.normal->isEmpty());
     EXPECT_TRUE(a.occlusion->isEmpty());
     EXPECT_TRUE(a.displacement->isEmpty());
     EXPECT_TRUE(a.count->isEmpty());
-    ASSERT_EQ(createLayerSet(a, false, 8, 120, true, false), 1);
+    ASSERT_TRUE(createLayerSet(a, false, 8, 120, true, false));
     EXPECT_FALSE(a.occlusion->isEmpty());
     EXPECT_TRUE(a.displacement->isEmpty());
     EXPECT_FALSE(a.count->isEmpty());
-    ASSERT_EQ(createLayerSet(a, true, 8, 120, false, true), 1);
+    ASSERT_TRUE(createLayerSet(a, true, 8, 120, false, true));
     EXPECT_TRUE(a.occlusion->isEmpty());
     EXPECT_FALSE(a.displacement->isEmpty());
     EXPECT_FALSE(a.count->isEmpty());
@@ -57,7 +57,7 @@ TEST_F(NMLayerSetTest, CreateFailsCleanlyWhenMemoryRunsOut) {
     int failures = 0;
     for (uint64_t n = 1; n < 200; ++n) {
         host::memory::failAfter(n);
-        const int32_t ok = createLayerSet(a, true, 8, 250, true, true);
+        const bool ok = createLayerSet(a, true, 8, 250, true, true);
         host::memory::resetFailures();
         if (ok) break;
         ++failures;
@@ -69,7 +69,7 @@ TEST_F(NMLayerSetTest, CreateFailsCleanlyWhenMemoryRunsOut) {
 }
 
 TEST_F(NMLayerSetTest, DivideByCountsLeavesNormalsAsSums) {
-    ASSERT_EQ(createLayerSet(a, true, 3, 1, true, true), 1);
+    ASSERT_TRUE(createLayerSet(a, true, 3, 1, true, true));
     a.normal->set(0, 0, {2, 0, 0});
     a.occlusion->set(0, 0, 3.0f);
     a.displacement->set(0, 0, -1.0f);
@@ -83,8 +83,8 @@ TEST_F(NMLayerSetTest, DivideByCountsLeavesNormalsAsSums) {
 }
 
 TEST_F(NMLayerSetTest, MergeFillsOnlyEmptyPixels) {
-    ASSERT_EQ(createLayerSet(a, true, 3, 1, true, true), 1);
-    ASSERT_EQ(createLayerSet(b, true, 3, 1, true, true), 1);
+    ASSERT_TRUE(createLayerSet(a, true, 3, 1, true, true));
+    ASSERT_TRUE(createLayerSet(b, true, 3, 1, true, true));
     a.normal->set(0, 0, {0, 0, 1});
     a.occlusion->set(0, 0, 0.25f);
     b.normal->set(0, 0, {1, 0, 0});
@@ -102,7 +102,7 @@ TEST_F(NMLayerSetTest, MergeFillsOnlyEmptyPixels) {
 }
 
 TEST_F(NMLayerSetTest, FinishNormalisesAndClamps) {
-    ASSERT_EQ(createLayerSet(a, true, 3, 1, true, false), 1);
+    ASSERT_TRUE(createLayerSet(a, true, 3, 1, true, false));
     a.normal->set(0, 0, {0, 3, 4});
     a.occlusion->set(0, 0, -0.5f);
     a.occlusion->set(1, 0, 1.5f);
@@ -116,7 +116,7 @@ TEST_F(NMLayerSetTest, FinishNormalisesAndClamps) {
 }
 
 TEST_F(NMLayerSetTest, FinishWithoutDisplacementGivesScaleZeroAndWhite) {
-    ASSERT_EQ(createLayerSet(a, true, 4, 4, false, true), 1);
+    ASSERT_TRUE(createLayerSet(a, true, 4, 4, false, true));
     a.normal->set(1, 1, {0, 0, 1});
     finishLayerSet(a, nullptr);
     EXPECT_EQ(a.displacementScale, 0.0f);
@@ -129,7 +129,7 @@ TEST_F(NMLayerSetTest, FinishScalesAndTrimsTheOutliers) {
     // bin 0 holds 99, bin 49 holds 1 (at most 100 / 100 = 1, trimmed), bins 48 … 1 are empty and
     // trimmed too, so hi = 100 − 49 · 2 = 2. The last row has no normals (and distance 0): it is
     // left out of the histogram.
-    ASSERT_EQ(createLayerSet(a, true, 10, 11, false, true), 1);
+    ASSERT_TRUE(createLayerSet(a, true, 10, 11, false, true));
     for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 10; ++x) {
             a.normal->set(x, y, {0, 0, 1});
@@ -144,7 +144,7 @@ TEST_F(NMLayerSetTest, FinishScalesAndTrimsTheOutliers) {
 }
 
 TEST_F(NMLayerSetTest, FinishWithoutNegativeDistancesUsesTheUpperHalf) {
-    ASSERT_EQ(createLayerSet(a, false, 20, 20, false, true), 1);
+    ASSERT_TRUE(createLayerSet(a, false, 20, 20, false, true));
     for (int y = 0; y < 20; ++y)
         for (int x = 0; x < 20; ++x) {
             a.normal->set(x, y, {0, 0, 1});
@@ -164,12 +164,12 @@ TEST_F(NMLayerSetTest, FinishWithoutNegativeDistancesUsesTheUpperHalf) {
 
 TEST_F(NMLayerSetTest, DilationGrowsOneRingPerPass) {
     for (int passes = 0; passes <= 4; ++passes) {
-        ASSERT_EQ(createLayerSet(a, true, 15, 15, true, true), 1);
-        ASSERT_EQ(createLayerSet(b, true, 15, 15, true, true), 1);
+        ASSERT_TRUE(createLayerSet(a, true, 15, 15, true, true));
+        ASSERT_TRUE(createLayerSet(b, true, 15, 15, true, true));
         a.normal->set(7, 7, {0, 0, 1});
         a.occlusion->set(7, 7, 0.4f);
         a.displacement->set(7, 7, 0.6f);
-        ASSERT_EQ(dilateLayerSet(a, b, passes, nullptr), 1);
+        ASSERT_TRUE(dilateLayerSet(a, b, passes, nullptr));
         for (int y = 0; y < 15; ++y)
             for (int x = 0; x < 15; ++x) {
                 const int ring = std::max(std::abs(x - 7), std::abs(y - 7));
@@ -184,15 +184,15 @@ TEST_F(NMLayerSetTest, DilationGrowsOneRingPerPass) {
 }
 
 TEST_F(NMLayerSetTest, DilationAveragesNeighboursAndWraps) {
-    ASSERT_EQ(createLayerSet(a, true, 9, 9, true, false), 1);
-    ASSERT_EQ(createLayerSet(b, true, 9, 9, true, false), 1);
+    ASSERT_TRUE(createLayerSet(a, true, 9, 9, true, false));
+    ASSERT_TRUE(createLayerSet(b, true, 9, 9, true, false));
     a.normal->set(2, 4, {1, 0, 0});
     a.occlusion->set(2, 4, 0.2f);
     a.normal->set(4, 4, {0, 1, 0});
     a.occlusion->set(4, 4, 0.6f);
     a.normal->set(0, 0, {0, 0, 1});
     a.occlusion->set(0, 0, 1.0f);
-    ASSERT_EQ(dilateLayerSet(a, b, 1, nullptr), 1);
+    ASSERT_TRUE(dilateLayerSet(a, b, 1, nullptr));
     const NMVector3f m = a.normal->elementAt(3, 4);
     EXPECT_FLOAT_EQ(m.x, std::sqrt(0.5f));
     EXPECT_FLOAT_EQ(m.y, std::sqrt(0.5f));
@@ -207,19 +207,19 @@ TEST_F(NMLayerSetTest, DilationAveragesNeighboursAndWraps) {
 TEST_F(NMLayerSetTest, WideHoleKeepsItsMiddle) {
     // Filled columns 0 and 24 of a 25-wide band (they touch through the wrap); the hole between is
     // 23 wide, and 10 passes leave columns 11 to 13 empty.
-    ASSERT_EQ(createLayerSet(a, true, 25, 3, false, false), 1);
-    ASSERT_EQ(createLayerSet(b, true, 25, 3, false, false), 1);
+    ASSERT_TRUE(createLayerSet(a, true, 25, 3, false, false));
+    ASSERT_TRUE(createLayerSet(b, true, 25, 3, false, false));
     for (int y = 0; y < 3; ++y) {
         a.normal->set(0, y, {0, 0, 1});
         a.normal->set(24, y, {0, 0, 1});
     }
-    ASSERT_EQ(dilateLayerSet(a, b, 10, nullptr), 1);
+    ASSERT_TRUE(dilateLayerSet(a, b, 10, nullptr));
     for (int x = 0; x < 25; ++x) EXPECT_EQ(filled(a, x, 1), x <= 10 || x >= 14) << x;
 }
 
 TEST_F(NMLayerSetTest, DisplacementWritesImageAndScaleFile) {
     moduletest::TempFolder folder;
-    ASSERT_EQ(createLayerSet(a, true, 4, 1, false, true), 1);
+    ASSERT_TRUE(createLayerSet(a, true, 4, 1, false, true));
     const float d[4] = {-0.5f, 0.0f, 0.25f, 0.5f};
     for (int x = 0; x < 4; ++x) {
         a.normal->set(x, 0, {0, 0, 1});
@@ -228,7 +228,7 @@ TEST_F(NMLayerSetTest, DisplacementWritesImageAndScaleFile) {
     finishLayerSet(a, nullptr);
     ASSERT_EQ(a.displacementScale, 0.5f);
     const HostFilename file((folder.path() / "disp.tif").string().c_str());
-    ASSERT_EQ(writeDisplacement(a, file, BAKE_FORMAT_TIFF, 8, nullptr), 1);
+    ASSERT_TRUE(writeDisplacement(a, file, BAKE_FORMAT_TIFF, 8, nullptr));
     std::ifstream in(folder.path() / "disp.txt");
     std::stringstream text;
     text << in.rdbuf();
@@ -243,15 +243,15 @@ TEST_F(NMLayerSetTest, DisplacementWritesImageAndScaleFile) {
 
 TEST_F(NMLayerSetTest, DisplacementFailsWithoutItsScaleFile) {
     moduletest::TempFolder folder;
-    ASSERT_EQ(createLayerSet(a, true, 4, 1, false, true), 1);
+    ASSERT_TRUE(createLayerSet(a, true, 4, 1, false, true));
     finishLayerSet(a, nullptr);
     // A folder stands where the scale file should go: the text cannot be written, and then the
     // image is not written either.
     fs::create_directories(folder.path() / "disp.txt" / "inside");
     const HostFilename file((folder.path() / "disp.tif").string().c_str());
-    EXPECT_EQ(writeDisplacement(a, file, BAKE_FORMAT_TIFF, 8, nullptr), 0);
+    EXPECT_FALSE(writeDisplacement(a, file, BAKE_FORMAT_TIFF, 8, nullptr));
     EXPECT_FALSE(fs::exists(folder.path() / "disp.tif"));
     // And in a folder that does not exist at all.
     const HostFilename nowhere((folder.path() / "absent" / "disp.tif").string().c_str());
-    EXPECT_EQ(writeDisplacement(a, nowhere, BAKE_FORMAT_TIFF, 8, nullptr), 0);
+    EXPECT_FALSE(writeDisplacement(a, nowhere, BAKE_FORMAT_TIFF, 8, nullptr));
 }

@@ -154,7 +154,7 @@ TEST_F(NMOctreeBuild, FewerThanThirtyStayInTheRoot) {
     for (int i = 0; i < 29; ++i) add(list, tri({0.0 + i, 0, 0}, {1.0 + i, 0, 0}, {0.0 + i, 1, 0}));
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     ASSERT_NE(tree.root, nullptr);
     EXPECT_TRUE(tree.root->isLeaf());
     EXPECT_EQ(tree.root->indices.count, 29);
@@ -174,12 +174,12 @@ TEST_F(NMOctreeBuild, ThirtyPendingTriggerOnePushDown) {
     }
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.setList(&list), 1);
-    for (int i = 0; i < 29; ++i) ASSERT_EQ(tree.insertTriangle(i, nullptr), 1);
+    ASSERT_TRUE(tree.setList(&list));
+    for (int i = 0; i < 29; ++i) ASSERT_TRUE(tree.insertTriangle(i, nullptr));
     EXPECT_TRUE(tree.root->isLeaf());
     EXPECT_EQ(tree.root->indices.count, 29);
 
-    ASSERT_EQ(tree.insertTriangle(29, nullptr), 1);
+    ASSERT_TRUE(tree.insertTriangle(29, nullptr));
     EXPECT_FALSE(tree.root->isLeaf());
     EXPECT_EQ(tree.root->indices.count, 0);
     int32_t held = 0;
@@ -191,10 +191,10 @@ TEST_F(NMOctreeBuild, ThirtyPendingTriggerOnePushDown) {
     EXPECT_GE(held, 30);
 
     // The 31st waits at the root until finish hands it down.
-    ASSERT_EQ(tree.insertTriangle(30, nullptr), 1);
+    ASSERT_TRUE(tree.insertTriangle(30, nullptr));
     EXPECT_EQ(tree.root->indices.count, 1);
     EXPECT_EQ(tree.root->indices[0], 30);
-    ASSERT_EQ(tree.finish(nullptr), 1);
+    ASSERT_TRUE(tree.finish(nullptr));
     EXPECT_EQ(tree.root->indices.count, 0);
     bool found = false;
     for (const NMOctreeNode* c : tree.root->child) found = found || contains(c, 30);
@@ -212,7 +212,7 @@ TEST_F(NMOctreeBuild, TinyNodesAreNeverSplit) {
     add(list, tri({-0.0015, -0.0015, -0.0015}, {0.0015, 0.0015, 0.0015}, {0.0015, -0.0015, 0.0015}));
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     ASSERT_FALSE(tree.root->isLeaf());
     for (const NMOctreeNode* c : tree.root->child) {
         EXPECT_TRUE(c->isLeaf());
@@ -234,7 +234,7 @@ TEST_F(NMOctreeBuild, BoundaryContactGoesToBothChildren) {
     list.computeBox();
     ASSERT_DOUBLE_EQ(list.box.centre.x, 1.0);
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     ASSERT_FALSE(tree.root->isLeaf());
     EXPECT_TRUE(contains(tree.root->child[3], 0));
     EXPECT_TRUE(contains(tree.root->child[7], 0));
@@ -261,7 +261,7 @@ TEST_F(NMOctreeBuild, FlatListIsNotCopiedLevelAfterLevel) {
     list.computeBox();
     ASSERT_EQ(list.box.half.z, 0.0);
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     int64_t stored = 0;
     std::vector<const NMOctreeNode*> stack{tree.root};
     while (!stack.empty()) {
@@ -288,7 +288,7 @@ TEST_F(NMOctreeBuild, BuildRestoresTheStatusText) {
     BakeStatusText status;
     status.set("Gathering");
     NMOctree tree;
-    ASSERT_EQ(tree.build(&status, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(&status, &list, nullptr));
     EXPECT_STREQ(status.text().chars(), "Gathering");
 }
 
@@ -299,7 +299,7 @@ TEST_F(NMOctreeBuild, StopRequestFailsTheBuild) {
     for (int64_t stopAt : {1, 2, 4, 10, 50}) {
         baketest::PollingThread thread(stopAt);
         NMOctree tree;
-        EXPECT_EQ(tree.build(nullptr, &list, &thread), 0) << "stop at poll " << stopAt;
+        EXPECT_FALSE(tree.build(nullptr, &list, &thread)) << "stop at poll " << stopAt;
         EXPECT_EQ(thread.polls(), stopAt);
     }
 }
@@ -317,7 +317,7 @@ TEST_F(NMOctreeBuild, AllocationFailuresFailTheBuild) {
     for (uint64_t n = 1; n < 100000; ++n) {
         NMOctree tree;
         host::memory::failAfter(n);
-        const int32_t ok = tree.build(nullptr, &list, nullptr);
+        const bool ok = tree.build(nullptr, &list, nullptr);
         host::memory::resetFailures();
         if (ok) break;
         ++failures;
@@ -339,7 +339,7 @@ TEST_F(NMOctreeQuery, HitBehindTheOriginCountsAndNearestWins) {
     add(list, tri({-5, -5, -1}, {5, -5, -1}, {0, 5, -1}));  // t = -1
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     NMNearestHit hit;
     ASSERT_TRUE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit));
     EXPECT_DOUBLE_EQ(hit.t, -1.0);
@@ -357,7 +357,7 @@ TEST_F(NMOctreeQuery, EqualDistancesGoToTheBetterFacingNormal) {
         add(list, order == 0 ? down : up);
         list.computeBox();
         NMOctree tree;
-        ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+        ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
         NMNearestHit hit;
         ASSERT_TRUE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit));
         EXPECT_DOUBLE_EQ(hit.t, -1.0) << "order " << order;
@@ -373,7 +373,7 @@ TEST_F(NMOctreeQuery, SurfacesFacingAwayAreNeverTaken) {
     add(list, tri({-5, -5, 3}, {5, -5, 3}, {0, 5, 3}, grazing, grazing, grazing));
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     NMNearestHit hit;
     EXPECT_FALSE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit));
     // The any-hit query does not look at normals.
@@ -385,7 +385,7 @@ TEST_F(NMOctreeQuery, OcclusionRayBlockedOnlyInFront) {
     add(list, tri({-5, -5, -1}, {5, -5, -1}, {0, 5, -1}));
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     EXPECT_FALSE(tree.anyHit({0, 0, 0}, {0, 0, 1}));
     EXPECT_TRUE(tree.anyHit({0, 0, 0}, {0, 0, -1}));
     // From exactly on the surface: t = 0 does not block.
@@ -404,7 +404,7 @@ TEST_F(NMOctreeQuery, NearestHitEqualsBruteForceOnRandomRays) {
     }
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     ASSERT_FALSE(tree.root->isLeaf());
     std::uniform_real_distribution<double> origin(-0.3, 1.3);
     int hits = 0, blocked = 0;
@@ -450,7 +450,7 @@ TEST_F(NMOctreeQuery, TiesAtSharedVerticesEqualBruteForce) {
             }
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     int ties = 0;
     for (int j = 1; j < 20; ++j)
         for (int i = 1; i < 20; ++i)
@@ -474,7 +474,7 @@ TEST_F(NMOctreeQuery, CountsItsQueries) {
     add(list, tri({-5, -5, 1}, {5, -5, 1}, {0, 5, 1}));
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     NMNearestHit hit;
     tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit);
     tree.anyHit({0, 0, 0}, {0, 0, 1});
@@ -503,7 +503,7 @@ TEST_F(NMOctreeQuery, PacketsGiveTheHitsOfSingleRays) {
     }
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     NMQueryScratch scratch;
     ASSERT_TRUE(tree.prepareScratch(scratch));
 
@@ -554,7 +554,7 @@ TEST_F(NMOctreeQuery, ScratchTooSmallIsReportedNotAnswered) {
     add(list, tri({-5, -5, 1}, {5, -5, 1}, {0, 5, 1}));
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     NMQueryScratch scratch;  // never prepared
     NMNearestHit hit;
     EXPECT_FALSE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit, scratch));
@@ -628,10 +628,10 @@ TEST_F(NMOctreeBuild, ParallelBuildMakesTheSameTree) {
         SCOPED_TRACE(c.what);
         c.list.computeBox();
         NMOctree sequential;
-        ASSERT_EQ(sequential.build(nullptr, &c.list, nullptr, 1), 1);
+        ASSERT_TRUE(sequential.build(nullptr, &c.list, nullptr, 1));
         for (int32_t threads : {2, 3, 8}) {
             NMOctree parallel;
-            ASSERT_EQ(parallel.build(nullptr, &c.list, nullptr, threads), 1) << threads << " threads";
+            ASSERT_TRUE(parallel.build(nullptr, &c.list, nullptr, threads)) << threads << " threads";
             int nodes = 0;
             expectSameTree(sequential.root, parallel.root, "root", &nodes);
             // The query form made from it is the same too.
@@ -664,14 +664,14 @@ TEST_F(NMOctreeBuild, ParallelBuildStopsAndFailsCleanly) {
     baketest::PollingThread probe(0);
     {
         NMOctree tree;
-        ASSERT_EQ(tree.build(nullptr, &list, &probe, 4), 1);
+        ASSERT_TRUE(tree.build(nullptr, &list, &probe, 4));
     }
     const int64_t polls = probe.polls();
     ASSERT_GT(polls, 100);
     for (int64_t stopAt : {int64_t(1), int64_t(20), polls / 3, polls / 2, polls - 2}) {
         baketest::PollingThread thread(stopAt);
         NMOctree tree;
-        EXPECT_EQ(tree.build(nullptr, &list, &thread, 4), 0) << "stop at poll " << stopAt << " of " << polls;
+        EXPECT_FALSE(tree.build(nullptr, &list, &thread, 4)) << "stop at poll " << stopAt << " of " << polls;
         EXPECT_LE(thread.polls(), stopAt + 8) << "every subtree gives up at its next poll";
         NMNearestHit hit;
         EXPECT_FALSE(tree.nearestHit({0.5, 0.5, -1}, {0, 0, 1}, nullptr, &hit));
@@ -681,16 +681,16 @@ TEST_F(NMOctreeBuild, ParallelBuildStopsAndFailsCleanly) {
     const uint64_t before = host::memory::allocationCount();
     {
         NMOctree tree;
-        ASSERT_EQ(tree.build(nullptr, &list, nullptr, 3), 1);
+        ASSERT_TRUE(tree.build(nullptr, &list, nullptr, 3));
     }
     const uint64_t allocations = host::memory::allocationCount() - before;
     NMOctree reference;
-    ASSERT_EQ(reference.build(nullptr, &list, nullptr, 1), 1);
+    ASSERT_TRUE(reference.build(nullptr, &list, nullptr, 1));
     int failures = 0;
     for (uint64_t n = 1; n <= allocations; n += 3) {
         NMOctree tree;
         host::memory::failAfter(n);
-        const int32_t ok = tree.build(nullptr, &list, nullptr, 3);
+        const bool ok = tree.build(nullptr, &list, nullptr, 3);
         host::memory::resetFailures();
         if (ok) {
             int nodes = 0;

@@ -77,7 +77,7 @@ protected:
         removeMaps();
         s.threads = threads;
         NormalMapper mapper;
-        EXPECT_EQ(mapper.bake(s), 1) << threads << " threads";
+        EXPECT_TRUE(mapper.bake(s)) << threads << " threads";
         if (stats) *stats = mapper.stats();
         std::map<std::string, std::string> out;
         for (const char* name : kMaps)
@@ -198,7 +198,7 @@ TEST_F(NMParallelBakeTest, StopsWithSeveralThreadsWriteNothing) {
     s.thread = &probe;
     {
         NormalMapper mapper;
-        ASSERT_EQ(mapper.bake(s), 1);
+        ASSERT_TRUE(mapper.bake(s));
     }
     const int64_t polls = probe.polls();
     ASSERT_GT(polls, 200);
@@ -211,7 +211,7 @@ TEST_F(NMParallelBakeTest, StopsWithSeveralThreadsWriteNothing) {
         baketest::PollingThread thread(stopAt);
         s.thread = &thread;
         NormalMapper mapper;
-        EXPECT_EQ(mapper.bake(s), 0) << "stop at poll " << stopAt << " of " << polls;
+        EXPECT_FALSE(mapper.bake(s)) << "stop at poll " << stopAt << " of " << polls;
         EXPECT_LE(thread.polls(), stopAt + 4 * 4 + 8) << "polls after the stop at " << stopAt;
         for (const char* name : kMaps) EXPECT_FALSE(fs::exists(path(name))) << name << " after a stop at " << stopAt;
     }
@@ -229,7 +229,7 @@ TEST_F(NMParallelBakeTest, WorkerShortOfMemoryFailsTheBake) {
         const size_t blocks = host::memory::liveBlocks();
         host::memory::failMatching("NMTexelWorker", 0);
         NormalMapper mapper;
-        EXPECT_EQ(mapper.bake(s), 0) << threads << " threads";
+        EXPECT_FALSE(mapper.bake(s)) << threads << " threads";
         host::memory::resetFailures();
         EXPECT_EQ(host::memory::liveBlocks(), blocks) << threads << " threads";
         for (const char* name : kMaps) EXPECT_FALSE(fs::exists(path(name))) << name << ", " << threads << " threads";
@@ -240,5 +240,5 @@ TEST_F(NMParallelBakeTest, WorkerShortOfMemoryFailsTheBake) {
     // And one bake with memory enough succeeds with the same settings.
     removeMaps();
     NormalMapper mapper;
-    EXPECT_EQ(mapper.bake(s), 1);
+    EXPECT_TRUE(mapper.bake(s));
 }

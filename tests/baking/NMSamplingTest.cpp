@@ -36,10 +36,10 @@ class NMSamplingTest : public BakingFixture {};
 
 TEST_F(NMSamplingTest, SampleOffsets) {
     Stack<NMVec3> offsets;
-    ASSERT_EQ(makeSampleOffsets(offsets, 1), 1);
+    ASSERT_TRUE(makeSampleOffsets(offsets, 1));
     ASSERT_EQ(offsets.count, 1);
     EXPECT_EQ(offsets[0].x, 0.0);
-    ASSERT_EQ(makeSampleOffsets(offsets, 2), 1);
+    ASSERT_TRUE(makeSampleOffsets(offsets, 2));
     ASSERT_EQ(offsets.count, 5);
     const double s = 1.0 / 6.0;
     const double want[5][2] = {{0, 0}, {-s, -s}, {s, -s}, {-s, s}, {s, s}};
@@ -48,7 +48,7 @@ TEST_F(NMSamplingTest, SampleOffsets) {
         EXPECT_NEAR(offsets[i].y, want[i][1], 1e-15) << i;
         EXPECT_EQ(offsets[i].z, 0.0);
     }
-    ASSERT_EQ(makeSampleOffsets(offsets, 3), 1);
+    ASSERT_TRUE(makeSampleOffsets(offsets, 3));
     EXPECT_EQ(offsets.count, 10);
     EXPECT_DOUBLE_EQ(offsets[9].x, 0.25);
     EXPECT_DOUBLE_EQ(offsets[1].y, -0.25);
@@ -56,7 +56,7 @@ TEST_F(NMSamplingTest, SampleOffsets) {
 
 TEST_F(NMSamplingTest, FixedDirectionsOfGridThree) {
     Stack<NMSampleDir> dirs;
-    ASSERT_EQ(makeOcclusionDirections(dirs, 3, 1.0), 1);
+    ASSERT_TRUE(makeOcclusionDirections(dirs, 3, 1.0));
     ASSERT_EQ(dirs.count, 41);
     // Row 0, column 0: height 1/4, elevation asin(1/4), azimuth π/8.
     const double e = std::asin(0.25), a = kPi / 8.0;
@@ -93,14 +93,14 @@ TEST_F(NMSamplingTest, ExponentShapesTheWeights) {
     EXPECT_DOUBLE_EQ(directionWeight(0.5, 3.0), 0.875);
     EXPECT_DOUBLE_EQ(directionWeight(0.0, 4.0), 0.0);
     Stack<NMSampleDir> dirs;
-    ASSERT_EQ(makeOcclusionDirections(dirs, 2, 2.0), 1);
+    ASSERT_TRUE(makeOcclusionDirections(dirs, 2, 2.0));
     EXPECT_EQ(dirs.count, 21);
     EXPECT_DOUBLE_EQ(dirs[0].weight, 1.0 - std::pow(1.0 - 1.0 / 3.0, 2.0));
 }
 
 TEST_F(NMSamplingTest, RandomDirectionsCoverTheUpperHemisphere) {
     Stack<NMSampleDir> dirs;
-    ASSERT_EQ(makeOcclusionDirections(dirs, 3, 1.0), 1);
+    ASSERT_TRUE(makeOcclusionDirections(dirs, 3, 1.0));
     HstRandom* random = moduleApi()->randomMake(42);
     randomiseDirections(dirs, random, 1.0);
     const NMSampleDir first = dirs[0];
@@ -151,9 +151,9 @@ TEST_F(NMSamplingTest, OpenPlaneIsFullyOpen) {
     addRect(list, {-10, -10, 0}, {10, -10, 0}, {10, 10, 0}, {-10, 10, 0});
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     Stack<NMSampleDir> dirs;
-    ASSERT_EQ(makeOcclusionDirections(dirs, 3, 1.0), 1);
+    ASSERT_TRUE(makeOcclusionDirections(dirs, 3, 1.0));
     EXPECT_EQ(occlusionSample(&tree, {0.3, -2, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE), 1.0);
     // The plane seen from below, its normal pointing down: the rays go down and away too.
     EXPECT_EQ(occlusionSample(&tree, {0.3, -2, 0}, {0, 0, -1}, dirs, BAKE_BLOCK_NONE), 1.0);
@@ -170,9 +170,9 @@ TEST_F(NMSamplingTest, WallBesideThePointBlocksHalfTheHemisphere) {
     addRect(list, {1, -50, 0}, {1, 50, 0}, {1, 50, 50}, {1, -50, 50});
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     Stack<NMSampleDir> dirs;
-    ASSERT_EQ(makeOcclusionDirections(dirs, 3, 1.0), 1);
+    ASSERT_TRUE(makeOcclusionDirections(dirs, 3, 1.0));
     EXPECT_DOUBLE_EQ(occlusionSample(&tree, {0.5, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE), 10.0 / 19.0);
     EXPECT_DOUBLE_EQ(occlusionSample(&tree, {-0.5, 3, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE), 10.0 / 19.0);
     // A short wall: far from it more directions pass over it.
@@ -181,7 +181,7 @@ TEST_F(NMSamplingTest, WallBesideThePointBlocksHalfTheHemisphere) {
     addRect(low, {1, -50, 0}, {1, 50, 0}, {1, 50, 0.5}, {1, -50, 0.5});
     low.computeBox();
     NMOctree shortWall;
-    ASSERT_EQ(shortWall.build(nullptr, &low, nullptr), 1);
+    ASSERT_TRUE(shortWall.build(nullptr, &low, nullptr));
     const double near = occlusionSample(&shortWall, {0.9, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE);
     const double mid = occlusionSample(&shortWall, {0.5, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE);
     const double far = occlusionSample(&shortWall, {-5, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE);
@@ -196,9 +196,9 @@ TEST_F(NMSamplingTest, BlockedHalfSpaceBlocksWithoutCasting) {
     NMTriangleList none;
     none.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &none, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &none, nullptr));
     Stack<NMSampleDir> dirs;
-    ASSERT_EQ(makeOcclusionDirections(dirs, 3, 1.0), 1);
+    ASSERT_TRUE(makeOcclusionDirections(dirs, 3, 1.0));
     const uint64_t before = tree.rayCount;
     EXPECT_DOUBLE_EQ(occlusionSample(&tree, {0, 0, 0}, {0, -1, 0}, dirs, BAKE_BLOCK_NEG_Y), 9.0 / 19.0);
     // 36 + 1 directions have weight; the 13 blocked ones were not cast.
@@ -221,7 +221,7 @@ TEST_F(NMSamplingTest, PacketSampleEqualsRayByRaySample) {
     addRect(list, {-1, -1, 1}, {0.5, -1, 1}, {0.5, 1, 1.2}, {-1, 1, 1.2});
     list.computeBox();
     NMOctree tree;
-    ASSERT_EQ(tree.build(nullptr, &list, nullptr), 1);
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
     NMQueryScratch scratch;
     ASSERT_TRUE(tree.prepareScratch(scratch));
     NMRandom random(99);
@@ -229,7 +229,7 @@ TEST_F(NMSamplingTest, PacketSampleEqualsRayByRaySample) {
     for (int grid : {3, 6})
         for (double k : {1.0, 2.5}) {
             Stack<NMSampleDir> dirs;
-            ASSERT_EQ(makeOcclusionDirections(dirs, grid, k), 1);
+            ASSERT_TRUE(makeOcclusionDirections(dirs, grid, k));
             for (int i = 0; i < 60; ++i) {
                 const NMVec3 p{random.real() * 3 - 2, random.real() * 4 - 2, random.real() * 0.5};
                 const NMVec3 n = normalize(NMVec3{random.real() - 0.5, random.real() - 0.5, random.real() + 0.2});
