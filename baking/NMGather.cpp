@@ -75,11 +75,11 @@ class ObjectGatherer {
 public:
     ObjectGatherer(NMTriangleList& list, HostThreadBase* thread) : list_(list), thread_(thread) {}
 
-    bool append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction);
+    int32_t append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction);
 
 private:
     bool addTriangle(const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
-                  const UVWRow* uv);
+                     const UVWRow* uv);
     bool pointTriangles();
     bool smooth(double threshold);
 
@@ -94,7 +94,7 @@ private:
 };
 
 bool ObjectGatherer::addTriangle(const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
-                              const UVWRow* uv) {
+                                 const UVWRow* uv) {
     NMTriangle t;
     for (int k = 0; k < 3; ++k) {
         t.v[k].position = toDouble(points_.items[corner[k]]);
@@ -144,13 +144,13 @@ bool ObjectGatherer::smooth(double threshold) {
     return true;
 }
 
-bool ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction) {
+int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction) {
     const HostApi* api = moduleApi();
     const int32_t pointCount = api->polyPointCount(object);
     const int32_t polygonCount = api->polyPolygonCount(object);
     const float* points = api->polyPoints(object);
     const HostPolygon* polygons = api->polyPolygons(object);
-    if (pointCount <= 0 || polygonCount <= 0 || points == nullptr || polygons == nullptr) return true;
+    if (pointCount <= 0 || polygonCount <= 0 || points == nullptr || polygons == nullptr) return 1;
 
     // 1. Points into world space, in floats.
     const Placement place = correction.after(Placement::of(object));
@@ -158,7 +158,7 @@ bool ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const 
     const float a1[3] = {float(place.v1.x), float(place.v1.y), float(place.v1.z)};
     const float a2[3] = {float(place.v2.x), float(place.v2.y), float(place.v2.z)};
     const float a3[3] = {float(place.v3.x), float(place.v3.y), float(place.v3.z)};
-    if (!points_.resize(pointCount)) return false;
+    if (!points_.resize(pointCount)) return 0;
     for (int32_t i = 0; i < pointCount; ++i) {
         const float* p = points + 3 * i;
         WorldPoint& w = points_.items[i];
@@ -175,11 +175,11 @@ bool ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const 
         if (p.a == p.b || !validPolygon(p, pointCount)) continue;
         newCount += p.c == p.d ? 1 : 2;
     }
-    if (newCount == 0) return true;
-    if (list_.triangles.count + newCount > 0x7fffffff / 3) return false;
+    if (newCount == 0) return 1;
+    if (list_.triangles.count + newCount > 0x7fffffff / 3) return 0;
     const int32_t n = static_cast<int32_t>(newCount);
     first_ = list_.triangles.count;
-    if (!list_.triangles.reserve(first_ + n) || !faceNormals_.reserve(n) || !corners_.reserve(3 * n)) return false;
+    if (!list_.triangles.reserve(first_ + n) || !faceNormals_.reserve(n) || !corners_.reserve(3 * n)) return 0;
 
     // UVW rows, one per polygon; polygons beyond the tag's rows get zero coordinates.
     const UVWRow* rows = nullptr;
@@ -191,7 +191,7 @@ bool ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const 
 
     // 3. Triangles and face normals.
     for (int32_t i = 0; i < polygonCount; ++i) {
-        if (i % 100 == 0 && bakeStopRequested(thread_)) return false;
+        if (i % 100 == 0 && bakeStopRequested(thread_)) return 0;
         const HostPolygon& p = polygons[i];
         if (p.a == p.b || !validPolygon(p, pointCount)) continue;
         const UVWRow* uv = i < rowCount ? rows + i : nullptr;
@@ -227,16 +227,16 @@ bool ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const 
     }
 
     // 4.–6. Smooth normals at every corner, then tangent frames.
-    if (!pointTriangles()) return false;
-    if (!smooth(smoothingThreshold(object, mode))) return false;
+    if (!pointTriangles()) return 0;
+    if (!smooth(smoothingThreshold(object, mode))) return 0;
     if (uvw != nullptr)
         for (int32_t t = first_; t < list_.triangles.count; ++t) computeFrames(list_.triangles.items[t]);
-    return true;
+    return 1;
 }
 
 // Gathers every polygon object of a hierarchy whose effective visibility is on: an object's own
 // setting when it is 0 (on) or 1 (off), its parent's when it is 2 (as the parent).
-bool gatherHierarchy(NMTriangleList& list, HstObject* root, const Placement& correction, HostThreadBase* thread) {
+int32_t gatherHierarchy(NMTriangleList& list, HstObject* root, const Placement& correction, HostThreadBase* thread) {
     const HostApi* api = moduleApi();
     struct Item {
         HstObject* object;
@@ -244,35 +244,35 @@ bool gatherHierarchy(NMTriangleList& list, HstObject* root, const Placement& cor
     };
     Stack<Item> stack;
     stack.push({root, 0});
-    if (stack.count == 0) return false;
+    if (stack.count == 0) return 0;
     while (stack.count > 0) {
         const Item it = stack.items[--stack.count];
         int32_t own = api->objVisibility(it.object);
         const int32_t visibility = own == 2 ? it.visibility : own;
         if (visibility == 0 && api->objType(it.object) == OBJECT_POLYGON) {
             ObjectGatherer gatherer(list, thread);
-            if (!gatherer.append(it.object, nullptr, NM_GATHER_HIGH, correction)) return false;
+            if (!gatherer.append(it.object, nullptr, NM_GATHER_HIGH, correction)) return 0;
         }
         // Children in order: pushed last to first so that the first is taken next.
         int32_t children = 0;
         for (HstObject* c = api->objFirstChild(it.object); c != nullptr; c = api->objNext(c)) ++children;
-        if (!stack.reserve(stack.count + children)) return false;
+        if (!stack.reserve(stack.count + children)) return 0;
         stack.count += children;
         int32_t slot = stack.count - 1;
         for (HstObject* c = api->objFirstChild(it.object); c != nullptr; c = api->objNext(c))
             stack.items[slot--] = {c, visibility};
     }
-    return true;
+    return 1;
 }
 
 // Gathers the copy of `object`'s current state, placed where the object is in its document.
-bool gatherCopy(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
+int32_t gatherCopy(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
     const HostApi* api = moduleApi();
     HstObject* copy = api->objCurrentStateCopy(api->objDocument(object), object);
-    if (copy == nullptr) return false;
+    if (copy == nullptr) return 0;
     // A copy outside the document has lost the placement of the original's parents.
     const Placement correction = Placement::of(object).after(Placement::of(copy).inverse());
-    const bool ok = gatherHierarchy(list, copy, correction, thread);
+    const int32_t ok = gatherHierarchy(list, copy, correction, thread);
     api->objDestroy(copy);
     return ok;
 }
@@ -289,28 +289,28 @@ double smoothingThreshold(HstObject* object, int32_t mode) {
     return std::cos(api->setsGetReal(settings, SMOOTHING_ANGLE, 0.0));
 }
 
-bool gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread) {
+int32_t gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread) {
     list.clear();
-    if (object == nullptr || (mode == NM_GATHER_LOW && uvw == nullptr)) return false;
+    if (object == nullptr || (mode == NM_GATHER_LOW && uvw == nullptr)) return 0;
     ObjectGatherer gatherer(list, thread);
-    const bool ok = gatherer.append(object, uvw, mode, Placement::identity());
+    const int32_t ok = gatherer.append(object, uvw, mode, Placement::identity());
     list.computeBox();
     return ok;
 }
 
-bool gatherOccludersFromObject(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
+int32_t gatherOccludersFromObject(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
     list.clear();
-    if (object == nullptr) return false;
-    const bool ok = gatherCopy(list, object, thread);
+    if (object == nullptr) return 0;
+    const int32_t ok = gatherCopy(list, object, thread);
     list.computeBox();
     return ok;
 }
 
-bool gatherOccludersFromDocument(NMTriangleList& list, HstDocument* document, HostThreadBase* thread) {
+int32_t gatherOccludersFromDocument(NMTriangleList& list, HstDocument* document, HostThreadBase* thread) {
     list.clear();
-    if (document == nullptr) return false;
+    if (document == nullptr) return 0;
     const HostApi* api = moduleApi();
-    bool ok = true;
+    int32_t ok = 1;
     for (HstObject* o = api->docFirstObject(document); ok && o != nullptr; o = api->objNext(o))
         ok = gatherCopy(list, o, thread);
     list.computeBox();

@@ -14,19 +14,19 @@ enum : int32_t {
     NM_GATHER_LOW = 1,   // fully smooth; needs the UVW tag
 };
 
-// Empties the list and gathers one object with its UVW tag (optional in high mode). False for a
+// Empties the list and gathers one object with its UVW tag (optional in high mode). 0 for a
 // missing object or, in low mode, a missing tag; when memory runs out; on a stop request.
-bool gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread);
+int32_t gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread);
 
 // Empties the list and gathers every visible polygon object of a copy of the object's current
-// state (the object and its children), in high mode without texture coordinates. False when the
-// copy cannot be made, when memory runs out or on a stop request.
-bool gatherOccludersFromObject(NMTriangleList& list, HstObject* object, HostThreadBase* thread);
+// state (the object and its children), in high mode without texture coordinates. 0 when the copy
+// cannot be made, when memory runs out or on a stop request.
+int32_t gatherOccludersFromObject(NMTriangleList& list, HstObject* object, HostThreadBase* thread);
 
-// The same for every top-level object of the document and everything below it. False without a
+// The same for every top-level object of the document and everything below it. 0 without a
 // document, when a copy cannot be made, when memory runs out or on a stop request; a document
-// without objects gives an empty list and true.
-bool gatherOccludersFromDocument(NMTriangleList& list, HstDocument* document, HostThreadBase* thread);
+// without objects gives an empty list and 1.
+int32_t gatherOccludersFromDocument(NMTriangleList& list, HstDocument* document, HostThreadBase* thread);
 
 // Smoothing threshold of an object in the given mode: the cosine of the smoothing angle when its
 // smoothing tag limits the angle, otherwise −2 (every face counts).

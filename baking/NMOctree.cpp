@@ -110,14 +110,14 @@ void NMOctree::destroy() {
     compiled_ = false;
 }
 
-bool NMOctree::setList(const NMTriangleList* triangles) {
+int32_t NMOctree::setList(const NMTriangleList* triangles) {
     destroy();
     list = triangles;
     rayCount = 0;
     nodeVisits = 0;
     triangleTests = 0;
     root = hostNew<NMOctreeNode>(kTag, __LINE__);
-    if (root == nullptr) return false;
+    if (root == nullptr) return 0;
     if (triangles != nullptr) root->box = triangles->box;
     thickenFlatAxes(root->box);
     slack_ = coordinateScale(root->box) * kWiden;
@@ -125,7 +125,7 @@ bool NMOctree::setList(const NMTriangleList* triangles) {
     // normals. From here on the list itself is read only for the bump detail.
     const int32_t n = triangles != nullptr ? triangles->count() : 0;
     if (n > 0) {
-        if (!corners_.resize(3 * n) || !normals_.resize(3 * n)) return false;
+        if (!corners_.resize(3 * n) || !normals_.resize(3 * n)) return 0;
         for (int32_t i = 0; i < n; ++i) {
             const NMTriangle& t = triangles->triangles.items[i];
             for (int k = 0; k < 3; ++k) {
@@ -135,7 +135,7 @@ bool NMOctree::setList(const NMTriangleList* triangles) {
         }
     }
     count_ = n;
-    return true;
+    return 1;
 }
 
 // The boxes of the triangles, for the placement tests of the build (freed when it ends).
@@ -272,82 +272,82 @@ bool NMOctree::handDown(NMOctreeNode* node, BuildScratch& scratch) const {
     return true;
 }
 
-bool NMOctree::insertTriangle(int32_t index, HostThreadBase* thread) {
-    if (root == nullptr || index < 0 || index >= count_) return false;
-    if (bounds_.count != count_ && !makeBounds()) return false;
+int32_t NMOctree::insertTriangle(int32_t index, HostThreadBase* thread) {
+    if (root == nullptr || index < 0 || index >= count_) return 0;
+    if (bounds_.count != count_ && !makeBounds()) return 0;
     compiled_ = false;
-    if (!overlaps(root, index)) return true;
-    if (!appendIndex(root->indices, index)) return false;
-    if (root->indices.count < splitCount) return true;
+    if (!overlaps(root, index)) return 1;
+    if (!appendIndex(root->indices, index)) return 0;
+    if (root->indices.count < splitCount) return 1;
     return pushDown(root, build_, thread);
 }
 
 // Hands the pending indices of `start` down, splitting every child that ends up with more than
 // splitCount indices (unless it is too small to split), and so on down.
-bool NMOctree::pushDown(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
+int32_t NMOctree::pushDown(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
     Stack<NMOctreeNode*>& work = scratch.work;
     work.count = 0;
     work.push(start);
-    if (work.count == 0) return false;
+    if (work.count == 0) return 0;
     while (work.count > 0) {
         NMOctreeNode* node = work.items[--work.count];
-        if (bakeStopRequested(thread)) return false;
-        if (!makeChildren(node) || !handDown(node, scratch)) return false;
+        if (bakeStopRequested(thread)) return 0;
+        if (!makeChildren(node) || !handDown(node, scratch)) return 0;
         for (int32_t c = 0; c < 8; ++c) {
             NMOctreeNode* child = node->child[c];
             if (child->indices.count > splitCount && maxHalf(child->box) > minHalfExtent) {
                 const int32_t before = work.count;
                 work.push(child);
-                if (work.count == before) return false;
+                if (work.count == before) return 0;
             }
         }
         node->indices.count = 0;  // emptied, storage kept
     }
-    return true;
+    return 1;
 }
 
 // Hands every pending index below `start` down to the leaves.
-bool NMOctree::finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
+int32_t NMOctree::finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
     Stack<NMOctreeNode*>& work = scratch.work;
     work.count = 0;
     work.push(start);
-    if (work.count == 0) return false;
+    if (work.count == 0) return 0;
     while (work.count > 0) {
         NMOctreeNode* node = work.items[--work.count];
-        if (bakeStopRequested(thread)) return false;
+        if (bakeStopRequested(thread)) return 0;
         if (node->isLeaf()) continue;
-        if (!makeChildren(node) || !handDown(node, scratch)) return false;
+        if (!makeChildren(node) || !handDown(node, scratch)) return 0;
         for (int32_t c = 0; c < 8; ++c) {
             NMOctreeNode* child = node->child[c];
             if (maxHalf(child->box) > minHalfExtent) {
                 const int32_t before = work.count;
                 work.push(child);
-                if (work.count == before) return false;
+                if (work.count == before) return 0;
             }
         }
         node->indices.count = 0;
     }
-    return true;
+    return 1;
 }
 
-bool NMOctree::finish(HostThreadBase* thread) {
-    if (root == nullptr) return false;
-    if (!finishFrom(root, build_, thread)) return false;
-    return compile();
+int32_t NMOctree::finish(HostThreadBase* thread) {
+    if (root == nullptr) return 0;
+    if (!finishFrom(root, build_, thread)) return 0;
+    return compile() ? 1 : 0;
 }
 
-bool NMOctree::build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread,
-                    int32_t threads) {
+int32_t NMOctree::build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread,
+                       int32_t threads) {
     if (!setList(triangles)) {
         destroy();
-        return false;
+        return 0;
     }
     return buildIndex(status, thread, threads);
 }
 
-bool NMOctree::buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
+int32_t NMOctree::buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
     const HostString startText = status != nullptr ? status->text() : HostString();
-    bool ok = root != nullptr && makeBounds();
+    int32_t ok = root != nullptr && makeBounds() ? 1 : 0;
     if (ok && threads > 1) {
         ok = buildParallel(status, thread, threads);
     } else {
@@ -356,7 +356,7 @@ bool NMOctree::buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_
         for (int32_t i = 0; ok && i < count; ++i) {
             if (i % 100 == 0) {
                 if (bakeStopRequested(thread)) {
-                    ok = false;
+                    ok = 0;
                     break;
                 }
                 const int64_t second = moduleApi()->clockMs() / 1000;
@@ -445,26 +445,26 @@ private:
     std::atomic<bool> failed_{false};
 };
 
-bool NMOctree::buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
+int32_t NMOctree::buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
     const int32_t count = count_;
     compiled_ = false;
     // The root's list as the insertions would have filled it, all of it.
     Stack<int32_t> rootList;
-    if (count > 0 && !rootList.reserve(count)) return false;
+    if (count > 0 && !rootList.reserve(count)) return 0;
     for (int32_t i = 0; i < count; ++i) {
-        if (i % 100 == 0 && bakeStopRequested(thread)) return false;
+        if (i % 100 == 0 && bakeStopRequested(thread)) return 0;
         if (overlaps(root, i)) rootList.items[rootList.count++] = i;
     }
     if (rootList.count < splitCount) {
         // Never handed down: the root is the only leaf.
-        if (!growList(root->indices, rootList.count)) return false;
+        if (!growList(root->indices, rootList.count)) return 0;
         for (int32_t i = 0; i < rootList.count; ++i) root->indices.items[root->indices.count++] = rootList.items[i];
         return finish(thread);
     }
-    if (!makeChildren(root)) return false;
+    if (!makeChildren(root)) return 0;
     const HostString startText = status != nullptr ? status->text() : HostString();
     BuildJob job(*this, rootList, thread, status, startText);
     runWorkers(job, threads < 8 ? threads : 8, thread);
-    if (job.failed() || bakeStopRequested(thread)) return false;
-    return compile();
+    if (job.failed() || bakeStopRequested(thread)) return 0;
+    return compile() ? 1 : 0;
 }

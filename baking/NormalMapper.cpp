@@ -182,19 +182,19 @@ bool NormalMapper::prepareBump() {
     return bump_ != nullptr && bump_->makeBumpLayer(heights, settings_->bumpStrength);
 }
 
-bool NormalMapper::run() {
+int32_t NormalMapper::run() {
     BakeSettings& s = *settings_;
-    if (s.width < 1 || s.height < 1) return false;
+    if (s.width < 1 || s.height < 1) return 0;
     const bool occlusion = s.occlusionOn != 0, displacement = s.displacementOn != 0;
     const bool ownOccluders = occlusion && (s.occluderMode == BAKE_OCCLUDERS_HIERARCHY ||
                                             s.occluderMode == BAKE_OCCLUDERS_DOCUMENT);
 
     // Gathering.
     int64_t mark = nowMs();
-    if (!stage(NM_TEXT_GATHERING, 1)) return false;
-    if (!gatherObject(low_, s.lowObject, s.lowUvw, NM_GATHER_LOW, s.thread)) return false;
-    if (!s.bumpFile.empty() && !prepareBump()) return false;
-    if (!gatherObject(high_, s.highObject, s.highUvw, NM_GATHER_HIGH, s.thread)) return false;
+    if (!stage(NM_TEXT_GATHERING, 1)) return 0;
+    if (!gatherObject(low_, s.lowObject, s.lowUvw, NM_GATHER_LOW, s.thread)) return 0;
+    if (!s.bumpFile.empty() && !prepareBump()) return 0;
+    if (!gatherObject(high_, s.highObject, s.highUvw, NM_GATHER_HIGH, s.thread)) return 0;
     stats_.gatherMs = nowMs() - mark;
     stats_.gatherPeakBytes = stagePeak(true);
 
@@ -204,13 +204,13 @@ bool NormalMapper::run() {
     const int32_t workers = nmWorkerCount(s.threads);
     // The trees keep the corners and normals of their triangles; the lists' full records are
     // needed afterwards only for the bump detail of the high object.
-    if (!highTree_.setList(&high_)) return false;
+    if (!highTree_.setList(&high_)) return 0;
     if (bump_ == nullptr) high_.clear();
-    if (!highTree_.buildIndex(&s.statusText, s.thread, workers)) return false;
+    if (!highTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
     highTree_.releaseTree();
     occlusionTree_ = &highTree_;
     if (ownOccluders) {
-        if (!stage(NM_TEXT_OCCLUDERS, 0)) return false;
+        if (!stage(NM_TEXT_OCCLUDERS, 0)) return 0;
         // Gathered only now, once the high object's records are freed, so that the two are never
         // held at once. A failed gather leaves fewer occluders (an empty list blocks nothing); the
         // bake goes on.
@@ -218,9 +218,9 @@ bool NormalMapper::run() {
             gatherOccludersFromObject(occluders_, s.highObject, s.thread);
         else
             gatherOccludersFromDocument(occluders_, s.document, s.thread);
-        if (!occluderTree_.setList(&occluders_)) return false;
+        if (!occluderTree_.setList(&occluders_)) return 0;
         occluders_.clear();
-        if (!occluderTree_.buildIndex(&s.statusText, s.thread, workers)) return false;
+        if (!occluderTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
         occluderTree_.releaseTree();
         occlusionTree_ = &occluderTree_;
     }
@@ -230,16 +230,16 @@ bool NormalMapper::run() {
     // Texels.
     mark = nowMs();
     if (occlusion) {
-        if (!makeOcclusionDirections(directions_, s.occlusionGrid, s.occlusionExponent)) return false;
+        if (!makeOcclusionDirections(directions_, s.occlusionGrid, s.occlusionExponent)) return 0;
         // One draw from the settings' generator seeds the whole bake.
         seed_ = s.random != nullptr ? static_cast<uint64_t>(moduleApi()->randomReal(s.random) * 9007199254740992.0)
                                     : kSeed;
     }
-    if (!createLayerSet(main_, true, s.width, s.height, occlusion, displacement)) return false;
-    if (!createLayerSet(edgeFill_, true, s.width, s.height, occlusion, displacement)) return false;
-    if (!makeSampleOffsets(offsets_, s.supersampling)) return false;
-    if (!planChunks()) return false;
-    if (!workerStats_.resize(workers)) return false;
+    if (!createLayerSet(main_, true, s.width, s.height, occlusion, displacement)) return 0;
+    if (!createLayerSet(edgeFill_, true, s.width, s.height, occlusion, displacement)) return 0;
+    if (!makeSampleOffsets(offsets_, s.supersampling)) return 0;
+    if (!planChunks()) return 0;
+    if (!workerStats_.resize(workers)) return 0;
     processed_ = 0;
     nextChunk_ = 0;
     startSecond_ = nowMs() / 1000;
@@ -258,24 +258,24 @@ bool NormalMapper::run() {
     }
     stats_.texelMs = nowMs() - mark;
     stats_.texelPeakBytes = stagePeak(true);
-    if (stopped_ || failed_) return false;
+    if (stopped_ || failed_) return 0;
 
     // Finishing.
     mark = nowMs();
-    if (!stage(NM_TEXT_FINISHING, 1)) return false;
+    if (!stage(NM_TEXT_FINISHING, 1)) return 0;
     if (occlusion || displacement) divideByCounts(main_, s.thread);
-    if (stopRequested()) return false;
+    if (stopRequested()) return 0;
     if (s.edgeFill) {
         if (occlusion || displacement) divideByCounts(edgeFill_, s.thread);
-        if (stopRequested()) return false;
+        if (stopRequested()) return 0;
         mergeLayerSets(main_, edgeFill_, s.thread);
     }
-    if (stopRequested()) return false;
+    if (stopRequested()) return 0;
     main_.keepDistances = nmFormatIsFloat(s.fileFormat);
     finishLayerSet(main_, s.thread);
-    if (stopRequested()) return false;
-    if (!dilateLayerSet(main_, edgeFill_, s.dilationPasses, s.thread)) return false;
-    if (stopRequested()) return false;
+    if (stopRequested()) return 0;
+    if (!dilateLayerSet(main_, edgeFill_, s.dilationPasses, s.thread)) return 0;
+    if (stopRequested()) return 0;
     if (edgeFill_.normal) edgeFill_.normal->release();
     if (edgeFill_.occlusion) edgeFill_.occlusion->release();
     if (edgeFill_.displacement) edgeFill_.displacement->release();
@@ -284,23 +284,23 @@ bool NormalMapper::run() {
 
     // Writing.
     mark = nowMs();
-    if (!stage(NM_TEXT_WRITING, 1)) return false;
+    if (!stage(NM_TEXT_WRITING, 1)) return 0;
     // Every image is made before any file is written: a stop (asked while the images are made)
     // then leaves no map behind.
     HostBitmap normalImage, occlusionImage, displacementImage;
-    if (s.normalOn && !main_.normal->makeImage(normalImage, s.fileFormat, s.bitDepth, s.thread)) return false;
-    if (occlusion && !main_.occlusion->makeImage(occlusionImage, s.fileFormat, s.bitDepth, s.thread)) return false;
+    if (s.normalOn && !main_.normal->makeImage(normalImage, s.fileFormat, s.bitDepth, s.thread)) return 0;
+    if (occlusion && !main_.occlusion->makeImage(occlusionImage, s.fileFormat, s.bitDepth, s.thread)) return 0;
     if (displacement && !main_.displacement->makeImage(displacementImage, s.fileFormat, s.bitDepth, s.thread))
-        return false;
-    if (stopRequested()) return false;
+        return 0;
+    if (stopRequested()) return 0;
     // The displacement scale first: a displacement image without it could not be read back.
-    if (displacement && !nmFormatIsFloat(s.fileFormat) && !writeDisplacementText(main_, s.displacementFile)) return false;
-    if (s.normalOn && !normalImage.save(s.normalFile, s.fileFormat)) return false;
-    if (occlusion && !occlusionImage.save(s.occlusionFile, s.fileFormat)) return false;
-    if (displacement && !displacementImage.save(s.displacementFile, s.fileFormat)) return false;
+    if (displacement && !nmFormatIsFloat(s.fileFormat) && !writeDisplacementText(main_, s.displacementFile)) return 0;
+    if (s.normalOn && !normalImage.save(s.normalFile, s.fileFormat)) return 0;
+    if (occlusion && !occlusionImage.save(s.occlusionFile, s.fileFormat)) return 0;
+    if (displacement && !displacementImage.save(s.displacementFile, s.fileFormat)) return 0;
     stats_.writeMs = nowMs() - mark;
     stats_.writePeakBytes = stagePeak(true);
-    return true;
+    return 1;
 }
 
 int64_t NormalMapper::stagePeak(bool restart) {
