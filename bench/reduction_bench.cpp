@@ -30,6 +30,7 @@
 #include "mixkit/ReductionMesh.h"
 #include "sources/HostInterface.h"
 #include "tests/support/CommandSettings.h"
+#include "tests/support/GridMesh.h"
 #include "tests/support/OutputDigest.h"
 
 namespace {
@@ -59,44 +60,16 @@ double height(double x, double y) {
 
 // The grid, with or without the tags that follow each contraction.
 host::PolygonObject* makeMesh(host::Document& doc, int columns, int rows, bool attributes) {
-    auto owned = std::make_unique<host::PolygonObject>("bench");
+    using namespace testsupport;
+    auto owned = gridObject("bench", columns, rows, [](int x, int y) {
+        return host::Vec3f{static_cast<float>(x), static_cast<float>(y), static_cast<float>(height(x, y))};
+    });
     host::PolygonObject* obj = owned.get();
-    const int w = columns + 1;
-    obj->points.reserve(static_cast<size_t>(w) * (rows + 1));
-    for (int y = 0; y <= rows; ++y)
-        for (int x = 0; x <= columns; ++x)
-            obj->points.push_back({static_cast<float>(x), static_cast<float>(y), static_cast<float>(height(x, y))});
-    obj->polygons.reserve(static_cast<size_t>(columns) * rows);
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < columns; ++x) {
-            const int a = y * w + x;
-            obj->polygons.push_back({a, a + 1, a + 1 + w, a + w});
-        }
-    obj->resize(obj->pointCount(), obj->polygonCount());
     if (attributes) {
-        auto uvw = std::make_unique<host::UVWTag>("uv", obj->polygonCount());
-        const int seam = columns / 2;
-        for (int y = 0; y < rows; ++y)
-            for (int x = 0; x < columns; ++x) {
-                host::UVWRow& row = uvw->data[static_cast<size_t>(y) * columns + x];
-                const float shift = x >= seam ? 0.5f : 0.0f;  // two UV islands
-                auto uv = [&](int px, int py) {
-                    return host::Vec3f{px / (2.0f * columns) + shift, py / static_cast<float>(rows), 0.0f};
-                };
-                row = {uv(x, y), uv(x + 1, y), uv(x + 1, y + 1), uv(x, y + 1)};
-            }
-        obj->addTag(std::move(uvw));
-        auto normals = std::make_unique<host::NormalTag>("normals", obj->polygonCount());
-        for (host::NormalRow& r : normals->data)
-            for (int k = 0; k < 4; ++k) r.v[3 * k + 2] = 32000;
-        obj->addTag(std::move(normals));
-        auto selection = std::make_unique<host::SelectionTag>(host::TAG_POINT_SELECTION, "sel", obj->pointCount());
-        for (int i = 0; i < obj->pointCount(); ++i)
-            if (obj->points[i].z > 2.0f) selection->set.select(i);
-        obj->addTag(std::move(selection));
-        auto map = std::make_unique<host::FloatMapTag>("weight", obj->pointCount());
-        for (int i = 0; i < obj->pointCount(); ++i) map->data[i] = obj->points[i].x / columns;
-        obj->addTag(std::move(map));
+        addGridUvw(*obj, columns, rows, seamedUv(columns, rows, columns / 2));
+        addUpNormals(*obj);
+        addSelection(*obj, host::TAG_POINT_SELECTION, "sel", [obj](int i) { return obj->points[i].z > 2.0f; });
+        addFloatMap(*obj, "weight", [obj, columns](int i) { return obj->points[i].x / columns; });
     }
     doc.insert(std::move(owned));
     return obj;

@@ -18,6 +18,7 @@
 #include "host/Object.h"
 #include "host/Tags.h"
 #include "sources/HostThread.h"
+#include "tests/support/GridMesh.h"
 #include "tests/module/ModuleTestSupport.h"
 
 namespace baketest {
@@ -39,31 +40,13 @@ using Surface = std::function<host::Vec3(double u, double v)>;
 // every quad is written as the two triangles (a, b, c) and (a, c, d) instead.
 inline std::unique_ptr<host::PolygonObject> grid(const std::string& name, int nx, int ny, const Surface& surface,
                                                  bool withUvw = true, bool triangles = false) {
-    auto obj = std::make_unique<host::PolygonObject>(name);
-    for (int j = 0; j <= ny; ++j)
-        for (int i = 0; i <= nx; ++i) {
-            const host::Vec3 p = surface(double(i) / nx, double(j) / ny);
-            obj->points.push_back({float(p.x), float(p.y), float(p.z)});
-        }
-    auto* uvw = withUvw ? new host::UVWTag("UVW") : nullptr;
-    auto at = [&](int i, int j) { return j * (nx + 1) + i; };
-    auto uv = [&](int i, int j) { return host::Vec3f{float(double(i) / nx), float(double(j) / ny), 0.0f}; };
-    for (int j = 0; j < ny; ++j)
-        for (int i = 0; i < nx; ++i) {
-            const int a = at(i, j), b = at(i + 1, j), c = at(i + 1, j + 1), d = at(i, j + 1);
-            if (triangles) {
-                obj->polygons.push_back({a, b, c, c});
-                obj->polygons.push_back({a, c, d, d});
-                if (uvw) {
-                    uvw->data.push_back({uv(i, j), uv(i + 1, j), uv(i + 1, j + 1), uv(i + 1, j + 1)});
-                    uvw->data.push_back({uv(i, j), uv(i + 1, j + 1), uv(i, j + 1), uv(i, j + 1)});
-                }
-            } else {
-                obj->polygons.push_back({a, b, c, d});
-                if (uvw) uvw->data.push_back({uv(i, j), uv(i + 1, j), uv(i + 1, j + 1), uv(i, j + 1)});
-            }
-        }
-    if (uvw) obj->addTag(std::unique_ptr<host::Tag>(uvw));
+    using namespace testsupport;
+    const GridCells cells = triangles ? GridCells::Triangles : GridCells::Quads;
+    auto obj = gridObject(name, nx, ny, [&](int i, int j) {
+        const host::Vec3 p = surface(double(i) / nx, double(j) / ny);
+        return host::Vec3f{float(p.x), float(p.y), float(p.z)};
+    }, cells);
+    if (withUvw) addGridUvw(*obj, nx, ny, unitSquareUv(nx, ny), cells, "UVW");
     return obj;
 }
 

@@ -14,6 +14,7 @@
 #include "host/ModelingCommands.h"
 #include "host/Object.h"
 #include "host/Tags.h"
+#include "tests/support/GridMesh.h"
 
 using namespace host;
 
@@ -47,15 +48,7 @@ void setMembers(SelectionSet& s, const Indices& idx) {
 //    4  5  6  7        q3 q4 q5
 //    0  1  2  3        q0 q1 q2
 PolygonObject* addGrid(Document& doc, const std::string& name = "grid") {
-    auto obj = std::make_unique<PolygonObject>(name);
-    obj->resize(16, 9);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) obj->points[y * 4 + x] = {float(x), float(y), 0};
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 3; ++x) {
-            const int p = y * 4 + x;
-            obj->polygons[y * 3 + x] = {p, p + 1, p + 5, p + 4};
-        }
+    auto obj = testsupport::gridObject(name, 3, 3, [](int x, int y) { return Vec3f{float(x), float(y), 0}; });
     return static_cast<PolygonObject*>(doc.insert(std::move(obj)));
 }
 

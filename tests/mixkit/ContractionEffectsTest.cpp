@@ -5,28 +5,18 @@
 #include "mixkit/Decimator.h"
 #include "mixkit/ReductionMesh.h"
 #include "tests/mixkit/MixkitFixture.h"
+#include "tests/support/GridMesh.h"
 
 namespace mixtest {
 namespace {
 
 using ContractionEffectsTest = MixkitTest;
 
-//   3---4---5
-//   |   |   |  6      triangle (2, 6, 5)
-//   0---1---2
-host::PolygonObject* makeStrip(host::Document& doc) {
-    auto owned = std::make_unique<host::PolygonObject>("strip");
-    host::PolygonObject* obj = owned.get();
-    obj->points = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 1, 0}, {1, 1, 0}, {2, 1, 0}, {3, 0.5f, 0}};
-    obj->polygons = {{0, 1, 4, 3}, {1, 2, 5, 4}, {2, 6, 5, 5}};
-    obj->resize(7, 3);
-    auto sel = std::make_unique<host::SelectionTag>(host::TAG_POINT_SELECTION, "sel", 7);
-    sel->set.select(1);
-    obj->addTag(std::move(sel));
-    auto map = std::make_unique<host::FloatMapTag>("w", 7);
-    for (int i = 0; i < 7; ++i) map->data[i] = 2.0f * i;
-    obj->addTag(std::move(map));
-    doc.insert(std::move(owned));
+// The strip with point 1 selected and a float map of 2 × the point index.
+host::PolygonObject* makeTaggedStrip(host::Document& doc) {
+    host::PolygonObject* obj = makeStrip(doc);
+    testsupport::addSelection(*obj, host::TAG_POINT_SELECTION, "sel", [](int i) { return i == 1; });
+    testsupport::addFloatMap(*obj, "w", [](int i) { return 2.0f * i; });
     return obj;
 }
 
@@ -48,7 +38,7 @@ struct Built {
 
 TEST_F(ContractionEffectsTest, TargetAtTheKeptPointKeepsItsValues) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeTaggedStrip(doc);
     Built b(obj);
     b.contract(1, 4, {1, 0, 0});
     EXPECT_EQ(b.mesh.pointSets[0].bytes[1], 255);
@@ -59,7 +49,7 @@ TEST_F(ContractionEffectsTest, TargetAtTheKeptPointKeepsItsValues) {
 
 TEST_F(ContractionEffectsTest, CoincidentEndsBlendHalfway) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeTaggedStrip(doc);
     obj->points[4] = obj->points[1];
     Built b(obj);
     b.contract(1, 4, {1, 0, 0});
@@ -70,7 +60,7 @@ TEST_F(ContractionEffectsTest, CoincidentEndsBlendHalfway) {
 
 TEST_F(ContractionEffectsTest, BlendFollowsTheDistanceToEachEnd) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeTaggedStrip(doc);
     Built b(obj);
     // |dv1| = 0.25, |dv2| = 0.75: f = 0.25.
     b.contract(1, 4, {1, 0.25, 0});
@@ -78,7 +68,7 @@ TEST_F(ContractionEffectsTest, BlendFollowsTheDistanceToEachEnd) {
     EXPECT_EQ(static_cast<host::FloatMapTag*>(obj->tag(host::TAG_FLOAT_MAP))->data[1], 3.5f);  // 2 + 6 / 4
     // The other way round: 1 goes into 4, whose byte 0 rises by a quarter.
     host::Document doc2;
-    host::PolygonObject* other = makeStrip(doc2);
+    host::PolygonObject* other = makeTaggedStrip(doc2);
     Built c(other);
     c.contract(4, 1, {1, 0.75, 0});
     EXPECT_EQ(c.mesh.pointSets[0].bytes[4], 63);
@@ -88,7 +78,7 @@ TEST_F(ContractionEffectsTest, BlendFollowsTheDistanceToEachEnd) {
 
 TEST_F(ContractionEffectsTest, RemovedPointStaysInTheArrayUnreferenced) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeTaggedStrip(doc);
     Built b(obj);
     b.contract(5, 6, {2.5f, 0.75f, 0});
     EXPECT_EQ(obj->pointCount(), 7);
@@ -109,7 +99,7 @@ TEST_F(ContractionEffectsTest, RemovedPointStaysInTheArrayUnreferenced) {
 
 TEST_F(ContractionEffectsTest, MergingOppositeCornersRetiresTheQuad) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeTaggedStrip(doc);
     Built b(obj);
     b.contract(0, 4, {0.5, 0.5, 0});
     EXPECT_EQ(obj->polygons[0], (host::Polygon{0, 0, 0, 0}));
@@ -119,7 +109,7 @@ TEST_F(ContractionEffectsTest, MergingOppositeCornersRetiresTheQuad) {
 
 TEST_F(ContractionEffectsTest, MergingNeighbouringCornersRotatesTheQuadIntoATriangle) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeTaggedStrip(doc);
     auto uvw = std::make_unique<host::UVWTag>("uv", 3);
     for (int f = 0; f < 3; ++f)
         for (int k = 0; k < 4; ++k) uvw->data[f].corner(k) = {static_cast<float>(f), static_cast<float>(k), 0.5f};
@@ -159,7 +149,7 @@ TEST_F(ContractionEffectsTest, MergingNeighbouringCornersRotatesTheQuadIntoATria
 
 TEST_F(ContractionEffectsTest, TriangleRelinkMovesBothCAndD) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeTaggedStrip(doc);
     Built b(obj);
     b.mesh.relinkPolygon(2, 5, 4);
     EXPECT_EQ(obj->polygons[2], (host::Polygon{2, 6, 4, 4}));
@@ -278,7 +268,7 @@ TEST_F(ContractionEffectsTest, DyingTriangleUvwIsZeroed) {
 
 TEST_F(ContractionEffectsTest, WithoutUvwTagsANewRecordStillBegins) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeTaggedStrip(doc);
     Built b(obj);
     ASSERT_TRUE(b.mesh.history.startRecording(b.mesh));
     ASSERT_TRUE(b.mesh.history.reserveRoom(b.mesh, 1, 4));

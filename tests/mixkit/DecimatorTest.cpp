@@ -233,19 +233,6 @@ TEST_F(DecimatorTest, AreaAverageDividesByTheSummedArea) {
     EXPECT_GT(q.area, 0.0);
 }
 
-//   3---4---5
-//   |   |   |  6      triangle (2, 6, 5)
-//   0---1---2
-host::PolygonObject* makeStrip(host::Document& doc) {
-    auto owned = std::make_unique<host::PolygonObject>("strip");
-    host::PolygonObject* obj = owned.get();
-    obj->points = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 1, 0}, {1, 1, 0}, {2, 1, 0}, {3, 0.5f, 0}};
-    obj->polygons = {{0, 1, 4, 3}, {1, 2, 5, 4}, {2, 6, 5, 5}};
-    obj->resize(7, 3);
-    doc.insert(std::move(owned));
-    return obj;
-}
-
 TEST_F(DecimatorTest, PenaltiesWorkedByHand) {
     host::Document doc;
     host::PolygonObject* obj = makeStrip(doc);

@@ -5,6 +5,7 @@
 #include "host/ObjFile.h"
 #include "host/Geometry.h"
 #include "host/HostTable.h"
+#include "tests/support/GridMesh.h"
 
 namespace mixtest {
 
@@ -15,55 +16,28 @@ double height(double x, double y) { return 0.35 * std::sin(1.3 * x) * std::cos(0
 }  // namespace
 
 host::PolygonObject* makeGrid(host::Document& doc, const GridOptions& o, const std::string& name) {
-    auto owned = std::make_unique<host::PolygonObject>(name);
+    using namespace testsupport;
+    auto owned = gridObject(name, o.columns, o.rows, [&o](int x, int y) {
+        return host::Vec3f{static_cast<float>(x), static_cast<float>(y), o.bumpy ? static_cast<float>(height(x, y)) : 0.0f};
+    });
     host::PolygonObject* obj = owned.get();
-    const int w = o.columns + 1;
-    for (int y = 0; y <= o.rows; ++y)
-        for (int x = 0; x <= o.columns; ++x)
-            obj->points.push_back({static_cast<float>(x), static_cast<float>(y),
-                                   o.bumpy ? static_cast<float>(height(x, y)) : 0.0f});
-    for (int y = 0; y < o.rows; ++y)
-        for (int x = 0; x < o.columns; ++x) {
-            const int a = y * w + x;
-            obj->polygons.push_back({a, a + 1, a + 1 + w, a + w});
-        }
-    obj->resize(obj->pointCount(), obj->polygonCount());
-    if (o.uvw) {
-        auto tag = std::make_unique<host::UVWTag>("uv", obj->polygonCount());
-        for (int y = 0; y < o.rows; ++y)
-            for (int x = 0; x < o.columns; ++x) {
-                host::UVWRow& row = tag->data[y * o.columns + x];
-                // Quads right of the seam column map to another island, shifted by 0.5 in u.
-                const float shift = (o.seamColumn >= 0 && x >= o.seamColumn) ? 0.5f : 0.0f;
-                auto uv = [&](int px, int py) {
-                    return host::Vec3f{static_cast<float>(px) / (2.0f * o.columns) + shift,
-                                       static_cast<float>(py) / o.rows, 0.0f};
-                };
-                row.a = uv(x, y);
-                row.b = uv(x + 1, y);
-                row.c = uv(x + 1, y + 1);
-                row.d = uv(x, y + 1);
-            }
-        obj->addTag(std::move(tag));
-    }
-    if (o.pointSelection) {
-        auto tag = std::make_unique<host::SelectionTag>(host::TAG_POINT_SELECTION, "left", obj->pointCount());
-        for (int i = 0; i < obj->pointCount(); ++i)
-            if (obj->points[i].x <= o.columns / 2.0f) tag->set.select(i);
-        obj->addTag(std::move(tag));
-    }
-    if (o.floatMap) {
-        auto tag = std::make_unique<host::FloatMapTag>("weight", obj->pointCount());
-        for (int i = 0; i < obj->pointCount(); ++i) tag->data[i] = obj->points[i].x / o.columns;
-        obj->addTag(std::move(tag));
-    }
-    if (o.polygonSelection) {
-        auto tag = std::make_unique<host::SelectionTag>(host::TAG_POLYGON_SELECTION, "lower", obj->polygonCount());
-        for (int y = 0; y < o.rows / 2; ++y)
-            for (int x = 0; x < o.columns; ++x) tag->set.select(y * o.columns + x);
-        obj->addTag(std::move(tag));
-    }
+    if (o.uvw) addGridUvw(*obj, o.columns, o.rows, seamedUv(o.columns, o.rows, o.seamColumn));
+    if (o.pointSelection)
+        addSelection(*obj, host::TAG_POINT_SELECTION, "left", [&](int i) { return obj->points[i].x <= o.columns / 2.0f; });
+    if (o.floatMap) addFloatMap(*obj, "weight", [&](int i) { return obj->points[i].x / o.columns; });
+    if (o.polygonSelection)
+        addSelection(*obj, host::TAG_POLYGON_SELECTION, "lower", [&](int i) { return i < o.rows / 2 * o.columns; });
     if (o.normals) addNormals(*obj);
+    doc.insert(std::move(owned));
+    return obj;
+}
+
+host::PolygonObject* makeStrip(host::Document& doc) {
+    auto owned = std::make_unique<host::PolygonObject>("strip");
+    host::PolygonObject* obj = owned.get();
+    obj->points = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 1, 0}, {1, 1, 0}, {2, 1, 0}, {3, 0.5f, 0}};
+    obj->polygons = {{0, 1, 4, 3}, {1, 2, 5, 4}, {2, 6, 5, 5}};
+    obj->resize(7, 3);
     doc.insert(std::move(owned));
     return obj;
 }

@@ -44,6 +44,12 @@ struct GridOptions {
 // A grid of (columns + 1) x (rows + 1) points in the x-y plane with heights in z.
 host::PolygonObject* makeGrid(host::Document& doc, const GridOptions& options, const std::string& name = "grid");
 
+// Two quads and a triangle in the x-y plane, every point used:
+//   3---4---5
+//   |   |   |  6      triangle (2, 6, 5)
+//   0---1---2
+host::PolygonObject* makeStrip(host::Document& doc);
+
 // A closed triangle mesh: a UV sphere of `rings` x `segments`, poles as single points.
 host::PolygonObject* makeSphere(host::Document& doc, int rings, int segments, bool uvw = true);
 

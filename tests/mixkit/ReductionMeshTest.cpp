@@ -10,16 +10,12 @@
 namespace mixtest {
 namespace {
 
-//   3---4---5
-//   |   |   |  6      triangle (2, 6, 5); polygon 3 is dead, point 7 is used by no polygon
-//   0---1---2
-host::PolygonObject* makeStrip(host::Document& doc) {
-    auto owned = std::make_unique<host::PolygonObject>("strip");
-    host::PolygonObject* obj = owned.get();
-    obj->points = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 1, 0}, {1, 1, 0}, {2, 1, 0}, {3, 0.5f, 0}, {5, 5, 5}};
-    obj->polygons = {{0, 1, 4, 3}, {1, 2, 5, 4}, {2, 6, 5, 5}, {0, 0, 0, 0}};
+// The strip with a dead polygon 3 and a point 7 that no polygon uses.
+host::PolygonObject* makeLeftoverStrip(host::Document& doc) {
+    host::PolygonObject* obj = mixtest::makeStrip(doc);
     obj->resize(8, 4);
-    doc.insert(std::move(owned));
+    obj->points[7] = {5, 5, 5};
+    obj->polygons[3] = {0, 0, 0, 0};
     return obj;
 }
 
@@ -29,7 +25,7 @@ using ReductionMeshTest = MixkitTest;
 
 TEST_F(ReductionMeshTest, BuildCopiesPositionsFlagsAndAdjacency) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeLeftoverStrip(doc);
     obj->hiddenPoints.select(6);
     host::SelectionSet points(8), polygons(4);
     for (int i : {0, 1, 2, 4}) points.select(i);
@@ -112,7 +108,7 @@ TEST_F(ReductionMeshTest, BuildTakesTheTagsInOrder) {
 
 TEST_F(ReductionMeshTest, NeighboursLeaveOutOppositeQuadCorners) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeLeftoverStrip(doc);
     WholeSets whole(*obj);
     ModuleSet r(whole.points), s(whole.polygons);
     ReductionMesh mesh;
@@ -140,7 +136,7 @@ TEST_F(ReductionMeshTest, NeighboursLeaveOutOppositeQuadCorners) {
 
 TEST_F(ReductionMeshTest, PolygonGeometry) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeLeftoverStrip(doc);
     obj->points[4].z = 1.0f;  // bend quad 0 and quad 1
     WholeSets whole(*obj);
     ModuleSet r(whole.points), s(whole.polygons);
@@ -168,7 +164,7 @@ TEST_F(ReductionMeshTest, PolygonGeometry) {
 
 TEST_F(ReductionMeshTest, PlanningNeighbouringQuadCornersKeepsBothQuadsAsTriangles) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeLeftoverStrip(doc);
     WholeSets whole(*obj);
     ModuleSet r(whole.points), s(whole.polygons);
     ReductionMesh mesh;
@@ -190,7 +186,7 @@ TEST_F(ReductionMeshTest, PlanningNeighbouringQuadCornersKeepsBothQuadsAsTriangl
 
 TEST_F(ReductionMeshTest, PlanningOppositeCornersRetiresTheQuad) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeLeftoverStrip(doc);
     WholeSets whole(*obj);
     ModuleSet r(whole.points), s(whole.polygons);
     ReductionMesh mesh;
@@ -207,7 +203,7 @@ TEST_F(ReductionMeshTest, PlanningOppositeCornersRetiresTheQuad) {
 
 TEST_F(ReductionMeshTest, PlanningSortsPolygonsOfEachEnd) {
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeLeftoverStrip(doc);
     WholeSets whole(*obj);
     ModuleSet r(whole.points), s(whole.polygons);
     ReductionMesh mesh;
@@ -285,7 +281,7 @@ TEST_F(ReductionMeshTest, BuildRefusesMissingObjectAndCornersOutsideThePoints) {
     ReductionMesh mesh;
     EXPECT_FALSE(mesh.build(HostPolygonObject(), HostSelection(), HostSelection()));
     host::Document doc;
-    host::PolygonObject* obj = makeStrip(doc);
+    host::PolygonObject* obj = makeLeftoverStrip(doc);
     obj->polygons[2].b = 40;
     WholeSets whole(*obj);
     ModuleSet r(whole.points), s(whole.polygons);

@@ -22,6 +22,7 @@
 #include "sources/HostPolygonObject.h"
 #include "sources/HostContract.h"
 #include "tests/reduction/UnTriagTestSupport.h"
+#include "tests/support/GridMesh.h"
 
 namespace redtest {
 
@@ -44,53 +45,18 @@ inline float gridHeight(double bump, int x, int y) {
 // A grid of (columns + 1) x (rows + 1) points in the x-y plane, heights in z, one quad per cell.
 inline host::PolygonObject* makeGrid(host::Document& doc, const GridOptions& o, const std::string& name = "grid",
                                      host::Object* parent = nullptr) {
-    auto owned = std::make_unique<host::PolygonObject>(name);
+    using namespace testsupport;
+    auto owned = gridObject(name, o.columns, o.rows, [&o](int x, int y) {
+        return host::Vec3f{o.x0 + static_cast<float>(x), static_cast<float>(y), gridHeight(o.bump, x, y)};
+    });
     host::PolygonObject* obj = owned.get();
     const int w = o.columns + 1;
-    for (int y = 0; y <= o.rows; ++y)
-        for (int x = 0; x <= o.columns; ++x)
-            obj->points.push_back({o.x0 + static_cast<float>(x), static_cast<float>(y), gridHeight(o.bump, x, y)});
-    for (int y = 0; y < o.rows; ++y)
-        for (int x = 0; x < o.columns; ++x) {
-            const int a = y * w + x;
-            obj->polygons.push_back({a, a + 1, a + 1 + w, a + w});
-        }
-    obj->resize(obj->pointCount(), obj->polygonCount());
-    if (o.uvw) {
-        auto tag = std::make_unique<host::UVWTag>("uv", obj->polygonCount());
-        const int seam = o.columns / 2;
-        for (int y = 0; y < o.rows; ++y)
-            for (int x = 0; x < o.columns; ++x) {
-                const float shift = x >= seam ? 0.5f : 0.0f;
-                auto uv = [&](int px, int py) {
-                    return host::Vec3f{px / (2.0f * o.columns) + shift, py / static_cast<float>(o.rows), 0.0f};
-                };
-                tag->data[y * o.columns + x] = {uv(x, y), uv(x + 1, y), uv(x + 1, y + 1), uv(x, y + 1)};
-            }
-        obj->addTag(std::move(tag));
-    }
-    if (o.normals) {
-        auto tag = std::make_unique<host::NormalTag>("normals", obj->polygonCount());
-        for (host::NormalRow& r : tag->data)
-            for (int k = 0; k < 4; ++k) r.v[3 * k + 2] = 32000;
-        obj->addTag(std::move(tag));
-    }
-    if (o.group) {
-        auto tag = std::make_unique<host::SelectionTag>(host::TAG_POLYGON_SELECTION, "lower", obj->polygonCount());
-        for (int i = 0; i < obj->polygonCount() / 2; ++i) tag->set.select(i);
-        obj->addTag(std::move(tag));
-    }
-    if (o.pointSelection) {
-        auto tag = std::make_unique<host::SelectionTag>(host::TAG_POINT_SELECTION, "left", obj->pointCount());
-        for (int i = 0; i < obj->pointCount(); ++i)
-            if (i % w < w / 2) tag->set.select(i);
-        obj->addTag(std::move(tag));
-    }
-    if (o.floatMap) {
-        auto tag = std::make_unique<host::FloatMapTag>("weight", obj->pointCount());
-        for (int i = 0; i < obj->pointCount(); ++i) tag->data[i] = obj->points[i].x;
-        obj->addTag(std::move(tag));
-    }
+    if (o.uvw) addGridUvw(*obj, o.columns, o.rows, seamedUv(o.columns, o.rows, o.columns / 2));
+    if (o.normals) addUpNormals(*obj);
+    if (o.group)
+        addSelection(*obj, host::TAG_POLYGON_SELECTION, "lower", [&](int i) { return i < obj->polygonCount() / 2; });
+    if (o.pointSelection) addSelection(*obj, host::TAG_POINT_SELECTION, "left", [w](int i) { return i % w < w / 2; });
+    if (o.floatMap) addFloatMap(*obj, "weight", [&](int i) { return obj->points[i].x; });
     if (parent != nullptr) return static_cast<host::PolygonObject*>(parent->addChild(std::move(owned)));
     return static_cast<host::PolygonObject*>(doc.insert(std::move(owned)));
 }

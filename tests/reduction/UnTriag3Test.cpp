@@ -10,6 +10,7 @@
 #include "reduction/UnTriag3.h"
 #include "sources/HostSelection.h"
 #include "tests/reduction/UnTriagTestSupport.h"
+#include "tests/support/GridMesh.h"
 
 using namespace untritest;
 
@@ -248,23 +249,10 @@ TEST_F(UnTriag3Test, BetterPairOfThreeInARowWinsWhenTheWorseIsFoundFirst) {
 // A flat grid of cols x rows unit cells, each cut into two triangles along alternating diagonals;
 // cell c's triangles are polygons 2c and 2c + 1.
 host::PolygonObject* triangulatedGrid(host::Document& doc, int cols, int rows) {
-    std::vector<host::Vec3f> points;
-    for (int y = 0; y <= rows; ++y)
-        for (int x = 0; x <= cols; ++x) points.push_back({static_cast<float>(x), static_cast<float>(y), 0.0f});
-    std::vector<host::Polygon> polygons;
-    for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < cols; ++x) {
-            const int p00 = y * (cols + 1) + x, p10 = p00 + 1, p01 = p00 + cols + 1, p11 = p01 + 1;
-            if ((x + y) % 2 == 0) {
-                polygons.push_back(tri(p00, p10, p11));
-                polygons.push_back(tri(p00, p11, p01));
-            } else {
-                polygons.push_back(tri(p00, p10, p01));
-                polygons.push_back(tri(p10, p11, p01));
-            }
-        }
-    }
-    return makeObject(doc, points, polygons, "grid");
+    auto obj = testsupport::gridObject(
+        "grid", cols, rows, [](int x, int y) { return host::Vec3f{static_cast<float>(x), static_cast<float>(y), 0.0f}; },
+        testsupport::GridCells::AlternateCuts);
+    return static_cast<host::PolygonObject*>(doc.insert(std::move(obj)));
 }
 
 host::Polygon cellQuad(int cols, int cell) {
