@@ -333,18 +333,13 @@ HstTag* objDetachTag(HstObject* o, HstTag* t) {
     countHandle(1);
     return toHandle(detached.release());
 }
-void objAttachTag(HstObject* o, HstTag* t) {
-    Object* obj = fromHandle(o);
-    if (!obj || !t) return;
-    countHandle(-1);
-    obj->addTag(std::unique_ptr<Tag>(fromHandle(t)));
-}
 void objInsertTag(HstObject* o, HstTag* t, int32_t index) {
     Object* obj = fromHandle(o);
     if (!obj || !t) return;
     countHandle(-1);
     obj->insertTag(std::unique_ptr<Tag>(fromHandle(t)), index);
 }
+void objAttachTag(HstObject* o, HstTag* t) { objInsertTag(o, t, -1); }
 void tagDestroy(HstTag* t) {
     if (!t) return;
     countHandle(-1);

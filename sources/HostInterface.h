@@ -169,7 +169,9 @@ struct HostApi {
     int32_t (*tagDataCount)(HstTag* tag);
     HstSelection* (*tagSelection)(HstTag* tag);  // for selection tags
     HstTag* (*objDetachTag)(HstObject* obj, HstTag* tag);  // the tag is then the caller's
-    void (*objAttachTag)(HstObject* obj, HstTag* tag);     // gives a detached tag back
+    // Gives a detached tag back as the object's last tag: objInsertTag below with an index past the
+    // end. The module uses that one; this entry keeps its place because the table only ever grows.
+    void (*objAttachTag)(HstObject* obj, HstTag* tag);
     void (*tagDestroy)(HstTag* tag);                       // a detached tag
 
     // Selection sets. Sets made here grow as members are added; an object's sets have its size.

@@ -211,6 +211,30 @@ TEST_F(HostWrappersTest, PolygonObjectAndTagViews) {
     EXPECT_EQ(m[11], 1.0);
 }
 
+// A tag taken off an object through the table goes back where it is asked to: attach makes it the
+// last tag, insert puts it at an index (0: the first).
+TEST_F(HostWrappersTest, DetachedTagsGoBackWhereAsked) {
+    host::Document doc;
+    auto* obj = static_cast<host::PolygonObject*>(doc.insert(std::make_unique<host::PolygonObject>("tags")));
+    for (const char* name : {"a", "b", "c"}) obj->addTag(std::make_unique<host::UVWTag>(name, 0));
+    auto names = [obj] {
+        std::string s;
+        for (const auto& t : obj->tags()) s += t->name();
+        return s;
+    };
+    const HostApi* api = host::hostApi();
+    HstObject* o = host::toHandle(static_cast<host::Object*>(obj));
+    HstTag* a = api->objDetachTag(o, host::toHandle(obj->tags()[0].get()));
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(names(), "bc");
+    api->objAttachTag(o, a);
+    EXPECT_EQ(names(), "bca");
+    HstTag* c = api->objDetachTag(o, host::toHandle(obj->tags()[1].get()));
+    ASSERT_NE(c, nullptr);
+    api->objInsertTag(o, c, 0);
+    EXPECT_EQ(names(), "cba");
+}
+
 TEST_F(HostWrappersTest, BitmapsLoadAndDraw) {
     HostBitmap icon;
     ASSERT_TRUE(icon.load(HostFilename(modulePath()) + "res" + "pic.tif"));
