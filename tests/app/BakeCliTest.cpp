@@ -23,6 +23,7 @@
 
 #include "RunVexlor.h"
 #include "host/Bitmap.h"
+#include "tests/support/ObjGrid.h"
 
 namespace fs = std::filesystem;
 
@@ -35,27 +36,16 @@ namespace {
 // `firstPoint` earlier points of the file (and texture coordinates likewise).
 std::string gridObject(const std::string& name, int n, double lo, double hi,
                        const std::function<double(double, double)>& z, bool uvs, int firstPoint = 0) {
-    std::ostringstream s;
-    s << "o " << name << "\n";
-    for (int j = 0; j <= n; ++j)
-        for (int i = 0; i <= n; ++i) {
-            const double x = lo + (hi - lo) * i / n, y = lo + (hi - lo) * j / n;
-            s << "v " << x << " " << y << " " << z(x, y) << "\n";
-        }
-    if (uvs)
-        for (int j = 0; j <= n; ++j)
-            for (int i = 0; i <= n; ++i) s << "vt " << double(i) / n << " " << double(j) / n << "\n";
-    auto at = [&](int i, int j) { return firstPoint + j * (n + 1) + i + 1; };
-    for (int j = 0; j < n; ++j)
-        for (int i = 0; i < n; ++i) {
-            s << "f";
-            for (int k : {at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)}) {
-                s << " " << k;
-                if (uvs) s << "/" << k;
-            }
-            s << "\n";
-        }
-    return s.str();
+    return testsupport::objGridText({.quads = n,
+                                     .point =
+                                         [&](int i, int j) {
+                                             const double x = lo + (hi - lo) * i / n, y = lo + (hi - lo) * j / n;
+                                             return std::array<double, 3>{x, y, z(x, y)};
+                                         },
+                                     .uv = uvs ? testsupport::ObjUv::PerPoint : testsupport::ObjUv::None,
+                                     .name = name,
+                                     .firstPoint = firstPoint,
+                                     .shortNumbers = true});
 }
 
 double flatZ(double, double) { return 0.0; }

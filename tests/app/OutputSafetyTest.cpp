@@ -13,6 +13,7 @@
 #include "RunVexlor.h"
 #include "host/Document.h"
 #include "host/ObjFile.h"
+#include "tests/support/ObjGrid.h"
 
 namespace fs = std::filesystem;
 
@@ -22,17 +23,8 @@ const std::string kSample = std::string(VEXLOR_SOURCE_DIR) + "/samples/sample.ob
 
 // A flat grid of n x n quads, each point shared by its neighbours.
 std::string gridText(int n) {
-    std::string s;
-    for (int j = 0; j <= n; ++j)
-        for (int i = 0; i <= n; ++i)
-            s += "v " + std::to_string(i) + " " + std::to_string(j) + " " + std::to_string((i * j) % 3) + "\n";
-    for (int j = 0; j < n; ++j)
-        for (int i = 0; i < n; ++i) {
-            const int a = j * (n + 1) + i + 1;
-            s += "f " + std::to_string(a) + " " + std::to_string(a + 1) + " " + std::to_string(a + n + 2) + " " +
-                 std::to_string(a + n + 1) + "\n";
-        }
-    return s;
+    return testsupport::objGridText(
+        {.quads = n, .point = [](int i, int j) { return std::array<double, 3>{double(i), double(j), double((i * j) % 3)}; }});
 }
 
 // The same grid with every quad's corners written out on their own.

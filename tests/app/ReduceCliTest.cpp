@@ -23,6 +23,7 @@
 #include "host/Document.h"
 #include "host/ObjFile.h"
 #include "host/Tags.h"
+#include "tests/support/ObjGrid.h"
 
 extern char** environ;
 
@@ -97,21 +98,11 @@ std::multiset<std::vector<Corner>> polygonsOutside(const host::PolygonObject& ob
 
 // A flat-ish OBJ grid of n x n quads with texture coordinates.
 std::string gridObj(int n) {
-    std::string s;
-    for (int y = 0; y <= n; ++y)
-        for (int x = 0; x <= n; ++x)
-            s += "v " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(0.3 * std::sin(x * 0.7 + y)) + "\n";
-    for (int y = 0; y <= n; ++y)
-        for (int x = 0; x <= n; ++x) s += "vt " + std::to_string(x / double(n)) + " " + std::to_string(y / double(n)) + "\n";
-    for (int y = 0; y < n; ++y)
-        for (int x = 0; x < n; ++x) {
-            const int a = y * (n + 1) + x + 1;
-            const int idx[4] = {a, a + 1, a + n + 2, a + n + 1};
-            s += "f";
-            for (int k : idx) s += " " + std::to_string(k) + "/" + std::to_string(k);
-            s += "\n";
-        }
-    return s;
+    return testsupport::objGridText({.quads = n,
+                                     .point = [](int x, int y) {
+                                         return std::array<double, 3>{double(x), double(y), 0.3 * std::sin(x * 0.7 + y)};
+                                     },
+                                     .uv = testsupport::ObjUv::PerPoint});
 }
 
 // Runs vexlor in the background, so that a test can signal it.
