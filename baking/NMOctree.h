@@ -71,6 +71,9 @@ public:
     // Frees any previous tree and makes a root with the list's box, and keeps the triangles'
     // corners and vertex normals. 0 when memory runs out.
     int32_t setList(const NMTriangleList* triangles);
+    // The same from a list's corners and normals alone, which the octree takes over (the geometry
+    // is left empty); no bump detail can be asked of such a tree. 0 when memory runs out.
+    int32_t setGeometry(NMTriangleGeometry& geometry);
     // Adds one triangle; 0 on a stop request or when memory runs out.
     int32_t insertTriangle(int32_t index, HostThreadBase* thread);
     // Hands every pending index down to the leaves and prepares the queries; 0 on a stop request

@@ -171,6 +171,7 @@ bool Compiler::node(const Stack<RawNode>& raw, int32_t from, int32_t slot, int32
     if (level > depth) depth = level;
     int32_t children = 0;
     for (int32_t c = 0; c < r.childCount; ++c) children += raw.items[r.firstChild + c].count > 0;
+    if (out.count + children > out.capacity && !out.reserve(out.grownCapacity() + children)) return false;
     NMOctree::QueryNode& q = out.items[slot];
     setBox(q, r.lo, r.hi);
     q.count = r.count;
@@ -222,11 +223,13 @@ bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& cl
             return axis == 0 ? ca.x < cb.x : (axis == 1 ? ca.y < cb.y : ca.z < cb.z);
         });
     }
-    if (out.count + 2 > out.capacity) return false;
-    q.first = out.count;
-    q.childCount = 2;
+    // Room for two more nodes; growing moves the nodes, so the leaf is found again by its slot.
+    if (out.count + 2 > out.capacity && !out.reserve(out.grownCapacity() + 2)) return false;
+    NMOctree::QueryNode& parted = out.items[slot];
+    parted.first = out.count;
+    parted.childCount = 2;
     out.count += 2;
-    const int32_t left = q.first;
+    const int32_t left = parted.first;
     return leaf(left, first, half, clipLo, clipHi, level + 1) &&
            leaf(left + 1, first + half, count - half, clipLo, clipHi, level + 1);
 }
@@ -313,14 +316,16 @@ bool NMOctree::compile() {
         q.hi = b.hi;
     }
 
-    // The final form: empty children left out, big leaves parted.
-    if (!queryNodes_.reserve(raw.count + 2 * queryEntries_.count + 1)) return false;
+    // The final form: empty children left out, big leaves parted. Parting can at most double the
+    // leaves' entries in nodes, but in practice adds about one node for every two entries; the
+    // nodes grow when that is not enough.
+    if (!queryNodes_.reserve(raw.count + queryEntries_.count / 2 + 1)) return false;
     queryNodes_.count = 1;
     Compiler compiler{queryEntries_, corners_.items, queryNodes_, slack_ / kWiden * kFloatWiden};
     if (!compiler.node(raw, 0, 0, 0)) return false;
     raw.clear();
-    // The nodes' room was reserved for the worst case: keep only what they use.
-    {
+    // The nodes' room may have grown well beyond what they use: keep only that.
+    if (queryNodes_.capacity - queryNodes_.count > queryNodes_.count / 8) {
         Stack<QueryNode> exact;
         if (!exact.reserve(queryNodes_.count)) return false;
         for (int32_t i = 0; i < queryNodes_.count; ++i) exact.items[i] = queryNodes_.items[i];
