@@ -480,5 +480,5 @@ int32_t NMOctree::buildParallel(BakeStatusText* status, HostThreadBase* thread, 
     BuildJob job(*this, rootList, thread, status, startText);
     runWorkers(job, threads < 8 ? threads : 8, thread);
     if (job.failed() || bakeStopRequested(thread)) return 0;
-    return compile() ? 1 : 0;
+    return compile(threads) ? 1 : 0;
 }

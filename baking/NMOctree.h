@@ -153,6 +153,8 @@ public:
     // Leaves of the query form hold at most this many triangles (unless they cannot be parted).
     static constexpr int32_t queryLeafSize = 4;
     const Stack<QueryNode>& queryNodes() const { return queryNodes_; }
+    // The leaves' triangle indices, leaf after leaf.
+    const Stack<int32_t>& queryEntries() const { return queryEntries_; }
 
 private:
     struct TriangleBounds {
@@ -180,7 +182,9 @@ private:
     int32_t finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const;
     int32_t buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads);
     bool makeBounds();
-    bool compile();
+    // Makes the query form from the finished tree; the subtrees of the root's children on up to
+    // `threads` workers, with the same result as on one.
+    bool compile(int32_t threads = 1);
     void acceptHit(const NMVec3& p, const NMVec3& d, int32_t index, double t, double u, double v,
                    NMAbstractVectorLayer* bump, NMNearestHit* best, double* bestFacing, bool* found) const;
 

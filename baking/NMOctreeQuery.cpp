@@ -1,10 +1,12 @@
 // The query side of NMOctree: the compact form the queries run on, and the nearest-hit and any-hit
 // queries themselves.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "baking/NMIntersect.h"
 #include "baking/NMOctree.h"
+#include "baking/NMWorkers.h"
 #include "sources/HostMemory.h"
 
 namespace {
@@ -234,11 +236,100 @@ bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& cl
            leaf(left + 1, first + half, count - half, clipLo, clipHi, level + 1);
 }
 
+// The subtrees below the root's children made into query nodes, each on one worker in a part of
+// its own: the child's node first, then its descendants in the order the single walk gives them.
+// Leaves part only their own range of the triangle entries, so the workers never share one.
+class SubtreeJob final : public NMJob {
+public:
+    SubtreeJob(const Stack<RawNode>& raw, Stack<int32_t>& triangles, const NMVec3* corners, double widen,
+               const Stack<int32_t>& rawChild, Stack<Stack<NMOctree::QueryNode>>& parts, Stack<int32_t>& depths)
+        : raw_(raw), triangles_(triangles), corners_(corners), widen_(widen), rawChild_(rawChild), parts_(parts),
+          depths_(depths) {}
+
+    void work(int32_t) override {
+        while (!failed_.load(std::memory_order_relaxed)) {
+            const int32_t j = next_.fetch_add(1);
+            if (j >= rawChild_.count) return;
+            Stack<NMOctree::QueryNode>& part = parts_.items[j];
+            const RawNode& r = raw_.items[rawChild_.items[j]];
+            Compiler compiler{triangles_, corners_, part, widen_};
+            if (!part.reserve(r.count / 8 * 5 + 16)) {
+                failed_ = true;
+                return;
+            }
+            part.count = 1;
+            if (!compiler.node(raw_, rawChild_.items[j], 0, 1)) failed_ = true;
+            depths_.items[j] = compiler.depth;
+        }
+    }
+    bool failed() const { return failed_.load(); }
+
+private:
+    const Stack<RawNode>& raw_;
+    Stack<int32_t>& triangles_;
+    const NMVec3* corners_;
+    double widen_;
+    const Stack<int32_t>& rawChild_;
+    Stack<Stack<NMOctree::QueryNode>>& parts_;
+    Stack<int32_t>& depths_;
+    std::atomic<int32_t> next_{0};
+    std::atomic<bool> failed_{false};
+};
+
+// The query nodes with the subtrees of the root's children made on several workers and then put
+// where the single walk puts them: the root, its non-empty children side by side, then each
+// child's descendants, child after child. Node by node the same as compile on one thread.
+bool compileParts(const Stack<RawNode>& raw, int32_t threads, Stack<NMOctree::QueryNode>& nodes,
+                  Stack<int32_t>& entries, const NMVec3* corners, double widen, int32_t* depth) {
+    using QueryNode = NMOctree::QueryNode;
+    const RawNode& top = raw.items[0];
+    Stack<int32_t> rawChild;
+    for (int32_t c = 0; c < top.childCount; ++c)
+        if (raw.items[top.firstChild + c].count > 0) {
+            const int32_t before = rawChild.count;
+            rawChild.push(top.firstChild + c);
+            if (rawChild.count == before) return false;
+        }
+    const int32_t children = rawChild.count;
+    Stack<Stack<QueryNode>> parts;
+    Stack<int32_t> depths;
+    if (!parts.resize(children > 0 ? children : 1) || !depths.resize(children > 0 ? children : 1)) return false;
+    SubtreeJob job(raw, entries, corners, widen, rawChild, parts, depths);
+    if (children > 0) runWorkers(job, threads < children ? threads : children, nullptr);
+    if (job.failed()) return false;
+
+    int64_t total = 1 + children;
+    for (int32_t j = 0; j < children; ++j) total += parts.items[j].count - 1;
+    if (total > 0x7fffffff || !nodes.reserve(static_cast<int32_t>(total))) return false;
+    nodes.count = static_cast<int32_t>(total);
+    QueryNode& q = nodes.items[0];
+    q = QueryNode();
+    Compiler{entries, corners, nodes, widen}.setBox(q, top.lo, top.hi);
+    q.count = top.count;
+    q.first = 1;
+    q.childCount = children;
+    *depth = 0;
+    int32_t base = 1 + children;  // where the descendants of the next child start
+    for (int32_t j = 0; j < children; ++j) {
+        Stack<QueryNode>& part = parts.items[j];
+        for (int32_t m = 0; m < part.count; ++m) {
+            QueryNode n = part.items[m];
+            // Slots of the part: 0 is the child itself, m > 0 its descendant at base + m − 1.
+            if (n.childCount > 0) n.first = base + n.first - 1;
+            nodes.items[m == 0 ? 1 + j : base + m - 1] = n;
+        }
+        base += part.count - 1;
+        part.clear();
+        if (depths.items[j] > *depth) *depth = depths.items[j];
+    }
+    return true;
+}
+
 }  // namespace
 
 // First the octree as it is, in an array: eight children side by side for every inner node, each
 // leaf's triangles copied with their box clipped to the leaf. Then the final form from it.
-bool NMOctree::compile() {
+bool NMOctree::compile(int32_t threads) {
     compiled_ = false;
     queryNodes_.clear();
     queryEntries_.clear();
@@ -316,13 +407,20 @@ bool NMOctree::compile() {
         q.hi = b.hi;
     }
 
-    // The final form: empty children left out, big leaves parted. Parting can at most double the
-    // leaves' entries in nodes, but in practice adds about one node for every two entries; the
-    // nodes grow when that is not enough.
-    if (!queryNodes_.reserve(raw.count + queryEntries_.count / 2 + 1)) return false;
-    queryNodes_.count = 1;
-    Compiler compiler{queryEntries_, corners_.items, queryNodes_, slack_ / kWiden * kFloatWiden};
-    if (!compiler.node(raw, 0, 0, 0)) return false;
+    // The final form: empty children left out, big leaves parted.
+    const double widen = slack_ / kWiden * kFloatWiden;
+    int32_t depth = 0;
+    if (threads > 1 && raw.items[0].childCount > 0) {
+        if (!compileParts(raw, threads, queryNodes_, queryEntries_, corners_.items, widen, &depth)) return false;
+    } else {
+        // Parting can at most double the leaves' entries in nodes, but in practice adds about one
+        // node for every two entries; the nodes grow when that is not enough.
+        if (!queryNodes_.reserve(raw.count + queryEntries_.count / 2 + 1)) return false;
+        queryNodes_.count = 1;
+        Compiler compiler{queryEntries_, corners_.items, queryNodes_, widen};
+        if (!compiler.node(raw, 0, 0, 0)) return false;
+        depth = compiler.depth;
+    }
     raw.clear();
     // The nodes' room may have grown well beyond what they use: keep only that.
     if (queryNodes_.capacity - queryNodes_.count > queryNodes_.count / 8) {
@@ -332,7 +430,7 @@ bool NMOctree::compile() {
         exact.count = queryNodes_.count;
         queryNodes_ = static_cast<Stack<QueryNode>&&>(exact);
     }
-    queryStackSize_ = 8 * (compiler.depth + 1) + 1;
+    queryStackSize_ = 8 * (depth + 1) + 1;
     if (ownScratch_ == nullptr) ownScratch_ = hostNew<NMQueryScratch>("NMOctree", __LINE__);
     if (ownScratch_ == nullptr || !prepareScratch(*ownScratch_)) return false;
     compiled_ = true;
