@@ -1,6 +1,5 @@
 #include "baking/NMGather.h"
 
-#include <atomic>
 #include <cmath>
 
 #include "baking/NMBakeThread.h"
@@ -119,36 +118,9 @@ private:
 // goes to slots fixed before the work starts, so the result is the same for any number of workers.
 constexpr int32_t kBlock = 1024;
 
-// Runs body(from, to) over [0, count) in blocks of kBlock that the workers take in turn. False when
-// a body answered false (a stop request); the other workers then stop at their next block.
 template <typename Body>
-class BlockJob final : public NMJob {
-public:
-    BlockJob(int32_t count, const Body& body) : count_(count), body_(body) {}
-    void work(int32_t) override {
-        while (!failed_.load(std::memory_order_relaxed)) {
-            const int64_t from = static_cast<int64_t>(next_.fetch_add(1)) * kBlock;
-            if (from >= count_) return;
-            const int64_t to = from + kBlock < count_ ? from + kBlock : count_;
-            if (!body_(static_cast<int32_t>(from), static_cast<int32_t>(to))) failed_ = true;
-        }
-    }
-    bool ok() const { return !failed_.load(); }
-
-private:
-    int32_t count_;
-    const Body& body_;
-    std::atomic<int32_t> next_{0};
-    std::atomic<bool> failed_{false};
-};
-
-template <typename Body>
-bool forBlocks(int32_t count, int32_t workers, HostThreadBase* thread, const Body& body) {
-    if (count <= 0) return true;
-    const int32_t blocks = (count - 1) / kBlock + 1;
-    BlockJob<Body> job(count, body);
-    runWorkers(job, workers < blocks ? workers : blocks, thread);
-    return job.ok();
+bool gatherBlocks(int32_t count, int32_t workers, HostThreadBase* thread, const Body& body) {
+    return forBlocks(count, kBlock, workers, thread, body);
 }
 
 // One object appended to the output, placed by `correction` after its own global placement. The
@@ -307,7 +279,7 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     const float a3[3] = {float(place.v3.x), float(place.v3.y), float(place.v3.z)};
     if (!points_.reserve(pointCount)) return 0;
     points_.count = pointCount;
-    forBlocks(pointCount, workers_, thread_, [&](int32_t from, int32_t to) {
+    gatherBlocks(pointCount, workers_, thread_, [&](int32_t from, int32_t to) {
         for (int32_t i = from; i < to; ++i) {
             const float* p = points + 3 * i;
             WorldPoint& w = points_.items[i];
@@ -322,7 +294,7 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     // naming points that do not exist are left out like dead ones.
     const int32_t blocks = (polygonCount - 1) / kBlock + 1;
     if (!blockFirst_.resize(blocks + 1)) return 0;
-    forBlocks(polygonCount, workers_, thread_, [&](int32_t from, int32_t to) {
+    gatherBlocks(polygonCount, workers_, thread_, [&](int32_t from, int32_t to) {
         int32_t count = 0;
         for (int32_t i = from; i < to; ++i) {
             const HostPolygon& p = polygons[i];
@@ -355,7 +327,7 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     }
 
     // 3. Triangles and face normals.
-    if (!forBlocks(polygonCount, workers_, thread_, [&](int32_t from, int32_t to) {
+    if (!gatherBlocks(polygonCount, workers_, thread_, [&](int32_t from, int32_t to) {
             return polygonTriangles(from, to, polygons, rows, rowCount);
         }))
         return 0;
@@ -365,7 +337,7 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     if (!pointTriangles()) return 0;
     const double threshold = smoothingThreshold(object, mode);
     const bool frames = uvw != nullptr && out_.records();
-    return forBlocks(n, workers_, thread_,
+    return gatherBlocks(n, workers_, thread_,
                      [&](int32_t from, int32_t to) { return smooth(from, to, threshold, frames); })
                ? 1
                : 0;

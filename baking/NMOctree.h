@@ -96,6 +96,10 @@ public:
     int32_t buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads = 1);
     // Frees the octree's nodes once it is built; the queries do not need them.
     void releaseTree();
+    // Whether the nodes outlive the build (to be looked at, or freed by releaseTree). Without them
+    // the build frees them as soon as the query form no longer needs them, before it makes the
+    // form's nodes, so that the two are never held at once.
+    bool keepNodes = true;
     // Frees the tree and every buffer.
     void destroy();
     // Entries the construction's work stack holds room for (none once a build has ended).

@@ -14,6 +14,9 @@ namespace {
 // Boxes are widened and distances compared with this much slack, relative to the coordinates.
 constexpr double kWiden = 1e-9;
 
+// Leaves of the built tree whose entries and boxes a worker takes at once.
+constexpr int32_t kLeafBlock = 512;
+
 // Boxes of the query form are widened by this much of the scene's coordinates: more than float
 // rounding of coordinates and ray parameters can take away.
 constexpr double kFloatWiden = 1e-6;
@@ -355,30 +358,29 @@ bool NMOctree::compile(int32_t threads) {
     Stack<RawNode> raw;
     if (!raw.reserve(nodeCount) || !queryEntries_.reserve(entryCount > 0 ? entryCount : 1)) return false;
 
+    // The nodes in walk order, each leaf given its range of the entries; then the leaves' entries
+    // and boxes, leaf by leaf on the workers.
     struct Item {
         NMOctreeNode* node;
         int32_t slot;
     };
-    Stack<Item> stack;
+    Stack<Item> stack, leaves;
     stack.push({root, 0});
     if (stack.count == 0) return false;
     raw.count = 1;
     raw.items[0] = RawNode();
+    int32_t entries = 0;
     while (stack.count > 0) {
         const Item it = stack.items[--stack.count];
         RawNode& q = raw.items[it.slot];
         if (it.node->isLeaf()) {
             q.childCount = 0;
-            q.first = queryEntries_.count;
+            q.first = entries;
             q.count = it.node->indices.count;
-            Bounds b;
-            for (int32_t i = 0; i < it.node->indices.count; ++i) {
-                const int32_t index = it.node->indices.items[i];
-                queryEntries_.items[queryEntries_.count++] = index;
-                b.addClipped(triangleAt(corners_.items, index), it.node->box.min, it.node->box.max);
-            }
-            q.lo = b.lo;
-            q.hi = b.hi;
+            entries += q.count;
+            const int32_t before = leaves.count;
+            leaves.push(it);
+            if (leaves.count == before) return false;
             continue;
         }
         q.firstChild = raw.count;
@@ -390,6 +392,27 @@ bool NMOctree::compile(int32_t threads) {
             ++raw.count;
         }
     }
+    stack.clear();
+    queryEntries_.count = entries;
+    forBlocks(leaves.count, kLeafBlock, threads, nullptr, [&](int32_t from, int32_t to) {
+        for (int32_t l = from; l < to; ++l) {
+            const NMOctreeNode* node = leaves.items[l].node;
+            RawNode& q = raw.items[leaves.items[l].slot];
+            Bounds b;
+            for (int32_t i = 0; i < node->indices.count; ++i) {
+                const int32_t index = node->indices.items[i];
+                queryEntries_.items[q.first + i] = index;
+                b.addClipped(triangleAt(corners_.items, index), node->box.min, node->box.max);
+            }
+            q.lo = b.lo;
+            q.hi = b.hi;
+        }
+        return true;
+    });
+    leaves.clear();
+    // From here on the query form is made from the array alone.
+    if (!keepNodes) releaseTree();
+
     // Children come after their parents: one backward sweep sums the counts and joins the boxes.
     for (int32_t i = raw.count - 1; i >= 0; --i) {
         RawNode& q = raw.items[i];

@@ -211,8 +211,10 @@ int32_t NormalMapper::run() {
     mark = nowMs();
     s.spinner.store(0);
     if (!(bump_ != nullptr ? highTree_.setList(&high_) : highTree_.setGeometry(highGeometry_))) return 0;
+    // The build frees the tree's nodes once its query form no longer needs them.
+    highTree_.keepNodes = false;
+    occluderTree_.keepNodes = false;
     if (!highTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
-    highTree_.releaseTree();
     occlusionTree_ = &highTree_;
     if (ownOccluders) {
         if (!stage(NM_TEXT_OCCLUDERS, 0)) return 0;
@@ -225,7 +227,6 @@ int32_t NormalMapper::run() {
             gatherOccludersFromDocument(occluders_, s.document, s.thread, workers);
         if (!occluderTree_.setGeometry(occluders_)) return 0;
         if (!occluderTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
-        occluderTree_.releaseTree();
         occlusionTree_ = &occluderTree_;
     }
     stats_.octreeMs = nowMs() - mark;
