@@ -46,23 +46,6 @@ struct Placement {
     }
 };
 
-struct WorldPoint {
-    float x, y, z;
-};
-
-NMVec3 toDouble(const WorldPoint& p) { return {p.x, p.y, p.z}; }
-
-// Texture coordinates of one polygon: corners a, b, c, d.
-struct UVWRow {
-    float c[4][3];
-};
-static_assert(sizeof(UVWRow) == 48);
-
-bool validPolygon(const HostPolygon& p, int32_t points) {
-    return p.a >= 0 && p.a < points && p.b >= 0 && p.b < points && p.c >= 0 && p.c < points && p.d >= 0 &&
-           p.d < points;
-}
-
 // Corner `at` of a quad is proper when its two edges are not (nearly) opposite and turn the same
 // way as the quad's normal; `next` is the neighbour whose direction comes first in the cross product.
 bool properCorner(const NMVec3& at, const NMVec3& next, const NMVec3& prev, const NMVec3& n) {
@@ -131,12 +114,12 @@ public:
     ObjectGatherer(const GatherOutput& out, HostThreadBase* thread, int32_t workers)
         : out_(out), thread_(thread), workers_(workers < 1 ? 1 : workers) {}
 
-    int32_t append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction);
+    bool append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction);
 
 private:
     void put(int32_t t, const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
-             const UVWRow* uv);
-    bool polygonTriangles(int32_t from, int32_t to, const HostPolygon* polygons, const UVWRow* rows,
+             const UvwRecord* uv);
+    bool polygonTriangles(int32_t from, int32_t to, const HostPolygon* polygons, const UvwRecord* rows,
                           int32_t rowCount);
     bool pointTriangles();
     bool smooth(int32_t from, int32_t to, double threshold, bool frames);
@@ -145,7 +128,7 @@ private:
     HostThreadBase* thread_;
     int32_t workers_;
     int32_t first_ = 0;  // first triangle of this object in the output
-    Stack<WorldPoint> points_;
+    Stack<FloatVector> points_;
     Stack<int32_t> blockFirst_;  // per block of polygons: its first new triangle
     Stack<NMVec3> faceNormals_;
     Stack<int32_t> corners_;     // three point indices per new triangle
@@ -155,38 +138,35 @@ private:
 
 // New triangle t of this object: its corners, texture coordinates and face normal.
 void ObjectGatherer::put(int32_t t, const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
-                         const UVWRow* uv) {
+                         const UvwRecord* uv) {
     const int32_t at = first_ + t;
     if (out_.records()) {
         NMTriangle tri;
         for (int k = 0; k < 3; ++k) {
-            tri.v[k].position = toDouble(points_.items[corner[k]]);
-            if (uv != nullptr) {
-                const float* c = uv->c[uvCorner[k]];
-                tri.v[k].uvw = {c[0], c[1], c[2]};
-            }
+            tri.v[k].position = toVector(points_.items[corner[k]]);
+            if (uv != nullptr) tri.v[k].uvw = toVector(uv->corner[uvCorner[k]]);
         }
         out_.list().triangles.items[at] = tri;
     } else {
         NMVec3* c = out_.geometry().corners.items + 3 * at;
-        for (int k = 0; k < 3; ++k) c[k] = toDouble(points_.items[corner[k]]);
+        for (int k = 0; k < 3; ++k) c[k] = toVector(points_.items[corner[k]]);
     }
     for (int k = 0; k < 3; ++k) corners_.items[3 * t + k] = corner[k];
     faceNormals_.items[t] = faceNormal;
 }
 
 // The triangles of polygons from to to − 1, written from the first slot of their block on.
-bool ObjectGatherer::polygonTriangles(int32_t from, int32_t to, const HostPolygon* polygons, const UVWRow* rows,
+bool ObjectGatherer::polygonTriangles(int32_t from, int32_t to, const HostPolygon* polygons, const UvwRecord* rows,
                                       int32_t rowCount) {
     const int32_t pointCount = points_.count;
     int32_t t = blockFirst_.items[from / kBlock];
     for (int32_t i = from; i < to; ++i) {
         if (i % 100 == 0 && bakeStopRequested(thread_)) return false;
         const HostPolygon& p = polygons[i];
-        if (p.a == p.b || !validPolygon(p, pointCount)) continue;
-        const UVWRow* uv = i < rowCount ? rows + i : nullptr;
-        const NMVec3 a = toDouble(points_.items[p.a]), b = toDouble(points_.items[p.b]),
-                     c = toDouble(points_.items[p.c]), d = toDouble(points_.items[p.d]);
+        if (p.a == p.b || !cornersWithin(p, pointCount)) continue;
+        const UvwRecord* uv = i < rowCount ? rows + i : nullptr;
+        const NMVec3 a = toVector(points_.items[p.a]), b = toVector(points_.items[p.b]),
+                     c = toVector(points_.items[p.c]), d = toVector(points_.items[p.d]);
         if (p.c == p.d) {
             const int32_t corner[3] = {p.a, p.b, p.c}, uvCorner[3] = {0, 1, 2};
             put(t++, corner, uvCorner, normalize(cross(b - a, c - a)), uv);
@@ -263,13 +243,13 @@ bool ObjectGatherer::smooth(int32_t from, int32_t to, double threshold, bool fra
     return true;
 }
 
-int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction) {
+bool ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction) {
     const HostApi* api = moduleApi();
     const int32_t pointCount = api->polyPointCount(object);
     const int32_t polygonCount = api->polyPolygonCount(object);
     const float* points = api->polyPoints(object);
     const HostPolygon* polygons = api->polyPolygons(object);
-    if (pointCount <= 0 || polygonCount <= 0 || points == nullptr || polygons == nullptr) return 1;
+    if (pointCount <= 0 || polygonCount <= 0 || points == nullptr || polygons == nullptr) return true;
 
     // 1. Points into world space, in floats.
     const Placement place = correction.after(Placement::of(object));
@@ -277,12 +257,12 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     const float a1[3] = {float(place.v1.x), float(place.v1.y), float(place.v1.z)};
     const float a2[3] = {float(place.v2.x), float(place.v2.y), float(place.v2.z)};
     const float a3[3] = {float(place.v3.x), float(place.v3.y), float(place.v3.z)};
-    if (!points_.reserve(pointCount)) return 0;
+    if (!points_.reserve(pointCount)) return false;
     points_.count = pointCount;
     gatherBlocks(pointCount, workers_, thread_, [&](int32_t from, int32_t to) {
         for (int32_t i = from; i < to; ++i) {
             const float* p = points + 3 * i;
-            WorldPoint& w = points_.items[i];
+            FloatVector& w = points_.items[i];
             w.x = off[0] + p[0] * a1[0] + p[1] * a2[0] + p[2] * a3[0];
             w.y = off[1] + p[0] * a1[1] + p[1] * a2[1] + p[2] * a3[1];
             w.z = off[2] + p[0] * a1[2] + p[1] * a2[2] + p[2] * a3[2];
@@ -293,12 +273,12 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     // 2. Count the triangles, block by block, and make room for all of them at once. Polygons
     // naming points that do not exist are left out like dead ones.
     const int32_t blocks = (polygonCount - 1) / kBlock + 1;
-    if (!blockFirst_.resize(blocks + 1)) return 0;
+    if (!blockFirst_.resize(blocks + 1)) return false;
     gatherBlocks(polygonCount, workers_, thread_, [&](int32_t from, int32_t to) {
         int32_t count = 0;
         for (int32_t i = from; i < to; ++i) {
             const HostPolygon& p = polygons[i];
-            if (p.a == p.b || !validPolygon(p, pointCount)) continue;
+            if (p.a == p.b || !cornersWithin(p, pointCount)) continue;
             count += p.c == p.d ? 1 : 2;
         }
         blockFirst_.items[from / kBlock + 1] = count;
@@ -310,19 +290,19 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
         blockFirst_.items[b] = static_cast<int32_t>(newCount < 0x7fffffff ? newCount : 0x7fffffff);
         newCount += inBlock;
     }
-    if (newCount == 0) return 1;
-    if (out_.count() + newCount > 0x7fffffff / 3) return 0;
+    if (newCount == 0) return true;
+    if (out_.count() + newCount > 0x7fffffff / 3) return false;
     const int32_t n = static_cast<int32_t>(newCount);
     first_ = out_.count();
-    if (!out_.reserve(first_ + n) || !faceNormals_.reserve(n) || !corners_.reserve(3 * n)) return 0;
+    if (!out_.reserve(first_ + n) || !faceNormals_.reserve(n) || !corners_.reserve(3 * n)) return false;
     faceNormals_.count = n;
     corners_.count = 3 * n;
 
     // UVW rows, one per polygon; polygons beyond the tag's rows get zero coordinates.
-    const UVWRow* rows = nullptr;
+    const UvwRecord* rows = nullptr;
     int32_t rowCount = 0;
     if (uvw != nullptr) {
-        rows = static_cast<const UVWRow*>(api->tagData(uvw));
+        rows = static_cast<const UvwRecord*>(api->tagData(uvw));
         rowCount = rows != nullptr ? api->tagDataCount(uvw) : 0;
     }
 
@@ -330,11 +310,11 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
     if (!gatherBlocks(polygonCount, workers_, thread_, [&](int32_t from, int32_t to) {
             return polygonTriangles(from, to, polygons, rows, rowCount);
         }))
-        return 0;
+        return false;
     out_.setCount(first_ + n);
 
     // 4.–6. Smooth normals at every corner, then tangent frames.
-    if (!pointTriangles()) return 0;
+    if (!pointTriangles()) return false;
     const double threshold = smoothingThreshold(object, mode);
     const bool frames = uvw != nullptr && out_.records();
     return gatherBlocks(n, workers_, thread_,
@@ -345,8 +325,8 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
 
 // Gathers every polygon object of a hierarchy whose effective visibility is on: an object's own
 // setting when it is 0 (on) or 1 (off), its parent's when it is 2 (as the parent).
-int32_t gatherHierarchy(const GatherOutput& out, HstObject* root, const Placement& correction, HostThreadBase* thread,
-                        int32_t workers) {
+bool gatherHierarchy(const GatherOutput& out, HstObject* root, const Placement& correction, HostThreadBase* thread,
+                     int32_t workers) {
     const HostApi* api = moduleApi();
     struct Item {
         HstObject* object;
@@ -354,63 +334,63 @@ int32_t gatherHierarchy(const GatherOutput& out, HstObject* root, const Placemen
     };
     Stack<Item> stack;
     stack.push({root, 0});
-    if (stack.count == 0) return 0;
+    if (stack.count == 0) return false;
     while (stack.count > 0) {
         const Item it = stack.items[--stack.count];
         int32_t own = api->objVisibility(it.object);
         const int32_t visibility = own == 2 ? it.visibility : own;
         if (visibility == 0 && api->objType(it.object) == OBJECT_POLYGON) {
             ObjectGatherer gatherer(out, thread, workers);
-            if (!gatherer.append(it.object, nullptr, NM_GATHER_HIGH, correction)) return 0;
+            if (!gatherer.append(it.object, nullptr, NM_GATHER_HIGH, correction)) return false;
         }
         // Children in order: pushed last to first so that the first is taken next.
         int32_t children = 0;
         for (HstObject* c = api->objFirstChild(it.object); c != nullptr; c = api->objNext(c)) ++children;
-        if (!stack.reserve(stack.count + children)) return 0;
+        if (!stack.reserve(stack.count + children)) return false;
         stack.count += children;
         int32_t slot = stack.count - 1;
         for (HstObject* c = api->objFirstChild(it.object); c != nullptr; c = api->objNext(c))
             stack.items[slot--] = {c, visibility};
     }
-    return 1;
+    return true;
 }
 
 // Gathers the copy of `object`'s current state, placed where the object is in its document.
-int32_t gatherCopy(const GatherOutput& out, HstObject* object, HostThreadBase* thread, int32_t workers) {
+bool gatherCopy(const GatherOutput& out, HstObject* object, HostThreadBase* thread, int32_t workers) {
     const HostApi* api = moduleApi();
     HstObject* copy = api->objCurrentStateCopy(api->objDocument(object), object);
-    if (copy == nullptr) return 0;
+    if (copy == nullptr) return false;
     // A copy outside the document has lost the placement of the original's parents.
     const Placement correction = Placement::of(object).after(Placement::of(copy).inverse());
-    const int32_t ok = gatherHierarchy(out, copy, correction, thread, workers);
+    const bool ok = gatherHierarchy(out, copy, correction, thread, workers);
     api->objDestroy(copy);
     return ok;
 }
 
-int32_t gatherOne(const GatherOutput& out, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread,
-                  int32_t workers) {
+bool gatherOne(const GatherOutput& out, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread,
+               int32_t workers) {
     out.clear();
-    if (object == nullptr || (mode == NM_GATHER_LOW && uvw == nullptr)) return 0;
+    if (object == nullptr || (mode == NM_GATHER_LOW && uvw == nullptr)) return false;
     ObjectGatherer gatherer(out, thread, workers);
-    const int32_t ok = gatherer.append(object, uvw, mode, Placement::identity());
+    const bool ok = gatherer.append(object, uvw, mode, Placement::identity());
     out.computeBox();
     return ok;
 }
 
-int32_t occludersFromObject(const GatherOutput& out, HstObject* object, HostThreadBase* thread, int32_t workers) {
+bool occludersFromObject(const GatherOutput& out, HstObject* object, HostThreadBase* thread, int32_t workers) {
     out.clear();
-    if (object == nullptr) return 0;
-    const int32_t ok = gatherCopy(out, object, thread, workers);
+    if (object == nullptr) return false;
+    const bool ok = gatherCopy(out, object, thread, workers);
     out.computeBox();
     return ok;
 }
 
-int32_t occludersFromDocument(const GatherOutput& out, HstDocument* document, HostThreadBase* thread,
-                              int32_t workers) {
+bool occludersFromDocument(const GatherOutput& out, HstDocument* document, HostThreadBase* thread,
+                           int32_t workers) {
     out.clear();
-    if (document == nullptr) return 0;
+    if (document == nullptr) return false;
     const HostApi* api = moduleApi();
-    int32_t ok = 1;
+    bool ok = true;
     for (HstObject* o = api->docFirstObject(document); ok && o != nullptr; o = api->objNext(o))
         ok = gatherCopy(out, o, thread, workers);
     out.computeBox();
@@ -429,30 +409,30 @@ double smoothingThreshold(HstObject* object, int32_t mode) {
     return std::cos(api->setsGetReal(settings, SMOOTHING_ANGLE, 0.0));
 }
 
-int32_t gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread,
-                     int32_t threads) {
+bool gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread,
+                  int32_t threads) {
     return gatherOne(GatherOutput(list), object, uvw, mode, thread, threads);
 }
 
-int32_t gatherObject(NMTriangleGeometry& geometry, HstObject* object, HostThreadBase* thread, int32_t threads) {
+bool gatherObject(NMTriangleGeometry& geometry, HstObject* object, HostThreadBase* thread, int32_t threads) {
     return gatherOne(GatherOutput(geometry), object, nullptr, NM_GATHER_HIGH, thread, threads);
 }
 
-int32_t gatherOccludersFromObject(NMTriangleList& list, HstObject* object, HostThreadBase* thread, int32_t threads) {
+bool gatherOccludersFromObject(NMTriangleList& list, HstObject* object, HostThreadBase* thread, int32_t threads) {
     return occludersFromObject(GatherOutput(list), object, thread, threads);
 }
 
-int32_t gatherOccludersFromObject(NMTriangleGeometry& geometry, HstObject* object, HostThreadBase* thread,
-                                  int32_t threads) {
+bool gatherOccludersFromObject(NMTriangleGeometry& geometry, HstObject* object, HostThreadBase* thread,
+                               int32_t threads) {
     return occludersFromObject(GatherOutput(geometry), object, thread, threads);
 }
 
-int32_t gatherOccludersFromDocument(NMTriangleList& list, HstDocument* document, HostThreadBase* thread,
-                                    int32_t threads) {
+bool gatherOccludersFromDocument(NMTriangleList& list, HstDocument* document, HostThreadBase* thread,
+                                 int32_t threads) {
     return occludersFromDocument(GatherOutput(list), document, thread, threads);
 }
 
-int32_t gatherOccludersFromDocument(NMTriangleGeometry& geometry, HstDocument* document, HostThreadBase* thread,
-                                    int32_t threads) {
+bool gatherOccludersFromDocument(NMTriangleGeometry& geometry, HstDocument* document, HostThreadBase* thread,
+                                 int32_t threads) {
     return occludersFromDocument(GatherOutput(geometry), document, thread, threads);
 }

@@ -110,7 +110,7 @@ void NMOctree::destroy() {
     compiled_ = false;
 }
 
-int32_t NMOctree::setList(const NMTriangleList* triangles) {
+bool NMOctree::setList(const NMTriangleList* triangles) {
     // What the build and the queries read of each triangle, side by side: its corners and their
     // normals. From here on the list itself is read only for the bump detail.
     NMTriangleGeometry geometry;
@@ -118,7 +118,7 @@ int32_t NMOctree::setList(const NMTriangleList* triangles) {
     if (n > 0) {
         if (!geometry.corners.resize(3 * n) || !geometry.normals.resize(3 * n)) {
             destroy();
-            return 0;
+            return false;
         }
         for (int32_t i = 0; i < n; ++i) {
             const NMTriangle& t = triangles->triangles.items[i];
@@ -129,19 +129,19 @@ int32_t NMOctree::setList(const NMTriangleList* triangles) {
         }
     }
     if (triangles != nullptr) geometry.box = triangles->box;
-    if (!setGeometry(geometry)) return 0;
+    if (!setGeometry(geometry)) return false;
     list = triangles;
-    return 1;
+    return true;
 }
 
-int32_t NMOctree::setGeometry(NMTriangleGeometry& geometry) {
+bool NMOctree::setGeometry(NMTriangleGeometry& geometry) {
     destroy();
     list = nullptr;
     rayCount = 0;
     nodeVisits = 0;
     triangleTests = 0;
     root = hostNew<NMOctreeNode>(kTag, __LINE__);
-    if (root == nullptr) return 0;
+    if (root == nullptr) return false;
     root->box = geometry.box;
     thickenFlatAxes(root->box);
     slack_ = coordinateScale(root->box) * kWiden;
@@ -149,7 +149,7 @@ int32_t NMOctree::setGeometry(NMTriangleGeometry& geometry) {
     normals_ = static_cast<Stack<NMVec3>&&>(geometry.normals);
     geometry.clear();
     count_ = corners_.count / 3;
-    return 1;
+    return true;
 }
 
 // The boxes of the triangles, for the placement tests of the build (freed when it ends).
@@ -286,82 +286,82 @@ bool NMOctree::handDown(NMOctreeNode* node, BuildScratch& scratch) const {
     return true;
 }
 
-int32_t NMOctree::insertTriangle(int32_t index, HostThreadBase* thread) {
-    if (root == nullptr || index < 0 || index >= count_) return 0;
-    if (bounds_.count != count_ && !makeBounds()) return 0;
+bool NMOctree::insertTriangle(int32_t index, HostThreadBase* thread) {
+    if (root == nullptr || index < 0 || index >= count_) return false;
+    if (bounds_.count != count_ && !makeBounds()) return false;
     compiled_ = false;
-    if (!overlaps(root, index)) return 1;
-    if (!appendIndex(root->indices, index)) return 0;
-    if (root->indices.count < splitCount) return 1;
+    if (!overlaps(root, index)) return true;
+    if (!appendIndex(root->indices, index)) return false;
+    if (root->indices.count < splitCount) return true;
     return pushDown(root, build_, thread);
 }
 
 // Hands the pending indices of `start` down, splitting every child that ends up with more than
 // splitCount indices (unless it is too small to split), and so on down.
-int32_t NMOctree::pushDown(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
+bool NMOctree::pushDown(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
     Stack<NMOctreeNode*>& work = scratch.work;
     work.count = 0;
     work.push(start);
-    if (work.count == 0) return 0;
+    if (work.count == 0) return false;
     while (work.count > 0) {
         NMOctreeNode* node = work.items[--work.count];
-        if (bakeStopRequested(thread)) return 0;
-        if (!makeChildren(node) || !handDown(node, scratch)) return 0;
+        if (bakeStopRequested(thread)) return false;
+        if (!makeChildren(node) || !handDown(node, scratch)) return false;
         for (int32_t c = 0; c < 8; ++c) {
             NMOctreeNode* child = node->child[c];
             if (child->indices.count > splitCount && maxHalf(child->box) > minHalfExtent) {
                 const int32_t before = work.count;
                 work.push(child);
-                if (work.count == before) return 0;
+                if (work.count == before) return false;
             }
         }
         node->indices.count = 0;  // emptied, storage kept
     }
-    return 1;
+    return true;
 }
 
 // Hands every pending index below `start` down to the leaves.
-int32_t NMOctree::finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
+bool NMOctree::finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
     Stack<NMOctreeNode*>& work = scratch.work;
     work.count = 0;
     work.push(start);
-    if (work.count == 0) return 0;
+    if (work.count == 0) return false;
     while (work.count > 0) {
         NMOctreeNode* node = work.items[--work.count];
-        if (bakeStopRequested(thread)) return 0;
+        if (bakeStopRequested(thread)) return false;
         if (node->isLeaf()) continue;
-        if (!makeChildren(node) || !handDown(node, scratch)) return 0;
+        if (!makeChildren(node) || !handDown(node, scratch)) return false;
         for (int32_t c = 0; c < 8; ++c) {
             NMOctreeNode* child = node->child[c];
             if (maxHalf(child->box) > minHalfExtent) {
                 const int32_t before = work.count;
                 work.push(child);
-                if (work.count == before) return 0;
+                if (work.count == before) return false;
             }
         }
         node->indices.count = 0;
     }
-    return 1;
+    return true;
 }
 
-int32_t NMOctree::finish(HostThreadBase* thread) {
-    if (root == nullptr) return 0;
-    if (!finishFrom(root, build_, thread)) return 0;
-    return compile() ? 1 : 0;
+bool NMOctree::finish(HostThreadBase* thread) {
+    if (root == nullptr) return false;
+    if (!finishFrom(root, build_, thread)) return false;
+    return compile();
 }
 
-int32_t NMOctree::build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread,
-                       int32_t threads) {
+bool NMOctree::build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread,
+                    int32_t threads) {
     if (!setList(triangles)) {
         destroy();
-        return 0;
+        return false;
     }
     return buildIndex(status, thread, threads);
 }
 
-int32_t NMOctree::buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
+bool NMOctree::buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
     const HostString startText = status != nullptr ? status->text() : HostString();
-    int32_t ok = root != nullptr && makeBounds() ? 1 : 0;
+    bool ok = root != nullptr && makeBounds();
     if (ok && threads > 1) {
         ok = buildParallel(status, thread, threads);
     } else {
@@ -370,7 +370,7 @@ int32_t NMOctree::buildIndex(BakeStatusText* status, HostThreadBase* thread, int
         for (int32_t i = 0; ok && i < count; ++i) {
             if (i % 100 == 0) {
                 if (bakeStopRequested(thread)) {
-                    ok = 0;
+                    ok = false;
                     break;
                 }
                 const int64_t second = moduleApi()->clockMs() / 1000;
@@ -459,26 +459,26 @@ private:
     std::atomic<bool> failed_{false};
 };
 
-int32_t NMOctree::buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
+bool NMOctree::buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
     const int32_t count = count_;
     compiled_ = false;
     // The root's list as the insertions would have filled it, all of it.
     Stack<int32_t> rootList;
-    if (count > 0 && !rootList.reserve(count)) return 0;
+    if (count > 0 && !rootList.reserve(count)) return false;
     for (int32_t i = 0; i < count; ++i) {
-        if (i % 100 == 0 && bakeStopRequested(thread)) return 0;
+        if (i % 100 == 0 && bakeStopRequested(thread)) return false;
         if (overlaps(root, i)) rootList.items[rootList.count++] = i;
     }
     if (rootList.count < splitCount) {
         // Never handed down: the root is the only leaf.
-        if (!growList(root->indices, rootList.count)) return 0;
+        if (!growList(root->indices, rootList.count)) return false;
         for (int32_t i = 0; i < rootList.count; ++i) root->indices.items[root->indices.count++] = rootList.items[i];
         return finish(thread);
     }
-    if (!makeChildren(root)) return 0;
+    if (!makeChildren(root)) return false;
     const HostString startText = status != nullptr ? status->text() : HostString();
     BuildJob job(*this, rootList, thread, status, startText);
     runWorkers(job, threads < 8 ? threads : 8, thread);
-    if (job.failed() || bakeStopRequested(thread)) return 0;
-    return compile(threads) ? 1 : 0;
+    if (job.failed() || bakeStopRequested(thread)) return false;
+    return compile(threads);
 }

@@ -69,31 +69,31 @@ public:
     ~NMOctree() { destroy(); }
 
     // Frees any previous tree and makes a root with the list's box, and keeps the triangles'
-    // corners and vertex normals. 0 when memory runs out.
-    int32_t setList(const NMTriangleList* triangles);
+    // corners and vertex normals. False when memory runs out.
+    bool setList(const NMTriangleList* triangles);
     // The same from a list's corners and normals alone, which the octree takes over (the geometry
-    // is left empty); no bump detail can be asked of such a tree. 0 when memory runs out.
-    int32_t setGeometry(NMTriangleGeometry& geometry);
-    // Adds one triangle; 0 on a stop request or when memory runs out.
-    int32_t insertTriangle(int32_t index, HostThreadBase* thread);
-    // Hands every pending index down to the leaves and prepares the queries; 0 on a stop request
+    // is left empty); no bump detail can be asked of such a tree. False when memory runs out.
+    bool setGeometry(NMTriangleGeometry& geometry);
+    // Adds one triangle; false on a stop request or when memory runs out.
+    bool insertTriangle(int32_t index, HostThreadBase* thread);
+    // Hands every pending index down to the leaves and prepares the queries; false on a stop request
     // or when memory runs out.
-    int32_t finish(HostThreadBase* thread);
+    bool finish(HostThreadBase* thread);
     // The whole build with progress: set the list, insert every triangle (asking for a stop before
     // every 100th), finish. While it runs the status text shows the text it had at the start with
-    // the percentage done; afterwards it gets that text back. 1 on success.
+    // the percentage done; afterwards it gets that text back. True on success.
     //
     // With several threads the tree is the same, made another way: the root's own list is collected
     // first (what the root would hand down every splitCount insertions), then each of the root's
     // eight subtrees replays those hand-downs on a thread of its own. What a subtree becomes depends
     // only on the indices handed to its top in that order, so every node ends with the same children
     // and the same list as in the sequential build.
-    int32_t build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread,
-                  int32_t threads = 1);
+    bool build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread,
+               int32_t threads = 1);
     // The build after setList: inserts every triangle and finishes, as build does. Between the two
     // the list's triangles may be freed when no query will ask for the bump detail (which reads
     // their texture coordinates and tangent frames): the tree keeps what else it needs.
-    int32_t buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads = 1);
+    bool buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads = 1);
     // Frees the octree's nodes once it is built; the queries do not need them.
     void releaseTree();
     // Whether the nodes outlive the build (to be looked at, or freed by releaseTree). Without them
@@ -182,9 +182,9 @@ private:
     static bool growList(Stack<int32_t>& list, int32_t extra);
     bool makeChildren(NMOctreeNode* node) const;
     bool handDown(NMOctreeNode* node, BuildScratch& scratch) const;
-    int32_t pushDown(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const;
-    int32_t finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const;
-    int32_t buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads);
+    bool pushDown(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const;
+    bool finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const;
+    bool buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads);
     bool makeBounds();
     // Makes the query form from the finished tree; the subtrees of the root's children on up to
     // `threads` workers, with the same result as on one.

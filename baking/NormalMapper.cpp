@@ -183,26 +183,26 @@ bool NormalMapper::prepareBump() {
     return bump_ != nullptr && bump_->makeBumpLayer(heights, settings_->bumpStrength);
 }
 
-int32_t NormalMapper::run() {
+bool NormalMapper::run() {
     BakeSettings& s = *settings_;
-    if (s.width < 1 || s.height < 1) return 0;
+    if (s.width < 1 || s.height < 1) return false;
     const bool occlusion = s.occlusionOn != 0, displacement = s.displacementOn != 0;
     const bool ownOccluders = occlusion && (s.occluderMode == BAKE_OCCLUDERS_HIERARCHY ||
                                             s.occluderMode == BAKE_OCCLUDERS_DOCUMENT);
 
     // Gathering.
     int64_t mark = nowMs();
-    if (!stage(NM_TEXT_GATHERING, 1)) return 0;
+    if (!stage(NM_TEXT_GATHERING, 1)) return false;
     const int32_t workers = nmWorkerCount(s.threads);
-    if (!gatherObject(low_, s.lowObject, s.lowUvw, NM_GATHER_LOW, s.thread, workers)) return 0;
-    if (!s.bumpFile.empty() && !prepareBump()) return 0;
+    if (!gatherObject(low_, s.lowObject, s.lowUvw, NM_GATHER_LOW, s.thread, workers)) return false;
+    if (!s.bumpFile.empty() && !prepareBump()) return false;
     // The trees keep only the corners and normals of their triangles. The high object's full
     // records (texture coordinates, tangent frames) are read only for the bump detail; without a
     // bump image only what the tree keeps is gathered.
     if (bump_ != nullptr) {
-        if (!gatherObject(high_, s.highObject, s.highUvw, NM_GATHER_HIGH, s.thread, workers)) return 0;
+        if (!gatherObject(high_, s.highObject, s.highUvw, NM_GATHER_HIGH, s.thread, workers)) return false;
     } else if (!gatherObject(highGeometry_, s.highObject, s.thread, workers)) {
-        return 0;
+        return false;
     }
     stats_.gatherMs = nowMs() - mark;
     stats_.gatherPeakBytes = stagePeak(true);
@@ -210,14 +210,14 @@ int32_t NormalMapper::run() {
     // Octrees.
     mark = nowMs();
     s.spinner.store(0);
-    if (!(bump_ != nullptr ? highTree_.setList(&high_) : highTree_.setGeometry(highGeometry_))) return 0;
+    if (!(bump_ != nullptr ? highTree_.setList(&high_) : highTree_.setGeometry(highGeometry_))) return false;
     // The build frees the tree's nodes once its query form no longer needs them.
     highTree_.keepNodes = false;
     occluderTree_.keepNodes = false;
-    if (!highTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
+    if (!highTree_.buildIndex(&s.statusText, s.thread, workers)) return false;
     occlusionTree_ = &highTree_;
     if (ownOccluders) {
-        if (!stage(NM_TEXT_OCCLUDERS, 0)) return 0;
+        if (!stage(NM_TEXT_OCCLUDERS, 0)) return false;
         // Gathered only now, once the high object's records are freed, so that the two are never
         // held at once. A failed gather leaves fewer occluders (an empty list blocks nothing); the
         // bake goes on.
@@ -225,8 +225,8 @@ int32_t NormalMapper::run() {
             gatherOccludersFromObject(occluders_, s.highObject, s.thread, workers);
         else
             gatherOccludersFromDocument(occluders_, s.document, s.thread, workers);
-        if (!occluderTree_.setGeometry(occluders_)) return 0;
-        if (!occluderTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
+        if (!occluderTree_.setGeometry(occluders_)) return false;
+        if (!occluderTree_.buildIndex(&s.statusText, s.thread, workers)) return false;
         occlusionTree_ = &occluderTree_;
     }
     stats_.octreeMs = nowMs() - mark;
@@ -235,16 +235,16 @@ int32_t NormalMapper::run() {
     // Texels.
     mark = nowMs();
     if (occlusion) {
-        if (!makeOcclusionDirections(directions_, s.occlusionGrid, s.occlusionExponent)) return 0;
+        if (!makeOcclusionDirections(directions_, s.occlusionGrid, s.occlusionExponent)) return false;
         // One draw from the settings' generator seeds the whole bake.
         seed_ = s.random != nullptr ? static_cast<uint64_t>(moduleApi()->randomReal(s.random) * 9007199254740992.0)
                                     : kSeed;
     }
-    if (!createLayerSet(main_, true, s.width, s.height, occlusion, displacement)) return 0;
-    if (!createLayerSet(edgeFill_, true, s.width, s.height, occlusion, displacement)) return 0;
-    if (!makeSampleOffsets(offsets_, s.supersampling)) return 0;
-    if (!planChunks()) return 0;
-    if (!workerStats_.resize(workers)) return 0;
+    if (!createLayerSet(main_, true, s.width, s.height, occlusion, displacement)) return false;
+    if (!createLayerSet(edgeFill_, true, s.width, s.height, occlusion, displacement)) return false;
+    if (!makeSampleOffsets(offsets_, s.supersampling)) return false;
+    if (!planChunks()) return false;
+    if (!workerStats_.resize(workers)) return false;
     processed_ = 0;
     nextChunk_ = 0;
     startSecond_ = nowMs() / 1000;
@@ -263,24 +263,24 @@ int32_t NormalMapper::run() {
     }
     stats_.texelMs = nowMs() - mark;
     stats_.texelPeakBytes = stagePeak(true);
-    if (stopped_ || failed_) return 0;
+    if (stopped_ || failed_) return false;
 
     // Finishing.
     mark = nowMs();
-    if (!stage(NM_TEXT_FINISHING, 1)) return 0;
+    if (!stage(NM_TEXT_FINISHING, 1)) return false;
     if (occlusion || displacement) divideByCounts(main_, s.thread);
-    if (stopRequested()) return 0;
+    if (stopRequested()) return false;
     if (s.edgeFill) {
         if (occlusion || displacement) divideByCounts(edgeFill_, s.thread);
-        if (stopRequested()) return 0;
+        if (stopRequested()) return false;
         mergeLayerSets(main_, edgeFill_, s.thread);
     }
-    if (stopRequested()) return 0;
+    if (stopRequested()) return false;
     main_.keepDistances = nmFormatIsFloat(s.fileFormat);
     finishLayerSet(main_, s.thread);
-    if (stopRequested()) return 0;
-    if (!dilateLayerSet(main_, edgeFill_, s.dilationPasses, s.thread)) return 0;
-    if (stopRequested()) return 0;
+    if (stopRequested()) return false;
+    if (!dilateLayerSet(main_, edgeFill_, s.dilationPasses, s.thread)) return false;
+    if (stopRequested()) return false;
     if (edgeFill_.normal) edgeFill_.normal->release();
     if (edgeFill_.occlusion) edgeFill_.occlusion->release();
     if (edgeFill_.displacement) edgeFill_.displacement->release();
@@ -289,23 +289,24 @@ int32_t NormalMapper::run() {
 
     // Writing.
     mark = nowMs();
-    if (!stage(NM_TEXT_WRITING, 1)) return 0;
+    if (!stage(NM_TEXT_WRITING, 1)) return false;
     // Every image is made before any file is written: a stop (asked while the images are made)
     // then leaves no map behind.
     HostBitmap normalImage, occlusionImage, displacementImage;
-    if (s.normalOn && !main_.normal->makeImage(normalImage, s.fileFormat, s.bitDepth, s.thread)) return 0;
-    if (occlusion && !main_.occlusion->makeImage(occlusionImage, s.fileFormat, s.bitDepth, s.thread)) return 0;
+    if (s.normalOn && !main_.normal->makeImage(normalImage, s.fileFormat, s.bitDepth, s.thread)) return false;
+    if (occlusion && !main_.occlusion->makeImage(occlusionImage, s.fileFormat, s.bitDepth, s.thread)) return false;
     if (displacement && !main_.displacement->makeImage(displacementImage, s.fileFormat, s.bitDepth, s.thread))
-        return 0;
-    if (stopRequested()) return 0;
+        return false;
+    if (stopRequested()) return false;
     // The displacement scale first: a displacement image without it could not be read back.
-    if (displacement && !nmFormatIsFloat(s.fileFormat) && !writeDisplacementText(main_, s.displacementFile)) return 0;
-    if (s.normalOn && !normalImage.save(s.normalFile, s.fileFormat)) return 0;
-    if (occlusion && !occlusionImage.save(s.occlusionFile, s.fileFormat)) return 0;
-    if (displacement && !displacementImage.save(s.displacementFile, s.fileFormat)) return 0;
+    if (displacement && !nmFormatIsFloat(s.fileFormat) && !writeDisplacementText(main_, s.displacementFile))
+        return false;
+    if (s.normalOn && !normalImage.save(s.normalFile, s.fileFormat)) return false;
+    if (occlusion && !occlusionImage.save(s.occlusionFile, s.fileFormat)) return false;
+    if (displacement && !displacementImage.save(s.displacementFile, s.fileFormat)) return false;
     stats_.writeMs = nowMs() - mark;
     stats_.writePeakBytes = stagePeak(true);
-    return 1;
+    return true;
 }
 
 int64_t NormalMapper::stagePeak(bool restart) {

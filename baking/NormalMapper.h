@@ -68,7 +68,7 @@ public:
     const NormalMapperStats& stats() const { return stats_; }
 
 private:
-    int32_t run();
+    bool run();
     void freeAll();
     bool stopRequested() const;
     bool stage(int32_t textId, int32_t spinner);

@@ -332,7 +332,7 @@ TEST_F(NMGatherTest, WorkersGatherTheSameListAsOne) {
     host::Object* high = doc.insert(mixedMesh("high", 90, 40));
     host::Object* low = doc.insert(mixedMesh("low", 70, 50));
     NMTriangleList one;
-    ASSERT_EQ(gatherObject(one, handle(high), nullptr, NM_GATHER_HIGH, nullptr, 1), 1);
+    ASSERT_TRUE(gatherObject(one, handle(high), nullptr, NM_GATHER_HIGH, nullptr, 1));
     ASSERT_GT(one.count(), 5000);
     // The smoothing limit parts some faces and joins others: normals are not all one face's.
     int32_t smoothCorners = 0;
@@ -365,19 +365,19 @@ TEST_F(NMGatherTest, WorkersGatherTheSameListAsOne) {
     }
     EXPECT_EQ(at, one.count());
     NMTriangleList lowOne;
-    ASSERT_EQ(gatherObject(lowOne, handle(low), uvwOf(low), NM_GATHER_LOW, nullptr, 1), 1);
+    ASSERT_TRUE(gatherObject(lowOne, handle(low), uvwOf(low), NM_GATHER_LOW, nullptr, 1));
     for (int32_t threads : {2, 3, 8}) {
         const std::string what = std::to_string(threads) + " workers";
-        ASSERT_EQ(gatherObject(list, handle(high), nullptr, NM_GATHER_HIGH, nullptr, threads), 1);
+        ASSERT_TRUE(gatherObject(list, handle(high), nullptr, NM_GATHER_HIGH, nullptr, threads));
         expectSameList(list, one, "high, " + what);
         // The low object with texture coordinates and tangent frames.
-        ASSERT_EQ(gatherObject(list, handle(low), uvwOf(low), NM_GATHER_LOW, nullptr, threads), 1);
+        ASSERT_TRUE(gatherObject(list, handle(low), uvwOf(low), NM_GATHER_LOW, nullptr, threads));
         expectSameList(list, lowOne, "low, " + what);
     }
     // Corners and normals alone are those of the full records.
     for (int32_t threads : {1, 3}) {
         NMTriangleGeometry geometry;
-        ASSERT_EQ(gatherObject(geometry, handle(high), nullptr, threads), 1);
+        ASSERT_TRUE(gatherObject(geometry, handle(high), nullptr, threads));
         expectGeometryOf(geometry, one, "geometry, " + std::to_string(threads) + " workers");
     }
 }
@@ -389,23 +389,23 @@ TEST_F(NMGatherTest, WorkersGatherTheSameOccluders) {
     host::Object* bo = doc.insert(std::move(b));
     doc.insert(mixedMesh("child", 30, 30), bo);
     NMTriangleList hierarchy, document;
-    ASSERT_EQ(gatherOccludersFromObject(hierarchy, handle(bo), nullptr, 1), 1);
-    ASSERT_EQ(gatherOccludersFromDocument(document, host::toHandle(&doc), nullptr, 1), 1);
+    ASSERT_TRUE(gatherOccludersFromObject(hierarchy, handle(bo), nullptr, 1));
+    ASSERT_TRUE(gatherOccludersFromDocument(document, host::toHandle(&doc), nullptr, 1));
     NMTriangleList ownA;
-    ASSERT_EQ(gatherObject(ownA, handle(a), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    ASSERT_TRUE(gatherObject(ownA, handle(a), nullptr, NM_GATHER_HIGH, nullptr));
     ASSERT_GT(document.count(), hierarchy.count() + ownA.count() - 1);
     for (int32_t threads : {1, 3, 8}) {
         const std::string what = std::to_string(threads) + " workers";
         if (threads > 1) {
-            ASSERT_EQ(gatherOccludersFromObject(list, handle(bo), nullptr, threads), 1);
+            ASSERT_TRUE(gatherOccludersFromObject(list, handle(bo), nullptr, threads));
             expectSameList(list, hierarchy, "hierarchy, " + what);
-            ASSERT_EQ(gatherOccludersFromDocument(list, host::toHandle(&doc), nullptr, threads), 1);
+            ASSERT_TRUE(gatherOccludersFromDocument(list, host::toHandle(&doc), nullptr, threads));
             expectSameList(list, document, "document, " + what);
         }
         NMTriangleGeometry geometry;
-        ASSERT_EQ(gatherOccludersFromObject(geometry, handle(bo), nullptr, threads), 1);
+        ASSERT_TRUE(gatherOccludersFromObject(geometry, handle(bo), nullptr, threads));
         expectGeometryOf(geometry, hierarchy, "hierarchy geometry, " + what);
-        ASSERT_EQ(gatherOccludersFromDocument(geometry, host::toHandle(&doc), nullptr, threads), 1);
+        ASSERT_TRUE(gatherOccludersFromDocument(geometry, host::toHandle(&doc), nullptr, threads));
         expectGeometryOf(geometry, document, "document geometry, " + what);
     }
     EXPECT_EQ(doc.allObjects().size(), 3u);
@@ -417,18 +417,18 @@ TEST_F(NMGatherTest, WorkersGatherTheSameOccluders) {
 TEST_F(NMGatherTest, WorkersStopAndFailCleanly) {
     host::Object* o = doc.insert(mixedMesh("high", 60, 40));
     NMTriangleList one;
-    ASSERT_EQ(gatherObject(one, handle(o), nullptr, NM_GATHER_HIGH, nullptr, 1), 1);
+    ASSERT_TRUE(gatherObject(one, handle(o), nullptr, NM_GATHER_HIGH, nullptr, 1));
     for (int64_t stopAt : {1, 5, 30, 50}) {
         baketest::PollingThread thread(stopAt);
         NMTriangleGeometry geometry;
-        EXPECT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, &thread, 3), 0) << stopAt;
-        EXPECT_EQ(gatherObject(geometry, handle(o), &thread, 4), 0) << stopAt;
+        EXPECT_FALSE(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, &thread, 3)) << stopAt;
+        EXPECT_FALSE(gatherObject(geometry, handle(o), &thread, 4)) << stopAt;
     }
     int failures = 0;
     for (uint64_t n = 1; n < 200; ++n) {
         NMTriangleGeometry geometry;
         host::memory::failAfter(n);
-        const int32_t ok = gatherObject(geometry, handle(o), nullptr, 3);
+        const bool ok = gatherObject(geometry, handle(o), nullptr, 3);
         host::memory::resetFailures();
         if (!ok) {
             ++failures;
