@@ -38,9 +38,8 @@ bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
     if (!heap.reserve(kHeapSlotsAtInitialise)) return false;
     candidateLists.clear();
     quadrics.clear();
-    candidateLists.resize(mesh->pointCount);
     quadrics.resize(mesh->pointCount);
-    if (candidateLists.count != mesh->pointCount || quadrics.count != mesh->pointCount) return false;
+    if (quadrics.count != mesh->pointCount || !buildCandidateLists()) return false;
 
     auto now = [this] { return statistics.clock != nullptr ? statistics.clock() : 0; };
     const int64_t t0 = now();
@@ -118,7 +117,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
 
 bool Decimator::contract(EdgeCandidate* c) {
     // Out of memory: stop before the object is touched. Planning changes nothing but scratch.
-    const int32_t polygons = mesh->pointPolygons[c->v1].count + mesh->pointPolygons[c->v2].count;
+    const int32_t polygons = mesh->pointPolygons.count(c->v1) + mesh->pointPolygons.count(c->v2);
     if (!contraction_.changedPolygons.reserve(polygons) || !contraction_.dyingPolygons.reserve(polygons)) return false;
     mesh->planContraction(c->v1, c->v2, c->target, -c->heapKey, contraction_);
     contraction_.rawError = c->rawError > 0.0 ? c->rawError : 0.0;
@@ -129,15 +128,15 @@ bool Decimator::contract(EdgeCandidate* c) {
 }
 
 bool Decimator::reserveAround(int32_t p) {
-    const Stack<int32_t>& polys = mesh->pointPolygons[p];
-    return neighbours_.reserve(4 * polys.count) && edgePolygons_.reserve(polys.count);
+    const int32_t polys = mesh->pointPolygons.count(p);
+    return neighbours_.reserve(4 * polys) && edgePolygons_.reserve(polys);
 }
 
 bool Decimator::reserveContraction(const Contraction& k) {
     ReductionMesh& m = *mesh;
-    Stack<EdgeCandidate*>& kept = candidateLists[k.v1];
-    bool ok = m.reserveContraction(k) && starPoints.reserve(kept.count) &&
-              reserveWithSlack(kept, kept.count + candidateLists[k.v2].count);
+    const int32_t kept = candidateLists.count(k.v1);
+    bool ok = m.reserveContraction(k) && starPoints.reserve(kept) &&
+              candidateLists.reserve(k.v1, kept + candidateLists.count(k.v2));
     if (ok && m.recording) ok = m.history.reserveRoom(m, k.v1, k.v2);
     return ok;
 }
@@ -149,15 +148,17 @@ void Decimator::performContraction(const Contraction& k) {
     relinkCandidates(k);
     mesh->moveCorners(k);
     mesh->blendPointData(k);
-    Stack<EdgeCandidate*>& around = candidateLists[k.v1];
+    const FlatLists<EdgeCandidate*>::List around = candidateLists[k.v1];
     for (int32_t i = 0; i < around.count; ++i) refreshCandidate(around.items[i]);
 }
 
 void Decimator::relinkCandidates(const Contraction& k) {
     const int32_t v1 = k.v1;
     const int32_t v2 = k.v2;
-    Stack<EdgeCandidate*>& kept = candidateLists[v1];
-    Stack<EdgeCandidate*>& gone = candidateLists[v2];
+    const FlatLists<EdgeCandidate*>::List kept = candidateLists[v1];
+    // v1's list has room for v2's candidates (reserved with the contraction), so it does not move
+    // while they are added and `gone` stays valid.
+    const FlatLists<EdgeCandidate*>::List gone = candidateLists[v2];
     emptyKeepingStorage(starPoints);
     for (int32_t i = 0; i < kept.count; ++i) starPoints.push(otherEnd(*kept.items[i], v1));
     for (int32_t i = 0; i < gone.count; ++i) {
@@ -166,15 +167,15 @@ void Decimator::relinkCandidates(const Contraction& k) {
         if (u != v1 && !contains(starPoints, u)) {
             e->v1 = v1;
             e->v2 = u;
-            if (pushChecked(kept, e)) continue;
+            if (candidateLists.push(v1, e)) continue;
             // No room in v1's list: the edge is dropped rather than left half linked.
         }
-        removeFirst(candidateLists[u], e);
+        candidateLists.removeFirst(u, e);
         heap.remove(e);
         // Candidates live in the pool until release; one that is dropped here is no longer in
         // any list or in the heap.
     }
-    gone.clear();
+    candidateLists.empty(v2);
 }
 
 void Decimator::release() {

@@ -16,6 +16,7 @@
 #include "mixkit/CandidatePool.h"
 #include "mixkit/Contraction.h"
 #include "mixkit/EdgeCandidate.h"
+#include "mixkit/FlatLists.h"
 #include "mixkit/PlacementPolicy.h"
 #include "mixkit/Quadric.h"
 #include "mixkit/ReductionMesh.h"
@@ -52,7 +53,7 @@ public:
 
     ReductionMesh* mesh = nullptr;  // not owned
     Stack<Quadric> quadrics;        // one per point
-    Stack<Stack<EdgeCandidate*>> candidateLists;  // per point, the candidates that end there
+    FlatLists<EdgeCandidate*> candidateLists;  // per point, the candidates that end there
     CandidateHeap heap;
     HostThreadBase* testBreak = nullptr;  // asked whether to stop; none: never
     Stack<int32_t> starPoints;
@@ -94,8 +95,8 @@ private:
     bool pollBuild(int32_t index) const;
     // Room for the neighbours of p and the polygons of its edges; false when refused.
     bool reserveAround(int32_t p);
-    // Room in p's candidate list for all of its edges, taken when the first candidate arrives.
-    bool reserveCandidates(int32_t p);
+    // The candidate lists, each reducible point's with room for all of its edges.
+    bool buildCandidateLists();
     // Room for everything the planned contraction will store, so that a contraction is either
     // made whole or not begun; false (reported on the console) when the host refuses the memory.
     bool reserveContraction(const Contraction& k);

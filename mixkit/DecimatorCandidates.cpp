@@ -22,22 +22,24 @@ bool Decimator::buildCandidates() {
             c->v1 = i;
             c->v2 = j;
             // A candidate must be known at both ends, or a contraction could leave it behind.
-            if (!reserveCandidates(i) || !reserveCandidates(j)) return false;
-            if (!pushChecked(candidateLists[i], c)) return false;
-            if (!pushChecked(candidateLists[j], c)) return false;
+            if (!candidateLists.push(i, c) || !candidateLists.push(j, c)) return false;
             refreshCandidate(c);
         }
     }
     return true;
 }
 
-bool Decimator::reserveCandidates(int32_t p) {
-    Stack<EdgeCandidate*>& list = candidateLists[p];
-    if (list.capacity > 0) return true;
-    // Each polygon gives a point at most two edges; room for them all at once, and for the
-    // candidates a contraction may bring.
-    const int32_t edges = 2 * mesh->pointPolygons[p].count;
-    return list.reserve(edges < 4 ? 4 : edges);
+bool Decimator::buildCandidateLists() {
+    Stack<int32_t> room;
+    if (!room.resize(mesh->pointCount)) return false;
+    for (int32_t p = 0; p < mesh->pointCount; ++p) {
+        if (mesh->reducibleFlags.items[p] == 0) continue;
+        // Each polygon gives a point at most two edges; room for them all at once, and for the
+        // candidates a contraction may bring.
+        const int32_t edges = 2 * mesh->pointPolygons.count(p);
+        room.items[p] = edges < 4 ? 4 : edges;
+    }
+    return candidateLists.build(mesh->pointCount, room.items);
 }
 
 void Decimator::refreshCandidate(EdgeCandidate* c) {
@@ -94,20 +96,23 @@ void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t
                            PenaltyTerms& terms) const {
     // The face's corners, the kept point at the target.
     const Vector* positions = mesh->positions.items;  // corners of live polygons are in range
-    const Vector* q[4];
-    for (int k = 0; k < 4; ++k) q[k] = corners[k] == v1 ? &target : &positions[corners[k]];
+    const Vector& q0 = corners[0] == v1 ? target : positions[corners[0]];
+    const Vector& q1 = corners[1] == v1 ? target : positions[corners[1]];
+    const Vector& q2 = corners[2] == v1 ? target : positions[corners[2]];
     ++terms.faces;
-    const bool triangle = corners[2] == corners[3];
-    if (compactnessPenalty > 0.0) {
-        const double compactness =
-            triangle ? triangleCompactness(*q[0], *q[1], *q[2]) : quadCompactness(*q[0], *q[1], *q[2], *q[3]);
-        if (compactness < terms.leastCompactness) terms.leastCompactness = compactness;
+    if (corners[2] == corners[3]) {
+        const Vector e0 = subtract(q1, q0);
+        const Vector normal = cross(e0, subtract(q2, q0));
+        if (compactnessPenalty > 0.0)
+            terms.leastCompactness = leastTriangleCompactness(terms.leastCompactness, q0, q1, q2, e0, normal);
+        if (flipPenalty > 0.0 && facesAway(normal, mesh->unitNormal(polygon))) ++terms.flipped;
+        return;
     }
-    if (flipPenalty > 0.0) {
-        const Vector after = triangle ? normalize(cross(subtract(*q[1], *q[0]), subtract(*q[2], *q[0])))
-                                      : normalize(cross(subtract(*q[1], *q[3]), subtract(*q[2], *q[0])));
-        if (dot(after, mesh->unitNormal(polygon)) < 0.0) ++terms.flipped;
-    }
+    const Vector& q3 = corners[3] == v1 ? target : positions[corners[3]];
+    if (compactnessPenalty > 0.0)
+        terms.leastCompactness = leastQuadCompactness(terms.leastCompactness, q0, q1, q2, q3);
+    if (flipPenalty > 0.0 && facesAway(cross(subtract(q1, q3), subtract(q2, q0)), mesh->unitNormal(polygon)))
+        ++terms.flipped;
 }
 
 void Decimator::penalizeCandidate(EdgeCandidate* c) {
@@ -130,7 +135,7 @@ void Decimator::penalizeCandidate(EdgeCandidate* c) {
 
     // The polygons as they would be after the contraction, each weighed as it is met.
     PenaltyTerms terms;
-    const Stack<int32_t>& first = m.pointPolygons.items[v1];
+    const FlatLists<int32_t>::List first = m.pointPolygons[v1];
     for (int32_t i = 0; i < first.count; ++i) {
         const int32_t f = first.items[i];
         HostPolygon p = m.hostPolygons[f];
@@ -148,7 +153,7 @@ void Decimator::penalizeCandidate(EdgeCandidate* c) {
             assessFace(f, corners, v1, target, terms);
         }
     }
-    const Stack<int32_t>& second = m.pointPolygons.items[v2];
+    const FlatLists<int32_t>::List second = m.pointPolygons[v2];
     for (int32_t i = 0; i < second.count; ++i) {
         const int32_t f = second.items[i];
         HostPolygon p = m.hostPolygons[f];

@@ -12,6 +12,7 @@
 
 #include "mixkit/ChangeRecord.h"
 #include "mixkit/Contraction.h"
+#include "mixkit/FlatLists.h"
 #include "mixkit/ContractionHistory.h"
 #include "mixkit/Plane.h"
 #include "mixkit/ReferenceFrame.h"
@@ -129,7 +130,8 @@ public:
     HostSelection polygonSet;
     Stack<uint8_t> polygonFlags;
     int32_t livePolygonCount = 0;
-    Stack<Stack<int32_t>> pointPolygons;
+    // Per point, the live polygons that use it.
+    FlatLists<int32_t> pointPolygons;
     Stack<uint8_t> pointMarks;
     Stack<uint8_t> polygonMarks;
     Stack<Vector> unitNormals;
@@ -194,13 +196,13 @@ inline Vector ReductionMesh::polygonNormal(int32_t f, bool unit) const {
 }
 
 inline void ReductionMesh::markPolygons(int32_t p, uint8_t value) {
-    const Stack<int32_t>& list = pointPolygons.items[p];
+    const FlatLists<int32_t>::List list = pointPolygons[p];
     uint8_t* marks = polygonMarks.items;
     for (int32_t i = 0; i < list.count; ++i) marks[list.items[i]] = value;
 }
 
 inline void ReductionMesh::addToMarks(int32_t p, uint8_t value) {
-    const Stack<int32_t>& list = pointPolygons.items[p];
+    const FlatLists<int32_t>::List list = pointPolygons[p];
     uint8_t* marks = polygonMarks.items;
     for (int32_t i = 0; i < list.count; ++i) {
         uint8_t& m = marks[list.items[i]];

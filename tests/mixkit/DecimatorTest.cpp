@@ -454,7 +454,7 @@ TEST_F(DecimatorTest, RelinkedCandidatesKeepTheSurvivorFirst) {
     }
     ASSERT_EQ(r.decimator.heap.remove(c), c);
     ASSERT_TRUE(r.decimator.contract(c));
-    const Stack<EdgeCandidate*>& now = r.decimator.candidateLists[v1];
+    const FlatLists<EdgeCandidate*>::List now = r.decimator.candidateLists[v1];
     EXPECT_TRUE(r.decimator.candidateLists[v2].empty());
     EXPECT_EQ(std::vector<EdgeCandidate*>(now.begin(), now.end()), expected);
     for (const auto& [e, u] : turned) {

@@ -112,15 +112,15 @@ std::string checkDecimator(const Decimator& d) {
         }
         if (c->v1 == c->v2) return "candidate joins a point to itself";
         for (int32_t end : {c->v1, c->v2}) {
-            const Stack<EdgeCandidate*>& l = d.candidateLists[end];
+            const FlatLists<EdgeCandidate*>::List l = d.candidateLists[end];
             if (std::find(l.begin(), l.end(), c) == l.end()) {
                 out << "candidate " << c->v1 << "-" << c->v2 << " missing from the list of " << end;
                 return out.str();
             }
         }
     }
-    for (int32_t p = 0; p < d.candidateLists.count; ++p) {
-        const Stack<EdgeCandidate*>& l = d.candidateLists[p];
+    for (int32_t p = 0; p < d.candidateLists.size(); ++p) {
+        const FlatLists<EdgeCandidate*>::List l = d.candidateLists[p];
         std::vector<int32_t> others;
         for (const EdgeCandidate* c : l) {
             if (c->v1 != p && c->v2 != p) {

@@ -23,6 +23,7 @@ host::PolygonObject* makeStrip(host::Document& doc) {
     return obj;
 }
 
+std::vector<int32_t> list(const FlatLists<int32_t>::List& s) { return std::vector<int32_t>(s.begin(), s.end()); }
 std::vector<int32_t> list(const Stack<int32_t>& s) { return std::vector<int32_t>(s.begin(), s.end()); }
 
 using ReductionMeshTest = MixkitTest;
@@ -74,7 +75,7 @@ TEST_F(ReductionMeshTest, BuildCopiesPositionsFlagsAndAdjacency) {
     mesh.release();
     EXPECT_EQ(mesh.pointCount, 0);
     EXPECT_EQ(mesh.positions.count, 0);
-    EXPECT_EQ(mesh.pointPolygons.count, 0);
+    EXPECT_EQ(mesh.pointPolygons.size(), 0);
     // The object is untouched by build and release.
     EXPECT_EQ(obj->polygons[1], (host::Polygon{1, 2, 5, 4}));
 }
@@ -269,7 +270,7 @@ TEST_F(ReductionMeshTest, BuildFailsCleanlyWhenMemoryRunsOut) {
         ++failures;
         EXPECT_EQ(mesh.pointCount, 0);
         EXPECT_EQ(mesh.positions.count, 0);
-        EXPECT_EQ(mesh.pointPolygons.count, 0);
+        EXPECT_EQ(mesh.pointPolygons.size(), 0);
         EXPECT_EQ(mesh.pointSets.count, 0);
         EXPECT_EQ(host::memory::liveBlocks(), live) << "after failing allocation " << n;
         const std::vector<std::string> faults = memoryFaults();
@@ -277,8 +278,8 @@ TEST_F(ReductionMeshTest, BuildFailsCleanlyWhenMemoryRunsOut) {
         EXPECT_EQ(faults.front().rfind("NO MEMORY: Stack ", 0), 0u);
         EXPECT_EQ(differences(*obj, before), "");
     }
-    // Every allocation of the build was made to fail once.
-    EXPECT_GT(failures, 20);
+    // Every allocation of the build was made to fail once (the adjacency is one block of lists).
+    EXPECT_GT(failures, 12);
 }
 
 TEST_F(ReductionMeshTest, BuildRefusesMissingObjectAndCornersOutsideThePoints) {
