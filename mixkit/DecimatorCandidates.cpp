@@ -92,7 +92,7 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
     c->heapKey = -e;
 }
 
-void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
+[[gnu::always_inline]] inline void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
                            PenaltyTerms& terms) const {
     // The face's corners, the kept point at the target.
     const Vector* positions = mesh->positions.items;  // corners of live polygons are in range
