@@ -7,13 +7,13 @@
 #include "mixkit/StackHelpers.h"
 
 bool Decimator::buildCandidates() {
-    const Stack<uint8_t>& reducible = mesh->reducibleFlags;
-    for (int32_t i = 0; i < mesh->pointCount; ++i) {
+    const Stack<uint8_t>& reducible = mesh_->reducibleFlags;
+    for (int32_t i = 0; i < mesh_->pointCount; ++i) {
         if (pollBuild(i)) return false;
         if (reducible[i] == 0) continue;
         if (!reserveAround(i)) return false;
         emptyKeepingStorage(neighbours_);
-        mesh->pointNeighbours(i, neighbours_);
+        mesh_->pointNeighbours(i, neighbours_);
         for (int32_t n = 0; n < neighbours_.count; ++n) {
             const int32_t j = neighbours_.items[n];
             if (j <= i || reducible[j] == 0) continue;
@@ -22,7 +22,7 @@ bool Decimator::buildCandidates() {
             c->v1 = i;
             c->v2 = j;
             // A candidate must be known at both ends, or a contraction could leave it behind.
-            if (!candidateLists.push(i, c) || !candidateLists.push(j, c)) return false;
+            if (!candidateLists_.push(i, c) || !candidateLists_.push(j, c)) return false;
             refreshCandidate(c);
         }
     }
@@ -31,40 +31,40 @@ bool Decimator::buildCandidates() {
 
 bool Decimator::buildCandidateLists() {
     Stack<int32_t> room;
-    if (!room.resize(mesh->pointCount)) return false;
-    for (int32_t p = 0; p < mesh->pointCount; ++p) {
-        if (mesh->reducibleFlags.items[p] == 0) continue;
+    if (!room.resize(mesh_->pointCount)) return false;
+    for (int32_t p = 0; p < mesh_->pointCount; ++p) {
+        if (mesh_->reducibleFlags.items[p] == 0) continue;
         // Each polygon gives a point at most two edges; room for them all at once, and for the
         // candidates a contraction may bring.
-        const int32_t edges = 2 * mesh->pointPolygons.count(p);
+        const int32_t edges = 2 * mesh_->pointPolygons.count(p);
         room.items[p] = edges < 4 ? 4 : edges;
     }
-    return candidateLists.build(mesh->pointCount, room.items);
+    return candidateLists_.build(mesh_->pointCount, room.items);
 }
 
 void Decimator::refreshCandidate(EdgeCandidate* c) {
     placeCandidate(c);
-    if (useChecks != 0) penalizeCandidate(c);
+    if (settings.useChecks != 0) penalizeCandidate(c);
     if (c->heapPosition == HEAP_ABSENT)
-        heap.insert(c, c->heapKey);
+        heap_.insert(c, c->heapKey);
     else
-        heap.updateKey(c, c->heapKey);
+        heap_.updateKey(c, c->heapKey);
 }
 
 void Decimator::placeCandidate(EdgeCandidate* c) {
-    Quadric q = quadrics.items[c->v1];  // candidate ends are always points of the mesh
-    q.add(quadrics.items[c->v2]);
+    Quadric q = quadrics_.items[c->v1];  // candidate ends are always points of the mesh
+    q.add(quadrics_.items[c->v2]);
     Vector target;
     double e = 0.0;
     bool placed = false;
-    if (placementPolicy == PLACEMENT_OPTIMAL && q.optimalPoint(target)) {
+    if (settings.placementPolicy == PLACEMENT_OPTIMAL && q.optimalPoint(target)) {
         e = q.evaluate(target);
         placed = true;
     }
     if (!placed) {
-        const Vector& p1 = mesh->positions.items[c->v1];
-        const Vector& p2 = mesh->positions.items[c->v2];
-        if (placementPolicy >= PLACEMENT_LINE && q.optimalOnSegment(p1, p2, target)) {
+        const Vector& p1 = mesh_->positions.items[c->v1];
+        const Vector& p2 = mesh_->positions.items[c->v2];
+        if (settings.placementPolicy >= PLACEMENT_LINE && q.optimalOnSegment(p1, p2, target)) {
             e = q.evaluate(target);
         } else {
             const double e1 = q.evaluate(p1);
@@ -76,7 +76,7 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
                 target = p2;
                 e = e2;
             }
-            if (placementPolicy >= PLACEMENT_END_OR_MID) {
+            if (settings.placementPolicy >= PLACEMENT_END_OR_MID) {
                 const Vector mid = scale(add(p1, p2), 0.5);
                 const double em = q.evaluate(mid);
                 if (em <= e) {
@@ -86,7 +86,7 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
             }
         }
     }
-    if (weightingPolicy == WEIGHTING_AREA_AVERAGE) e = e / q.area;
+    if (settings.weightingPolicy == WEIGHTING_AREA_AVERAGE) e = e / q.area;
     c->target = target;
     c->rawError = e;
     c->heapKey = -e;
@@ -95,7 +95,7 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
 [[gnu::always_inline]] inline void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
                            PenaltyTerms& terms) const {
     // The face's corners, the kept point at the target.
-    const Vector* positions = mesh->positions.items;  // corners of live polygons are in range
+    const Vector* positions = mesh_->positions.items;  // corners of live polygons are in range
     const Vector& q0 = corners[0] == v1 ? target : positions[corners[0]];
     const Vector& q1 = corners[1] == v1 ? target : positions[corners[1]];
     const Vector& q2 = corners[2] == v1 ? target : positions[corners[2]];
@@ -103,24 +103,24 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
     if (corners[2] == corners[3]) {
         const Vector e0 = subtract(q1, q0);
         const Vector normal = cross(e0, subtract(q2, q0));
-        if (compactnessPenalty > 0.0)
+        if (settings.compactnessPenalty > 0.0)
             terms.leastCompactness = leastTriangleCompactness(terms.leastCompactness, q0, q1, q2, e0, normal);
-        if (flipPenalty > 0.0 && facesAway(normal, mesh->unitNormal(polygon))) ++terms.flipped;
+        if (settings.flipPenalty > 0.0 && facesAway(normal, mesh_->unitNormal(polygon))) ++terms.flipped;
         return;
     }
     const Vector& q3 = corners[3] == v1 ? target : positions[corners[3]];
-    if (compactnessPenalty > 0.0)
+    if (settings.compactnessPenalty > 0.0)
         terms.leastCompactness = leastQuadCompactness(terms.leastCompactness, q0, q1, q2, q3);
-    if (flipPenalty > 0.0 && facesAway(cross(subtract(q1, q3), subtract(q2, q0)), mesh->unitNormal(polygon)))
+    if (settings.flipPenalty > 0.0 && facesAway(cross(subtract(q1, q3), subtract(q2, q0)), mesh_->unitNormal(polygon)))
         ++terms.flipped;
 }
 
 void Decimator::penalizeCandidate(EdgeCandidate* c) {
-    if (valencePenalty == 0.0 && compactnessPenalty == 0.0 && flipPenalty == 0.0) return;
+    if (settings.valencePenalty == 0.0 && settings.compactnessPenalty == 0.0 && settings.flipPenalty == 0.0) return;
     const int32_t v1 = c->v1;
     const int32_t v2 = c->v2;
     const Vector target = c->target;
-    ReductionMesh& m = *mesh;
+    ReductionMesh& m = *mesh_;
     // Mark 1: the polygon has one of the ends, mark 2: both. Without repeated corners a point's
     // list holds each live polygon with that corner exactly once, so the marks follow from the
     // corners themselves; otherwise they are counted over the lists.
@@ -165,8 +165,8 @@ void Decimator::penalizeCandidate(EdgeCandidate* c) {
     }
 
     double penalty = 0.0;
-    if (valencePenalty > 0.0) penalty = terms.faces * valencePenalty;
-    if (compactnessPenalty > 0.0) penalty += (1.0 - terms.leastCompactness) * compactnessPenalty;
-    if (flipPenalty > 0.0) penalty += terms.flipped * flipPenalty;
+    if (settings.valencePenalty > 0.0) penalty = terms.faces * settings.valencePenalty;
+    if (settings.compactnessPenalty > 0.0) penalty += (1.0 - terms.leastCompactness) * settings.compactnessPenalty;
+    if (settings.flipPenalty > 0.0) penalty += terms.flipped * settings.flipPenalty;
     c->heapKey -= penalty;
 }

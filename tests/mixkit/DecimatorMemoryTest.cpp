@@ -29,7 +29,7 @@ TEST_F(DecimatorMemoryTest, InitialiseFailsCleanlyAtEveryAllocation) {
         bool ok = false;
         {
             Decimator d;
-            d.valencePenalty = 10.0;
+            d.settings.valencePenalty = 10.0;
             console();
             host::memory::failAfter(n);
             ok = d.initialise(&mesh, nullptr);
