@@ -133,35 +133,50 @@ void Decimator::penalizeCandidate(EdgeCandidate* c) {
     const uint8_t* marks = m.polygonMarks.items;
     auto hasCorner = [](const HostPolygon& p, int32_t x) { return p.a == x || p.b == x || p.c == x || p.d == x; };
 
-    // The polygons as they would be after the contraction, each weighed as it is met.
+    // The polygons as they would be after the contraction, each weighed as it is met. The terms
+    // are a count, a least value and a count, none of which depends on the order; a target at v1
+    // leaves v1's polygons as they are, so v2's go first: they lower the least compactness early
+    // and v1's can then often be passed over by the cheap bound.
     PenaltyTerms terms;
-    const FlatLists<int32_t>::List first = m.pointPolygons[v1];
-    for (int32_t i = 0; i < first.count; ++i) {
-        const int32_t f = first.items[i];
-        HostPolygon p = m.hostPolygons[f];
-        const uint8_t mark = byLists ? marks[f] : hasCorner(p, v2) ? 2 : 1;
-        if (mark == 1) {
-            const int32_t corners[4] = {p.a, p.b, p.c, p.d};
-            assessFace(f, corners, v1, target, terms);
-        } else if (mark == 2) {
-            if (p.c == p.d) continue;  // a triangle on the edge vanishes
+    auto weighFirst = [&] {
+        const FlatLists<int32_t>::List first = m.pointPolygons[v1];
+        for (int32_t i = 0; i < first.count; ++i) {
+            const int32_t f = first.items[i];
+            HostPolygon p = m.hostPolygons[f];
+            const uint8_t mark = byLists ? marks[f] : hasCorner(p, v2) ? 2 : 1;
+            if (mark == 1) {
+                const int32_t corners[4] = {p.a, p.b, p.c, p.d};
+                assessFace(f, corners, v1, target, terms);
+            } else if (mark == 2) {
+                if (p.c == p.d) continue;  // a triangle on the edge vanishes
+                for (int k = 0; k < 4; ++k)
+                    if (corner(p, k) == v2) corner(p, k) = v1;
+                if (!hasEqualNeighbours(p)) continue;  // the ends were opposite corners: it vanishes
+                int32_t corners[4] = {p.a, p.b, p.c, p.d};
+                rotateCorners(corners, triangleFormShift(p));
+                assessFace(f, corners, v1, target, terms);
+            }
+        }
+    };
+    auto weighSecond = [&] {
+        const FlatLists<int32_t>::List second = m.pointPolygons[v2];
+        for (int32_t i = 0; i < second.count; ++i) {
+            const int32_t f = second.items[i];
+            HostPolygon p = m.hostPolygons[f];
+            if (byLists ? marks[f] != 1 : hasCorner(p, v1)) continue;
             for (int k = 0; k < 4; ++k)
                 if (corner(p, k) == v2) corner(p, k) = v1;
-            if (!hasEqualNeighbours(p)) continue;  // the ends were opposite corners: it vanishes
-            int32_t corners[4] = {p.a, p.b, p.c, p.d};
-            rotateCorners(corners, triangleFormShift(p));
+            const int32_t corners[4] = {p.a, p.b, p.c, p.d};
             assessFace(f, corners, v1, target, terms);
         }
-    }
-    const FlatLists<int32_t>::List second = m.pointPolygons[v2];
-    for (int32_t i = 0; i < second.count; ++i) {
-        const int32_t f = second.items[i];
-        HostPolygon p = m.hostPolygons[f];
-        if (byLists ? marks[f] != 1 : hasCorner(p, v1)) continue;
-        for (int k = 0; k < 4; ++k)
-            if (corner(p, k) == v2) corner(p, k) = v1;
-        const int32_t corners[4] = {p.a, p.b, p.c, p.d};
-        assessFace(f, corners, v1, target, terms);
+    };
+    const Vector& at = m.positions.items[v1];
+    if (target.x == at.x && target.y == at.y && target.z == at.z) {
+        weighSecond();
+        weighFirst();
+    } else {
+        weighFirst();
+        weighSecond();
     }
 
     double penalty = 0.0;
