@@ -138,7 +138,7 @@ void Decimator::penalizeCandidate(EdgeCandidate* c) {
     // leaves v1's polygons as they are, so v2's go first: they lower the least compactness early
     // and v1's can then often be passed over by the cheap bound.
     PenaltyTerms terms;
-    auto weighFirst = [&] {
+    auto weighFirst = [&] [[gnu::always_inline]] {
         const FlatLists<int32_t>::List first = m.pointPolygons[v1];
         for (int32_t i = 0; i < first.count; ++i) {
             const int32_t f = first.items[i];
@@ -158,7 +158,7 @@ void Decimator::penalizeCandidate(EdgeCandidate* c) {
             }
         }
     };
-    auto weighSecond = [&] {
+    auto weighSecond = [&] [[gnu::always_inline]] {
         const FlatLists<int32_t>::List second = m.pointPolygons[v2];
         for (int32_t i = 0; i < second.count; ++i) {
             const int32_t f = second.items[i];
