@@ -55,10 +55,10 @@ TEST_F(ReductionMeshTest, BuildCopiesPositionsFlagsAndAdjacency) {
     EXPECT_EQ(mesh.reducibleCount, 4);
     EXPECT_EQ(mesh.reducibleFlags[4], 1);
     EXPECT_EQ(mesh.reducibleFlags[3], 0);
-    EXPECT_EQ(mesh.hiddenPointFlags[6], 255);
-    EXPECT_EQ(mesh.hiddenPointFlags[5], 0);
-    EXPECT_EQ(mesh.livePolygonCount, 2);
-    EXPECT_EQ(mesh.polygonFlags[2], 1);
+    EXPECT_TRUE(mesh.isHidden(6));
+    EXPECT_FALSE(mesh.isHidden(5));
+    EXPECT_EQ(mesh.livePolygonSetCount(), 2);
+    EXPECT_TRUE(mesh.inPolygonSet(2));
     EXPECT_EQ(list(mesh.pointPolygons[0]), (std::vector<int32_t>{0}));
     EXPECT_EQ(list(mesh.pointPolygons[1]), (std::vector<int32_t>{0, 1}));
     EXPECT_EQ(list(mesh.pointPolygons[5]), (std::vector<int32_t>{1, 2}));
@@ -70,8 +70,13 @@ TEST_F(ReductionMeshTest, BuildCopiesPositionsFlagsAndAdjacency) {
     EXPECT_EQ(mesh.seamSets.count, 0);
     EXPECT_EQ(mesh.vertexMaps.count, 0);
     EXPECT_FALSE(mesh.normalTag.valid());
-    EXPECT_EQ(mesh.pointMarks.count, 8);
-    EXPECT_EQ(mesh.polygonMarks.count, 4);
+    // The scratch marks cover every point and polygon: walks at the last ones work.
+    Stack<int32_t> shared;
+    mesh.polygonsOfEdge(5, 6, shared);
+    EXPECT_EQ(list(shared), (std::vector<int32_t>{2}));
+    Stack<int32_t> around;
+    mesh.pointNeighbours(6, around);
+    EXPECT_EQ(list(around), (std::vector<int32_t>{2, 5}));
     mesh.release();
     EXPECT_EQ(mesh.pointCount, 0);
     EXPECT_EQ(mesh.positions.count, 0);
