@@ -11,6 +11,7 @@ void ReductionMesh::refreshNormals(int32_t v1) {
     // Every index below comes from the adjacency lists or from live polygons, so it is in range.
     const FlatLists<int32_t>& lists = pointPolygons;
     uint8_t* pointMark = pointMarks.items;
+    uint8_t* polygonMark = polygonMarks.items;
     const Vector* normals = unitNormals.items;
 
     // The ring, each point once, in the order first met.
@@ -30,26 +31,15 @@ void ReductionMesh::refreshNormals(int32_t v1) {
             if (!pushChecked(ringNormals_, RingNormal{corner(q, c), Vector{}})) return;
         }
     }
-    // The region: every polygon of every ring point, each once in the order first met, and the
-    // points met there are cleared; on the same walk each ring point's normal is summed, polygon
-    // by polygon in list order as pointNormal does. A polygon is met when it does not carry this
-    // walk's stamp yet.
-    if (++regionStamp_ == 0) {
-        for (uint32_t& s : regionStamps_) s = 0;
-        regionStamp_ = 1;
-    }
-    const uint32_t stamp = regionStamp_;
-    uint32_t* stamps = regionStamps_.items;
-    emptyKeepingStorage(region_);
+    // The region: every polygon of every ring point is marked and the points met there are
+    // cleared; on the same walk each ring point's normal is summed, polygon by polygon in list
+    // order as pointNormal does.
     for (RingNormal& r : ringNormals_) {
         const FlatLists<int32_t>::List around = lists[r.point];
         Vector sum;
         for (int32_t j = 0; j < around.count; ++j) {
             const int32_t g = around.items[j];
-            if (stamps[g] != stamp) {
-                stamps[g] = stamp;
-                region_.items[region_.count++] = g;  // room for every polygon was made with the mesh
-            }
+            polygonMark[g] = 1;
             sum = add(sum, normals[g]);
             const HostPolygon& q = hostPolygons[g];
             const int m = cornerCount(q);
@@ -67,21 +57,27 @@ void ReductionMesh::refreshNormals(int32_t v1) {
         return ringNormals_.items[0].normal;  // not reached: every marked point is on the ring
     };
 
-    for (int32_t i = 0; i < region_.count; ++i) {
-        const int32_t g = region_.items[i];
-        const HostPolygon& q = hostPolygons[g];
-        NormalRecord& row = normalRows[g];
-        const NormalRecord old = row;
-        const int m = cornerCount(q);
-        for (int k = 0; k < m; ++k) {
-            const int32_t x = corner(q, k);
-            const uint8_t ring = pointMark[x];
-            if (ring == 0) continue;
-            const Vector& normal = ringNormal(x, ring);
-            row.v[3 * k] = static_cast<int16_t>(static_cast<int32_t>(normal.x * NORMAL_SCALE));
-            row.v[3 * k + 1] = static_cast<int16_t>(static_cast<int32_t>(normal.y * NORMAL_SCALE));
-            row.v[3 * k + 2] = static_cast<int16_t>(static_cast<int32_t>(normal.z * NORMAL_SCALE));
+    for (const RingNormal& r : ringNormals_) {
+        const FlatLists<int32_t>::List around = lists[r.point];
+        for (int32_t j = 0; j < around.count; ++j) {
+            const int32_t g = around.items[j];
+            uint8_t& mark = polygonMark[g];
+            if (mark == 0) continue;
+            mark = 0;
+            const HostPolygon& q = hostPolygons[g];
+            NormalRecord& row = normalRows[g];
+            const NormalRecord old = row;
+            const int m = cornerCount(q);
+            for (int k = 0; k < m; ++k) {
+                const int32_t x = corner(q, k);
+                const uint8_t ring = pointMark[x];
+                if (ring == 0) continue;
+                const Vector& normal = ringNormal(x, ring);
+                row.v[3 * k] = static_cast<int16_t>(static_cast<int32_t>(normal.x * NORMAL_SCALE));
+                row.v[3 * k + 1] = static_cast<int16_t>(static_cast<int32_t>(normal.y * NORMAL_SCALE));
+                row.v[3 * k + 2] = static_cast<int16_t>(static_cast<int32_t>(normal.z * NORMAL_SCALE));
+            }
+            if (recording) recordNormalChange(g, old, row);
         }
-        if (recording) recordNormalChange(g, old, row);
     }
 }

@@ -65,8 +65,6 @@ bool ReductionMesh::build(HostPolygonObject obj, HostSelection reducible, HostSe
     for (int32_t f = 0; ok && f < polygonCount; ++f)
         if (!isDead(hostPolygons[f])) unitNormals.items[f] = polygonNormal(f, true);
     ok = ok && collectTags();
-    // The normal refresh meets each polygon of its region once: room for them all.
-    ok = ok && (normalRows == nullptr || (regionStamps_.resize(polygonCount) && region_.reserve(polygonCount)));
     if (!ok) {
         release();
         return false;
@@ -188,9 +186,6 @@ void ReductionMesh::release() {
     recordingFailed = false;
     repeatedCorners = false;
     ringNormals_.clear();
-    region_.clear();
-    regionStamps_.clear();
-    regionStamp_ = 0;
 }
 
 double ReductionMesh::polygonArea(int32_t f) const {

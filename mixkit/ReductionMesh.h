@@ -185,11 +185,6 @@ private:
     Stack<PolygonState> firstOnlyPolygons;
     Stack<PolygonState> secondOnlyPolygons;
     Stack<RingNormal> ringNormals_;
-    // The normal refresh's region: its polygons in the order first met, and per polygon the stamp
-    // of the last walk that met it. Both only while the object has corner normals.
-    Stack<int32_t> region_;
-    Stack<uint32_t> regionStamps_;
-    uint32_t regionStamp_ = 0;
 };
 
 // The small walks below run several times for every contraction; they live here so that they
