@@ -109,6 +109,13 @@ Placed placePolygonObjects(const std::vector<const Object*>& objects) {
     return out;
 }
 
+bool holdsPolygons(const Object& o) {
+    if (auto* p = dynamic_cast<const PolygonObject*>(&o); p && !p->polygons.empty()) return true;
+    for (const auto& c : o.children())
+        if (holdsPolygons(*c)) return true;
+    return false;
+}
+
 }  // namespace
 
 MeshFormat meshFormatForPath(const std::string& path) {
@@ -242,10 +249,19 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
     else
         ok = readWithAssimp(path, roots, &welds, error);
     if (!ok) return false;
+    // Points alone are no mesh: a file whose every polygon was dropped (corners out of range or
+    // repeated) holds nothing to work on.
     bool anyPolygons = false;
-    for (const WeldResult& w : welds) anyPolygons = anyPolygons || w.points > 0;
+    for (const auto& r : roots) anyPolygons = anyPolygons || holdsPolygons(*r);
     if (!anyPolygons) {
-        if (error) *error = path + ": holds no polygons";
+        long dropped = 0;
+        for (const WeldResult& w : welds) dropped += w.droppedPolygons;
+        if (error) {
+            *error = path + ": holds no polygons";
+            if (dropped > 0)
+                *error += " (each of its " + std::to_string(dropped) +
+                          " polygons has a corner out of range or fewer than three distinct points)";
+        }
         return false;
     }
     for (auto& r : roots) {
@@ -256,6 +272,23 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
     return true;
 }
 
+bool encodeMeshFile(MeshFormat format, const std::vector<const Object*>& objects, std::string& bytes,
+                    std::string* problem) {
+    if (format == MeshFormat::Gltf || format == MeshFormat::Glb)
+        return encodeGltf(objects, format == MeshFormat::Glb, bytes, problem);
+    if (format != MeshFormat::Ply && format != MeshFormat::Stl) {
+        if (problem) *problem = std::string("cannot encode ") + meshFormatName(format) + " in memory";
+        return false;
+    }
+    Placed placed = placePolygonObjects(objects);
+    if (placed.objects.empty()) {
+        if (problem) *problem = "no polygon objects to write";
+        return false;
+    }
+    return format == MeshFormat::Ply ? encodePly(placed.objects, bytes, problem)
+                                     : encodeStl(placed.objects, bytes, problem);
+}
+
 bool writeMeshFile(SafeOutput& file, const std::vector<const Object*>& objects, std::string* error) {
     const std::string& path = file.path();
     const MeshFormat format = meshFormatForOutput(path);
@@ -263,28 +296,20 @@ bool writeMeshFile(SafeOutput& file, const std::vector<const Object*>& objects, 
         if (error) *error = path + ": cannot write this kind of file; write " + writableMeshSuffixes();
         return false;
     }
-    std::string bytes, problem;
-    if (format == MeshFormat::Gltf || format == MeshFormat::Glb) {
-        if (!encodeGltf(objects, format == MeshFormat::Glb, bytes, &problem)) {
-            if (error) *error = path + ": " + problem;
-            return false;
-        }
-    } else {
+    if (format == MeshFormat::Obj) {
+        // The OBJ writer streams into the output itself.
         Placed placed = placePolygonObjects(objects);
         if (placed.objects.empty()) {
             if (error) *error = path + ": no polygon objects to write";
             return false;
         }
-        if (format == MeshFormat::Obj) {
-            std::vector<const Object*> list(placed.objects.begin(), placed.objects.end());
-            return writeObj(file, list, error);
-        }
-        const bool ok = format == MeshFormat::Ply ? encodePly(placed.objects, bytes, &problem)
-                                                  : encodeStl(placed.objects, bytes, &problem);
-        if (!ok) {
-            if (error) *error = path + ": " + problem;
-            return false;
-        }
+        std::vector<const Object*> list(placed.objects.begin(), placed.objects.end());
+        return writeObj(file, list, error);
+    }
+    std::string bytes, problem;
+    if (!encodeMeshFile(format, objects, bytes, &problem)) {
+        if (error) *error = path + ": " + problem;
+        return false;
     }
     if (!file.write(bytes.data(), bytes.size())) return file.finish(error);
     return true;
