@@ -676,3 +676,49 @@ TEST(MeshFormats, ColladaAndAsciiStlComeInWithNamesPlacementsQuadsAndMaterials) 
     EXPECT_EQ(t->polygonCount(), 2);
     EXPECT_EQ(s.report.welds.at(0).vertices, 6);
 }
+
+// Files the fuzzer made of the PLY reader's own seeds: counts that promise more than the bytes hold
+// are refused before anything is allocated for them, list lengths must be whole numbers, and a file
+// whose every polygon names a missing vertex is not a mesh (it used to load as one without polygons).
+TEST(MeshFormats, MalformedPlyIsRefusedWithOneLineAndNothingAdded) {
+    TempDir dir;
+    const std::string ascii3 = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+                               "property float z\n";
+    std::string manyProperties = "ply\nformat ascii 1.0\nelement vertex 100\n";
+    for (int i = 0; i < 40; ++i) manyProperties += "property float p" + std::to_string(i) + "\n";
+    manyProperties += "property float x\nproperty float y\nproperty float z\nend_header\n" + std::string(300, '0');
+    std::string binary = "ply\nformat binary_little_endian 1.0\nelement vertex 10\nproperty float x\nproperty float y\n"
+                         "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n";
+    binary += std::string(100, '\0');
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* expect;
+    };
+    const std::vector<Case> cases = {
+        {"billion.ply", "ply\nformat ascii 1.0\nelement vertex 1000000000\nproperty float x\nend_header\n1 2 3\n",
+         "the element \"vertex\" claims 1000000000 entries, more than the file's 6 bytes after its header can hold"},
+        {"wide.ply", manyProperties, "the element \"vertex\" claims 100 entries"},
+        {"binary.ply", binary, "the element \"vertex\" claims 10 entries"},
+        {"nan-list.ply",
+         ascii3 + "property list uchar int extra\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+                  "0 0 0 nan\n1 0 0 0\n0 1 0 0\n3 0 1 2\n",
+         "a PLY list of a bad length"},
+        {"half-list.ply", ascii3 + "element face 1\nproperty list uchar int vertex_indices\nend_header\n"
+                                   "0 0 0\n1 0 0\n0 1 0\n2.5 0 1 2\n",
+         "a PLY list of a bad length"},
+        {"missing-vertex.ply", ascii3 + "element face 2\nproperty list uchar int vertex_indices\nend_header\n"
+                                        "0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n3 0 1 1.5\n",
+         "holds no polygons (each of its 2 polygons has a corner out of range or fewer than three distinct points)"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file(c.name);
+        writeBytes(path, c.bytes);
+        Loaded l = load(path);
+        EXPECT_FALSE(l.ok) << c.name;
+        EXPECT_EQ(l.error.rfind(path + ": ", 0), 0u) << l.error;
+        EXPECT_NE(l.error.find(c.expect), std::string::npos) << c.name << ": " << l.error;
+        EXPECT_EQ(l.error.find('\n'), std::string::npos) << l.error;
+        EXPECT_TRUE(l.doc->roots().empty()) << c.name;
+    }
+}
