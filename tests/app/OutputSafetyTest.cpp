@@ -184,7 +184,7 @@ TEST(OutputSafety, APolygonSoupIsNamedAndWeldMakesItReducible) {
     EXPECT_EQ(pointsIn(out), 24);
     // The brush refuses the soup too (a collapse would only make polygons vanish) and brushes it welded.
     const std::vector<std::string> brush = {"brush", soup, "-o", out, "--view", "front", "--size", "400x300",
-                                            "--max-error", "100000", "--stroke", "150,150 250,150"};
+                                            "--max-error", "1e12", "--stroke", "150,150 250,150"};
     fs::remove(out);
     expectFailure(runVexlor(brush), "\"soup\" of " + soup + " is a polygon soup");
     EXPECT_FALSE(fs::exists(out));
