@@ -3,7 +3,8 @@
 // would for a user's file. Every input either loads into consistent objects or is refused with one
 // line naming the file, leaving the document empty. A loaded object has no index out of range, no
 // polygon with repeated corners, tags that count what their domain counts, and welds that add up; a
-// file of a format we write writes and reads back with the same polygons.
+// file of a format we write writes and reads back with the same polygons. Points are finite numbers.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,7 @@ size_t checkPolygonObject(const host::PolygonObject& o) {
     const int points = o.pointCount();
     const int polygons = o.polygonCount();
     size_t triangles = 0;
+    for (const host::Vec3f& v : o.points) check(std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z));
     for (const host::Polygon& p : o.polygons) {
         for (int c : {p.a, p.b, p.c, p.d}) check(c >= 0 && c < points);
         check(p.a != p.b && p.a != p.c && p.b != p.c);

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "host/ObjFile.h"
+#include "host/Tags.h"
 #include "host/formats/AssimpFile.h"
 #include "host/formats/FileOutput.h"
 #include "host/formats/PlyReader.h"
@@ -107,6 +108,33 @@ Placed placePolygonObjects(const std::vector<const Object*>& objects) {
         out.copies.push_back(std::move(copy));
     }
     return out;
+}
+
+bool finite(const Vec3f& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+bool finite(const Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+// What of the object or those below it is not a finite number ("" when all is): a point, a texture
+// coordinate or a placement. Such values would be worked on for a whole reduction and only refused
+// when the result is written, so a read refuses them at once, as the OBJ reader does.
+std::string nonFiniteValue(const Object& o) {
+    const Matrix& m = o.localMatrix;
+    if (!finite(m.v1) || !finite(m.v2) || !finite(m.v3) || !finite(m.off))
+        return "the placement of \"" + o.name() + "\" is not finite";
+    if (auto* p = dynamic_cast<const PolygonObject*>(&o)) {
+        for (size_t i = 0; i < p->points.size(); ++i)
+            if (!finite(p->points[i]))
+                return "\"" + o.name() + "\": point " + std::to_string(i) + " has a coordinate that is not a finite number";
+        for (const auto& t : o.tags())
+            if (auto* uvw = dynamic_cast<const UVWTag*>(t.get()))
+                for (size_t i = 0; i < uvw->data.size(); ++i)
+                    for (int k = 0; k < 4; ++k)
+                        if (!finite(uvw->data[i].corner(k)))
+                            return "\"" + o.name() + "\": a texture coordinate of polygon " + std::to_string(i) +
+                                   " is not a finite number";
+    }
+    for (const auto& c : o.children())
+        if (std::string problem = nonFiniteValue(*c); !problem.empty()) return problem;
+    return {};
 }
 
 bool holdsPolygons(const Object& o) {
@@ -264,6 +292,11 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
         }
         return false;
     }
+    for (const auto& r : roots)
+        if (std::string problem = nonFiniteValue(*r); !problem.empty()) {
+            if (error) *error = path + ": " + problem;
+            return false;
+        }
     for (auto& r : roots) {
         Object* o = doc.insert(std::move(r));
         if (loaded) loaded->push_back(o);

@@ -722,3 +722,58 @@ TEST(MeshFormats, MalformedPlyIsRefusedWithOneLineAndNothingAdded) {
         EXPECT_TRUE(l.doc->roots().empty()) << c.name;
     }
 }
+
+// A point or texture coordinate that is not a finite number (or a placement that is not) is refused
+// when the file is read, naming the object and the element, instead of after a whole reduction when
+// the result cannot be written.
+TEST(MeshFormats, ValuesThatAreNotFiniteAreRefusedWhenRead) {
+    TempDir dir;
+    const std::string head = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+                             "property float z\nproperty float s\nproperty float t\nelement face 1\n"
+                             "property list uchar int vertex_indices\nend_header\n";
+    std::string stl = std::string(80, ' ');
+    const uint32_t one = 1;
+    stl.append(reinterpret_cast<const char*>(&one), 4);
+    const float facet[12] = {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, std::nanf(""), 0};
+    stl.append(reinterpret_cast<const char*>(facet), sizeof facet);
+    stl.append(2, '\0');
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* expect;
+    };
+    const std::vector<Case> cases = {
+        {"nan.ply", head + "0 0 0 0 0\nnan 1 0 0 0\n0 1 0 0 0\n3 0 1 2\n",
+         "\"nan\": point 1 has a coordinate that is not a finite number"},
+        {"uv.ply", head + "0 0 0 0 0\n1 0 0 inf 0\n0 1 0 0 0\n3 0 1 2\n",
+         "\"uv\": a texture coordinate of polygon 0 is not a finite number"},
+        {"nan.stl", stl, "point 2 has a coordinate that is not a finite number"},
+        {"far.dae",
+         R"(<?xml version="1.0" encoding="utf-8"?>
+<COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">
+  <library_geometries><geometry id="g" name="far"><mesh>
+    <source id="p"><float_array id="pa" count="9">0 0 0 1 0 0 0 1 0</float_array>
+      <technique_common><accessor source="#pa" count="3" stride="3">
+        <param name="X" type="float"/><param name="Y" type="float"/><param name="Z" type="float"/>
+      </accessor></technique_common></source>
+    <vertices id="v"><input semantic="POSITION" source="#p"/></vertices>
+    <triangles count="1"><input semantic="VERTEX" source="#v" offset="0"/><p>0 1 2</p></triangles>
+  </mesh></geometry></library_geometries>
+  <library_visual_scenes><visual_scene id="s"><node id="far" name="far">
+    <matrix>1 0 0 1e999 0 1 0 0 0 0 1 0 0 0 0 1</matrix><instance_geometry url="#g"/>
+  </node></visual_scene></library_visual_scenes>
+  <scene><instance_visual_scene url="#s"/></scene>
+</COLLADA>
+)",
+         "the placement of \"far\" is not finite"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file(c.name);
+        writeBytes(path, c.bytes);
+        Loaded l = load(path);
+        EXPECT_FALSE(l.ok) << c.name;
+        EXPECT_EQ(l.error.rfind(path + ": ", 0), 0u) << l.error;
+        EXPECT_NE(l.error.find(c.expect), std::string::npos) << c.name << ": " << l.error;
+        EXPECT_TRUE(l.doc->roots().empty()) << c.name;
+    }
+}
