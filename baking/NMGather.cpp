@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "baking/NMBakeThread.h"
+#include "baking/NMWorkers.h"
 #include "shader/TangentFrame.h"
 #include "sources/HostPolygonObject.h"
 #include "sources/HostTag.h"
@@ -70,128 +71,117 @@ bool properCorner(const NMVec3& at, const NMVec3& next, const NMVec3& prev, cons
     return dot(cross(e1, e2), n) >= 0.0;
 }
 
-// One object appended to the list, placed by `correction` after its own global placement.
+// Where a gathering writes: full triangle records, or only the corners and normals the octree
+// reads. Triangles are written to slots reserved beforehand, each slot by one worker.
+class GatherOutput {
+public:
+    explicit GatherOutput(NMTriangleList& list) : list_(&list) {}
+    explicit GatherOutput(NMTriangleGeometry& geometry) : geometry_(&geometry) {}
+
+    bool records() const { return list_ != nullptr; }
+    NMTriangleList& list() const { return *list_; }
+    NMTriangleGeometry& geometry() const { return *geometry_; }
+    int32_t count() const { return list_ != nullptr ? list_->count() : geometry_->count(); }
+    void clear() const {
+        if (list_ != nullptr)
+            list_->clear();
+        else
+            geometry_->clear();
+    }
+    void computeBox() const {
+        if (list_ != nullptr)
+            list_->computeBox();
+        else
+            geometry_->computeBox();
+    }
+    // Room for `total` triangles in all.
+    bool reserve(int32_t total) const {
+        if (list_ != nullptr) return list_->triangles.reserve(total);
+        return geometry_->corners.reserve(3 * total) && geometry_->normals.reserve(3 * total);
+    }
+    // The reserved slots up to `total` hold triangles now.
+    void setCount(int32_t total) const {
+        if (list_ != nullptr) {
+            list_->triangles.count = total;
+        } else {
+            geometry_->corners.count = 3 * total;
+            geometry_->normals.count = 3 * total;
+        }
+    }
+
+private:
+    NMTriangleList* list_ = nullptr;
+    NMTriangleGeometry* geometry_ = nullptr;
+};
+
+// Polygons, points or triangles that a worker of the gathering takes at once. Every block's output
+// goes to slots fixed before the work starts, so the result is the same for any number of workers.
+constexpr int32_t kBlock = 1024;
+
+template <typename Body>
+bool gatherBlocks(int32_t count, int32_t workers, HostThreadBase* thread, const Body& body) {
+    return forBlocks(count, kBlock, workers, thread, body);
+}
+
+// One object appended to the output, placed by `correction` after its own global placement. The
+// points, the triangles, the smooth normals and the tangent frames are each made on `workers`
+// threads in blocks; the point-to-triangle table between them on one.
 class ObjectGatherer {
 public:
-    ObjectGatherer(NMTriangleList& list, HostThreadBase* thread) : list_(list), thread_(thread) {}
+    ObjectGatherer(const GatherOutput& out, HostThreadBase* thread, int32_t workers)
+        : out_(out), thread_(thread), workers_(workers < 1 ? 1 : workers) {}
 
     int32_t append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction);
 
 private:
-    bool addTriangle(const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
-                     const UVWRow* uv);
+    void put(int32_t t, const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
+             const UVWRow* uv);
+    bool polygonTriangles(int32_t from, int32_t to, const HostPolygon* polygons, const UVWRow* rows,
+                          int32_t rowCount);
     bool pointTriangles();
-    bool smooth(double threshold);
+    bool smooth(int32_t from, int32_t to, double threshold, bool frames);
 
-    NMTriangleList& list_;
+    GatherOutput out_;
     HostThreadBase* thread_;
-    int32_t first_ = 0;  // first triangle of this object in the list
+    int32_t workers_;
+    int32_t first_ = 0;  // first triangle of this object in the output
     Stack<WorldPoint> points_;
+    Stack<int32_t> blockFirst_;  // per block of polygons: its first new triangle
     Stack<NMVec3> faceNormals_;
     Stack<int32_t> corners_;     // three point indices per new triangle
     Stack<int32_t> pointStart_;  // per point: where its triangles start in pointTris_
     Stack<int32_t> pointTris_;
 };
 
-bool ObjectGatherer::addTriangle(const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
-                                 const UVWRow* uv) {
-    NMTriangle t;
-    for (int k = 0; k < 3; ++k) {
-        t.v[k].position = toDouble(points_.items[corner[k]]);
-        if (uv != nullptr) {
-            const float* c = uv->c[uvCorner[k]];
-            t.v[k].uvw = {c[0], c[1], c[2]};
-        }
-        corners_.items[corners_.count++] = corner[k];
-    }
-    list_.triangles.items[list_.triangles.count++] = t;
-    faceNormals_.items[faceNormals_.count++] = faceNormal;
-    return true;
-}
-
-// For every point, the triangles of this object that use it (counted, then filled).
-bool ObjectGatherer::pointTriangles() {
-    const int32_t n = points_.count;
-    if (!pointStart_.resize(n + 1) || !pointTris_.resize(corners_.count > 0 ? corners_.count : 1)) return false;
-    for (int32_t i = 0; i < corners_.count; ++i) ++pointStart_.items[corners_.items[i] + 1];
-    for (int32_t p = 0; p < n; ++p) pointStart_.items[p + 1] += pointStart_.items[p];
-    Stack<int32_t> fill;
-    if (!fill.resize(n > 0 ? n : 1)) return false;
-    for (int32_t i = 0; i < corners_.count; ++i) {
-        const int32_t p = corners_.items[i];
-        pointTris_.items[pointStart_.items[p] + fill.items[p]++] = i / 3;
-    }
-    return true;
-}
-
-bool ObjectGatherer::smooth(double threshold) {
-    const int32_t count = faceNormals_.count;
-    for (int32_t t = 0; t < count; ++t) {
-        if (t % 100 == 0 && bakeStopRequested(thread_)) return false;
-        const NMVec3& own = faceNormals_.items[t];
-        NMTriangle& tri = list_.triangles.items[first_ + t];
+// New triangle t of this object: its corners, texture coordinates and face normal.
+void ObjectGatherer::put(int32_t t, const int32_t corner[3], const int32_t uvCorner[3], const NMVec3& faceNormal,
+                         const UVWRow* uv) {
+    const int32_t at = first_ + t;
+    if (out_.records()) {
+        NMTriangle tri;
         for (int k = 0; k < 3; ++k) {
-            const int32_t p = corners_.items[3 * t + k];
-            NMVec3 sum;
-            for (int32_t i = pointStart_.items[p]; i < pointStart_.items[p + 1]; ++i) {
-                const int32_t other = pointTris_.items[i];
-                const NMVec3& n = faceNormals_.items[other];
-                if (other == t ? threshold <= 1.0 : dot(n, own) >= threshold) sum += n;
+            tri.v[k].position = toDouble(points_.items[corner[k]]);
+            if (uv != nullptr) {
+                const float* c = uv->c[uvCorner[k]];
+                tri.v[k].uvw = {c[0], c[1], c[2]};
             }
-            tri.v[k].normal = normalize(sum);
         }
+        out_.list().triangles.items[at] = tri;
+    } else {
+        NMVec3* c = out_.geometry().corners.items + 3 * at;
+        for (int k = 0; k < 3; ++k) c[k] = toDouble(points_.items[corner[k]]);
     }
-    return true;
+    for (int k = 0; k < 3; ++k) corners_.items[3 * t + k] = corner[k];
+    faceNormals_.items[t] = faceNormal;
 }
 
-int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction) {
-    const HostApi* api = moduleApi();
-    const int32_t pointCount = api->polyPointCount(object);
-    const int32_t polygonCount = api->polyPolygonCount(object);
-    const float* points = api->polyPoints(object);
-    const HostPolygon* polygons = api->polyPolygons(object);
-    if (pointCount <= 0 || polygonCount <= 0 || points == nullptr || polygons == nullptr) return 1;
-
-    // 1. Points into world space, in floats.
-    const Placement place = correction.after(Placement::of(object));
-    const float off[3] = {float(place.off.x), float(place.off.y), float(place.off.z)};
-    const float a1[3] = {float(place.v1.x), float(place.v1.y), float(place.v1.z)};
-    const float a2[3] = {float(place.v2.x), float(place.v2.y), float(place.v2.z)};
-    const float a3[3] = {float(place.v3.x), float(place.v3.y), float(place.v3.z)};
-    if (!points_.resize(pointCount)) return 0;
-    for (int32_t i = 0; i < pointCount; ++i) {
-        const float* p = points + 3 * i;
-        WorldPoint& w = points_.items[i];
-        w.x = off[0] + p[0] * a1[0] + p[1] * a2[0] + p[2] * a3[0];
-        w.y = off[1] + p[0] * a1[1] + p[1] * a2[1] + p[2] * a3[1];
-        w.z = off[2] + p[0] * a1[2] + p[1] * a2[2] + p[2] * a3[2];
-    }
-
-    // 2. Count the triangles and make room for all of them at once. Polygons naming points that do
-    // not exist are left out like dead ones.
-    int64_t newCount = 0;
-    for (int32_t i = 0; i < polygonCount; ++i) {
-        const HostPolygon& p = polygons[i];
-        if (p.a == p.b || !validPolygon(p, pointCount)) continue;
-        newCount += p.c == p.d ? 1 : 2;
-    }
-    if (newCount == 0) return 1;
-    if (list_.triangles.count + newCount > 0x7fffffff / 3) return 0;
-    const int32_t n = static_cast<int32_t>(newCount);
-    first_ = list_.triangles.count;
-    if (!list_.triangles.reserve(first_ + n) || !faceNormals_.reserve(n) || !corners_.reserve(3 * n)) return 0;
-
-    // UVW rows, one per polygon; polygons beyond the tag's rows get zero coordinates.
-    const UVWRow* rows = nullptr;
-    int32_t rowCount = 0;
-    if (uvw != nullptr) {
-        rows = static_cast<const UVWRow*>(api->tagData(uvw));
-        rowCount = rows != nullptr ? api->tagDataCount(uvw) : 0;
-    }
-
-    // 3. Triangles and face normals.
-    for (int32_t i = 0; i < polygonCount; ++i) {
-        if (i % 100 == 0 && bakeStopRequested(thread_)) return 0;
+// The triangles of polygons from to to − 1, written from the first slot of their block on.
+bool ObjectGatherer::polygonTriangles(int32_t from, int32_t to, const HostPolygon* polygons, const UVWRow* rows,
+                                      int32_t rowCount) {
+    const int32_t pointCount = points_.count;
+    int32_t t = blockFirst_.items[from / kBlock];
+    for (int32_t i = from; i < to; ++i) {
+        if (i % 100 == 0 && bakeStopRequested(thread_)) return false;
         const HostPolygon& p = polygons[i];
         if (p.a == p.b || !validPolygon(p, pointCount)) continue;
         const UVWRow* uv = i < rowCount ? rows + i : nullptr;
@@ -199,7 +189,7 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
                      c = toDouble(points_.items[p.c]), d = toDouble(points_.items[p.d]);
         if (p.c == p.d) {
             const int32_t corner[3] = {p.a, p.b, p.c}, uvCorner[3] = {0, 1, 2};
-            addTriangle(corner, uvCorner, normalize(cross(b - a, c - a)), uv);
+            put(t++, corner, uvCorner, normalize(cross(b - a, c - a)), uv);
             continue;
         }
         // Split a quad along the diagonal through its first corner that is not proper (reflex or
@@ -222,21 +212,141 @@ int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, con
             first[k] = pc[uvFirst[k]];
             second[k] = pc[uvSecond[k]];
         }
-        addTriangle(first, uvFirst, n, uv);
-        addTriangle(second, uvSecond, n, uv);
+        put(t++, first, uvFirst, n, uv);
+        put(t++, second, uvSecond, n, uv);
     }
+    return true;
+}
+
+// For every point, the triangles of this object that use it (counted, then filled), in triangle
+// order.
+bool ObjectGatherer::pointTriangles() {
+    const int32_t n = points_.count;
+    if (!pointStart_.resize(n + 1) || !pointTris_.resize(corners_.count > 0 ? corners_.count : 1)) return false;
+    for (int32_t i = 0; i < corners_.count; ++i) ++pointStart_.items[corners_.items[i] + 1];
+    for (int32_t p = 0; p < n; ++p) pointStart_.items[p + 1] += pointStart_.items[p];
+    Stack<int32_t> fill;
+    if (!fill.resize(n > 0 ? n : 1)) return false;
+    for (int32_t i = 0; i < corners_.count; ++i) {
+        const int32_t p = corners_.items[i];
+        pointTris_.items[pointStart_.items[p] + fill.items[p]++] = i / 3;
+    }
+    return true;
+}
+
+// Smooth normals at the corners of new triangles from to to − 1, then their tangent frames when
+// asked for.
+bool ObjectGatherer::smooth(int32_t from, int32_t to, double threshold, bool frames) {
+    for (int32_t t = from; t < to; ++t) {
+        if (t % 100 == 0 && bakeStopRequested(thread_)) return false;
+        const NMVec3& own = faceNormals_.items[t];
+        NMVec3 normal[3];
+        for (int k = 0; k < 3; ++k) {
+            const int32_t p = corners_.items[3 * t + k];
+            NMVec3 sum;
+            for (int32_t i = pointStart_.items[p]; i < pointStart_.items[p + 1]; ++i) {
+                const int32_t other = pointTris_.items[i];
+                const NMVec3& n = faceNormals_.items[other];
+                if (other == t ? threshold <= 1.0 : dot(n, own) >= threshold) sum += n;
+            }
+            normal[k] = normalize(sum);
+        }
+        if (out_.records()) {
+            NMTriangle& tri = out_.list().triangles.items[first_ + t];
+            for (int k = 0; k < 3; ++k) tri.v[k].normal = normal[k];
+            if (frames) computeFrames(tri);
+        } else {
+            NMVec3* n = out_.geometry().normals.items + 3 * (first_ + t);
+            for (int k = 0; k < 3; ++k) n[k] = normal[k];
+        }
+    }
+    return true;
+}
+
+int32_t ObjectGatherer::append(HstObject* object, HstTag* uvw, int32_t mode, const Placement& correction) {
+    const HostApi* api = moduleApi();
+    const int32_t pointCount = api->polyPointCount(object);
+    const int32_t polygonCount = api->polyPolygonCount(object);
+    const float* points = api->polyPoints(object);
+    const HostPolygon* polygons = api->polyPolygons(object);
+    if (pointCount <= 0 || polygonCount <= 0 || points == nullptr || polygons == nullptr) return 1;
+
+    // 1. Points into world space, in floats.
+    const Placement place = correction.after(Placement::of(object));
+    const float off[3] = {float(place.off.x), float(place.off.y), float(place.off.z)};
+    const float a1[3] = {float(place.v1.x), float(place.v1.y), float(place.v1.z)};
+    const float a2[3] = {float(place.v2.x), float(place.v2.y), float(place.v2.z)};
+    const float a3[3] = {float(place.v3.x), float(place.v3.y), float(place.v3.z)};
+    if (!points_.reserve(pointCount)) return 0;
+    points_.count = pointCount;
+    gatherBlocks(pointCount, workers_, thread_, [&](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; ++i) {
+            const float* p = points + 3 * i;
+            WorldPoint& w = points_.items[i];
+            w.x = off[0] + p[0] * a1[0] + p[1] * a2[0] + p[2] * a3[0];
+            w.y = off[1] + p[0] * a1[1] + p[1] * a2[1] + p[2] * a3[1];
+            w.z = off[2] + p[0] * a1[2] + p[1] * a2[2] + p[2] * a3[2];
+        }
+        return true;
+    });
+
+    // 2. Count the triangles, block by block, and make room for all of them at once. Polygons
+    // naming points that do not exist are left out like dead ones.
+    const int32_t blocks = (polygonCount - 1) / kBlock + 1;
+    if (!blockFirst_.resize(blocks + 1)) return 0;
+    gatherBlocks(polygonCount, workers_, thread_, [&](int32_t from, int32_t to) {
+        int32_t count = 0;
+        for (int32_t i = from; i < to; ++i) {
+            const HostPolygon& p = polygons[i];
+            if (p.a == p.b || !validPolygon(p, pointCount)) continue;
+            count += p.c == p.d ? 1 : 2;
+        }
+        blockFirst_.items[from / kBlock + 1] = count;
+        return true;
+    });
+    int64_t newCount = 0;
+    for (int32_t b = 0; b < blocks; ++b) {
+        const int32_t inBlock = blockFirst_.items[b + 1];
+        blockFirst_.items[b] = static_cast<int32_t>(newCount < 0x7fffffff ? newCount : 0x7fffffff);
+        newCount += inBlock;
+    }
+    if (newCount == 0) return 1;
+    if (out_.count() + newCount > 0x7fffffff / 3) return 0;
+    const int32_t n = static_cast<int32_t>(newCount);
+    first_ = out_.count();
+    if (!out_.reserve(first_ + n) || !faceNormals_.reserve(n) || !corners_.reserve(3 * n)) return 0;
+    faceNormals_.count = n;
+    corners_.count = 3 * n;
+
+    // UVW rows, one per polygon; polygons beyond the tag's rows get zero coordinates.
+    const UVWRow* rows = nullptr;
+    int32_t rowCount = 0;
+    if (uvw != nullptr) {
+        rows = static_cast<const UVWRow*>(api->tagData(uvw));
+        rowCount = rows != nullptr ? api->tagDataCount(uvw) : 0;
+    }
+
+    // 3. Triangles and face normals.
+    if (!gatherBlocks(polygonCount, workers_, thread_, [&](int32_t from, int32_t to) {
+            return polygonTriangles(from, to, polygons, rows, rowCount);
+        }))
+        return 0;
+    out_.setCount(first_ + n);
 
     // 4.–6. Smooth normals at every corner, then tangent frames.
     if (!pointTriangles()) return 0;
-    if (!smooth(smoothingThreshold(object, mode))) return 0;
-    if (uvw != nullptr)
-        for (int32_t t = first_; t < list_.triangles.count; ++t) computeFrames(list_.triangles.items[t]);
-    return 1;
+    const double threshold = smoothingThreshold(object, mode);
+    const bool frames = uvw != nullptr && out_.records();
+    return gatherBlocks(n, workers_, thread_,
+                     [&](int32_t from, int32_t to) { return smooth(from, to, threshold, frames); })
+               ? 1
+               : 0;
 }
 
 // Gathers every polygon object of a hierarchy whose effective visibility is on: an object's own
 // setting when it is 0 (on) or 1 (off), its parent's when it is 2 (as the parent).
-int32_t gatherHierarchy(NMTriangleList& list, HstObject* root, const Placement& correction, HostThreadBase* thread) {
+int32_t gatherHierarchy(const GatherOutput& out, HstObject* root, const Placement& correction, HostThreadBase* thread,
+                        int32_t workers) {
     const HostApi* api = moduleApi();
     struct Item {
         HstObject* object;
@@ -250,7 +360,7 @@ int32_t gatherHierarchy(NMTriangleList& list, HstObject* root, const Placement& 
         int32_t own = api->objVisibility(it.object);
         const int32_t visibility = own == 2 ? it.visibility : own;
         if (visibility == 0 && api->objType(it.object) == OBJECT_POLYGON) {
-            ObjectGatherer gatherer(list, thread);
+            ObjectGatherer gatherer(out, thread, workers);
             if (!gatherer.append(it.object, nullptr, NM_GATHER_HIGH, correction)) return 0;
         }
         // Children in order: pushed last to first so that the first is taken next.
@@ -266,14 +376,44 @@ int32_t gatherHierarchy(NMTriangleList& list, HstObject* root, const Placement& 
 }
 
 // Gathers the copy of `object`'s current state, placed where the object is in its document.
-int32_t gatherCopy(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
+int32_t gatherCopy(const GatherOutput& out, HstObject* object, HostThreadBase* thread, int32_t workers) {
     const HostApi* api = moduleApi();
     HstObject* copy = api->objCurrentStateCopy(api->objDocument(object), object);
     if (copy == nullptr) return 0;
     // A copy outside the document has lost the placement of the original's parents.
     const Placement correction = Placement::of(object).after(Placement::of(copy).inverse());
-    const int32_t ok = gatherHierarchy(list, copy, correction, thread);
+    const int32_t ok = gatherHierarchy(out, copy, correction, thread, workers);
     api->objDestroy(copy);
+    return ok;
+}
+
+int32_t gatherOne(const GatherOutput& out, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread,
+                  int32_t workers) {
+    out.clear();
+    if (object == nullptr || (mode == NM_GATHER_LOW && uvw == nullptr)) return 0;
+    ObjectGatherer gatherer(out, thread, workers);
+    const int32_t ok = gatherer.append(object, uvw, mode, Placement::identity());
+    out.computeBox();
+    return ok;
+}
+
+int32_t occludersFromObject(const GatherOutput& out, HstObject* object, HostThreadBase* thread, int32_t workers) {
+    out.clear();
+    if (object == nullptr) return 0;
+    const int32_t ok = gatherCopy(out, object, thread, workers);
+    out.computeBox();
+    return ok;
+}
+
+int32_t occludersFromDocument(const GatherOutput& out, HstDocument* document, HostThreadBase* thread,
+                              int32_t workers) {
+    out.clear();
+    if (document == nullptr) return 0;
+    const HostApi* api = moduleApi();
+    int32_t ok = 1;
+    for (HstObject* o = api->docFirstObject(document); ok && o != nullptr; o = api->objNext(o))
+        ok = gatherCopy(out, o, thread, workers);
+    out.computeBox();
     return ok;
 }
 
@@ -289,30 +429,30 @@ double smoothingThreshold(HstObject* object, int32_t mode) {
     return std::cos(api->setsGetReal(settings, SMOOTHING_ANGLE, 0.0));
 }
 
-int32_t gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread) {
-    list.clear();
-    if (object == nullptr || (mode == NM_GATHER_LOW && uvw == nullptr)) return 0;
-    ObjectGatherer gatherer(list, thread);
-    const int32_t ok = gatherer.append(object, uvw, mode, Placement::identity());
-    list.computeBox();
-    return ok;
+int32_t gatherObject(NMTriangleList& list, HstObject* object, HstTag* uvw, int32_t mode, HostThreadBase* thread,
+                     int32_t threads) {
+    return gatherOne(GatherOutput(list), object, uvw, mode, thread, threads);
 }
 
-int32_t gatherOccludersFromObject(NMTriangleList& list, HstObject* object, HostThreadBase* thread) {
-    list.clear();
-    if (object == nullptr) return 0;
-    const int32_t ok = gatherCopy(list, object, thread);
-    list.computeBox();
-    return ok;
+int32_t gatherObject(NMTriangleGeometry& geometry, HstObject* object, HostThreadBase* thread, int32_t threads) {
+    return gatherOne(GatherOutput(geometry), object, nullptr, NM_GATHER_HIGH, thread, threads);
 }
 
-int32_t gatherOccludersFromDocument(NMTriangleList& list, HstDocument* document, HostThreadBase* thread) {
-    list.clear();
-    if (document == nullptr) return 0;
-    const HostApi* api = moduleApi();
-    int32_t ok = 1;
-    for (HstObject* o = api->docFirstObject(document); ok && o != nullptr; o = api->objNext(o))
-        ok = gatherCopy(list, o, thread);
-    list.computeBox();
-    return ok;
+int32_t gatherOccludersFromObject(NMTriangleList& list, HstObject* object, HostThreadBase* thread, int32_t threads) {
+    return occludersFromObject(GatherOutput(list), object, thread, threads);
+}
+
+int32_t gatherOccludersFromObject(NMTriangleGeometry& geometry, HstObject* object, HostThreadBase* thread,
+                                  int32_t threads) {
+    return occludersFromObject(GatherOutput(geometry), object, thread, threads);
+}
+
+int32_t gatherOccludersFromDocument(NMTriangleList& list, HstDocument* document, HostThreadBase* thread,
+                                    int32_t threads) {
+    return occludersFromDocument(GatherOutput(list), document, thread, threads);
+}
+
+int32_t gatherOccludersFromDocument(NMTriangleGeometry& geometry, HstDocument* document, HostThreadBase* thread,
+                                    int32_t threads) {
+    return occludersFromDocument(GatherOutput(geometry), document, thread, threads);
 }

@@ -111,30 +111,44 @@ void NMOctree::destroy() {
 }
 
 int32_t NMOctree::setList(const NMTriangleList* triangles) {
-    destroy();
+    // What the build and the queries read of each triangle, side by side: its corners and their
+    // normals. From here on the list itself is read only for the bump detail.
+    NMTriangleGeometry geometry;
+    const int32_t n = triangles != nullptr ? triangles->count() : 0;
+    if (n > 0) {
+        if (!geometry.corners.resize(3 * n) || !geometry.normals.resize(3 * n)) {
+            destroy();
+            return 0;
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const NMTriangle& t = triangles->triangles.items[i];
+            for (int k = 0; k < 3; ++k) {
+                geometry.corners.items[3 * i + k] = t.v[k].position;
+                geometry.normals.items[3 * i + k] = t.v[k].normal;
+            }
+        }
+    }
+    if (triangles != nullptr) geometry.box = triangles->box;
+    if (!setGeometry(geometry)) return 0;
     list = triangles;
+    return 1;
+}
+
+int32_t NMOctree::setGeometry(NMTriangleGeometry& geometry) {
+    destroy();
+    list = nullptr;
     rayCount = 0;
     nodeVisits = 0;
     triangleTests = 0;
     root = hostNew<NMOctreeNode>(kTag, __LINE__);
     if (root == nullptr) return 0;
-    if (triangles != nullptr) root->box = triangles->box;
+    root->box = geometry.box;
     thickenFlatAxes(root->box);
     slack_ = coordinateScale(root->box) * kWiden;
-    // What the build and the queries read of each triangle, side by side: its corners and their
-    // normals. From here on the list itself is read only for the bump detail.
-    const int32_t n = triangles != nullptr ? triangles->count() : 0;
-    if (n > 0) {
-        if (!corners_.resize(3 * n) || !normals_.resize(3 * n)) return 0;
-        for (int32_t i = 0; i < n; ++i) {
-            const NMTriangle& t = triangles->triangles.items[i];
-            for (int k = 0; k < 3; ++k) {
-                corners_.items[3 * i + k] = t.v[k].position;
-                normals_.items[3 * i + k] = t.v[k].normal;
-            }
-        }
-    }
-    count_ = n;
+    corners_ = static_cast<Stack<NMVec3>&&>(geometry.corners);
+    normals_ = static_cast<Stack<NMVec3>&&>(geometry.normals);
+    geometry.clear();
+    count_ = corners_.count / 3;
     return 1;
 }
 
@@ -466,5 +480,5 @@ int32_t NMOctree::buildParallel(BakeStatusText* status, HostThreadBase* thread, 
     BuildJob job(*this, rootList, thread, status, startText);
     runWorkers(job, threads < 8 ? threads : 8, thread);
     if (job.failed() || bakeStopRequested(thread)) return 0;
-    return compile() ? 1 : 0;
+    return compile(threads) ? 1 : 0;
 }

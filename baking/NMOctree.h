@@ -71,6 +71,9 @@ public:
     // Frees any previous tree and makes a root with the list's box, and keeps the triangles'
     // corners and vertex normals. 0 when memory runs out.
     int32_t setList(const NMTriangleList* triangles);
+    // The same from a list's corners and normals alone, which the octree takes over (the geometry
+    // is left empty); no bump detail can be asked of such a tree. 0 when memory runs out.
+    int32_t setGeometry(NMTriangleGeometry& geometry);
     // Adds one triangle; 0 on a stop request or when memory runs out.
     int32_t insertTriangle(int32_t index, HostThreadBase* thread);
     // Hands every pending index down to the leaves and prepares the queries; 0 on a stop request
@@ -93,6 +96,10 @@ public:
     int32_t buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads = 1);
     // Frees the octree's nodes once it is built; the queries do not need them.
     void releaseTree();
+    // Whether the nodes outlive the build (to be looked at, or freed by releaseTree). Without them
+    // the build frees them as soon as the query form no longer needs them, before it makes the
+    // form's nodes, so that the two are never held at once.
+    bool keepNodes = true;
     // Frees the tree and every buffer.
     void destroy();
     // Entries the construction's work stack holds room for (none once a build has ended).
@@ -150,6 +157,8 @@ public:
     // Leaves of the query form hold at most this many triangles (unless they cannot be parted).
     static constexpr int32_t queryLeafSize = 4;
     const Stack<QueryNode>& queryNodes() const { return queryNodes_; }
+    // The leaves' triangle indices, leaf after leaf.
+    const Stack<int32_t>& queryEntries() const { return queryEntries_; }
 
 private:
     struct TriangleBounds {
@@ -177,7 +186,9 @@ private:
     int32_t finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const;
     int32_t buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads);
     bool makeBounds();
-    bool compile();
+    // Makes the query form from the finished tree; the subtrees of the root's children on up to
+    // `threads` workers, with the same result as on one.
+    bool compile(int32_t threads = 1);
     void acceptHit(const NMVec3& p, const NMVec3& d, int32_t index, double t, double u, double v,
                    NMAbstractVectorLayer* bump, NMNearestHit* best, double* bestFacing, bool* found) const;
 

@@ -1,16 +1,21 @@
 // The query side of NMOctree: the compact form the queries run on, and the nearest-hit and any-hit
 // queries themselves.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "baking/NMIntersect.h"
 #include "baking/NMOctree.h"
+#include "baking/NMWorkers.h"
 #include "sources/HostMemory.h"
 
 namespace {
 
 // Boxes are widened and distances compared with this much slack, relative to the coordinates.
 constexpr double kWiden = 1e-9;
+
+// Leaves of the built tree whose entries and boxes a worker takes at once.
+constexpr int32_t kLeafBlock = 512;
 
 // Boxes of the query form are widened by this much of the scene's coordinates: more than float
 // rounding of coordinates and ray parameters can take away.
@@ -171,6 +176,7 @@ bool Compiler::node(const Stack<RawNode>& raw, int32_t from, int32_t slot, int32
     if (level > depth) depth = level;
     int32_t children = 0;
     for (int32_t c = 0; c < r.childCount; ++c) children += raw.items[r.firstChild + c].count > 0;
+    if (out.count + children > out.capacity && !out.reserve(out.grownCapacity() + children)) return false;
     NMOctree::QueryNode& q = out.items[slot];
     setBox(q, r.lo, r.hi);
     q.count = r.count;
@@ -222,20 +228,111 @@ bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& cl
             return axis == 0 ? ca.x < cb.x : (axis == 1 ? ca.y < cb.y : ca.z < cb.z);
         });
     }
-    if (out.count + 2 > out.capacity) return false;
-    q.first = out.count;
-    q.childCount = 2;
+    // Room for two more nodes; growing moves the nodes, so the leaf is found again by its slot.
+    if (out.count + 2 > out.capacity && !out.reserve(out.grownCapacity() + 2)) return false;
+    NMOctree::QueryNode& parted = out.items[slot];
+    parted.first = out.count;
+    parted.childCount = 2;
     out.count += 2;
-    const int32_t left = q.first;
+    const int32_t left = parted.first;
     return leaf(left, first, half, clipLo, clipHi, level + 1) &&
            leaf(left + 1, first + half, count - half, clipLo, clipHi, level + 1);
+}
+
+// The subtrees below the root's children made into query nodes, each on one worker in a part of
+// its own: the child's node first, then its descendants in the order the single walk gives them.
+// Leaves part only their own range of the triangle entries, so the workers never share one.
+class SubtreeJob final : public NMJob {
+public:
+    SubtreeJob(const Stack<RawNode>& raw, Stack<int32_t>& triangles, const NMVec3* corners, double widen,
+               const Stack<int32_t>& rawChild, Stack<Stack<NMOctree::QueryNode>>& parts, Stack<int32_t>& depths)
+        : raw_(raw), triangles_(triangles), corners_(corners), widen_(widen), rawChild_(rawChild), parts_(parts),
+          depths_(depths) {}
+
+    void work(int32_t) override {
+        while (!failed_.load(std::memory_order_relaxed)) {
+            const int32_t j = next_.fetch_add(1);
+            if (j >= rawChild_.count) return;
+            Stack<NMOctree::QueryNode>& part = parts_.items[j];
+            const RawNode& r = raw_.items[rawChild_.items[j]];
+            Compiler compiler{triangles_, corners_, part, widen_};
+            if (!part.reserve(r.count / 8 * 5 + 16)) {
+                failed_ = true;
+                return;
+            }
+            part.count = 1;
+            if (!compiler.node(raw_, rawChild_.items[j], 0, 1)) failed_ = true;
+            depths_.items[j] = compiler.depth;
+        }
+    }
+    bool failed() const { return failed_.load(); }
+
+private:
+    const Stack<RawNode>& raw_;
+    Stack<int32_t>& triangles_;
+    const NMVec3* corners_;
+    double widen_;
+    const Stack<int32_t>& rawChild_;
+    Stack<Stack<NMOctree::QueryNode>>& parts_;
+    Stack<int32_t>& depths_;
+    std::atomic<int32_t> next_{0};
+    std::atomic<bool> failed_{false};
+};
+
+// The query nodes with the subtrees of the root's children made on several workers and then put
+// where the single walk puts them: the root, its non-empty children side by side, then each
+// child's descendants, child after child. Node by node the same as compile on one thread.
+bool compileParts(const Stack<RawNode>& raw, int32_t threads, Stack<NMOctree::QueryNode>& nodes,
+                  Stack<int32_t>& entries, const NMVec3* corners, double widen, int32_t* depth) {
+    using QueryNode = NMOctree::QueryNode;
+    const RawNode& top = raw.items[0];
+    Stack<int32_t> rawChild;
+    for (int32_t c = 0; c < top.childCount; ++c)
+        if (raw.items[top.firstChild + c].count > 0) {
+            const int32_t before = rawChild.count;
+            rawChild.push(top.firstChild + c);
+            if (rawChild.count == before) return false;
+        }
+    const int32_t children = rawChild.count;
+    Stack<Stack<QueryNode>> parts;
+    Stack<int32_t> depths;
+    if (!parts.resize(children > 0 ? children : 1) || !depths.resize(children > 0 ? children : 1)) return false;
+    SubtreeJob job(raw, entries, corners, widen, rawChild, parts, depths);
+    if (children > 0) runWorkers(job, threads < children ? threads : children, nullptr);
+    if (job.failed()) return false;
+
+    int64_t total = 1 + children;
+    for (int32_t j = 0; j < children; ++j) total += parts.items[j].count - 1;
+    if (total > 0x7fffffff || !nodes.reserve(static_cast<int32_t>(total))) return false;
+    nodes.count = static_cast<int32_t>(total);
+    QueryNode& q = nodes.items[0];
+    q = QueryNode();
+    Compiler{entries, corners, nodes, widen}.setBox(q, top.lo, top.hi);
+    q.count = top.count;
+    q.first = 1;
+    q.childCount = children;
+    *depth = 0;
+    int32_t base = 1 + children;  // where the descendants of the next child start
+    for (int32_t j = 0; j < children; ++j) {
+        Stack<QueryNode>& part = parts.items[j];
+        for (int32_t m = 0; m < part.count; ++m) {
+            QueryNode n = part.items[m];
+            // Slots of the part: 0 is the child itself, m > 0 its descendant at base + m − 1.
+            if (n.childCount > 0) n.first = base + n.first - 1;
+            nodes.items[m == 0 ? 1 + j : base + m - 1] = n;
+        }
+        base += part.count - 1;
+        part.clear();
+        if (depths.items[j] > *depth) *depth = depths.items[j];
+    }
+    return true;
 }
 
 }  // namespace
 
 // First the octree as it is, in an array: eight children side by side for every inner node, each
 // leaf's triangles copied with their box clipped to the leaf. Then the final form from it.
-bool NMOctree::compile() {
+bool NMOctree::compile(int32_t threads) {
     compiled_ = false;
     queryNodes_.clear();
     queryEntries_.clear();
@@ -261,30 +358,29 @@ bool NMOctree::compile() {
     Stack<RawNode> raw;
     if (!raw.reserve(nodeCount) || !queryEntries_.reserve(entryCount > 0 ? entryCount : 1)) return false;
 
+    // The nodes in walk order, each leaf given its range of the entries; then the leaves' entries
+    // and boxes, leaf by leaf on the workers.
     struct Item {
         NMOctreeNode* node;
         int32_t slot;
     };
-    Stack<Item> stack;
+    Stack<Item> stack, leaves;
     stack.push({root, 0});
     if (stack.count == 0) return false;
     raw.count = 1;
     raw.items[0] = RawNode();
+    int32_t entries = 0;
     while (stack.count > 0) {
         const Item it = stack.items[--stack.count];
         RawNode& q = raw.items[it.slot];
         if (it.node->isLeaf()) {
             q.childCount = 0;
-            q.first = queryEntries_.count;
+            q.first = entries;
             q.count = it.node->indices.count;
-            Bounds b;
-            for (int32_t i = 0; i < it.node->indices.count; ++i) {
-                const int32_t index = it.node->indices.items[i];
-                queryEntries_.items[queryEntries_.count++] = index;
-                b.addClipped(triangleAt(corners_.items, index), it.node->box.min, it.node->box.max);
-            }
-            q.lo = b.lo;
-            q.hi = b.hi;
+            entries += q.count;
+            const int32_t before = leaves.count;
+            leaves.push(it);
+            if (leaves.count == before) return false;
             continue;
         }
         q.firstChild = raw.count;
@@ -296,6 +392,27 @@ bool NMOctree::compile() {
             ++raw.count;
         }
     }
+    stack.clear();
+    queryEntries_.count = entries;
+    forBlocks(leaves.count, kLeafBlock, threads, nullptr, [&](int32_t from, int32_t to) {
+        for (int32_t l = from; l < to; ++l) {
+            const NMOctreeNode* node = leaves.items[l].node;
+            RawNode& q = raw.items[leaves.items[l].slot];
+            Bounds b;
+            for (int32_t i = 0; i < node->indices.count; ++i) {
+                const int32_t index = node->indices.items[i];
+                queryEntries_.items[q.first + i] = index;
+                b.addClipped(triangleAt(corners_.items, index), node->box.min, node->box.max);
+            }
+            q.lo = b.lo;
+            q.hi = b.hi;
+        }
+        return true;
+    });
+    leaves.clear();
+    // From here on the query form is made from the array alone.
+    if (!keepNodes) releaseTree();
+
     // Children come after their parents: one backward sweep sums the counts and joins the boxes.
     for (int32_t i = raw.count - 1; i >= 0; --i) {
         RawNode& q = raw.items[i];
@@ -314,20 +431,29 @@ bool NMOctree::compile() {
     }
 
     // The final form: empty children left out, big leaves parted.
-    if (!queryNodes_.reserve(raw.count + 2 * queryEntries_.count + 1)) return false;
-    queryNodes_.count = 1;
-    Compiler compiler{queryEntries_, corners_.items, queryNodes_, slack_ / kWiden * kFloatWiden};
-    if (!compiler.node(raw, 0, 0, 0)) return false;
+    const double widen = slack_ / kWiden * kFloatWiden;
+    int32_t depth = 0;
+    if (threads > 1 && raw.items[0].childCount > 0) {
+        if (!compileParts(raw, threads, queryNodes_, queryEntries_, corners_.items, widen, &depth)) return false;
+    } else {
+        // Parting can at most double the leaves' entries in nodes, but in practice adds about one
+        // node for every two entries; the nodes grow when that is not enough.
+        if (!queryNodes_.reserve(raw.count + queryEntries_.count / 2 + 1)) return false;
+        queryNodes_.count = 1;
+        Compiler compiler{queryEntries_, corners_.items, queryNodes_, widen};
+        if (!compiler.node(raw, 0, 0, 0)) return false;
+        depth = compiler.depth;
+    }
     raw.clear();
-    // The nodes' room was reserved for the worst case: keep only what they use.
-    {
+    // The nodes' room may have grown well beyond what they use: keep only that.
+    if (queryNodes_.capacity - queryNodes_.count > queryNodes_.count / 8) {
         Stack<QueryNode> exact;
         if (!exact.reserve(queryNodes_.count)) return false;
         for (int32_t i = 0; i < queryNodes_.count; ++i) exact.items[i] = queryNodes_.items[i];
         exact.count = queryNodes_.count;
         queryNodes_ = static_cast<Stack<QueryNode>&&>(exact);
     }
-    queryStackSize_ = 8 * (compiler.depth + 1) + 1;
+    queryStackSize_ = 8 * (depth + 1) + 1;
     if (ownScratch_ == nullptr) ownScratch_ = hostNew<NMQueryScratch>("NMOctree", __LINE__);
     if (ownScratch_ == nullptr || !prepareScratch(*ownScratch_)) return false;
     compiled_ = true;

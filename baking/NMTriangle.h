@@ -61,3 +61,25 @@ struct NMTriangleList {
         box.finish();
     }
 };
+
+// What the octree and its queries read of a list: three corners and three vertex normals per
+// triangle, in list order, and the box around all corners. A gathering may fill this instead of a
+// full list when nothing will ask for the other fields, which holds 144 of a triangle's 360 bytes.
+struct NMTriangleGeometry {
+    Stack<NMVec3> corners;
+    Stack<NMVec3> normals;
+    NMBox box;
+
+    int32_t count() const { return corners.count / 3; }
+    void clear() {
+        corners.clear();
+        normals.clear();
+        box = NMBox();
+    }
+    // Recomputes the box over every corner, in the order NMTriangleList::computeBox visits them.
+    void computeBox() {
+        box = NMBox();
+        for (const NMVec3& p : corners) box.grow(p);
+        box.finish();
+    }
+};

@@ -143,6 +143,7 @@ bool NormalMapper::stage(int32_t textId, int32_t spinner) {
 
 void NormalMapper::freeAll() {
     high_.clear();
+    highGeometry_.clear();
     low_.clear();
     occluders_.clear();
     highTree_.destroy();
@@ -192,22 +193,28 @@ int32_t NormalMapper::run() {
     // Gathering.
     int64_t mark = nowMs();
     if (!stage(NM_TEXT_GATHERING, 1)) return 0;
-    if (!gatherObject(low_, s.lowObject, s.lowUvw, NM_GATHER_LOW, s.thread)) return 0;
+    const int32_t workers = nmWorkerCount(s.threads);
+    if (!gatherObject(low_, s.lowObject, s.lowUvw, NM_GATHER_LOW, s.thread, workers)) return 0;
     if (!s.bumpFile.empty() && !prepareBump()) return 0;
-    if (!gatherObject(high_, s.highObject, s.highUvw, NM_GATHER_HIGH, s.thread)) return 0;
+    // The trees keep only the corners and normals of their triangles. The high object's full
+    // records (texture coordinates, tangent frames) are read only for the bump detail; without a
+    // bump image only what the tree keeps is gathered.
+    if (bump_ != nullptr) {
+        if (!gatherObject(high_, s.highObject, s.highUvw, NM_GATHER_HIGH, s.thread, workers)) return 0;
+    } else if (!gatherObject(highGeometry_, s.highObject, s.thread, workers)) {
+        return 0;
+    }
     stats_.gatherMs = nowMs() - mark;
     stats_.gatherPeakBytes = stagePeak(true);
 
     // Octrees.
     mark = nowMs();
     s.spinner.store(0);
-    const int32_t workers = nmWorkerCount(s.threads);
-    // The trees keep the corners and normals of their triangles; the lists' full records are
-    // needed afterwards only for the bump detail of the high object.
-    if (!highTree_.setList(&high_)) return 0;
-    if (bump_ == nullptr) high_.clear();
+    if (!(bump_ != nullptr ? highTree_.setList(&high_) : highTree_.setGeometry(highGeometry_))) return 0;
+    // The build frees the tree's nodes once its query form no longer needs them.
+    highTree_.keepNodes = false;
+    occluderTree_.keepNodes = false;
     if (!highTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
-    highTree_.releaseTree();
     occlusionTree_ = &highTree_;
     if (ownOccluders) {
         if (!stage(NM_TEXT_OCCLUDERS, 0)) return 0;
@@ -215,13 +222,11 @@ int32_t NormalMapper::run() {
         // held at once. A failed gather leaves fewer occluders (an empty list blocks nothing); the
         // bake goes on.
         if (s.occluderMode == BAKE_OCCLUDERS_HIERARCHY)
-            gatherOccludersFromObject(occluders_, s.highObject, s.thread);
+            gatherOccludersFromObject(occluders_, s.highObject, s.thread, workers);
         else
-            gatherOccludersFromDocument(occluders_, s.document, s.thread);
-        if (!occluderTree_.setList(&occluders_)) return 0;
-        occluders_.clear();
+            gatherOccludersFromDocument(occluders_, s.document, s.thread, workers);
+        if (!occluderTree_.setGeometry(occluders_)) return 0;
         if (!occluderTree_.buildIndex(&s.statusText, s.thread, workers)) return 0;
-        occluderTree_.releaseTree();
         occlusionTree_ = &occluderTree_;
     }
     stats_.octreeMs = nowMs() - mark;

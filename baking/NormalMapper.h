@@ -83,7 +83,9 @@ private:
     int64_t stagePeak(bool restart);
 
     BakeSettings* settings_ = nullptr;
-    NMTriangleList high_, low_, occluders_;
+    NMTriangleList high_, low_;
+    // The high object's and the occluders' corners and normals, while their trees take them over.
+    NMTriangleGeometry highGeometry_, occluders_;
     NMOctree highTree_, occluderTree_;
     NMOctree* occlusionTree_ = nullptr;
     NMLayerSet main_, edgeFill_;

@@ -1,9 +1,11 @@
 // Bake mesh gathering from host objects: quad splits, dead polygons, smooth normals with and
 // without smoothing limits, world placement, texture coordinates and tangent frames, occluders of
-// a hierarchy and of a document, and the failure paths.
+// a hierarchy and of a document, the failure paths, and the same lists from any number of workers.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <string>
 
 #include "baking/NMGather.h"
 #include "host/Document.h"
@@ -266,4 +268,176 @@ TEST_F(NMGatherTest, OccludersOfADocument) {
     host::Document empty;
     EXPECT_EQ(gatherOccludersFromDocument(list, host::toHandle(&empty), nullptr), 1);
     EXPECT_EQ(list.count(), 0);
+}
+
+namespace {
+
+// A wavy grid of nx × ny quads with every kind of polygon the gathering meets: quads pushed
+// out of shape (some reflex, so every split diagonal occurs), triangles, dead polygons and
+// polygons naming a point that does not exist; a smoothing tag limits the angle to 40 degrees.
+std::unique_ptr<host::PolygonObject> mixedMesh(const std::string& name, int nx, int ny) {
+    auto obj = baketest::grid(name, nx, ny, [](double u, double v) {
+        return host::Vec3{u, v, 0.04 * std::sin(37.0 * u) * std::cos(23.0 * v)};
+    });
+    const float du = 1.0f / nx, dv = 1.0f / ny;
+    for (size_t i = 0; i < obj->points.size(); i += 13) {
+        // Pushed across its quads' diagonals: the quads around it turn reflex at various corners.
+        obj->points[i].x += (i % 2 ? 0.8f : -0.8f) * du;
+        obj->points[i].y += (i % 3 ? 0.8f : -0.8f) * dv;
+    }
+    for (size_t i = 0; i < obj->polygons.size(); ++i) {
+        host::Polygon& p = obj->polygons[i];
+        if (i % 7 == 1) p.d = p.c;
+        if (i % 11 == 3) p.b = p.a;
+        if (i % 97 == 5) p.c = int(obj->points.size()) + 4;
+    }
+    auto tag = std::make_unique<host::SmoothingTag>("Smoothing");
+    tag->data.setBool(host::SMOOTHING_ANGLE_LIMIT, true);
+    tag->data.setReal(host::SMOOTHING_ANGLE, 40.0 * 3.141592653589793 / 180.0);
+    obj->addTag(std::move(tag));
+    return obj;
+}
+
+// Bit for bit, not within a tolerance: the maps baked from the two must be the same.
+bool sameBits(const NMVec3& a, const NMVec3& b) { return std::memcmp(&a, &b, sizeof(NMVec3)) == 0; }
+
+void expectSameList(const NMTriangleList& a, const NMTriangleList& b, const std::string& what) {
+    ASSERT_EQ(a.count(), b.count()) << what;
+    for (int32_t t = 0; t < a.count(); ++t)
+        ASSERT_EQ(std::memcmp(&a.triangles.items[t], &b.triangles.items[t], sizeof(NMTriangle)), 0)
+            << what << ": triangle " << t;
+    EXPECT_TRUE(sameBits(a.box.min, b.box.min) && sameBits(a.box.max, b.box.max)) << what;
+}
+
+// The geometry holds the list's corners and normals, in its order, and its box.
+void expectGeometryOf(const NMTriangleGeometry& g, const NMTriangleList& list, const std::string& what) {
+    ASSERT_EQ(g.count(), list.count()) << what;
+    ASSERT_EQ(g.normals.count, g.corners.count) << what;
+    for (int32_t t = 0; t < list.count(); ++t)
+        for (int k = 0; k < 3; ++k) {
+            ASSERT_TRUE(sameBits(g.corners.items[3 * t + k], list.triangles.items[t].v[k].position))
+                << what << ": triangle " << t << " corner " << k;
+            ASSERT_TRUE(sameBits(g.normals.items[3 * t + k], list.triangles.items[t].v[k].normal))
+                << what << ": triangle " << t << " normal " << k;
+        }
+    EXPECT_TRUE(sameBits(g.box.min, list.box.min) && sameBits(g.box.max, list.box.max)) << what;
+    EXPECT_TRUE(sameBits(g.box.centre, list.box.centre) && sameBits(g.box.half, list.box.half)) << what;
+}
+
+}  // namespace
+
+// Several blocks of polygons, points and triangles each (blocks hold 1,024), so that every
+// worker count splits the work differently.
+TEST_F(NMGatherTest, WorkersGatherTheSameListAsOne) {
+    host::Object* high = doc.insert(mixedMesh("high", 90, 40));
+    host::Object* low = doc.insert(mixedMesh("low", 70, 50));
+    NMTriangleList one;
+    ASSERT_EQ(gatherObject(one, handle(high), nullptr, NM_GATHER_HIGH, nullptr, 1), 1);
+    ASSERT_GT(one.count(), 5000);
+    // The smoothing limit parts some faces and joins others: normals are not all one face's.
+    int32_t smoothCorners = 0;
+    for (int32_t t = 0; t < one.count(); ++t)
+        smoothCorners += !sameBits(one.triangles.items[t].v[0].normal, one.triangles.items[t].v[1].normal);
+    EXPECT_GT(smoothCorners, 100);
+    // Polygon after polygon, each gives its triangles in turn, made of its own corners.
+    const auto* mesh = static_cast<host::PolygonObject*>(high);
+    int32_t at = 0;
+    for (const host::Polygon& p : mesh->polygons) {
+        const int n = int(mesh->points.size());
+        if (p.a == p.b || p.c < 0 || p.c >= n || p.d < 0 || p.d >= n) continue;
+        const int corners[4] = {p.a, p.b, p.c, p.d};
+        const int made = p.c == p.d ? 1 : 2;
+        int covered = 0;
+        ASSERT_LE(at + made, one.count());
+        for (int h = 0; h < made; ++h)
+            for (const NMVertex& v : one.triangles.items[at + h].v) {
+                int found = -1;
+                for (int k = 0; k < 4; ++k) {
+                    const host::Vec3f& q = mesh->points[corners[k]];
+                    // Exactly (placed by the identity, only a zero's sign may change).
+                    if (found < 0 && v.position.x == q.x && v.position.y == q.y && v.position.z == q.z) found = k;
+                }
+                ASSERT_GE(found, 0) << "triangle " << at + h;
+                covered |= 1 << found;
+            }
+        EXPECT_EQ(covered, made == 1 ? 7 : 15) << "triangle " << at;
+        at += made;
+    }
+    EXPECT_EQ(at, one.count());
+    NMTriangleList lowOne;
+    ASSERT_EQ(gatherObject(lowOne, handle(low), uvwOf(low), NM_GATHER_LOW, nullptr, 1), 1);
+    for (int32_t threads : {2, 3, 8}) {
+        const std::string what = std::to_string(threads) + " workers";
+        ASSERT_EQ(gatherObject(list, handle(high), nullptr, NM_GATHER_HIGH, nullptr, threads), 1);
+        expectSameList(list, one, "high, " + what);
+        // The low object with texture coordinates and tangent frames.
+        ASSERT_EQ(gatherObject(list, handle(low), uvwOf(low), NM_GATHER_LOW, nullptr, threads), 1);
+        expectSameList(list, lowOne, "low, " + what);
+    }
+    // Corners and normals alone are those of the full records.
+    for (int32_t threads : {1, 3}) {
+        NMTriangleGeometry geometry;
+        ASSERT_EQ(gatherObject(geometry, handle(high), nullptr, threads), 1);
+        expectGeometryOf(geometry, one, "geometry, " + std::to_string(threads) + " workers");
+    }
+}
+
+TEST_F(NMGatherTest, WorkersGatherTheSameOccluders) {
+    host::Object* a = doc.insert(mixedMesh("a", 60, 40));
+    auto b = mixedMesh("b", 50, 30);
+    b->localMatrix.off = {0, 0, -2};
+    host::Object* bo = doc.insert(std::move(b));
+    doc.insert(mixedMesh("child", 30, 30), bo);
+    NMTriangleList hierarchy, document;
+    ASSERT_EQ(gatherOccludersFromObject(hierarchy, handle(bo), nullptr, 1), 1);
+    ASSERT_EQ(gatherOccludersFromDocument(document, host::toHandle(&doc), nullptr, 1), 1);
+    NMTriangleList ownA;
+    ASSERT_EQ(gatherObject(ownA, handle(a), nullptr, NM_GATHER_HIGH, nullptr), 1);
+    ASSERT_GT(document.count(), hierarchy.count() + ownA.count() - 1);
+    for (int32_t threads : {1, 3, 8}) {
+        const std::string what = std::to_string(threads) + " workers";
+        if (threads > 1) {
+            ASSERT_EQ(gatherOccludersFromObject(list, handle(bo), nullptr, threads), 1);
+            expectSameList(list, hierarchy, "hierarchy, " + what);
+            ASSERT_EQ(gatherOccludersFromDocument(list, host::toHandle(&doc), nullptr, threads), 1);
+            expectSameList(list, document, "document, " + what);
+        }
+        NMTriangleGeometry geometry;
+        ASSERT_EQ(gatherOccludersFromObject(geometry, handle(bo), nullptr, threads), 1);
+        expectGeometryOf(geometry, hierarchy, "hierarchy geometry, " + what);
+        ASSERT_EQ(gatherOccludersFromDocument(geometry, host::toHandle(&doc), nullptr, threads), 1);
+        expectGeometryOf(geometry, document, "document geometry, " + what);
+    }
+    EXPECT_EQ(doc.allObjects().size(), 3u);
+}
+
+// A stop reaches every worker; memory running out anywhere fails the gathering without leaving
+// anything behind (the fixture counts the live blocks), and a worker thread that cannot be made
+// leaves its work to the others.
+TEST_F(NMGatherTest, WorkersStopAndFailCleanly) {
+    host::Object* o = doc.insert(mixedMesh("high", 60, 40));
+    NMTriangleList one;
+    ASSERT_EQ(gatherObject(one, handle(o), nullptr, NM_GATHER_HIGH, nullptr, 1), 1);
+    for (int64_t stopAt : {1, 5, 30, 50}) {
+        baketest::PollingThread thread(stopAt);
+        NMTriangleGeometry geometry;
+        EXPECT_EQ(gatherObject(list, handle(o), nullptr, NM_GATHER_HIGH, &thread, 3), 0) << stopAt;
+        EXPECT_EQ(gatherObject(geometry, handle(o), &thread, 4), 0) << stopAt;
+    }
+    int failures = 0;
+    for (uint64_t n = 1; n < 200; ++n) {
+        NMTriangleGeometry geometry;
+        host::memory::failAfter(n);
+        const int32_t ok = gatherObject(geometry, handle(o), nullptr, 3);
+        host::memory::resetFailures();
+        if (!ok) {
+            ++failures;
+            continue;
+        }
+        // Whatever workers it got, the result is that of one.
+        expectGeometryOf(geometry, one, "after failing allocation " + std::to_string(n));
+        if (n > 40) break;
+    }
+    EXPECT_GE(failures, 5);
+    console();
 }

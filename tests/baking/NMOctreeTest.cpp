@@ -591,6 +591,28 @@ void expectSameTree(const NMOctreeNode* a, const NMOctreeNode* b, const std::str
     for (int c = 0; c < 8; ++c) expectSameTree(a->child[c], b->child[c], where + "/" + std::to_string(c), nodes);
 }
 
+
+// Node by node and entry by entry (the boxes of the empty root of an empty tree aside).
+void expectSameQueryForm(const NMOctree& a, const NMOctree& b) {
+    const Stack<NMOctree::QueryNode>& qa = a.queryNodes();
+    const Stack<NMOctree::QueryNode>& qb = b.queryNodes();
+    ASSERT_EQ(qa.count, qb.count);
+    for (int32_t i = 0; i < qa.count; ++i) {
+        ASSERT_EQ(qa.items[i].first, qb.items[i].first) << i;
+        ASSERT_EQ(qa.items[i].count, qb.items[i].count) << i;
+        ASSERT_EQ(qa.items[i].childCount, qb.items[i].childCount) << i;
+        if (qa.items[i].count == 0) continue;  // an empty root has no box
+        for (int k = 0; k < 3; ++k) {
+            ASSERT_EQ(qa.items[i].lo[k], qb.items[i].lo[k]) << i;
+            ASSERT_EQ(qa.items[i].hi[k], qb.items[i].hi[k]) << i;
+        }
+    }
+    // And so are the leaves' triangles, in the order the parting of the leaves left them.
+    const Stack<int32_t>& ea = a.queryEntries();
+    const Stack<int32_t>& eb = b.queryEntries();
+    ASSERT_EQ(ea.count, eb.count);
+    for (int32_t i = 0; i < ea.count; ++i) ASSERT_EQ(ea.items[i], eb.items[i]) << i;
+}
 }  // namespace
 
 TEST_F(NMOctreeBuild, ParallelBuildMakesTheSameTree) {
@@ -635,15 +657,13 @@ TEST_F(NMOctreeBuild, ParallelBuildMakesTheSameTree) {
             int nodes = 0;
             expectSameTree(sequential.root, parallel.root, "root", &nodes);
             // The query form made from it is the same too.
-            const Stack<NMOctree::QueryNode>& qa = sequential.queryNodes();
-            const Stack<NMOctree::QueryNode>& qb = parallel.queryNodes();
-            ASSERT_EQ(qa.count, qb.count);
-            for (int32_t i = 0; i < qa.count; ++i) {
-                ASSERT_EQ(qa.items[i].first, qb.items[i].first) << i;
-                ASSERT_EQ(qa.items[i].count, qb.items[i].count) << i;
-                ASSERT_EQ(qa.items[i].lo[0], qb.items[i].lo[0]) << i;
-                ASSERT_EQ(qa.items[i].hi[2], qb.items[i].hi[2]) << i;
-            }
+            expectSameQueryForm(sequential, parallel);
+            // So is the form of a build that frees its nodes as soon as the form is made from them.
+            NMOctree lean;
+            lean.keepNodes = false;
+            ASSERT_EQ(lean.build(nullptr, &c.list, nullptr, threads), 1) << threads << " threads";
+            EXPECT_EQ(lean.root, nullptr);
+            expectSameQueryForm(sequential, lean);
             if (c.list.count() > 30) {
                 EXPECT_GT(nodes, 8) << "the tree was split";
             }
