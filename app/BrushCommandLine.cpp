@@ -14,6 +14,7 @@
 #include "host/HostTable.h"
 #include "host/formats/MeshFile.h"
 #include "OptionText.h"
+#include "Weld.h"
 #include "host/SafeOutput.h"
 #include "host/StatusBar.h"
 #include "host/viewport/Viewport.h"
@@ -207,6 +208,9 @@ CLI::App* addBrushCommand(CLI::App& cli, BrushOptions& o) {
     cmd->add_option("--snapshot", o.snapshot,
                     "Save the view after the strokes (png, tif, tga or bmp), with the last polygon the brush "
                     "highlighted and did not collapse");
+    cmd->add_flag("--weld", o.weld,
+                  "Merge the brushed object's points at exactly the same place first (for files whose polygons "
+                  "share no point)");
     cmd->add_flag("--show-panel", o.showPanel, "Print the brush's settings panel as set, before the strokes");
     cmd->add_option("--undo", o.undo, "Take the last K drags back before writing");
     cmd->add_option("--step", o.step,
@@ -238,6 +242,10 @@ int runBrush(const std::string& moduleDir, const BrushOptions& o, std::ostream& 
         if (!target) target = static_cast<host::PolygonObject*>(obj);
     }
     if (!target) return fail(o.input + " holds no polygon object");
+    // The brush collapses a polygon into one point and re-points its neighbours: on a soup a polygon
+    // has no neighbours and would only vanish.
+    if (o.weld) weldCoincidentPoints(session->document(), {target}, "brush", err);
+    if (isPolygonSoup(*target)) return fail(polygonSoupMessage(*target, o.input, o.weld));
 
     const host::RegisteredPlugin* plugin = host::PluginRegistry::main().find(TESSIK_ID);
     if (!plugin || !plugin->object) return fail("the module did not register the brush tool");

@@ -3,7 +3,8 @@
 // object is made active, a viewport of the chosen projection frames it, the brush becomes the active
 // tool and its settings panel is set from the options, and each stroke is one drag (press at the
 // first position, moves to the others, release). Every drag that changed the object is one undo
-// step; --undo K takes the last K back before the object is written.
+// step; --undo K takes the last K back before the object is written. A polygon soup (no point shared
+// between polygons) is refused; --weld merges coincident points first.
 #pragma once
 
 #include <ostream>
@@ -24,6 +25,7 @@ struct BrushOptions {
     std::string size = "800x600";
     std::string maxError, maxNeighbours, boundaryWeight, weighting;
     bool noFoldCheck = false;
+    bool weld = false;  // merge the brushed object's exactly coincident points first
     std::string snapshot;
     bool showPanel = false;
     std::string undo;

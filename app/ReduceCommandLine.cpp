@@ -21,6 +21,7 @@
 #include "host/ModelingCommands.h"
 #include "host/ObjFile.h"
 #include "OptionText.h"
+#include "Weld.h"
 #include "host/SafeOutput.h"
 #include "host/StatusBar.h"
 
@@ -195,14 +196,9 @@ public:
             before_.push_back(describe(*o));
             beforeCounts_.emplace_back(o->pointCount(), o->polygonCount());
         }
-        if (c.weld) weld();
+        if (c.weld) weldCoincidentPoints(session_->document(), objects_, command_, err_);
         for (host::PolygonObject* o : objects_)
-            if (isSoup(*o))
-                return "\"" + o->name() + "\" of " + input + " is a polygon soup: none of its " +
-                       std::to_string(o->polygonCount()) +
-                       " polygons shares a point with another, so there is no edge to contract" +
-                       (c.weld ? std::string(" (even with --weld: no two points are at exactly the same place)")
-                               : std::string("; --weld merges points at exactly the same place first"));
+            if (isPolygonSoup(*o)) return polygonSoupMessage(*o, input, c.weld);
 
         host::Document& doc = session_->document();
         std::vector<host::Object*> selected;
@@ -370,38 +366,6 @@ public:
 private:
     host::DialogHost& dialogs() const { return session_->dialogs(); }
 
-    // Merges points at exactly the same place, as the host's clean-up does with no tolerance.
-    void weld() {
-        host::Settings params;
-        params.setReal(host::CLEANUP_TOLERANCE, 0.0);
-        params.setBool(host::CLEANUP_MERGE_POINTS, true);
-        params.setBool(host::CLEANUP_DROP_POLYGONS, true);
-        params.setBool(host::CLEANUP_DROP_POINTS, true);
-        for (host::PolygonObject* o : objects_) {
-            const int before = o->pointCount();
-            host::runModelingCommand(host::CMD_CLEANUP, 0, &session_->document(), {o}, params);
-            if (o->pointCount() != before)
-                err_ << "vexlor " << command_ << ": welded \"" << o->name() << "\": " << before << " -> "
-                     << o->pointCount() << " points\n";
-        }
-    }
-
-    // Two or more polygons and no point that two of them share.
-    static bool isSoup(const host::PolygonObject& obj) {
-        if (obj.polygonCount() < 2) return false;
-        std::vector<uint8_t> used(obj.points.size(), 0);
-        for (const host::Polygon& p : obj.polygons) {
-            const int corners[4] = {p.a, p.b, p.c, p.d};
-            const int n = p.c == p.d ? 3 : 4;
-            for (int k = 0; k < n; ++k) {
-                const int c = corners[k];
-                if (c < 0 || c >= obj.pointCount()) continue;
-                if (used[c]) return false;
-                used[c] = 1;
-            }
-        }
-        return true;
-    }
     int32_t number(int32_t gadget) const {
         const host::Gadget* g = dialogs().gadget(dialog_, gadget);
         return g ? static_cast<int32_t>(g->number) : 0;

@@ -116,7 +116,7 @@ Timing reduce(int columns, int rows, bool attributes, double ratio) {
         ReductionMesh mesh;
         Decimator decimator;
         testsupport::commandSettings(decimator);
-        decimator.statistics.clock = cpuMicroseconds;
+        decimator.timeBuildWith(cpuMicroseconds);
         auto t0 = Clock::now();
         if (!mesh.build(HostPolygonObject(host::toHandle(obj)), HostSelection(points), HostSelection(polygons))) {
             std::fprintf(stderr, "build failed\n");
@@ -129,9 +129,9 @@ Timing reduce(int columns, int rows, bool attributes, double ratio) {
             std::exit(1);
         }
         t.initialise = secondsSince(t0);
-        t.quadrics = decimator.statistics.quadrics / 1e6;
-        t.constraints = decimator.statistics.constraints / 1e6;
-        t.candidates = decimator.statistics.candidates / 1e6;
+        t.quadrics = decimator.statistics().quadrics / 1e6;
+        t.constraints = decimator.statistics().constraints / 1e6;
+        t.candidates = decimator.statistics().candidates / 1e6;
         const int32_t target = static_cast<int32_t>(mesh.reducibleCount * ratio);
         t0 = Clock::now();
         decimator.decimateToCount(target, true, nullptr);

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         objects.push_back(o);
     }
     // What was read writes and reads back with the same polygons.
-    const std::string copy = path + ".copy.obj";
+    const std::string copy = fuzzScratchPath(".copy.obj");
     if (polygons > 0 && host::writeObj(copy, objects, &error)) {
         host::Document again;
         std::vector<host::Object*> reloaded;

@@ -107,9 +107,9 @@ void ReductionMesh::moveCorners(const Contraction& k) {
 
     reducibleFlags[k.v2] = 0;
     --reducibleCount;
-    pointPolygons[k.v2].clear();
+    pointPolygons.empty(k.v2);
     // Only the polygons of the moved point changed shape.
-    const Stack<int32_t>& around = pointPolygons[v1];
+    const FlatLists<int32_t>::List around = pointPolygons[v1];
     for (int32_t i = 0; i < around.count; ++i) unitNormals[around.items[i]] = polygonNormal(around.items[i], true);
 }
 
@@ -117,7 +117,7 @@ void ReductionMesh::retirePolygon(int32_t f) {
     HostPolygon& p = hostPolygons[f];
     const HostPolygon before = p;
     const int n = cornerCount(before);
-    for (int c = 0; c < n; ++c) removeFirst(pointPolygons[corner(before, c)], f);
+    for (int c = 0; c < n; ++c) pointPolygons.removeFirst(corner(before, c), f);
     p = HostPolygon{0, 0, 0, 0};
     if (recording) recordPolygonChange(f, before, p);
     uint8_t& flag = polygonFlags[f];
@@ -127,8 +127,8 @@ void ReductionMesh::retirePolygon(int32_t f) {
 }
 
 void ReductionMesh::relinkPolygon(int32_t f, int32_t v2, int32_t v1) {
-    Stack<int32_t>& list = pointPolygons[v1];
-    if (!contains(list, f)) list.push(f);
+    // The room was reserved with the contraction.
+    if (!pointPolygons.contains(v1, f)) pointPolygons.push(v1, f);
 
     HostPolygon& p = hostPolygons[f];
     const HostPolygon before = p;

@@ -16,10 +16,10 @@ int64_t timer() { return moduleApi()->clockMs(); }
 
 }  // namespace
 
-Decimator::Decimator() { heap.reserve(kHeapSlotsAtConstruction); }
+Decimator::Decimator() { heap_.reserve(kHeapSlotsAtConstruction); }
 
 bool Decimator::breakRequested() const {
-    return testBreak != nullptr && moduleApi()->threadTestBreak(testBreak) != 0;
+    return testBreak_ != nullptr && moduleApi()->threadTestBreak(testBreak_) != 0;
 }
 
 bool Decimator::pollBuild(int32_t index) const {
@@ -29,20 +29,19 @@ bool Decimator::pollBuild(int32_t index) const {
 }
 
 bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
-    testBreak = t;
+    testBreak_ = t;
     if (m == nullptr) return false;
-    mesh = m;
+    mesh_ = m;
     // Whatever an earlier initialise left is dropped.
-    heap.clear();
+    heap_.clear();
     pool_.release();
-    if (!heap.reserve(kHeapSlotsAtInitialise)) return false;
-    candidateLists.clear();
-    quadrics.clear();
-    candidateLists.resize(mesh->pointCount);
-    quadrics.resize(mesh->pointCount);
-    if (candidateLists.count != mesh->pointCount || quadrics.count != mesh->pointCount) return false;
+    if (!heap_.reserve(kHeapSlotsAtInitialise)) return false;
+    candidateLists_.clear();
+    quadrics_.clear();
+    quadrics_.resize(mesh_->pointCount);
+    if (quadrics_.count != mesh_->pointCount || !buildCandidateLists()) return false;
 
-    auto now = [this] { return statistics.clock != nullptr ? statistics.clock() : 0; };
+    auto now = [this] { return statistics_.clock != nullptr ? statistics_.clock() : 0; };
     const int64_t t0 = now();
     if (!buildQuadrics() || breakRequested()) return false;
     const int64_t t1 = now();
@@ -51,9 +50,9 @@ bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
     // A stop asked for while the candidates are built fails here as well, before the loop could
     // touch the object.
     if (!buildCandidates() || breakRequested()) return false;
-    statistics.quadrics = t1 - t0;
-    statistics.constraints = t2 - t1;
-    statistics.candidates = now() - t2;
+    statistics_.quadrics = t1 - t0;
+    statistics_.constraints = t2 - t1;
+    statistics_.candidates = now() - t2;
     return true;
 }
 
@@ -66,14 +65,14 @@ bool Decimator::decimateToError(double limit, HostThreadBase* t) {
 }
 
 bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPercent, HostThreadBase* t) {
-    testBreak = t;
-    if (mesh == nullptr) return false;
+    testBreak_ = t;
+    if (mesh_ == nullptr) return false;
     const HostApi* api = moduleApi();
-    const int32_t initial = mesh->reducibleCount;
+    const int32_t initial = mesh_->reducibleCount;
     int64_t t0 = timer();
     bool ok = true;
     for (;;) {
-        const int32_t n = mesh->reducibleCount;
+        const int32_t n = mesh_->reducibleCount;
         if (timer() - t0 > kProgressIntervalMs) {
             if (mode == Target::Count && showPercent) {
                 int32_t percent = 100;
@@ -94,7 +93,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
             }
             t0 = timer();
         }
-        auto* top = static_cast<EdgeCandidate*>(heap.popTop());
+        EdgeCandidate* top = takeCheapest();
         if (top == nullptr) break;
         if (mode == Target::Count) {
             if (n == target || (n < target && top->heapKey != 0.0)) break;
@@ -104,13 +103,13 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
         if (!contract(top)) {
             // Refused for lack of memory before anything changed: the candidate goes back, so
             // that the heap still holds every edge left.
-            if (!mesh->recordingFailed) heap.insert(top, top->heapKey);
+            if (!mesh_->recordingFailed) heap_.insert(top, top->heapKey);
             ok = false;
             break;
         }
     }
     api->statusClear();
-    starPoints.clear();
+    starPoints_.clear();
     neighbours_.clear();
     edgePolygons_.clear();
     return ok;
@@ -118,74 +117,77 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
 
 bool Decimator::contract(EdgeCandidate* c) {
     // Out of memory: stop before the object is touched. Planning changes nothing but scratch.
-    const int32_t polygons = mesh->pointPolygons[c->v1].count + mesh->pointPolygons[c->v2].count;
+    const int32_t polygons = mesh_->pointPolygons.count(c->v1) + mesh_->pointPolygons.count(c->v2);
     if (!contraction_.changedPolygons.reserve(polygons) || !contraction_.dyingPolygons.reserve(polygons)) return false;
-    mesh->planContraction(c->v1, c->v2, c->target, -c->heapKey, contraction_);
+    mesh_->planContraction(c->v1, c->v2, c->target, -c->heapKey, contraction_);
     contraction_.rawError = c->rawError > 0.0 ? c->rawError : 0.0;
     if (!reserveContraction(contraction_)) return false;
+    heap_.remove(c);  // a candidate taken with takeCheapest is no longer there
     performContraction(contraction_);
     // The candidate has left every list; its pool slot is simply not used again.
-    return !mesh->recordingFailed;
+    return !mesh_->recordingFailed;
 }
 
 bool Decimator::reserveAround(int32_t p) {
-    const Stack<int32_t>& polys = mesh->pointPolygons[p];
-    return neighbours_.reserve(4 * polys.count) && edgePolygons_.reserve(polys.count);
+    const int32_t polys = mesh_->pointPolygons.count(p);
+    return neighbours_.reserve(4 * polys) && edgePolygons_.reserve(polys);
 }
 
 bool Decimator::reserveContraction(const Contraction& k) {
-    ReductionMesh& m = *mesh;
-    Stack<EdgeCandidate*>& kept = candidateLists[k.v1];
-    bool ok = m.reserveContraction(k) && starPoints.reserve(kept.count) &&
-              reserveWithSlack(kept, kept.count + candidateLists[k.v2].count);
+    ReductionMesh& m = *mesh_;
+    const int32_t kept = candidateLists_.count(k.v1);
+    bool ok = m.reserveContraction(k) && starPoints_.reserve(kept) &&
+              candidateLists_.reserve(k.v1, kept + candidateLists_.count(k.v2));
     if (ok && m.recording) ok = m.history.reserveRoom(m, k.v1, k.v2);
     return ok;
 }
 
 void Decimator::performContraction(const Contraction& k) {
-    quadrics[k.v1].add(quadrics[k.v2]);
+    quadrics_[k.v1].add(quadrics_[k.v2]);
     // The UVWs move first, while the polygons still name both ends (this also begins the record).
-    mesh->transferUvw(k);
+    mesh_->transferUvw(k);
     relinkCandidates(k);
-    mesh->moveCorners(k);
-    mesh->blendPointData(k);
-    Stack<EdgeCandidate*>& around = candidateLists[k.v1];
+    mesh_->moveCorners(k);
+    mesh_->blendPointData(k);
+    const FlatLists<EdgeCandidate*>::List around = candidateLists_[k.v1];
     for (int32_t i = 0; i < around.count; ++i) refreshCandidate(around.items[i]);
 }
 
 void Decimator::relinkCandidates(const Contraction& k) {
     const int32_t v1 = k.v1;
     const int32_t v2 = k.v2;
-    Stack<EdgeCandidate*>& kept = candidateLists[v1];
-    Stack<EdgeCandidate*>& gone = candidateLists[v2];
-    emptyKeepingStorage(starPoints);
-    for (int32_t i = 0; i < kept.count; ++i) starPoints.push(otherEnd(*kept.items[i], v1));
+    const FlatLists<EdgeCandidate*>::List kept = candidateLists_[v1];
+    // v1's list has room for v2's candidates (reserved with the contraction), so it does not move
+    // while they are added and `gone` stays valid.
+    const FlatLists<EdgeCandidate*>::List gone = candidateLists_[v2];
+    emptyKeepingStorage(starPoints_);
+    for (int32_t i = 0; i < kept.count; ++i) starPoints_.push(otherEnd(*kept.items[i], v1));
     for (int32_t i = 0; i < gone.count; ++i) {
         EdgeCandidate* e = gone.items[i];
         const int32_t u = otherEnd(*e, v2);
-        if (u != v1 && !contains(starPoints, u)) {
+        if (u != v1 && !contains(starPoints_, u)) {
             e->v1 = v1;
             e->v2 = u;
-            if (pushChecked(kept, e)) continue;
+            if (candidateLists_.push(v1, e)) continue;
             // No room in v1's list: the edge is dropped rather than left half linked.
         }
-        removeFirst(candidateLists[u], e);
-        heap.remove(e);
+        candidateLists_.removeFirst(u, e);
+        heap_.remove(e);
         // Candidates live in the pool until release; one that is dropped here is no longer in
-        // any list or in the heap.
+        // any list or in the heap_.
     }
-    gone.clear();
+    candidateLists_.empty(v2);
 }
 
 void Decimator::release() {
-    heap.clear();
-    candidateLists.clear();
-    quadrics.clear();
+    heap_.clear();
+    candidateLists_.clear();
+    quadrics_.clear();
     pool_.release();
-    starPoints.clear();
+    starPoints_.clear();
     contraction_.changedPolygons.clear();
     contraction_.dyingPolygons.clear();
     neighbours_.clear();
     edgePolygons_.clear();
-    mesh = nullptr;
+    mesh_ = nullptr;
 }

@@ -16,6 +16,7 @@
 #include "mixkit/CandidatePool.h"
 #include "mixkit/Contraction.h"
 #include "mixkit/EdgeCandidate.h"
+#include "mixkit/FlatLists.h"
 #include "mixkit/PlacementPolicy.h"
 #include "mixkit/Quadric.h"
 #include "mixkit/ReductionMesh.h"
@@ -32,14 +33,8 @@ struct DecimatorStatistics {
     int64_t candidates = 0;
 };
 
-class Decimator {
-public:
-    Decimator();
-    ~Decimator() { release(); }
-    Decimator(const Decimator&) = delete;
-    Decimator& operator=(const Decimator&) = delete;
-
-    // Settings, filled in before initialise.
+// What a decimator is told before initialise.
+struct DecimatorSettings {
     int32_t placementPolicy = PLACEMENT_OPTIMAL;
     // Area, Angle and AreaAverage weight the planes; any other value adds them unweighted, and
     // RawNormals alone keeps their normals unnormalised.
@@ -49,14 +44,17 @@ public:
     double compactnessPenalty = 0.0;
     double flipPenalty = 0.0;
     double valencePenalty = 0.0;
+};
 
-    ReductionMesh* mesh = nullptr;  // not owned
-    Stack<Quadric> quadrics;        // one per point
-    Stack<Stack<EdgeCandidate*>> candidateLists;  // per point, the candidates that end there
-    CandidateHeap heap;
-    HostThreadBase* testBreak = nullptr;  // asked whether to stop; none: never
-    Stack<int32_t> starPoints;
-    DecimatorStatistics statistics;
+class Decimator {
+public:
+    Decimator();
+    ~Decimator() { release(); }
+    Decimator(const Decimator&) = delete;
+    Decimator& operator=(const Decimator&) = delete;
+
+    // Filled in before initialise.
+    DecimatorSettings settings;
 
     // Quadrics, constraints, candidates and heap for a built mesh. False when the mesh is missing,
     // a list cannot be had or a stop is asked for; the host object is then unchanged.
@@ -69,33 +67,47 @@ public:
     // Frees the candidates, every list and the quadrics.
     void release();
 
-    // Contracts a candidate taken from the heap: plans it on the mesh and performs it. False, with
-    // nothing changed, when the memory for it cannot be had; false also when its history record
-    // could not be stored (the reduction must then stop).
+    // One step at a time, as the loops go: the cheapest candidate taken from the heap (null when
+    // none is left), then contracted.
+    EdgeCandidate* takeCheapest() { return static_cast<EdgeCandidate*>(heap_.popTop()); }
+    // Contracts a candidate of this decimator, taking it out of the heap when it is still there:
+    // plans it on the mesh and performs it. False, with nothing changed, when the memory for it
+    // cannot be had; false also when its history record could not be stored (the reduction must
+    // then stop).
     bool contract(EdgeCandidate* c);
+    // Lowers the candidate's key by the penalties of the polygons it would leave around its
+    // target (valence, least compactness, flipped polygons); nothing else is touched.
+    void penalizeCandidate(EdgeCandidate* c);
 
-    // The steps, exposed for tests.
+    // What initialise built, to look at.
+    const ReductionMesh* mesh() const { return mesh_; }
+    const Quadric& quadric(int32_t p) const { return quadrics_.items[p]; }
+    // The candidates that end at point p.
+    FlatLists<EdgeCandidate*>::List candidatesAt(int32_t p) const { return candidateLists_[p]; }
+    // The heap of every candidate left, cheapest on top.
+    const CandidateHeap& candidates() const { return heap_; }
+    // Times of the build passes, taken with `clock` (null: none taken).
+    void timeBuildWith(int64_t (*clock)()) { statistics_.clock = clock; }
+    const DecimatorStatistics& statistics() const { return statistics_; }
+
+private:
+    enum class Target { Count, Error };
+    bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, HostThreadBase* testBreak);
     bool buildQuadrics();
     bool addSeamConstraints();
     bool buildCandidates();
     void refreshCandidate(EdgeCandidate* c);
     void placeCandidate(EdgeCandidate* c);
-    void penalizeCandidate(EdgeCandidate* c);
     void performContraction(const Contraction& k);
     void relinkCandidates(const Contraction& k);
-
     // Tells whether the build passes or the loops should stop.
     bool breakRequested() const;
-
-private:
-    enum class Target { Count, Error };
-    bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, HostThreadBase* testBreak);
     // Shown every 1000 items of the build passes; true when a stop was asked for.
     bool pollBuild(int32_t index) const;
     // Room for the neighbours of p and the polygons of its edges; false when refused.
     bool reserveAround(int32_t p);
-    // Room in p's candidate list for all of its edges, taken when the first candidate arrives.
-    bool reserveCandidates(int32_t p);
+    // The candidate lists, each reducible point's with room for all of its edges.
+    bool buildCandidateLists();
     // Room for everything the planned contraction will store, so that a contraction is either
     // made whole or not begun; false (reported on the console) when the host refuses the memory.
     bool reserveContraction(const Contraction& k);
@@ -108,6 +120,13 @@ private:
     void assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
                     PenaltyTerms& terms) const;
 
+    ReductionMesh* mesh_ = nullptr;  // not owned
+    Stack<Quadric> quadrics_;        // one per point
+    FlatLists<EdgeCandidate*> candidateLists_;  // per point, the candidates that end there
+    CandidateHeap heap_;
+    HostThreadBase* testBreak_ = nullptr;  // asked whether to stop; none: never
+    Stack<int32_t> starPoints_;
+    DecimatorStatistics statistics_;
     CandidatePool pool_;
     Contraction contraction_;
     Stack<int32_t> neighbours_;

@@ -7,13 +7,13 @@
 #include "sources/Geometry.h"
 
 bool Decimator::buildCandidates() {
-    const Stack<uint8_t>& reducible = mesh->reducibleFlags;
-    for (int32_t i = 0; i < mesh->pointCount; ++i) {
+    const Stack<uint8_t>& reducible = mesh_->reducibleFlags;
+    for (int32_t i = 0; i < mesh_->pointCount; ++i) {
         if (pollBuild(i)) return false;
         if (reducible[i] == 0) continue;
         if (!reserveAround(i)) return false;
         emptyKeepingStorage(neighbours_);
-        mesh->pointNeighbours(i, neighbours_);
+        mesh_->pointNeighbours(i, neighbours_);
         for (int32_t n = 0; n < neighbours_.count; ++n) {
             const int32_t j = neighbours_.items[n];
             if (j <= i || reducible[j] == 0) continue;
@@ -22,47 +22,49 @@ bool Decimator::buildCandidates() {
             c->v1 = i;
             c->v2 = j;
             // A candidate must be known at both ends, or a contraction could leave it behind.
-            if (!reserveCandidates(i) || !reserveCandidates(j)) return false;
-            if (!pushChecked(candidateLists[i], c)) return false;
-            if (!pushChecked(candidateLists[j], c)) return false;
+            if (!candidateLists_.push(i, c) || !candidateLists_.push(j, c)) return false;
             refreshCandidate(c);
         }
     }
     return true;
 }
 
-bool Decimator::reserveCandidates(int32_t p) {
-    Stack<EdgeCandidate*>& list = candidateLists[p];
-    if (list.capacity > 0) return true;
-    // Each polygon gives a point at most two edges; room for them all at once, and for the
-    // candidates a contraction may bring.
-    const int32_t edges = 2 * mesh->pointPolygons[p].count;
-    return list.reserve(edges < 4 ? 4 : edges);
+bool Decimator::buildCandidateLists() {
+    Stack<int32_t> room;
+    if (!room.resize(mesh_->pointCount)) return false;
+    for (int32_t p = 0; p < mesh_->pointCount; ++p) {
+        if (mesh_->reducibleFlags.items[p] == 0) continue;
+        // Each polygon gives a point at most two edges; room for them all at once, and for the
+        // candidates a contraction may bring.
+        const int32_t edges = 2 * mesh_->pointPolygons.count(p);
+        room.items[p] = edges < 4 ? 4 : edges;
+    }
+    return candidateLists_.build(mesh_->pointCount, room.items);
 }
 
 void Decimator::refreshCandidate(EdgeCandidate* c) {
     placeCandidate(c);
-    if (useChecks != 0) penalizeCandidate(c);
+    if (settings.useChecks != 0) penalizeCandidate(c);
     if (c->heapPosition == HEAP_ABSENT)
-        heap.insert(c, c->heapKey);
+        heap_.insert(c, c->heapKey);
     else
-        heap.updateKey(c, c->heapKey);
+        heap_.updateKey(c, c->heapKey);
 }
 
 void Decimator::placeCandidate(EdgeCandidate* c) {
-    Quadric q = quadrics.items[c->v1];  // candidate ends are always points of the mesh
-    q.add(quadrics.items[c->v2]);
+    Quadric q = quadrics_.items[c->v1];  // candidate ends are always points of the mesh
+    q.add(quadrics_.items[c->v2]);
     Vector target;
     double e = 0.0;
     bool placed = false;
-    if (placementPolicy == PLACEMENT_OPTIMAL && q.optimalPoint(target)) {
+    if (settings.placementPolicy == PLACEMENT_OPTIMAL && q.optimalPoint(target)) {
         e = q.evaluate(target);
         placed = true;
     }
     if (!placed) {
-        const Vector& p1 = mesh->positions.items[c->v1];
-        const Vector& p2 = mesh->positions.items[c->v2];
-        if (placementPolicy >= PLACEMENT_LINE && q.optimalOnSegment(p1, p2, target)) {
+        const Vector& p1 = mesh_->positions.items[c->v1];
+        const Vector& p2 = mesh_->positions.items[c->v2];
+        if (settings.placementPolicy >= PLACEMENT_LINE && q.optimalOnSegment(p1, p2, target)) {
             e = q.evaluate(target);
         } else {
             const double e1 = q.evaluate(p1);
@@ -74,7 +76,7 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
                 target = p2;
                 e = e2;
             }
-            if (placementPolicy >= PLACEMENT_END_OR_MID) {
+            if (settings.placementPolicy >= PLACEMENT_END_OR_MID) {
                 const Vector mid = scale(add(p1, p2), 0.5);
                 const double em = q.evaluate(mid);
                 if (em <= e) {
@@ -84,38 +86,41 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
             }
         }
     }
-    if (weightingPolicy == WEIGHTING_AREA_AVERAGE) e = e / q.area;
+    if (settings.weightingPolicy == WEIGHTING_AREA_AVERAGE) e = e / q.area;
     c->target = target;
     c->rawError = e;
     c->heapKey = -e;
 }
 
-void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
+[[gnu::always_inline]] inline void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
                            PenaltyTerms& terms) const {
     // The face's corners, the kept point at the target.
-    const Vector* positions = mesh->positions.items;  // corners of live polygons are in range
-    const Vector* q[4];
-    for (int k = 0; k < 4; ++k) q[k] = corners[k] == v1 ? &target : &positions[corners[k]];
+    const Vector* positions = mesh_->positions.items;  // corners of live polygons are in range
+    const Vector& q0 = corners[0] == v1 ? target : positions[corners[0]];
+    const Vector& q1 = corners[1] == v1 ? target : positions[corners[1]];
+    const Vector& q2 = corners[2] == v1 ? target : positions[corners[2]];
     ++terms.faces;
-    const bool triangle = corners[2] == corners[3];
-    if (compactnessPenalty > 0.0) {
-        const double compactness =
-            triangle ? triangleCompactness(*q[0], *q[1], *q[2]) : quadCompactness(*q[0], *q[1], *q[2], *q[3]);
-        if (compactness < terms.leastCompactness) terms.leastCompactness = compactness;
+    if (corners[2] == corners[3]) {
+        const Vector e0 = subtract(q1, q0);
+        const Vector normal = cross(e0, subtract(q2, q0));
+        if (settings.compactnessPenalty > 0.0)
+            terms.leastCompactness = leastTriangleCompactness(terms.leastCompactness, q0, q1, q2, e0, normal);
+        if (settings.flipPenalty > 0.0 && facesAway(normal, mesh_->unitNormal(polygon))) ++terms.flipped;
+        return;
     }
-    if (flipPenalty > 0.0) {
-        const Vector after = triangle ? normalize(cross(subtract(*q[1], *q[0]), subtract(*q[2], *q[0])))
-                                      : normalize(cross(subtract(*q[1], *q[3]), subtract(*q[2], *q[0])));
-        if (dot(after, mesh->unitNormal(polygon)) < 0.0) ++terms.flipped;
-    }
+    const Vector& q3 = corners[3] == v1 ? target : positions[corners[3]];
+    if (settings.compactnessPenalty > 0.0)
+        terms.leastCompactness = leastQuadCompactness(terms.leastCompactness, q0, q1, q2, q3);
+    if (settings.flipPenalty > 0.0 && facesAway(cross(subtract(q1, q3), subtract(q2, q0)), mesh_->unitNormal(polygon)))
+        ++terms.flipped;
 }
 
 void Decimator::penalizeCandidate(EdgeCandidate* c) {
-    if (valencePenalty == 0.0 && compactnessPenalty == 0.0 && flipPenalty == 0.0) return;
+    if (settings.valencePenalty == 0.0 && settings.compactnessPenalty == 0.0 && settings.flipPenalty == 0.0) return;
     const int32_t v1 = c->v1;
     const int32_t v2 = c->v2;
     const Vector target = c->target;
-    ReductionMesh& m = *mesh;
+    ReductionMesh& m = *mesh_;
     // Mark 1: the polygon has one of the ends, mark 2: both. Without repeated corners a point's
     // list holds each live polygon with that corner exactly once, so the marks follow from the
     // corners themselves; otherwise they are counted over the lists.
@@ -128,40 +133,55 @@ void Decimator::penalizeCandidate(EdgeCandidate* c) {
     const uint8_t* marks = m.polygonMarks.items;
     auto hasCorner = [](const HostPolygon& p, int32_t x) { return p.a == x || p.b == x || p.c == x || p.d == x; };
 
-    // The polygons as they would be after the contraction, each weighed as it is met.
+    // The polygons as they would be after the contraction, each weighed as it is met. The terms
+    // are a count, a least value and a count, none of which depends on the order; a target at v1
+    // leaves v1's polygons as they are, so v2's go first: they lower the least compactness early
+    // and v1's can then often be passed over by the cheap bound.
     PenaltyTerms terms;
-    const Stack<int32_t>& first = m.pointPolygons.items[v1];
-    for (int32_t i = 0; i < first.count; ++i) {
-        const int32_t f = first.items[i];
-        HostPolygon p = m.hostPolygons[f];
-        const uint8_t mark = byLists ? marks[f] : hasCorner(p, v2) ? 2 : 1;
-        if (mark == 1) {
-            const int32_t corners[4] = {p.a, p.b, p.c, p.d};
-            assessFace(f, corners, v1, target, terms);
-        } else if (mark == 2) {
-            if (p.c == p.d) continue;  // a triangle on the edge vanishes
+    auto weighFirst = [&] [[gnu::always_inline]] {
+        const FlatLists<int32_t>::List first = m.pointPolygons[v1];
+        for (int32_t i = 0; i < first.count; ++i) {
+            const int32_t f = first.items[i];
+            HostPolygon p = m.hostPolygons[f];
+            const uint8_t mark = byLists ? marks[f] : hasCorner(p, v2) ? 2 : 1;
+            if (mark == 1) {
+                const int32_t corners[4] = {p.a, p.b, p.c, p.d};
+                assessFace(f, corners, v1, target, terms);
+            } else if (mark == 2) {
+                if (p.c == p.d) continue;  // a triangle on the edge vanishes
+                for (int k = 0; k < 4; ++k)
+                    if (corner(p, k) == v2) corner(p, k) = v1;
+                if (!hasEqualNeighbours(p)) continue;  // the ends were opposite corners: it vanishes
+                int32_t corners[4] = {p.a, p.b, p.c, p.d};
+                rotateCorners(corners, triangleFormShift(p));
+                assessFace(f, corners, v1, target, terms);
+            }
+        }
+    };
+    auto weighSecond = [&] [[gnu::always_inline]] {
+        const FlatLists<int32_t>::List second = m.pointPolygons[v2];
+        for (int32_t i = 0; i < second.count; ++i) {
+            const int32_t f = second.items[i];
+            HostPolygon p = m.hostPolygons[f];
+            if (byLists ? marks[f] != 1 : hasCorner(p, v1)) continue;
             for (int k = 0; k < 4; ++k)
                 if (corner(p, k) == v2) corner(p, k) = v1;
-            if (!hasEqualNeighbours(p)) continue;  // the ends were opposite corners: it vanishes
-            int32_t corners[4] = {p.a, p.b, p.c, p.d};
-            rotateCorners(corners, triangleFormShift(p));
+            const int32_t corners[4] = {p.a, p.b, p.c, p.d};
             assessFace(f, corners, v1, target, terms);
         }
-    }
-    const Stack<int32_t>& second = m.pointPolygons.items[v2];
-    for (int32_t i = 0; i < second.count; ++i) {
-        const int32_t f = second.items[i];
-        HostPolygon p = m.hostPolygons[f];
-        if (byLists ? marks[f] != 1 : hasCorner(p, v1)) continue;
-        for (int k = 0; k < 4; ++k)
-            if (corner(p, k) == v2) corner(p, k) = v1;
-        const int32_t corners[4] = {p.a, p.b, p.c, p.d};
-        assessFace(f, corners, v1, target, terms);
+    };
+    const Vector& at = m.positions.items[v1];
+    if (target.x == at.x && target.y == at.y && target.z == at.z) {
+        weighSecond();
+        weighFirst();
+    } else {
+        weighFirst();
+        weighSecond();
     }
 
     double penalty = 0.0;
-    if (valencePenalty > 0.0) penalty = terms.faces * valencePenalty;
-    if (compactnessPenalty > 0.0) penalty += (1.0 - terms.leastCompactness) * compactnessPenalty;
-    if (flipPenalty > 0.0) penalty += terms.flipped * flipPenalty;
+    if (settings.valencePenalty > 0.0) penalty = terms.faces * settings.valencePenalty;
+    if (settings.compactnessPenalty > 0.0) penalty += (1.0 - terms.leastCompactness) * settings.compactnessPenalty;
+    if (settings.flipPenalty > 0.0) penalty += terms.flipped * settings.flipPenalty;
     c->heapKey -= penalty;
 }

@@ -5,17 +5,17 @@
 #include "sources/Geometry.h"
 
 bool Decimator::buildQuadrics() {
-    for (int32_t i = 0; i < quadrics.count; ++i) quadrics.items[i].fill(0.0);
-    const HostPolygon* polygons = mesh->hostPolygons;
-    for (int32_t i = 0; i < mesh->polygonCount; ++i) {
+    for (int32_t i = 0; i < quadrics_.count; ++i) quadrics_.items[i].fill(0.0);
+    const HostPolygon* polygons = mesh_->hostPolygons;
+    for (int32_t i = 0; i < mesh_->polygonCount; ++i) {
         if (pollBuild(i)) return false;
         const HostPolygon& p = polygons[i];
         if (isDead(p)) continue;
-        const Plane plane = mesh->polygonPlane(i, weightingPolicy != WEIGHTING_RAW_NORMALS);
-        const double area = mesh->polygonArea(i);
+        const Plane plane = mesh_->polygonPlane(i, settings.weightingPolicy != WEIGHTING_RAW_NORMALS);
+        const double area = mesh_->polygonArea(i);
         Quadric q = Quadric::fromPlane(plane.a, plane.b, plane.c, plane.d, area);
         const bool quad = p.c != p.d;
-        if (weightingPolicy == WEIGHTING_ANGLE) {
+        if (settings.weightingPolicy == WEIGHTING_ANGLE) {
             // Each corner gets the plane scaled by its angle between its two neighbours.
             const int n = quad ? 4 : 3;
             for (int k = 0; k < n; ++k) {
@@ -23,52 +23,52 @@ bool Decimator::buildQuadrics() {
                 const int32_t at = corner(p, k);
                 const int32_t after = corner(p, (k + 1) % n);
                 Quadric weighted = q;
-                weighted.scale(mesh->cornerAngle(before, at, after));
-                quadrics[at].add(weighted);
+                weighted.scale(mesh_->cornerAngle(before, at, after));
+                quadrics_[at].add(weighted);
             }
             continue;
         }
-        if (weightingPolicy == WEIGHTING_AREA || weightingPolicy == WEIGHTING_AREA_AVERAGE) q.scale(area);
-        quadrics[p.a].add(q);
-        quadrics[p.b].add(q);
-        quadrics[p.c].add(q);
-        if (quad) quadrics[p.d].add(q);
+        if (settings.weightingPolicy == WEIGHTING_AREA || settings.weightingPolicy == WEIGHTING_AREA_AVERAGE) q.scale(area);
+        quadrics_[p.a].add(q);
+        quadrics_[p.b].add(q);
+        quadrics_[p.c].add(q);
+        if (quad) quadrics_[p.d].add(q);
     }
     return true;
 }
 
 bool Decimator::addSeamConstraints() {
-    const bool byLength = weightingPolicy == WEIGHTING_AREA || weightingPolicy == WEIGHTING_AREA_AVERAGE;
-    for (int32_t i = 0; i < mesh->pointCount; ++i) {
+    const bool byLength = settings.weightingPolicy == WEIGHTING_AREA || settings.weightingPolicy == WEIGHTING_AREA_AVERAGE;
+    for (int32_t i = 0; i < mesh_->pointCount; ++i) {
         if (pollBuild(i) || !reserveAround(i)) return false;
         emptyKeepingStorage(neighbours_);
-        mesh->pointNeighbours(i, neighbours_);
+        mesh_->pointNeighbours(i, neighbours_);
         for (int32_t n = 0; n < neighbours_.count; ++n) {
             const int32_t j = neighbours_.items[n];
             if (j <= i) continue;
             emptyKeepingStorage(edgePolygons_);
-            mesh->polygonsOfEdge(i, j, edgePolygons_);
+            mesh_->polygonsOfEdge(i, j, edgePolygons_);
             bool constrained = edgePolygons_.count == 1;
             if (edgePolygons_.count == 2) {
                 const int32_t f = edgePolygons_.items[0];
                 const int32_t g = edgePolygons_.items[1];
-                for (int32_t s = 0; s < mesh->seamSets.count && !constrained; ++s) {
-                    const Stack<uint8_t>& bytes = mesh->seamSets.items[s].bytes;
+                for (int32_t s = 0; s < mesh_->seamSets.count && !constrained; ++s) {
+                    const Stack<uint8_t>& bytes = mesh_->seamSets.items[s].bytes;
                     constrained = bytes[f] != bytes[g];
                 }
             }
             if (!constrained) continue;
-            const Vector& pi = mesh->positions[i];
-            const Vector& pj = mesh->positions[j];
+            const Vector& pi = mesh_->positions[i];
+            const Vector& pj = mesh_->positions[j];
             for (int32_t e = 0; e < edgePolygons_.count; ++e) {
                 const Vector edge = subtract(pj, pi);
-                const Vector n = mesh->polygonNormal(edgePolygons_.items[e], true);
+                const Vector n = mesh_->polygonNormal(edgePolygons_.items[e], true);
                 const Vector m = normalize(cross(edge, n));
                 Quadric q = Quadric::fromPlane(m.x, m.y, m.z, -dot(m, pi), 1.0);
-                q.scale(boundaryWeight);
+                q.scale(settings.boundaryWeight);
                 if (byLength) q.scale(dot(edge, edge));
-                quadrics[i].add(q);
-                quadrics[j].add(q);
+                quadrics_[i].add(q);
+                quadrics_[j].add(q);
             }
         }
     }

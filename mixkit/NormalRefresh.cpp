@@ -7,9 +7,9 @@
 
 void ReductionMesh::refreshNormals(int32_t v1) {
     if (normalRows == nullptr) return;
-    const Stack<int32_t>& own = pointPolygons[v1];
+    const FlatLists<int32_t>::List own = pointPolygons[v1];
     // Every index below comes from the adjacency lists or from live polygons, so it is in range.
-    const Stack<int32_t>* lists = pointPolygons.items;
+    const FlatLists<int32_t>& lists = pointPolygons;
     uint8_t* pointMark = pointMarks.items;
     uint8_t* polygonMark = polygonMarks.items;
     const Vector* normals = unitNormals.items;
@@ -35,7 +35,7 @@ void ReductionMesh::refreshNormals(int32_t v1) {
     // cleared; on the same walk each ring point's normal is summed, polygon by polygon in list
     // order as pointNormal does.
     for (RingNormal& r : ringNormals_) {
-        const Stack<int32_t>& around = lists[r.point];
+        const FlatLists<int32_t>::List around = lists[r.point];
         Vector sum;
         for (int32_t j = 0; j < around.count; ++j) {
             const int32_t g = around.items[j];
@@ -58,7 +58,7 @@ void ReductionMesh::refreshNormals(int32_t v1) {
     };
 
     for (const RingNormal& r : ringNormals_) {
-        const Stack<int32_t>& around = lists[r.point];
+        const FlatLists<int32_t>::List around = lists[r.point];
         for (int32_t j = 0; j < around.count; ++j) {
             const int32_t g = around.items[j];
             uint8_t& mark = polygonMark[g];

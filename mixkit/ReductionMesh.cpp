@@ -73,8 +73,7 @@ bool ReductionMesh::build(HostPolygonObject obj, HostSelection reducible, HostSe
 }
 
 bool ReductionMesh::buildAdjacency() {
-    if (!pointPolygons.resize(pointCount)) return false;
-    // Count first, so that every list is allocated once at its final size.
+    // Count first, so that every list gets its room at once.
     Stack<int32_t> degree;
     if (!degree.resize(pointCount)) return false;
     auto valid = [this](int32_t p) { return p >= 0 && p < pointCount; };
@@ -89,15 +88,15 @@ bool ReductionMesh::buildAdjacency() {
     }
     // Room for twice the polygons a point has now: a kept point gains the polygons of the point
     // merged into it, and a list that can take them is not moved.
-    for (int32_t i = 0; i < pointCount; ++i)
-        if (degree.items[i] > 0 && !pointPolygons.items[i].reserve(2 * degree.items[i])) return false;
+    for (int32_t i = 0; i < pointCount; ++i) degree.items[i] *= 2;
+    if (!pointPolygons.build(pointCount, degree.items)) return false;
     repeatedCorners = false;
     for (int32_t i = 0; i < polygonCount; ++i) {
         const HostPolygon& p = hostPolygons[i];
         if (isDead(p)) continue;
         const int n = cornerCount(p);
         for (int k = 0; k < n; ++k) {
-            pointPolygons.items[corner(p, k)].push(i);
+            pointPolygons.push(corner(p, k), i);  // within the room just made
             for (int j = 0; j < k; ++j) repeatedCorners = repeatedCorners || corner(p, j) == corner(p, k);
         }
     }
@@ -214,7 +213,7 @@ double ReductionMesh::cornerAngle(int32_t a, int32_t b, int32_t c) const {
 }
 
 void ReductionMesh::collectUnmarked(int32_t p, Stack<int32_t>& list) {
-    const Stack<int32_t>& polys = pointPolygons[p];
+    const FlatLists<int32_t>::List polys = pointPolygons[p];
     for (int32_t i = 0; i < polys.count; ++i) {
         const int32_t f = polys.items[i];
         uint8_t& m = polygonMarks[f];
@@ -226,7 +225,7 @@ void ReductionMesh::collectUnmarked(int32_t p, Stack<int32_t>& list) {
 }
 
 void ReductionMesh::splitMarked(int32_t p, uint8_t threshold, Stack<int32_t>& low, Stack<int32_t>& high) {
-    const Stack<int32_t>& polys = pointPolygons[p];
+    const FlatLists<int32_t>::List polys = pointPolygons[p];
     for (int32_t i = 0; i < polys.count; ++i) {
         const int32_t f = polys.items[i];
         uint8_t& m = polygonMarks[f];
@@ -243,7 +242,7 @@ void ReductionMesh::polygonsOfEdge(int32_t i, int32_t j, Stack<int32_t>& list) {
 }
 
 void ReductionMesh::pointNeighbours(int32_t p, Stack<int32_t>& list) {
-    const Stack<int32_t>& polys = pointPolygons[p];
+    const FlatLists<int32_t>::List polys = pointPolygons[p];
     for (int32_t i = 0; i < polys.count; ++i) {
         const HostPolygon& q = hostPolygons[polys.items[i]];
         const int n = cornerCount(q);
@@ -329,17 +328,17 @@ void ReductionMesh::writeBackPointSets() {
 }
 
 bool ReductionMesh::reserveContraction(const Contraction& k) {
-    Stack<int32_t>& kept = pointPolygons[k.v1];
-    const int32_t touched = kept.count + pointPolygons[k.v2].count;
+    const int32_t kept = pointPolygons.count(k.v1);
+    const int32_t touched = kept + pointPolygons.count(k.v2);
     // The kept point gains at most the polygons relinked to it.
-    return reserveWithSlack(kept, kept.count + k.changedPolygons.count - k.pivot) && sharedPolygons.reserve(touched) &&
+    return pointPolygons.reserve(k.v1, kept + k.changedPolygons.count - k.pivot) && sharedPolygons.reserve(touched) &&
            firstOnlyPolygons.reserve(touched) && secondOnlyPolygons.reserve(touched) &&
            (normalRows == nullptr || ringNormals_.reserve(4 * touched));
 }
 
 int32_t ReductionMesh::recordEntryBound(int32_t v1, int32_t v2) const {
-    const Stack<int32_t>& first = pointPolygons[v1];
-    const Stack<int32_t>& second = pointPolygons[v2];
+    const FlatLists<int32_t>::List first = pointPolygons[v1];
+    const FlatLists<int32_t>::List second = pointPolygons[v2];
     const int32_t touched = first.count + second.count;
     const int32_t uvw = uvwTags.count;
     // UVW transfer: one entry per touched polygon and tag. Retiring or relinking: the indices, and
@@ -350,11 +349,11 @@ int32_t ReductionMesh::recordEntryBound(int32_t v1, int32_t v2) const {
     if (normalRows != nullptr) {
         // Every polygon around every corner of the touched polygons, and v1's list growing by v2's.
         int32_t region = touched;
-        for (const Stack<int32_t>* list : {&first, &second}) {
+        for (const FlatLists<int32_t>::List* list : {&first, &second}) {
             for (int32_t i = 0; i < list->count; ++i) {
                 const HostPolygon& q = hostPolygons[list->items[i]];
                 const int n = cornerCount(q);
-                for (int c = 0; c < n; ++c) region += pointPolygons[corner(q, c)].count;
+                for (int c = 0; c < n; ++c) region += pointPolygons.count(corner(q, c));
             }
         }
         bound += region;

@@ -12,6 +12,7 @@
 
 #include "mixkit/ChangeRecord.h"
 #include "mixkit/Contraction.h"
+#include "mixkit/FlatLists.h"
 #include "mixkit/ContractionHistory.h"
 #include "mixkit/Plane.h"
 #include "mixkit/ReferenceFrame.h"
@@ -80,11 +81,6 @@ public:
     Plane polygonPlane(int32_t f, bool unit) const;
     double cornerAngle(int32_t a, int32_t b, int32_t c) const;
 
-    // Scratch marks over the polygons of a point.
-    void markPolygons(int32_t p, uint8_t value);
-    void addToMarks(int32_t p, uint8_t value);
-    void collectUnmarked(int32_t p, Stack<int32_t>& list);
-    void splitMarked(int32_t p, uint8_t threshold, Stack<int32_t>& low, Stack<int32_t>& high);
     // Appends the polygons that use both i and j.
     void polygonsOfEdge(int32_t i, int32_t j, Stack<int32_t>& list);
     // Appends the points joined to p by a polygon edge, each once, in first-met order.
@@ -111,6 +107,12 @@ public:
     // An upper bound of the history entries that contracting v1 and v2 can produce.
     int32_t recordEntryBound(int32_t v1, int32_t v2) const;
 
+    // Whether point p is in the object's hidden set (as the mesh keeps it while recording).
+    bool isHidden(int32_t p) const { return hiddenPointFlags[p] != 0; }
+    // Whether polygon f is a live member of the polygon set handed to build, and how many are.
+    bool inPolygonSet(int32_t f) const { return polygonFlags[f] != 0; }
+    int32_t livePolygonSetCount() const { return livePolygonCount; }
+
     HostPolygonObject object;
     FloatVector* hostPoints = nullptr;
     // Where the reduction measures: positions, quadrics, costs and the history's errors are in this
@@ -120,27 +122,17 @@ public:
     int32_t pointCount = 0;
     HostPolygon* hostPolygons = nullptr;
     int32_t polygonCount = 0;
-    HostSelection reducibleSet;
     Stack<uint8_t> reducibleFlags;
     int32_t reducibleCount = 0;
-    HostSelection hiddenPointSet;
-    Stack<uint8_t> hiddenPointFlags;
     HostSelection polygonSet;
-    Stack<uint8_t> polygonFlags;
-    int32_t livePolygonCount = 0;
-    Stack<Stack<int32_t>> pointPolygons;
-    Stack<uint8_t> pointMarks;
-    Stack<uint8_t> polygonMarks;
-    Stack<Vector> unitNormals;
+    // Per point, the live polygons that use it.
+    FlatLists<int32_t> pointPolygons;
     Stack<SelectionBytes> pointSets;
     Stack<SelectionBytes> seamSets;
     Stack<VertexMapEntry> vertexMaps;
     Stack<UvwTagEntry> uvwTags;
     HostTag normalTag;
     NormalRecord* normalRows = nullptr;
-    Stack<PolygonState> sharedPolygons;
-    Stack<PolygonState> firstOnlyPolygons;
-    Stack<PolygonState> secondOnlyPolygons;
     uint32_t recording = 0;
     ContractionHistory history;
     // Set when a record could not be stored; the reduction must stop.
@@ -151,10 +143,20 @@ public:
     bool repeatedCorners = false;
 
 private:
+    // The decimator walks the adjacency with the scratch marks; the history binds the hidden set.
+    friend class Decimator;
+    friend class ContractionHistory;
+
     struct RingNormal {
         int32_t point;
         Vector normal;
     };
+
+    // Scratch marks over the polygons of a point.
+    void markPolygons(int32_t p, uint8_t value);
+    void addToMarks(int32_t p, uint8_t value);
+    void collectUnmarked(int32_t p, Stack<int32_t>& list);
+    void splitMarked(int32_t p, uint8_t threshold, Stack<int32_t>& low, Stack<int32_t>& high);
 
     bool buildAdjacency();
     bool collectTags();
@@ -170,6 +172,17 @@ private:
     bool estimateUvw(int32_t polygon, const UvwRecord& row, int32_t v1, int32_t v2, const Vector& target,
                      double f, const Vector& u1, const Vector& u2, Vector& estimate) const;
 
+    HostSelection reducibleSet;
+    HostSelection hiddenPointSet;
+    Stack<uint8_t> hiddenPointFlags;  // 255 where hidden
+    Stack<uint8_t> polygonFlags;      // non-zero for members of polygonSet
+    int32_t livePolygonCount = 0;     // live members of polygonSet
+    Stack<uint8_t> pointMarks;
+    Stack<uint8_t> polygonMarks;
+    Stack<Vector> unitNormals;
+    Stack<PolygonState> sharedPolygons;
+    Stack<PolygonState> firstOnlyPolygons;
+    Stack<PolygonState> secondOnlyPolygons;
     Stack<RingNormal> ringNormals_;
 };
 
@@ -193,13 +206,13 @@ inline Vector ReductionMesh::polygonNormal(int32_t f, bool unit) const {
 }
 
 inline void ReductionMesh::markPolygons(int32_t p, uint8_t value) {
-    const Stack<int32_t>& list = pointPolygons.items[p];
+    const FlatLists<int32_t>::List list = pointPolygons[p];
     uint8_t* marks = polygonMarks.items;
     for (int32_t i = 0; i < list.count; ++i) marks[list.items[i]] = value;
 }
 
 inline void ReductionMesh::addToMarks(int32_t p, uint8_t value) {
-    const Stack<int32_t>& list = pointPolygons.items[p];
+    const FlatLists<int32_t>::List list = pointPolygons[p];
     uint8_t* marks = polygonMarks.items;
     for (int32_t i = 0; i < list.count; ++i) {
         uint8_t& m = marks[list.items[i]];

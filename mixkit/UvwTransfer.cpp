@@ -167,7 +167,7 @@ void ReductionMesh::transferUvw(const Contraction& k) {
     emptyKeepingStorage(firstOnlyPolygons);
     emptyKeepingStorage(secondOnlyPolygons);
     for (const int32_t* list : {&v1, &v2}) {
-        const Stack<int32_t>& polys = pointPolygons[*list];
+        const FlatLists<int32_t>::List polys = pointPolygons[*list];
         for (int32_t i = 0; i < polys.count; ++i) {
             const int32_t f = polys.items[i];
             uint8_t& m = polygonMarks[f];

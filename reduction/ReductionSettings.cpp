@@ -3,13 +3,13 @@
 #include "mixkit/Decimator.h"
 
 void ReductionSettings::applyTo(Decimator& decimator) const {
-    decimator.placementPolicy = placementPolicy;
-    decimator.weightingPolicy = weightingPolicy;
-    decimator.useChecks = useChecks;
-    decimator.boundaryWeight = boundaryWeight;
-    decimator.compactnessPenalty = compactnessPenalty;
-    decimator.flipPenalty = flipPenalty;
-    decimator.valencePenalty = valencePenalty;
+    decimator.settings.placementPolicy = placementPolicy;
+    decimator.settings.weightingPolicy = weightingPolicy;
+    decimator.settings.useChecks = useChecks;
+    decimator.settings.boundaryWeight = boundaryWeight;
+    decimator.settings.compactnessPenalty = compactnessPenalty;
+    decimator.settings.flipPenalty = flipPenalty;
+    decimator.settings.valencePenalty = valencePenalty;
 }
 
 int32_t ReductionSettings::ratioTarget(int32_t startCount) const {

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "host/ObjFile.h"
+#include "host/Tags.h"
 #include "host/formats/AssimpFile.h"
 #include "host/formats/FileOutput.h"
 #include "host/formats/PlyReader.h"
@@ -107,6 +108,40 @@ Placed placePolygonObjects(const std::vector<const Object*>& objects) {
         out.copies.push_back(std::move(copy));
     }
     return out;
+}
+
+bool finite(const Vec3f& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+bool finite(const Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+// What of the object or those below it is not a finite number ("" when all is): a point, a texture
+// coordinate or a placement. Such values would be worked on for a whole reduction and only refused
+// when the result is written, so a read refuses them at once, as the OBJ reader does.
+std::string nonFiniteValue(const Object& o) {
+    const Matrix& m = o.localMatrix;
+    if (!finite(m.v1) || !finite(m.v2) || !finite(m.v3) || !finite(m.off))
+        return "the placement of \"" + o.name() + "\" is not finite";
+    if (auto* p = dynamic_cast<const PolygonObject*>(&o)) {
+        for (size_t i = 0; i < p->points.size(); ++i)
+            if (!finite(p->points[i]))
+                return "\"" + o.name() + "\": point " + std::to_string(i) + " has a coordinate that is not a finite number";
+        for (const auto& t : o.tags())
+            if (auto* uvw = dynamic_cast<const UVWTag*>(t.get()))
+                for (size_t i = 0; i < uvw->data.size(); ++i)
+                    for (int k = 0; k < 4; ++k)
+                        if (!finite(uvw->data[i].corner(k)))
+                            return "\"" + o.name() + "\": a texture coordinate of polygon " + std::to_string(i) +
+                                   " is not a finite number";
+    }
+    for (const auto& c : o.children())
+        if (std::string problem = nonFiniteValue(*c); !problem.empty()) return problem;
+    return {};
+}
+
+bool holdsPolygons(const Object& o) {
+    if (auto* p = dynamic_cast<const PolygonObject*>(&o); p && !p->polygons.empty()) return true;
+    for (const auto& c : o.children())
+        if (holdsPolygons(*c)) return true;
+    return false;
 }
 
 }  // namespace
@@ -242,18 +277,49 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
     else
         ok = readWithAssimp(path, roots, &welds, error);
     if (!ok) return false;
+    // Points alone are no mesh: a file whose every polygon was dropped (corners out of range or
+    // repeated) holds nothing to work on.
     bool anyPolygons = false;
-    for (const WeldResult& w : welds) anyPolygons = anyPolygons || w.points > 0;
+    for (const auto& r : roots) anyPolygons = anyPolygons || holdsPolygons(*r);
     if (!anyPolygons) {
-        if (error) *error = path + ": holds no polygons";
+        long dropped = 0;
+        for (const WeldResult& w : welds) dropped += w.droppedPolygons;
+        if (error) {
+            *error = path + ": holds no polygons";
+            if (dropped > 0)
+                *error += " (each of its " + std::to_string(dropped) +
+                          " polygons has a corner out of range or fewer than three distinct points)";
+        }
         return false;
     }
+    for (const auto& r : roots)
+        if (std::string problem = nonFiniteValue(*r); !problem.empty()) {
+            if (error) *error = path + ": " + problem;
+            return false;
+        }
     for (auto& r : roots) {
         Object* o = doc.insert(std::move(r));
         if (loaded) loaded->push_back(o);
     }
     if (report) report->welds = std::move(welds);
     return true;
+}
+
+bool encodeMeshFile(MeshFormat format, const std::vector<const Object*>& objects, std::string& bytes,
+                    std::string* problem) {
+    if (format == MeshFormat::Gltf || format == MeshFormat::Glb)
+        return encodeGltf(objects, format == MeshFormat::Glb, bytes, problem);
+    if (format != MeshFormat::Ply && format != MeshFormat::Stl) {
+        if (problem) *problem = std::string("cannot encode ") + meshFormatName(format) + " in memory";
+        return false;
+    }
+    Placed placed = placePolygonObjects(objects);
+    if (placed.objects.empty()) {
+        if (problem) *problem = "no polygon objects to write";
+        return false;
+    }
+    return format == MeshFormat::Ply ? encodePly(placed.objects, bytes, problem)
+                                     : encodeStl(placed.objects, bytes, problem);
 }
 
 bool writeMeshFile(SafeOutput& file, const std::vector<const Object*>& objects, std::string* error) {
@@ -263,28 +329,20 @@ bool writeMeshFile(SafeOutput& file, const std::vector<const Object*>& objects, 
         if (error) *error = path + ": cannot write this kind of file; write " + writableMeshSuffixes();
         return false;
     }
-    std::string bytes, problem;
-    if (format == MeshFormat::Gltf || format == MeshFormat::Glb) {
-        if (!encodeGltf(objects, format == MeshFormat::Glb, bytes, &problem)) {
-            if (error) *error = path + ": " + problem;
-            return false;
-        }
-    } else {
+    if (format == MeshFormat::Obj) {
+        // The OBJ writer streams into the output itself.
         Placed placed = placePolygonObjects(objects);
         if (placed.objects.empty()) {
             if (error) *error = path + ": no polygon objects to write";
             return false;
         }
-        if (format == MeshFormat::Obj) {
-            std::vector<const Object*> list(placed.objects.begin(), placed.objects.end());
-            return writeObj(file, list, error);
-        }
-        const bool ok = format == MeshFormat::Ply ? encodePly(placed.objects, bytes, &problem)
-                                                  : encodeStl(placed.objects, bytes, &problem);
-        if (!ok) {
-            if (error) *error = path + ": " + problem;
-            return false;
-        }
+        std::vector<const Object*> list(placed.objects.begin(), placed.objects.end());
+        return writeObj(file, list, error);
+    }
+    std::string bytes, problem;
+    if (!encodeMeshFile(format, objects, bytes, &problem)) {
+        if (error) *error = path + ": " + problem;
+        return false;
     }
     if (!file.write(bytes.data(), bytes.size())) return file.finish(error);
     return true;

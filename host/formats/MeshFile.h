@@ -50,6 +50,10 @@ bool writeMeshFile(const std::string& path, const std::vector<const Object*>& ob
 // The same into an opened output (its path's suffix chooses the format), which the caller puts in
 // place with commit() once every file of its run is written.
 bool writeMeshFile(SafeOutput& file, const std::vector<const Object*>& objects, std::string* error);
+// The whole file of a glTF, PLY or STL format in memory (OBJ is streamed by the writers); on failure
+// `problem` says why, without the path.
+bool encodeMeshFile(MeshFormat format, const std::vector<const Object*>& objects, std::string& bytes,
+                    std::string* problem);
 
 // A chain of levels of detail in one glTF file (.glb or .gltf).
 bool writeLodChainFile(const std::string& path, const std::vector<LodLevel>& levels, std::string* error);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -135,6 +136,15 @@ private:
     bool failed_ = false;
 };
 
+// The length of a list: a whole number from 0 to a million (text can hold anything, "nan" and
+// "2.5" included).
+bool listLength(Body& body, const Property& p, uint32_t& out) {
+    const double n = body.value(p.countType);
+    if (body.failed() || !(n >= 0 && n <= 1e6) || n != std::floor(n)) return false;
+    out = static_cast<uint32_t>(n);
+    return true;
+}
+
 bool fail(std::string* error, const std::string& path, const std::string& what) {
     if (error) *error = path + ": " + what;
     return false;
@@ -205,10 +215,23 @@ bool readPly(const std::string& path, std::vector<std::unique_ptr<Object>>& root
     VertexMesh mesh;
     mesh.name = std::filesystem::path(path).stem().string();
     Body body(bytes, bodyAt, encoding);
-    // A file's counts cannot promise more than its bytes could hold (one byte per value at least).
-    const uint64_t limit = bytes.size() - bodyAt + 1;
+    // The counts of the header cannot promise more than the body's bytes could hold: every value takes
+    // one byte of text at least, or its type's size in binary (a list at least its length). All
+    // elements are checked before anything is allocated, so a few bytes cannot ask for gigabytes.
+    const uint64_t available = bytes.size() - bodyAt + 1;
+    uint64_t promised = 0;
     for (const Element& e : elements) {
-        if (e.count > limit) return fail(error, path, "the element \"" + e.name + "\" claims more entries than the file holds");
+        uint64_t rowBytes = 0;
+        for (const Property& p : e.properties)
+            rowBytes += encoding == Encoding::Ascii ? 1 : sizeOf(p.list ? p.countType : p.type);
+        const uint64_t left = available - promised;
+        if (e.count > available || (rowBytes > 0 && e.count > left / rowBytes))
+            return fail(error, path, "the element \"" + e.name + "\" claims " + std::to_string(e.count) +
+                                         " entries, more than the file's " + std::to_string(available - 1) +
+                                         " bytes after its header can hold");
+        promised += e.count * rowBytes;
+    }
+    for (const Element& e : elements) {
         const bool vertices = e.name == "vertex";
         const bool faces = e.name == "face";
         int px = -1, py = -1, pz = -1, nx = -1, ny = -1, nz = -1, tu = -1, tv = -1, corners = -1;
@@ -244,9 +267,9 @@ bool readPly(const std::string& path, std::vector<std::unique_ptr<Object>>& root
                 for (size_t i = 0; i < e.properties.size(); ++i) {
                     const Property& p = e.properties[i];
                     if (p.list) {
-                        const double n = body.value(p.countType);
-                        if (n < 0 || n > 1e6) return fail(error, path, "a PLY list of a bad length");
-                        for (int k = 0; k < static_cast<int>(n); ++k) body.value(p.type);
+                        uint32_t n = 0;
+                        if (!listLength(body, p, n)) return fail(error, path, "a PLY list of a bad length");
+                        for (uint32_t k = 0; k < n; ++k) body.value(p.type);
                         continue;
                     }
                     row[i] = body.floatValue(p.type);
@@ -266,14 +289,17 @@ bool readPly(const std::string& path, std::vector<std::unique_ptr<Object>>& root
                     body.value(p.type);
                     continue;
                 }
-                const double n = body.value(p.countType);
-                if (body.failed() || n < 0 || n > 1e6) return fail(error, path, "a PLY list of a bad length");
-                const uint32_t count = static_cast<uint32_t>(n);
+                uint32_t count = 0;
+                if (!listLength(body, p, count)) return fail(error, path, "a PLY list of a bad length");
                 if (static_cast<int>(i) == corners) {
                     mesh.cornerCounts.push_back(count);
                     for (uint32_t k = 0; k < count; ++k) {
+                        // A corner that names no vertex (negative, fractional, not a number) is out of
+                        // range: the builder drops its polygon.
                         const double idx = body.value(p.type);
-                        mesh.corners.push_back(idx >= 0 && idx < 4294967295.0 ? static_cast<uint32_t>(idx) : UINT32_MAX);
+                        mesh.corners.push_back(idx >= 0 && idx < 4294967295.0 && idx == std::floor(idx)
+                                                   ? static_cast<uint32_t>(idx)
+                                                   : UINT32_MAX);
                     }
                 } else {
                     for (uint32_t k = 0; k < count; ++k) body.value(p.type);

@@ -2,7 +2,7 @@
 // another output is refused before any work; devices are written in place and a full one fails the
 // command; links are followed; `lod` puts its levels in place only when all were written and never
 // removes a file it did not make. Also the input checks of `reduce`: empty group names, targets that
-// leave no polygon, polygon soups and --weld.
+// leave no polygon, polygon soups and --weld (reduce, lod and brush).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -174,6 +174,21 @@ TEST(OutputSafety, APolygonSoupIsNamedAndWeldMakesItReducible) {
     ASSERT_EQ(runVexlor({"reduce", grid, "-o", folder + "/grid_out.obj", "--ratio", "50"}).exitCode, 0);
     EXPECT_EQ(pointsIn(out), pointsIn(folder + "/grid_out.obj"));
     EXPECT_EQ(pointsIn(out), 24);
+    // The brush refuses the soup too (a collapse would only make polygons vanish) and brushes it welded.
+    const std::vector<std::string> brush = {"brush", soup, "-o", out, "--view", "front", "--size", "400x300",
+                                            "--max-error", "1e12", "--stroke", "150,150 250,150"};
+    fs::remove(out);
+    expectFailure(runVexlor(brush), "\"soup\" of " + soup + " is a polygon soup");
+    EXPECT_FALSE(fs::exists(out));
+    std::vector<std::string> weldedBrush = brush;
+    weldedBrush.push_back("--weld");
+    const RunResult brushed = runVexlor(weldedBrush);
+    ASSERT_EQ(brushed.exitCode, 0) << brushed.err;
+    EXPECT_NE(brushed.err.find("vexlor brush: welded \"soup\": 144 -> 49 points"), std::string::npos) << brushed.err;
+    EXPECT_NE(brushed.out.find("stroke 1: 36 -> "), std::string::npos) << brushed.out;
+    EXPECT_LT(pointsIn(out), 49);
+    EXPECT_GT(pointsIn(out), 0);
+
     // A soup whose pieces are apart stays a soup.
     writeFile(soup, "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 5 0 0\nv 6 0 0\nv 5 1 0\nf 1 2 3\nf 4 5 6\n");
     expectFailure(runVexlor({"lod", soup, "-o", folder + "/l{n}.obj", "--levels", "50%", "--weld"}),

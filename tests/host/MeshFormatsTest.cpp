@@ -676,3 +676,104 @@ TEST(MeshFormats, ColladaAndAsciiStlComeInWithNamesPlacementsQuadsAndMaterials) 
     EXPECT_EQ(t->polygonCount(), 2);
     EXPECT_EQ(s.report.welds.at(0).vertices, 6);
 }
+
+// Files the fuzzer made of the PLY reader's own seeds: counts that promise more than the bytes hold
+// are refused before anything is allocated for them, list lengths must be whole numbers, and a file
+// whose every polygon names a missing vertex is not a mesh (it used to load as one without polygons).
+TEST(MeshFormats, MalformedPlyIsRefusedWithOneLineAndNothingAdded) {
+    TempDir dir;
+    const std::string ascii3 = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+                               "property float z\n";
+    std::string manyProperties = "ply\nformat ascii 1.0\nelement vertex 100\n";
+    for (int i = 0; i < 40; ++i) manyProperties += "property float p" + std::to_string(i) + "\n";
+    manyProperties += "property float x\nproperty float y\nproperty float z\nend_header\n" + std::string(300, '0');
+    std::string binary = "ply\nformat binary_little_endian 1.0\nelement vertex 10\nproperty float x\nproperty float y\n"
+                         "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n";
+    binary += std::string(100, '\0');
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* expect;
+    };
+    const std::vector<Case> cases = {
+        {"billion.ply", "ply\nformat ascii 1.0\nelement vertex 1000000000\nproperty float x\nend_header\n1 2 3\n",
+         "the element \"vertex\" claims 1000000000 entries, more than the file's 6 bytes after its header can hold"},
+        {"wide.ply", manyProperties, "the element \"vertex\" claims 100 entries"},
+        {"binary.ply", binary, "the element \"vertex\" claims 10 entries"},
+        {"nan-list.ply",
+         ascii3 + "property list uchar int extra\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+                  "0 0 0 nan\n1 0 0 0\n0 1 0 0\n3 0 1 2\n",
+         "a PLY list of a bad length"},
+        {"half-list.ply", ascii3 + "element face 1\nproperty list uchar int vertex_indices\nend_header\n"
+                                   "0 0 0\n1 0 0\n0 1 0\n2.5 0 1 2\n",
+         "a PLY list of a bad length"},
+        {"missing-vertex.ply", ascii3 + "element face 2\nproperty list uchar int vertex_indices\nend_header\n"
+                                        "0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n3 0 1 1.5\n",
+         "holds no polygons (each of its 2 polygons has a corner out of range or fewer than three distinct points)"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file(c.name);
+        writeBytes(path, c.bytes);
+        Loaded l = load(path);
+        EXPECT_FALSE(l.ok) << c.name;
+        EXPECT_EQ(l.error.rfind(path + ": ", 0), 0u) << l.error;
+        EXPECT_NE(l.error.find(c.expect), std::string::npos) << c.name << ": " << l.error;
+        EXPECT_EQ(l.error.find('\n'), std::string::npos) << l.error;
+        EXPECT_TRUE(l.doc->roots().empty()) << c.name;
+    }
+}
+
+// A point or texture coordinate that is not a finite number (or a placement that is not) is refused
+// when the file is read, naming the object and the element, instead of after a whole reduction when
+// the result cannot be written.
+TEST(MeshFormats, ValuesThatAreNotFiniteAreRefusedWhenRead) {
+    TempDir dir;
+    const std::string head = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+                             "property float z\nproperty float s\nproperty float t\nelement face 1\n"
+                             "property list uchar int vertex_indices\nend_header\n";
+    std::string stl = std::string(80, ' ');
+    const uint32_t one = 1;
+    stl.append(reinterpret_cast<const char*>(&one), 4);
+    const float facet[12] = {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, std::nanf(""), 0};
+    stl.append(reinterpret_cast<const char*>(facet), sizeof facet);
+    stl.append(2, '\0');
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* expect;
+    };
+    const std::vector<Case> cases = {
+        {"nan.ply", head + "0 0 0 0 0\nnan 1 0 0 0\n0 1 0 0 0\n3 0 1 2\n",
+         "\"nan\": point 1 has a coordinate that is not a finite number"},
+        {"uv.ply", head + "0 0 0 0 0\n1 0 0 inf 0\n0 1 0 0 0\n3 0 1 2\n",
+         "\"uv\": a texture coordinate of polygon 0 is not a finite number"},
+        {"nan.stl", stl, "point 2 has a coordinate that is not a finite number"},
+        {"far.dae",
+         R"(<?xml version="1.0" encoding="utf-8"?>
+<COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">
+  <library_geometries><geometry id="g" name="far"><mesh>
+    <source id="p"><float_array id="pa" count="9">0 0 0 1 0 0 0 1 0</float_array>
+      <technique_common><accessor source="#pa" count="3" stride="3">
+        <param name="X" type="float"/><param name="Y" type="float"/><param name="Z" type="float"/>
+      </accessor></technique_common></source>
+    <vertices id="v"><input semantic="POSITION" source="#p"/></vertices>
+    <triangles count="1"><input semantic="VERTEX" source="#v" offset="0"/><p>0 1 2</p></triangles>
+  </mesh></geometry></library_geometries>
+  <library_visual_scenes><visual_scene id="s"><node id="far" name="far">
+    <matrix>1 0 0 1e999 0 1 0 0 0 0 1 0 0 0 0 1</matrix><instance_geometry url="#g"/>
+  </node></visual_scene></library_visual_scenes>
+  <scene><instance_visual_scene url="#s"/></scene>
+</COLLADA>
+)",
+         "the placement of \"far\" is not finite"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file(c.name);
+        writeBytes(path, c.bytes);
+        Loaded l = load(path);
+        EXPECT_FALSE(l.ok) << c.name;
+        EXPECT_EQ(l.error.rfind(path + ": ", 0), 0u) << l.error;
+        EXPECT_NE(l.error.find(c.expect), std::string::npos) << c.name << ": " << l.error;
+        EXPECT_TRUE(l.doc->roots().empty()) << c.name;
+    }
+}

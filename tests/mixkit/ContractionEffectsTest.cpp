@@ -91,8 +91,8 @@ TEST_F(ContractionEffectsTest, RemovedPointStaysInTheArrayUnreferenced) {
     }
     // The triangle on the edge died and stays in the array as zeros.
     EXPECT_EQ(obj->polygons[2], (host::Polygon{0, 0, 0, 0}));
-    EXPECT_EQ(b.mesh.polygonFlags[2], 0);
-    EXPECT_EQ(b.mesh.livePolygonCount, 2);
+    EXPECT_FALSE(b.mesh.inPolygonSet(2));
+    EXPECT_EQ(b.mesh.livePolygonSetCount(), 2);
     EXPECT_TRUE(b.mesh.pointPolygons[6].empty());
     EXPECT_EQ(b.mesh.pointPolygons[2].count, 1);
 }

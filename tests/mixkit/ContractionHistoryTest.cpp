@@ -159,7 +159,7 @@ TEST_F(ContractionHistoryTest, ErrorLimitZeroKeepsTheFreeContractions) {
     ReductionMesh mesh;
     ASSERT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
     Decimator d;
-    d.useChecks = 0;
+    d.settings.useChecks = 0;
     mesh.history.startRecording(mesh);
     ASSERT_TRUE(d.initialise(&mesh, nullptr));
     ASSERT_TRUE(d.decimateToCount(1, false, nullptr));

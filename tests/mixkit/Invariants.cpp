@@ -101,26 +101,26 @@ std::string checkMesh(const host::PolygonObject& obj, const ReductionMesh& mesh,
 
 std::string checkDecimator(const Decimator& d) {
     std::ostringstream out;
-    const CandidateHeap& heap = d.heap;
+    const CandidateHeap& heap = d.candidates();
     for (int32_t i = 0; i < heap.size(); ++i) {
         const auto* c = static_cast<const EdgeCandidate*>(heap.at(i));
         if (c->heapPosition != i) return "heap back-index wrong";
         if (i > 0 && heap.at((i - 1) / 2)->heapKey < c->heapKey) return "heap order broken";
-        if (d.mesh->reducibleFlags[c->v1] == 0 || d.mesh->reducibleFlags[c->v2] == 0) {
+        if (d.mesh()->reducibleFlags[c->v1] == 0 || d.mesh()->reducibleFlags[c->v2] == 0) {
             out << "candidate " << c->v1 << "-" << c->v2 << " joins a fixed or removed point";
             return out.str();
         }
         if (c->v1 == c->v2) return "candidate joins a point to itself";
         for (int32_t end : {c->v1, c->v2}) {
-            const Stack<EdgeCandidate*>& l = d.candidateLists[end];
+            const FlatLists<EdgeCandidate*>::List l = d.candidatesAt(end);
             if (std::find(l.begin(), l.end(), c) == l.end()) {
                 out << "candidate " << c->v1 << "-" << c->v2 << " missing from the list of " << end;
                 return out.str();
             }
         }
     }
-    for (int32_t p = 0; p < d.candidateLists.count; ++p) {
-        const Stack<EdgeCandidate*>& l = d.candidateLists[p];
+    for (int32_t p = 0; p < d.mesh()->pointCount; ++p) {
+        const FlatLists<EdgeCandidate*>::List l = d.candidatesAt(p);
         std::vector<int32_t> others;
         for (const EdgeCandidate* c : l) {
             if (c->v1 != p && c->v2 != p) {
@@ -199,9 +199,9 @@ std::string checkIslands(const host::PolygonObject& obj, float split) {
 }
 
 bool stepOnce(Decimator& d, Shadow& shadow, Step* step) {
-    auto* top = static_cast<EdgeCandidate*>(d.heap.popTop());
+    EdgeCandidate* top = d.takeCheapest();
     if (top == nullptr) return false;
-    ReductionMesh& mesh = *d.mesh;
+    const ReductionMesh& mesh = *d.mesh();
     const int32_t v1 = top->v1, v2 = top->v2;
     const double l1 = length(subtract(top->target, mesh.positions[v1]));
     const double l2 = length(subtract(top->target, mesh.positions[v2]));

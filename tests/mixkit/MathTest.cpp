@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
 #include "mixkit/Matrix3.h"
 #include "mixkit/Plane.h"
@@ -220,3 +222,75 @@ TEST(Constants, StartingMatrices) {
 }
 
 }  // namespace
+
+namespace {
+
+bool plainFacesAway(const Vector& n, const Vector& unit) { return dot(normalize(n), unit) < 0.0; }
+double plainLeastTriangle(double least, const Vector& p0, const Vector& p1, const Vector& p2) {
+    const double c = triangleCompactness(p0, p1, p2);
+    return c < least ? c : least;
+}
+double plainLeastQuad(double least, const Vector& p0, const Vector& p1, const Vector& p2, const Vector& p3) {
+    const double c = quadCompactness(p0, p1, p2, p3);
+    return c < least ? c : least;
+}
+double leastTriangle(double least, const Vector& p0, const Vector& p1, const Vector& p2) {
+    const Vector e0 = subtract(p1, p0);
+    return leastTriangleCompactness(least, p0, p1, p2, e0, cross(e0, subtract(p2, p0)));
+}
+bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+}  // namespace
+
+// The penalty shortcuts give the plain formulas' results bit for bit: at the edges of their
+// ranges (zero, tiny, huge, not a number, exactly perpendicular) and over many random shapes,
+// near-degenerate ones and near-ties with the running least included.
+TEST(Shapes, PenaltyShortcutsMatchThePlainFormulas) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const Vector up{0, 0, 1};
+    const Vector edges[] = {{0, 0, 0},       {0, 0, 1e-170},  {0, 0, -1e-170}, {1e-160, 0, -1e-160},
+                            {1e200, 0, -1},  {0, 0, -1e200},  {1, 0, 0},       {1, 1e-17, -1e-17},
+                            {nan, 0, 1},     {0, inf, -1},    {3, 4, -1e-300}, {-2, 5, 1e-320}};
+    for (const Vector& n : edges) {
+        EXPECT_EQ(facesAway(n, up), plainFacesAway(n, up)) << n.x << " " << n.y << " " << n.z;
+        EXPECT_EQ(facesAway(n, normalize({1, 1, 1})), plainFacesAway(n, normalize({1, 1, 1})));
+    }
+    const Vector a{0, 0, 0}, b{1, 0, 0};
+    const Vector degenerate[][2] = {{{2, 1e-9, 0}, {0, 1, 0}},  {{1e-170, 0, 0}, {0, 1e-170, 0}},
+                                    {{1e120, 0, 0}, {0, 1e120, 0}}, {{nan, 0, 0}, {0, 1, 0}},
+                                    {{0.5, 0.8660254037844386, 0}, {0, 1, 0}}};
+    for (const auto& [c, d] : degenerate)
+        for (double least : {1.0, 0.5, 1e-12, 0.0}) {
+            EXPECT_TRUE(sameBits(leastTriangle(least, a, b, c), plainLeastTriangle(least, a, b, c)));
+            EXPECT_TRUE(sameBits(leastQuadCompactness(least, a, b, c, d), plainLeastQuad(least, a, b, c, d)));
+        }
+
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> coordinate(-1.0, 1.0);
+    auto point = [&] { return Vector{coordinate(random), coordinate(random), coordinate(random)}; };
+    int decidedByTheMargin = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const Vector p0 = point(), p1 = point(), p2 = point();
+        // Every fourth quad nearly flat, every fourth normal nearly perpendicular to the old one.
+        Vector p3 = point();
+        if (i % 4 == 1) p3 = add(scale(add(p0, p2), 0.5), scale(point(), 1e-13));
+        const Vector n = cross(subtract(p1, p0), subtract(p2, p0));
+        Vector unit = normalize(point());
+        if (i % 4 == 2) unit = normalize(add(cross(n, unit), scale(point(), 1e-15)));
+        ASSERT_EQ(facesAway(n, unit), plainFacesAway(n, unit)) << i;
+        // A running least just above, at and below each face's own value.
+        const double own = triangleCompactness(p0, p1, p2);
+        const double ownQuad = quadCompactness(p0, p1, p2, p3);
+        for (double least : {own, std::nextafter(own, 2.0), std::nextafter(own, 0.0), own * 1.5, 1.0}) {
+            ASSERT_TRUE(sameBits(leastTriangle(least, p0, p1, p2), plainLeastTriangle(least, p0, p1, p2))) << i;
+        }
+        for (double least : {ownQuad, std::nextafter(ownQuad, 2.0), std::nextafter(ownQuad, 0.0), ownQuad * 1.5}) {
+            ASSERT_TRUE(sameBits(leastQuadCompactness(least, p0, p1, p2, p3), plainLeastQuad(least, p0, p1, p2, p3)))
+                << i;
+        }
+        decidedByTheMargin += std::fabs(dot(n, unit)) < 1e-9 * length(n) ? 1 : 0;
+    }
+    // The near-perpendicular cases did reach the plain path.
+    EXPECT_GT(decidedByTheMargin, 1000);
+}

@@ -76,9 +76,9 @@ Outcome reduce(host::PolygonObject* obj, double fraction, double limit = -1.0) {
     ReductionMesh mesh;
     EXPECT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
     Decimator d;
-    d.compactnessPenalty = 100.0;
-    d.flipPenalty = 100.0;
-    d.valencePenalty = 10.0;
+    d.settings.compactnessPenalty = 100.0;
+    d.settings.flipPenalty = 100.0;
+    d.settings.valencePenalty = 10.0;
     mesh.history.startRecording(mesh);
     EXPECT_TRUE(d.initialise(&mesh, nullptr));
     if (limit >= 0.0)

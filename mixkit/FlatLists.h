@@ -1,0 +1,147 @@
+// Many short lists, one per index (a point's polygons, a point's edge candidates), kept in one
+// block: each list is a run of slots in a shared array with room to grow. A list that outgrows its
+// run moves to the free end of the array; when the end is full the array is copied into one twice
+// as large. Two blocks from the host allocator in all, however many lists there are, and the lists
+// of neighbouring indices lie side by side.
+//
+// Invariant: for every list, start + capacity <= slots_.count <= slots_.capacity, count <= capacity, and no
+// two runs overlap.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "sources/Stack.h"
+
+template <typename T>
+class FlatLists {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>, "plain elements only");
+
+public:
+    // One list's live elements. Valid until the next call that can move a list (reserve, push).
+    struct List {
+        T* items = nullptr;
+        int32_t count = 0;
+        T* begin() const { return items; }
+        T* end() const { return items + count; }
+        bool empty() const { return count == 0; }
+        T& operator[](int32_t i) const { return items[i]; }
+    };
+
+    // `lists` empty lists, list i with room for capacities[i] elements (none when capacities is
+    // null). False, with nothing kept, when the host refuses the memory.
+    bool build(int32_t lists, const int32_t* capacities) {
+        clear();
+        if (lists < 0 || !spans_.resize(lists)) return false;
+        int64_t total = 0;
+        for (int32_t i = 0; i < lists; ++i) {
+            const int32_t room = capacities != nullptr && capacities[i] > 0 ? capacities[i] : 0;
+            spans_.items[i] = Span{static_cast<int32_t>(total), 0, room};
+            total += room;
+        }
+        // A quarter more for lists that move, at least a little.
+        const int64_t size = total + total / 4 + 64;
+        if (size > INT32_MAX || !slots_.reserve(static_cast<int32_t>(size)) ||
+            !slots_.resize(static_cast<int32_t>(total))) {
+            clear();
+            return false;
+        }
+        return true;
+    }
+
+    void clear() {
+        spans_.clear();
+        slots_.clear();
+    }
+
+    // The number of lists.
+    int32_t size() const { return spans_.count; }
+    List operator[](int32_t p) const {
+        const Span& s = spans_.items[p];
+        return List{slots_.items + s.start, s.count};
+    }
+    int32_t count(int32_t p) const { return spans_.items[p].count; }
+    int32_t capacity(int32_t p) const { return spans_.items[p].capacity; }
+
+    // Room for n elements in list p; when it must move it takes at least half as much again as it
+    // had, so that a list that keeps growing is not moved at every step. False when refused (the
+    // list is unchanged).
+    bool reserve(int32_t p, int32_t n) {
+        Span& s = spans_.items[p];
+        if (n <= s.capacity) return true;
+        const int32_t grown = s.capacity < 4 ? 4 : s.capacity + s.capacity / 2;
+        const int32_t room = n > grown ? n : grown;
+        if (slots_.count > slots_.capacity - room && !grow(room)) return false;
+        Span& moved = spans_.items[p];
+        const int32_t start = slots_.count;
+        if (moved.count > 0)
+            memcpy(static_cast<void*>(slots_.items + start), static_cast<const void*>(slots_.items + moved.start),
+                   sizeof(T) * static_cast<size_t>(moved.count));
+        moved.start = start;
+        moved.capacity = room;
+        slots_.count = start + room;
+        return true;
+    }
+
+    // Appends v to list p; false (nothing changes) when the list must move and the host refuses
+    // the memory.
+    bool push(int32_t p, const T& v) {
+        if (spans_.items[p].count == spans_.items[p].capacity) {
+            const T copy = v;  // v may live in the array that moves
+            if (!reserve(p, spans_.items[p].count + 1)) return false;
+            Span& s = spans_.items[p];
+            slots_.items[s.start + s.count++] = copy;
+            return true;
+        }
+        Span& s = spans_.items[p];
+        slots_.items[s.start + s.count++] = v;
+        return true;
+    }
+
+    // Removes the first occurrence of v; the last element takes its place. False when absent.
+    bool removeFirst(int32_t p, const T& v) {
+        Span& s = spans_.items[p];
+        T* items = slots_.items + s.start;
+        for (int32_t i = 0; i < s.count; ++i) {
+            if (items[i] == v) {
+                items[i] = items[s.count - 1];
+                --s.count;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool contains(int32_t p, const T& v) const {
+        const Span& s = spans_.items[p];
+        const T* items = slots_.items + s.start;
+        for (int32_t i = 0; i < s.count; ++i)
+            if (items[i] == v) return true;
+        return false;
+    }
+
+    // Forgets list p's elements; its run stays for reuse.
+    void empty(int32_t p) { spans_.items[p].count = 0; }
+
+private:
+    struct Span {
+        int32_t start = 0;
+        int32_t count = 0;
+        int32_t capacity = 0;
+    };
+
+    // A larger array with room for `room` more at its end.
+    bool grow(int32_t room) {
+        const int64_t need = static_cast<int64_t>(slots_.count) + room;
+        int64_t size = 2 * static_cast<int64_t>(slots_.capacity);
+        if (size < need) size = need;
+        if (size > INT32_MAX) size = INT32_MAX;
+        if (size < need) return false;
+        return slots_.reserve(static_cast<int32_t>(size));
+    }
+
+    Stack<Span> spans_;
+    // The shared array: [0, count) is given out to runs, the rest of its capacity is free.
+    Stack<T> slots_;
+};

@@ -1,0 +1,121 @@
+// The one-block lists of the mesh model and the decimator: every operation against a plain model
+// of separate vectors, lists that move and an array that grows, and refused memory.
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "host/Memory.h"
+#include "mixkit/FlatLists.h"
+#include "tests/mixkit/MixkitFixture.h"
+
+namespace mixtest {
+namespace {
+
+using FlatListsTest = MixkitTest;
+
+std::vector<int32_t> contents(const FlatLists<int32_t>& lists, int32_t p) {
+    const FlatLists<int32_t>::List l = lists[p];
+    return std::vector<int32_t>(l.begin(), l.end());
+}
+
+TEST_F(FlatListsTest, FollowsSeparateListsThroughMovesAndGrowth) {
+    constexpr int32_t kLists = 7;
+    const int32_t room[kLists] = {2, 0, 3, 1, 0, 4, 2};
+    FlatLists<int32_t> lists;
+    ASSERT_TRUE(lists.build(kLists, room));
+    ASSERT_EQ(lists.size(), kLists);
+    for (int32_t p = 0; p < kLists; ++p) EXPECT_EQ(lists.capacity(p), room[p]);
+    std::vector<std::vector<int32_t>> model(kLists);
+    std::mt19937 random(7);
+    // Mostly pushes, so that lists outgrow their runs and the array grows several times.
+    for (int step = 0; step < 6000; ++step) {
+        const int32_t p = static_cast<int32_t>(random() % kLists);
+        const int32_t v = static_cast<int32_t>(random() % 50);
+        const unsigned op = random() % 10;
+        if (op < 6) {
+            ASSERT_TRUE(lists.push(p, v));
+            model[p].push_back(v);
+        } else if (op < 8) {
+            bool found = false;
+            for (size_t i = 0; i < model[p].size() && !found; ++i) {
+                if (model[p][i] != v) continue;
+                model[p][i] = model[p].back();
+                model[p].pop_back();
+                found = true;
+            }
+            EXPECT_EQ(lists.removeFirst(p, v), found);
+        } else if (op < 9) {
+            const int32_t n = static_cast<int32_t>(model[p].size()) + static_cast<int32_t>(random() % 9);
+            ASSERT_TRUE(lists.reserve(p, n));
+            EXPECT_GE(lists.capacity(p), n);
+        } else if (random() % 8 == 0) {
+            lists.empty(p);
+            model[p].clear();
+        }
+        EXPECT_EQ(lists.contains(p, v), std::find(model[p].begin(), model[p].end(), v) != model[p].end());
+        for (int32_t q = 0; q < kLists; ++q) {
+            ASSERT_EQ(contents(lists, q), model[q]) << "list " << q << " after step " << step;
+            ASSERT_LE(lists.count(q), lists.capacity(q));
+        }
+    }
+}
+
+TEST_F(FlatListsTest, ReserveWithinTheRunDoesNotMoveTheList) {
+    const int32_t room[2] = {4, 4};
+    FlatLists<int32_t> lists;
+    ASSERT_TRUE(lists.build(2, room));
+    ASSERT_TRUE(lists.push(0, 5));
+    const int32_t* before = lists[0].items;
+    ASSERT_TRUE(lists.reserve(0, 4));
+    EXPECT_EQ(lists[0].items, before);
+    // Beyond the run it moves, half as much room again at least, and keeps its elements.
+    ASSERT_TRUE(lists.reserve(0, 5));
+    EXPECT_NE(lists[0].items, before);
+    EXPECT_GE(lists.capacity(0), 6);
+    EXPECT_EQ(contents(lists, 0), std::vector<int32_t>{5});
+}
+
+TEST_F(FlatListsTest, RefusedMemoryLeavesEveryListAsItWas) {
+    const int32_t room[3] = {1, 1, 1};
+    FlatLists<int32_t> lists;
+    ASSERT_TRUE(lists.build(3, room));
+    ASSERT_TRUE(lists.push(1, 7));
+    // List 0 keeps outgrowing its run until a move needs a larger array, which is refused.
+    bool refused = false;
+    for (int32_t v = 0; v < 10000 && !refused; ++v) {
+        const std::vector<int32_t> before = contents(lists, 0);
+        const size_t live = host::memory::liveBlocks();
+        console();
+        host::memory::failAfter(1);
+        const bool ok = lists.push(0, v);
+        host::memory::resetFailures();
+        if (ok) continue;
+        refused = true;
+        EXPECT_FALSE(memoryFaults().empty());
+        EXPECT_EQ(host::memory::liveBlocks(), live);
+        EXPECT_EQ(contents(lists, 0), before);
+    }
+    ASSERT_TRUE(refused) << "no push needed a larger array";
+    EXPECT_EQ(contents(lists, 1), std::vector<int32_t>{7});
+    EXPECT_EQ(contents(lists, 2), std::vector<int32_t>{});
+    // With memory again the same push goes through.
+    ASSERT_TRUE(lists.push(0, -1));
+    EXPECT_EQ(contents(lists, 0).back(), -1);
+}
+
+TEST_F(FlatListsTest, BuildFailsWithNothingKept) {
+    const int32_t room[2] = {3, 3};
+    for (uint64_t n = 1; n <= 3; ++n) {
+        const size_t live = host::memory::liveBlocks();
+        FlatLists<int32_t> lists;
+        host::memory::failAfter(n);
+        const bool ok = lists.build(2, room);
+        host::memory::resetFailures();
+        if (ok) break;
+        EXPECT_EQ(lists.size(), 0);
+        EXPECT_EQ(host::memory::liveBlocks(), live);
+    }
+}
+
+}  // namespace
+}  // namespace mixtest
