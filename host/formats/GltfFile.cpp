@@ -23,6 +23,23 @@ bool skipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int
     return true;
 }
 
+// Buffers a .gltf names are read only from regular files: a name that leads to a FIFO or a device
+// would make the load wait for a writer, or read without end. Whether a file exists is asked without
+// opening it, for the same reason.
+bool bufferFileExists(const std::string& path, void*) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+bool readBufferFile(std::vector<unsigned char>* out, std::string* err, const std::string& path, void* data) {
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec)) {
+        if (err) *err += "the buffer " + path + " is not a regular file\n";
+        return false;
+    }
+    return tinygltf::ReadWholeFile(out, err, path, data);
+}
+
 // Messages of the library, which may span lines, as one line.
 std::string oneLine(std::string text) {
     for (char& c : text)
@@ -609,6 +626,8 @@ bool readGltf(const std::string& path, bool binary, std::vector<std::unique_ptr<
     Model model;
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader(skipImage, nullptr);
+    loader.SetFsCallbacks({&bufferFileExists, &tinygltf::ExpandFilePath, &readBufferFile,
+                           &tinygltf::WriteWholeFile, nullptr});
     std::string err, warn;
     const std::string baseDir = std::filesystem::path(path).parent_path().string();
     const bool ok =

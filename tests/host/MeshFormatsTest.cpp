@@ -12,6 +12,7 @@
 #include <sstream>
 #include <tuple>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "host/Document.h"
@@ -457,7 +458,7 @@ TEST(MeshFormats, BadFilesGiveOneLineNamingFileAndProblemAndAddNothing) {
     const uint32_t count = 1000;
     stl.append(reinterpret_cast<const char*>(&count), 4);
     stl.append(50, '\0');
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"cut.glb", glb.substr(0, glb.size() / 2), "cut short"},
         {"nobuffer.gltf", R"({"asset":{"version":"2.0"},"buffers":[{"uri":"missing.bin","byteLength":36}]})", "missing.bin"},
         {"short.stl", stl, "1000 triangles"},
@@ -470,6 +471,10 @@ TEST(MeshFormats, BadFilesGiveOneLineNamingFileAndProblemAndAddNothing) {
         {"notes.txt", "hello", "not a mesh file"},
         {"zero.glb", "", "empty"},
     };
+    // A buffer name that leads to a FIFO is refused instead of waiting for a writer.
+    ASSERT_EQ(mkfifo(dir.file("pipe.bin").c_str(), 0600), 0);
+    cases.push_back({"fifo.gltf", R"({"asset":{"version":"2.0"},"buffers":[{"uri":"pipe.bin","byteLength":36}]})",
+                     "not a regular file"});
     for (const Case& c : cases) {
         const std::string path = dir.file(c.name);
         writeBytes(path, c.bytes);
