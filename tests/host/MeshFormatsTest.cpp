@@ -144,6 +144,29 @@ Loaded load(const std::string& path) {
     return l;
 }
 
+// A file that must be refused: its name, its bytes, and a piece of the message it must give.
+struct RefusedFile {
+    const char* name;
+    std::string bytes;
+    const char* expect;
+};
+
+// Writes each file into `dir` and reads it: each must be refused with one line that starts with its
+// path and names the problem, and add nothing to the document.
+void expectEachRefused(const TempDir& dir, const std::vector<RefusedFile>& files) {
+    for (const RefusedFile& c : files) {
+        const std::string path = dir.file(c.name);
+        writeBytes(path, c.bytes);
+        Loaded l = load(path);
+        EXPECT_FALSE(l.ok) << c.name;
+        EXPECT_EQ(l.error.rfind(path + ": ", 0), 0u) << l.error;
+        EXPECT_NE(l.error.find(c.expect), std::string::npos) << c.name << ": " << l.error;
+        EXPECT_EQ(l.error.find('\n'), std::string::npos) << l.error;
+        EXPECT_TRUE(l.doc->roots().empty()) << c.name;
+        EXPECT_TRUE(l.roots.empty()) << c.name;
+    }
+}
+
 std::vector<PolygonObject*> polygonObjects(const Document& doc) {
     std::vector<PolygonObject*> out;
     for (Object* o : doc.allObjects())
@@ -449,16 +472,11 @@ TEST(MeshFormats, BadFilesGiveOneLineNamingFileAndProblemAndAddNothing) {
     std::string glb, error;
     ASSERT_TRUE(formats::encodeGltf({good.find("body")}, true, glb, &error)) << error;
 
-    struct Case {
-        const char* name;
-        std::string bytes;
-        const char* expect;  // a piece of the message
-    };
     std::string stl(80, '\0');
     const uint32_t count = 1000;
     stl.append(reinterpret_cast<const char*>(&count), 4);
     stl.append(50, '\0');
-    std::vector<Case> cases = {
+    std::vector<RefusedFile> cases = {
         {"cut.glb", glb.substr(0, glb.size() / 2), "cut short"},
         {"nobuffer.gltf", R"({"asset":{"version":"2.0"},"buffers":[{"uri":"missing.bin","byteLength":36}]})", "missing.bin"},
         {"short.stl", stl, "1000 triangles"},
@@ -475,17 +493,7 @@ TEST(MeshFormats, BadFilesGiveOneLineNamingFileAndProblemAndAddNothing) {
     ASSERT_EQ(mkfifo(dir.file("pipe.bin").c_str(), 0600), 0);
     cases.push_back({"fifo.gltf", R"({"asset":{"version":"2.0"},"buffers":[{"uri":"pipe.bin","byteLength":36}]})",
                      "not a regular file"});
-    for (const Case& c : cases) {
-        const std::string path = dir.file(c.name);
-        writeBytes(path, c.bytes);
-        Loaded l = load(path);
-        EXPECT_FALSE(l.ok) << c.name;
-        EXPECT_EQ(l.error.rfind(path + ": ", 0), 0u) << l.error;
-        EXPECT_NE(l.error.find(c.expect), std::string::npos) << c.name << ": " << l.error;
-        EXPECT_EQ(l.error.find('\n'), std::string::npos) << l.error;
-        EXPECT_TRUE(l.doc->roots().empty()) << c.name;
-        EXPECT_TRUE(l.roots.empty()) << c.name;
-    }
+    expectEachRefused(dir, cases);
 }
 
 TEST(MeshFormats, ContentWinsOverASuffixThatLies) {
@@ -695,12 +703,7 @@ TEST(MeshFormats, MalformedPlyIsRefusedWithOneLineAndNothingAdded) {
     std::string binary = "ply\nformat binary_little_endian 1.0\nelement vertex 10\nproperty float x\nproperty float y\n"
                          "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n";
     binary += std::string(100, '\0');
-    struct Case {
-        const char* name;
-        std::string bytes;
-        const char* expect;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<RefusedFile> cases = {
         {"billion.ply", "ply\nformat ascii 1.0\nelement vertex 1000000000\nproperty float x\nend_header\n1 2 3\n",
          "the element \"vertex\" claims 1000000000 entries, more than the file's 6 bytes after its header can hold"},
         {"wide.ply", manyProperties, "the element \"vertex\" claims 100 entries"},
@@ -716,16 +719,7 @@ TEST(MeshFormats, MalformedPlyIsRefusedWithOneLineAndNothingAdded) {
                                         "0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n3 0 1 1.5\n",
          "holds no polygons (each of its 2 polygons has a corner out of range or fewer than three distinct points)"},
     };
-    for (const Case& c : cases) {
-        const std::string path = dir.file(c.name);
-        writeBytes(path, c.bytes);
-        Loaded l = load(path);
-        EXPECT_FALSE(l.ok) << c.name;
-        EXPECT_EQ(l.error.rfind(path + ": ", 0), 0u) << l.error;
-        EXPECT_NE(l.error.find(c.expect), std::string::npos) << c.name << ": " << l.error;
-        EXPECT_EQ(l.error.find('\n'), std::string::npos) << l.error;
-        EXPECT_TRUE(l.doc->roots().empty()) << c.name;
-    }
+    expectEachRefused(dir, cases);
 }
 
 // A point or texture coordinate that is not a finite number (or a placement that is not) is refused
@@ -742,12 +736,7 @@ TEST(MeshFormats, ValuesThatAreNotFiniteAreRefusedWhenRead) {
     const float facet[12] = {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, std::nanf(""), 0};
     stl.append(reinterpret_cast<const char*>(facet), sizeof facet);
     stl.append(2, '\0');
-    struct Case {
-        const char* name;
-        std::string bytes;
-        const char* expect;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<RefusedFile> cases = {
         {"nan.ply", head + "0 0 0 0 0\nnan 1 0 0 0\n0 1 0 0 0\n3 0 1 2\n",
          "\"nan\": point 1 has a coordinate that is not a finite number"},
         {"uv.ply", head + "0 0 0 0 0\n1 0 0 inf 0\n0 1 0 0 0\n3 0 1 2\n",
@@ -772,13 +761,5 @@ TEST(MeshFormats, ValuesThatAreNotFiniteAreRefusedWhenRead) {
 )",
          "the placement of \"far\" is not finite"},
     };
-    for (const Case& c : cases) {
-        const std::string path = dir.file(c.name);
-        writeBytes(path, c.bytes);
-        Loaded l = load(path);
-        EXPECT_FALSE(l.ok) << c.name;
-        EXPECT_EQ(l.error.rfind(path + ": ", 0), 0u) << l.error;
-        EXPECT_NE(l.error.find(c.expect), std::string::npos) << c.name << ": " << l.error;
-        EXPECT_TRUE(l.doc->roots().empty()) << c.name;
-    }
+    expectEachRefused(dir, cases);
 }
