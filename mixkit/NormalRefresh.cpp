@@ -10,74 +10,71 @@ void ReductionMesh::refreshNormals(int32_t v1) {
     const FlatLists<int32_t>::List own = pointPolygons[v1];
     // Every index below comes from the adjacency lists or from live polygons, so it is in range.
     const FlatLists<int32_t>& lists = pointPolygons;
-    uint8_t* pointMark = pointMarks.items;
+    uint8_t* ringMark = ringMarks.items;
     uint8_t* polygonMark = polygonMarks.items;
     const Vector* normals = unitNormals.items;
 
-    // The ring, each point once, in the order first met.
+    // The ring, each point once, in the order first met; each ring point is marked with its place
+    // in the ring (255: look it up). The marks are all zero here and are cleared again on the way out.
     emptyKeepingStorage(ringNormals_);
-    for (int32_t i = 0; i < own.count; ++i) {
-        const HostPolygon& q = hostPolygons[own.items[i]];
-        const int n = cornerCount(q);
-        for (int c = 0; c < n; ++c) pointMark[corner(q, c)] = 0;
-    }
-    for (int32_t i = 0; i < own.count; ++i) {
+    bool complete = true;
+    for (int32_t i = 0; complete && i < own.count; ++i) {
         const HostPolygon& q = hostPolygons[own.items[i]];
         const int n = cornerCount(q);
         for (int c = 0; c < n; ++c) {
-            uint8_t& m = pointMark[corner(q, c)];
-            if (m != 0) continue;
-            m = 1;
-            if (!pushChecked(ringNormals_, RingNormal{corner(q, c), Vector{}})) return;
-        }
-    }
-    // The region: every polygon of every ring point is marked and the points met there are
-    // cleared; on the same walk each ring point's normal is summed, polygon by polygon in list
-    // order as pointNormal does.
-    for (RingNormal& r : ringNormals_) {
-        const FlatLists<int32_t>::List around = lists[r.point];
-        Vector sum;
-        for (int32_t j = 0; j < around.count; ++j) {
-            const int32_t g = around.items[j];
-            polygonMark[g] = 1;
-            sum = add(sum, normals[g]);
-            const HostPolygon& q = hostPolygons[g];
-            const int m = cornerCount(q);
-            for (int k = 0; k < m; ++k) pointMark[corner(q, k)] = 0;
-        }
-        r.normal = normalize(sum);
-    }
-    // The ring points are marked with their place in the ring (255: look it up).
-    for (int32_t i = 0; i < ringNormals_.count; ++i)
-        pointMark[ringNormals_.items[i].point] = static_cast<uint8_t>(i < 254 ? i + 1 : 255);
-    auto ringNormal = [this](int32_t x, uint8_t mark) -> const Vector& {
-        if (mark != 255) return ringNormals_.items[mark - 1].normal;
-        for (const RingNormal& r : ringNormals_)
-            if (r.point == x) return r.normal;
-        return ringNormals_.items[0].normal;  // not reached: every marked point is on the ring
-    };
-
-    for (const RingNormal& r : ringNormals_) {
-        const FlatLists<int32_t>::List around = lists[r.point];
-        for (int32_t j = 0; j < around.count; ++j) {
-            const int32_t g = around.items[j];
-            uint8_t& mark = polygonMark[g];
-            if (mark == 0) continue;
-            mark = 0;
-            const HostPolygon& q = hostPolygons[g];
-            NormalRecord& row = normalRows[g];
-            const NormalRecord old = row;
-            const int m = cornerCount(q);
-            for (int k = 0; k < m; ++k) {
-                const int32_t x = corner(q, k);
-                const uint8_t ring = pointMark[x];
-                if (ring == 0) continue;
-                const Vector& normal = ringNormal(x, ring);
-                row.v[3 * k] = static_cast<int16_t>(static_cast<int32_t>(normal.x * NORMAL_SCALE));
-                row.v[3 * k + 1] = static_cast<int16_t>(static_cast<int32_t>(normal.y * NORMAL_SCALE));
-                row.v[3 * k + 2] = static_cast<int16_t>(static_cast<int32_t>(normal.z * NORMAL_SCALE));
+            const int32_t x = corner(q, c);
+            if (ringMark[x] != 0) continue;
+            const int32_t place = ringNormals_.count;
+            if (!pushChecked(ringNormals_, RingNormal{x, Vector{}})) {
+                complete = false;
+                break;
             }
-            if (recording) recordNormalChange(g, old, row);
+            ringMark[x] = static_cast<uint8_t>(place < 254 ? place + 1 : 255);
         }
     }
+    if (complete) {
+        // The region: every polygon of every ring point is marked; on the same walk each ring
+        // point's normal is summed, polygon by polygon in list order as pointNormal does.
+        for (RingNormal& r : ringNormals_) {
+            const FlatLists<int32_t>::List around = lists[r.point];
+            Vector sum;
+            for (int32_t j = 0; j < around.count; ++j) {
+                const int32_t g = around.items[j];
+                polygonMark[g] = 1;
+                sum = add(sum, normals[g]);
+            }
+            r.normal = normalize(sum);
+        }
+        auto ringNormal = [this](int32_t x, uint8_t mark) -> const Vector& {
+            if (mark != 255) return ringNormals_.items[mark - 1].normal;
+            for (const RingNormal& r : ringNormals_)
+                if (r.point == x) return r.normal;
+            return ringNormals_.items[0].normal;  // not reached: every marked point is on the ring
+        };
+
+        for (const RingNormal& r : ringNormals_) {
+            const FlatLists<int32_t>::List around = lists[r.point];
+            for (int32_t j = 0; j < around.count; ++j) {
+                const int32_t g = around.items[j];
+                uint8_t& mark = polygonMark[g];
+                if (mark == 0) continue;
+                mark = 0;
+                const HostPolygon& q = hostPolygons[g];
+                NormalRecord& row = normalRows[g];
+                const NormalRecord old = row;
+                const int m = cornerCount(q);
+                for (int k = 0; k < m; ++k) {
+                    const int32_t x = corner(q, k);
+                    const uint8_t ring = ringMark[x];
+                    if (ring == 0) continue;
+                    const Vector& normal = ringNormal(x, ring);
+                    row.v[3 * k] = static_cast<int16_t>(static_cast<int32_t>(normal.x * NORMAL_SCALE));
+                    row.v[3 * k + 1] = static_cast<int16_t>(static_cast<int32_t>(normal.y * NORMAL_SCALE));
+                    row.v[3 * k + 2] = static_cast<int16_t>(static_cast<int32_t>(normal.z * NORMAL_SCALE));
+                }
+                if (recording) recordNormalChange(g, old, row);
+            }
+        }
+    }
+    for (const RingNormal& r : ringNormals_) ringMark[r.point] = 0;
 }

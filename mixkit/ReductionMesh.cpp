@@ -60,7 +60,7 @@ bool ReductionMesh::build(HostPolygonObject obj, HostSelection reducible, HostSe
     if (ok) livePolygonCount = nonZero(polygonFlags);
 
     ok = ok && buildAdjacency();
-    ok = ok && pointMarks.resize(pointCount) && polygonMarks.resize(polygonCount);
+    ok = ok && pointMarks.resize(pointCount) && polygonMarks.resize(polygonCount) && ringMarks.resize(pointCount);
     ok = ok && unitNormals.resize(polygonCount);
     for (int32_t f = 0; ok && f < polygonCount; ++f)
         if (!isDead(hostPolygons[f])) unitNormals.items[f] = polygonNormal(f, true);
@@ -171,6 +171,7 @@ void ReductionMesh::release() {
     pointPolygons.clear();
     pointMarks.clear();
     polygonMarks.clear();
+    ringMarks.clear();
     unitNormals.clear();
     pointSets.clear();
     seamSets.clear();

@@ -179,6 +179,9 @@ private:
     int32_t livePolygonCount = 0;     // live members of polygonSet
     Stack<uint8_t> pointMarks;
     Stack<uint8_t> polygonMarks;
+    // Place in ringNormals_ (1-based, 255: look it up) of the points of the ring being refreshed;
+    // zero everywhere between refreshes, so a refresh never has to clear what others left.
+    Stack<uint8_t> ringMarks;
     Stack<Vector> unitNormals;
     Stack<PolygonState> sharedPolygons;
     Stack<PolygonState> firstOnlyPolygons;

@@ -76,6 +76,32 @@ TEST_F(DecimatorTest, TriangleSphereKeepsItsInvariants) {
     stepAndCheck(obj, r, 0.05, 1, [&](int32_t v1) { return checkNormalsAround(*obj, r.mesh, v1); });
 }
 
+// A pole of 300 segments that takes in four of the points around it: contractions kept at a
+// point whose ring has more than 254 points, where the ring's corner normals are found by
+// search rather than by their mark.
+TEST_F(DecimatorTest, WidePolesKeepTheirNormals) {
+    host::Document doc;
+    host::PolygonObject* obj = makeSphere(doc, 3, 300);
+    addNormals(*obj);
+    host::SelectionSet reducible(obj->pointCount());
+    for (int i : {0, 1, 76, 151, 226}) reducible.select(i);  // the north pole and four points apart beside it
+    Reduction r(obj, &reducible);
+    commandSettings(r.decimator);
+    ASSERT_TRUE(r.decimator.initialise(&r.mesh, nullptr));
+    size_t widest = 0;
+    stepAndCheck(obj, r, 0.3, 1, [&](int32_t v1) {
+        std::vector<int32_t> ring;
+        for (int32_t f : r.mesh.pointPolygons[v1]) {
+            const host::Polygon& p = obj->polygons[f];
+            for (int32_t x : {p.a, p.b, p.c, p.d})
+                if (std::find(ring.begin(), ring.end(), x) == ring.end()) ring.push_back(x);
+        }
+        widest = std::max(widest, ring.size());
+        return checkNormalsAround(*obj, r.mesh, v1);
+    });
+    EXPECT_GT(widest, 255u) << "no contraction kept a wide pole";
+}
+
 TEST_F(DecimatorTest, SampleKeepsItsInvariants) {
     host::Document doc;
     host::PolygonObject* obj = loadSample(doc);
