@@ -25,7 +25,7 @@ void ReductionMesh::refreshNormals(int32_t v1) {
             const int32_t x = corner(q, c);
             if (ringMark[x] != 0) continue;
             const int32_t place = ringNormals_.count;
-            if (!pushChecked(ringNormals_, RingNormal{x, Vector{}})) {
+            if (!pushChecked(ringNormals_, RingNormal{x, {0, 0, 0}})) {
                 complete = false;
                 break;
             }
@@ -43,13 +43,16 @@ void ReductionMesh::refreshNormals(int32_t v1) {
                 polygonMark[g] = 1;
                 sum = add(sum, normals[g]);
             }
-            r.normal = normalize(sum);
+            const Vector normal = normalize(sum);
+            r.v[0] = static_cast<int16_t>(static_cast<int32_t>(normal.x * NORMAL_SCALE));
+            r.v[1] = static_cast<int16_t>(static_cast<int32_t>(normal.y * NORMAL_SCALE));
+            r.v[2] = static_cast<int16_t>(static_cast<int32_t>(normal.z * NORMAL_SCALE));
         }
-        auto ringNormal = [this](int32_t x, uint8_t mark) -> const Vector& {
-            if (mark != 255) return ringNormals_.items[mark - 1].normal;
+        auto ringNormal = [this](int32_t x, uint8_t mark) -> const int16_t* {
+            if (mark != 255) return ringNormals_.items[mark - 1].v;
             for (const RingNormal& r : ringNormals_)
-                if (r.point == x) return r.normal;
-            return ringNormals_.items[0].normal;  // not reached: every marked point is on the ring
+                if (r.point == x) return r.v;
+            return ringNormals_.items[0].v;  // not reached: every marked point is on the ring
         };
 
         for (const RingNormal& r : ringNormals_) {
@@ -61,16 +64,17 @@ void ReductionMesh::refreshNormals(int32_t v1) {
                 mark = 0;
                 const HostPolygon& q = hostPolygons[g];
                 NormalRecord& row = normalRows[g];
-                const NormalRecord old = row;
+                NormalRecord old{};
+                if (recording) old = row;
                 const int m = cornerCount(q);
                 for (int k = 0; k < m; ++k) {
                     const int32_t x = corner(q, k);
                     const uint8_t ring = ringMark[x];
                     if (ring == 0) continue;
-                    const Vector& normal = ringNormal(x, ring);
-                    row.v[3 * k] = static_cast<int16_t>(static_cast<int32_t>(normal.x * NORMAL_SCALE));
-                    row.v[3 * k + 1] = static_cast<int16_t>(static_cast<int32_t>(normal.y * NORMAL_SCALE));
-                    row.v[3 * k + 2] = static_cast<int16_t>(static_cast<int32_t>(normal.z * NORMAL_SCALE));
+                    const int16_t* normal = ringNormal(x, ring);
+                    row.v[3 * k] = normal[0];
+                    row.v[3 * k + 1] = normal[1];
+                    row.v[3 * k + 2] = normal[2];
                 }
                 if (recording) recordNormalChange(g, old, row);
             }

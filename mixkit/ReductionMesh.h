@@ -147,9 +147,10 @@ private:
     friend class Decimator;
     friend class ContractionHistory;
 
+    // A ring point and its normal as stored at the corners (scaled and truncated once).
     struct RingNormal {
         int32_t point;
-        Vector normal;
+        int16_t v[3];
     };
 
     // Scratch marks over the polygons of a point.
