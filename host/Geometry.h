@@ -39,4 +39,23 @@ struct Polygon {
     bool operator==(const Polygon&) const = default;
 };
 
+// Cuts a polygon of n >= 3 corners into the pieces a polygon object holds: a triangle as (0 1 2 2), a
+// quad as it is, larger polygons as a fan of quads around the first corner that ends in a triangle
+// when a single corner is left over: 5 -> (0 1 2 3) (0 3 4 4); 6 -> (0 1 2 3) (0 3 4 5);
+// 7 -> (0 1 2 3) (0 3 4 5) (0 5 6 6). piece(i0, i1, i2, i3) gets corner positions, not point indices.
+template <class Index, class Piece>
+void cutIntoQuadFan(Index n, Piece&& piece) {
+    if (n == 3) {
+        piece(Index(0), Index(1), Index(2), Index(2));
+        return;
+    }
+    piece(Index(0), Index(1), Index(2), Index(3));
+    Index k = 3;
+    while (k + 2 < n) {
+        piece(Index(0), k, k + 1, k + 2);
+        k += 2;
+    }
+    if (k + 1 < n) piece(Index(0), k, k + 1, k + 1);
+}
+
 }  // namespace host

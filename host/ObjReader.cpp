@@ -343,22 +343,10 @@ struct Reader {
             if (obj.lastCombo != static_cast<int>(currentCombo)) registerCombo(obj, currentCombo);
         }
 
-        // Triangles are kept as (a, b, c, c) and quads as they are. Larger polygons are cut into a fan
-        // of quads around the first corner, ending in a triangle when a single corner is left over:
-        // 5 corners -> (0 1 2 3) (0 3 4); 6 -> (0 1 2 3) (0 3 4 5); 7 -> (0 1 2 3) (0 3 4 5) (0 5 6).
-        // Every piece keeps the original corners' texture coordinates and normals, so seams survive.
-        const int n = static_cast<int>(corners.size());
-        if (n == 3) {
-            addPolygon(0, 1, 2, 2);
-        } else {
-            addPolygon(0, 1, 2, 3);
-            int k = 3;
-            while (k + 2 < n) {
-                addPolygon(0, k, k + 1, k + 2);
-                k += 2;
-            }
-            if (k + 1 < n) addPolygon(0, k, k + 1, k + 1);
-        }
+        // Every piece of the fan keeps the original corners' texture coordinates and normals, so
+        // seams survive.
+        cutIntoQuadFan(static_cast<int>(corners.size()),
+                       [this](int i0, int i1, int i2, int i3) { addPolygon(i0, i1, i2, i3); });
         return true;
     }
 

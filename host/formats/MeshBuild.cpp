@@ -120,18 +120,7 @@ std::unique_ptr<PolygonObject> buildPolygonObject(const VertexMesh& mesh, WeldRe
             pieceVertices.push_back(v);
             pieceGroup.push_back(group);
         };
-        const size_t n = ring.size();
-        if (n == 3) {
-            addPiece(0, 1, 2, 2);
-        } else {
-            addPiece(0, 1, 2, 3);
-            size_t k = 3;
-            while (k + 2 < n) {
-                addPiece(0, k, k + 1, k + 2);
-                k += 2;
-            }
-            if (k + 1 < n) addPiece(0, k, k + 1, k + 1);
-        }
+        cutIntoQuadFan(ring.size(), addPiece);
     }
     obj->polygons = std::move(polygons);
     const size_t count = obj->polygons.size();

@@ -66,7 +66,7 @@ public:
 
     double value(Type t) {
         if (failed_) return 0;
-        if (e_ == Encoding::Ascii) return text();
+        if (e_ == Encoding::Ascii) return text<double>();
         const size_t n = sizeOf(t);
         if (at_ + n > b_.size()) {
             failed_ = true;
@@ -93,7 +93,7 @@ public:
     // Float values keep their exact float: a float property read as float.
     float floatValue(Type t) {
         if (t == Type::Float32 && e_ != Encoding::Ascii) return static_cast<float>(value(t));
-        if (e_ == Encoding::Ascii && !failed_) return textFloat();
+        if (e_ == Encoding::Ascii && !failed_) return text<float>();
         return static_cast<float>(value(t));
     }
 
@@ -107,20 +107,12 @@ private:
     void skipSpace() {
         while (at_ < b_.size() && std::isspace(static_cast<unsigned char>(b_[at_]))) ++at_;
     }
-    double text() {
+    // The next number of an ASCII body, parsed straight to T (float or double) so that a float
+    // property is rounded once, as a binary file would hold it.
+    template <class T>
+    T text() {
         skipSpace();
-        double v = 0;
-        const auto r = fast_float::from_chars(b_.data() + at_, b_.data() + b_.size(), v);
-        if (r.ec != std::errc()) {
-            failed_ = true;
-            return 0;
-        }
-        at_ = static_cast<size_t>(r.ptr - b_.data());
-        return v;
-    }
-    float textFloat() {
-        skipSpace();
-        float v = 0;
+        T v = 0;
         const auto r = fast_float::from_chars(b_.data() + at_, b_.data() + b_.size(), v);
         if (r.ec != std::errc()) {
             failed_ = true;
