@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTiming.h"
 #include "bench/GridObj.h"
 #include "host/formats/MeshFile.h"
 
@@ -24,28 +25,7 @@ namespace {
 
 constexpr int kQuads = 708;  // per side
 
-double seconds() {
-    using clock = std::chrono::steady_clock;
-    return std::chrono::duration<double>(clock::now().time_since_epoch()).count();
-}
-
-double cpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-struct Best {
-    double wall = 1e30, cpu = 1e30, w0 = 0, c0 = 0;
-    void start() {
-        w0 = seconds();
-        c0 = cpuSeconds();
-    }
-    void stop() {
-        wall = std::min(wall, seconds() - w0);
-        cpu = std::min(cpu, cpuSeconds() - c0);
-    }
-};
+using bench::Best;
 
 // Loads the file; the polygon object's point and polygon counts, or -1 on failure.
 std::pair<long, long> loadCounts(const std::string& path, Best& timing) {
