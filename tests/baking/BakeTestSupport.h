@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "baking/BakeSettings.h"
 #include "host/Bitmap.h"
 #include "host/Document.h"
 #include "host/HostHandles.h"
@@ -31,6 +32,22 @@ protected:
         startModule(moduletest::kSourceFolder);
         ASSERT_EQ(moduletest::message(1), 1) << "resources of the source tree";
     }
+};
+
+// A bake's surroundings: a document, a folder for the maps, and the bake's settings. The settings
+// hold host file names, so they go before the fixture counts the live handles.
+class BakeSceneFixture : public BakingFixture {
+protected:
+    void TearDown() override {
+        settings.reset();
+        BakingFixture::TearDown();
+    }
+    moduletest::TempFolder folder;
+    host::Document doc;
+    std::unique_ptr<BakeSettings> settings = std::make_unique<BakeSettings>();
+    BakeSettings& s = *settings;
+
+    std::filesystem::path path(const char* name) const { return folder.path() / name; }
 };
 
 using Surface = std::function<host::Vec3(double u, double v)>;

@@ -19,7 +19,7 @@
 
 namespace {
 
-using baketest::BakingFixture;
+using baketest::BakeSceneFixture;
 using baketest::handle;
 using baketest::uvwOf;
 namespace fs = std::filesystem;
@@ -42,18 +42,8 @@ host::Vec3 highPoint(double u, double v) {
 }
 host::Vec3 wallPoint(double u, double v) { return {0.3 + 0.4 * u, 0.35, 0.4 * v - 0.05}; }
 
-class NMParallelBakeTest : public BakingFixture {
+class NMParallelBakeTest : public BakeSceneFixture {
 protected:
-    void TearDown() override {
-        settings.reset();
-        BakingFixture::TearDown();
-    }
-    moduletest::TempFolder folder;
-    host::Document doc;
-    std::unique_ptr<BakeSettings> settings = std::make_unique<BakeSettings>();
-    BakeSettings& s = *settings;
-
-    fs::path path(const char* name) const { return folder.path() / name; }
     void setUpScene(int w, int h) {
         host::Object* low = doc.insert(baketest::grid("low", 5, 4, lowPoint));
         host::Object* high = doc.insert(baketest::grid("high", 40, 30, highPoint, true));

@@ -16,7 +16,7 @@
 
 namespace {
 
-using baketest::BakingFixture;
+using baketest::BakeSceneFixture;
 using baketest::handle;
 using baketest::uvwOf;
 namespace fs = std::filesystem;
@@ -25,19 +25,8 @@ constexpr double kPi = 3.141592653589793;
 // One level of the 8-bit encodings.
 int encode(double c) { return int(c * 127.5 + 127.5); }
 
-class NormalMapperTest : public BakingFixture {
+class NormalMapperTest : public BakeSceneFixture {
 protected:
-    // The settings hold host file names: they go before the fixture counts the live handles.
-    void TearDown() override {
-        settings.reset();
-        BakingFixture::TearDown();
-    }
-    moduletest::TempFolder folder;
-    host::Document doc;
-    std::unique_ptr<BakeSettings> settings = std::make_unique<BakeSettings>();
-    BakeSettings& s = *settings;
-
-    fs::path path(const char* name) const { return folder.path() / name; }
     // Low and high objects and where the maps go.
     void setUp(host::Object* low, host::Object* high, int w, int h) {
         s.lowObject = handle(low);
