@@ -24,6 +24,7 @@
 #include "host/ObjFile.h"
 #include "host/Tags.h"
 #include "tests/support/ObjGrid.h"
+#include "tests/support/MeshFlaw.h"
 
 extern char** environ;
 
@@ -44,24 +45,7 @@ Loaded load(const std::string& path) {
     return l;
 }
 
-// The first broken polygon or unused point, or "".
-std::string meshFlaw(const host::PolygonObject& obj) {
-    std::vector<int> uses(obj.points.size(), 0);
-    for (int i = 0; i < obj.polygonCount(); ++i) {
-        const host::Polygon& p = obj.polygons[i];
-        const int c[4] = {p.a, p.b, p.c, p.d};
-        const int n = p.c == p.d ? 3 : 4;
-        for (int k = 0; k < 4; ++k)
-            if (c[k] < 0 || c[k] >= obj.pointCount()) return "polygon " + std::to_string(i) + " points at a missing point";
-        for (int k = 0; k < n; ++k)
-            for (int m = k + 1; m < n; ++m)
-                if (c[k] == c[m]) return "polygon " + std::to_string(i) + " is degenerate";
-        for (int k = 0; k < n; ++k) ++uses[c[k]];
-    }
-    for (size_t i = 0; i < uses.size(); ++i)
-        if (uses[i] == 0) return "point " + std::to_string(i) + " is unused";
-    return "";
-}
+using testsupport::meshFlaw;
 
 int quads(const host::PolygonObject& obj) {
     return static_cast<int>(std::count_if(obj.polygons.begin(), obj.polygons.end(),

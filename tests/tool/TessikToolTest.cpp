@@ -11,6 +11,7 @@
 #include "host/viewport/Viewport.h"
 #include "reduction/UnTriag3.h"
 #include "tests/tool/TessikTestSupport.h"
+#include "tests/support/MeshFlaw.h"
 #include "tool/TessikSettings.h"
 #include "tool/TessikTool.h"
 
@@ -143,24 +144,7 @@ protected:
     std::unique_ptr<host::Viewport> viewport;
 };
 
-// The first polygon that points at a missing point or repeats a corner, or a point no polygon uses.
-std::string meshFlaw(const host::PolygonObject& obj) {
-    std::vector<int> uses(obj.points.size(), 0);
-    for (int i = 0; i < obj.polygonCount(); ++i) {
-        const host::Polygon& p = obj.polygons[i];
-        const int c[4] = {p.a, p.b, p.c, p.d};
-        const int n = p.c == p.d ? 3 : 4;
-        for (int k = 0; k < 4; ++k)
-            if (c[k] < 0 || c[k] >= obj.pointCount()) return "polygon " + std::to_string(i) + " dangles";
-        for (int k = 0; k < n; ++k)
-            for (int m = k + 1; m < n; ++m)
-                if (c[k] == c[m]) return "polygon " + std::to_string(i) + " is degenerate";
-        for (int k = 0; k < n; ++k) ++uses[c[k]];
-    }
-    for (size_t i = 0; i < uses.size(); ++i)
-        if (uses[i] == 0) return "point " + std::to_string(i) + " is unused";
-    return {};
-}
+using testsupport::meshFlaw;
 
 TEST_F(TessikToolTest, StrokeAlongARowCollapsesLeavesQuadsAroundItAndIsOneUndoStep) {
     host::PolygonObject* obj = setUp(true);
@@ -278,7 +262,9 @@ TEST_F(TessikToolTest, PanelShowsDefaultsRefusesFewNeighboursAndChangesTakeEffec
     ASSERT_TRUE(dialogs.choose(panel, IDC_TESSIK_WEIGHTING, TESSIK_WEIGHT_ANGLE));
     EXPECT_EQ(s.getInt(TESSIK_WEIGHTING), TESSIK_WEIGHT_ANGLE);
 
-    // Setting the largest error to 0 in the middle of a drag does not stop that drag.
+    // Setting the largest error to 0 in the middle of a drag does not stop that drag. The drag starts
+    // with a limit that lets the bumps collapse (errors are measured in the object's reference frame).
+    ASSERT_TRUE(enter(IDC_TESSIK_MAX_ERROR, 1e12));
     const int polygons = obj->polygonCount();
     bool changed = false;
     viewport->setFrameObserver([&](const host::Viewport&) {
