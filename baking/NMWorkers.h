@@ -1,61 +1,9 @@
-// NMWorkers: one job on several host worker threads at once. Worker 0 is the calling thread; the
-// others run on host threads whose break test is the owner thread's, so a stop asked of the bake
-// reaches every worker. The job hands out its work itself (workers take the next piece from a
-// shared counter), so the result never depends on how many workers there were or which did what.
+// The bake's workers: the module's worker jobs (sources/HostWorkers.h) under the baker's names.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
+#include "sources/HostWorkers.h"
 
-#include "sources/HostInterface.h"
+using NMJob = WorkerJob;
 
-class NMJob {
-public:
-    virtual ~NMJob() = default;
-    // Runs on worker `worker` (0 to count − 1) until the job's work is done or abandoned.
-    virtual void work(int32_t worker) = 0;
-};
-
-// How many workers to run: `wanted` when above 0, else the host's worker thread count; at least 1
-// and at most 256.
-int32_t nmWorkerCount(int32_t wanted);
-
-// Runs job.work(i) for i = 0 to count − 1 and returns when all have returned. Worker 0 runs on the
-// calling thread. A worker thread that cannot be made or started is left out (its work is taken by
-// the others); the answer is the number of workers that ran.
-int32_t runWorkers(NMJob& job, int32_t count, HostThreadBase* owner);
-
-// Runs body(from, to) over [0, count) in blocks of `block` items that the workers take in turn,
-// and answers whether every body answered true; after a false one the other workers stop at their
-// next block. Results written by each block to places of its own do not depend on the number of
-// workers.
-template <typename Body>
-class NMBlockJob final : public NMJob {
-public:
-    NMBlockJob(int32_t count, int32_t block, const Body& body) : count_(count), block_(block), body_(body) {}
-    void work(int32_t) override {
-        while (!failed_.load(std::memory_order_relaxed)) {
-            const int64_t from = static_cast<int64_t>(next_.fetch_add(1)) * block_;
-            if (from >= count_) return;
-            const int64_t to = from + block_ < count_ ? from + block_ : count_;
-            if (!body_(static_cast<int32_t>(from), static_cast<int32_t>(to))) failed_ = true;
-        }
-    }
-    bool ok() const { return !failed_.load(); }
-
-private:
-    int32_t count_;
-    int32_t block_;
-    const Body& body_;
-    std::atomic<int32_t> next_{0};
-    std::atomic<bool> failed_{false};
-};
-
-template <typename Body>
-bool forBlocks(int32_t count, int32_t block, int32_t workers, HostThreadBase* owner, const Body& body) {
-    if (count <= 0) return true;
-    const int32_t blocks = (count - 1) / block + 1;
-    NMBlockJob<Body> job(count, block, body);
-    runWorkers(job, workers < blocks ? workers : blocks, owner);
-    return job.ok();
-}
+// How many workers to run: `wanted` when above 0, else the host's worker thread count.
+inline int32_t nmWorkerCount(int32_t wanted) { return workerCount(wanted); }

@@ -38,6 +38,15 @@ EdgeCandidate* CandidatePool::make() {
     return c;
 }
 
+EdgeCandidate* CandidatePool::takeRun(int32_t n) {
+    if (n > left_ && !addBlock(n)) return nullptr;
+    EdgeCandidate* run = next_;
+    next_ += n;
+    left_ -= n;
+    made_ += n;
+    return run;
+}
+
 void CandidatePool::release() {
     for (int32_t i = 0; i < blocks_.count; ++i) hostFree(blocks_.items[i]);
     blocks_.clear();

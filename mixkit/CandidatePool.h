@@ -19,6 +19,10 @@ public:
     // A zeroed candidate outside any heap, or null (reported on the console) when the host
     // refuses the memory.
     EdgeCandidate* make();
+    // Room for n candidates side by side, counted as made: the caller constructs each one before
+    // it is used (several threads may fill one run, each its own part). Null (reported on the
+    // console) when the host refuses the memory.
+    EdgeCandidate* takeRun(int32_t n);
     // Returns every block.
     void release();
 

@@ -2,6 +2,7 @@
 
 #include "mixkit/StackHelpers.h"
 #include "sources/HostString.h"
+#include "sources/HostWorkers.h"
 #include "sources/Module.h"
 
 namespace {
@@ -28,9 +29,25 @@ bool Decimator::pollBuild(int32_t index) const {
     return breakRequested();
 }
 
+bool Decimator::stopAt(int32_t i, std::atomic<bool>& stopped) const {
+    if (i % 1000 != 0) return false;
+    if (stopped.load(std::memory_order_relaxed)) return true;
+    if (!pollBuild(i)) return false;
+    stopped = true;
+    return true;
+}
+
 bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
     testBreak_ = t;
     if (m == nullptr) return false;
+    // The passes run on the set-up workers; their scratch goes when initialise returns.
+    workers_ = workerCount(settings.threads);
+    struct DropScratch {
+        Stack<SetupScratch>& scratch;
+        ~DropScratch() { scratch.clear(); }
+    } dropScratch{scratch_};
+    scratch_.clear();
+    if (!scratch_.resize(workers_)) return false;
     mesh_ = m;
     // Whatever an earlier initialise left is dropped.
     heap_.clear();
@@ -110,8 +127,6 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
     }
     api->statusClear();
     starPoints_.clear();
-    neighbours_.clear();
-    edgePolygons_.clear();
     return ok;
 }
 
@@ -126,11 +141,6 @@ bool Decimator::contract(EdgeCandidate* c) {
     performContraction(contraction_);
     // The candidate has left every list; its pool slot is simply not used again.
     return !mesh_->recordingFailed;
-}
-
-bool Decimator::reserveAround(int32_t p) {
-    const int32_t polys = mesh_->pointPolygons.count(p);
-    return neighbours_.reserve(4 * polys) && edgePolygons_.reserve(polys);
 }
 
 bool Decimator::reserveContraction(const Contraction& k) {
@@ -187,7 +197,6 @@ void Decimator::release() {
     starPoints_.clear();
     contraction_.changedPolygons.clear();
     contraction_.dyingPolygons.clear();
-    neighbours_.clear();
-    edgePolygons_.clear();
+    scratch_.clear();
     mesh_ = nullptr;
 }

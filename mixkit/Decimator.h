@@ -10,6 +10,7 @@
 // ReductionMesh) and re-cost the candidates around the kept point.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "mixkit/CandidateHeap.h"
@@ -20,6 +21,7 @@
 #include "mixkit/PlacementPolicy.h"
 #include "mixkit/Quadric.h"
 #include "mixkit/ReductionMesh.h"
+#include "mixkit/SetupScratch.h"
 #include "mixkit/WeightingPolicy.h"
 #include "sources/HostInterface.h"
 #include "sources/Stack.h"
@@ -44,6 +46,9 @@ struct DecimatorSettings {
     double compactnessPenalty = 0.0;
     double flipPenalty = 0.0;
     double valencePenalty = 0.0;
+    // Worker threads of initialise's passes: 0 takes the host's worker thread count. The quadrics,
+    // candidates and heap are the same for any count.
+    int32_t threads = 0;
 };
 
 class Decimator {
@@ -76,7 +81,9 @@ public:
     // then stop).
     bool contract(EdgeCandidate* c);
     // Lowers the candidate's key by the penalties of the polygons it would leave around its
-    // target (valence, least compactness, flipped polygons); nothing else is touched.
+    // target (valence, least compactness, flipped polygons); nothing else is touched. Initialise
+    // runs it on several workers at once: it writes no shared scratch, except the mesh's polygon
+    // marks on a mesh with repeated corners (initialise then keeps it on one worker).
     void penalizeCandidate(EdgeCandidate* c);
 
     // What initialise built, to look at.
@@ -93,9 +100,16 @@ public:
 private:
     enum class Target { Count, Error };
     bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, HostThreadBase* testBreak);
+    // The build passes of initialise, each on the set-up workers.
     bool buildQuadrics();
     bool addSeamConstraints();
     bool buildCandidates();
+    // The polygon planes summed into the quadrics of the points in [from, to), in polygon order;
+    // the range that `polls` shows progress and asks for a stop, the others follow `stopped`.
+    bool sumPlanes(int32_t from, int32_t to, bool polls, std::atomic<bool>& stopped);
+    // True when the pass should stop at item i: at every 1000th item a stop seen by another worker,
+    // or the poll (which then tells the others).
+    bool stopAt(int32_t i, std::atomic<bool>& stopped) const;
     void refreshCandidate(EdgeCandidate* c);
     void placeCandidate(EdgeCandidate* c);
     void performContraction(const Contraction& k);
@@ -104,8 +118,6 @@ private:
     bool breakRequested() const;
     // Shown every 1000 items of the build passes; true when a stop was asked for.
     bool pollBuild(int32_t index) const;
-    // Room for the neighbours of p and the polygons of its edges; false when refused.
-    bool reserveAround(int32_t p);
     // The candidate lists, each reducible point's with room for all of its edges.
     bool buildCandidateLists();
     // Room for everything the planned contraction will store, so that a contraction is either
@@ -129,6 +141,7 @@ private:
     DecimatorStatistics statistics_;
     CandidatePool pool_;
     Contraction contraction_;
-    Stack<int32_t> neighbours_;
-    Stack<int32_t> edgePolygons_;
+    // Scratch of each set-up worker, while initialise runs.
+    Stack<SetupScratch> scratch_;
+    int32_t workers_ = 1;
 };

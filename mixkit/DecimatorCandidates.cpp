@@ -5,27 +5,84 @@
 #include "mixkit/ShapeMeasures.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
+#include "sources/HostWorkers.h"
+
 
 bool Decimator::buildCandidates() {
+    // Three steps, in the order one pass would make, list and key the candidates: the workers find
+    // each point's candidates (its reducible neighbours above it); here they get their places, one
+    // run of the pool in point order, and join the lists of both ends; the workers then place and
+    // penalise them, each point's by one worker; here they go into the heap in that same order.
     const Stack<uint8_t>& reducible = mesh_->reducibleFlags;
-    for (int32_t i = 0; i < mesh_->pointCount; ++i) {
-        if (pollBuild(i)) return false;
-        if (reducible[i] == 0) continue;
-        if (!reserveAround(i)) return false;
-        emptyKeepingStorage(neighbours_);
-        mesh_->pointNeighbours(i, neighbours_);
-        for (int32_t n = 0; n < neighbours_.count; ++n) {
-            const int32_t j = neighbours_.items[n];
-            if (j <= i || reducible[j] == 0) continue;
-            EdgeCandidate* c = pool_.make();
-            if (c == nullptr) return false;
-            c->v1 = i;
-            c->v2 = j;
-            // A candidate must be known at both ends, or a contraction could leave it behind.
-            if (!candidateLists_.push(i, c) || !candidateLists_.push(j, c)) return false;
-            refreshCandidate(c);
+    const int32_t points = mesh_->pointCount;
+    if (points <= 0) return true;
+    const int32_t blocks = (points - 1) / SETUP_POINT_BLOCK + 1;
+    Stack<Stack<int32_t>> ends;  // per block, the far ends of its points' candidates
+    Stack<int32_t> first;        // per point, its first candidate in the run; the run's size last
+    if (!ends.resize(blocks) || !first.resize(points + 1)) return false;
+    const bool found = forBlocks(points, SETUP_POINT_BLOCK, workers_, testBreak_, [&](int32_t from, int32_t to, int32_t worker) {
+        SetupScratch& s = scratch_.items[worker];
+        Stack<int32_t>& far = ends.items[from / SETUP_POINT_BLOCK];
+        if (!s.ready(*mesh_)) return false;
+        for (int32_t i = from; i < to; ++i) {
+            first.items[i] = 0;
+            if (reducible.items[i] == 0) continue;
+            if (!s.walkAround(*mesh_, i)) return false;
+            for (int32_t n = 0; n < s.neighbours.count; ++n) {
+                const int32_t j = s.neighbours.items[n];
+                if (j <= i || reducible.items[j] == 0) continue;
+                if (!pushChecked(far, j)) return false;
+                ++first.items[i];
+            }
+        }
+        return true;
+    });
+    if (!found) return false;
+
+    int64_t total = 0;
+    for (int32_t i = 0; i < points; ++i) {
+        const int32_t count = first.items[i];
+        first.items[i] = static_cast<int32_t>(total);
+        total += count;
+    }
+    if (total > INT32_MAX) return false;
+    first.items[points] = static_cast<int32_t>(total);
+    const int32_t candidates = static_cast<int32_t>(total);
+    if (candidates == 0) return true;
+    EdgeCandidate* run = pool_.takeRun(candidates);
+    // Every candidate has its heap slot before any is keyed.
+    if (run == nullptr || !heap_.reserve(candidates)) return false;
+    for (int32_t b = 0, k = 0; b < blocks; ++b) {
+        const int32_t from = b * SETUP_POINT_BLOCK;
+        const int32_t to = from + SETUP_POINT_BLOCK < points ? from + SETUP_POINT_BLOCK : points;
+        const int32_t* far = ends.items[b].items;
+        for (int32_t i = from; i < to; ++i) {
+            for (; k < first.items[i + 1]; ++k) {
+                EdgeCandidate* c = new (run + k) EdgeCandidate();
+                c->v1 = i;
+                c->v2 = *far++;
+                // A candidate must be known at both ends, or a contraction could leave it behind.
+                if (!candidateLists_.push(i, c) || !candidateLists_.push(c->v2, c)) return false;
+            }
         }
     }
+    ends.clear();
+
+    // The penalties walk the mesh's own marks when a polygon repeats a corner: one worker then.
+    const bool sharedMarks = mesh_->repeatedCorners && settings.useChecks != 0;
+    std::atomic<bool> stopped{false};
+    const bool keyed = forBlocks(points, SETUP_POINT_BLOCK, sharedMarks ? 1 : workers_, testBreak_, [&](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; ++i) {
+            if (stopAt(i, stopped)) return false;
+            for (int32_t k = first.items[i]; k < first.items[i + 1]; ++k) {
+                placeCandidate(run + k);
+                if (settings.useChecks != 0) penalizeCandidate(run + k);
+            }
+        }
+        return true;
+    });
+    if (!keyed) return false;
+    for (int32_t k = 0; k < candidates; ++k) heap_.insert(run + k, run[k].heapKey);
     return true;
 }
 

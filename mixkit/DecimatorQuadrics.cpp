@@ -1,26 +1,47 @@
 // The decimator's point quadrics: the polygons' planes by the weighting policy, then constraint
 // planes along open borders and along borders between polygon-selection tags.
+//
+// Both passes run on the set-up workers and give the same bits for any number of them: a point's
+// quadric is a sum of planes taken in one fixed order (its polygons in index order, then its
+// constraints in the order of their edges' first points), and every point is summed by one worker
+// alone in that order.
 #include "mixkit/Decimator.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
+#include "sources/HostWorkers.h"
 
-bool Decimator::buildQuadrics() {
-    for (int32_t i = 0; i < quadrics_.count; ++i) quadrics_.items[i].fill(0.0);
+namespace {
+
+// A constraint plane found on an edge (i, j), i < j, for both ends.
+struct ConstraintPlane {
+    int32_t i;
+    int32_t j;
+    Quadric q;
+};
+
+}  // namespace
+
+bool Decimator::sumPlanes(int32_t from, int32_t to, bool polls, std::atomic<bool>& stopped) {
+    for (int32_t i = from; i < to; ++i) quadrics_.items[i].fill(0.0);
+    auto mine = [from, to](int32_t p) { return p >= from && p < to; };
     const HostPolygon* polygons = mesh_->hostPolygons;
     for (int32_t i = 0; i < mesh_->polygonCount; ++i) {
-        if (pollBuild(i)) return false;
+        if (i % 1000 == 0 && (polls ? stopAt(i, stopped) : stopped.load(std::memory_order_relaxed))) return false;
         const HostPolygon& p = polygons[i];
         if (isDead(p)) continue;
+        const bool quad = p.c != p.d;
+        // Polygons of other workers' points only are theirs to measure.
+        if (!mine(p.a) && !mine(p.b) && !mine(p.c) && !(quad && mine(p.d))) continue;
         const Plane plane = mesh_->polygonPlane(i, settings.weightingPolicy != WEIGHTING_RAW_NORMALS);
         const double area = mesh_->polygonArea(i);
         Quadric q = Quadric::fromPlane(plane.a, plane.b, plane.c, plane.d, area);
-        const bool quad = p.c != p.d;
         if (settings.weightingPolicy == WEIGHTING_ANGLE) {
             // Each corner gets the plane scaled by its angle between its two neighbours.
             const int n = quad ? 4 : 3;
             for (int k = 0; k < n; ++k) {
-                const int32_t before = corner(p, (k + n - 1) % n);
                 const int32_t at = corner(p, k);
+                if (!mine(at)) continue;
+                const int32_t before = corner(p, (k + n - 1) % n);
                 const int32_t after = corner(p, (k + 1) % n);
                 Quadric weighted = q;
                 weighted.scale(mesh_->cornerAngle(before, at, after));
@@ -29,47 +50,79 @@ bool Decimator::buildQuadrics() {
             continue;
         }
         if (settings.weightingPolicy == WEIGHTING_AREA || settings.weightingPolicy == WEIGHTING_AREA_AVERAGE) q.scale(area);
-        quadrics_[p.a].add(q);
-        quadrics_[p.b].add(q);
-        quadrics_[p.c].add(q);
-        if (quad) quadrics_[p.d].add(q);
+        if (mine(p.a)) quadrics_[p.a].add(q);
+        if (mine(p.b)) quadrics_[p.b].add(q);
+        if (mine(p.c)) quadrics_[p.c].add(q);
+        if (quad && mine(p.d)) quadrics_[p.d].add(q);
     }
     return true;
 }
 
+bool Decimator::buildQuadrics() {
+    // Each worker sums the points of one range, reading every polygon but measuring only those
+    // with a corner in its range (a polygon across two ranges is measured by both, alike). The
+    // first range polls, every 1000 polygons as a single pass would.
+    const int32_t points = quadrics_.count;
+    const int32_t fit = (points - 1) / SETUP_POINT_BLOCK + 1;
+    const int32_t ranges = points <= 0 ? 1 : workers_ < fit ? workers_ : fit;
+    std::atomic<bool> stopped{false};
+    return forBlocks(ranges, 1, workers_, testBreak_, [&](int32_t r, int32_t) {
+        const int32_t from = static_cast<int32_t>(static_cast<int64_t>(points) * r / ranges);
+        const int32_t to = static_cast<int32_t>(static_cast<int64_t>(points) * (r + 1) / ranges);
+        return sumPlanes(from, to, r == 0, stopped);
+    });
+}
+
 bool Decimator::addSeamConstraints() {
+    // The workers find the constrained edges of their blocks of points and make their planes; the
+    // planes are then added here in the order of the edges' first points, as one pass would.
     const bool byLength = settings.weightingPolicy == WEIGHTING_AREA || settings.weightingPolicy == WEIGHTING_AREA_AVERAGE;
-    for (int32_t i = 0; i < mesh_->pointCount; ++i) {
-        if (pollBuild(i) || !reserveAround(i)) return false;
-        emptyKeepingStorage(neighbours_);
-        mesh_->pointNeighbours(i, neighbours_);
-        for (int32_t n = 0; n < neighbours_.count; ++n) {
-            const int32_t j = neighbours_.items[n];
-            if (j <= i) continue;
-            emptyKeepingStorage(edgePolygons_);
-            mesh_->polygonsOfEdge(i, j, edgePolygons_);
-            bool constrained = edgePolygons_.count == 1;
-            if (edgePolygons_.count == 2) {
-                const int32_t f = edgePolygons_.items[0];
-                const int32_t g = edgePolygons_.items[1];
-                for (int32_t s = 0; s < mesh_->seamSets.count && !constrained; ++s) {
-                    const Stack<uint8_t>& bytes = mesh_->seamSets.items[s].bytes;
-                    constrained = bytes[f] != bytes[g];
+    const int32_t points = mesh_->pointCount;
+    Stack<Stack<ConstraintPlane>> found;
+    if (points > 0 && !found.resize((points - 1) / SETUP_POINT_BLOCK + 1)) return false;
+    std::atomic<bool> stopped{false};
+    const bool ok = forBlocks(points, SETUP_POINT_BLOCK, workers_, testBreak_, [&](int32_t from, int32_t to, int32_t worker) {
+        SetupScratch& s = scratch_.items[worker];
+        Stack<ConstraintPlane>& planes = found.items[from / SETUP_POINT_BLOCK];
+        if (!s.ready(*mesh_)) return false;
+        for (int32_t i = from; i < to; ++i) {
+            if (stopAt(i, stopped) || !s.walkAround(*mesh_, i)) return false;
+            for (int32_t n = 0; n < s.neighbours.count; ++n) {
+                const int32_t j = s.neighbours.items[n];
+                if (j <= i) continue;
+                s.edgeOf(*mesh_, i, j);
+                const Stack<int32_t>& edgePolygons = s.edgePolygons;
+                bool constrained = edgePolygons.count == 1;
+                if (edgePolygons.count == 2) {
+                    const int32_t f = edgePolygons.items[0];
+                    const int32_t g = edgePolygons.items[1];
+                    for (int32_t t = 0; t < mesh_->seamSets.count && !constrained; ++t) {
+                        const Stack<uint8_t>& bytes = mesh_->seamSets.items[t].bytes;
+                        constrained = bytes.items[f] != bytes.items[g];
+                    }
+                }
+                if (!constrained) continue;
+                const Vector& pi = mesh_->positions.items[i];
+                const Vector& pj = mesh_->positions.items[j];
+                for (int32_t e = 0; e < edgePolygons.count; ++e) {
+                    const Vector edge = subtract(pj, pi);
+                    const Vector n = mesh_->polygonNormal(edgePolygons.items[e], true);
+                    const Vector m = normalize(cross(edge, n));
+                    Quadric q = Quadric::fromPlane(m.x, m.y, m.z, -dot(m, pi), 1.0);
+                    q.scale(settings.boundaryWeight);
+                    if (byLength) q.scale(dot(edge, edge));
+                    if (!pushChecked(planes, ConstraintPlane{i, j, q})) return false;
                 }
             }
-            if (!constrained) continue;
-            const Vector& pi = mesh_->positions[i];
-            const Vector& pj = mesh_->positions[j];
-            for (int32_t e = 0; e < edgePolygons_.count; ++e) {
-                const Vector edge = subtract(pj, pi);
-                const Vector n = mesh_->polygonNormal(edgePolygons_.items[e], true);
-                const Vector m = normalize(cross(edge, n));
-                Quadric q = Quadric::fromPlane(m.x, m.y, m.z, -dot(m, pi), 1.0);
-                q.scale(settings.boundaryWeight);
-                if (byLength) q.scale(dot(edge, edge));
-                quadrics_[i].add(q);
-                quadrics_[j].add(q);
-            }
+        }
+        return true;
+    });
+    if (!ok) return false;
+    for (int32_t b = 0; b < found.count; ++b) {
+        const Stack<ConstraintPlane>& planes = found.items[b];
+        for (int32_t k = 0; k < planes.count; ++k) {
+            quadrics_.items[planes.items[k].i].add(planes.items[k].q);
+            quadrics_.items[planes.items[k].j].add(planes.items[k].q);
         }
     }
     return true;

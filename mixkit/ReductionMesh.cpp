@@ -213,18 +213,6 @@ double ReductionMesh::cornerAngle(int32_t a, int32_t b, int32_t c) const {
     return ::cornerAngle(positions[a], positions[b], positions[c]);
 }
 
-void ReductionMesh::collectUnmarked(int32_t p, Stack<int32_t>& list) {
-    const FlatLists<int32_t>::List polys = pointPolygons[p];
-    for (int32_t i = 0; i < polys.count; ++i) {
-        const int32_t f = polys.items[i];
-        uint8_t& m = polygonMarks[f];
-        if (m == 0) {
-            list.push(f);
-            m = 1;
-        }
-    }
-}
-
 void ReductionMesh::splitMarked(int32_t p, uint8_t threshold, Stack<int32_t>& low, Stack<int32_t>& high) {
     const FlatLists<int32_t>::List polys = pointPolygons[p];
     for (int32_t i = 0; i < polys.count; ++i) {
@@ -236,48 +224,57 @@ void ReductionMesh::splitMarked(int32_t p, uint8_t threshold, Stack<int32_t>& lo
     }
 }
 
-void ReductionMesh::polygonsOfEdge(int32_t i, int32_t j, Stack<int32_t>& list) {
-    markPolygons(i, 1);
-    markPolygons(j, 0);
-    collectUnmarked(i, list);
+void ReductionMesh::polygonsOfEdge(int32_t i, int32_t j, Stack<int32_t>& list, uint8_t* marks) const {
+    // Mark 1 on i's polygons, then 0 on j's: the ones left at 0 in i's list use both, each taken once.
+    const FlatLists<int32_t>::List first = pointPolygons[i];
+    const FlatLists<int32_t>::List second = pointPolygons[j];
+    for (int32_t k = 0; k < first.count; ++k) marks[first.items[k]] = 1;
+    for (int32_t k = 0; k < second.count; ++k) marks[second.items[k]] = 0;
+    for (int32_t k = 0; k < first.count; ++k) {
+        const int32_t f = first.items[k];
+        if (marks[f] == 0) {
+            list.push(f);
+            marks[f] = 1;
+        }
+    }
 }
 
-void ReductionMesh::pointNeighbours(int32_t p, Stack<int32_t>& list) {
+void ReductionMesh::pointNeighbours(int32_t p, Stack<int32_t>& list, uint8_t* marks) const {
     const FlatLists<int32_t>::List polys = pointPolygons[p];
     for (int32_t i = 0; i < polys.count; ++i) {
         const HostPolygon& q = hostPolygons[polys.items[i]];
         const int n = cornerCount(q);
-        for (int k = 0; k < n; ++k) pointMarks[corner(q, k)] = 1;
+        for (int k = 0; k < n; ++k) marks[corner(q, k)] = 1;
     }
     for (int32_t i = 0; i < polys.count; ++i) {
         const HostPolygon& q = hostPolygons[polys.items[i]];
         if (q.c == q.d) {
             // The two corners other than p.
             if (q.a == p) {
-                pointMarks[q.b] = 0;
-                pointMarks[q.c] = 0;
+                marks[q.b] = 0;
+                marks[q.c] = 0;
             } else if (q.b == p) {
-                pointMarks[q.a] = 0;
-                pointMarks[q.c] = 0;
+                marks[q.a] = 0;
+                marks[q.c] = 0;
             } else {
-                pointMarks[q.a] = 0;
-                pointMarks[q.b] = 0;
+                marks[q.a] = 0;
+                marks[q.b] = 0;
             }
         } else {
             // The corners before and after p; the opposite corner stays marked.
             const int k = cornerOf(q, p);
             if (k < 0) continue;
-            pointMarks[corner(q, (k + 3) % 4)] = 0;
-            pointMarks[corner(q, (k + 1) % 4)] = 0;
+            marks[corner(q, (k + 3) % 4)] = 0;
+            marks[corner(q, (k + 1) % 4)] = 0;
         }
     }
-    pointMarks[p] = 1;
+    marks[p] = 1;
     for (int32_t i = 0; i < polys.count; ++i) {
         const HostPolygon& q = hostPolygons[polys.items[i]];
         const int n = cornerCount(q);
         for (int k = 0; k < n; ++k) {
             const int32_t c = corner(q, k);
-            uint8_t& m = pointMarks[c];
+            uint8_t& m = marks[c];
             if (m == 0) {
                 list.push(c);
                 m = 1;

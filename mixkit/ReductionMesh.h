@@ -82,9 +82,13 @@ public:
     double cornerAngle(int32_t a, int32_t b, int32_t c) const;
 
     // Appends the polygons that use both i and j.
-    void polygonsOfEdge(int32_t i, int32_t j, Stack<int32_t>& list);
+    void polygonsOfEdge(int32_t i, int32_t j, Stack<int32_t>& list) { polygonsOfEdge(i, j, list, polygonMarks.items); }
     // Appends the points joined to p by a polygon edge, each once, in first-met order.
-    void pointNeighbours(int32_t p, Stack<int32_t>& list);
+    void pointNeighbours(int32_t p, Stack<int32_t>& list) { pointNeighbours(p, list, pointMarks.items); }
+    // The same walks with the caller's scratch marks (one byte per polygon, one per point), so that
+    // several threads can walk the mesh at once while nothing changes it.
+    void polygonsOfEdge(int32_t i, int32_t j, Stack<int32_t>& list, uint8_t* polygonMarks) const;
+    void pointNeighbours(int32_t p, Stack<int32_t>& list, uint8_t* pointMarks) const;
 
     // Fills `k` for merging v2 into v1 at `target`.
     void planContraction(int32_t v1, int32_t v2, const Vector& target, double cost, Contraction& k);
@@ -156,7 +160,6 @@ private:
     // Scratch marks over the polygons of a point.
     void markPolygons(int32_t p, uint8_t value);
     void addToMarks(int32_t p, uint8_t value);
-    void collectUnmarked(int32_t p, Stack<int32_t>& list);
     void splitMarked(int32_t p, uint8_t threshold, Stack<int32_t>& low, Stack<int32_t>& high);
 
     bool buildAdjacency();

@@ -1,4 +1,4 @@
-#include "baking/NMWorkers.h"
+#include "sources/HostWorkers.h"
 
 #include <cstddef>
 
@@ -9,25 +9,25 @@
 
 namespace {
 
-constexpr const char* kTag = "NMWorkers";
+constexpr const char* kTag = "HostWorkers";
 constexpr int32_t kMaxWorkers = 256;
 
 class WorkerThread : public HostThread {
 public:
-    WorkerThread(NMJob& job, int32_t index, HostThreadBase* owner) : job_(job), index_(index), owner_(owner) {}
+    WorkerThread(WorkerJob& job, int32_t index, HostThreadBase* owner) : job_(job), index_(index), owner_(owner) {}
     ~WorkerThread() override { stop(); }
     void main() override { job_.work(index_); }
     int32_t testBreak() override { return owner_ != nullptr ? moduleApi()->threadTestBreak(owner_) : 0; }
 
 private:
-    NMJob& job_;
+    WorkerJob& job_;
     int32_t index_;
     HostThreadBase* owner_;
 };
 
 }  // namespace
 
-int32_t nmWorkerCount(int32_t wanted) {
+int32_t workerCount(int32_t wanted) {
     int32_t count = wanted;
     if (count <= 0) {
         const HostApi* api = moduleApi();
@@ -42,7 +42,7 @@ int32_t nmWorkerCount(int32_t wanted) {
     return count;
 }
 
-int32_t runWorkers(NMJob& job, int32_t count, HostThreadBase* owner) {
+int32_t runWorkers(WorkerJob& job, int32_t count, HostThreadBase* owner) {
     if (count < 1) count = 1;
     Stack<WorkerThread*> threads;
     if (count > 1 && !threads.reserve(count - 1)) count = 1;
