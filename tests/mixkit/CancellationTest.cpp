@@ -16,7 +16,8 @@ namespace {
 
 using CancellationTest = MixkitTest;
 
-// A host thread whose own break test answers yes from its (k + 1)-th question on.
+// A host thread whose own break test answers yes from its (k + 1)-th question on. The set-up's
+// workers may ask at the same time.
 class BreakAfter : public HostThread {
 public:
     explicit BreakAfter(int k) : k_(k) {}
@@ -24,10 +25,10 @@ public:
     int32_t testBreak() override { return ++calls > k_ ? 1 : 0; }
     void main() override {}
     void answerYesAfter(int k) { k_ = k; }
-    int calls = 0;
+    std::atomic<int> calls{0};
 
 private:
-    int k_;
+    std::atomic<int> k_;
 };
 
 // A host thread that runs a reduction to one point as its main.

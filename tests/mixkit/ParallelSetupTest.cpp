@@ -1,0 +1,327 @@
+// Initialise on several worker threads: the quadrics, every point's candidate list and the heap are
+// the same bits for any number of workers, the workers really share the passes, and a stop or a
+// refused allocation on any of them fails initialise with the object untouched and nothing kept.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mixkit/Decimator.h"
+#include "sources/HostThread.h"
+#include "tests/mixkit/MixkitFixture.h"
+#include "tests/support/CommandSettings.h"
+#include "tests/support/OutputDigest.h"
+
+namespace mixtest {
+namespace {
+
+using ParallelSetupTest = MixkitTest;
+
+// What initialise built, copied out: each point's quadric, each point's candidates in list order
+// and the heap slot by slot (a candidate named by its ends).
+struct BuiltState {
+    struct Candidate {
+        int32_t v1, v2, heapPosition;
+        double heapKey, rawError;
+        Vector target;
+    };
+    std::vector<Quadric> quadrics;
+    std::vector<std::vector<Candidate>> lists;
+    std::vector<std::pair<double, std::pair<int32_t, int32_t>>> heap;
+};
+
+BuiltState copyBuilt(const Decimator& d) {
+    BuiltState s;
+    const int32_t n = d.mesh()->pointCount;
+    for (int32_t p = 0; p < n; ++p) {
+        s.quadrics.push_back(d.quadric(p));
+        s.lists.emplace_back();
+        for (const EdgeCandidate* c : d.candidatesAt(p))
+            s.lists.back().push_back({c->v1, c->v2, c->heapPosition, c->heapKey, c->rawError, c->target});
+    }
+    const CandidateHeap& h = d.candidates();
+    for (int32_t i = 0; i < h.size(); ++i) {
+        const auto* c = static_cast<const EdgeCandidate*>(h.at(i));
+        s.heap.push_back({h.slots.items[i].key, {c->v1, c->v2}});
+    }
+    return s;
+}
+
+template <typename T>
+bool sameBytes(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+// The first difference between two set-ups, bit for bit, or "".
+std::string firstDifference(const BuiltState& a, const BuiltState& b) {
+    if (a.quadrics.size() != b.quadrics.size()) return "point counts differ";
+    for (size_t p = 0; p < a.quadrics.size(); ++p) {
+        if (!sameBytes(a.quadrics[p], b.quadrics[p])) return "quadric of point " + std::to_string(p);
+        if (a.lists[p].size() != b.lists[p].size()) return "candidate count of point " + std::to_string(p);
+        for (size_t k = 0; k < a.lists[p].size(); ++k) {
+            const BuiltState::Candidate& x = a.lists[p][k];
+            const BuiltState::Candidate& y = b.lists[p][k];
+            if (x.v1 != y.v1 || x.v2 != y.v2 || x.heapPosition != y.heapPosition || !sameBytes(x.heapKey, y.heapKey) ||
+                !sameBytes(x.rawError, y.rawError) || !sameBytes(x.target, y.target))
+                return "candidate " + std::to_string(k) + " of point " + std::to_string(p) + " (" +
+                       std::to_string(x.v1) + "-" + std::to_string(x.v2) + " against " + std::to_string(y.v1) + "-" +
+                       std::to_string(y.v2) + ")";
+        }
+    }
+    if (a.heap.size() != b.heap.size()) return "heap sizes differ";
+    for (size_t i = 0; i < a.heap.size(); ++i)
+        if (!sameBytes(a.heap[i].first, b.heap[i].first) || a.heap[i].second != b.heap[i].second)
+            return "heap slot " + std::to_string(i);
+    return "";
+}
+
+std::string objectDigest(const host::PolygonObject& obj) {
+    testsupport::Digest d;
+    d.array(obj.points);
+    d.array(obj.polygons);
+    for (const auto& tag : obj.tags()) {
+        if (auto* u = dynamic_cast<const host::UVWTag*>(tag.get())) d.array(u->data);
+        if (auto* n = dynamic_cast<const host::NormalTag*>(tag.get())) d.array(n->data);
+        if (auto* f = dynamic_cast<const host::FloatMapTag*>(tag.get())) d.array(f->data);
+        if (auto* s = dynamic_cast<const host::SelectionTag*>(tag.get())) d.set(s->set);
+    }
+    return d.hex();
+}
+
+// A mesh with its reduction's selections, and a decimator set up the command's way.
+struct Job {
+    ModuleSet points, polygons;
+    ReductionMesh mesh;
+    Decimator decimator;
+    Job(host::PolygonObject* obj, const host::SelectionSet& reducible, int32_t threads,
+        const std::function<void(DecimatorSettings&)>& adjust)
+        : points(reducible), polygons(WholeSets(*obj).polygons) {
+        EXPECT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
+        testsupport::commandSettings(decimator);
+        if (adjust) adjust(decimator.settings);
+        decimator.settings.threads = threads;
+    }
+};
+
+struct Case {
+    const char* name;
+    std::function<host::PolygonObject*(host::Document&)> make;
+    std::function<void(DecimatorSettings&)> adjust;
+    bool leftHalfOnly = false;  // only the points left of the middle are reducible
+};
+
+GridOptions bigSeamGrid() { return GridOptions::withAllTags(200, 150, 120); }  // 30351 points: 8 blocks
+
+const std::vector<Case>& cases() {
+    static const std::vector<Case> all = {
+        {"seam grid, every tag", [](host::Document& d) { return makeGrid(d, bigSeamGrid()); }, {}},
+        {"seam grid, angle weights, line placement",
+         [](host::Document& d) { return makeGrid(d, GridOptions::withAllTags(120, 90, 50)); },
+         [](DecimatorSettings& s) {
+             s.weightingPolicy = WEIGHTING_ANGLE;
+             s.placementPolicy = PLACEMENT_LINE;
+         }},
+        {"closed triangle sphere, raw normals, no checks", [](host::Document& d) { return makeSphere(d, 90, 110); },
+         [](DecimatorSettings& s) {
+             s.weightingPolicy = WEIGHTING_RAW_NORMALS;
+             s.useChecks = 0;
+         }},
+        {"grid with a quad that repeats a corner",
+         [](host::Document& d) {
+             host::PolygonObject* g = makeGrid(d, GridOptions::withAllTags(100, 90, 40));
+             g->polygons[4321].c = g->polygons[4321].a;
+             return g;
+         },
+         {}},
+        {"left half reducible", [](host::Document& d) { return makeGrid(d, GridOptions::withAllTags(160, 80, 30)); },
+         {}, true},
+    };
+    return all;
+}
+
+host::SelectionSet reducibleOf(const host::PolygonObject& obj, bool leftHalfOnly) {
+    host::SelectionSet set = WholeSets(obj).points;
+    if (!leftHalfOnly) return set;
+    float middle = 0.0f;
+    for (const host::Vec3f& p : obj.points) middle = std::max(middle, p.x / 2.0f);
+    for (int i = 0; i < obj.pointCount(); ++i)
+        if (obj.points[i].x > middle) set.deselect(i);
+    return set;
+}
+
+TEST_F(ParallelSetupTest, AnyNumberOfWorkersBuildsTheSameHeap) {
+    for (const Case& c : cases()) {
+        host::Document doc;
+        host::PolygonObject* obj = c.make(doc);
+        const host::SelectionSet reducible = reducibleOf(*obj, c.leftHalfOnly);
+        BuiltState alone;
+        {
+            Job one(obj, reducible, 1, c.adjust);
+            // Big enough to spread over the workers.
+            ASSERT_GT(one.mesh.pointCount, 2 * SETUP_POINT_BLOCK) << c.name;
+            ASSERT_TRUE(one.decimator.initialise(&one.mesh, nullptr)) << c.name;
+            alone = copyBuilt(one.decimator);
+            ASSERT_GT(alone.heap.size(), static_cast<size_t>(2 * SETUP_POINT_BLOCK)) << c.name;
+        }
+        for (int32_t threads : {2, 3, 8}) {
+            Job many(obj, reducible, threads, c.adjust);
+            ASSERT_TRUE(many.decimator.initialise(&many.mesh, nullptr)) << c.name;
+            EXPECT_EQ(firstDifference(alone, copyBuilt(many.decimator)), "") << c.name << ", " << threads << " threads";
+        }
+    }
+}
+
+TEST_F(ParallelSetupTest, AnyNumberOfWorkersGivesTheSameReduction) {
+    std::string alone;
+    for (int32_t threads : {1, 2, 3, 8}) {
+        host::Document doc;
+        // 9191 points: three blocks.
+        host::PolygonObject* obj = makeGrid(doc, GridOptions::withAllTags(100, 90, 60));
+        Job job(obj, WholeSets(*obj).points, threads, {});
+        ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
+        ASSERT_TRUE(job.decimator.decimateToCount(job.mesh.reducibleCount / 4, false, nullptr));
+        job.mesh.writeBackPointSets();
+        const std::string digest = objectDigest(*obj);
+        if (threads == 1)
+            alone = digest;
+        else
+            EXPECT_EQ(digest, alone) << threads << " threads";
+    }
+}
+
+// The polls of initialise on the big seam grid: every 1000th of its 30000 polygons and of its
+// 30351 points in each of the three passes, and one after each pass.
+constexpr int kQuadricPolls = 30 + 1;
+constexpr int kInitialisePolls = kQuadricPolls + 2 * (31 + 1);
+
+// A host thread standing for the reduction's worker: its break test notes which threads ask. From
+// the constraints pass on (where every block polls), the first question of the thread that runs
+// initialise waits until another thread has asked too (at most two seconds), so that a worker
+// surely takes part. With `stopForWorkers` it answers yes to every thread but that one.
+class WatchingThread : public HostThread {
+public:
+    WatchingThread(bool awaitWorker, bool stopForWorkers) : awaitWorker_(awaitWorker), stopForWorkers_(stopForWorkers) {}
+    ~WatchingThread() override { stop(); }
+    void main() override {}
+    int32_t testBreak() override {
+        const bool caller = std::this_thread::get_id() == caller_;
+        int call = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            askers_.insert(std::this_thread::get_id());
+            call = ++calls_;
+        }
+        if (awaitWorker_ && caller && call > kQuadricPolls && !waited_) {
+            waited_ = true;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (askers() < 2 && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return stopForWorkers_ && !caller ? 1 : 0;
+    }
+    size_t askers() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return askers_.size();
+    }
+    int calls() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+
+private:
+    const bool awaitWorker_;
+    const bool stopForWorkers_;
+    const std::thread::id caller_ = std::this_thread::get_id();
+    bool waited_ = false;  // the caller's own
+    std::mutex mutex_;
+    std::set<std::thread::id> askers_;
+    int calls_ = 0;
+};
+
+TEST_F(ParallelSetupTest, WorkersShareThePassesAndPollAsOnePassWould) {
+    host::Document doc;
+    host::PolygonObject* obj = makeGrid(doc, bigSeamGrid());
+    ASSERT_EQ(obj->polygonCount(), 30000);
+    ASSERT_EQ(obj->pointCount(), 30351);
+    for (int32_t threads : {1, 2}) {
+        Job job(obj, WholeSets(*obj).points, threads, {});
+        WatchingThread watch(threads > 1, false);
+        ASSERT_TRUE(job.decimator.initialise(&job.mesh, &watch));
+        EXPECT_EQ(watch.askers(), static_cast<size_t>(threads));
+        EXPECT_EQ(watch.calls(), kInitialisePolls) << threads << " threads";
+    }
+}
+
+TEST_F(ParallelSetupTest, AStopSeenOnAWorkerFailsInitialiseAndLeavesNothing) {
+    host::Document doc;
+    host::PolygonObject* obj = makeGrid(doc, bigSeamGrid());
+    host::PolygonObject before;
+    before.copyStateFrom(*obj);
+    BuiltState alone;
+    {
+        Job one(obj, WholeSets(*obj).points, 1, {});
+        ASSERT_TRUE(one.decimator.initialise(&one.mesh, nullptr));
+        alone = copyBuilt(one.decimator);
+    }
+    Job job(obj, WholeSets(*obj).points, 3, {});
+    const size_t live = host::memory::liveBlocks();
+    {
+        // Only a worker thread is ever told to stop.
+        WatchingThread stopOnWorkers(true, true);
+        EXPECT_FALSE(job.decimator.initialise(&job.mesh, &stopOnWorkers));
+    }
+    EXPECT_EQ(differences(*obj, before), "");
+    job.decimator.release();
+    EXPECT_LE(host::memory::liveBlocks(), live);
+    // The same decimator, asked again without a stop, builds everything afresh.
+    ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
+    EXPECT_EQ(firstDifference(alone, copyBuilt(job.decimator)), "");
+}
+
+TEST_F(ParallelSetupTest, EveryRefusedAllocationFailsCleanlyOrLeavesTheSameHeap) {
+    host::Document doc;
+    // 6461 points: two blocks, one for each worker.
+    host::PolygonObject* obj = makeGrid(doc, GridOptions::withAllTags(80, 70, 30));
+    host::PolygonObject before;
+    before.copyStateFrom(*obj);
+    BuiltState alone;
+    uint64_t allocations = 0;
+    {
+        Job one(obj, WholeSets(*obj).points, 2, {});
+        const uint64_t calls = host::memory::allocationCount();
+        ASSERT_TRUE(one.decimator.initialise(&one.mesh, nullptr));
+        allocations = host::memory::allocationCount() - calls;
+        alone = copyBuilt(one.decimator);
+    }
+    int failed = 0, fewerWorkers = 0;
+    for (uint64_t n = 1; n <= allocations + 4; ++n) {
+        Job job(obj, WholeSets(*obj).points, 2, {});
+        const size_t live = host::memory::liveBlocks();
+        console();
+        host::memory::failAfter(n);
+        const bool ok = job.decimator.initialise(&job.mesh, nullptr);
+        host::memory::resetFailures();
+        if (ok) {
+            // A worker thread that could not be made leaves its blocks to the other.
+            if (!memoryFaults().empty()) ++fewerWorkers;
+            EXPECT_EQ(firstDifference(alone, copyBuilt(job.decimator)), "") << "allocation " << n;
+        } else {
+            ++failed;
+            EXPECT_FALSE(memoryFaults().empty()) << "allocation " << n << " failed silently";
+        }
+        EXPECT_EQ(differences(*obj, before), "") << "allocation " << n;
+        job.decimator.release();
+        EXPECT_LE(host::memory::liveBlocks(), live) << "allocation " << n;
+    }
+    EXPECT_GT(failed, 20);
+    EXPECT_GE(fewerWorkers, 1);
+}
+
+}  // namespace
+}  // namespace mixtest
