@@ -24,6 +24,7 @@
 #include "Weld.h"
 #include "host/SafeOutput.h"
 #include "host/StatusBar.h"
+#include "host/Threads.h"
 
 namespace fs = std::filesystem;
 
@@ -105,7 +106,10 @@ struct Plan {
     int32_t weightingRadio = 0;  // 0: leave it
     std::optional<double> boundaryWeight, compactness, flip;
     std::optional<long long> valence;
+    int threads = 0;  // 0: the host's default
 };
+
+constexpr long long kMaxThreads = 256;
 
 std::string checkChoices(const ReductionChoices& c, Plan& plan) {
     if (!c.weighting.empty()) {
@@ -130,6 +134,13 @@ std::string checkChoices(const ReductionChoices& c, Plan& plan) {
         if (!v) return "--valence " + c.valence + " is not a whole number";
         if (*v < 0 || *v > 2147483647LL) return "--valence " + c.valence + " is outside 0 to 2147483647";
         plan.valence = v;
+    }
+    if (!c.threads.empty()) {
+        const std::optional<long long> v = parseWhole(c.threads);
+        if (!v) return "--threads " + c.threads + " is not a whole number";
+        if (*v < 1 || *v > kMaxThreads)
+            return "--threads " + c.threads + " is outside 1 to " + std::to_string(kMaxThreads);
+        plan.threads = static_cast<int>(*v);
     }
     if (c.noChecks && (plan.compactness || plan.flip || plan.valence))
         return "--compactness, --flip and --valence are penalties of the quality checks, which --no-checks turns off";
@@ -185,6 +196,8 @@ public:
         std::string error;
         session_ = HostSession::start(moduleDir, &error);
         if (!session_) return error;
+        // The module asks the host how many worker threads to run: the host's setting, as asked here.
+        host::setWorkerThreadCount(plan.threads);
         std::vector<host::Object*> loaded;
         if (!session_->loadFile(input, &loaded, &error)) return error;
         std::vector<host::Object*> all;
@@ -422,6 +435,9 @@ void addChoiceOptions(CLI::App* cmd, ReductionChoices& c) {
                     "object stays as it is");
     cmd->add_flag("--weld", c.weld,
                   "Merge points at exactly the same place first (for files whose polygons share no point)");
+    cmd->add_option("--threads", c.threads,
+                    "Threads the set-up of each reduction runs on (1 to " + std::to_string(kMaxThreads) +
+                        "; default: one per processor core). The result is the same for any count");
     cmd->add_flag("--show-dialog", c.showDialog, "Print the dialog as set up, before the reduction");
 }
 

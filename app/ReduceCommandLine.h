@@ -32,6 +32,7 @@ struct ReductionChoices {
     std::string group;
     bool groupGiven = false;  // --group "" is refused, not taken as no group
     bool weld = false;        // merge exactly coincident points before reducing
+    std::string threads;      // worker threads of the set-up; empty: one per processor core
     bool showDialog = false;
 };
 

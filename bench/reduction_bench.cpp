@@ -2,7 +2,9 @@
 // middle, corner normals, a point selection and a float map) to 10% and to 1% of its points with
 // the reduction command's default settings, timed by phase, against the comparison simplifier
 // reducing the same mesh as triangles to the same share of points, in the same run. Times are the
-// thread's processor time.
+// thread's processor time, with the decimator's set-up on this one thread; a last part times the
+// set-up by the wall clock on one worker thread and on all, and checks that both build the same heap
+// and the same reduction.
 //
 //   build/mixrel/bin/reduction_bench [columns rows]
 #include <meshoptimizer.h>
@@ -10,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <cmath>
 #include <cstdint>
@@ -26,6 +30,7 @@
 #include "host/Object.h"
 #include "host/StatusBar.h"
 #include "host/Tags.h"
+#include "host/Threads.h"
 #include "mixkit/Decimator.h"
 #include "mixkit/ReductionMesh.h"
 #include "sources/HostInterface.h"
@@ -46,6 +51,10 @@ struct Clock {
     static int64_t now() { return cpuMicroseconds(); }
 };
 double secondsSince(int64_t t0) { return (cpuMicroseconds() - t0) / 1e6; }
+int64_t wallMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 long peakMegabytes(int who = RUSAGE_SELF) {
     rusage usage{};
@@ -116,6 +125,7 @@ Timing reduce(int columns, int rows, bool attributes, double ratio) {
         ReductionMesh mesh;
         Decimator decimator;
         testsupport::commandSettings(decimator);
+        decimator.settings.threads = 1;  // this thread's clock sees all of it
         decimator.timeBuildWith(cpuMicroseconds);
         auto t0 = Clock::now();
         if (!mesh.build(HostPolygonObject(host::toHandle(obj)), HostSelection(points), HostSelection(polygons))) {
@@ -143,6 +153,68 @@ Timing reduce(int columns, int rows, bool attributes, double ratio) {
     api->selDestroy(points);
     api->selDestroy(polygons);
     return t;
+}
+
+// The set-up on `threads` workers by the wall clock: each stage's best of `runs`, a digest of what it
+// built (every quadric, the heap slot by slot with its candidates) and, with `reduceTo`, the
+// digest of the reduction that follows the last run.
+struct SetupTiming {
+    double quadrics = 1e30, constraints = 1e30, candidates = 1e30, all = 1e30;
+    uint64_t built = 0;
+    uint64_t reduced = 0;
+};
+
+uint64_t builtDigest(const Decimator& d) {
+    Digest digest;
+    for (int32_t p = 0; p < d.mesh()->pointCount; ++p) digest.value(d.quadric(p));
+    const CandidateHeap& heap = d.candidates();
+    for (int32_t i = 0; i < heap.size(); ++i) {
+        const auto* c = static_cast<const EdgeCandidate*>(heap.at(i));
+        digest.value(heap.slots.items[i].key);
+        digest.value(c->v1);
+        digest.value(c->v2);
+        digest.value(c->target);
+        digest.value(c->rawError);
+    }
+    return digest.result();
+}
+
+void timeSetup(int columns, int rows, int32_t threads, double reduceTo, SetupTiming& t) {
+    host::Document doc;
+    host::PolygonObject* obj = makeMesh(doc, columns, rows, true);
+    const HostApi* api = host::hostApi();
+    HstSelection* points = api->selMake();
+    HstSelection* polygons = api->selMake();
+    for (int i = 0; i < obj->pointCount(); ++i) api->selSelect(points, i);
+    for (int i = 0; i < obj->polygonCount(); ++i) api->selSelect(polygons, i);
+    {
+        ReductionMesh mesh;
+        Decimator decimator;
+        testsupport::commandSettings(decimator);
+        decimator.settings.threads = threads;
+        decimator.timeBuildWith(wallMicroseconds);
+        if (!mesh.build(HostPolygonObject(host::toHandle(obj)), HostSelection(points), HostSelection(polygons))) {
+            std::fprintf(stderr, "build failed\n");
+            std::exit(1);
+        }
+        const int64_t t0 = wallMicroseconds();
+        if (!decimator.initialise(&mesh, nullptr)) {
+            std::fprintf(stderr, "initialise failed\n");
+            std::exit(1);
+        }
+        t.all = std::min(t.all, (wallMicroseconds() - t0) / 1e6);
+        t.quadrics = std::min(t.quadrics, decimator.statistics().quadrics / 1e6);
+        t.constraints = std::min(t.constraints, decimator.statistics().constraints / 1e6);
+        t.candidates = std::min(t.candidates, decimator.statistics().candidates / 1e6);
+        t.built = builtDigest(decimator);
+        if (reduceTo > 0.0) {
+            decimator.decimateToCount(static_cast<int32_t>(mesh.reducibleCount * reduceTo), true, nullptr);
+            mesh.writeBackPointSets();
+        }
+    }
+    if (reduceTo > 0.0) t.reduced = objectDigest(*obj);
+    api->selDestroy(points);
+    api->selDestroy(polygons);
 }
 
 struct Simplified {
@@ -252,6 +324,33 @@ int main(int argc, char** argv) {
                     plain.total() / s.seconds);
         std::printf("  peak memory of this process (host mesh and tags included): %ld MB\n\n", ourPeak);
     }
+    // The set-up on the host's worker threads against one, runs taken in turn so that the
+    // machine's other load falls on both alike.
+    const int32_t all = host::workerThreadCount();
+    constexpr int kRuns = 3;
+    SetupTiming one, many;
+    for (int run = 0; run < kRuns; ++run) {
+        const bool last = run == kRuns - 1;
+        timeSetup(columns, rows, 1, 0.0, one);
+        timeSetup(columns, rows, all, last ? ratios[0] : 0.0, many);
+    }
+    std::printf("set-up (quadrics, constraints, candidates and heap), wall clock, best of %d runs each, on a machine\n"
+                "whose other load counts here too\n", kRuns);
+    auto row = [](const char* name, const SetupTiming& t) {
+        std::printf("  %-10s quadrics %.3f s, constraints %.3f s, candidates %.3f s, initialise in all %.3f s\n", name,
+                    t.quadrics, t.constraints, t.candidates, t.all);
+    };
+    char label[32];
+    std::snprintf(label, sizeof label, "%d thread%s", all, all == 1 ? "" : "s");
+    row("1 thread", one);
+    row(label, many);
+    std::printf("  ratio 1 thread / %s: quadrics %.2f, constraints %.2f, candidates %.2f, in all %.2f\n", label,
+                one.quadrics / many.quadrics, one.constraints / many.constraints, one.candidates / many.candidates,
+                one.all / many.all);
+    std::printf("  built: %016llx on 1 thread, %016llx on %s (%s); reduced to %.0f%% on %s: output digest %016llx\n",
+                static_cast<unsigned long long>(one.built), static_cast<unsigned long long>(many.built), label,
+                one.built == many.built ? "the same" : "DIFFERENT", ratios[0] * 100.0, label,
+                static_cast<unsigned long long>(many.reduced));
     hst_main(HST_ACTION_END, nullptr, nullptr, nullptr);
     return 0;
 }

@@ -196,6 +196,24 @@ TEST(VexlorReduce, ThePreviewRoadWritesTheSameFileAsTheDirectRoad) {
     EXPECT_EQ(load(folder + "/direct.obj").first().pointCount() < 3456, true);
 }
 
+TEST(VexlorReduce, AnyThreadCountWritesTheSameFile) {
+    // 10201 points: the set-up spreads over three blocks of points.
+    const std::string folder = makeTempFolder();
+    writeFile(folder + "/grid.obj", gridObj(100));
+    std::string first;
+    for (const char* threads : {"1", "3"}) {
+        const std::string out = folder + "/t" + threads + ".obj";
+        const RunResult r = runVexlor({"reduce", folder + "/grid.obj", "-o", out, "--ratio", "10", "--threads", threads});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::string written = readFile(out);
+        ASSERT_FALSE(written.empty());
+        if (first.empty())
+            first = written;
+        else
+            EXPECT_TRUE(written == first) << threads << " threads";
+    }
+}
+
 TEST(VexlorReduce, AGroupIsReducedAndEverythingOutsideItStaysExactlyAsItWas) {
     const std::string out = makeTempFolder() + "/rim.obj";
     const RunResult r = runVexlor({"reduce", kSample, "-o", out, "--group", "rim", "--ratio", "30"});
@@ -297,6 +315,8 @@ TEST(VexlorReduce, BadInputIsRefusedWithAClearMessageAndNothingIsWritten) {
         {{"reduce", kSample, "-o", out, "--ratio", "50", "--weighting", "heavy"}, "--weighting heavy is not one of"},
         {{"reduce", kSample, "-o", out, "--ratio", "50", "--no-checks", "--flip", "3"}, "--no-checks turns off"},
         {{"reduce", kSample, "-o", out, "--ratio", "50", "--valence", "2.5"}, "--valence 2.5 is not a whole number"},
+        {{"reduce", kSample, "-o", out, "--ratio", "50", "--threads", "0"}, "--threads 0 is outside 1 to 256"},
+        {{"reduce", kSample, "-o", out, "--ratio", "50", "--threads", "two"}, "--threads two is not a whole number"},
         {{"lod", kSample, "-o", folder + "/lod.obj", "--levels", "50%,25%"}, "needs {n}"},
         {{"lod", kSample, "-o", folder + "/l{n}.obj", "--levels", "50%,,10%"}, "empty level"},
         {{"lod", kSample, "-o", folder + "/l{n}.obj", "--levels", "50%,0"}, "at least 1 point"},
