@@ -9,9 +9,9 @@
 
 
 bool Decimator::buildCandidates() {
-    // Three steps, in the order one pass would make, list and key the candidates: the workers find
-    // each point's candidates (its reducible neighbours above it); here they get their places, one
-    // run of the pool in point order, and join the lists of both ends; the workers then place and
+    // In the order one pass would make, list and key the candidates: the workers find each point's
+    // candidates (its reducible neighbours above it); here they get their places, one run of the
+    // pool in point order, and join the lists of both ends; the workers then make, place and
     // penalise them, each point's by one worker; here they go into the heap in that same order.
     const Stack<uint8_t>& reducible = mesh_->reducibleFlags;
     const int32_t points = mesh_->pointCount;
@@ -52,36 +52,42 @@ bool Decimator::buildCandidates() {
     EdgeCandidate* run = pool_.takeRun(candidates);
     // Every candidate has its heap slot before any is keyed.
     if (run == nullptr || !heap_.reserve(candidates)) return false;
+    // After a failure from here on the lists name candidates not yet made: they go, with the run.
+    auto dropAll = [this] {
+        candidateLists_.clear();
+        pool_.release();
+        return false;
+    };
     for (int32_t b = 0, k = 0; b < blocks; ++b) {
         const int32_t from = b * SETUP_POINT_BLOCK;
         const int32_t to = from + SETUP_POINT_BLOCK < points ? from + SETUP_POINT_BLOCK : points;
         const int32_t* far = ends.items[b].items;
         for (int32_t i = from; i < to; ++i) {
-            for (; k < first.items[i + 1]; ++k) {
-                EdgeCandidate* c = new (run + k) EdgeCandidate();
-                c->v1 = i;
-                c->v2 = *far++;
-                // A candidate must be known at both ends, or a contraction could leave it behind.
-                if (!candidateLists_.push(i, c) || !candidateLists_.push(c->v2, c)) return false;
-            }
+            // A candidate must be known at both ends, or a contraction could leave it behind.
+            for (; k < first.items[i + 1]; ++k)
+                if (!candidateLists_.push(i, run + k) || !candidateLists_.push(*far++, run + k)) return dropAll();
         }
     }
-    ends.clear();
 
     // The penalties walk the mesh's own marks when a polygon repeats a corner: one worker then.
     const bool sharedMarks = mesh_->repeatedCorners && settings.useChecks != 0;
     std::atomic<bool> stopped{false};
     const bool keyed = forBlocks(points, SETUP_POINT_BLOCK, sharedMarks ? 1 : workers_, testBreak_, [&](int32_t from, int32_t to) {
+        const int32_t* far = ends.items[from / SETUP_POINT_BLOCK].items;
+        const int32_t base = first.items[from];
         for (int32_t i = from; i < to; ++i) {
             if (stopAt(i, stopped)) return false;
             for (int32_t k = first.items[i]; k < first.items[i + 1]; ++k) {
-                placeCandidate(run + k);
-                if (settings.useChecks != 0) penalizeCandidate(run + k);
+                EdgeCandidate* c = new (run + k) EdgeCandidate();
+                c->v1 = i;
+                c->v2 = far[k - base];
+                placeCandidate(c);
+                if (settings.useChecks != 0) penalizeCandidate(c);
             }
         }
         return true;
     });
-    if (!keyed) return false;
+    if (!keyed) return dropAll();
     for (int32_t k = 0; k < candidates; ++k) heap_.insert(run + k, run[k].heapKey);
     return true;
 }
