@@ -54,9 +54,11 @@ bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
     pool_.release();
     if (!heap_.reserve(kHeapSlotsAtInitialise)) return false;
     candidateLists_.clear();
+    // The quadrics are left unset here: each worker of buildQuadrics zeroes its own points, so that
+    // the first touch of the array is shared too.
     quadrics_.clear();
-    quadrics_.resize(mesh_->pointCount);
-    if (quadrics_.count != mesh_->pointCount || !buildCandidateLists()) return false;
+    if (mesh_->pointCount < 0 || !quadrics_.reserve(mesh_->pointCount) || !buildCandidateLists()) return false;
+    quadrics_.count = mesh_->pointCount;
 
     auto now = [this] { return statistics_.clock != nullptr ? statistics_.clock() : 0; };
     const int64_t t0 = now();
