@@ -67,6 +67,9 @@ public:
     // aside). Contractions never make such a polygon, so without one every point's list holds each
     // polygon with that corner exactly once.
     bool hasRepeatedCorners() const { return repeatedCorners; }
+    // Makes the walks that depend on it count over the adjacency lists, as for a mesh with repeated
+    // corners: the same results by the slower road (for checking one against the other).
+    void walkByLists() { repeatedCorners = true; }
 
     // The tags whose data follow the contractions.
     AttributeTransfer& attributes() { return attributes_; }
