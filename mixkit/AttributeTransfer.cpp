@@ -82,11 +82,6 @@ void AttributeTransfer::release() {
     ringNormals_.clear();
 }
 
-bool AttributeTransfer::reserve(int32_t touched) {
-    return sharedPolygons_.reserve(touched) && firstOnlyPolygons_.reserve(touched) &&
-           secondOnlyPolygons_.reserve(touched) && (normalRows_ == nullptr || ringNormals_.reserve(4 * touched));
-}
-
 void AttributeTransfer::turnCorners(int32_t f, int shift, HistoryRecorder& recorder) {
     for (int32_t t = 0; t < uvwTags_.count; ++t) {
         UvwRecord& row = uvwTags_.items[t].rows[f];

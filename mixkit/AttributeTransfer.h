@@ -61,7 +61,10 @@ public:
 
     // Room in the scratch lists for a contraction that touches `touched` polygon list entries;
     // false when the host refuses the memory.
-    bool reserve(int32_t touched);
+    bool reserve(int32_t touched) {
+        return sharedPolygons_.reserve(touched) && firstOnlyPolygons_.reserve(touched) &&
+               secondOnlyPolygons_.reserve(touched) && (normalRows_ == nullptr || ringNormals_.reserve(4 * touched));
+    }
     // History entries one contraction can add besides those of its polygons: a membership per
     // point-selection tag, a change per float map, and the hidden point.
     int32_t pointEntryBound() const { return pointSets_.count + floatMaps_.count + 1; }

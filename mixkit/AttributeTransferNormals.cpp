@@ -15,6 +15,8 @@ void AttributeTransfer::refreshNormals(ReductionMesh& mesh, int32_t v1, HistoryR
     uint8_t* ringMark = ringMarks_.items;
     uint8_t* polygonMark = mesh.polygonMarkArray();
     const Vector* normals = mesh.unitNormalArray();
+    NormalRecord* rows = normalRows_;
+    const bool recording = recorder.recording();
 
     // The ring, each point once, in the order first met; each ring point is marked with its place
     // in the ring (255: look it up). The marks are all zero here and are cleared again on the way out.
@@ -50,24 +52,26 @@ void AttributeTransfer::refreshNormals(ReductionMesh& mesh, int32_t v1, HistoryR
             r.v[1] = static_cast<int16_t>(static_cast<int32_t>(normal.y * NORMAL_SCALE));
             r.v[2] = static_cast<int16_t>(static_cast<int32_t>(normal.z * NORMAL_SCALE));
         }
-        auto ringNormal = [this](int32_t x, uint8_t mark) -> const int16_t* {
-            if (mark != 255) return ringNormals_.items[mark - 1].v;
-            for (const RingNormal& r : ringNormals_)
-                if (r.point == x) return r.v;
-            return ringNormals_.items[0].v;  // not reached: every marked point is on the ring
+        const RingNormal* ring = ringNormals_.items;
+        const RingNormal* ringEnd = ring + ringNormals_.count;
+        auto ringNormal = [ring, ringEnd](int32_t x, uint8_t mark) -> const int16_t* {
+            if (mark != 255) return ring[mark - 1].v;
+            for (const RingNormal* r = ring; r != ringEnd; ++r)
+                if (r->point == x) return r->v;
+            return ring[0].v;  // not reached: every marked point is on the ring
         };
 
-        for (const RingNormal& r : ringNormals_) {
-            const FlatLists<int32_t>::List around = mesh.polygonsOf(r.point);
+        for (const RingNormal* r = ring; r != ringEnd; ++r) {
+            const FlatLists<int32_t>::List around = mesh.polygonsOf(r->point);
             for (int32_t j = 0; j < around.count; ++j) {
                 const int32_t g = around.items[j];
                 uint8_t& mark = polygonMark[g];
                 if (mark == 0) continue;
                 mark = 0;
                 const HostPolygon& q = polygons[g];
-                NormalRecord& row = normalRows_[g];
+                NormalRecord& row = rows[g];
                 NormalRecord old{};
-                if (recorder.recording()) old = row;
+                if (recording) old = row;
                 const int m = cornerCount(q);
                 for (int k = 0; k < m; ++k) {
                     const int32_t x = corner(q, k);
@@ -78,7 +82,7 @@ void AttributeTransfer::refreshNormals(ReductionMesh& mesh, int32_t v1, HistoryR
                     row.v[3 * k + 1] = normal[1];
                     row.v[3 * k + 2] = normal[2];
                 }
-                recorder.normalsChanged(g, old, row);
+                if (recording) recorder.normalsChanged(g, old, row);
             }
         }
     }
