@@ -44,14 +44,12 @@ public:
     void release();
 
     // ---- what the mesh holds ----
-    HostPolygonObject object() const { return object_; }
     // Where the reduction measures: positions, quadrics, costs and the history's errors are in this
     // frame; only the moved points go back to the host, mapped to object units.
     const ReferenceFrame& frame() const { return frame_; }
     int32_t pointCount() const { return pointCount_; }
     int32_t polygonCount() const { return polygonCount_; }
     const Vector& position(int32_t p) const { return positions[p]; }
-    const FloatVector& hostPoint(int32_t p) const { return hostPoints[p]; }
     const HostPolygon& polygon(int32_t f) const { return hostPolygons[f]; }
     // The live polygons that use point p (each once, unless hasRepeatedCorners).
     FlatLists<int32_t>::List polygonsOf(int32_t p) const { return pointPolygons[p]; }

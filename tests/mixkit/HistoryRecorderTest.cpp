@@ -127,6 +127,31 @@ TEST_F(HistoryRecorderTest, AnEntryThatCannotBeKeptStopsTheRecording) {
     EXPECT_EQ(r.history().size(), 0);
 }
 
+TEST_F(HistoryRecorderTest, StartRefusedForMemoryLeavesRecordingOff) {
+    host::Document doc;
+    host::PolygonObject* obj = makeGrid(doc, GridOptions::withAllTags(4, 3, 2));
+    WholeSets whole(*obj);
+    ModuleSet points(whole.points), polygons(whole.polygons);
+    ReductionMesh mesh;
+    ASSERT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
+    ASSERT_GT(mesh.attributes().uvwTagCount(), 0);
+    ASSERT_GT(mesh.attributes().floatMapCount(), 0);
+    int refused = 0;
+    for (uint64_t n = 1;; ++n) {
+        HistoryRecorder r;
+        host::memory::failAfter(n);
+        const bool started = r.start(mesh.attributes(), HostSelection(), mesh.reducibleCount());
+        host::memory::resetFailures();
+        EXPECT_EQ(r.recording(), started);
+        if (started) break;
+        ++refused;
+        EXPECT_EQ(r.history().size(), 0);
+        ASSERT_LT(n, 50u);
+    }
+    // The slot lists of both tag kinds and of the sets: each allocation refused once.
+    EXPECT_GE(refused, 5);
+}
+
 TEST_F(HistoryRecorderTest, AttributesFollowTagDataTheObjectMoved) {
     host::Document doc;
     host::PolygonObject* obj = makeStrip(doc);
