@@ -39,6 +39,7 @@ public:
     // float maps and selection sets, which the bind calls then fill. False (nothing recorded then)
     // when the host refuses the memory.
     bool startRecording(int32_t reducibleCount, int32_t uvwTags, int32_t floatMaps, int32_t sets);
+    // The tag or set an entry's slot names, for each slot made by startRecording.
     void bindUvwTag(int32_t slot, HostTag tag) { uvwTags_.items[slot] = tag; }
     void bindFloatMap(int32_t slot, HostTag tag) { mapTags_.items[slot] = tag; }
     void bindNormalTag(HostTag tag) { normalTag_ = tag; }

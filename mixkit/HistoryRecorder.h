@@ -31,7 +31,7 @@ public:
     ContractionHistory& history() { return history_; }
     const ContractionHistory& history() const { return history_; }
 
-    // Starts recording (see ContractionHistory::start) with the attribute transfer's tags and the
+    // Starts recording (see ContractionHistory::startRecording) with the attribute transfer's tags and the
     // hidden set bound to slots. False, with recording off, when the host refuses the memory.
     bool start(const AttributeTransfer& attributes, HostSelection hidden, int32_t reducibleCount);
     // Room for one more record of at most `entryBound` entries; false when refused.
