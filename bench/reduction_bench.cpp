@@ -142,12 +142,12 @@ Timing reduce(int columns, int rows, bool attributes, double ratio) {
         t.quadrics = decimator.statistics().quadrics / 1e6;
         t.constraints = decimator.statistics().constraints / 1e6;
         t.candidates = decimator.statistics().candidates / 1e6;
-        const int32_t target = static_cast<int32_t>(mesh.reducibleCount * ratio);
+        const int32_t target = static_cast<int32_t>(mesh.reducibleCount() * ratio);
         t0 = Clock::now();
         decimator.decimateToCount(target, true, nullptr);
-        if (attributes) mesh.writeBackPointSets();
+        if (attributes) mesh.attributes().writeBackPointSets();
         t.loop = secondsSince(t0);
-        t.left = mesh.reducibleCount;
+        t.left = mesh.reducibleCount();
     }
     t.digest = objectDigest(*obj);
     api->selDestroy(points);
@@ -168,7 +168,7 @@ struct SetupTiming {
 
 uint64_t builtDigest(const Decimator& d) {
     Digest digest;
-    for (int32_t p = 0; p < d.mesh()->pointCount; ++p) digest.value(d.quadric(p));
+    for (int32_t p = 0; p < d.mesh()->pointCount(); ++p) digest.value(d.quadric(p));
     const CandidateHeap& heap = d.candidates();
     for (int32_t i = 0; i < heap.size(); ++i) {
         const auto* c = static_cast<const EdgeCandidate*>(heap.at(i));
@@ -220,8 +220,8 @@ void timeSetup(int columns, int rows, int32_t threads, double reduceTo, SetupTim
         t.candidates = std::min(t.candidates, decimator.statistics().candidates / 1e6);
         t.built = builtDigest(decimator);
         if (reduceTo > 0.0) {
-            decimator.decimateToCount(static_cast<int32_t>(mesh.reducibleCount * reduceTo), true, nullptr);
-            mesh.writeBackPointSets();
+            decimator.decimateToCount(static_cast<int32_t>(mesh.reducibleCount() * reduceTo), true, nullptr);
+            mesh.attributes().writeBackPointSets();
         }
     }
     if (reduceTo > 0.0) t.reduced = objectDigest(*obj);

@@ -57,8 +57,8 @@ bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
     // The quadrics are left unset here: each worker of buildQuadrics zeroes its own points, so that
     // the first touch of the array is shared too.
     quadrics_.clear();
-    if (mesh_->pointCount < 0 || !quadrics_.reserve(mesh_->pointCount) || !buildCandidateLists()) return false;
-    quadrics_.count = mesh_->pointCount;
+    if (mesh_->pointCount() < 0 || !quadrics_.reserve(mesh_->pointCount()) || !buildCandidateLists()) return false;
+    quadrics_.count = mesh_->pointCount();
 
     auto now = [this] { return statistics_.clock != nullptr ? statistics_.clock() : 0; };
     const int64_t t0 = now();
@@ -87,11 +87,11 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
     testBreak_ = t;
     if (mesh_ == nullptr) return false;
     const HostApi* api = moduleApi();
-    const int32_t initial = mesh_->reducibleCount;
+    const int32_t initial = mesh_->reducibleCount();
     int64_t t0 = timer();
     bool ok = true;
     for (;;) {
-        const int32_t n = mesh_->reducibleCount;
+        const int32_t n = mesh_->reducibleCount();
         if (timer() - t0 > kProgressIntervalMs) {
             if (mode == Target::Count && showPercent) {
                 int32_t percent = 100;
@@ -122,7 +122,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
         if (!contract(top)) {
             // Refused for lack of memory before anything changed: the candidate goes back, so
             // that the heap still holds every edge left.
-            if (!mesh_->recordingFailed) heap_.insert(top, top->heapKey);
+            if (!mesh_->recordingFailed()) heap_.insert(top, top->heapKey);
             ok = false;
             break;
         }
@@ -142,7 +142,7 @@ bool Decimator::contract(EdgeCandidate* c) {
     heap_.remove(c);  // a candidate taken with takeCheapest is no longer there
     performContraction(contraction_);
     // The candidate has left every list; its pool slot is simply not used again.
-    return !mesh_->recordingFailed;
+    return !mesh_->recordingFailed();
 }
 
 bool Decimator::reserveContraction(const Contraction& k) {
@@ -150,7 +150,7 @@ bool Decimator::reserveContraction(const Contraction& k) {
     const int32_t kept = candidateLists_.count(k.v1);
     bool ok = m.reserveContraction(k) && starPoints_.reserve(kept) &&
               candidateLists_.reserve(k.v1, kept + candidateLists_.count(k.v2));
-    if (ok && m.recording) ok = m.history.reserveRoom(m, k.v1, k.v2);
+    if (ok && m.recording()) ok = m.reserveRecord(k.v1, k.v2);
     return ok;
 }
 

@@ -14,7 +14,7 @@ bool Decimator::buildCandidates() {
     // pool in point order, and join the lists of both ends; the workers then make, place and
     // penalise them, each point's by one worker; here they go into the heap in that same order.
     const Stack<uint8_t>& reducible = mesh_->reducibleFlags;
-    const int32_t points = mesh_->pointCount;
+    const int32_t points = mesh_->pointCount();
     if (points <= 0) return true;
     const int32_t blocks = (points - 1) / SETUP_POINT_BLOCK + 1;
     Stack<Stack<int32_t>> ends;  // per block, the far ends of its points' candidates
@@ -70,7 +70,7 @@ bool Decimator::buildCandidates() {
     }
 
     // The penalties walk the mesh's own marks when a polygon repeats a corner: one worker then.
-    const bool sharedMarks = mesh_->repeatedCorners && settings.useChecks != 0;
+    const bool sharedMarks = mesh_->hasRepeatedCorners() && settings.useChecks != 0;
     std::atomic<bool> stopped{false};
     const bool keyed = forBlocks(points, SETUP_POINT_BLOCK, sharedMarks ? 1 : workers_, testBreak_, [&](int32_t from, int32_t to) {
         const int32_t* far = ends.items[from / SETUP_POINT_BLOCK].items;
@@ -94,15 +94,15 @@ bool Decimator::buildCandidates() {
 
 bool Decimator::buildCandidateLists() {
     Stack<int32_t> room;
-    if (!room.resize(mesh_->pointCount)) return false;
-    for (int32_t p = 0; p < mesh_->pointCount; ++p) {
+    if (!room.resize(mesh_->pointCount())) return false;
+    for (int32_t p = 0; p < mesh_->pointCount(); ++p) {
         if (mesh_->reducibleFlags.items[p] == 0) continue;
         // Each polygon gives a point at most two edges; room for them all at once, and for the
         // candidates a contraction may bring.
         const int32_t edges = 2 * mesh_->pointPolygons.count(p);
         room.items[p] = edges < 4 ? 4 : edges;
     }
-    return candidateLists_.build(mesh_->pointCount, room.items);
+    return candidateLists_.build(mesh_->pointCount(), room.items);
 }
 
 void Decimator::refreshCandidate(EdgeCandidate* c) {

@@ -25,7 +25,7 @@ bool Decimator::sumPlanes(int32_t from, int32_t to, bool polls, std::atomic<bool
     for (int32_t i = from; i < to; ++i) quadrics_.items[i].fill(0.0);
     auto mine = [from, to](int32_t p) { return p >= from && p < to; };
     const HostPolygon* polygons = mesh_->hostPolygons;
-    for (int32_t i = 0; i < mesh_->polygonCount; ++i) {
+    for (int32_t i = 0; i < mesh_->polygonCount(); ++i) {
         if (i % 1000 == 0 && (polls ? stopAt(i, stopped) : stopped.load(std::memory_order_relaxed))) return false;
         const HostPolygon& p = polygons[i];
         if (isDead(p)) continue;
@@ -77,7 +77,7 @@ bool Decimator::addSeamConstraints() {
     // The workers find the constrained edges of their blocks of points and make their planes; the
     // planes are then added here in the order of the edges' first points, as one pass would.
     const bool byLength = settings.weightingPolicy == WEIGHTING_AREA || settings.weightingPolicy == WEIGHTING_AREA_AVERAGE;
-    const int32_t points = mesh_->pointCount;
+    const int32_t points = mesh_->pointCount();
     Stack<Stack<ConstraintPlane>> found;
     if (points > 0 && !found.resize((points - 1) / SETUP_POINT_BLOCK + 1)) return false;
     std::atomic<bool> stopped{false};
@@ -96,10 +96,7 @@ bool Decimator::addSeamConstraints() {
                 if (edgePolygons.count == 2) {
                     const int32_t f = edgePolygons.items[0];
                     const int32_t g = edgePolygons.items[1];
-                    for (int32_t t = 0; t < mesh_->seamSets.count && !constrained; ++t) {
-                        const Stack<uint8_t>& bytes = mesh_->seamSets.items[t].bytes;
-                        constrained = bytes.items[f] != bytes.items[g];
-                    }
+                    constrained = mesh_->attributes().acrossSeam(f, g);
                 }
                 if (!constrained) continue;
                 const Vector& pi = mesh_->positions.items[i];

@@ -20,12 +20,12 @@ struct SetupScratch {
 
     // Marks for every point and polygon of the mesh (kept once made); false when refused.
     bool ready(const ReductionMesh& m) {
-        return pointMarks.resize(m.pointCount) && polygonMarks.resize(m.polygonCount);
+        return pointMarks.resize(m.pointCount()) && polygonMarks.resize(m.polygonCount());
     }
     // The neighbours of p in first-met order, with room for the polygons of each of its edges;
     // false when refused.
     bool walkAround(const ReductionMesh& m, int32_t p) {
-        const int32_t polys = m.pointPolygons.count(p);
+        const int32_t polys = m.polygonsOf(p).count;
         if (!neighbours.reserve(4 * polys) || !edgePolygons.reserve(polys)) return false;
         emptyKeepingStorage(neighbours);
         m.pointNeighbours(p, neighbours, pointMarks.items);

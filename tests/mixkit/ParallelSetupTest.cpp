@@ -37,7 +37,7 @@ struct BuiltState {
 
 BuiltState copyBuilt(const Decimator& d) {
     BuiltState s;
-    const int32_t n = d.mesh()->pointCount;
+    const int32_t n = d.mesh()->pointCount();
     for (int32_t p = 0; p < n; ++p) {
         s.quadrics.push_back(d.quadric(p));
         s.lists.emplace_back();
@@ -150,7 +150,7 @@ TEST_F(ParallelSetupTest, AnyNumberOfWorkersBuildsTheSameHeap) {
         {
             Job one(obj, reducible, 1, c.adjust);
             // Big enough to spread over the workers.
-            ASSERT_GT(one.mesh.pointCount, 2 * SETUP_POINT_BLOCK) << c.name;
+            ASSERT_GT(one.mesh.pointCount(), 2 * SETUP_POINT_BLOCK) << c.name;
             ASSERT_TRUE(one.decimator.initialise(&one.mesh, nullptr)) << c.name;
             alone = copyBuilt(one.decimator);
             ASSERT_GT(alone.heap.size(), static_cast<size_t>(2 * SETUP_POINT_BLOCK)) << c.name;
@@ -171,8 +171,8 @@ TEST_F(ParallelSetupTest, AnyNumberOfWorkersGivesTheSameReduction) {
         host::PolygonObject* obj = makeGrid(doc, GridOptions::withAllTags(100, 90, 60));
         Job job(obj, WholeSets(*obj).points, threads, {});
         ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
-        ASSERT_TRUE(job.decimator.decimateToCount(job.mesh.reducibleCount / 4, false, nullptr));
-        job.mesh.writeBackPointSets();
+        ASSERT_TRUE(job.decimator.decimateToCount(job.mesh.reducibleCount() / 4, false, nullptr));
+        job.mesh.attributes().writeBackPointSets();
         if (threads == 1)
             alone.copyStateFrom(*obj);
         else
