@@ -148,9 +148,49 @@ void Decimator::performContraction(const Contraction& k) {
     mesh_->transferUvw(k);
     relinkCandidates(k);
     mesh_->moveCorners(k);
+    // The normal refresh walks the same lists and polygons as the candidates' refresh.
+    prefetchAround(k.v1);
     mesh_->blendPointData(k);
     const FlatLists<EdgeCandidate*>::List around = candidateLists_[k.v1];
     for (int32_t i = 0; i < around.count; ++i) refreshCandidate(around.items[i]);
+}
+
+void Decimator::prefetchAround(int32_t p) const {
+    // Refreshing the candidates at p reads, for each other end, its quadric and polygon list, the
+    // polygons with their unit normals and the corners' positions: mostly memory that the
+    // contraction itself did not touch. Asked for breadth first, level by level, the waits
+    // overlap instead of following one another; nothing here changes any value.
+    const ReductionMesh& m = *mesh_;
+    const FlatLists<EdgeCandidate*>::List around = candidateLists_[p];
+    for (int32_t i = 0; i < around.count; ++i) {
+        const int32_t u = otherEnd(*around.items[i], p);
+        const char* q = reinterpret_cast<const char*>(quadrics_.items + u);
+        __builtin_prefetch(q);
+        __builtin_prefetch(q + sizeof(Quadric) - 1);
+        m.pointPolygons.prefetchSpan(u);
+    }
+    if (settings.useChecks == 0 && m.normalRows == nullptr) return;
+    for (int32_t i = 0; i < around.count; ++i) {
+        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*around.items[i], p)];
+        for (int32_t j = 0; j < polys.count; j += 16) __builtin_prefetch(polys.items + j);
+    }
+    for (int32_t i = 0; i < around.count; ++i) {
+        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*around.items[i], p)];
+        for (int32_t j = 0; j < polys.count; ++j) {
+            __builtin_prefetch(m.hostPolygons + polys.items[j]);
+            __builtin_prefetch(m.unitNormals.items + polys.items[j]);
+        }
+    }
+    for (int32_t i = 0; i < around.count; ++i) {
+        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*around.items[i], p)];
+        for (int32_t j = 0; j < polys.count; ++j) {
+            const HostPolygon& f = m.hostPolygons[polys.items[j]];
+            __builtin_prefetch(m.positions.items + f.a);
+            __builtin_prefetch(m.positions.items + f.b);
+            __builtin_prefetch(m.positions.items + f.c);
+            __builtin_prefetch(m.positions.items + f.d);
+        }
+    }
 }
 
 void Decimator::relinkCandidates(const Contraction& k) {

@@ -100,6 +100,8 @@ private:
     void placeCandidate(EdgeCandidate* c);
     void performContraction(const Contraction& k);
     void relinkCandidates(const Contraction& k);
+    // Fetches ahead what refreshing the candidates around p reads.
+    void prefetchAround(int32_t p) const;
     // Tells whether the build passes or the loops should stop.
     bool breakRequested() const;
     // Shown every 1000 items of the build passes; true when a stop was asked for.
