@@ -97,7 +97,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
         if (top == nullptr) break;
         if (mode == Target::Count) {
             if (n == target || (n < target && top->heapKey != 0.0)) break;
-        } else if (top->rawError > limit) {
+        } else if (placement(*top).rawError > limit) {
             break;
         }
         if (!contract(top)) {
@@ -119,8 +119,9 @@ bool Decimator::contract(EdgeCandidate* c) {
     // Out of memory: stop before the object is touched. Planning changes nothing but scratch.
     const int32_t polygons = mesh_->pointPolygons.count(c->v1) + mesh_->pointPolygons.count(c->v2);
     if (!contraction_.changedPolygons.reserve(polygons) || !contraction_.dyingPolygons.reserve(polygons)) return false;
-    mesh_->planContraction(c->v1, c->v2, c->target, -c->heapKey, contraction_);
-    contraction_.rawError = c->rawError > 0.0 ? c->rawError : 0.0;
+    const Placement at = placement(*c);
+    mesh_->planContraction(c->v1, c->v2, at.target, -c->heapKey, contraction_);
+    contraction_.rawError = at.rawError > 0.0 ? at.rawError : 0.0;
     if (!reserveContraction(contraction_)) return false;
     heap_.remove(c);  // a candidate taken with takeCheapest is no longer there
     performContraction(contraction_);

@@ -75,9 +75,13 @@ public:
     // cannot be had; false also when its history record could not be stored (the reduction must
     // then stop).
     bool contract(EdgeCandidate* c);
-    // Lowers the candidate's key by the penalties of the polygons it would leave around its
+    // Lowers the candidate's key by the penalties of the polygons it would leave around the
     // target (valence, least compactness, flipped polygons); nothing else is touched.
-    void penalizeCandidate(EdgeCandidate* c);
+    void penalizeCandidate(EdgeCandidate* c, const Vector& target);
+    // Where the candidate's merged point goes and the error there, by the placement policy from
+    // its ends' quadrics and positions. These change only at a contraction of one of the ends,
+    // which refreshes the candidate, so this is what its key was made from.
+    Placement placement(const EdgeCandidate& c) const;
 
     // What initialise built, to look at.
     const ReductionMesh* mesh() const { return mesh_; }
@@ -97,7 +101,6 @@ private:
     bool addSeamConstraints();
     bool buildCandidates();
     void refreshCandidate(EdgeCandidate* c);
-    void placeCandidate(EdgeCandidate* c);
     void performContraction(const Contraction& k);
     void relinkCandidates(const Contraction& k);
     // Fetches ahead what refreshing the candidates around p reads.

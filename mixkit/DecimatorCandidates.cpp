@@ -43,17 +43,18 @@ bool Decimator::buildCandidateLists() {
 }
 
 void Decimator::refreshCandidate(EdgeCandidate* c) {
-    placeCandidate(c);
-    if (settings.useChecks != 0) penalizeCandidate(c);
+    const Placement at = placement(*c);
+    c->heapKey = -at.rawError;
+    if (settings.useChecks != 0) penalizeCandidate(c, at.target);
     if (c->heapPosition == HEAP_ABSENT)
         heap_.insert(c, c->heapKey);
     else
         heap_.updateKey(c, c->heapKey);
 }
 
-void Decimator::placeCandidate(EdgeCandidate* c) {
-    Quadric q = quadrics_.items[c->v1];  // candidate ends are always points of the mesh
-    q.add(quadrics_.items[c->v2]);
+Placement Decimator::placement(const EdgeCandidate& c) const {
+    Quadric q = quadrics_.items[c.v1];  // candidate ends are always points of the mesh
+    q.add(quadrics_.items[c.v2]);
     Vector target;
     double e = 0.0;
     bool placed = false;
@@ -62,8 +63,8 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
         placed = true;
     }
     if (!placed) {
-        const Vector& p1 = mesh_->positions.items[c->v1];
-        const Vector& p2 = mesh_->positions.items[c->v2];
+        const Vector& p1 = mesh_->positions.items[c.v1];
+        const Vector& p2 = mesh_->positions.items[c.v2];
         if (settings.placementPolicy >= PLACEMENT_LINE && q.optimalOnSegment(p1, p2, target)) {
             e = q.evaluate(target);
         } else {
@@ -87,9 +88,7 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
         }
     }
     if (settings.weightingPolicy == WEIGHTING_AREA_AVERAGE) e = e / q.area;
-    c->target = target;
-    c->rawError = e;
-    c->heapKey = -e;
+    return Placement{target, e};
 }
 
 [[gnu::always_inline]] inline void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
@@ -115,11 +114,10 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
         ++terms.flipped;
 }
 
-void Decimator::penalizeCandidate(EdgeCandidate* c) {
+void Decimator::penalizeCandidate(EdgeCandidate* c, const Vector& target) {
     if (settings.valencePenalty == 0.0 && settings.compactnessPenalty == 0.0 && settings.flipPenalty == 0.0) return;
     const int32_t v1 = c->v1;
     const int32_t v2 = c->v2;
-    const Vector target = c->target;
     ReductionMesh& m = *mesh_;
     // Mark 1: the polygon has one of the ends, mark 2: both. Without repeated corners a point's
     // list holds each live polygon with that corner exactly once, so the marks follow from the

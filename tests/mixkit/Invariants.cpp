@@ -203,8 +203,9 @@ bool stepOnce(Decimator& d, Shadow& shadow, Step* step) {
     if (top == nullptr) return false;
     const ReductionMesh& mesh = *d.mesh();
     const int32_t v1 = top->v1, v2 = top->v2;
-    const double l1 = length(subtract(top->target, mesh.positions[v1]));
-    const double l2 = length(subtract(top->target, mesh.positions[v2]));
+    const Vector target = d.placement(*top).target;
+    const double l1 = length(subtract(target, mesh.positions[v1]));
+    const double l2 = length(subtract(target, mesh.positions[v2]));
     const double f = l1 + l2 == 0.0 ? 0.5 : l1 / (l1 + l2);
     for (auto& bytes : shadow.pointSetBytes)
         bytes[v1] = static_cast<uint8_t>(static_cast<int>(bytes[v1] + (bytes[v2] - bytes[v1]) * f));
