@@ -22,7 +22,7 @@ bool Decimator::buildCandidates() {
             c->v1 = i;
             c->v2 = j;
             // A candidate must be known at both ends, or a contraction could leave it behind.
-            if (!candidateLists_.push(i, c) || !candidateLists_.push(j, c)) return false;
+            if (!candidateLists_.push(i, c->id) || !candidateLists_.push(j, c->id)) return false;
             refreshCandidate(c);
         }
     }

@@ -12,6 +12,7 @@
 struct EdgeCandidate : HeapItem {
     int32_t v1 = 0;  // the end that stays when the edge is contracted
     int32_t v2 = 0;  // the end that goes
+    int32_t id = 0;  // its number in the decimator's pool, which the point lists hold
 };
 
 // Where a candidate's merged point goes and the quadric error there, before penalties.

@@ -496,7 +496,7 @@ TEST_F(DecimatorTest, RelinkedCandidatesKeepTheSurvivorFirst) {
     ASSERT_TRUE(r.decimator.contract(c));
     EXPECT_EQ(c->heapPosition, HEAP_ABSENT);  // taken out of the heap with the contraction
     EXPECT_EQ(checkDecimator(r.decimator), "");
-    const FlatLists<EdgeCandidate*>::List now = r.decimator.candidatesAt(v1);
+    const CandidateList now = r.decimator.candidatesAt(v1);
     EXPECT_TRUE(r.decimator.candidatesAt(v2).empty());
     EXPECT_EQ(std::vector<EdgeCandidate*>(now.begin(), now.end()), expected);
     for (const auto& [e, u] : turned) {

@@ -112,7 +112,7 @@ std::string checkDecimator(const Decimator& d) {
         }
         if (c->v1 == c->v2) return "candidate joins a point to itself";
         for (int32_t end : {c->v1, c->v2}) {
-            const FlatLists<EdgeCandidate*>::List l = d.candidatesAt(end);
+            const CandidateList l = d.candidatesAt(end);
             if (std::find(l.begin(), l.end(), c) == l.end()) {
                 out << "candidate " << c->v1 << "-" << c->v2 << " missing from the list of " << end;
                 return out.str();
@@ -120,7 +120,7 @@ std::string checkDecimator(const Decimator& d) {
         }
     }
     for (int32_t p = 0; p < d.mesh()->pointCount; ++p) {
-        const FlatLists<EdgeCandidate*>::List l = d.candidatesAt(p);
+        const CandidateList l = d.candidatesAt(p);
         std::vector<int32_t> others;
         for (const EdgeCandidate* c : l) {
             if (c->v1 != p && c->v2 != p) {
