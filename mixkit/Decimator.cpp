@@ -171,8 +171,15 @@ void Decimator::prefetchAround(int32_t p) const {
     // overlap instead of following one another; nothing here changes any value.
     const ReductionMesh& m = *mesh_;
     const FlatLists<int32_t>::List around = candidateLists_[p];
+    const CandidateHeap::Slot* slots = heap_.slots.items;
     for (int32_t i = 0; i < around.count; ++i) {
-        const int32_t u = otherEnd(*pool_.at(around.items[i]), p);
+        const EdgeCandidate& c = *pool_.at(around.items[i]);
+        // The candidate's slot and its parent's, which re-keying it reads first.
+        if (c.heapPosition >= 0 && c.heapPosition < heap_.size()) {
+            __builtin_prefetch(slots + c.heapPosition);
+            __builtin_prefetch(slots + (c.heapPosition - 1) / 2);
+        }
+        const int32_t u = otherEnd(c, p);
         const char* q = reinterpret_cast<const char*>(quadrics_.items + u);
         __builtin_prefetch(q);
         __builtin_prefetch(q + sizeof(Quadric) - 1);
