@@ -37,13 +37,13 @@ bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
     pool_.release();
     candidateLists_.clear();
     quadrics_.clear();
-    quadrics_.resize(mesh_->pointCount);
-    if (quadrics_.count != mesh_->pointCount || !buildCandidateLists()) return false;
+    quadrics_.resize(mesh_->pointCount());
+    if (quadrics_.count != mesh_->pointCount() || !buildCandidateLists()) return false;
     // Room in the heap for every candidate at once (each is in two lists, and the lists' room
     // bounds them): a heap that grew while the candidates are made would hold its old and its new
     // array together, at the set-up's peak. Room that no candidate takes is never touched.
     int64_t room = 0;
-    for (int32_t p = 0; p < mesh_->pointCount; ++p) room += candidateLists_.capacity(p);
+    for (int32_t p = 0; p < mesh_->pointCount(); ++p) room += candidateLists_.capacity(p);
     room /= 2;
     if (room > INT32_MAX || !heap_.reserve(room > kHeapSlotsAtInitialise ? static_cast<int32_t>(room)
                                                                          : kHeapSlotsAtInitialise))
@@ -76,11 +76,11 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
     testBreak_ = t;
     if (mesh_ == nullptr) return false;
     const HostApi* api = moduleApi();
-    const int32_t initial = mesh_->reducibleCount;
+    const int32_t initial = mesh_->reducibleCount();
     int64_t t0 = timer();
     bool ok = true;
     for (;;) {
-        const int32_t n = mesh_->reducibleCount;
+        const int32_t n = mesh_->reducibleCount();
         if (timer() - t0 > kProgressIntervalMs) {
             if (mode == Target::Count && showPercent) {
                 int32_t percent = 100;
@@ -111,7 +111,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
         if (!contract(top)) {
             // Refused for lack of memory before anything changed: the candidate goes back, so
             // that the heap still holds every edge left.
-            if (!mesh_->recordingFailed) heap_.insert(top, top->heapKey);
+            if (!mesh_->recordingFailed()) heap_.insert(top, top->heapKey);
             ok = false;
             break;
         }
@@ -134,7 +134,7 @@ bool Decimator::contract(EdgeCandidate* c) {
     heap_.remove(c);  // a candidate taken with takeCheapest is no longer there
     performContraction(contraction_);
     // The candidate has left every list; its pool slot is simply not used again.
-    return !mesh_->recordingFailed;
+    return !mesh_->recordingFailed();
 }
 
 bool Decimator::reserveAround(int32_t p) {
@@ -147,7 +147,7 @@ bool Decimator::reserveContraction(const Contraction& k) {
     const int32_t kept = candidateLists_.count(k.v1);
     bool ok = m.reserveContraction(k) && starPoints_.reserve(kept) &&
               candidateLists_.reserve(k.v1, kept + candidateLists_.count(k.v2));
-    if (ok && m.recording) ok = m.history.reserveRoom(m, k.v1, k.v2);
+    if (ok && m.recording()) ok = m.reserveRecord(k.v1, k.v2);
     return ok;
 }
 
@@ -185,7 +185,7 @@ void Decimator::prefetchAround(int32_t p) const {
         __builtin_prefetch(q + sizeof(Quadric) - 1);
         m.pointPolygons.prefetchSpan(u);
     }
-    if (settings.useChecks == 0 && m.normalRows == nullptr) return;
+    if (settings.useChecks == 0 && !m.attributes().hasNormals()) return;
     for (int32_t i = 0; i < around.count; ++i) {
         const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*pool_.at(around.items[i]), p)];
         for (int32_t j = 0; j < polys.count; j += 16) __builtin_prefetch(polys.items + j);
