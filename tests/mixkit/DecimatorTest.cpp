@@ -316,7 +316,7 @@ TEST_F(DecimatorTest, PlacementWorkedOutAgainIsTheOneTheKeyWasMadeFrom) {
                 << "step " << steps << ": candidate " << c->v1 << "-" << c->v2 << " key " << c->heapKey
                 << ", placement gives " << key;
         }
-        if (r.mesh.reducibleCount <= 12) break;
+        if (r.mesh.reducibleCount() <= 12) break;
         EdgeCandidate* top = r.decimator.takeCheapest();
         ASSERT_NE(top, nullptr);
         ASSERT_TRUE(r.decimator.contract(top));
