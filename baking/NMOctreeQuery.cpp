@@ -633,12 +633,9 @@ struct BoxLanes {
     float hi[3][8];
 };
 
-// Bit k is set when the ray (no zero component) enters the box of lane k at some t ≥ 0. Lane by
-// lane the same operations, in the same order, as the single ray's slab test, so every lane gets
-// its answer; the N lanes are computed side by side (N a multiple of 4, lanes beyond the boxes
-// given are to be masked off).
-template <int N>
-inline uint32_t enteredLanes(const BoxLanes& b, const Ray& r) {
+// Adds `bit` to enters[k] for every box k < n that the ray (no zero component) enters at some
+// t ≥ 0: box by box the same operations, in the same order, as the single ray's slab test.
+inline void enterBoxes(const BoxLanes& b, int32_t n, const Ray& r, uint64_t bit, uint64_t* enters) {
     const float* nearX = r.nearHi[0] ? b.hi[0] : b.lo[0];
     const float* farX = r.nearHi[0] ? b.lo[0] : b.hi[0];
     const float* nearY = r.nearHi[1] ? b.hi[1] : b.lo[1];
@@ -646,8 +643,7 @@ inline uint32_t enteredLanes(const BoxLanes& b, const Ray& r) {
     const float* nearZ = r.nearHi[2] ? b.hi[2] : b.lo[2];
     const float* farZ = r.nearHi[2] ? b.lo[2] : b.hi[2];
     const float ix = r.inv[0], iy = r.inv[1], iz = r.inv[2];
-    int32_t in[N];
-    for (int k = 0; k < N; ++k) {
+    for (int32_t k = 0; k < n; ++k) {
         float tn = -3e38f, tf = 3e38f;
         float t1 = nearX[k] * ix, t2 = farX[k] * ix;
         tn = t1 > tn ? t1 : tn;
@@ -660,11 +656,8 @@ inline uint32_t enteredLanes(const BoxLanes& b, const Ray& r) {
         t2 = farZ[k] * iz;
         tn = t1 > tn ? t1 : tn;
         tf = t2 < tf ? t2 : tf;
-        in[k] = (tn <= tf) & (tf >= 0.0f);
+        enters[k] |= (tn <= tf) & (tf >= 0.0f) ? bit : 0;
     }
-    uint32_t mask = 0;
-    for (int k = 0; k < N; ++k) mask |= static_cast<uint32_t>(in[k]) << k;
-    return mask;
 }
 
 // The same for one lane and a ray that may have zero components (the origin must then lie in the
@@ -711,62 +704,57 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
     }
     const float origin[3] = {rays[0].p[0], rays[0].p[1], rays[0].p[2]};
 
-    // The boxes of `n` nodes from `first` on, relative to the origin, with their squared distances
-    // from it; bit k of the answer is set when box k holds the origin.
-    BoxLanes lanes;
-    float distance[8];
-    auto load = [&](int32_t first, int32_t n) {
-        uint32_t inside = 0;
+    // in[k]: the rays of `live` that enter the box of node first + k (k < n). A box that holds the
+    // origin lets them all in; the others are put side by side, relative to the origin, and every
+    // ray is tested against them together.
+    uint64_t in[8];
+    auto enter = [&](int32_t first, int32_t n, uint64_t live) {
+        BoxLanes lanes;
+        int32_t laneNode[8];
+        int32_t m = 0;
         for (int32_t k = 0; k < n; ++k) {
             const QueryNode& b = queryNodes_.items[first + k];
-            float dist = 0.0f;
             bool holds = true;
             for (int a = 0; a < 3; ++a) {
                 const float lo = b.lo[a] - origin[a], hi = b.hi[a] - origin[a];
-                lanes.lo[a][k] = lo;
-                lanes.hi[a][k] = hi;
-                const float outside = lo > 0.0f ? lo : (hi < 0.0f ? -hi : 0.0f);
-                dist += outside * outside;
-                holds = holds && lo <= 0.0f && hi >= 0.0f;
+                lanes.lo[a][m] = lo;
+                lanes.hi[a][m] = hi;
+                holds &= (lo <= 0.0f) & (hi >= 0.0f);
             }
-            distance[k] = dist;
-            inside |= static_cast<uint32_t>(holds) << k;
+            in[k] = holds ? live : 0;
+            laneNode[m] = k;
+            m += !holds;
         }
-        for (int32_t k = n; k < 8; ++k)
-            for (int a = 0; a < 3; ++a) lanes.lo[a][k] = lanes.hi[a][k] = 0.0f;
-        return inside;
+        if (m == 0) return;
+        uint64_t lane[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        uint64_t left = live & ~flatRays;
+        while (left != 0) {
+            const int32_t i = __builtin_ctzll(left);
+            left &= left - 1;
+            enterBoxes(lanes, m, rays[i], uint64_t(1) << i, lane);
+        }
+        left = live & flatRays;
+        while (left != 0) {
+            const int32_t i = __builtin_ctzll(left);
+            left &= left - 1;
+            for (int32_t j = 0; j < m; ++j)
+                if (enteredLane(lanes, j, rays[i])) lane[j] |= uint64_t(1) << i;
+        }
+        for (int32_t j = 0; j < m; ++j) in[laneNode[j]] = lane[j];
     };
-    // The rays of `live` that enter each of the n boxes loaded.
-    uint64_t in[8];
-    auto enter = [&](int32_t n, uint32_t inside, uint64_t live) {
-        for (int32_t k = 0; k < 8; ++k) in[k] = 0;
-        const uint32_t tested = ((uint32_t(1) << n) - 1) & ~inside;
-        if (tested != 0) {
-            uint64_t left = live & ~flatRays;
-            while (left != 0) {
-                const int32_t i = __builtin_ctzll(left);
-                left &= left - 1;
-                uint32_t m = (n <= 4 ? enteredLanes<4>(lanes, rays[i]) : enteredLanes<8>(lanes, rays[i])) & tested;
-                while (m != 0) {
-                    const int32_t k = __builtin_ctz(m);
-                    m &= m - 1;
-                    in[k] |= uint64_t(1) << i;
-                }
-            }
-            left = live & flatRays;
-            while (left != 0) {
-                const int32_t i = __builtin_ctzll(left);
-                left &= left - 1;
-                for (int32_t k = 0; k < n; ++k)
-                    if (((tested >> k) & 1) && enteredLane(lanes, k, rays[i])) in[k] |= uint64_t(1) << i;
-            }
+    // The squared distance of a node's box from the origin.
+    auto distanceOf = [&](const QueryNode& b) {
+        float dist = 0.0f;
+        for (int a = 0; a < 3; ++a) {
+            const float lo = b.lo[a] - origin[a], hi = b.hi[a] - origin[a];
+            const float outside = lo > 0.0f ? lo : (hi < 0.0f ? -hi : 0.0f);
+            dist += outside * outside;
         }
-        for (int32_t k = 0; k < n; ++k)
-            if ((inside >> k) & 1) in[k] = live;
+        return dist;
     };
 
     const uint64_t all = count == 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1;
-    enter(1, load(0, 1), all);
+    enter(0, 1, all);
     const uint64_t rootRays = in[0];
     if (rootRays == 0) return 0;
     uint64_t blocked = 0;
@@ -783,14 +771,14 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
             const int32_t* tris = queryEntries_.items + q.first;
             for (int32_t t = 0; t < q.count && live != 0; ++t) {
                 const NMVec3* c = corners_.items + 3 * tris[t];
-                const NMVec3 e1 = c[1] - c[0], e2 = c[2] - c[0];
+                NMOriginTriangle tri(o, c[0], c[1] - c[0], c[2] - c[0]);
                 uint64_t left = live;
                 while (left != 0) {
                     const int32_t i = __builtin_ctzll(left);
                     left &= left - 1;
                     ++scratch.triangleTests;
                     NMRayHit h;
-                    if (rayTriangle(o, dirs[i], c[0], e1, e2, &h) && h.t > 0.0) {
+                    if (tri.hit(dirs[i], &h) && h.t > 0.0) {
                         blocked |= uint64_t(1) << i;
                         live &= ~(uint64_t(1) << i);
                     }
@@ -799,7 +787,7 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
             continue;
         }
         const int32_t n = q.childCount;
-        enter(n, load(q.first, n), live);
+        enter(q.first, n, live);
         struct Child {
             int32_t node;
             uint64_t rays;
@@ -808,13 +796,14 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
         int32_t m = 0;
         for (int32_t k = 0; k < n; ++k) {
             if (in[k] == 0) continue;
+            const float dk = distanceOf(queryNodes_.items[q.first + k]);
             // Kept ordered farthest first, so that the nearest is popped first.
             int32_t j = m++;
-            while (j > 0 && c[j - 1].distance < distance[k]) {
+            while (j > 0 && c[j - 1].distance < dk) {
                 c[j] = c[j - 1];
                 --j;
             }
-            c[j] = {q.first + k, in[k], distance[k]};
+            c[j] = {q.first + k, in[k], dk};
         }
         if (work.count + m > work.capacity) {  // cannot happen: the stack holds the deepest walk
             scratch.failed = true;
