@@ -132,12 +132,12 @@ Timing reduce(int columns, int rows, bool attributes, double ratio) {
         t.quadrics = decimator.statistics().quadrics / 1e6;
         t.constraints = decimator.statistics().constraints / 1e6;
         t.candidates = decimator.statistics().candidates / 1e6;
-        const int32_t target = static_cast<int32_t>(mesh.reducibleCount * ratio);
+        const int32_t target = static_cast<int32_t>(mesh.reducibleCount() * ratio);
         t0 = Clock::now();
         decimator.decimateToCount(target, true, nullptr);
-        if (attributes) mesh.writeBackPointSets();
+        if (attributes) mesh.attributes().writeBackPointSets();
         t.loop = secondsSince(t0);
-        t.left = mesh.reducibleCount;
+        t.left = mesh.reducibleCount();
     }
     t.digest = objectDigest(*obj);
     api->selDestroy(points);

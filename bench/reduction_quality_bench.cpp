@@ -313,7 +313,7 @@ bool reduceOurs(host::PolygonObject* obj, double share, bool checks, double diag
     ReductionItem item;
     if (!item.make(HostPolygonObject(host::toHandle(obj)), 0)) return false;
     if (diagonal > 0) {
-        ReferenceFrame f = item.mesh.frame;
+        ReferenceFrame f = item.mesh.frame();
         f.scale *= diagonal / REFERENCE_DIAGONAL;
         f.inverse = 1.0 / f.scale;
         item.mesh.setFrame(f);

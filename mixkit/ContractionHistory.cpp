@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "mixkit/ReductionMesh.h"
 
 namespace {
 
@@ -21,41 +20,27 @@ bool ChangeReader::next(ChangeEntry& e) {
     return true;
 }
 
-bool ContractionHistory::startRecording(ReductionMesh& mesh) {
-    mesh.recording = 0;
-    if (!bindSlots(mesh)) return false;
+bool ContractionHistory::startRecording(int32_t reducibleCount, int32_t uvwTags, int32_t floatMaps, int32_t sets) {
+    clearSlots();
+    if (!uvwTags_.resize(uvwTags) || !uvwNow_.resize(uvwTags) || !mapTags_.resize(floatMaps) ||
+        !mapsNow_.resize(floatMaps) || !sets_.resize(sets)) {
+        clearSlots();
+        return false;
+    }
     cursor = -1;
-    records_.reserve(records_.count + mesh.reducibleCount);
-    initialCount = currentCount = mesh.reducibleCount;
+    records_.reserve(records_.count + reducibleCount);
+    initialCount = currentCount = reducibleCount;
     currentError = 0.0;
-    mesh.recording = 1;
     return true;
 }
 
-bool ContractionHistory::bindSlots(const ReductionMesh& mesh) {
+void ContractionHistory::clearSlots() {
     uvwTags_.clear();
     mapTags_.clear();
     sets_.clear();
     uvwNow_.clear();
     mapsNow_.clear();
-    normalTag_ = mesh.normalTag;
-    bool ok = uvwTags_.resize(mesh.uvwTags.count) && uvwNow_.resize(mesh.uvwTags.count) &&
-              mapTags_.resize(mesh.vertexMaps.count) && mapsNow_.resize(mesh.vertexMaps.count) &&
-              sets_.resize(mesh.pointSets.count + 1);
-    if (!ok) {
-        uvwTags_.clear();
-        mapTags_.clear();
-        sets_.clear();
-        uvwNow_.clear();
-        mapsNow_.clear();
-        normalTag_ = HostTag();
-        return false;
-    }
-    for (int32_t t = 0; t < mesh.uvwTags.count; ++t) uvwTags_.items[t] = mesh.uvwTags.items[t].tag;
-    for (int32_t m = 0; m < mesh.vertexMaps.count; ++m) mapTags_.items[m] = mesh.vertexMaps.items[m].tag;
-    sets_.items[0] = mesh.hiddenPointSet.handle();
-    for (int32_t s = 0; s < mesh.pointSets.count; ++s) sets_.items[s + 1] = mesh.pointSets.items[s].set.handle();
-    return true;
+    normalTag_ = HostTag();
 }
 
 bool ContractionHistory::roomFor(int32_t entries) {
@@ -77,8 +62,7 @@ bool ContractionHistory::roomFor(int32_t entries) {
     return blocks_.count != before;
 }
 
-bool ContractionHistory::reserveRoom(const ReductionMesh& mesh, int32_t v1, int32_t v2) {
-    const int32_t bound = mesh.recordEntryBound(v1, v2);
+bool ContractionHistory::reserveRoom(int32_t bound) {
     return currentEntries_.reserve(bound) && roomFor(bound);
 }
 
@@ -107,20 +91,19 @@ bool ContractionHistory::append(const ChangeRecord& record, const ChangeEntry* e
     return true;
 }
 
-bool ContractionHistory::closeRecord(ReductionMesh& mesh, double cost, double error) {
+bool ContractionHistory::closeRecord(HostPolygonObject object, int32_t pointCount, double cost, double error) {
     current_.cost = cost;
     current_.error = error;
-    current_.pointCount = mesh.reducibleCount;
+    current_.pointCount = pointCount;
     if (!append(current_, currentEntries_.items, currentEntries_.count)) {
         // Not stored: take the contraction back so that the object stays at the last record. The
         // entries of one record commute (see applyRecord), so their order does not matter here.
-        const ChangeTargets t = lookUpTargets(mesh.object);
+        const ChangeTargets t = lookUpTargets(object);
         if (FloatVector* p = current_.point >= 0 && current_.point < t.points.count ? t.points.data + current_.point : nullptr) {
             uint32_t* bits = reinterpret_cast<uint32_t*>(p);
             for (int k = 0; k < 3; ++k) bits[k] ^= current_.pointBits[k];
         }
         for (int32_t i = currentEntries_.count - 1; i >= 0; --i) applyChange(currentEntries_.items[i], t, false);
-        mesh.recordingFailed = true;
         return false;
     }
     ++cursor;

@@ -15,8 +15,6 @@
 #include "sources/HostTag.h"
 #include "sources/Stack.h"
 
-class ReductionMesh;
-
 // Reads one record's entries in the order they were made.
 class ChangeReader {
 public:
@@ -36,15 +34,20 @@ public:
     int32_t currentCount = 0;   // reducible points at the cursor
     double currentError = 0.0;  // quadric error of the record at the cursor (0 before the first)
 
-    // Starts recording on the mesh: cursor -1, room for one record per reducible point (records
-    // already held stay), counts from the mesh, error 0, the mesh's tags and selection sets bound
-    // to slots, the mesh's recording flag set. False (nothing recorded then) when the host refuses
-    // the memory.
-    bool startRecording(ReductionMesh& mesh);
-    // Makes sure that the next contraction of v1 and v2 can be recorded whole: room for one more
-    // record and for every entry it can produce. False (reported on the console) when the host
-    // refuses the memory; the contraction must then not be made.
-    bool reserveRoom(const ReductionMesh& mesh, int32_t v1, int32_t v2);
+    // Starts a recording: cursor -1, room for one record per reducible point (records already
+    // held stay), both counts `reducibleCount`, error 0, and empty slots for that many UVW tags,
+    // float maps and selection sets, which the bind calls then fill. False (nothing recorded then)
+    // when the host refuses the memory.
+    bool startRecording(int32_t reducibleCount, int32_t uvwTags, int32_t floatMaps, int32_t sets);
+    // The tag or set an entry's slot names, for each slot made by startRecording.
+    void bindUvwTag(int32_t slot, HostTag tag) { uvwTags_.items[slot] = tag; }
+    void bindFloatMap(int32_t slot, HostTag tag) { mapTags_.items[slot] = tag; }
+    void bindNormalTag(HostTag tag) { normalTag_ = tag; }
+    void bindSet(int32_t slot, HstSelection* set) { sets_.items[slot] = set; }
+    // Makes sure that the next contraction can be recorded whole: room for one more record and for
+    // `entryBound` entries. False when the host refuses the memory; the contraction must then not
+    // be made.
+    bool reserveRoom(int32_t entryBound);
 
     // The record being made: begun empty, filled in by the contraction's effects, then closed.
     void beginRecord();
@@ -52,10 +55,10 @@ public:
     // Adds an entry to the record being made; false when it could not be kept (no room reserved).
     bool add(const ChangeEntry& e);
     int32_t currentEntryCount() const { return currentEntries_.count; }
-    // Ends the record being made with the contraction's cost and quadric error and appends it.
-    // Returns false only when it could not be stored; the contraction is then taken back on the
-    // host object.
-    bool closeRecord(ReductionMesh& mesh, double cost, double error);
+    // Ends the record being made with the contraction's cost and quadric error and the reducible
+    // points left after it, and appends it. Returns false only when it could not be stored; the
+    // contraction is then taken back on the host object.
+    bool closeRecord(HostPolygonObject object, int32_t pointCount, double cost, double error);
     // Appends a whole record with its entries (its storage fields are set here). False when the
     // host refuses the memory; the history is unchanged then.
     bool append(const ChangeRecord& record, const ChangeEntry* entries, int32_t count);
@@ -78,7 +81,7 @@ public:
     void release();
 
 private:
-    bool bindSlots(const ReductionMesh& mesh);
+    void clearSlots();
     bool roomFor(int32_t entries);
     // The slots' arrays as the object holds them now.
     ChangeTargets lookUpTargets(HostPolygonObject object);

@@ -38,8 +38,8 @@ bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
     if (!heap_.reserve(kHeapSlotsAtInitialise)) return false;
     candidateLists_.clear();
     quadrics_.clear();
-    quadrics_.resize(mesh_->pointCount);
-    if (quadrics_.count != mesh_->pointCount || !buildCandidateLists()) return false;
+    quadrics_.resize(mesh_->pointCount());
+    if (quadrics_.count != mesh_->pointCount() || !buildCandidateLists()) return false;
 
     auto now = [this] { return statistics_.clock != nullptr ? statistics_.clock() : 0; };
     const int64_t t0 = now();
@@ -68,11 +68,11 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
     testBreak_ = t;
     if (mesh_ == nullptr) return false;
     const HostApi* api = moduleApi();
-    const int32_t initial = mesh_->reducibleCount;
+    const int32_t initial = mesh_->reducibleCount();
     int64_t t0 = timer();
     bool ok = true;
     for (;;) {
-        const int32_t n = mesh_->reducibleCount;
+        const int32_t n = mesh_->reducibleCount();
         if (timer() - t0 > kProgressIntervalMs) {
             if (mode == Target::Count && showPercent) {
                 int32_t percent = 100;
@@ -103,7 +103,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
         if (!contract(top)) {
             // Refused for lack of memory before anything changed: the candidate goes back, so
             // that the heap still holds every edge left.
-            if (!mesh_->recordingFailed) heap_.insert(top, top->heapKey);
+            if (!mesh_->recordingFailed()) heap_.insert(top, top->heapKey);
             ok = false;
             break;
         }
@@ -125,7 +125,7 @@ bool Decimator::contract(EdgeCandidate* c) {
     heap_.remove(c);  // a candidate taken with takeCheapest is no longer there
     performContraction(contraction_);
     // The candidate has left every list; its pool slot is simply not used again.
-    return !mesh_->recordingFailed;
+    return !mesh_->recordingFailed();
 }
 
 bool Decimator::reserveAround(int32_t p) {
@@ -138,7 +138,7 @@ bool Decimator::reserveContraction(const Contraction& k) {
     const int32_t kept = candidateLists_.count(k.v1);
     bool ok = m.reserveContraction(k) && starPoints_.reserve(kept) &&
               candidateLists_.reserve(k.v1, kept + candidateLists_.count(k.v2));
-    if (ok && m.recording) ok = m.history.reserveRoom(m, k.v1, k.v2);
+    if (ok && m.recording()) ok = m.reserveRecord(k.v1, k.v2);
     return ok;
 }
 

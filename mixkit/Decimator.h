@@ -7,7 +7,7 @@
 // One candidate per edge between reducible points sits in a heap keyed by its negated cost (the
 // summed quadric at the merged position, less the penalties); the loops pop the cheapest, merge its
 // two ends on the host object (UVWs, point selections, float maps and corner normals follow, see
-// ReductionMesh) and re-cost the candidates around the kept point.
+// AttributeTransfer) and re-cost the candidates around the kept point.
 #pragma once
 
 #include <cstdint>

@@ -8,7 +8,7 @@
 
 bool Decimator::buildCandidates() {
     const Stack<uint8_t>& reducible = mesh_->reducibleFlags;
-    for (int32_t i = 0; i < mesh_->pointCount; ++i) {
+    for (int32_t i = 0; i < mesh_->pointCount(); ++i) {
         if (pollBuild(i)) return false;
         if (reducible[i] == 0) continue;
         if (!reserveAround(i)) return false;
@@ -31,15 +31,15 @@ bool Decimator::buildCandidates() {
 
 bool Decimator::buildCandidateLists() {
     Stack<int32_t> room;
-    if (!room.resize(mesh_->pointCount)) return false;
-    for (int32_t p = 0; p < mesh_->pointCount; ++p) {
+    if (!room.resize(mesh_->pointCount())) return false;
+    for (int32_t p = 0; p < mesh_->pointCount(); ++p) {
         if (mesh_->reducibleFlags.items[p] == 0) continue;
         // Each polygon gives a point at most two edges; room for them all at once, and for the
         // candidates a contraction may bring.
         const int32_t edges = 2 * mesh_->pointPolygons.count(p);
         room.items[p] = edges < 4 ? 4 : edges;
     }
-    return candidateLists_.build(mesh_->pointCount, room.items);
+    return candidateLists_.build(mesh_->pointCount(), room.items);
 }
 
 void Decimator::refreshCandidate(EdgeCandidate* c) {

@@ -7,7 +7,7 @@
 bool Decimator::buildQuadrics() {
     for (int32_t i = 0; i < quadrics_.count; ++i) quadrics_.items[i].fill(0.0);
     const HostPolygon* polygons = mesh_->hostPolygons;
-    for (int32_t i = 0; i < mesh_->polygonCount; ++i) {
+    for (int32_t i = 0; i < mesh_->polygonCount(); ++i) {
         if (pollBuild(i)) return false;
         const HostPolygon& p = polygons[i];
         if (isDead(p)) continue;
@@ -39,7 +39,7 @@ bool Decimator::buildQuadrics() {
 
 bool Decimator::addSeamConstraints() {
     const bool byLength = settings.weightingPolicy == WEIGHTING_AREA || settings.weightingPolicy == WEIGHTING_AREA_AVERAGE;
-    for (int32_t i = 0; i < mesh_->pointCount; ++i) {
+    for (int32_t i = 0; i < mesh_->pointCount(); ++i) {
         if (pollBuild(i) || !reserveAround(i)) return false;
         emptyKeepingStorage(neighbours_);
         mesh_->pointNeighbours(i, neighbours_);
@@ -52,10 +52,7 @@ bool Decimator::addSeamConstraints() {
             if (edgePolygons_.count == 2) {
                 const int32_t f = edgePolygons_.items[0];
                 const int32_t g = edgePolygons_.items[1];
-                for (int32_t s = 0; s < mesh_->seamSets.count && !constrained; ++s) {
-                    const Stack<uint8_t>& bytes = mesh_->seamSets.items[s].bytes;
-                    constrained = bytes[f] != bytes[g];
-                }
+                constrained = mesh_->attributes().acrossSeam(f, g);
             }
             if (!constrained) continue;
             const Vector& pi = mesh_->positions[i];

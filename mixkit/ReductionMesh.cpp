@@ -31,40 +31,40 @@ bool takeMembership(const HostSelection& set, int32_t n, Stack<uint8_t>& bytes) 
 
 bool ReductionMesh::build(HostPolygonObject obj, HostSelection reducible, HostSelection polygons) {
     if (!obj.valid()) return false;
-    object = obj;
+    object_ = obj;
     hostPoints = reinterpret_cast<FloatVector*>(obj.points());
-    pointCount = obj.pointCount();
+    pointCount_ = obj.pointCount();
     hostPolygons = obj.polygons();
-    polygonCount = obj.polygonCount();
-    if ((pointCount > 0 && hostPoints == nullptr) || (polygonCount > 0 && hostPolygons == nullptr) ||
-        pointCount < 0 || polygonCount < 0) {
+    polygonCount_ = obj.polygonCount();
+    if ((pointCount_ > 0 && hostPoints == nullptr) || (polygonCount_ > 0 && hostPolygons == nullptr) ||
+        pointCount_ < 0 || polygonCount_ < 0) {
         release();
         return false;
     }
 
     reducibleSet = reducible;
-    bool ok = takeMembership(reducible, pointCount, reducibleFlags);
-    if (ok) reducibleCount = nonZero(reducibleFlags);
+    bool ok = takeMembership(reducible, pointCount_, reducibleFlags);
+    if (ok) reducibleCount_ = nonZero(reducibleFlags);
 
     // Every point, fixed ones included, is measured in the frame of the reducible points.
-    if (ok) frame = ReferenceFrame::ofPoints(hostPoints, reducibleFlags.items, pointCount);
-    ok = ok && positions.resize(pointCount);
-    for (int32_t i = 0; ok && i < pointCount; ++i) positions.items[i] = frame.toFrame(hostPoints[i]);
+    if (ok) frame_ = ReferenceFrame::ofPoints(hostPoints, reducibleFlags.items, pointCount_);
+    ok = ok && positions.resize(pointCount_);
+    for (int32_t i = 0; ok && i < pointCount_; ++i) positions.items[i] = frame_.toFrame(hostPoints[i]);
 
     hiddenPointSet = obj.hiddenPoints();
-    ok = ok && takeMembership(hiddenPointSet, pointCount, hiddenPointFlags);
+    ok = ok && takeMembership(hiddenPointSet, pointCount_, hiddenPointFlags);
     if (ok) saturate(hiddenPointFlags);
 
     polygonSet = polygons;
-    ok = ok && takeMembership(polygons, polygonCount, polygonFlags);
+    ok = ok && takeMembership(polygons, polygonCount_, polygonFlags);
     if (ok) livePolygonCount = nonZero(polygonFlags);
 
     ok = ok && buildAdjacency();
-    ok = ok && pointMarks.resize(pointCount) && polygonMarks.resize(polygonCount) && ringMarks.resize(pointCount);
-    ok = ok && unitNormals.resize(polygonCount);
-    for (int32_t f = 0; ok && f < polygonCount; ++f)
+    ok = ok && pointMarks.resize(pointCount_) && polygonMarks.resize(polygonCount_);
+    ok = ok && unitNormals.resize(polygonCount_);
+    for (int32_t f = 0; ok && f < polygonCount_; ++f)
         if (!isDead(hostPolygons[f])) unitNormals.items[f] = polygonNormal(f, true);
-    ok = ok && collectTags();
+    ok = ok && attributes_.collect(object_, pointCount_, polygonCount_);
     if (!ok) {
         release();
         return false;
@@ -75,9 +75,9 @@ bool ReductionMesh::build(HostPolygonObject obj, HostSelection reducible, HostSe
 bool ReductionMesh::buildAdjacency() {
     // Count first, so that every list gets its room at once.
     Stack<int32_t> degree;
-    if (!degree.resize(pointCount)) return false;
-    auto valid = [this](int32_t p) { return p >= 0 && p < pointCount; };
-    for (int32_t i = 0; i < polygonCount; ++i) {
+    if (!degree.resize(pointCount_)) return false;
+    auto valid = [this](int32_t p) { return p >= 0 && p < pointCount_; };
+    for (int32_t i = 0; i < polygonCount_; ++i) {
         const HostPolygon& p = hostPolygons[i];
         if (isDead(p)) continue;
         const int n = cornerCount(p);
@@ -88,10 +88,10 @@ bool ReductionMesh::buildAdjacency() {
     }
     // Room for twice the polygons a point has now: a kept point gains the polygons of the point
     // merged into it, and a list that can take them is not moved.
-    for (int32_t i = 0; i < pointCount; ++i) degree.items[i] *= 2;
-    if (!pointPolygons.build(pointCount, degree.items)) return false;
+    for (int32_t i = 0; i < pointCount_; ++i) degree.items[i] *= 2;
+    if (!pointPolygons.build(pointCount_, degree.items)) return false;
     repeatedCorners = false;
-    for (int32_t i = 0; i < polygonCount; ++i) {
+    for (int32_t i = 0; i < polygonCount_; ++i) {
         const HostPolygon& p = hostPolygons[i];
         if (isDead(p)) continue;
         const int n = cornerCount(p);
@@ -103,66 +103,30 @@ bool ReductionMesh::buildAdjacency() {
     return true;
 }
 
-bool ReductionMesh::collectTags() {
-    for (HostTag tag = object.firstTag(); tag.valid(); tag = tag.next()) {
-        switch (tag.type()) {
-            case TAG_UVW: {
-                auto* rows = static_cast<UvwRecord*>(tag.data());
-                if (polygonCount > 0 && (rows == nullptr || tag.dataCount() < polygonCount)) break;
-                if (!pushChecked(uvwTags, UvwTagEntry{tag, 0, rows})) return false;
-                break;
-            }
-            case TAG_POLYGON_SELECTION:
-            case TAG_POINT_SELECTION: {
-                const bool points = tag.type() == TAG_POINT_SELECTION;
-                Stack<SelectionBytes>& list = points ? pointSets : seamSets;
-                const int32_t before = list.count;
-                list.push(SelectionBytes{});
-                if (list.count == before) return false;
-                SelectionBytes& entry = list.items[list.count - 1];
-                entry.set = tag.selection();
-                if (!takeMembership(entry.set, points ? pointCount : polygonCount, entry.bytes)) return false;
-                saturate(entry.bytes);
-                break;
-            }
-            case TAG_FLOAT_MAP: {
-                auto* data = static_cast<float*>(tag.data());
-                if (pointCount > 0 && (data == nullptr || tag.dataCount() < pointCount)) break;
-                if (!pushChecked(vertexMaps, VertexMapEntry{tag, data})) return false;
-                break;
-            }
-            case TAG_NORMALS: {
-                auto* rows = static_cast<NormalRecord*>(tag.data());
-                if (polygonCount > 0 && (rows == nullptr || tag.dataCount() < polygonCount)) break;
-                normalTag = tag;
-                normalRows = rows;
-                break;
-            }
-            default:
-                break;
-        }
-    }
-    return true;
-}
-
 void ReductionMesh::setFrame(const ReferenceFrame& f) {
-    frame = f;
-    for (int32_t i = 0; i < positions.count; ++i) positions.items[i] = frame.toFrame(hostPoints[i]);
+    frame_ = f;
+    for (int32_t i = 0; i < positions.count; ++i) positions.items[i] = frame_.toFrame(hostPoints[i]);
     for (int32_t i = 0; i < unitNormals.count; ++i)
         if (!isDead(hostPolygons[i])) unitNormals.items[i] = polygonNormal(i, true);
 }
 
+void ReductionMesh::followObjectArrays() {
+    hostPoints = reinterpret_cast<FloatVector*>(object_.points());
+    hostPolygons = object_.polygons();
+    attributes_.followTagData();
+}
+
 void ReductionMesh::release() {
-    object = HostPolygonObject();
+    object_ = HostPolygonObject();
     hostPoints = nullptr;
-    frame = ReferenceFrame();
+    frame_ = ReferenceFrame();
     positions.clear();
-    pointCount = 0;
+    pointCount_ = 0;
     hostPolygons = nullptr;
-    polygonCount = 0;
+    polygonCount_ = 0;
     reducibleSet = HostSelection();
     reducibleFlags.clear();
-    reducibleCount = 0;
+    reducibleCount_ = 0;
     hiddenPointSet = HostSelection();
     hiddenPointFlags.clear();
     polygonSet = HostSelection();
@@ -171,22 +135,10 @@ void ReductionMesh::release() {
     pointPolygons.clear();
     pointMarks.clear();
     polygonMarks.clear();
-    ringMarks.clear();
     unitNormals.clear();
-    pointSets.clear();
-    seamSets.clear();
-    vertexMaps.clear();
-    uvwTags.clear();
-    normalTag = HostTag();
-    normalRows = nullptr;
-    sharedPolygons.clear();
-    firstOnlyPolygons.clear();
-    secondOnlyPolygons.clear();
-    recording = 0;
-    history.release();
-    recordingFailed = false;
     repeatedCorners = false;
-    ringNormals_.clear();
+    attributes_.release();
+    recorder_.release();
 }
 
 double ReductionMesh::polygonArea(int32_t f) const {
@@ -316,38 +268,24 @@ void ReductionMesh::planContraction(int32_t v1, int32_t v2, const Vector& target
     }
 }
 
-void ReductionMesh::writeBackPointSets() {
-    for (int32_t s = 0; s < pointSets.count; ++s) {
-        SelectionBytes& entry = pointSets.items[s];
-        for (int32_t i = 0; i < entry.bytes.count; ++i) {
-            if (entry.bytes.items[i] < POINT_SET_THRESHOLD)
-                entry.set.deselect(i);
-            else
-                entry.set.select(i);
-        }
-    }
-}
-
 bool ReductionMesh::reserveContraction(const Contraction& k) {
     const int32_t kept = pointPolygons.count(k.v1);
     const int32_t touched = kept + pointPolygons.count(k.v2);
     // The kept point gains at most the polygons relinked to it.
-    return pointPolygons.reserve(k.v1, kept + k.changedPolygons.count - k.pivot) && sharedPolygons.reserve(touched) &&
-           firstOnlyPolygons.reserve(touched) && secondOnlyPolygons.reserve(touched) &&
-           (normalRows == nullptr || ringNormals_.reserve(4 * touched));
+    return pointPolygons.reserve(k.v1, kept + k.changedPolygons.count - k.pivot) && attributes_.reserve(touched);
 }
 
 int32_t ReductionMesh::recordEntryBound(int32_t v1, int32_t v2) const {
     const FlatLists<int32_t>::List first = pointPolygons[v1];
     const FlatLists<int32_t>::List second = pointPolygons[v2];
     const int32_t touched = first.count + second.count;
-    const int32_t uvw = uvwTags.count;
+    const int32_t uvw = attributes_.uvwTagCount();
     // UVW transfer: one entry per touched polygon and tag. Retiring or relinking: the indices, and
     // for a quad turned into a triangle its UVW records and normals.
     int32_t bound = touched * uvw + touched * (uvw + 2);
     // Point selections, float maps and the hidden set.
-    bound += pointSets.count + vertexMaps.count + 1;
-    if (normalRows != nullptr) {
+    bound += attributes_.pointEntryBound();
+    if (attributes_.hasNormals()) {
         // Every polygon around every corner of the touched polygons, and v1's list growing by v2's.
         int32_t region = touched;
         for (const FlatLists<int32_t>::List* list : {&first, &second}) {
@@ -360,4 +298,96 @@ int32_t ReductionMesh::recordEntryBound(int32_t v1, int32_t v2) const {
         bound += region;
     }
     return bound;
+}
+
+// ---- the edits of one contraction ----
+// The merged point moves, the polygons that used both ends vanish or turn into triangles, the
+// removed point's polygons are re-pointed; the attribute transfer carries the tags' data along and
+// the recorder writes every change into the current record while a history is recorded.
+
+void ReductionMesh::transferUvw(const Contraction& k) {
+    recorder_.begin();
+    attributes_.transferUvw(*this, k, recorder_);
+}
+
+void ReductionMesh::moveCorners(const Contraction& k) {
+    const int32_t v1 = k.v1;
+    // A point that lands on one of the ends takes that end's host coordinates as they are; any
+    // other target is mapped back to object units.
+    const bool atV1 = k.dv1.x == 0.0 && k.dv1.y == 0.0 && k.dv1.z == 0.0;
+    const bool atV2 = k.dv2.x == 0.0 && k.dv2.y == 0.0 && k.dv2.z == 0.0;
+    Vector& p = positions[v1];
+    p = atV2 ? positions[k.v2] : add(p, k.dv1);
+    const FloatVector moved = atV1 ? hostPoints[v1] : atV2 ? hostPoints[k.v2] : toFloatVector(frame_.toObject(p));
+    if (recorder_.recording()) recorder_.pointMoved(v1, frame_.offsetToObject(k.dv1), hostPoints[v1], moved);
+    hostPoints[v1] = moved;
+
+    for (int32_t i = 0; i < k.dyingPolygons.count; ++i) retirePolygon(k.dyingPolygons.items[i]);
+    for (int32_t i = k.pivot; i < k.changedPolygons.count; ++i) relinkPolygon(k.changedPolygons.items[i], k.v2, v1);
+
+    reducibleFlags[k.v2] = 0;
+    --reducibleCount_;
+    pointPolygons.empty(k.v2);
+    // Only the polygons of the moved point changed shape.
+    const FlatLists<int32_t>::List around = pointPolygons[v1];
+    for (int32_t i = 0; i < around.count; ++i) unitNormals[around.items[i]] = polygonNormal(around.items[i], true);
+}
+
+void ReductionMesh::retirePolygon(int32_t f) {
+    HostPolygon& p = hostPolygons[f];
+    const HostPolygon before = p;
+    const int n = cornerCount(before);
+    for (int c = 0; c < n; ++c) pointPolygons.removeFirst(corner(before, c), f);
+    p = HostPolygon{0, 0, 0, 0};
+    recorder_.polygonChanged(f, before, p);
+    uint8_t& flag = polygonFlags[f];
+    // The count follows the live members of the polygon set.
+    if (flag != 0) --livePolygonCount;
+    flag = 0;
+}
+
+void ReductionMesh::relinkPolygon(int32_t f, int32_t v2, int32_t v1) {
+    // The room was reserved with the contraction.
+    if (!pointPolygons.contains(v1, f)) pointPolygons.push(v1, f);
+
+    HostPolygon& p = hostPolygons[f];
+    const HostPolygon before = p;
+    if (p.c == p.d) {
+        if (p.a == v2) {
+            p.a = v1;
+        } else if (p.b == v2) {
+            p.b = v1;
+        } else if (p.c == v2) {
+            p.c = v1;
+            p.d = v1;
+        }
+    } else {
+        const int at = cornerOf(p, v2);
+        if (at >= 0) corner(p, at) = v1;
+        const int shift = triangleFormShift(p);
+        if (shift != 0) {
+            int32_t corners[4] = {p.a, p.b, p.c, p.d};
+            rotateCorners(corners, shift);
+            p = HostPolygon{corners[0], corners[1], corners[2], corners[3]};
+            attributes_.turnCorners(f, shift, recorder_);
+        }
+    }
+    recorder_.polygonChanged(f, before, p);
+}
+
+void ReductionMesh::blendPointData(const Contraction& k) {
+    attributes_.blendPointData(k, recorder_);
+    // The normals are part of this contraction's record, so they are refreshed before it closes.
+    attributes_.refreshNormals(*this, k.v1, recorder_);
+    if (recorder_.recording()) {
+        uint8_t& hidden = hiddenPointFlags[k.v2];
+        const bool before = hidden != 0;
+        hidden = 255;
+        if (!before) {
+            // The removed point is hidden while the level of detail is being chosen.
+            hiddenPointSet.select(k.v2);
+            recorder_.membershipChanged(HISTORY_HIDDEN_POINTS, k.v2, false, true);
+        }
+        recorder_.close(object_, reducibleCount_, k.cost, k.rawError);
+    }
 }

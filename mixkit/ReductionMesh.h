@@ -1,7 +1,8 @@
 // The working mesh of one reduction. It wraps a host polygon object and edits the object's own point
-// and polygon arrays (and the data of its tags) in place, keeping beside them double positions,
-// point-to-polygon adjacency, scratch marks, the flags taken from the selections handed in and the
-// lists of the tags whose data follow each contraction.
+// and polygon arrays in place, keeping beside them double positions, point-to-polygon adjacency,
+// scratch marks, unit polygon normals and the flags taken from the selections handed in. The data
+// of the object's tags follows each contraction through the mesh's AttributeTransfer, and while a
+// preview is recorded every edit goes into the history through its HistoryRecorder.
 //
 // Polygons are the host's: four point indices, a triangle has c == d, a polygon with a == b is dead
 // (retired polygons are written as 0, 0, 0, 0 and stay in the array; removed points stay in the
@@ -10,50 +11,17 @@
 
 #include <cstdint>
 
-#include "mixkit/ChangeRecord.h"
+#include "mixkit/AttributeTransfer.h"
 #include "mixkit/Contraction.h"
-#include "mixkit/FlatLists.h"
 #include "mixkit/ContractionHistory.h"
+#include "mixkit/FlatLists.h"
+#include "mixkit/HistoryRecorder.h"
 #include "mixkit/Plane.h"
 #include "mixkit/ReferenceFrame.h"
 #include "sources/Geometry.h"
 #include "sources/HostPolygonObject.h"
 #include "sources/HostSelection.h"
-#include "sources/HostTag.h"
 #include "sources/Stack.h"
-
-// A selection tag's set and its membership bytes (255 where set).
-struct SelectionBytes {
-    HostSelection set;
-    Stack<uint8_t> bytes;
-    uint8_t spare = 0;
-};
-
-// A per-point float map and its data.
-struct VertexMapEntry {
-    HostTag tag;
-    float* data = nullptr;
-};
-
-// A UVW tag and its records.
-struct UvwTagEntry {
-    HostTag tag;
-    int32_t spare = 0;
-    UvwRecord* rows = nullptr;
-};
-
-// A polygon of the UVW transfer's scratch lists and how far the transfer got with it.
-struct PolygonState {
-    int32_t polygon = 0;
-    int32_t state = 0;
-};
-
-// The history's selection slots: the hidden points, then the point-selection tags in order.
-constexpr int32_t HISTORY_HIDDEN_POINTS = 0;
-constexpr int32_t HISTORY_POINT_SETS = 1;
-
-// A point-selection byte at or above this reads as selected when the bytes go back to the host.
-constexpr uint8_t POINT_SET_THRESHOLD = 127;
 
 class ReductionMesh {
 public:
@@ -69,9 +37,43 @@ public:
     // is reduced): positions and unit normals are taken from the host points again. Only between
     // build and the first contraction.
     void setFrame(const ReferenceFrame& f);
-    // Frees every list and clears every count; the host object is not touched.
+    // Points the mesh and its attribute lists at the object's arrays and tag data again, after the
+    // object moved them (a finished level put back); the counts stay.
+    void followObjectArrays();
+    // Frees every list, ends any recording and clears every count; the host object is not touched.
     void release();
 
+    // ---- what the mesh holds ----
+    // Where the reduction measures: positions, quadrics, costs and the history's errors are in this
+    // frame; only the moved points go back to the host, mapped to object units.
+    const ReferenceFrame& frame() const { return frame_; }
+    int32_t pointCount() const { return pointCount_; }
+    int32_t polygonCount() const { return polygonCount_; }
+    const Vector& position(int32_t p) const { return positions[p]; }
+    const HostPolygon& polygon(int32_t f) const { return hostPolygons[f]; }
+    // The live polygons that use point p (each once, unless hasRepeatedCorners).
+    FlatLists<int32_t>::List polygonsOf(int32_t p) const { return pointPolygons[p]; }
+    // Whether point p takes part and has not been merged away, and how many such points are left.
+    bool isReducible(int32_t p) const { return reducibleFlags[p] != 0; }
+    int32_t reducibleCount() const { return reducibleCount_; }
+    // Whether point p is in the object's hidden set (as the mesh keeps it while recording).
+    bool isHidden(int32_t p) const { return hiddenPointFlags[p] != 0; }
+    // Whether polygon f is a live member of the polygon set handed to build, and how many are.
+    bool inPolygonSet(int32_t f) const { return polygonFlags[f] != 0; }
+    int32_t livePolygonSetCount() const { return livePolygonCount; }
+    // Set by build when a live polygon uses one point at two of its corners (a triangle's c = d
+    // aside). Contractions never make such a polygon, so without one every point's list holds each
+    // polygon with that corner exactly once.
+    bool hasRepeatedCorners() const { return repeatedCorners; }
+    // Makes the walks that depend on it count over the adjacency lists, as for a mesh with repeated
+    // corners: the same results by the slower road (for checking one against the other).
+    void walkByLists() { repeatedCorners = true; }
+
+    // The tags whose data follow the contractions.
+    AttributeTransfer& attributes() { return attributes_; }
+    const AttributeTransfer& attributes() const { return attributes_; }
+
+    // ---- geometry ----
     // Triangle: (b - a) x (c - a); quad: (b - d) x (c - a); normalised when `unit` (zero stays).
     Vector polygonNormal(int32_t f, bool unit) const;
     // polygonNormal(f, true) as of the last change of f: kept for every live polygon and renewed
@@ -81,113 +83,88 @@ public:
     Plane polygonPlane(int32_t f, bool unit) const;
     double cornerAngle(int32_t a, int32_t b, int32_t c) const;
 
+    // ---- walks ----
     // Appends the polygons that use both i and j.
     void polygonsOfEdge(int32_t i, int32_t j, Stack<int32_t>& list);
     // Appends the points joined to p by a polygon edge, each once, in first-met order.
     void pointNeighbours(int32_t p, Stack<int32_t>& list);
+    // Scratch marks, one byte per polygon, all zero between walks: a walk that sets marks clears
+    // them again before it returns. markPolygons sets the marks of p's polygons to `value`,
+    // addToMarks adds `value` to them.
+    void markPolygons(int32_t p, uint8_t value);
+    void addToMarks(int32_t p, uint8_t value);
+    // The arrays behind the walks, for loops that only meet indices from the adjacency lists and
+    // from live polygons (so always in range).
+    uint8_t* polygonMarkArray() { return polygonMarks.items; }
+    const HostPolygon* polygonArray() const { return hostPolygons; }
+    const Vector* unitNormalArray() const { return unitNormals.items; }
 
+    // ---- contraction ----
     // Fills `k` for merging v2 into v1 at `target`.
     void planContraction(int32_t v1, int32_t v2, const Vector& target, double cost, Contraction& k);
-
-    // Contraction effects, in the order a contraction runs them.
+    // Room in the kept point's polygon list and in the attribute transfer's scratch lists for the
+    // planned contraction; false when the host refuses the memory.
+    bool reserveContraction(const Contraction& k);
+    // The effects of a planned contraction, in the order it runs them:
+    //  transferUvw     begins the contraction's record and moves the UVWs, while the polygons
+    //                  still name both ends;
+    //  moveCorners     moves the kept point, retires the dying polygons and relinks the others
+    //                  (retirePolygon, relinkPolygon), renews the unit normals around the point;
+    //  blendPointData  blends point selections and float maps, refreshes the corner normals,
+    //                  hides the removed point and closes the record (while recording).
     void transferUvw(const Contraction& k);
     void moveCorners(const Contraction& k);
     void retirePolygon(int32_t f);
     void relinkPolygon(int32_t f, int32_t v2, int32_t v1);
     void blendPointData(const Contraction& k);
-    void refreshNormals(int32_t v1);
 
-    // Stores every point-selection tag's bytes into its set: a byte below POINT_SET_THRESHOLD
-    // leaves the point unselected, any other selects it.
-    void writeBackPointSets();
-
-    // Room in the kept point's polygon list and in the scratch lists for the planned contraction;
-    // false when the host refuses the memory.
-    bool reserveContraction(const Contraction& k);
+    // ---- history ----
+    // Starts recording every contraction into history() (see HistoryRecorder::start). False, with
+    // nothing recorded, when the host refuses the memory.
+    bool startRecording() { return recorder_.start(attributes_, hiddenPointSet, reducibleCount_); }
+    bool recording() const { return recorder_.recording(); }
+    // Set when a record could not be stored; the reduction must stop.
+    bool recordingFailed() const { return recorder_.failed(); }
+    ContractionHistory& history() { return recorder_.history(); }
+    const ContractionHistory& history() const { return recorder_.history(); }
     // An upper bound of the history entries that contracting v1 and v2 can produce.
     int32_t recordEntryBound(int32_t v1, int32_t v2) const;
-
-    // Whether point p is in the object's hidden set (as the mesh keeps it while recording).
-    bool isHidden(int32_t p) const { return hiddenPointFlags[p] != 0; }
-    // Whether polygon f is a live member of the polygon set handed to build, and how many are.
-    bool inPolygonSet(int32_t f) const { return polygonFlags[f] != 0; }
-    int32_t livePolygonSetCount() const { return livePolygonCount; }
-
-    HostPolygonObject object;
-    FloatVector* hostPoints = nullptr;
-    // Where the reduction measures: positions, quadrics, costs and the history's errors are in this
-    // frame; only the moved points go back to the host, mapped to object units.
-    ReferenceFrame frame;
-    Stack<Vector> positions;
-    int32_t pointCount = 0;
-    HostPolygon* hostPolygons = nullptr;
-    int32_t polygonCount = 0;
-    Stack<uint8_t> reducibleFlags;
-    int32_t reducibleCount = 0;
-    HostSelection polygonSet;
-    // Per point, the live polygons that use it.
-    FlatLists<int32_t> pointPolygons;
-    Stack<SelectionBytes> pointSets;
-    Stack<SelectionBytes> seamSets;
-    Stack<VertexMapEntry> vertexMaps;
-    Stack<UvwTagEntry> uvwTags;
-    HostTag normalTag;
-    NormalRecord* normalRows = nullptr;
-    uint32_t recording = 0;
-    ContractionHistory history;
-    // Set when a record could not be stored; the reduction must stop.
-    bool recordingFailed = false;
-    // Set by build when a live polygon uses one point at two of its corners (a triangle's c = d
-    // aside). Contractions never make such a polygon, so without one every point's list holds each
-    // polygon with that corner exactly once.
-    bool repeatedCorners = false;
+    // Room in the history for the record of contracting v1 and v2; false when refused.
+    bool reserveRecord(int32_t v1, int32_t v2) { return recorder_.reserve(recordEntryBound(v1, v2)); }
 
 private:
-    // The decimator walks the adjacency with the scratch marks; the history binds the hidden set.
+    // The decimator walks the adjacency with the scratch marks in its hot loops.
     friend class Decimator;
-    friend class ContractionHistory;
 
-    // A ring point and its normal as stored at the corners (scaled and truncated once).
-    struct RingNormal {
-        int32_t point;
-        int16_t v[3];
-    };
-
-    // Scratch marks over the polygons of a point.
-    void markPolygons(int32_t p, uint8_t value);
-    void addToMarks(int32_t p, uint8_t value);
+    // Scratch walks over the marks.
     void collectUnmarked(int32_t p, Stack<int32_t>& list);
     void splitMarked(int32_t p, uint8_t threshold, Stack<int32_t>& low, Stack<int32_t>& high);
 
     bool buildAdjacency();
-    bool collectTags();
-    void record(const ChangeEntry& entry);
-    void recordPolygonChange(int32_t f, const HostPolygon& before, const HostPolygon& after);
-    void recordUvwChange(int32_t tag, int32_t f, const UvwRecord& before, const UvwRecord& after);
-    void recordNormalChange(int32_t f, const NormalRecord& before, const NormalRecord& after);
-    // `set`: HISTORY_HIDDEN_POINTS, or HISTORY_POINT_SETS plus the index in pointSets.
-    void recordMembership(int32_t set, int32_t index, bool before, bool after);
-    void transferUvwTag(int32_t slot, int32_t v1, int32_t v2, const Vector& target, double f);
-    // The UVW that one shared polygon suggests for the merged point; false when it came from the
-    // interpolation between the ends' UVWs (the polygon has no area to measure with).
-    bool estimateUvw(int32_t polygon, const UvwRecord& row, int32_t v1, int32_t v2, const Vector& target,
-                     double f, const Vector& u1, const Vector& u2, Vector& estimate) const;
 
+    HostPolygonObject object_;
+    FloatVector* hostPoints = nullptr;
+    ReferenceFrame frame_;
+    Stack<Vector> positions;
+    int32_t pointCount_ = 0;
+    HostPolygon* hostPolygons = nullptr;
+    int32_t polygonCount_ = 0;
     HostSelection reducibleSet;
+    Stack<uint8_t> reducibleFlags;  // non-zero for points that take part and are not merged away
+    int32_t reducibleCount_ = 0;
     HostSelection hiddenPointSet;
     Stack<uint8_t> hiddenPointFlags;  // 255 where hidden
+    HostSelection polygonSet;
     Stack<uint8_t> polygonFlags;      // non-zero for members of polygonSet
     int32_t livePolygonCount = 0;     // live members of polygonSet
+    // Per point, the live polygons that use it.
+    FlatLists<int32_t> pointPolygons;
     Stack<uint8_t> pointMarks;
     Stack<uint8_t> polygonMarks;
-    // Place in ringNormals_ (1-based, 255: look it up) of the points of the ring being refreshed;
-    // zero everywhere between refreshes, so a refresh never has to clear what others left.
-    Stack<uint8_t> ringMarks;
     Stack<Vector> unitNormals;
-    Stack<PolygonState> sharedPolygons;
-    Stack<PolygonState> firstOnlyPolygons;
-    Stack<PolygonState> secondOnlyPolygons;
-    Stack<RingNormal> ringNormals_;
+    bool repeatedCorners = false;
+    AttributeTransfer attributes_;
+    HistoryRecorder recorder_;
 };
 
 // The small walks below run several times for every contraction; they live here so that they

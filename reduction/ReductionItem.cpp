@@ -60,7 +60,7 @@ bool ReductionItem::make(HostPolygonObject target, int32_t editingMode) {
     startCount = pointSet.count();
     if (!mesh.build(object, pointSet.view(), polygonSet.view())) return false;
     // Until a preview is recorded the object stands at its start.
-    mesh.history.initialCount = mesh.history.currentCount = mesh.reducibleCount;
+    mesh.history().initialCount = mesh.history().currentCount = mesh.reducibleCount();
     return true;
 }
 
@@ -96,7 +96,7 @@ bool ReductionItem::contract(bool toError, int32_t target, double limit, const R
 
 bool ReductionItem::reduceToCount(int32_t target, const ReductionSettings& settings, bool showPercent) {
     if (!contract(false, target, 0.0, settings, showPercent)) return false;
-    mesh.writeBackPointSets();
+    mesh.attributes().writeBackPointSets();
     finish();
     notifyObject();
     return true;
@@ -104,7 +104,7 @@ bool ReductionItem::reduceToCount(int32_t target, const ReductionSettings& setti
 
 bool ReductionItem::reduceToError(double limit, const ReductionSettings& settings, bool showPercent) {
     if (!contract(true, 0, limit, settings, showPercent)) return false;
-    mesh.writeBackPointSets();
+    mesh.attributes().writeBackPointSets();
     finish();
     notifyObject();
     return true;
@@ -112,10 +112,10 @@ bool ReductionItem::reduceToError(double limit, const ReductionSettings& setting
 
 bool ReductionItem::prepare(const ReductionSettings& settings, bool showPercent) {
     if (!object.valid()) return false;
-    if (!mesh.history.startRecording(mesh)) return false;
+    if (!mesh.startRecording()) return false;
     if (!contract(false, 1, 0.0, settings, showPercent)) return false;
-    mesh.writeBackPointSets();
-    mesh.history.makeMonotone();
+    mesh.attributes().writeBackPointSets();
+    mesh.history().makeMonotone();
     if (selectionMode == 0) clearSelections();
     const HostTag smoothing = object.tagOfType(TAG_SMOOTHING);
     if (smoothing.valid() && detachedTag == nullptr) {
@@ -129,13 +129,13 @@ bool ReductionItem::prepare(const ReductionSettings& settings, bool showPercent)
 
 void ReductionItem::seekToCount(int32_t count, bool notify) {
     restoreLevel();
-    mesh.history.seekToCount(count, object);
+    mesh.history().seekToCount(count, object);
     if (notify) notifyObject();
 }
 
 void ReductionItem::seekToError(double limit, bool notify) {
     restoreLevel();
-    mesh.history.seekToError(limit, object);
+    mesh.history().seekToError(limit, object);
     if (notify) notifyObject();
 }
 
@@ -273,9 +273,5 @@ void ReductionItem::restoreLevel() {
 void ReductionItem::followHostArrays() {
     // The finish resized and compacted the object's arrays and tag data; the history finds them by
     // slot when it is applied, and the mesh is pointed at them here.
-    for (UvwTagEntry& e : mesh.uvwTags) e.rows = static_cast<UvwRecord*>(e.tag.data());
-    for (VertexMapEntry& e : mesh.vertexMaps) e.data = static_cast<float*>(e.tag.data());
-    if (mesh.normalTag.valid()) mesh.normalRows = static_cast<NormalRecord*>(mesh.normalTag.data());
-    mesh.hostPoints = reinterpret_cast<FloatVector*>(object.points());
-    mesh.hostPolygons = object.polygons();
+    mesh.followObjectArrays();
 }

@@ -83,8 +83,8 @@ public:
     void release();
 
     // Reducible points now: at the history's cursor during a preview, else as made.
-    int32_t currentCount() const { return mesh.history.currentCount; }
-    double currentError() const { return mesh.history.currentError; }
+    int32_t currentCount() const { return mesh.history().currentCount; }
+    double currentError() const { return mesh.history().currentError; }
 
     HostPolygonObject object;
     ReductionMesh mesh;

@@ -130,17 +130,17 @@ TEST_F(CancellationTest, BreakDuringTheLoopStopsAtTheNextPoll) {
     const int afterInitialise = stopper.calls;
     EXPECT_EQ(afterInitialise, 44 + 1 + 45 + 1 + 45 + 1);  // 44000 polygons, 44421 points
     stopper.answerYesAfter(afterInitialise);  // the next question is answered yes
-    const int32_t initial = job.mesh.reducibleCount;
+    const int32_t initial = job.mesh.reducibleCount();
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_FALSE(job.decimator.decimateToCount(1, true, &stopper));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     // Asked once in the loop, after at least 50 ms, and it stopped there.
     EXPECT_EQ(stopper.calls, afterInitialise + 1);
     EXPECT_GE(seconds, 0.05);
-    EXPECT_LT(job.mesh.reducibleCount, initial);
-    EXPECT_GT(job.mesh.reducibleCount, 1);
+    EXPECT_LT(job.mesh.reducibleCount(), initial);
+    EXPECT_GT(job.mesh.reducibleCount(), 1);
     // What was done stays done, consistently.
-    for (int i = 0; i < obj->pointCount(); ++i) shadow.removed[i] = job.mesh.reducibleFlags[i] == 0;
+    for (int i = 0; i < obj->pointCount(); ++i) shadow.removed[i] = job.mesh.isReducible(i) == 0;
     EXPECT_EQ(checkMesh(*obj, job.mesh, shadow), "");
     EXPECT_EQ(checkDecimator(job.decimator), "");
     // The status bar was cleared at the end.
@@ -156,7 +156,7 @@ TEST_F(CancellationTest, StopFromTheMainThreadEndsAWorkerReduction) {
     host::PolygonObject* obj = makeGrid(doc, o);
     Job job(obj);
     ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
-    const int32_t initial = job.mesh.reducibleCount;
+    const int32_t initial = job.mesh.reducibleCount();
     ReductionThread worker(job.decimator);
     ASSERT_TRUE(worker.start());
     while (!worker.started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -165,8 +165,8 @@ TEST_F(CancellationTest, StopFromTheMainThreadEndsAWorkerReduction) {
     worker.end(true);
     EXPECT_TRUE(worker.finished.load());
     EXPECT_FALSE(worker.result);
-    EXPECT_LT(job.mesh.reducibleCount, initial);
-    EXPECT_GT(job.mesh.reducibleCount, 1);
+    EXPECT_LT(job.mesh.reducibleCount(), initial);
+    EXPECT_GT(job.mesh.reducibleCount(), 1);
 }
 
 TEST_F(CancellationTest, ProgressShowsPercentAndCount) {
@@ -178,7 +178,7 @@ TEST_F(CancellationTest, ProgressShowsPercentAndCount) {
     host::PolygonObject* obj = makeGrid(doc, o);
     Job job(obj);
     ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
-    const int32_t initial = job.mesh.reducibleCount;
+    const int32_t initial = job.mesh.reducibleCount();
     host::StatusBar& bar = host::StatusBar::main();
     bar.setRecording(true);
     const size_t before = bar.recorded().size();

@@ -29,7 +29,7 @@ struct Built {
     // The effects in the decimator's order; the target is given in object units.
     void contract(int32_t v1, int32_t v2, const Vector& target) {
         Contraction k;
-        mesh.planContraction(v1, v2, mesh.frame.toFrame(target), 0.0, k);
+        mesh.planContraction(v1, v2, mesh.frame().toFrame(target), 0.0, k);
         mesh.transferUvw(k);
         mesh.moveCorners(k);
         mesh.blendPointData(k);
@@ -41,10 +41,10 @@ TEST_F(ContractionEffectsTest, TargetAtTheKeptPointKeepsItsValues) {
     host::PolygonObject* obj = makeTaggedStrip(doc);
     Built b(obj);
     b.contract(1, 4, {1, 0, 0});
-    EXPECT_EQ(b.mesh.pointSets[0].bytes[1], 255);
+    EXPECT_EQ(b.mesh.attributes().pointSetByte(0, 1), 255);
     EXPECT_EQ(static_cast<host::FloatMapTag*>(obj->tag(host::TAG_FLOAT_MAP))->data[1], 2.0f);
-    EXPECT_EQ(b.mesh.reducibleCount, 6);
-    EXPECT_EQ(b.mesh.reducibleFlags[4], 0);
+    EXPECT_EQ(b.mesh.reducibleCount(), 6);
+    EXPECT_EQ(b.mesh.isReducible(4), 0);
 }
 
 TEST_F(ContractionEffectsTest, CoincidentEndsBlendHalfway) {
@@ -54,7 +54,7 @@ TEST_F(ContractionEffectsTest, CoincidentEndsBlendHalfway) {
     Built b(obj);
     b.contract(1, 4, {1, 0, 0});
     // 255 + (0 - 255) * 0.5 = 127.5, truncated; 2 + (8 - 2) * 0.5.
-    EXPECT_EQ(b.mesh.pointSets[0].bytes[1], 127);
+    EXPECT_EQ(b.mesh.attributes().pointSetByte(0, 1), 127);
     EXPECT_EQ(static_cast<host::FloatMapTag*>(obj->tag(host::TAG_FLOAT_MAP))->data[1], 5.0f);
 }
 
@@ -64,14 +64,14 @@ TEST_F(ContractionEffectsTest, BlendFollowsTheDistanceToEachEnd) {
     Built b(obj);
     // |dv1| = 0.25, |dv2| = 0.75: f = 0.25.
     b.contract(1, 4, {1, 0.25, 0});
-    EXPECT_EQ(b.mesh.pointSets[0].bytes[1], 191);  // 255 - 63.75
+    EXPECT_EQ(b.mesh.attributes().pointSetByte(0, 1), 191);  // 255 - 63.75
     EXPECT_EQ(static_cast<host::FloatMapTag*>(obj->tag(host::TAG_FLOAT_MAP))->data[1], 3.5f);  // 2 + 6 / 4
     // The other way round: 1 goes into 4, whose byte 0 rises by a quarter.
     host::Document doc2;
     host::PolygonObject* other = makeTaggedStrip(doc2);
     Built c(other);
     c.contract(4, 1, {1, 0.75, 0});
-    EXPECT_EQ(c.mesh.pointSets[0].bytes[4], 63);
+    EXPECT_EQ(c.mesh.attributes().pointSetByte(0, 4), 63);
     EXPECT_EQ(obj->points[1].y, 0.25f);
     EXPECT_EQ(other->points[4].y, 0.75f);
 }
@@ -93,8 +93,8 @@ TEST_F(ContractionEffectsTest, RemovedPointStaysInTheArrayUnreferenced) {
     EXPECT_EQ(obj->polygons[2], (host::Polygon{0, 0, 0, 0}));
     EXPECT_FALSE(b.mesh.inPolygonSet(2));
     EXPECT_EQ(b.mesh.livePolygonSetCount(), 2);
-    EXPECT_TRUE(b.mesh.pointPolygons[6].empty());
-    EXPECT_EQ(b.mesh.pointPolygons[2].count, 1);
+    EXPECT_TRUE(b.mesh.polygonsOf(6).empty());
+    EXPECT_EQ(b.mesh.polygonsOf(2).count, 1);
 }
 
 TEST_F(ContractionEffectsTest, MergingOppositeCornersRetiresTheQuad) {
@@ -104,7 +104,7 @@ TEST_F(ContractionEffectsTest, MergingOppositeCornersRetiresTheQuad) {
     b.contract(0, 4, {0.5, 0.5, 0});
     EXPECT_EQ(obj->polygons[0], (host::Polygon{0, 0, 0, 0}));
     EXPECT_EQ(obj->polygons[1], (host::Polygon{1, 2, 5, 0}));
-    EXPECT_TRUE(b.mesh.pointPolygons[3].empty());
+    EXPECT_TRUE(b.mesh.polygonsOf(3).empty());
 }
 
 TEST_F(ContractionEffectsTest, MergingNeighbouringCornersRotatesTheQuadIntoATriangle) {
@@ -143,7 +143,7 @@ TEST_F(ContractionEffectsTest, MergingNeighbouringCornersRotatesTheQuadIntoATria
     EXPECT_EQ(n->data[2].v[0], 206);
     // The polygon joined the kept point's list once.
     int listed = 0;
-    for (int32_t f : b.mesh.pointPolygons[1]) listed += f == 1;
+    for (int32_t f : b.mesh.polygonsOf(1)) listed += f == 1;
     EXPECT_EQ(listed, 1);
 }
 
@@ -270,14 +270,13 @@ TEST_F(ContractionEffectsTest, WithoutUvwTagsANewRecordStillBegins) {
     host::Document doc;
     host::PolygonObject* obj = makeTaggedStrip(doc);
     Built b(obj);
-    ASSERT_TRUE(b.mesh.history.startRecording(b.mesh));
-    ASSERT_TRUE(b.mesh.history.reserveRoom(b.mesh, 1, 4));
-    ASSERT_TRUE(b.mesh.history.add(ChangeEntry{}));
+    ASSERT_TRUE(b.mesh.startRecording());
+    ASSERT_TRUE(b.mesh.reserveRecord(1, 4));
+    ASSERT_TRUE(b.mesh.history().add(ChangeEntry{}));
     Contraction k;
     b.mesh.planContraction(1, 4, {1, 0.5, 0}, 0.0, k);
     b.mesh.transferUvw(k);
-    EXPECT_EQ(b.mesh.history.currentEntryCount(), 0);
-    b.mesh.recording = 0;
+    EXPECT_EQ(b.mesh.history().currentEntryCount(), 0);
 }
 
 TEST_F(ContractionEffectsTest, NormalsAreRecomputedAroundTheMovedPointOnly) {

@@ -36,11 +36,11 @@ struct Prepared {
     }
     // The preview's prepare: every point contracted while recording.
     void recordAll() {
-        ASSERT_TRUE(mesh.history.startRecording(mesh));
+        ASSERT_TRUE(mesh.startRecording());
         ASSERT_TRUE(decimator.initialise(&mesh, nullptr));
         ASSERT_TRUE(decimator.decimateToCount(1, false, nullptr));
-        mesh.writeBackPointSets();
-        mesh.history.makeMonotone();
+        mesh.attributes().writeBackPointSets();
+        mesh.history().makeMonotone();
     }
 };
 
@@ -59,10 +59,10 @@ TEST_F(ContractionHistoryTest, SeekingAnywhereAndBackRestoresTheObjectExactly) {
     const host::PolygonObject* original = snapshot(doc, *obj);
     Prepared p(obj);
     p.recordAll();
-    ContractionHistory& h = p.mesh.history;
+    ContractionHistory& h = p.mesh.history();
     ASSERT_GT(h.size(), 100);
     EXPECT_EQ(h.cursor, h.size() - 1);
-    EXPECT_EQ(h.currentCount, p.mesh.reducibleCount);
+    EXPECT_EQ(h.currentCount, p.mesh.reducibleCount());
     const host::PolygonObject* reduced = snapshot(doc, *obj);
     EXPECT_NE(differences(*obj, *original), "");
 
@@ -98,14 +98,14 @@ TEST_F(ContractionHistoryTest, SeekingToACountEqualsADirectReduction) {
     host::PolygonObject* recorded = makeGrid(doc, richGrid());
     Prepared p(recorded);
     p.recordAll();
-    ContractionHistory& h = p.mesh.history;
+    ContractionHistory& h = p.mesh.history();
     for (int32_t target : {150, 97, 40, 12}) {
         host::Document direct;
         host::PolygonObject* fresh = makeGrid(direct, richGrid());
         Prepared d(fresh);
         ASSERT_TRUE(d.decimator.initialise(&d.mesh, nullptr));
         ASSERT_TRUE(d.decimator.decimateToCount(target, false, nullptr));
-        d.mesh.writeBackPointSets();
+        d.mesh.attributes().writeBackPointSets();
         for (bool fromAbove : {false, true}) {
             if (fromAbove) h.seekToCount(h.initialCount, view(recorded));
             h.seekToCount(target, view(recorded));
@@ -113,7 +113,7 @@ TEST_F(ContractionHistoryTest, SeekingToACountEqualsADirectReduction) {
             // Equal bit for bit, except that the preview hides the removed points.
             ASSERT_EQ(differences(*recorded, *fresh, false), "") << "count " << target;
             for (int i = 0; i < recorded->pointCount(); ++i) {
-                const bool removed = d.mesh.reducibleFlags[i] == 0;
+                const bool removed = d.mesh.isReducible(i) == 0;
                 ASSERT_EQ(recorded->hiddenPoints.isSelected(i), removed) << "point " << i;
                 ASSERT_FALSE(fresh->hiddenPoints.isSelected(i));
             }
@@ -126,7 +126,7 @@ TEST_F(ContractionHistoryTest, ErrorSeekingAfterMakeMonotoneSelectsAPrefix) {
     host::PolygonObject* obj = makeGrid(doc, richGrid());
     Prepared p(obj);
     p.recordAll();
-    ContractionHistory& h = p.mesh.history;
+    ContractionHistory& h = p.mesh.history();
     for (int32_t i = 1; i < h.size(); ++i) ASSERT_GE(h.record(i).error, h.record(i - 1).error);
     const double top = h.record(h.size() - 1).error;
     for (double fraction : {0.0, 1e-6, 0.001, 0.01, 0.1, 0.5, 1.0, 2.0}) {
@@ -160,11 +160,11 @@ TEST_F(ContractionHistoryTest, ErrorLimitZeroKeepsTheFreeContractions) {
     ASSERT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
     Decimator d;
     d.settings.useChecks = 0;
-    mesh.history.startRecording(mesh);
+    mesh.startRecording();
     ASSERT_TRUE(d.initialise(&mesh, nullptr));
     ASSERT_TRUE(d.decimateToCount(1, false, nullptr));
-    mesh.history.makeMonotone();
-    ContractionHistory& h = mesh.history;
+    mesh.history().makeMonotone();
+    ContractionHistory& h = mesh.history();
     int32_t free = 0;
     while (free < h.size() && h.record(free).error == 0.0) ++free;
     ASSERT_GT(free, 0);
@@ -206,7 +206,7 @@ TEST_F(ContractionHistoryTest, OnlyChangesAreRecorded) {
     Prepared p(obj);
     p.recordAll();
     int kinds[5] = {};
-    const ContractionHistory& h = p.mesh.history;
+    const ContractionHistory& h = p.mesh.history();
     for (int32_t i = 0; i < h.size(); ++i) {
         ASSERT_GE(h.record(i).point, 0);
         ChangeReader entries = h.entries(i);
@@ -231,12 +231,12 @@ TEST_F(ContractionHistoryTest, RecordsCarryCountAndCost) {
     host::Document doc;
     host::PolygonObject* obj = makeSphere(doc, 8, 10);
     Prepared p(obj);
-    ASSERT_TRUE(p.mesh.history.startRecording(p.mesh));
-    EXPECT_EQ(p.mesh.recording, 1u);
+    ASSERT_TRUE(p.mesh.startRecording());
+    EXPECT_EQ(p.mesh.recording(), 1u);
     ASSERT_TRUE(p.decimator.initialise(&p.mesh, nullptr));
-    const int32_t initial = p.mesh.reducibleCount;
+    const int32_t initial = p.mesh.reducibleCount();
     ASSERT_TRUE(p.decimator.decimateToCount(initial - 5, false, nullptr));
-    const ContractionHistory& h = p.mesh.history;
+    const ContractionHistory& h = p.mesh.history();
     ASSERT_EQ(h.size(), 5);
     for (int32_t i = 0; i < 5; ++i) {
         EXPECT_EQ(h.record(i).pointCount, initial - 1 - i);
@@ -368,7 +368,7 @@ TEST_F(ContractionHistoryTest, RecordingStopsWholeWhenMemoryRunsOut) {
         host::Document doc;
         host::PolygonObject* obj = makeGrid(doc, richGrid());
         Prepared p(obj);
-        ASSERT_TRUE(p.mesh.history.startRecording(p.mesh));
+        ASSERT_TRUE(p.mesh.startRecording());
         ASSERT_TRUE(p.decimator.initialise(&p.mesh, nullptr));
         const uint64_t calls = host::memory::allocationCount();
         ASSERT_TRUE(p.decimator.decimateToCount(1, false, nullptr));
@@ -380,7 +380,7 @@ TEST_F(ContractionHistoryTest, RecordingStopsWholeWhenMemoryRunsOut) {
         host::PolygonObject* obj = makeGrid(doc, richGrid());
         const host::PolygonObject* original = snapshot(doc, *obj);
         Prepared p(obj);
-        ASSERT_TRUE(p.mesh.history.startRecording(p.mesh));
+        ASSERT_TRUE(p.mesh.startRecording());
         ASSERT_TRUE(p.decimator.initialise(&p.mesh, nullptr));
         console();
         host::memory::failAfter(n, true);
@@ -388,9 +388,9 @@ TEST_F(ContractionHistoryTest, RecordingStopsWholeWhenMemoryRunsOut) {
         host::memory::resetFailures();
         EXPECT_FALSE(finished) << "allocation " << n;
         EXPECT_FALSE(memoryFaults().empty());
-        ContractionHistory& h = p.mesh.history;
+        ContractionHistory& h = p.mesh.history();
         // The object stands at the last stored record: it goes back exactly.
-        EXPECT_EQ(h.currentCount, p.mesh.reducibleCount);
+        EXPECT_EQ(h.currentCount, p.mesh.reducibleCount());
         h.seekToCount(h.initialCount, view(obj));
         ASSERT_EQ(differences(*obj, *original), "") << "after failing from allocation " << n;
     }

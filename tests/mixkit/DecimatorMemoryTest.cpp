@@ -75,7 +75,7 @@ TEST_F(DecimatorMemoryTest, LoopStopsWholeWhenMemoryRunsOut) {
         Decimator d;
         testsupport::commandSettings(d);
         ASSERT_TRUE(d.initialise(&mesh, nullptr));
-        const int32_t initial = mesh.reducibleCount;
+        const int32_t initial = mesh.reducibleCount();
         console();
         const uint64_t calls = host::memory::allocationCount();
         host::memory::failAfter(n, true);
@@ -84,8 +84,8 @@ TEST_F(DecimatorMemoryTest, LoopStopsWholeWhenMemoryRunsOut) {
         ASSERT_LE(n, host::memory::allocationCount() - calls) << "the reduction ended before allocation " << n;
         EXPECT_FALSE(ok) << n;
         EXPECT_FALSE(memoryFaults().empty());
-        EXPECT_LT(mesh.reducibleCount, initial + 1);
-        for (int i = 0; i < obj->pointCount(); ++i) shadow.removed[i] = mesh.reducibleFlags[i] == 0;
+        EXPECT_LT(mesh.reducibleCount(), initial + 1);
+        for (int i = 0; i < obj->pointCount(); ++i) shadow.removed[i] = mesh.isReducible(i) == 0;
         // The point sets and maps are not compared here: the shadow did not follow the blends.
         shadow.pointSetBytes.clear();
         shadow.floatMaps.clear();

@@ -36,11 +36,11 @@ struct Reduction {
 void stepAndCheck(host::PolygonObject* obj, Reduction& r, double fraction, int every,
                   const std::function<std::string(int32_t)>& extra = {}) {
     Shadow shadow(*obj, r.mesh);
-    const int32_t target = static_cast<int32_t>(r.mesh.reducibleCount * fraction);
+    const int32_t target = static_cast<int32_t>(r.mesh.reducibleCount() * fraction);
     ASSERT_EQ(checkMesh(*obj, r.mesh, shadow), "");
     ASSERT_EQ(checkDecimator(r.decimator), "");
     Step step;
-    while (r.mesh.reducibleCount > target && stepOnce(r.decimator, shadow, &step)) {
+    while (r.mesh.reducibleCount() > target && stepOnce(r.decimator, shadow, &step)) {
         if (extra) {
             ASSERT_EQ(extra(step.v1), "") << "after " << shadow.contractions << " contractions";
         }
@@ -91,7 +91,7 @@ TEST_F(DecimatorTest, WidePolesKeepTheirNormals) {
     size_t widest = 0;
     stepAndCheck(obj, r, 0.3, 1, [&](int32_t v1) {
         std::vector<int32_t> ring;
-        for (int32_t f : r.mesh.pointPolygons[v1]) {
+        for (int32_t f : r.mesh.polygonsOf(v1)) {
             const host::Polygon& p = obj->polygons[f];
             for (int32_t x : {p.a, p.b, p.c, p.d})
                 if (std::find(ring.begin(), ring.end(), x) == ring.end()) ring.push_back(x);
@@ -154,7 +154,7 @@ TEST_F(DecimatorTest, PointsOutsideTheReducibleSetNeverMove) {
     Reduction r(obj, &left);
     commandSettings(r.decimator);
     ASSERT_TRUE(r.decimator.initialise(&r.mesh, nullptr));
-    EXPECT_EQ(r.mesh.reducibleCount, 7 * 13);
+    EXPECT_EQ(r.mesh.reducibleCount(), 7 * 13);
     // Every candidate joins two points of the set.
     for (int32_t i = 0; i < r.decimator.candidates().size(); ++i) {
         const auto* c = static_cast<const EdgeCandidate*>(r.decimator.candidates().at(i));
@@ -175,8 +175,8 @@ TEST_F(DecimatorTest, TwoRunsGiveTheSameBits) {
         commandSettings(r.decimator);
         ASSERT_TRUE(r.decimator.initialise(&r.mesh, nullptr));
         ASSERT_TRUE(r.decimator.decimateToCount(40, false, nullptr));
-        EXPECT_EQ(r.mesh.reducibleCount, 40);
-        r.mesh.writeBackPointSets();
+        EXPECT_EQ(r.mesh.reducibleCount(), 40);
+        r.mesh.attributes().writeBackPointSets();
     }
     EXPECT_EQ(differences(*a, *b), "");
     // And a different target gives a different object: the comparison can see a difference.
@@ -186,7 +186,7 @@ TEST_F(DecimatorTest, TwoRunsGiveTheSameBits) {
     commandSettings(r.decimator);
     ASSERT_TRUE(r.decimator.initialise(&r.mesh, nullptr));
     ASSERT_TRUE(r.decimator.decimateToCount(41, false, nullptr));
-    r.mesh.writeBackPointSets();
+    r.mesh.attributes().writeBackPointSets();
     EXPECT_NE(differences(*a, *c), "");
 }
 
@@ -238,7 +238,7 @@ TEST_F(DecimatorTest, OptimalPlacementLandsOnTheSolvedPoint) {
         EXPECT_EQ(c->target.z, v.z);
         EXPECT_EQ(c->rawError, q.evaluate(v));
         // The least error: no end is cheaper.
-        EXPECT_LE(c->rawError, q.evaluate(r.mesh.positions[c->v1]) + 1e-12);
+        EXPECT_LE(c->rawError, q.evaluate(r.mesh.position(c->v1)) + 1e-12);
     }
     EXPECT_GT(solved, 10);
 }
@@ -377,9 +377,9 @@ TEST_F(DecimatorTest, TargetEqualToTheCountContractsNothing) {
     Reduction r(obj);
     commandSettings(r.decimator);
     ASSERT_TRUE(r.decimator.initialise(&r.mesh, nullptr));
-    const int32_t count = r.mesh.reducibleCount;
+    const int32_t count = r.mesh.reducibleCount();
     EXPECT_TRUE(r.decimator.decimateToCount(count, true, nullptr));
-    EXPECT_EQ(r.mesh.reducibleCount, count);
+    EXPECT_EQ(r.mesh.reducibleCount(), count);
     EXPECT_EQ(differences(*obj, before), "");
 }
 
@@ -393,18 +393,18 @@ TEST_F(DecimatorTest, AboveTheCountOnlyZeroKeysAreTaken) {
     Reduction r(flat);
     r.decimator.settings.useChecks = 0;
     ASSERT_TRUE(r.decimator.initialise(&r.mesh, nullptr));
-    const int32_t count = r.mesh.reducibleCount;
+    const int32_t count = r.mesh.reducibleCount();
     EXPECT_TRUE(r.decimator.decimateToCount(count + 10, false, nullptr));
     // Fresh zero keys are taken; the first re-keyed candidate (key -1e-10) ends the loop.
-    EXPECT_LT(r.mesh.reducibleCount, count);
-    EXPECT_GT(r.mesh.reducibleCount, 3);
+    EXPECT_LT(r.mesh.reducibleCount(), count);
+    EXPECT_GT(r.mesh.reducibleCount(), 3);
     // With penalties no key is zero: nothing is contracted.
     host::PolygonObject* other = makeGrid(doc, o, "other");
     Reduction s(other);
     commandSettings(s.decimator);
     ASSERT_TRUE(s.decimator.initialise(&s.mesh, nullptr));
     EXPECT_TRUE(s.decimator.decimateToCount(count + 10, false, nullptr));
-    EXPECT_EQ(s.mesh.reducibleCount, count);
+    EXPECT_EQ(s.mesh.reducibleCount(), count);
 }
 
 TEST_F(DecimatorTest, ErrorLoopStopsAtTheLimit) {
@@ -413,10 +413,10 @@ TEST_F(DecimatorTest, ErrorLoopStopsAtTheLimit) {
     Reduction r(obj);
     r.decimator.settings.useChecks = 0;
     ASSERT_TRUE(r.decimator.initialise(&r.mesh, nullptr));
-    r.mesh.history.startRecording(r.mesh);
+    r.mesh.startRecording();
     const double limit = 2e-4;
     EXPECT_TRUE(r.decimator.decimateToError(limit, nullptr));
-    const ContractionHistory& h = r.mesh.history;
+    const ContractionHistory& h = r.mesh.history();
     ASSERT_GT(h.size(), 5);
     for (int32_t i = 0; i < h.size(); ++i) EXPECT_LE(h.record(i).error, limit);
     // What is left in the heap is dearer than the limit (up to the re-keying bias).
@@ -431,7 +431,7 @@ TEST_F(DecimatorTest, EmptyHeapEndsTheLoopWithSuccess) {
     ASSERT_TRUE(r.decimator.initialise(&r.mesh, nullptr));
     EXPECT_TRUE(r.decimator.decimateToCount(0, true, nullptr));
     EXPECT_EQ(r.decimator.candidates().size(), 0);
-    EXPECT_GE(r.mesh.reducibleCount, 1);
+    EXPECT_GE(r.mesh.reducibleCount(), 1);
 }
 
 TEST_F(DecimatorTest, RelinkedCandidatesKeepTheSurvivorFirst) {

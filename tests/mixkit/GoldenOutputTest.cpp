@@ -88,15 +88,15 @@ std::vector<std::string> reduceAndDigest(host::PolygonObject* obj, const std::ve
     if (afterBuild) afterBuild(mesh);
     Decimator decimator;
     commandSettings(decimator);
-    EXPECT_TRUE(mesh.history.startRecording(mesh));
+    EXPECT_TRUE(mesh.startRecording());
     EXPECT_TRUE(decimator.initialise(&mesh, nullptr));
-    const int32_t initial = mesh.reducibleCount;
+    const int32_t initial = mesh.reducibleCount();
     for (double f : fractions) {
         const int32_t target = static_cast<int32_t>(initial * f);
         EXPECT_TRUE(decimator.decimateToCount(target, false, nullptr));
-        EXPECT_LE(mesh.reducibleCount, std::max(target, 1) + 2);
-        mesh.writeBackPointSets();
-        out.push_back(objectDigest(*obj) + "/" + historyDigest(mesh.history));
+        EXPECT_LE(mesh.reducibleCount(), std::max(target, 1) + 2);
+        mesh.attributes().writeBackPointSets();
+        out.push_back(objectDigest(*obj) + "/" + historyDigest(mesh.history()));
     }
     return out;
 }
@@ -159,9 +159,9 @@ TEST_F(GoldenOutputTest, CornerMarksAndListMarksAgree) {
     host::PolygonObject* a = makeGrid(doc, o, "a");
     host::PolygonObject* b = makeGrid(doc, o, "b");
     bool sawRepeats = true;
-    const auto byCorners = reduceAndDigest(a, {0.2, 0.02}, [&](ReductionMesh& m) { sawRepeats = m.repeatedCorners; });
+    const auto byCorners = reduceAndDigest(a, {0.2, 0.02}, [&](ReductionMesh& m) { sawRepeats = m.hasRepeatedCorners(); });
     EXPECT_FALSE(sawRepeats);
-    const auto byLists = reduceAndDigest(b, {0.2, 0.02}, [](ReductionMesh& m) { m.repeatedCorners = true; });
+    const auto byLists = reduceAndDigest(b, {0.2, 0.02}, [](ReductionMesh& m) { m.walkByLists(); });
     EXPECT_EQ(byCorners, byLists);
 }
 
@@ -180,13 +180,13 @@ TEST_F(GoldenOutputTest, BuildNoticesARepeatedCorner) {
         ModuleSet points(whole.points), polygons(whole.polygons);
         ReductionMesh mesh;
         ASSERT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
-        EXPECT_EQ(mesh.repeatedCorners, obj == odd) << obj->name();
+        EXPECT_EQ(mesh.hasRepeatedCorners(), obj == odd) << obj->name();
         Decimator decimator;
         commandSettings(decimator);
         ASSERT_TRUE(decimator.initialise(&mesh, nullptr));
-        EXPECT_TRUE(decimator.decimateToCount(mesh.reducibleCount / 2, false, nullptr));
+        EXPECT_TRUE(decimator.decimateToCount(mesh.reducibleCount() / 2, false, nullptr));
         mesh.release();
-        EXPECT_FALSE(mesh.repeatedCorners);
+        EXPECT_FALSE(mesh.hasRepeatedCorners());
     }
 }
 

@@ -11,10 +11,18 @@
 namespace mixtest {
 
 Shadow::Shadow(const host::PolygonObject& obj, const ReductionMesh& mesh)
-    : points(obj.points), reducible(mesh.reducibleFlags.begin(), mesh.reducibleFlags.end()),
-      removed(obj.pointCount(), false) {
-    for (const SelectionBytes& s : mesh.pointSets) pointSetBytes.emplace_back(s.bytes.begin(), s.bytes.end());
-    for (const VertexMapEntry& m : mesh.vertexMaps) floatMaps.emplace_back(m.data, m.data + mesh.pointCount);
+    : points(obj.points), removed(obj.pointCount(), false) {
+    const int32_t n = mesh.pointCount();
+    for (int32_t i = 0; i < n; ++i) reducible.push_back(mesh.isReducible(i) ? 1 : 0);
+    const AttributeTransfer& a = mesh.attributes();
+    for (int32_t s = 0; s < a.pointSetCount(); ++s) {
+        pointSetBytes.emplace_back();
+        for (int32_t i = 0; i < n; ++i) pointSetBytes.back().push_back(a.pointSetByte(s, i));
+    }
+    for (int32_t m = 0; m < a.floatMapCount(); ++m) {
+        const auto* data = static_cast<const float*>(a.floatMapTag(m).data());
+        floatMaps.emplace_back(data, data + n);
+    }
 }
 
 std::string checkMesh(const host::PolygonObject& obj, const ReductionMesh& mesh, const Shadow& shadow) {
@@ -48,7 +56,7 @@ std::string checkMesh(const host::PolygonObject& obj, const ReductionMesh& mesh,
     }
     int live = 0;
     for (int i = 0; i < n; ++i) {
-        std::vector<int> got(mesh.pointPolygons[i].begin(), mesh.pointPolygons[i].end());
+        std::vector<int> got(mesh.polygonsOf(i).begin(), mesh.polygonsOf(i).end());
         std::vector<int> want = expected[i];
         std::sort(got.begin(), got.end());
         std::sort(want.begin(), want.end());
@@ -56,8 +64,8 @@ std::string checkMesh(const host::PolygonObject& obj, const ReductionMesh& mesh,
             out << "polygon list of point " << i << " does not match the polygons";
             return out.str();
         }
-        if (mesh.reducibleFlags[i] != 0) ++live;
-        if (shadow.removed[i] && mesh.reducibleFlags[i] != 0) {
+        if (mesh.isReducible(i) != 0) ++live;
+        if (shadow.removed[i] && mesh.isReducible(i) != 0) {
             out << "removed point " << i << " is still reducible";
             return out.str();
         }
@@ -68,34 +76,36 @@ std::string checkMesh(const host::PolygonObject& obj, const ReductionMesh& mesh,
         // The host point is the position mapped back and rounded to float: mapped in again, it lies
         // within that rounding of the position.
         const host::Vec3f& h = obj.points[i];
-        const Vector back = mesh.frame.toFrame(FloatVector{h.x, h.y, h.z});
-        const Vector& p = mesh.positions[i];
+        const Vector back = mesh.frame().toFrame(FloatVector{h.x, h.y, h.z});
+        const Vector& p = mesh.position(i);
         auto near = [&](double got, double want, float coordinate) {
-            return std::fabs(got - want) <= (std::fabs(coordinate) * 1.2e-7) * mesh.frame.scale + 1e-9;
+            return std::fabs(got - want) <= (std::fabs(coordinate) * 1.2e-7) * mesh.frame().scale + 1e-9;
         };
         if (!near(back.x, p.x, h.x) || !near(back.y, p.y, h.y) || !near(back.z, p.z, h.z)) {
             out << "host point " << i << " is not its position mapped back and rounded";
             return out.str();
         }
     }
-    if (live != mesh.reducibleCount) {
-        out << "reducibleCount " << mesh.reducibleCount << " but " << live << " live reducible points";
+    if (live != mesh.reducibleCount()) {
+        out << "reducibleCount " << mesh.reducibleCount() << " but " << live << " live reducible points";
         return out.str();
     }
     for (size_t s = 0; s < shadow.pointSetBytes.size(); ++s)
         for (int i = 0; i < n; ++i)
-            if (mesh.pointSets[s].bytes[i] != shadow.pointSetBytes[s][i]) {
-                out << "point set " << s << " byte " << i << " is " << int(mesh.pointSets[s].bytes[i]) << ", not "
+            if (mesh.attributes().pointSetByte(int32_t(s), i) != shadow.pointSetBytes[s][i]) {
+                out << "point set " << s << " byte " << i << " is " << int(mesh.attributes().pointSetByte(int32_t(s), i)) << ", not "
                     << int(shadow.pointSetBytes[s][i]);
                 return out.str();
             }
-    for (size_t m = 0; m < shadow.floatMaps.size(); ++m)
+    for (size_t m = 0; m < shadow.floatMaps.size(); ++m) {
+        const auto* data = static_cast<const float*>(mesh.attributes().floatMapTag(int32_t(m)).data());
         for (int i = 0; i < n; ++i)
-            if (std::memcmp(&mesh.vertexMaps[m].data[i], &shadow.floatMaps[m][i], sizeof(float)) != 0) {
-                out << "float map " << m << " value " << i << " is " << mesh.vertexMaps[m].data[i] << ", not "
+            if (std::memcmp(&data[i], &shadow.floatMaps[m][i], sizeof(float)) != 0) {
+                out << "float map " << m << " value " << i << " is " << data[i] << ", not "
                     << shadow.floatMaps[m][i];
                 return out.str();
             }
+    }
     return "";
 }
 
@@ -106,7 +116,7 @@ std::string checkDecimator(const Decimator& d) {
         const auto* c = static_cast<const EdgeCandidate*>(heap.at(i));
         if (c->heapPosition != i) return "heap back-index wrong";
         if (i > 0 && heap.at((i - 1) / 2)->heapKey < c->heapKey) return "heap order broken";
-        if (d.mesh()->reducibleFlags[c->v1] == 0 || d.mesh()->reducibleFlags[c->v2] == 0) {
+        if (d.mesh()->isReducible(c->v1) == 0 || d.mesh()->isReducible(c->v2) == 0) {
             out << "candidate " << c->v1 << "-" << c->v2 << " joins a fixed or removed point";
             return out.str();
         }
@@ -119,7 +129,7 @@ std::string checkDecimator(const Decimator& d) {
             }
         }
     }
-    for (int32_t p = 0; p < d.mesh()->pointCount; ++p) {
+    for (int32_t p = 0; p < d.mesh()->pointCount(); ++p) {
         const FlatLists<EdgeCandidate*>::List l = d.candidatesAt(p);
         std::vector<int32_t> others;
         for (const EdgeCandidate* c : l) {
@@ -142,7 +152,7 @@ std::string checkNormalsAround(const host::PolygonObject& obj, const ReductionMe
     const auto* tag = static_cast<const host::NormalTag*>(obj.tag(host::TAG_NORMALS));
     if (tag == nullptr) return "no normal tag";
     std::vector<int32_t> ring;
-    for (int32_t f : mesh.pointPolygons[v1]) {
+    for (int32_t f : mesh.polygonsOf(v1)) {
         const host::Polygon& p = obj.polygons[f];
         const int corners[4] = {p.a, p.b, p.c, p.d};
         for (int k = 0; k < (p.c == p.d ? 3 : 4); ++k)
@@ -152,14 +162,14 @@ std::string checkNormalsAround(const host::PolygonObject& obj, const ReductionMe
     for (int32_t x : ring) {
         // The normal of x, summed in the order of its polygon list.
         Vector sum;
-        for (int32_t g : mesh.pointPolygons[x]) sum = add(sum, mesh.polygonNormal(g, true));
+        for (int32_t g : mesh.polygonsOf(x)) sum = add(sum, mesh.polygonNormal(g, true));
         const double l = length(sum);
         const Vector n = l == 0.0 ? Vector{} : Vector{sum.x / l, sum.y / l, sum.z / l};
         const int16_t want[3] = {static_cast<int16_t>(static_cast<int32_t>(n.x * 32000.0)),
                                  static_cast<int16_t>(static_cast<int32_t>(n.y * 32000.0)),
                                  static_cast<int16_t>(static_cast<int32_t>(n.z * 32000.0))};
         for (int32_t y : ring) {
-            for (int32_t g : mesh.pointPolygons[y]) {
+            for (int32_t g : mesh.polygonsOf(y)) {
                 const host::Polygon& p = obj.polygons[g];
                 const int corners[4] = {p.a, p.b, p.c, p.d};
                 for (int k = 0; k < (p.c == p.d ? 3 : 4); ++k) {
@@ -203,8 +213,8 @@ bool stepOnce(Decimator& d, Shadow& shadow, Step* step) {
     if (top == nullptr) return false;
     const ReductionMesh& mesh = *d.mesh();
     const int32_t v1 = top->v1, v2 = top->v2;
-    const double l1 = length(subtract(top->target, mesh.positions[v1]));
-    const double l2 = length(subtract(top->target, mesh.positions[v2]));
+    const double l1 = length(subtract(top->target, mesh.position(v1)));
+    const double l2 = length(subtract(top->target, mesh.position(v2)));
     const double f = l1 + l2 == 0.0 ? 0.5 : l1 / (l1 + l2);
     for (auto& bytes : shadow.pointSetBytes)
         bytes[v1] = static_cast<uint8_t>(static_cast<int>(bytes[v1] + (bytes[v2] - bytes[v1]) * f));

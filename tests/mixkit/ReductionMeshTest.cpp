@@ -35,37 +35,39 @@ TEST_F(ReductionMeshTest, BuildCopiesPositionsFlagsAndAdjacency) {
     ModuleSet r(points), s(polygons);
     ReductionMesh mesh;
     ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
-    EXPECT_EQ(mesh.pointCount, 8);
-    EXPECT_EQ(mesh.polygonCount, 4);
+    EXPECT_EQ(mesh.pointCount(), 8);
+    EXPECT_EQ(mesh.polygonCount(), 4);
     // Positions are measured about the centre of the reducible points' box, (0, 0, 0)-(2, 1, 0),
     // scaled so that its diagonal (sqrt 5) is the reference length; fixed points 6 and 7 alike.
     const double scale = REFERENCE_DIAGONAL / std::sqrt(5.0);
-    EXPECT_EQ(mesh.frame.centre.x, 1.0);
-    EXPECT_EQ(mesh.frame.centre.y, 0.5);
-    EXPECT_EQ(mesh.frame.centre.z, 0.0);
-    EXPECT_EQ(mesh.frame.scale, scale);
-    EXPECT_EQ(mesh.positions[6].x, 2.0 * scale);
-    EXPECT_EQ(mesh.positions[6].y, 0.0);
-    EXPECT_EQ(mesh.positions[7].y, 4.5 * scale);
-    EXPECT_EQ(mesh.positions[0].x, -1.0 * scale);
-    EXPECT_EQ(mesh.reducibleCount, 4);
-    EXPECT_EQ(mesh.reducibleFlags[4], 1);
-    EXPECT_EQ(mesh.reducibleFlags[3], 0);
+    EXPECT_EQ(mesh.frame().centre.x, 1.0);
+    EXPECT_EQ(mesh.frame().centre.y, 0.5);
+    EXPECT_EQ(mesh.frame().centre.z, 0.0);
+    EXPECT_EQ(mesh.frame().scale, scale);
+    EXPECT_EQ(mesh.position(6).x, 2.0 * scale);
+    EXPECT_EQ(mesh.position(6).y, 0.0);
+    EXPECT_EQ(mesh.position(7).y, 4.5 * scale);
+    EXPECT_EQ(mesh.position(0).x, -1.0 * scale);
+    EXPECT_EQ(mesh.reducibleCount(), 4);
+    EXPECT_EQ(mesh.isReducible(4), 1);
+    EXPECT_EQ(mesh.isReducible(3), 0);
     EXPECT_TRUE(mesh.isHidden(6));
     EXPECT_FALSE(mesh.isHidden(5));
     EXPECT_EQ(mesh.livePolygonSetCount(), 2);
     EXPECT_TRUE(mesh.inPolygonSet(2));
-    EXPECT_EQ(list(mesh.pointPolygons[0]), (std::vector<int32_t>{0}));
-    EXPECT_EQ(list(mesh.pointPolygons[1]), (std::vector<int32_t>{0, 1}));
-    EXPECT_EQ(list(mesh.pointPolygons[5]), (std::vector<int32_t>{1, 2}));
-    EXPECT_EQ(list(mesh.pointPolygons[6]), (std::vector<int32_t>{2}));
+    EXPECT_EQ(list(mesh.polygonsOf(0)), (std::vector<int32_t>{0}));
+    EXPECT_EQ(list(mesh.polygonsOf(1)), (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(list(mesh.polygonsOf(5)), (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(list(mesh.polygonsOf(6)), (std::vector<int32_t>{2}));
     // The dead polygon is in no list and the unused point has none.
-    EXPECT_TRUE(mesh.pointPolygons[7].empty());
-    EXPECT_EQ(mesh.uvwTags.count, 0);
-    EXPECT_EQ(mesh.pointSets.count, 0);
-    EXPECT_EQ(mesh.seamSets.count, 0);
-    EXPECT_EQ(mesh.vertexMaps.count, 0);
-    EXPECT_FALSE(mesh.normalTag.valid());
+    EXPECT_TRUE(mesh.polygonsOf(7).empty());
+    const AttributeTransfer& a = mesh.attributes();
+    EXPECT_EQ(a.uvwTagCount(), 0);
+    EXPECT_EQ(a.pointSetCount(), 0);
+    EXPECT_EQ(a.seamSetCount(), 0);
+    EXPECT_EQ(a.floatMapCount(), 0);
+    EXPECT_FALSE(a.normalTag().valid());
+    EXPECT_FALSE(a.hasNormals());
     // The scratch marks cover every point and polygon: walks at the last ones work.
     Stack<int32_t> shared;
     mesh.polygonsOfEdge(5, 6, shared);
@@ -74,9 +76,9 @@ TEST_F(ReductionMeshTest, BuildCopiesPositionsFlagsAndAdjacency) {
     mesh.pointNeighbours(6, around);
     EXPECT_EQ(list(around), (std::vector<int32_t>{2, 5}));
     mesh.release();
-    EXPECT_EQ(mesh.pointCount, 0);
-    EXPECT_EQ(mesh.positions.count, 0);
-    EXPECT_EQ(mesh.pointPolygons.size(), 0);
+    EXPECT_EQ(mesh.pointCount(), 0);
+    EXPECT_EQ(mesh.polygonCount(), 0);
+    EXPECT_EQ(mesh.reducibleCount(), 0);
     // The object is untouched by build and release.
     EXPECT_EQ(obj->polygons[1], (host::Polygon{1, 2, 5, 4}));
 }
@@ -97,19 +99,25 @@ TEST_F(ReductionMeshTest, BuildTakesTheTagsInOrder) {
     ModuleSet r(whole.points), s(whole.polygons);
     ReductionMesh mesh;
     ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
-    ASSERT_EQ(mesh.uvwTags.count, 2);
-    EXPECT_EQ(mesh.uvwTags[0].tag.handle(), host::toHandle(obj->tag(host::TAG_UVW, 0)));
-    EXPECT_EQ(mesh.uvwTags[1].tag.handle(), host::toHandle(obj->tag(host::TAG_UVW, 1)));
-    ASSERT_EQ(mesh.pointSets.count, 1);
+    const AttributeTransfer& a = mesh.attributes();
+    ASSERT_EQ(a.uvwTagCount(), 2);
+    EXPECT_EQ(a.uvwTag(0).handle(), host::toHandle(obj->tag(host::TAG_UVW, 0)));
+    EXPECT_EQ(a.uvwTag(1).handle(), host::toHandle(obj->tag(host::TAG_UVW, 1)));
+    ASSERT_EQ(a.pointSetCount(), 1);
     // Membership bytes are 255 where set.
-    EXPECT_EQ(mesh.pointSets[0].bytes[0], 255);
-    EXPECT_EQ(mesh.pointSets[0].bytes[3], 0);
-    ASSERT_EQ(mesh.seamSets.count, 1);
-    EXPECT_EQ(mesh.seamSets[0].bytes[0], 255);
-    EXPECT_EQ(mesh.seamSets[0].bytes[3], 0);
-    ASSERT_EQ(mesh.vertexMaps.count, 1);
-    EXPECT_EQ(mesh.vertexMaps[0].data[2], 2.0f / 3.0f);
-    EXPECT_TRUE(mesh.normalTag.valid());
+    EXPECT_EQ(a.pointSetByte(0, 0), 255);
+    EXPECT_EQ(a.pointSetByte(0, 3), 0);
+    // The lower row of polygons (0 to 2) is selected: its border with the upper row is a seam.
+    ASSERT_EQ(a.seamSetCount(), 1);
+    EXPECT_TRUE(a.acrossSeam(0, 3));
+    EXPECT_TRUE(a.acrossSeam(5, 2));
+    EXPECT_FALSE(a.acrossSeam(0, 1));
+    EXPECT_FALSE(a.acrossSeam(3, 4));
+    ASSERT_EQ(a.floatMapCount(), 1);
+    EXPECT_EQ(a.floatMapTag(0).handle(), host::toHandle(obj->tag(host::TAG_FLOAT_MAP)));
+    EXPECT_EQ(static_cast<const float*>(a.floatMapTag(0).data())[2], 2.0f / 3.0f);
+    EXPECT_EQ(a.normalTag().handle(), host::toHandle(obj->tag(host::TAG_NORMALS)));
+    EXPECT_TRUE(a.hasNormals());
 }
 
 TEST_F(ReductionMeshTest, NeighboursLeaveOutOppositeQuadCorners) {
@@ -269,10 +277,10 @@ TEST_F(ReductionMeshTest, BuildFailsCleanlyWhenMemoryRunsOut) {
         host::memory::resetFailures();
         if (built) break;
         ++failures;
-        EXPECT_EQ(mesh.pointCount, 0);
-        EXPECT_EQ(mesh.positions.count, 0);
-        EXPECT_EQ(mesh.pointPolygons.size(), 0);
-        EXPECT_EQ(mesh.pointSets.count, 0);
+        EXPECT_EQ(mesh.pointCount(), 0);
+        EXPECT_EQ(mesh.polygonCount(), 0);
+        EXPECT_EQ(mesh.reducibleCount(), 0);
+        EXPECT_EQ(mesh.attributes().pointSetCount(), 0);
         EXPECT_EQ(host::memory::liveBlocks(), live) << "after failing allocation " << n;
         const std::vector<std::string> faults = memoryFaults();
         ASSERT_FALSE(faults.empty()) << "allocation " << n << " failed silently";
@@ -292,7 +300,8 @@ TEST_F(ReductionMeshTest, BuildRefusesMissingObjectAndCornersOutsideThePoints) {
     WholeSets whole(*obj);
     ModuleSet r(whole.points), s(whole.polygons);
     EXPECT_FALSE(mesh.build(view(obj), r.view(), s.view()));
-    EXPECT_EQ(mesh.positions.count, 0);
+    EXPECT_EQ(mesh.pointCount(), 0);
+    EXPECT_EQ(mesh.polygonCount(), 0);
 }
 
 TEST_F(ReductionMeshTest, WriteBackSelectsFromTheThreshold) {
@@ -306,17 +315,33 @@ TEST_F(ReductionMeshTest, WriteBackSelectsFromTheThreshold) {
     ModuleSet r(whole.points), s(whole.polygons);
     ReductionMesh mesh;
     ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
-    Stack<uint8_t>& bytes = mesh.pointSets[0].bytes;
-    bytes[0] = 126;
-    bytes[1] = 127;
-    bytes[2] = 0;
-    bytes[3] = 255;
-    mesh.writeBackPointSets();
+    // Points 0, 1, 3 and 4 (x <= 1) are selected. Blending 0 with 2 halfway gives
+    // 255 - 127.5 = 127.5, truncated to 127: selected; 3 with 5 at 0.502 gives 126.99, truncated
+    // to 126: not selected. Points 1 and 2 keep 255 and 0.
+    AttributeTransfer& a = mesh.attributes();
+    HistoryRecorder idle;
+    Contraction k;
+    k.v1 = 0;
+    k.v2 = 2;
+    k.dv1 = {0.5, 0, 0};
+    k.dv2 = {0.5, 0, 0};
+    a.blendPointData(k, idle);
+    k.v1 = 3;
+    k.v2 = 5;
+    k.dv1 = {0.502, 0, 0};
+    k.dv2 = {0.498, 0, 0};
+    a.blendPointData(k, idle);
+    EXPECT_EQ(a.pointSetByte(0, 0), 127);
+    EXPECT_EQ(a.pointSetByte(0, 3), 126);
+    a.writeBackPointSets();
     const auto& set = static_cast<host::SelectionTag*>(obj->tag(host::TAG_POINT_SELECTION))->set;
-    EXPECT_FALSE(set.isSelected(0));
+    EXPECT_TRUE(set.isSelected(0));
     EXPECT_TRUE(set.isSelected(1));
     EXPECT_FALSE(set.isSelected(2));
-    EXPECT_TRUE(set.isSelected(3));
+    EXPECT_FALSE(set.isSelected(3));
+    EXPECT_TRUE(set.isSelected(4));
+    EXPECT_FALSE(set.isSelected(5));
+    EXPECT_EQ(idle.history().size(), 0);
 }
 
 }  // namespace

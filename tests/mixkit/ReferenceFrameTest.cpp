@@ -79,21 +79,21 @@ Outcome reduce(host::PolygonObject* obj, double fraction, double limit = -1.0) {
     d.settings.compactnessPenalty = 100.0;
     d.settings.flipPenalty = 100.0;
     d.settings.valencePenalty = 10.0;
-    mesh.history.startRecording(mesh);
+    mesh.startRecording();
     EXPECT_TRUE(d.initialise(&mesh, nullptr));
     if (limit >= 0.0)
         EXPECT_TRUE(d.decimateToError(limit, nullptr));
     else
-        EXPECT_TRUE(d.decimateToCount(static_cast<int32_t>(mesh.reducibleCount * fraction), false, nullptr));
+        EXPECT_TRUE(d.decimateToCount(static_cast<int32_t>(mesh.reducibleCount() * fraction), false, nullptr));
     Outcome o;
     o.points = obj->points;
     o.polygons = obj->polygons;
-    for (int32_t i = 0; i < mesh.history.size(); ++i) {
-        const ChangeRecord& r = mesh.history.record(i);
+    for (int32_t i = 0; i < mesh.history().size(); ++i) {
+        const ChangeRecord& r = mesh.history().record(i);
         o.costs.push_back(r.cost);
         o.moved.insert(r.point);
     }
-    o.reducible = mesh.reducibleCount;
+    o.reducible = mesh.reducibleCount();
     return o;
 }
 

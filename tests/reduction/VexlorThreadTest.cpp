@@ -21,7 +21,7 @@ public:
     int32_t testBreak() override {
         if (items.count == 0) return 0;
         const ReductionItem* first = items.items[0];
-        if (first->mesh.reducibleCount > first->startCount - after_) return 0;
+        if (first->mesh.reducibleCount() > first->startCount - after_) return 0;
         stoppedMidway = true;
         return 1;
     }

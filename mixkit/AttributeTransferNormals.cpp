@@ -1,25 +1,29 @@
 // Corner normals around a moved point: every polygon that touches a point of the moved point's
 // ring (the corners of its polygons, itself included) gets new normals at its corners on that
 // ring, each the normalised sum of the unit normals of the polygons around the corner's point.
+#include "mixkit/AttributeTransfer.h"
+#include "mixkit/HistoryRecorder.h"
 #include "mixkit/ReductionMesh.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
 
-void ReductionMesh::refreshNormals(int32_t v1) {
-    if (normalRows == nullptr) return;
-    const FlatLists<int32_t>::List own = pointPolygons[v1];
+void AttributeTransfer::refreshNormals(ReductionMesh& mesh, int32_t v1, HistoryRecorder& recorder) {
+    if (normalRows_ == nullptr) return;
+    const FlatLists<int32_t>::List own = mesh.polygonsOf(v1);
     // Every index below comes from the adjacency lists or from live polygons, so it is in range.
-    const FlatLists<int32_t>& lists = pointPolygons;
-    uint8_t* ringMark = ringMarks.items;
-    uint8_t* polygonMark = polygonMarks.items;
-    const Vector* normals = unitNormals.items;
+    const HostPolygon* polygons = mesh.polygonArray();
+    uint8_t* ringMark = ringMarks_.items;
+    uint8_t* polygonMark = mesh.polygonMarkArray();
+    const Vector* normals = mesh.unitNormalArray();
+    NormalRecord* rows = normalRows_;
+    const bool recording = recorder.recording();
 
     // The ring, each point once, in the order first met; each ring point is marked with its place
     // in the ring (255: look it up). The marks are all zero here and are cleared again on the way out.
     emptyKeepingStorage(ringNormals_);
     bool complete = true;
     for (int32_t i = 0; complete && i < own.count; ++i) {
-        const HostPolygon& q = hostPolygons[own.items[i]];
+        const HostPolygon& q = polygons[own.items[i]];
         const int n = cornerCount(q);
         for (int c = 0; c < n; ++c) {
             const int32_t x = corner(q, c);
@@ -36,7 +40,7 @@ void ReductionMesh::refreshNormals(int32_t v1) {
         // The region: every polygon of every ring point is marked; on the same walk each ring
         // point's normal is summed, polygon by polygon in list order as pointNormal does.
         for (RingNormal& r : ringNormals_) {
-            const FlatLists<int32_t>::List around = lists[r.point];
+            const FlatLists<int32_t>::List around = mesh.polygonsOf(r.point);
             Vector sum;
             for (int32_t j = 0; j < around.count; ++j) {
                 const int32_t g = around.items[j];
@@ -48,22 +52,24 @@ void ReductionMesh::refreshNormals(int32_t v1) {
             r.v[1] = static_cast<int16_t>(static_cast<int32_t>(normal.y * NORMAL_SCALE));
             r.v[2] = static_cast<int16_t>(static_cast<int32_t>(normal.z * NORMAL_SCALE));
         }
-        auto ringNormal = [this](int32_t x, uint8_t mark) -> const int16_t* {
-            if (mark != 255) return ringNormals_.items[mark - 1].v;
-            for (const RingNormal& r : ringNormals_)
-                if (r.point == x) return r.v;
-            return ringNormals_.items[0].v;  // not reached: every marked point is on the ring
+        const RingNormal* ring = ringNormals_.items;
+        const RingNormal* ringEnd = ring + ringNormals_.count;
+        auto ringNormal = [ring, ringEnd](int32_t x, uint8_t mark) -> const int16_t* {
+            if (mark != 255) return ring[mark - 1].v;
+            for (const RingNormal* r = ring; r != ringEnd; ++r)
+                if (r->point == x) return r->v;
+            return ring[0].v;  // not reached: every marked point is on the ring
         };
 
-        for (const RingNormal& r : ringNormals_) {
-            const FlatLists<int32_t>::List around = lists[r.point];
+        for (const RingNormal* r = ring; r != ringEnd; ++r) {
+            const FlatLists<int32_t>::List around = mesh.polygonsOf(r->point);
             for (int32_t j = 0; j < around.count; ++j) {
                 const int32_t g = around.items[j];
                 uint8_t& mark = polygonMark[g];
                 if (mark == 0) continue;
                 mark = 0;
-                const HostPolygon& q = hostPolygons[g];
-                NormalRecord& row = normalRows[g];
+                const HostPolygon& q = polygons[g];
+                NormalRecord& row = rows[g];
                 NormalRecord old{};
                 if (recording) old = row;
                 const int m = cornerCount(q);
@@ -76,7 +82,7 @@ void ReductionMesh::refreshNormals(int32_t v1) {
                     row.v[3 * k + 1] = normal[1];
                     row.v[3 * k + 2] = normal[2];
                 }
-                if (recording) recordNormalChange(g, old, row);
+                if (recording) recorder.normalsChanged(g, old, row);
             }
         }
     }

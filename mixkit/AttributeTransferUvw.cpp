@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "mixkit/AttributeTransfer.h"
+#include "mixkit/HistoryRecorder.h"
 #include "mixkit/ReductionMesh.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
@@ -43,14 +45,14 @@ bool interpolate(const Vector& a, const Vector& b, const Vector& c, const Vector
     return true;
 }
 
-}  // namespace
-
-bool ReductionMesh::estimateUvw(int32_t polygon, const UvwRecord& row, int32_t v1, int32_t v2, const Vector& target,
-                                double f, const Vector& u1, const Vector& u2, Vector& estimate) const {
-    const HostPolygon& p = hostPolygons[polygon];
+// The UVW that one shared polygon suggests for the merged point; false when it came from the
+// interpolation between the ends' UVWs (the polygon has no area to measure with).
+bool estimateUvw(const ReductionMesh& mesh, int32_t polygon, const UvwRecord& row, int32_t v1, int32_t v2,
+                 const Vector& target, double f, const Vector& u1, const Vector& u2, Vector& estimate) {
+    const HostPolygon& p = mesh.polygon(polygon);
     bool found = false;
     if (p.c == p.d) {
-        found = interpolate(positions[p.a], positions[p.b], positions[p.c], toVector(row.corner[0]),
+        found = interpolate(mesh.position(p.a), mesh.position(p.b), mesh.position(p.c), toVector(row.corner[0]),
                             toVector(row.corner[1]), toVector(row.corner[2]), target, estimate);
     } else {
         const int k1 = cornerOf(p, v1);
@@ -62,9 +64,9 @@ bool ReductionMesh::estimateUvw(int32_t polygon, const UvwRecord& row, int32_t v
             int n = 0;
             for (int c = 0; c < 4; ++c)
                 if (c != k1 && c != k2) others[n++] = c;
-            const Vector mid = scale(add(positions[corner(p, others[0])], positions[corner(p, others[1])]), 0.5);
+            const Vector mid = scale(add(mesh.position(corner(p, others[0])), mesh.position(corner(p, others[1]))), 0.5);
             const Vector midUvw = scale(add(toVector(row.corner[others[0]]), toVector(row.corner[others[1]])), 0.5);
-            found = interpolate(positions[corner(p, k1)], positions[corner(p, k2)], mid, toVector(row.corner[k1]),
+            found = interpolate(mesh.position(corner(p, k1)), mesh.position(corner(p, k2)), mid, toVector(row.corner[k1]),
                                 toVector(row.corner[k2]), midUvw, target, estimate);
         }
         // A quad whose ends are opposite corners vanishes; it only offers the interpolation below.
@@ -73,33 +75,36 @@ bool ReductionMesh::estimateUvw(int32_t polygon, const UvwRecord& row, int32_t v
     return found;
 }
 
-void ReductionMesh::transferUvwTag(int32_t slot, int32_t v1, int32_t v2, const Vector& target, double f) {
-    UvwRecord* rows = uvwTags.items[slot].rows;
-    for (PolygonState& s : sharedPolygons) s.state = STATE_OPEN;
-    for (PolygonState& s : firstOnlyPolygons) s.state = STATE_OPEN;
-    for (PolygonState& s : secondOnlyPolygons) s.state = STATE_OPEN;
+}  // namespace
 
-    for (int32_t open = 0; open < sharedPolygons.count; ++open) {
-        if (sharedPolygons.items[open].state != STATE_OPEN) continue;
+void AttributeTransfer::transferUvwTag(const ReductionMesh& mesh, int32_t slot, int32_t v1, int32_t v2,
+                                       const Vector& target, double f, HistoryRecorder& recorder) {
+    UvwRecord* rows = uvwTags_.items[slot].rows;
+    for (PolygonState& s : sharedPolygons_) s.state = STATE_OPEN;
+    for (PolygonState& s : firstOnlyPolygons_) s.state = STATE_OPEN;
+    for (PolygonState& s : secondOnlyPolygons_) s.state = STATE_OPEN;
+
+    for (int32_t open = 0; open < sharedPolygons_.count; ++open) {
+        if (sharedPolygons_.items[open].state != STATE_OPEN) continue;
         // This polygon opens a group.
-        const int32_t first = sharedPolygons.items[open].polygon;
+        const int32_t first = sharedPolygons_.items[open].polygon;
         const UvwRecord& firstRow = rows[first];
-        const Vector u1 = toVector(firstRow.corner[cornerOf(hostPolygons[first], v1)]);
-        const Vector u2 = toVector(firstRow.corner[cornerOf(hostPolygons[first], v2)]);
-        sharedPolygons.items[open].state = STATE_GROUP;
+        const Vector u1 = toVector(firstRow.corner[cornerOf(mesh.polygon(first), v1)]);
+        const Vector u2 = toVector(firstRow.corner[cornerOf(mesh.polygon(first), v2)]);
+        sharedPolygons_.items[open].state = STATE_GROUP;
         Vector sum;
-        const bool measured = estimateUvw(first, firstRow, v1, v2, target, f, u1, u2, sum);
+        const bool measured = estimateUvw(mesh, first, firstRow, v1, v2, target, f, u1, u2, sum);
         int32_t added = 1;
-        for (int32_t i = open + 1; i < sharedPolygons.count; ++i) {
-            PolygonState& s = sharedPolygons.items[i];
+        for (int32_t i = open + 1; i < sharedPolygons_.count; ++i) {
+            PolygonState& s = sharedPolygons_.items[i];
             if (s.state != STATE_OPEN) continue;
-            const HostPolygon& p = hostPolygons[s.polygon];
+            const HostPolygon& p = mesh.polygon(s.polygon);
             const UvwRecord& row = rows[s.polygon];
             if (!sameUvw(row.corner[cornerOf(p, v1)], u1) || !sameUvw(row.corner[cornerOf(p, v2)], u2)) continue;
             s.state = STATE_GROUP;
             if (!measured) continue;
             Vector estimate;
-            if (estimateUvw(s.polygon, row, v1, v2, target, f, u1, u2, estimate)) {
+            if (estimateUvw(mesh, s.polygon, row, v1, v2, target, f, u1, u2, estimate)) {
                 sum = add(sum, estimate);
                 ++added;
             }
@@ -111,25 +116,25 @@ void ReductionMesh::transferUvwTag(int32_t slot, int32_t v1, int32_t v2, const V
         auto carryOver = [&](Stack<PolygonState>& list, int32_t point, const Vector& uvw) {
             for (PolygonState& s : list) {
                 if (s.state == STATE_DONE) continue;
-                const HostPolygon& p = hostPolygons[s.polygon];
+                const HostPolygon& p = mesh.polygon(s.polygon);
                 UvwRecord& row = rows[s.polygon];
                 for (int c = 0; c < 4; ++c) {
                     if (corner(p, c) != point || !sameUvw(row.corner[c], uvw)) continue;
                     const UvwRecord old = row;
                     row.corner[c] = merged;
                     s.state = STATE_DONE;
-                    if (recording) recordUvwChange(slot, s.polygon, old, row);
+                    recorder.uvwChanged(slot, s.polygon, old, row);
                     break;
                 }
             }
         };
-        carryOver(firstOnlyPolygons, v1, u1);
-        carryOver(secondOnlyPolygons, v2, u2);
+        carryOver(firstOnlyPolygons_, v1, u1);
+        carryOver(secondOnlyPolygons_, v2, u2);
 
-        for (PolygonState& s : sharedPolygons) {
+        for (PolygonState& s : sharedPolygons_) {
             if (s.state != STATE_GROUP) continue;
             s.state = STATE_DONE;
-            const HostPolygon& p = hostPolygons[s.polygon];
+            const HostPolygon& p = mesh.polygon(s.polygon);
             UvwRecord& row = rows[s.polygon];
             const UvwRecord old = row;
             if (p.c == p.d) {
@@ -149,40 +154,40 @@ void ReductionMesh::transferUvwTag(int32_t slot, int32_t v1, int32_t v2, const V
                     }
                 }
             }
-            if (recording) recordUvwChange(slot, s.polygon, old, row);
+            recorder.uvwChanged(slot, s.polygon, old, row);
         }
     }
 }
 
-void ReductionMesh::transferUvw(const Contraction& k) {
-    if (recording) history.beginRecord();
-    if (uvwTags.count == 0) return;
+void AttributeTransfer::transferUvw(ReductionMesh& mesh, const Contraction& k, HistoryRecorder& recorder) {
+    if (uvwTags_.count == 0) return;
     const int32_t v1 = k.v1;
     const int32_t v2 = k.v2;
 
-    markPolygons(v2, 0);
-    markPolygons(v1, 1);
-    addToMarks(v2, 1);
-    emptyKeepingStorage(sharedPolygons);
-    emptyKeepingStorage(firstOnlyPolygons);
-    emptyKeepingStorage(secondOnlyPolygons);
+    mesh.markPolygons(v2, 0);
+    mesh.markPolygons(v1, 1);
+    mesh.addToMarks(v2, 1);
+    uint8_t* marks = mesh.polygonMarkArray();
+    emptyKeepingStorage(sharedPolygons_);
+    emptyKeepingStorage(firstOnlyPolygons_);
+    emptyKeepingStorage(secondOnlyPolygons_);
     for (const int32_t* list : {&v1, &v2}) {
-        const FlatLists<int32_t>::List polys = pointPolygons[*list];
+        const FlatLists<int32_t>::List polys = mesh.polygonsOf(*list);
         for (int32_t i = 0; i < polys.count; ++i) {
             const int32_t f = polys.items[i];
-            uint8_t& m = polygonMarks[f];
+            uint8_t& m = marks[f];
             if (m == 0) continue;
-            Stack<PolygonState>& target = m >= 2 ? sharedPolygons : (*list == v1 ? firstOnlyPolygons : secondOnlyPolygons);
+            Stack<PolygonState>& target = m >= 2 ? sharedPolygons_ : (*list == v1 ? firstOnlyPolygons_ : secondOnlyPolygons_);
             target.push(PolygonState{f, STATE_OPEN});
             m = 0;
         }
     }
 
-    const Vector target = add(positions[v1], k.dv1);
+    const Vector target = add(mesh.position(v1), k.dv1);
     const double f = k.interpolation();
-    for (int32_t t = 0; t < uvwTags.count; ++t) transferUvwTag(t, v1, v2, target, f);
+    for (int32_t t = 0; t < uvwTags_.count; ++t) transferUvwTag(mesh, t, v1, v2, target, f, recorder);
 
-    emptyKeepingStorage(sharedPolygons);
-    emptyKeepingStorage(firstOnlyPolygons);
-    emptyKeepingStorage(secondOnlyPolygons);
+    emptyKeepingStorage(sharedPolygons_);
+    emptyKeepingStorage(firstOnlyPolygons_);
+    emptyKeepingStorage(secondOnlyPolygons_);
 }

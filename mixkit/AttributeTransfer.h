@@ -1,0 +1,127 @@
+// The data of a reduced object's tags, carried through each contraction: UVWs move to the merged
+// point group by group across seams, a quad that turns into a triangle turns its UVW and normal
+// records with it, point selections and float maps blend into the kept point, and the corner
+// normals around the moved point are computed again. Every change is told to the history recorder.
+//
+// The transfer keeps the lists of the tags it follows, taken from the object by collect: every UVW
+// tag and float map with data for all polygons or points, the last normal tag, and the point- and
+// polygon-selection tags (as membership bytes). The polygon selections are only read: their borders
+// are seams the reduction keeps.
+#pragma once
+
+#include <cstdint>
+
+#include "mixkit/Contraction.h"
+#include "sources/Geometry.h"
+#include "sources/HostPolygonObject.h"
+#include "sources/HostSelection.h"
+#include "sources/HostTag.h"
+#include "sources/Stack.h"
+
+class HistoryRecorder;
+class ReductionMesh;
+
+// A point-selection byte at or above this reads as selected when the bytes go back to the host.
+constexpr uint8_t POINT_SET_THRESHOLD = 127;
+
+class AttributeTransfer {
+public:
+    AttributeTransfer() = default;
+    AttributeTransfer(const AttributeTransfer&) = delete;
+    AttributeTransfer& operator=(const AttributeTransfer&) = delete;
+
+    // Takes the tags of the object, which has the given counts of points and polygons. False when
+    // the host refuses the memory (what was taken stays until release).
+    bool collect(HostPolygonObject object, int32_t pointCount, int32_t polygonCount);
+    // Points the lists at the tags' data again after the object moved it (a finish resizes the
+    // object's arrays and tag data).
+    void followTagData();
+    void release();
+
+    int32_t uvwTagCount() const { return uvwTags_.count; }
+    HostTag uvwTag(int32_t t) const { return uvwTags_[t].tag; }
+    int32_t floatMapCount() const { return floatMaps_.count; }
+    HostTag floatMapTag(int32_t m) const { return floatMaps_[m].tag; }
+    // The normal tag followed (none: not valid).
+    HostTag normalTag() const { return normalTag_; }
+    bool hasNormals() const { return normalRows_ != nullptr; }
+    int32_t pointSetCount() const { return pointSets_.count; }
+    HostSelection pointSet(int32_t s) const { return pointSets_[s].set; }
+    // The blended membership byte of point p in point-selection tag s (255: fully selected).
+    uint8_t pointSetByte(int32_t s, int32_t p) const { return pointSets_[s].bytes[p]; }
+    int32_t seamSetCount() const { return seamSets_.count; }
+    // Whether polygons f and g lie on different sides of a polygon-selection tag's border.
+    bool acrossSeam(int32_t f, int32_t g) const {
+        for (int32_t s = 0; s < seamSets_.count; ++s) {
+            const Stack<uint8_t>& bytes = seamSets_.items[s].bytes;
+            if (bytes[f] != bytes[g]) return true;
+        }
+        return false;
+    }
+
+    // Room in the scratch lists for a contraction that touches `touched` polygon list entries;
+    // false when the host refuses the memory.
+    bool reserve(int32_t touched) {
+        return sharedPolygons_.reserve(touched) && firstOnlyPolygons_.reserve(touched) &&
+               secondOnlyPolygons_.reserve(touched) && (normalRows_ == nullptr || ringNormals_.reserve(4 * touched));
+    }
+    // History entries one contraction can add besides those of its polygons: a membership per
+    // point-selection tag, a change per float map, and the hidden point.
+    int32_t pointEntryBound() const { return pointSets_.count + floatMaps_.count + 1; }
+
+    // The effects, in the order a contraction runs them. transferUvw runs while the polygons still
+    // name both ends; turnCorners when moving the corners turns a quad's corners by `shift` to
+    // make it a triangle; blendPointData and refreshNormals once the polygons are relinked.
+    void transferUvw(ReductionMesh& mesh, const Contraction& k, HistoryRecorder& recorder);
+    void turnCorners(int32_t f, int shift, HistoryRecorder& recorder);
+    void blendPointData(const Contraction& k, HistoryRecorder& recorder);
+    void refreshNormals(ReductionMesh& mesh, int32_t v1, HistoryRecorder& recorder);
+
+    // Stores every point-selection tag's bytes into its set: a byte below POINT_SET_THRESHOLD
+    // leaves the point unselected, any other selects it.
+    void writeBackPointSets();
+
+private:
+    // A selection tag's set and its membership bytes (255 where set).
+    struct SelectionBytes {
+        HostSelection set;
+        Stack<uint8_t> bytes;
+    };
+    struct FloatMap {
+        HostTag tag;
+        float* data = nullptr;
+    };
+    struct UvwTag {
+        HostTag tag;
+        UvwRecord* rows = nullptr;
+    };
+    // A polygon of the UVW transfer's scratch lists and how far the transfer got with it.
+    struct PolygonState {
+        int32_t polygon = 0;
+        int32_t state = 0;
+    };
+    // A ring point and its normal as stored at the corners (scaled and truncated once).
+    struct RingNormal {
+        int32_t point;
+        int16_t v[3];
+    };
+
+    void transferUvwTag(const ReductionMesh& mesh, int32_t slot, int32_t v1, int32_t v2, const Vector& target,
+                        double f, HistoryRecorder& recorder);
+
+    Stack<SelectionBytes> pointSets_;
+    Stack<SelectionBytes> seamSets_;
+    Stack<FloatMap> floatMaps_;
+    Stack<UvwTag> uvwTags_;
+    HostTag normalTag_;
+    NormalRecord* normalRows_ = nullptr;
+    // The UVW transfer's polygons: those with both ends, with only the kept one, with only the other.
+    Stack<PolygonState> sharedPolygons_;
+    Stack<PolygonState> firstOnlyPolygons_;
+    Stack<PolygonState> secondOnlyPolygons_;
+    // Place in ringNormals_ (1-based, 255: look it up) of the points of the ring being refreshed;
+    // zero everywhere between refreshes, so a refresh never has to clear what others left. Sized
+    // only when there are normals to refresh.
+    Stack<uint8_t> ringMarks_;
+    Stack<RingNormal> ringNormals_;
+};
