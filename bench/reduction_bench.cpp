@@ -175,8 +175,9 @@ uint64_t builtDigest(const Decimator& d) {
         digest.value(heap.slots.items[i].key);
         digest.value(c->v1);
         digest.value(c->v2);
-        digest.value(c->target);
-        digest.value(c->rawError);
+        const Placement at = d.placement(*c);
+        digest.value(at.target);
+        digest.value(at.rawError);
     }
     return digest.result();
 }

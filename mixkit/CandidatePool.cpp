@@ -5,12 +5,12 @@
 #include "mixkit/StackHelpers.h"
 #include "sources/HostMemory.h"
 
-namespace {
-constexpr int32_t kBlockSize = 4096;
-}
-
-bool CandidatePool::addBlock(int32_t size) {
-    void* block = hostAlloc(sizeof(EdgeCandidate) * static_cast<size_t>(size), allocLine, sourceTag);
+bool CandidatePool::addBlock() {
+    if (made_ > INT32_MAX - kBlockSize) {
+        reportNoMemory(sourceTag, allocLine);
+        return false;
+    }
+    void* block = hostAlloc(sizeof(EdgeCandidate) * static_cast<size_t>(kBlockSize), allocLine, sourceTag);
     if (block == nullptr) {
         reportNoMemory(sourceTag, allocLine);
         return false;
@@ -20,31 +20,18 @@ bool CandidatePool::addBlock(int32_t size) {
         return false;
     }
     next_ = static_cast<EdgeCandidate*>(block);
-    left_ = size;
+    left_ = kBlockSize;
     return true;
 }
 
-bool CandidatePool::reserve(int32_t n) {
-    if (n <= left_) return true;
-    return addBlock(n);
-}
-
 EdgeCandidate* CandidatePool::make() {
-    if (left_ == 0 && !addBlock(kBlockSize)) return nullptr;
+    if (left_ == 0 && !addBlock()) return nullptr;
     EdgeCandidate* c = new (next_) EdgeCandidate();
+    c->id = made_;
     ++next_;
     --left_;
     ++made_;
     return c;
-}
-
-EdgeCandidate* CandidatePool::takeRun(int32_t n) {
-    if (n > left_ && !addBlock(n)) return nullptr;
-    EdgeCandidate* run = next_;
-    next_ += n;
-    left_ -= n;
-    made_ += n;
-    return run;
 }
 
 void CandidatePool::release() {

@@ -1,5 +1,6 @@
-// Storage of the decimator's edge candidates: blocks from the host allocator, handed out one
-// candidate at a time and all returned together.
+// Storage of the decimator's edge candidates: blocks of a fixed size from the host allocator,
+// handed out one candidate at a time and all returned together. Candidates are numbered in the
+// order they are made, so that lists can hold a 4-byte number instead of an address.
 #pragma once
 
 #include <cstdint>
@@ -14,15 +15,11 @@ public:
     CandidatePool(const CandidatePool&) = delete;
     CandidatePool& operator=(const CandidatePool&) = delete;
 
-    // Makes room for n more candidates in as few blocks as possible; false when refused.
-    bool reserve(int32_t n);
-    // A zeroed candidate outside any heap, or null (reported on the console) when the host
-    // refuses the memory.
+    // A zeroed candidate outside any heap, numbered made() - 1, or null (reported on the console)
+    // when the host refuses the memory.
     EdgeCandidate* make();
-    // Room for n candidates side by side, counted as made: the caller constructs each one before
-    // it is used (several threads may fill one run, each its own part). Null (reported on the
-    // console) when the host refuses the memory.
-    EdgeCandidate* takeRun(int32_t n);
+    // The candidate numbered id (below made()).
+    EdgeCandidate* at(int32_t id) const { return blocks_.items[id >> kBlockBits] + (id & (kBlockSize - 1)); }
     // Returns every block.
     void release();
 
@@ -32,7 +29,10 @@ public:
     static constexpr int32_t allocLine = 64;
 
 private:
-    bool addBlock(int32_t size);
+    static constexpr int32_t kBlockBits = 12;
+    static constexpr int32_t kBlockSize = 1 << kBlockBits;
+
+    bool addBlock();
 
     Stack<EdgeCandidate*> blocks_;
     EdgeCandidate* next_ = nullptr;

@@ -52,13 +52,21 @@ bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
     // Whatever an earlier initialise left is dropped.
     heap_.clear();
     pool_.release();
-    if (!heap_.reserve(kHeapSlotsAtInitialise)) return false;
     candidateLists_.clear();
     // The quadrics are left unset here: each worker of buildQuadrics zeroes its own points, so that
     // the first touch of the array is shared too.
     quadrics_.clear();
     if (mesh_->pointCount() < 0 || !quadrics_.reserve(mesh_->pointCount()) || !buildCandidateLists()) return false;
     quadrics_.count = mesh_->pointCount();
+    // Room in the heap for every candidate at once (each is in two lists, and the lists' room
+    // bounds them): a heap that grew while the candidates are made would hold its old and its new
+    // array together, at the set-up's peak. Room that no candidate takes is never touched.
+    int64_t room = 0;
+    for (int32_t p = 0; p < mesh_->pointCount(); ++p) room += candidateLists_.capacity(p);
+    room /= 2;
+    if (room > INT32_MAX || !heap_.reserve(room > kHeapSlotsAtInitialise ? static_cast<int32_t>(room)
+                                                                         : kHeapSlotsAtInitialise))
+        return false;
 
     auto now = [this] { return statistics_.clock != nullptr ? statistics_.clock() : 0; };
     const int64_t t0 = now();
@@ -116,7 +124,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
         if (top == nullptr) break;
         if (mode == Target::Count) {
             if (n == target || (n < target && top->heapKey != 0.0)) break;
-        } else if (top->rawError > limit) {
+        } else if (placement(*top).rawError > limit) {
             break;
         }
         if (!contract(top)) {
@@ -136,8 +144,9 @@ bool Decimator::contract(EdgeCandidate* c) {
     // Out of memory: stop before the object is touched. Planning changes nothing but scratch.
     const int32_t polygons = mesh_->pointPolygons.count(c->v1) + mesh_->pointPolygons.count(c->v2);
     if (!contraction_.changedPolygons.reserve(polygons) || !contraction_.dyingPolygons.reserve(polygons)) return false;
-    mesh_->planContraction(c->v1, c->v2, c->target, -c->heapKey, contraction_);
-    contraction_.rawError = c->rawError > 0.0 ? c->rawError : 0.0;
+    const Placement at = placement(*c);
+    mesh_->planContraction(c->v1, c->v2, at.target, -c->heapKey, contraction_);
+    contraction_.rawError = at.rawError > 0.0 ? at.rawError : 0.0;
     if (!reserveContraction(contraction_)) return false;
     heap_.remove(c);  // a candidate taken with takeCheapest is no longer there
     performContraction(contraction_);
@@ -160,30 +169,77 @@ void Decimator::performContraction(const Contraction& k) {
     mesh_->transferUvw(k);
     relinkCandidates(k);
     mesh_->moveCorners(k);
+    // The normal refresh walks the same lists and polygons as the candidates' refresh.
+    prefetchAround(k.v1);
     mesh_->blendPointData(k);
-    const FlatLists<EdgeCandidate*>::List around = candidateLists_[k.v1];
-    for (int32_t i = 0; i < around.count; ++i) refreshCandidate(around.items[i]);
+    const FlatLists<int32_t>::List around = candidateLists_[k.v1];
+    for (int32_t i = 0; i < around.count; ++i) refreshCandidate(pool_.at(around.items[i]));
+}
+
+void Decimator::prefetchAround(int32_t p) const {
+    // Refreshing the candidates at p reads, for each other end, its quadric and polygon list, the
+    // polygons with their unit normals and the corners' positions: mostly memory that the
+    // contraction itself did not touch. Asked for breadth first, level by level, the waits
+    // overlap instead of following one another; nothing here changes any value.
+    const ReductionMesh& m = *mesh_;
+    const FlatLists<int32_t>::List around = candidateLists_[p];
+    const CandidateHeap::Slot* slots = heap_.slots.items;
+    for (int32_t i = 0; i < around.count; ++i) {
+        const EdgeCandidate& c = *pool_.at(around.items[i]);
+        // The candidate's slot and its parent's, which re-keying it reads first.
+        if (c.heapPosition >= 0 && c.heapPosition < heap_.size()) {
+            __builtin_prefetch(slots + c.heapPosition);
+            __builtin_prefetch(slots + (c.heapPosition - 1) / 2);
+        }
+        const int32_t u = otherEnd(c, p);
+        const char* q = reinterpret_cast<const char*>(quadrics_.items + u);
+        __builtin_prefetch(q);
+        __builtin_prefetch(q + sizeof(Quadric) - 1);
+        m.pointPolygons.prefetchSpan(u);
+    }
+    if (settings.useChecks == 0 && !m.attributes().hasNormals()) return;
+    for (int32_t i = 0; i < around.count; ++i) {
+        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*pool_.at(around.items[i]), p)];
+        for (int32_t j = 0; j < polys.count; j += 16) __builtin_prefetch(polys.items + j);
+    }
+    for (int32_t i = 0; i < around.count; ++i) {
+        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*pool_.at(around.items[i]), p)];
+        for (int32_t j = 0; j < polys.count; ++j) {
+            __builtin_prefetch(m.hostPolygons + polys.items[j]);
+            __builtin_prefetch(m.unitNormals.items + polys.items[j]);
+        }
+    }
+    for (int32_t i = 0; i < around.count; ++i) {
+        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*pool_.at(around.items[i]), p)];
+        for (int32_t j = 0; j < polys.count; ++j) {
+            const HostPolygon& f = m.hostPolygons[polys.items[j]];
+            __builtin_prefetch(m.positions.items + f.a);
+            __builtin_prefetch(m.positions.items + f.b);
+            __builtin_prefetch(m.positions.items + f.c);
+            __builtin_prefetch(m.positions.items + f.d);
+        }
+    }
 }
 
 void Decimator::relinkCandidates(const Contraction& k) {
     const int32_t v1 = k.v1;
     const int32_t v2 = k.v2;
-    const FlatLists<EdgeCandidate*>::List kept = candidateLists_[v1];
+    const FlatLists<int32_t>::List kept = candidateLists_[v1];
     // v1's list has room for v2's candidates (reserved with the contraction), so it does not move
     // while they are added and `gone` stays valid.
-    const FlatLists<EdgeCandidate*>::List gone = candidateLists_[v2];
+    const FlatLists<int32_t>::List gone = candidateLists_[v2];
     emptyKeepingStorage(starPoints_);
-    for (int32_t i = 0; i < kept.count; ++i) starPoints_.push(otherEnd(*kept.items[i], v1));
+    for (int32_t i = 0; i < kept.count; ++i) starPoints_.push(otherEnd(*pool_.at(kept.items[i]), v1));
     for (int32_t i = 0; i < gone.count; ++i) {
-        EdgeCandidate* e = gone.items[i];
+        EdgeCandidate* e = pool_.at(gone.items[i]);
         const int32_t u = otherEnd(*e, v2);
         if (u != v1 && !contains(starPoints_, u)) {
             e->v1 = v1;
             e->v2 = u;
-            if (candidateLists_.push(v1, e)) continue;
+            if (candidateLists_.push(v1, e->id)) continue;
             // No room in v1's list: the edge is dropped rather than left half linked.
         }
-        candidateLists_.removeFirst(u, e);
+        candidateLists_.removeFirst(u, e->id);
         heap_.remove(e);
         // Candidates live in the pool until release; one that is dropped here is no longer in
         // any list or in the heap_.

@@ -11,7 +11,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "mixkit/CandidateHeap.h"
 #include "mixkit/CandidatePool.h"
@@ -51,6 +53,51 @@ struct DecimatorSettings {
     int32_t threads = 0;
 };
 
+// The candidates that end at one point. The decimator's lists hold candidate numbers (4 bytes
+// where an address takes 8, and a million-polygon mesh has several million entries); this reads
+// them as candidates. Valid until the next contraction.
+class CandidateList {
+public:
+    class Iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = EdgeCandidate*;
+        using difference_type = std::ptrdiff_t;
+        using pointer = EdgeCandidate* const*;
+        using reference = EdgeCandidate*;
+
+        Iterator(const int32_t* at, const CandidatePool* pool) : at_(at), pool_(pool) {}
+        EdgeCandidate* operator*() const { return pool_->at(*at_); }
+        Iterator& operator++() {
+            ++at_;
+            return *this;
+        }
+        Iterator operator++(int) {
+            const Iterator before = *this;
+            ++at_;
+            return before;
+        }
+        bool operator==(const Iterator& o) const { return at_ == o.at_; }
+        bool operator!=(const Iterator& o) const { return at_ != o.at_; }
+
+    private:
+        const int32_t* at_;
+        const CandidatePool* pool_;
+    };
+
+    CandidateList(FlatLists<int32_t>::List ids, const CandidatePool* pool) : count(ids.count), ids_(ids), pool_(pool) {}
+    bool empty() const { return count == 0; }
+    EdgeCandidate* operator[](int32_t i) const { return pool_->at(ids_.items[i]); }
+    Iterator begin() const { return Iterator(ids_.items, pool_); }
+    Iterator end() const { return Iterator(ids_.items + ids_.count, pool_); }
+
+    const int32_t count;
+
+private:
+    FlatLists<int32_t>::List ids_;
+    const CandidatePool* pool_;
+};
+
 class Decimator {
 public:
     Decimator();
@@ -80,17 +127,21 @@ public:
     // cannot be had; false also when its history record could not be stored (the reduction must
     // then stop).
     bool contract(EdgeCandidate* c);
-    // Lowers the candidate's key by the penalties of the polygons it would leave around its
+    // Lowers the candidate's key by the penalties of the polygons it would leave around the
     // target (valence, least compactness, flipped polygons); nothing else is touched. Initialise
     // runs it on several workers at once: it writes no shared scratch, except the mesh's polygon
     // marks on a mesh with repeated corners (initialise then keeps it on one worker).
-    void penalizeCandidate(EdgeCandidate* c);
+    void penalizeCandidate(EdgeCandidate* c, const Vector& target);
+    // Where the candidate's merged point goes and the error there, by the placement policy from
+    // its ends' quadrics and positions. These change only at a contraction of one of the ends,
+    // which refreshes the candidate, so this is what its key was made from.
+    Placement placement(const EdgeCandidate& c) const;
 
     // What initialise built, to look at.
     const ReductionMesh* mesh() const { return mesh_; }
     const Quadric& quadric(int32_t p) const { return quadrics_.items[p]; }
     // The candidates that end at point p.
-    FlatLists<EdgeCandidate*>::List candidatesAt(int32_t p) const { return candidateLists_[p]; }
+    CandidateList candidatesAt(int32_t p) const { return CandidateList(candidateLists_[p], &pool_); }
     // The heap of every candidate left, cheapest on top.
     const CandidateHeap& candidates() const { return heap_; }
     // Times of the build passes, taken with `clock` (null: none taken).
@@ -111,9 +162,10 @@ private:
     // or the poll (which then tells the others).
     bool stopAt(int32_t i, std::atomic<bool>& stopped) const;
     void refreshCandidate(EdgeCandidate* c);
-    void placeCandidate(EdgeCandidate* c);
     void performContraction(const Contraction& k);
     void relinkCandidates(const Contraction& k);
+    // Fetches ahead what refreshing the candidates around p reads.
+    void prefetchAround(int32_t p) const;
     // Tells whether the build passes or the loops should stop.
     bool breakRequested() const;
     // Shown every 1000 items of the build passes; true when a stop was asked for.
@@ -134,7 +186,7 @@ private:
 
     ReductionMesh* mesh_ = nullptr;  // not owned
     Stack<Quadric> quadrics_;        // one per point
-    FlatLists<EdgeCandidate*> candidateLists_;  // per point, the candidates that end there
+    FlatLists<int32_t> candidateLists_;  // per point, the numbers of the candidates that end there
     CandidateHeap heap_;
     HostThreadBase* testBreak_ = nullptr;  // asked whether to stop; none: never
     Stack<int32_t> starPoints_;

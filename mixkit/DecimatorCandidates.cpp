@@ -10,15 +10,15 @@
 
 bool Decimator::buildCandidates() {
     // In the order one pass would make, list and key the candidates: the workers find each point's
-    // candidates (its reducible neighbours above it); here they get their places, one run of the
-    // pool in point order, and join the lists of both ends; the workers then make, place and
-    // penalise them, each point's by one worker; here they go into the heap in that same order.
+    // candidates (its reducible neighbours above it); here they are made, numbered in point order,
+    // and join the lists of both ends; the workers then place and penalise them, each point's by
+    // one worker; here they go into the heap in that same order.
     const Stack<uint8_t>& reducible = mesh_->reducibleFlags;
     const int32_t points = mesh_->pointCount();
     if (points <= 0) return true;
     const int32_t blocks = (points - 1) / SETUP_POINT_BLOCK + 1;
     Stack<Stack<int32_t>> ends;  // per block, the far ends of its points' candidates
-    Stack<int32_t> first;        // per point, its first candidate in the run; the run's size last
+    Stack<int32_t> first;        // per point, its first candidate's number; the count of all last
     if (!ends.resize(blocks) || !first.resize(points + 1)) return false;
     const bool found = forBlocks(points, SETUP_POINT_BLOCK, workers_, testBreak_, [&](int32_t from, int32_t to, int32_t worker) {
         SetupScratch& s = scratch_.items[worker];
@@ -49,46 +49,46 @@ bool Decimator::buildCandidates() {
     first.items[points] = static_cast<int32_t>(total);
     const int32_t candidates = static_cast<int32_t>(total);
     if (candidates == 0) return true;
-    EdgeCandidate* run = pool_.takeRun(candidates);
     // Every candidate has its heap slot before any is keyed.
-    if (run == nullptr || !heap_.reserve(candidates)) return false;
-    // After a failure from here on the lists name candidates not yet made: they go, with the run.
-    auto dropAll = [this] {
-        candidateLists_.clear();
-        pool_.release();
-        return false;
-    };
+    if (!heap_.reserve(candidates)) return false;
+    // Made here, in one pass's order, so that candidate k is the pool's number k.
     for (int32_t b = 0, k = 0; b < blocks; ++b) {
         const int32_t from = b * SETUP_POINT_BLOCK;
         const int32_t to = from + SETUP_POINT_BLOCK < points ? from + SETUP_POINT_BLOCK : points;
         const int32_t* far = ends.items[b].items;
         for (int32_t i = from; i < to; ++i) {
-            // A candidate must be known at both ends, or a contraction could leave it behind.
-            for (; k < first.items[i + 1]; ++k)
-                if (!candidateLists_.push(i, run + k) || !candidateLists_.push(*far++, run + k)) return dropAll();
+            for (; k < first.items[i + 1]; ++k) {
+                EdgeCandidate* c = pool_.make();
+                if (c == nullptr) return false;
+                c->v1 = i;
+                c->v2 = *far++;
+                // A candidate must be known at both ends, or a contraction could leave it behind.
+                if (!candidateLists_.push(i, c->id) || !candidateLists_.push(c->v2, c->id)) return false;
+            }
         }
     }
+    ends.clear();
 
     // The penalties walk the mesh's own marks when a polygon repeats a corner: one worker then.
     const bool sharedMarks = mesh_->hasRepeatedCorners() && settings.useChecks != 0;
     std::atomic<bool> stopped{false};
     const bool keyed = forBlocks(points, SETUP_POINT_BLOCK, sharedMarks ? 1 : workers_, testBreak_, [&](int32_t from, int32_t to) {
-        const int32_t* far = ends.items[from / SETUP_POINT_BLOCK].items;
-        const int32_t base = first.items[from];
         for (int32_t i = from; i < to; ++i) {
             if (stopAt(i, stopped)) return false;
             for (int32_t k = first.items[i]; k < first.items[i + 1]; ++k) {
-                EdgeCandidate* c = new (run + k) EdgeCandidate();
-                c->v1 = i;
-                c->v2 = far[k - base];
-                placeCandidate(c);
-                if (settings.useChecks != 0) penalizeCandidate(c);
+                EdgeCandidate* c = pool_.at(k);
+                const Placement at = placement(*c);
+                c->heapKey = -at.rawError;
+                if (settings.useChecks != 0) penalizeCandidate(c, at.target);
             }
         }
         return true;
     });
-    if (!keyed) return dropAll();
-    for (int32_t k = 0; k < candidates; ++k) heap_.insert(run + k, run[k].heapKey);
+    if (!keyed) return false;
+    for (int32_t k = 0; k < candidates; ++k) {
+        EdgeCandidate* c = pool_.at(k);
+        heap_.insert(c, c->heapKey);
+    }
     return true;
 }
 
@@ -106,17 +106,18 @@ bool Decimator::buildCandidateLists() {
 }
 
 void Decimator::refreshCandidate(EdgeCandidate* c) {
-    placeCandidate(c);
-    if (settings.useChecks != 0) penalizeCandidate(c);
+    const Placement at = placement(*c);
+    c->heapKey = -at.rawError;
+    if (settings.useChecks != 0) penalizeCandidate(c, at.target);
     if (c->heapPosition == HEAP_ABSENT)
         heap_.insert(c, c->heapKey);
     else
         heap_.updateKey(c, c->heapKey);
 }
 
-void Decimator::placeCandidate(EdgeCandidate* c) {
-    Quadric q = quadrics_.items[c->v1];  // candidate ends are always points of the mesh
-    q.add(quadrics_.items[c->v2]);
+Placement Decimator::placement(const EdgeCandidate& c) const {
+    Quadric q = quadrics_.items[c.v1];  // candidate ends are always points of the mesh
+    q.add(quadrics_.items[c.v2]);
     Vector target;
     double e = 0.0;
     bool placed = false;
@@ -125,8 +126,8 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
         placed = true;
     }
     if (!placed) {
-        const Vector& p1 = mesh_->positions.items[c->v1];
-        const Vector& p2 = mesh_->positions.items[c->v2];
+        const Vector& p1 = mesh_->positions.items[c.v1];
+        const Vector& p2 = mesh_->positions.items[c.v2];
         if (settings.placementPolicy >= PLACEMENT_LINE && q.optimalOnSegment(p1, p2, target)) {
             e = q.evaluate(target);
         } else {
@@ -150,9 +151,7 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
         }
     }
     if (settings.weightingPolicy == WEIGHTING_AREA_AVERAGE) e = e / q.area;
-    c->target = target;
-    c->rawError = e;
-    c->heapKey = -e;
+    return Placement{target, e};
 }
 
 [[gnu::always_inline]] inline void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
@@ -178,11 +177,10 @@ void Decimator::placeCandidate(EdgeCandidate* c) {
         ++terms.flipped;
 }
 
-void Decimator::penalizeCandidate(EdgeCandidate* c) {
+void Decimator::penalizeCandidate(EdgeCandidate* c, const Vector& target) {
     if (settings.valencePenalty == 0.0 && settings.compactnessPenalty == 0.0 && settings.flipPenalty == 0.0) return;
     const int32_t v1 = c->v1;
     const int32_t v2 = c->v2;
-    const Vector target = c->target;
     ReductionMesh& m = *mesh_;
     // Mark 1: the polygon has one of the ends, mark 2: both. Without repeated corners a point's
     // list holds each live polygon with that corner exactly once, so the marks follow from the

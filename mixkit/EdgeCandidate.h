@@ -1,4 +1,7 @@
-// One edge that the decimator may contract, kept in its heap by negated cost.
+// One edge that the decimator may contract, kept in its heap by negated cost. A million-polygon
+// mesh has millions of them, so a candidate holds only its ends and its place in the heap: where
+// its merged point goes follows from the ends' quadrics and positions, which do not change between
+// the candidate's refreshes, and is worked out again when it is needed (see Decimator::placement).
 #pragma once
 
 #include <cstdint>
@@ -9,8 +12,13 @@
 struct EdgeCandidate : HeapItem {
     int32_t v1 = 0;  // the end that stays when the edge is contracted
     int32_t v2 = 0;  // the end that goes
-    Vector target;   // where the merged point goes
-    double rawError = 0.0;  // quadric error at the target, before penalties
+    int32_t id = 0;  // its number in the decimator's pool, which the point lists hold
+};
+
+// Where a candidate's merged point goes and the quadric error there, before penalties.
+struct Placement {
+    Vector target;
+    double rawError = 0.0;
 };
 
 // The end of the candidate that is not p.

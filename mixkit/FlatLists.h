@@ -62,6 +62,8 @@ public:
         return List{slots_.items + s.start, s.count};
     }
     int32_t count(int32_t p) const { return spans_.items[p].count; }
+    // Asks the processor to fetch list p's bookkeeping ahead of its use.
+    void prefetchSpan(int32_t p) const { __builtin_prefetch(spans_.items + p); }
     int32_t capacity(int32_t p) const { return spans_.items[p].capacity; }
 
     // Room for n elements in list p; when it must move it takes at least half as much again as it

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -107,6 +108,61 @@ TEST(NMIntersect, MollerTrumboreByHand) {
     EXPECT_FALSE(rayTriangle({0.5, 0.5000001, 1}, {0, 0, -1}, v0, e1, e2, &h));
     // Parallel to the plane: determinant exactly zero, a miss even inside the triangle's plane.
     EXPECT_FALSE(rayTriangle({0.1, 0.1, 0}, {1, 0, 0}, v0, e1, e2, &h));
+}
+
+// The bits of a double, so that -0 and +0 (or two NaNs) are told apart.
+uint64_t bitsOf(double v) {
+    uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+TEST(NMIntersect, OriginTriangleAnswersAsTheSingleTest) {
+    // 10,000 rays, 40 at a time from one origin against one triangle held across them (so that the
+    // terms it computes on the first ray that gets far enough serve every later one): rays through
+    // the triangle's vertices and edge midpoints (u, v or u + v at their limits), rays in the
+    // triangle's plane (determinant zero), origins on the triangle (t = 0), degenerate triangles
+    // and random ones. Hit or miss, t, u and v must be those of rayTriangle bit for bit.
+    std::mt19937 rng(41);
+    std::uniform_real_distribution<double> at(-2.0, 2.0);
+    std::uniform_int_distribution<int> kind(0, 5), corner(0, 2);
+    int hits = 0, ties = 0, flat = 0;
+    for (int group = 0; group < 250; ++group) {
+        NMVec3 a{at(rng), at(rng), at(rng)}, b{at(rng), at(rng), at(rng)}, c{at(rng), at(rng), at(rng)};
+        if (group % 10 == 3) c = a + (b - a) * 0.5;  // zero area
+        if (group % 10 == 4) b = a;
+        if (group % 10 == 5) a = {std::round(a.x), std::round(a.y), 0}, b = {a.x + 1, a.y, 0}, c = {a.x, a.y + 1, 0};
+        const NMVec3 e1 = b - a, e2 = c - a;
+        NMVec3 o{at(rng), at(rng), at(rng)};
+        if (group % 7 == 0) o = a + e1 * 0.25 + e2 * 0.25;  // on the triangle
+        if (group % 7 == 1) o = a + e1 * 2.0;                // in its plane, outside it
+        NMOriginTriangle shared(o, a, e1, e2);
+        for (int k = 0; k < 40; ++k) {
+            NMVec3 d;
+            const NMVec3 v[3] = {a, b, c};
+            switch (kind(rng)) {
+                case 0: d = v[corner(rng)] - o; break;                                  // through a vertex
+                case 1: d = (v[corner(rng)] + v[corner(rng)]) * 0.5 - o; break;         // an edge midpoint
+                case 2: d = cross(e1, e2); d = cross(d, k % 2 ? e1 : e2); break;        // along the plane
+                case 3: d = {0, 0, k % 2 ? 1.0 : -1.0}; break;
+                default: d = randomUnit(rng);
+            }
+            if (k % 5 == 0 && length(d) > 0) d = normalize(d);
+            NMRayHit want{}, got{};
+            const bool single = rayTriangle(o, d, a, e1, e2, &want);
+            ASSERT_EQ(shared.hit(d, &got), single) << group << " " << k;
+            if (!single) continue;
+            ++hits;
+            EXPECT_EQ(bitsOf(got.t), bitsOf(want.t));
+            EXPECT_EQ(bitsOf(got.u), bitsOf(want.u));
+            EXPECT_EQ(bitsOf(got.v), bitsOf(want.v));
+            ties += want.u == 0.0 || want.v == 0.0 || want.u + want.v == 1.0 || want.u == 1.0 || want.v == 1.0;
+            flat += want.t == 0.0;
+        }
+    }
+    EXPECT_GT(hits, 2000);
+    EXPECT_GT(ties, 200);
+    EXPECT_GT(flat, 20);
 }
 
 TEST(NMIntersect, SlabTest) {
@@ -547,6 +603,77 @@ TEST_F(NMOctreeQuery, PacketsGiveTheHitsOfSingleRays) {
     EXPECT_GT(blocked, 2000);
     EXPECT_LT(blocked, rays - 2000);
     EXPECT_EQ(scratch.rays, uint64_t(rays));
+}
+
+TEST_F(NMOctreeQuery, PacketsFromBoxCornersAndWithOddDirectionsGiveTheSingleHits) {
+    // Unit cubes on a lattice, their faces two triangles each, so that node boxes have corners and
+    // sides on whole coordinates; packets start on lattice points, cube faces and edges (boxes whose
+    // sides pass exactly through the origin, or that hold it) and inside cubes, with directions
+    // that are unit, much longer or much shorter than unit, with components of -0 and +0, with
+    // components too small for a float (the box test sees zero) or just above that (an infinite
+    // inverse), and axis-aligned. Every answer must equal the single ray's and the search over
+    // every triangle.
+    NMTriangleList list;
+    auto quad = [&](NMVec3 p, NMVec3 u, NMVec3 v) {
+        add(list, tri(p, p + u, p + u + v));
+        add(list, tri(p, p + u + v, p + v));
+    };
+    for (int z = 0; z < 4; z += 2)
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x) {
+                if ((x + y + z) % 3 == 0) continue;
+                const NMVec3 p{double(x), double(y), double(z)};
+                quad(p, {1, 0, 0}, {0, 1, 0});
+                quad(p + NMVec3{0, 0, 1}, {1, 0, 0}, {0, 1, 0});
+                quad(p, {1, 0, 0}, {0, 0, 1});
+                quad(p + NMVec3{0, 1, 0}, {1, 0, 0}, {0, 0, 1});
+                quad(p, {0, 1, 0}, {0, 0, 1});
+                quad(p + NMVec3{1, 0, 0}, {0, 1, 0}, {0, 0, 1});
+            }
+    list.computeBox();
+    NMOctree tree;
+    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+    ASSERT_FALSE(tree.root->isLeaf());
+    NMQueryScratch scratch;
+    ASSERT_TRUE(tree.prepareScratch(scratch));
+
+    std::mt19937 rng(77);
+    std::uniform_int_distribution<int> cell(0, 4), kind(0, 7), sign(0, 1);
+    std::uniform_real_distribution<double> at(-0.5, 4.5);
+    int rays = 0, blocked = 0;
+    for (int packet = 0; packet < 300; ++packet) {
+        NMVec3 o;
+        switch (packet % 4) {
+            case 0: o = {double(cell(rng)), double(cell(rng)), double(cell(rng))}; break;      // lattice point
+            case 1: o = {cell(rng) + 0.5, double(cell(rng)), double(cell(rng))}; break;        // cube edge
+            case 2: o = {cell(rng) + 0.25, cell(rng) + 0.5, double(cell(rng))}; break;         // cube face
+            default: o = {at(rng), at(rng), at(rng)};
+        }
+        NMVec3 dirs[40];
+        for (NMVec3& d : dirs) {
+            d = randomUnit(rng);
+            switch (kind(rng)) {
+                case 0: d = d * 1e6; break;
+                case 1: d = d * 1e-6; break;
+                case 2: d.x = sign(rng) ? 0.0 : -0.0; break;
+                case 3: d.y = sign(rng) ? 1e-50 : -1e-50; break;                                   // float 0
+                case 4: d.z = sign(rng) ? 2e-39 : -2e-39; break;                                   // 1/f = ∞
+                case 5: d = {0, 0, 0}; d.x = sign(rng) ? 1.0 : -1.0; break;
+                default: break;
+            }
+        }
+        const uint64_t got = tree.anyHitPacket(o, dirs, 40, scratch);
+        ASSERT_FALSE(scratch.failed);
+        for (int k = 0; k < 40; ++k) {
+            const bool single = tree.anyHit(o, dirs[k]);
+            ASSERT_EQ(((got >> k) & 1) != 0, single) << "packet " << packet << " ray " << k;
+            ASSERT_EQ(single, bruteAny(list, o, dirs[k])) << "packet " << packet << " ray " << k;
+            blocked += single;
+            ++rays;
+        }
+    }
+    EXPECT_GT(blocked, rays / 5);
+    EXPECT_LT(blocked, rays - rays / 5);
 }
 
 TEST_F(NMOctreeQuery, ScratchTooSmallIsReportedNotAnswered) {

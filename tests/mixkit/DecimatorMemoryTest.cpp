@@ -1,5 +1,8 @@
 // The decimator when the host refuses memory: initialise fails with the object untouched, and a
 // loop stops before the contraction it cannot make whole, leaving a consistent object.
+#include <vector>
+
+#include "mixkit/CandidatePool.h"
 #include "mixkit/Decimator.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
@@ -93,6 +96,43 @@ TEST_F(DecimatorMemoryTest, LoopStopsWholeWhenMemoryRunsOut) {
         EXPECT_EQ(checkDecimator(d), "");
         EXPECT_EQ(checkIslands(*obj, 0.5f), "");
     }
+}
+
+// The lists hold candidate numbers: each number leads back to its own candidate across the
+// pool's blocks, and a block the host refuses leaves every candidate made before it in place.
+TEST_F(DecimatorMemoryTest, CandidateNumbersLeadBackAcrossBlocksAndSurviveARefusedBlock) {
+    CandidatePool pool;
+    std::vector<EdgeCandidate*> made;
+    const int32_t count = 3 * 4096 + 5;  // into a fourth block
+    for (int32_t i = 0; i < count; ++i) {
+        EdgeCandidate* c = pool.make();
+        ASSERT_NE(c, nullptr);
+        ASSERT_EQ(c->id, i);
+        c->v1 = i;
+        c->v2 = -i;
+        made.push_back(c);
+    }
+    EXPECT_EQ(pool.made(), count);
+    for (int32_t i = 0; i < count; ++i) {
+        ASSERT_EQ(pool.at(i), made[i]) << i;
+        ASSERT_EQ(pool.at(i)->v1, i);
+        ASSERT_EQ(pool.at(i)->v2, -i);
+    }
+    // Fill the fourth block, then have the fifth refused.
+    while (pool.made() % 4096 != 0) ASSERT_NE(pool.make(), nullptr);
+    const int32_t before = pool.made();
+    console();
+    host::memory::failMatching("QSlim", 0);
+    EXPECT_EQ(pool.make(), nullptr);
+    host::memory::resetFailures();
+    EXPECT_EQ(memoryFaults(), std::vector<std::string>{"NO MEMORY: QSlim 64"});
+    EXPECT_EQ(pool.made(), before);
+    for (int32_t i = 0; i < count; ++i) ASSERT_EQ(pool.at(i)->v1, i);
+    // The next block is had again, and numbering goes on where it stopped.
+    EdgeCandidate* next = pool.make();
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->id, before);
+    EXPECT_EQ(pool.at(before), next);
 }
 
 TEST_F(DecimatorMemoryTest, CandidatePoolFailureIsReported) {

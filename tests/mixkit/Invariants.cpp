@@ -122,7 +122,7 @@ std::string checkDecimator(const Decimator& d) {
         }
         if (c->v1 == c->v2) return "candidate joins a point to itself";
         for (int32_t end : {c->v1, c->v2}) {
-            const FlatLists<EdgeCandidate*>::List l = d.candidatesAt(end);
+            const CandidateList l = d.candidatesAt(end);
             if (std::find(l.begin(), l.end(), c) == l.end()) {
                 out << "candidate " << c->v1 << "-" << c->v2 << " missing from the list of " << end;
                 return out.str();
@@ -130,7 +130,7 @@ std::string checkDecimator(const Decimator& d) {
         }
     }
     for (int32_t p = 0; p < d.mesh()->pointCount(); ++p) {
-        const FlatLists<EdgeCandidate*>::List l = d.candidatesAt(p);
+        const CandidateList l = d.candidatesAt(p);
         std::vector<int32_t> others;
         for (const EdgeCandidate* c : l) {
             if (c->v1 != p && c->v2 != p) {
@@ -213,8 +213,9 @@ bool stepOnce(Decimator& d, Shadow& shadow, Step* step) {
     if (top == nullptr) return false;
     const ReductionMesh& mesh = *d.mesh();
     const int32_t v1 = top->v1, v2 = top->v2;
-    const double l1 = length(subtract(top->target, mesh.position(v1)));
-    const double l2 = length(subtract(top->target, mesh.position(v2)));
+    const Vector target = d.placement(*top).target;
+    const double l1 = length(subtract(target, mesh.position(v1)));
+    const double l2 = length(subtract(target, mesh.position(v2)));
     const double f = l1 + l2 == 0.0 ? 0.5 : l1 / (l1 + l2);
     for (auto& bytes : shadow.pointSetBytes)
         bytes[v1] = static_cast<uint8_t>(static_cast<int>(bytes[v1] + (bytes[v2] - bytes[v1]) * f));

@@ -41,8 +41,10 @@ BuiltState copyBuilt(const Decimator& d) {
     for (int32_t p = 0; p < n; ++p) {
         s.quadrics.push_back(d.quadric(p));
         s.lists.emplace_back();
-        for (const EdgeCandidate* c : d.candidatesAt(p))
-            s.lists.back().push_back({c->v1, c->v2, c->heapPosition, c->heapKey, c->rawError, c->target});
+        for (const EdgeCandidate* c : d.candidatesAt(p)) {
+            const Placement at = d.placement(*c);
+            s.lists.back().push_back({c->v1, c->v2, c->heapPosition, c->heapKey, at.rawError, at.target});
+        }
     }
     const CandidateHeap& h = d.candidates();
     for (int32_t i = 0; i < h.size(); ++i) {
