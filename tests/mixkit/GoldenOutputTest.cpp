@@ -3,6 +3,9 @@
 // polygons, selections, hidden points, every tag's data) and over the recorded history (costs,
 // counts, moved points, every change entry). The digests were taken from the core before any tuning
 // of its speed; a change of any contraction, of its order or of a single float bit changes them.
+// They guard one platform and compiler: x86-64 with the project's GCC build flags, where no
+// multiply-add is fused. Another compiler, architecture or -march may round differently and needs
+// digests of its own, taken from a build known to be right.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
