@@ -3,10 +3,10 @@
 #include <cmath>
 
 #include "baking/NMBakeThread.h"
-#include "baking/NMWorkers.h"
 #include "shader/TangentFrame.h"
 #include "sources/HostPolygonObject.h"
 #include "sources/HostTag.h"
+#include "sources/HostWorkers.h"
 #include "sources/Module.h"
 #include "sources/Stack.h"
 

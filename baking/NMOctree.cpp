@@ -6,9 +6,9 @@
 
 #include "baking/NMBakeThread.h"
 #include "baking/NMIntersect.h"
-#include "baking/NMWorkers.h"
 #include "sources/HostMemory.h"
 #include "sources/HostString.h"
+#include "sources/HostWorkers.h"
 #include "sources/Module.h"
 
 namespace {
@@ -390,7 +390,7 @@ bool NMOctree::buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_
 }
 
 // One subtree of the root per task: the hand-downs of the root replayed onto it, then its finish.
-class NMOctree::BuildJob : public NMJob {
+class NMOctree::BuildJob : public WorkerJob {
 public:
     BuildJob(const NMOctree& tree, const Stack<int32_t>& rootList, HostThreadBase* thread, BakeStatusText* status,
              const HostString& startText)

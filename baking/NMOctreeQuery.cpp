@@ -6,8 +6,8 @@
 
 #include "baking/NMIntersect.h"
 #include "baking/NMOctree.h"
-#include "baking/NMWorkers.h"
 #include "sources/HostMemory.h"
+#include "sources/HostWorkers.h"
 
 namespace {
 
@@ -242,7 +242,7 @@ bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& cl
 // The subtrees below the root's children made into query nodes, each on one worker in a part of
 // its own: the child's node first, then its descendants in the order the single walk gives them.
 // Leaves part only their own range of the triangle entries, so the workers never share one.
-class SubtreeJob final : public NMJob {
+class SubtreeJob final : public WorkerJob {
 public:
     SubtreeJob(const Stack<RawNode>& raw, Stack<int32_t>& triangles, const NMVec3* corners, double widen,
                const Stack<int32_t>& rawChild, Stack<Stack<NMOctree::QueryNode>>& parts, Stack<int32_t>& depths)

@@ -9,11 +9,11 @@
 #include "baking/NMGather.h"
 #include "baking/NMImageFile.h"
 #include "baking/NMTexelSpans.h"
-#include "baking/NMWorkers.h"
 #include "shader/TangentFrame.h"
 #include "sources/HostBitmap.h"
 #include "sources/HostMemory.h"
 #include "sources/HostString.h"
+#include "sources/HostWorkers.h"
 #include "sources/Module.h"
 #include "sources/ResourceHolder.h"
 
@@ -123,7 +123,7 @@ struct NormalMapper::Worker {
     bool progressShown = false;  // this worker shows the progress (the bake's own thread)
 };
 
-class NormalMapper::TexelJob : public NMJob {
+class NormalMapper::TexelJob : public WorkerJob {
 public:
     explicit TexelJob(NormalMapper& mapper) : mapper_(mapper) {}
     void work(int32_t worker) override { mapper_.texelWorker(worker); }
@@ -193,7 +193,7 @@ bool NormalMapper::run() {
     // Gathering.
     int64_t mark = nowMs();
     if (!stage(NM_TEXT_GATHERING, 1)) return false;
-    const int32_t workers = nmWorkerCount(s.threads);
+    const int32_t workers = workerCount(s.threads);
     if (!gatherObject(low_, s.lowObject, s.lowUvw, NM_GATHER_LOW, s.thread, workers)) return false;
     if (!s.bumpFile.empty() && !prepareBump()) return false;
     // The trees keep only the corners and normals of their triangles. The high object's full

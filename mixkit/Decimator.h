@@ -161,6 +161,8 @@ private:
     // True when the pass should stop at item i: at every 1000th item a stop seen by another worker,
     // or the poll (which then tells the others).
     bool stopAt(int32_t i, std::atomic<bool>& stopped) const;
+    // Sets the candidate's key from its placement's error and the penalties; the heap is not touched.
+    void keyCandidate(EdgeCandidate* c);
     void refreshCandidate(EdgeCandidate* c);
     void performContraction(const Contraction& k);
     void relinkCandidates(const Contraction& k);

@@ -7,7 +7,6 @@
 #include "sources/Geometry.h"
 #include "sources/HostWorkers.h"
 
-
 bool Decimator::buildCandidates() {
     // In the order one pass would make, list and key the candidates: the workers find each point's
     // candidates (its reducible neighbours above it); here they are made, numbered in point order,
@@ -75,12 +74,7 @@ bool Decimator::buildCandidates() {
     const bool keyed = forBlocks(points, SETUP_POINT_BLOCK, sharedMarks ? 1 : workers_, testBreak_, [&](int32_t from, int32_t to) {
         for (int32_t i = from; i < to; ++i) {
             if (stopAt(i, stopped)) return false;
-            for (int32_t k = first.items[i]; k < first.items[i + 1]; ++k) {
-                EdgeCandidate* c = pool_.at(k);
-                const Placement at = placement(*c);
-                c->heapKey = -at.rawError;
-                if (settings.useChecks != 0) penalizeCandidate(c, at.target);
-            }
+            for (int32_t k = first.items[i]; k < first.items[i + 1]; ++k) keyCandidate(pool_.at(k));
         }
         return true;
     });
@@ -105,10 +99,14 @@ bool Decimator::buildCandidateLists() {
     return candidateLists_.build(mesh_->pointCount(), room.items);
 }
 
-void Decimator::refreshCandidate(EdgeCandidate* c) {
+[[gnu::always_inline]] inline void Decimator::keyCandidate(EdgeCandidate* c) {
     const Placement at = placement(*c);
     c->heapKey = -at.rawError;
     if (settings.useChecks != 0) penalizeCandidate(c, at.target);
+}
+
+void Decimator::refreshCandidate(EdgeCandidate* c) {
+    keyCandidate(c);
     if (c->heapPosition == HEAP_ABSENT)
         heap_.insert(c, c->heapKey);
     else
