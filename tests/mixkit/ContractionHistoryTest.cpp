@@ -11,6 +11,7 @@
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
 #include "tests/support/CommandSettings.h"
+#include "tests/support/OneWorker.h"
 
 namespace mixtest {
 namespace {
@@ -362,6 +363,7 @@ TEST_F(ContractionHistoryTest, RecordsSpanningManyBlocksReadBackWhole) {
 }
 
 TEST_F(ContractionHistoryTest, RecordingStopsWholeWhenMemoryRunsOut) {
+    const testsupport::OneWorker oneWorker;
     // How many allocations a whole recorded reduction makes; then each of them refused in turn.
     uint64_t total = 0;
     {

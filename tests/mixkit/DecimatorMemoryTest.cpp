@@ -7,6 +7,7 @@
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
 #include "tests/support/CommandSettings.h"
+#include "tests/support/OneWorker.h"
 
 namespace mixtest {
 namespace {
@@ -19,6 +20,7 @@ GridOptions grid() {
 }
 
 TEST_F(DecimatorMemoryTest, InitialiseFailsCleanlyAtEveryAllocation) {
+    const testsupport::OneWorker oneWorker;
     host::Document doc;
     host::PolygonObject* obj = makeGrid(doc, grid());
     host::PolygonObject before;
@@ -66,6 +68,7 @@ uint64_t loopAllocations() {
 }
 
 TEST_F(DecimatorMemoryTest, LoopStopsWholeWhenMemoryRunsOut) {
+    const testsupport::OneWorker oneWorker;
     const uint64_t total = loopAllocations();
     ASSERT_GT(total, 8u);
     for (uint64_t n : {uint64_t{1}, uint64_t{2}, uint64_t{5}, total / 2, total}) {

@@ -12,6 +12,7 @@
 #include "reduction/ReductionItem.h"
 #include "sources/HostThread.h"
 #include "tests/reduction/ReductionTestSupport.h"
+#include "tests/support/OneWorker.h"
 
 using namespace redtest;
 
@@ -396,6 +397,7 @@ private:
 // A prepare over a hundred tags stopped at each of its polls, and refused memory at each of its
 // allocations: the history it kept takes the object back exactly.
 TEST_F(ReductionItemTest, APrepareOfAHundredTagsStoppedOrRefusedAnywhereCanBeTakenBack) {
+    const testsupport::OneWorker oneWorker;
     int polls = 0;
     uint64_t asked = 0;
     {
@@ -450,6 +452,7 @@ TEST_F(ReductionItemTest, RatioTargetsAreEachObjectsOwnShare) {
 }
 
 TEST_F(ReductionItemTest, APrepareRefusedMemoryAnywhereCanBeTakenBack) {
+    const testsupport::OneWorker oneWorker;
     const GridOptions o{.columns = 8, .rows = 8, .normals = true, .group = true, .floatMap = true};
     // How many blocks a whole prepare asks for.
     uint64_t asked = 0;
