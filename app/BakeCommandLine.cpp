@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 
+#include "BakedAsset.h"
 #include "HostSession.h"
 #include "sources/HostContract.h"
 #include "sources/ResourceIds.h"
@@ -15,6 +16,7 @@
 #include "host/SafeOutput.h"
 #include "host/StatusBar.h"
 #include "host/Threads.h"
+#include "host/formats/BakedMapImages.h"
 
 namespace fs = std::filesystem;
 
@@ -116,6 +118,7 @@ std::string checkOptions(const BakeOptions& o, Plan& plan) {
     if (plan.occluderMode < 0) return "--occluders " + o.occluders + " is not one of " + joined(kOccluderNames);
     if (!o.scene.empty() && o.occluders != "scene") return "--scene only applies with --occluders scene";
     if (o.bumpStrengthGiven && o.bump.empty()) return "--bump-strength needs a --bump image";
+    if (o.normalY != "up" && o.normalY != "down") return "--normal-y " + o.normalY + " is not one of up, down";
     if (o.threads < 0 || o.threads > kMaxThreads)
         return "--threads " + std::to_string(o.threads) + " is outside 1 to " + std::to_string(kMaxThreads);
 
@@ -310,6 +313,9 @@ bool fillDialog(DialogHand& hand, const BakeOptions& o, const Plan& plan) {
          hand.set(IDC_BAKE_DISPLACEMENT_ON, displacement, "the displacement map switch");
     for (const MapRequest& m : plan.maps)
         ok = ok && hand.chooseFile(m.chooseButton, m.fileGadget, m.path, std::string("the ") + m.what + " file");
+    if (normal)
+        ok = ok && hand.choose(IDC_BAKE_NORMAL_Y, o.normalY == "down" ? IDC_BAKE_NORMAL_Y_DOWN : IDC_BAKE_NORMAL_Y_UP,
+                               "the normal map's green channel");
     if (occlusion)
         ok = ok && hand.choose(IDC_BAKE_OCCLUSION_GRID, IDC_BAKE_OCCLUSION_GRID + o.aoGrid, "the occlusion grid") &&
              hand.set(IDC_BAKE_OCCLUSION_RANDOM, o.aoRandom, "the random directions switch") &&
@@ -360,6 +366,14 @@ CLI::App* addBakeCommand(CLI::App& cli, BakeOptions& o) {
                      "Bits per channel: 8 or 16 for tif and png, 16 (half) or 32 (float) for exr, 8 for tga and bmp "
                      "(default 8, exr 32). EXR maps hold the values themselves: normals as signed components, "
                      "displacements as signed distances in scene units (no scale file)");
+    bake->add_option("--asset", o.asset,
+                     "Also write a ready-to-use glTF asset (.glb: one file; or .gltf): the low object with its UVs "
+                     "and a material whose normal texture is the baked normal map (baked for the asset when --normal "
+                     "is not given) and whose occlusion texture is the occlusion map when one is baked");
+    bake->add_option("--normal-y", o.normalY,
+                     "The normal map's green channel: up (y up the texture: the OpenGL-style convention of most "
+                     "tools and of glTF) or down (y down: DirectX-style, for engines that want the green flipped)")
+        ->default_val("up");
     std::vector<CLI::Option*> occlusionOptions;
     occlusionOptions.push_back(
         bake->add_option("--occluders", o.occluders,
@@ -399,14 +413,48 @@ CLI::App* addBakeCommand(CLI::App& cli, BakeOptions& o) {
     return bake;
 }
 
-int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& out, std::ostream& err) {
+namespace {
+
+// Removes a file when it goes out of scope (a map made only for the asset).
+struct RemoveAtEnd {
+    std::string path;
+    ~RemoveAtEnd() {
+        std::error_code ec;
+        if (!path.empty()) fs::remove(path, ec);
+    }
+};
+
+}  // namespace
+
+int runBake(const std::string& moduleDir, const BakeOptions& given, std::ostream& out, std::ostream& err) {
     const Failure fail(err);
+    BakeOptions o = given;
+    // An asset without a normal map file of its own gets one in the temporary folder, in the format
+    // of the bake's other maps.
+    RemoveAtEnd assetNormal;
+    if (!o.asset.empty()) {
+        if (std::string problem = assetPathProblem(o.asset); !problem.empty()) return fail("--asset " + problem);
+        if (o.normal.empty()) {
+            std::string suffix = o.format;
+            for (const std::string* p : {&o.occlusion, &o.displacement})
+                if (suffix.empty()) suffix = suffixOf(*p);
+            if (suffix.empty()) suffix = "png";
+            o.normal = assetNormal.path = temporaryMapPath("normal", suffix);
+        }
+    }
     Plan plan;
     if (std::string problem = checkOptions(o, plan); !problem.empty()) return fail(problem);
 
     const auto [highFile, highName] = splitObjectArgument(o.high);
     const auto [lowFile, lowName] = splitObjectArgument(o.low);
     if (std::string problem = checkFileRoles(o, plan, highFile, lowFile); !problem.empty()) return fail(problem);
+    if (!o.asset.empty()) {
+        for (const std::string& f : {highFile, lowFile, o.bump})
+            if (!f.empty() && host::sameFile(o.asset, f))
+                return fail("--asset " + o.asset + " is the same file as the input " + f);
+        for (const auto& [option, path] : outputsOf(plan))
+            if (host::sameFile(o.asset, path)) return fail("--asset and " + option + " both write " + o.asset);
+    }
 
     std::string error;
     std::unique_ptr<HostSession> session = HostSession::start(moduleDir, &error);
@@ -510,7 +558,23 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
         removeNewFiles(outputs, existed);
         return fail("the bake failed (" + final + "); no map was written");
     }
+    if (!o.asset.empty()) {
+        std::string occlusionPath;
+        for (const MapRequest& m : plan.maps)
+            if (m.checkbox == IDC_BAKE_OCCLUSION_ON) occlusionPath = m.path;
+        // A copy that carries the smooth normals the maps were baked over.
+        std::unique_ptr<host::Object> copy = low->cloneAlone();
+        auto* shaded = static_cast<host::PolygonObject*>(copy.get());
+        keepBakedNormals(*shaded);
+        host::formats::BakedMapsOf baked;
+        if (!host::formats::bakedMapsFromFiles(o.normal, o.normalY == "down", occlusionPath, baked[shaded], error) ||
+            !writeBakedAsset(o.asset, {shaded}, baked, error)) {
+            removeNewFiles(outputs, existed);
+            return fail("the asset could not be written (" + error + "); no map was kept");
+        }
+    }
     for (const MapRequest& m : plan.maps) {
+        if (m.path == assetNormal.path) continue;
         out << m.what << ": " << m.path << " (" << plan.width << " x " << plan.height;
         if (plan.format->choice == IDC_BAKE_FORMAT_EXR)
             out << ", " << (plan.bits == 32 ? "float" : "half");
@@ -523,6 +587,9 @@ int runBake(const std::string& moduleDir, const BakeOptions& o, std::ostream& ou
             out << ", signed distances in scene units";
         out << "\n";
     }
+    if (!o.asset.empty())
+        out << "asset: " << o.asset << " (\"" << low->name() << "\" with its normal"
+            << (o.occlusion.empty() ? "" : " and occlusion") << " map, glTF)\n";
     return 0;
 }
 

@@ -24,6 +24,8 @@ struct BakeOptions {
     std::string normal;  // output paths; empty when the map is not asked for
     std::string occlusion;
     std::string displacement;
+    std::string normalY = "up";  // the normal map's green channel: y up (the default) or down the texture
+    std::string asset;           // .glb or .gltf: the low object with its maps as a glTF asset; empty: none
     int size = 600;  // width and height, unless given one by one
     int width = 600;
     int height = 600;

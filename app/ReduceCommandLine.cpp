@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "HostSession.h"
+#include "BakedAsset.h"
+#include "LevelMaps.h"
 #include "sources/HostContract.h"
 #include "sources/ResourceIds.h"
 #include "host/Dialogs.h"
@@ -485,6 +487,10 @@ CLI::App* addLodCommand(CLI::App& cli, LodOptions& o) {
                     "Comma-separated levels: N% keeps N percent of each object's points, N keeps N points (one "
                     "object), eX reduces to the error limit X")
         ->required();
+    cmd->add_option("--bake-from", o.bakeFrom,
+                    "With a .glb or .gltf chain: bake a normal map from this high-resolution mesh (FILE or "
+                    "FILE:OBJECT) onto every level, carried by the level's material");
+    cmd->add_option("--bake-size", o.bakeSize, "Width and height of each level's normal map (10 to 6400, default 1024)");
     addChoiceOptions(cmd, o.choices);
     noteGiven(cmd, o.choices);
     return cmd;
@@ -580,6 +586,10 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
                           " would both write " + path;
         paths.push_back(path);
     }
+    if (problem.empty() && !o.bakeFrom.empty() && !chain)
+        problem = "--bake-from needs one .glb or .gltf file for the chain (-o chain.glb), whose materials carry the maps";
+    if (problem.empty() && !o.bakeFrom.empty() && (o.bakeSize < 10 || o.bakeSize > 6400))
+        problem = "--bake-size " + std::to_string(o.bakeSize) + " is outside 10 to 6400";
     Plan plan;
     if (problem.empty()) problem = checkChoices(o.choices, plan);
     if (!problem.empty()) return fail(problem);
@@ -651,7 +661,15 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
             chainOut.push_back(std::move(level));
         }
         std::string error;
-        if (!host::formats::writeLodChainFile(o.pattern, chainOut, &error)) return fail(error + "; no level was written");
+        host::formats::BakedMapsOf baked;
+        if (!o.bakeFrom.empty())
+            for (auto& level : chainLevels)
+                for (auto& r : level) withPolygonObjects(*r, keepBakedNormals);
+        if (!o.bakeFrom.empty() &&
+            !bakeLevelMaps(moduleDir, {o.bakeFrom, o.bakeSize}, chainOut, baked, err, error))
+            return fail(error + "; no level was written");
+        if (!host::formats::writeLodChainFile(o.pattern, chainOut, &error, o.bakeFrom.empty() ? nullptr : &baked))
+            return fail(error + "; no level was written");
         out << report;
         out << "wrote " << chainOut.size() << " levels (the input and " << levels.size() << " reduced) to "
             << o.pattern << "\n";

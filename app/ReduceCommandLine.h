@@ -48,6 +48,8 @@ struct LodOptions {
     std::string input;
     std::string pattern;  // "{n}" becomes the level's number, 1 for the first level
     std::string levels;   // "50%,25%,10%", "2000,500", "e0.001,e0.01" or mixed
+    std::string bakeFrom;  // with a .glb/.gltf chain: bake each level's normal map from this mesh
+    int bakeSize = 1024;
     ReductionChoices choices;
 };
 

@@ -168,6 +168,7 @@ std::string checkOptions(const RenderOptions& o, Plan& plan) {
         plan.cameraGiven = true;
     }
     if (!o.normalMap.empty() && o.input.empty()) return "--normal-map applies to the rendering of one mesh file";
+    if (o.normalY != "up" && o.normalY != "down") return "--normal-y " + o.normalY + " is not one of up, down";
     return {};
 }
 
@@ -207,7 +208,8 @@ bool save(const host::Bitmap& image, const std::string& path, int32_t format, st
 
 // The normal-map shader on a material, its child a bitmap shader over the map, linked the way the
 // host links a shader dropped on another: with the link message.
-std::unique_ptr<ShaderNode> normalMapShader(host::Document* doc, const std::string& mapPath, std::string& error) {
+std::unique_ptr<ShaderNode> normalMapShader(host::Document* doc, const std::string& mapPath, bool greenDown,
+                                            std::string& error) {
     std::unique_ptr<ShaderNode> shader = ShaderNode::makeModuleShader(XOMBRIN85_ID, doc, &error);
     if (!shader) return nullptr;
     std::unique_ptr<ShaderNode> map = ShaderNode::makeBitmap(mapPath, doc, &error);
@@ -215,6 +217,7 @@ std::unique_ptr<ShaderNode> normalMapShader(host::Document* doc, const std::stri
         error = "cannot read the normal map " + mapPath + (error.empty() ? "" : ": " + error);
         return nullptr;
     }
+    map->readAsNormalMap(greenDown);
     ShaderNode* mapNode = map.get();
     ShaderNode::park(std::move(map));
     shader->message(HOST_MSG_LINK_SHADER, mapNode);
@@ -338,7 +341,7 @@ int runSingle(HostSession& session, const RenderOptions& o, const Plan& plan, st
     if (!o.normalMap.empty()) {
         const std::string problem = uvSetProblem(objects, o.uvSet);
         if (!problem.empty()) return fail(problem);
-        shader = normalMapShader(&session.document(), o.normalMap, error);
+        shader = normalMapShader(&session.document(), o.normalMap, o.normalY == "down", error);
         if (!shader) return fail(error);
         material.shader = shader.get();
         material.uvSet = o.uvSet;
@@ -368,7 +371,7 @@ int runCompare(HostSession& session, const RenderOptions& o, const Plan& plan, s
         if (others.empty()) return fail(error);
         frame = boundsOf(others);
     }
-    std::unique_ptr<ShaderNode> shader = normalMapShader(&session.document(), o.compare[2], error);
+    std::unique_ptr<ShaderNode> shader = normalMapShader(&session.document(), o.compare[2], o.normalY == "down", error);
     if (!shader) return fail(error);
     Material plain, mapped;
     mapped.shader = shader.get();
@@ -452,6 +455,10 @@ CLI::App* addRenderCommand(CLI::App& cli, RenderOptions& o) {
     render->add_option("-o,--output", o.output, "Image to write (.png, .tif or .tiff)")->required();
     render->add_option("--normal-map", o.normalMap,
                        "Apply this tangent-space normal map through the normal-map shader on the object's material");
+    render->add_option("--normal-y", o.normalY,
+                       "The map's green channel: up (y up the texture, the OpenGL-style default of most tools and "
+                       "glTF) or down (y down, DirectX-style, as some engines want)")
+        ->default_val("up");
     render->add_option("--uv-set", o.uvSet, "UVW set the normal map is laid out in (1 = the first; default 1)");
     render->add_option("--size", o.size, "Image size as WIDTHxHEIGHT (default 640x480)");
     render->add_option("--view", o.view, "front, side, top (orthographic) or perspective (default), framed on the "

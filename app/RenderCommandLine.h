@@ -22,6 +22,7 @@ struct RenderOptions {
     std::string input;  // FILE or FILE:OBJECT
     std::string output;
     std::string normalMap;
+    std::string normalY = "up";  // the map's green channel: y up (the default) or down the texture
     int uvSet = 1;
     std::string size = "640x480";
     std::string view;                 // front, side, top, perspective ("" = perspective)

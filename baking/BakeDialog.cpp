@@ -143,6 +143,7 @@ int32_t BakeDialog::initValues() {
     setInt(IDC_BAKE_BITS, bitDepth_);
     setBool(IDC_BAKE_NORMAL_ON, normalOn_);
     setFilename(IDC_BAKE_NORMAL_FILE, normalFile_);
+    setInt(IDC_BAKE_NORMAL_Y, normalY_);
     setBool(IDC_BAKE_OCCLUSION_ON, occlusionOn_);
     setInt(IDC_BAKE_OCCLUSION_GRID, occlusionGrid_);
     setBool(IDC_BAKE_OCCLUSION_RANDOM, randomDirections_);
@@ -393,6 +394,11 @@ int32_t BakeDialog::command(int32_t gadget, const HstSettings* /*msg*/) {
         case IDC_BAKE_HALF_SPACE:
             getInt(gadget, halfSpace_);
             break;
+        case IDC_BAKE_NORMAL_Y:
+            getInt(IDC_BAKE_NORMAL_Y, normalY_);
+            // Anything but the two entries (a setting stored before the choice existed) is up.
+            if (normalY_ != IDC_BAKE_NORMAL_Y_DOWN) normalY_ = IDC_BAKE_NORMAL_Y_UP;
+            break;
         case IDC_BAKE_OCCLUSION_RANDOM:
             getBool(gadget, randomDirections_);
             break;
@@ -419,6 +425,7 @@ void BakeDialog::copySettings() {
     if (s.fileFormat == BAKE_FORMAT_EXR && s.bitDepth == 16) s.fileFormat = BAKE_FORMAT_EXR_HALF;
     s.normalOn = normalOn_ ? 1 : 0;
     s.normalFile = normalFile_;
+    s.normalYDown = normalY_ == IDC_BAKE_NORMAL_Y_DOWN ? 1 : 0;
     s.occlusionOn = occlusionOn_ ? 1 : 0;
     s.occlusionFile = occlusionFile_;
     s.randomDirections = randomDirections_ ? 1 : 0;

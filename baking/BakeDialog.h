@@ -102,6 +102,7 @@ private:
     int32_t bitDepth_ = IDC_BAKE_BITS_8;
     bool normalOn_ = true;
     HostFilename normalFile_;
+    int32_t normalY_ = IDC_BAKE_NORMAL_Y_UP;
     bool occlusionOn_ = false;
     int32_t occlusionGrid_ = IDC_BAKE_OCCLUSION_GRID + 3;
     bool randomDirections_ = true;

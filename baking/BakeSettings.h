@@ -60,6 +60,9 @@ struct BakeSettings {
 
     int32_t normalOn = 1;
     HostFilename normalFile;
+    // 1 writes the normal map's y (green) negated: y down the texture, for engines that want it so;
+    // 0 (the default) writes y along growing v, up the image.
+    int32_t normalYDown = 0;
     int32_t occlusionOn = 0;
     HostFilename occlusionFile;
     int32_t randomDirections = 0;

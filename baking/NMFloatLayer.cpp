@@ -43,11 +43,12 @@ bool NMAbstractFloatLayer::loadImageFile(const HostFilename& file) {
     if (!allocate(w, h)) return false;
     for (int32_t y = 0; y < h; ++y) {
         float* out = row(y);
+        const int32_t imageRow = nmImageRow(y, h);
         for (int32_t x = 0; x < w; ++x) {
             // The image is taken as grey: of its three channels the last one read is kept, 8-bit
             // values as value / 255, 16-bit ones as value / 65535 and float ones as they are.
             float r, g, b;
-            bitmap.getPixelFloat(x, y, &r, &g, &b);
+            bitmap.getPixelFloat(x, imageRow, &r, &g, &b);
             (void)r;
             (void)g;
             out[x] = b;
@@ -65,13 +66,14 @@ bool NMAbstractFloatLayer::makeImage(HostBitmap& bitmap, int32_t format, int32_t
     for (int32_t y = 0; y < h; ++y) {
         if (bakeStopRequested(thread)) return false;
         const float* in = row(y);
+        const int32_t imageRow = nmImageRow(y, h);
         if (floats) {
-            for (int32_t x = 0; x < w; ++x) bitmap.setPixelFloat(x, y, in[x], in[x], in[x]);
+            for (int32_t x = 0; x < w; ++x) bitmap.setPixelFloat(x, imageRow, in[x], in[x], in[x]);
             continue;
         }
         for (int32_t x = 0; x < w; ++x) {
             const int32_t c = nmChannel(static_cast<double>(in[x]) * max, max);
-            nmSetMapPixel(bitmap, bitDepth, x, y, c, c, c);
+            nmSetMapPixel(bitmap, bitDepth, x, imageRow, c, c, c);
         }
     }
     return true;

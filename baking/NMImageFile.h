@@ -13,6 +13,12 @@ inline int32_t nmChannel(double value, int32_t max) {
     return static_cast<int32_t>(value);
 }
 
+// Image files hold their first row at the top, where the texture coordinate v is 1: the way every
+// other tool reads a texture (image rows count down, v counts up). The layers count their rows with
+// v from 0 (row y holds v = y / (height - 1)), so row y of a layer is row height - 1 - y of its image,
+// both when a map is written and when an image is read into a layer.
+inline int32_t nmImageRow(int32_t layerRow, int32_t height) { return height - 1 - layerRow; }
+
 // Largest channel value of a bit depth (8 or 16).
 inline int32_t nmChannelMax(int32_t bitDepth) { return bitDepth == 16 ? 65535 : 255; }
 

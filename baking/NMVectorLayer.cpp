@@ -31,9 +31,10 @@ bool NMAbstractVectorLayer::loadImageFile(const HostFilename& file) {
     if (!allocate(w, h)) return false;
     for (int32_t y = 0; y < h; ++y) {
         NMVector3f* out = row(y);
+        const int32_t imageRow = nmImageRow(y, h);
         for (int32_t x = 0; x < w; ++x) {
             int32_t r, g, b;
-            bitmap.getPixel(x, y, &r, &g, &b);
+            bitmap.getPixel(x, imageRow, &r, &g, &b);
             out[x] = {static_cast<float>((r - 127.5) / 127.5), static_cast<float>((g - 127.5) / 127.5),
                       static_cast<float>((b - 127.5) / 127.5)};
         }
@@ -41,8 +42,8 @@ bool NMAbstractVectorLayer::loadImageFile(const HostFilename& file) {
     return true;
 }
 
-bool NMAbstractVectorLayer::makeImage(HostBitmap& bitmap, int32_t format, int32_t bitDepth,
-                                      HostThreadBase* thread) {
+bool NMAbstractVectorLayer::makeImage(HostBitmap& bitmap, int32_t format, int32_t bitDepth, HostThreadBase* thread,
+                                      bool negateY) {
     if (isEmpty()) return false;
     const int32_t w = width(), h = height();
     if (!nmInitMapBitmap(bitmap, w, h, bitDepth, format, true)) return false;
@@ -52,13 +53,16 @@ bool NMAbstractVectorLayer::makeImage(HostBitmap& bitmap, int32_t format, int32_
     for (int32_t y = 0; y < h; ++y) {
         if (bakeStopRequested(thread)) return false;
         const NMVector3f* in = row(y);
+        const int32_t imageRow = nmImageRow(y, h);
         if (floats) {
-            for (int32_t x = 0; x < w; ++x) bitmap.setPixelFloat(x, y, in[x].x, in[x].y, in[x].z);
+            for (int32_t x = 0; x < w; ++x)
+                bitmap.setPixelFloat(x, imageRow, in[x].x, negateY ? -in[x].y : in[x].y, in[x].z);
             continue;
         }
         for (int32_t x = 0; x < w; ++x) {
-            nmSetMapPixel(bitmap, bitDepth, x, y, nmChannel(in[x].x * half + half, max),
-                          nmChannel(in[x].y * half + half, max), nmChannel(in[x].z * half + half, max));
+            const double ny = negateY ? -static_cast<double>(in[x].y) : in[x].y;
+            nmSetMapPixel(bitmap, bitDepth, x, imageRow, nmChannel(in[x].x * half + half, max),
+                          nmChannel(ny * half + half, max), nmChannel(in[x].z * half + half, max));
         }
     }
     return true;

@@ -26,7 +26,10 @@ public:
     // along growing rows (v). False when memory runs out.
     virtual bool makeBumpLayer(NMAbstractFloatLayer& heights, float strength);
     // The first half of writeImageFile, as for the float layers.
-    bool makeImage(HostBitmap& bitmap, int32_t format, int32_t bitDepth, HostThreadBase* thread);
+    // negateY writes the second component negated (normal maps for engines whose tangent frame has
+    // its y axis down the texture).
+    bool makeImage(HostBitmap& bitmap, int32_t format, int32_t bitDepth, HostThreadBase* thread,
+                   bool negateY = false);
 };
 
 class NMVectorLayer final : public NMStoredLayer<NMAbstractVectorLayer, NMFlatStorage> {};

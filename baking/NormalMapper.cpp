@@ -293,7 +293,7 @@ bool NormalMapper::run() {
     // Every image is made before any file is written: a stop (asked while the images are made)
     // then leaves no map behind.
     HostBitmap normalImage, occlusionImage, displacementImage;
-    if (s.normalOn && !main_.normal->makeImage(normalImage, s.fileFormat, s.bitDepth, s.thread)) return false;
+    if (s.normalOn && !main_.normal->makeImage(normalImage, s.fileFormat, s.bitDepth, s.thread, s.normalYDown != 0)) return false;
     if (occlusion && !main_.occlusion->makeImage(occlusionImage, s.fileFormat, s.bitDepth, s.thread)) return false;
     if (displacement && !main_.displacement->makeImage(displacementImage, s.fileFormat, s.bitDepth, s.thread))
         return false;

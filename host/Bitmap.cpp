@@ -470,8 +470,9 @@ struct PngContext {
     const uint8_t* data;
     size_t size;
     size_t pos;
-    // Writing: the open file.
+    // Writing: the open file, or the string that takes the bytes when there is one.
     FILE* file;
+    std::string* memory;
 };
 
 [[noreturn]] void pngErrorFunction(png_structp png, png_const_charp message) {
@@ -491,12 +492,16 @@ void pngReadFunction(png_structp png, png_bytep out, size_t n) {
 
 void pngWriteFunction(png_structp png, png_bytep in, size_t n) {
     auto* context = static_cast<PngContext*>(png_get_io_ptr(png));
+    if (context->memory) {
+        context->memory->append(reinterpret_cast<const char*>(in), n);
+        return;
+    }
     if (std::fwrite(in, 1, n, context->file) != n) png_error(png, std::strerror(errno));
 }
 
 void pngFlushFunction(png_structp png) {
     auto* context = static_cast<PngContext*>(png_get_io_ptr(png));
-    std::fflush(context->file);
+    if (context->file) std::fflush(context->file);
 }
 
 // `image` must be an empty bitmap owned by the caller.
@@ -601,6 +606,26 @@ bool encodePngTo(PngContext& context, const Bitmap& bitmap) {
     png_destroy_write_struct(&png, &info);
     return true;
 }
+
+}  // namespace
+
+bool encodePng(const Bitmap& bitmap, std::string& bytes, std::string* error) {
+    if (bitmap.empty() || bitmap.isFloat()) {
+        if (error) *error = bitmap.empty() ? "no image to encode" : "PNG holds 8 or 16 bits per channel, not floats";
+        return false;
+    }
+    std::string out;
+    PngContext context{};
+    context.memory = &out;
+    if (!encodePngTo(context, bitmap)) {
+        if (error) *error = context.message;
+        return false;
+    }
+    bytes = std::move(out);
+    return true;
+}
+
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // stb_image glue (BMP and TGA)

@@ -46,6 +46,15 @@ const char* imageFormatSuffix(int32_t format);
 // we read packs more than a few thousand decoded bytes into one file byte.
 bool imageSizeFitsFile(long long width, long long height, int bytesPerPixel, size_t fileBytes, std::string& why);
 
+// Where texture coordinate v lies in an image of `height` rows: images hold v = 1 in their first
+// (top) row and v = 0 in their last, as every texture reader takes them, with the rows in between
+// evenly spaced. Everything the host samples by texture coordinate goes through this.
+inline double rowOfTextureV(double v, int height) { return (1.0 - v) * (height - 1); }
+
+class Bitmap;
+// The bitmap as a PNG file in memory (8 or 16 bits; false with `error` set for float bitmaps).
+bool encodePng(const Bitmap& bitmap, std::string& bytes, std::string* error = nullptr);
+
 class Bitmap {
 public:
     // Sizes from 1 to 32768 per side; channels 1, 3 or 4; 8 or 16 bits, or 32 for float channels.

@@ -107,6 +107,9 @@ enum : int32_t {
     IDC_BAKE_STATUS = 10102,
     IDC_BAKE_ABOUT = 10103,
     IDC_BAKE_START = 10104,  // bake / stop
+    IDC_BAKE_NORMAL_Y = 10140,       // the normal map's green channel: up or down the texture
+    IDC_BAKE_NORMAL_Y_UP = 10141,    // y along growing v, up the image (the common default)
+    IDC_BAKE_NORMAL_Y_DOWN = 10142,  // y negated, for engines whose tangent frame points y down
 };
 
 // Strings of the baking dialog.

@@ -437,6 +437,7 @@ private:
 class Writer {
 public:
     Model model;
+    const BakedMapsOf* baked = nullptr;
 
     Writer() {
         model.asset.version = "2.0";
@@ -578,6 +579,16 @@ private:
             out.insert(out.end(), {uint32_t(v[0]), uint32_t(v[1]), uint32_t(v[2])});
             if (v[3] >= 0) out.insert(out.end(), {uint32_t(v[0]), uint32_t(v[2]), uint32_t(v[3])});
         }
+        const BakedMaps* maps = nullptr;
+        if (baked)
+            if (auto it = baked->find(&o); it != baked->end()) maps = &it->second;
+        // The maps lie over the first texture coordinates, which the polygons of every group share.
+        if (maps) {
+            for (size_t g = 0; g < groups.size(); ++g) {
+                indices[groups.size()].insert(indices[groups.size()].end(), indices[g].begin(), indices[g].end());
+                indices[g].clear();
+            }
+        }
         for (size_t g = 0; g <= groups.size(); ++g) {
             if (indices[g].empty()) continue;
             tinygltf::Primitive prim;
@@ -586,10 +597,43 @@ private:
             prim.indices = addAccessor(indices[g].data(), indices[g].size(), TINYGLTF_TYPE_SCALAR,
                                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, 4, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
             if (g < groups.size()) prim.material = material(groups[g]->name());
+            if (maps) prim.material = bakedMaterial(o.name(), *maps);
             mesh.primitives.push_back(std::move(prim));
         }
         model.meshes.push_back(std::move(mesh));
         return static_cast<int>(model.meshes.size()) - 1;
+    }
+
+    // The image of an embedded PNG file, as a texture with a sampler that repeats.
+    int addTexture(const std::string& png) {
+        if (model.samplers.empty()) {
+            tinygltf::Sampler s;
+            s.magFilter = TINYGLTF_TEXTURE_FILTER_LINEAR;
+            s.minFilter = TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
+            s.wrapS = s.wrapT = TINYGLTF_TEXTURE_WRAP_REPEAT;
+            model.samplers.push_back(s);
+        }
+        tinygltf::Image image;
+        image.mimeType = "image/png";
+        image.bufferView = addView(png.data(), png.size(), 0);
+        model.images.push_back(std::move(image));
+        tinygltf::Texture t;
+        t.source = static_cast<int>(model.images.size()) - 1;
+        t.sampler = 0;
+        model.textures.push_back(t);
+        return static_cast<int>(model.textures.size()) - 1;
+    }
+
+    // A plain, rough, non-metallic material carrying the object's baked maps.
+    int bakedMaterial(const std::string& name, const BakedMaps& maps) {
+        tinygltf::Material m;
+        m.name = name;
+        m.pbrMetallicRoughness.metallicFactor = 0.0;
+        m.pbrMetallicRoughness.roughnessFactor = 0.8;
+        if (!maps.normalPng.empty()) m.normalTexture.index = addTexture(maps.normalPng);
+        if (!maps.occlusionPng.empty()) m.occlusionTexture.index = addTexture(maps.occlusionPng);
+        model.materials.push_back(std::move(m));
+        return static_cast<int>(model.materials.size()) - 1;
     }
 
     std::map<std::string, int> materials_;
@@ -676,13 +720,15 @@ bool readGltf(const std::string& path, bool binary, std::vector<std::unique_ptr<
     return true;
 }
 
-bool encodeGltf(const std::vector<const Object*>& objects, bool binary, std::string& bytes, std::string* error) {
+bool encodeGltf(const std::vector<const Object*>& objects, bool binary, std::string& bytes, std::string* error,
+                const BakedMapsOf* baked) {
     // The objects and their ancestors; the top-most of them are the scene's nodes.
     std::set<const Object*> keep;
     for (const Object* o : objects)
         for (const Object* a = o; a; a = a->parent())
             if (!keep.insert(a).second) break;
     Writer w;
+    w.baked = baked;
     tinygltf::Scene scene;
     std::vector<const Object*> ordered;
     for (const Object* o : objects)
@@ -694,12 +740,14 @@ bool encodeGltf(const std::vector<const Object*>& objects, bool binary, std::str
     return encode(w.model, binary, bytes, error);
 }
 
-bool encodeGltfLodChain(const std::vector<LodLevel>& levels, bool binary, std::string& bytes, std::string* error) {
+bool encodeGltfLodChain(const std::vector<LodLevel>& levels, bool binary, std::string& bytes, std::string* error,
+                        const BakedMapsOf* baked) {
     if (levels.empty()) {
         if (error) *error = "no levels to write";
         return false;
     }
     Writer w;
+    w.baked = baked;
     std::vector<int> levelNodes;
     for (const LodLevel& level : levels) {
         std::vector<int> children;

@@ -11,8 +11,11 @@
 // Writing: the objects given, with their ancestors so that placements stay whole; one mesh per
 // polygon object with one vertex per distinct point, texture coordinates and normal, triangles
 // (quads split along a-c), one primitive per polygon-selection tag as a material of its name.
+// Objects with baked maps get, instead, one metallic-roughness material that carries the maps as
+// its normal and occlusion textures over the first texture coordinates, the images inside the file.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,11 +24,21 @@
 
 namespace host::formats {
 
+// The maps baked for one polygon object, as PNG files in memory in glTF's own conventions: the first
+// image row at texture coordinate t = 0 (our v = 1), and the normal map's green channel y up the
+// texture. The occlusion map is grey (glTF reads its red channel); empty: none.
+struct BakedMaps {
+    std::string normalPng;
+    std::string occlusionPng;
+};
+using BakedMapsOf = std::map<const Object*, BakedMaps>;
+
 bool readGltf(const std::string& path, bool binary, std::vector<std::unique_ptr<Object>>& roots,
               std::vector<WeldResult>* welds, std::string* error);
 
 // The whole file in memory (`binary`: .glb, else .gltf with the buffer embedded).
-bool encodeGltf(const std::vector<const Object*>& objects, bool binary, std::string& bytes, std::string* error);
+bool encodeGltf(const std::vector<const Object*>& objects, bool binary, std::string& bytes, std::string* error,
+                const BakedMapsOf* baked = nullptr);
 
 // One level of a chain of levels of detail: the top-level objects (with everything below them), a
 // name for the level's node and the smallest share of the screen's height the level is meant for.
@@ -36,6 +49,7 @@ struct LodLevel {
 };
 // Every level under one node each; the first level's node is in the scene and names the others in
 // its MSFT_lod extension, with the coverages in its extras as MSFT_screencoverage.
-bool encodeGltfLodChain(const std::vector<LodLevel>& levels, bool binary, std::string& bytes, std::string* error);
+bool encodeGltfLodChain(const std::vector<LodLevel>& levels, bool binary, std::string& bytes, std::string* error,
+                        const BakedMapsOf* baked = nullptr);
 
 }  // namespace host::formats

@@ -355,14 +355,15 @@ bool writeMeshFile(const std::string& path, const std::vector<const Object*>& ob
     return file.commit(error);
 }
 
-bool writeLodChainFile(const std::string& path, const std::vector<LodLevel>& levels, std::string* error) {
+bool writeLodChainFile(const std::string& path, const std::vector<LodLevel>& levels, std::string* error,
+                       const BakedMapsOf* baked) {
     const MeshFormat format = meshFormatForPath(path);
     if (format != MeshFormat::Glb && format != MeshFormat::Gltf) {
         if (error) *error = path + ": a chain of levels in one file is written as .glb or .gltf";
         return false;
     }
     std::string bytes, problem;
-    if (!encodeGltfLodChain(levels, format == MeshFormat::Glb, bytes, &problem)) {
+    if (!encodeGltfLodChain(levels, format == MeshFormat::Glb, bytes, &problem, baked)) {
         if (error) *error = path + ": " + problem;
         return false;
     }

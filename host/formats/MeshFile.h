@@ -56,6 +56,7 @@ bool encodeMeshFile(MeshFormat format, const std::vector<const Object*>& objects
                     std::string* problem);
 
 // A chain of levels of detail in one glTF file (.glb or .gltf).
-bool writeLodChainFile(const std::string& path, const std::vector<LodLevel>& levels, std::string* error);
+bool writeLodChainFile(const std::string& path, const std::vector<LodLevel>& levels, std::string* error,
+                       const BakedMapsOf* baked = nullptr);
 
 }  // namespace host::formats

@@ -107,7 +107,11 @@ void ShaderNode::freeRender() {
 
 void ShaderNode::sample(ChannelData& cd, float colour[3]) const {
     if (kind_ == Kind::Bitmap) {
-        sampleBilinear(image_, cd.u, cd.v, colour);
+        sampleBilinear(image_, cd.u, cd.v, colour, normalMap_);
+        if (!normalMap_) return;
+        if (image_.isFloat())
+            for (int c = 0; c < 3; ++c) colour[c] = colour[c] * 0.5f + 0.5f;
+        if (greenDown_) colour[1] = 1.0f - colour[1];
         return;
     }
     if (kind_ == Kind::Colour) {
@@ -145,16 +149,25 @@ std::unique_ptr<ShaderNode> ShaderNode::unpark(ShaderNode* node) {
     return nullptr;
 }
 
-void sampleBilinear(const Bitmap& image, double u, double v, float colour[3]) {
+void sampleBilinear(const Bitmap& image, double u, double v, float colour[3], bool rawFloats) {
     colour[0] = colour[1] = colour[2] = 0.0f;
     if (image.empty()) return;
     const int w = image.width(), h = image.height();
-    const double x = wrapUnit(u) * (w - 1), y = wrapUnit(v) * (h - 1);
+    const double x = wrapUnit(u) * (w - 1), y = rowOfTextureV(wrapUnit(v), h);
     const int x0 = std::clamp(static_cast<int>(std::floor(x)), 0, w - 1);
     const int y0 = std::clamp(static_cast<int>(std::floor(y)), 0, h - 1);
     const int x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
     const double fx = x - x0, fy = y - y0;
     const bool grey = image.channels() == 1;
+    if (rawFloats && image.isFloat()) {
+        for (int c = 0; c < 3; ++c) {
+            const int ch = grey ? 0 : c;
+            const double top = image.getFloat(x0, y0, ch) * (1.0 - fx) + image.getFloat(x1, y0, ch) * fx;
+            const double bottom = image.getFloat(x0, y1, ch) * (1.0 - fx) + image.getFloat(x1, y1, ch) * fx;
+            colour[c] = static_cast<float>(top * (1.0 - fy) + bottom * fy);
+        }
+        return;
+    }
     for (int c = 0; c < 3; ++c) {
         const int ch = grey ? 0 : c;
         const double top = image.get16(x0, y0, ch) * (1.0 - fx) + image.get16(x1, y0, ch) * fx;

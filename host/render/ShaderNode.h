@@ -40,6 +40,14 @@ public:
     ShaderNode* parent() const { return parent_; }
     HostShaderBase* instance() const { return instance_; }
     const Bitmap& image() const { return image_; }
+    // Marks a bitmap node as holding a tangent-space normal map, which it then always answers in the
+    // encoding the normal-map shader reads (c = (x + 1) / 2, y up the texture): float images hold the
+    // signed components themselves, and a map whose green channel holds y down the texture (the
+    // convention some engines use) has its green inverted.
+    void readAsNormalMap(bool greenDown) {
+        normalMap_ = true;
+        greenDown_ = greenDown;
+    }
     Settings settings;
 
     // Takes `child` (a node owned by nobody else) under this node. Refused when the child is this
@@ -72,12 +80,14 @@ private:
     HostShaderBase* instance_ = nullptr;
     Bitmap image_;
     float colour_[3] = {0.0f, 0.0f, 0.0f};
+    bool normalMap_ = false, greenDown_ = false;
     std::vector<std::unique_ptr<ShaderNode>> children_;
 };
 
-// Bilinear sample of an image at texture coordinates (u, v): texel centres lie at u·(w − 1) and
-// v·(h − 1), row 0 at v = 0, as the baker writes its maps. Coordinates outside [0, 1] repeat.
-void sampleBilinear(const Bitmap& image, double u, double v, float colour[3]);
+// Bilinear sample of an image at texture coordinates (u, v): texel centres lie at u·(w − 1) across
+// and at rowOfTextureV(v, h) down (the first row at v = 1). Coordinates outside [0, 1] repeat.
+// Float channels are clamped to [0, 1] unless `rawFloats`.
+void sampleBilinear(const Bitmap& image, double u, double v, float colour[3], bool rawFloats = false);
 
 // The record behind a render-init handle.
 struct RenderInit {

@@ -47,11 +47,13 @@ TEST_F(FloatMapFilesTest, ExrDisplacementHoldsTheDistancesExactlyAndNeedsNoScale
     const host::Bitmap image = baketest::readImage(folder.path() / "disp.exr");
     ASSERT_TRUE(image.isFloat());
     ASSERT_EQ(image.channels(), 1);
+    // Layer row y is image row 10 - y (the image's first row holds v = 1).
     for (int y = 0; y < 11; ++y)
-        for (int x = 0; x < 10; ++x) ASSERT_EQ(image.getFloat(x, y, 0), set.displacement->elementAt(x, y)) << x << "," << y;
-    EXPECT_EQ(image.getFloat(9, 9, 0), 100.0f);
-    EXPECT_EQ(image.getFloat(0, 10, 0), -3.25f);
-    EXPECT_EQ(image.getFloat(4, 1, 0), 0.001f * 1);
+        for (int x = 0; x < 10; ++x)
+            ASSERT_EQ(image.getFloat(x, 10 - y, 0), set.displacement->elementAt(x, y)) << x << "," << y;
+    EXPECT_EQ(image.getFloat(9, 1, 0), 100.0f);
+    EXPECT_EQ(image.getFloat(0, 0, 0), -3.25f);
+    EXPECT_EQ(image.getFloat(4, 9, 0), 0.001f * 1);
 }
 
 TEST_F(FloatMapFilesTest, ExrNormalsAreSignedComponentsInFloatAndHalf) {

@@ -139,6 +139,7 @@ TEST_F(NMImageLayerTest, FloatLayerWritesGreyLevels) {
     for (int y = 0; y < 102; ++y)
         for (int x = 0; x < 4; ++x) f.set(x, y, values[x]);
     f.set(3, 101, 1.5f);  // beyond 1: held at 255
+    f.set(0, 0, 0.25f);
     ASSERT_TRUE(f.writeImageFile(file("grey.tif"), BAKE_FORMAT_TIFF, 8, nullptr));
     const host::Bitmap b = baketest::readImage(folder.path() / "grey.tif");
     ASSERT_EQ(b.width(), 4);
@@ -146,8 +147,11 @@ TEST_F(NMImageLayerTest, FloatLayerWritesGreyLevels) {
     EXPECT_EQ(b.bitsPerChannel(), 8);
     const int want[4] = {0, 127, 255, 254};
     for (int x = 0; x < 4; ++x)
-        for (int c = 0; c < b.channels(); ++c) EXPECT_EQ(b.get8(x, 100, c), want[x]) << x;
-    EXPECT_EQ(b.get8(3, 101, 0), 255);
+        for (int c = 0; c < b.channels(); ++c) EXPECT_EQ(b.get8(x, 1, c), want[x]) << x;
+    // The layer's rows count with v, the image's from the top: the last layer row is the first
+    // image row, and the first layer row the last one.
+    EXPECT_EQ(b.get8(3, 0, 0), 255);
+    EXPECT_EQ(b.get8(0, 101, 0), 63);
 }
 
 TEST_F(NMImageLayerTest, VectorLayerWritesEncodedNormals) {
@@ -232,17 +236,18 @@ TEST_F(NMImageLayerTest, LoadReadsGreyAndEncodedVectors) {
     b.setPixel(2, 0, 51, 51, 51);
     b.setPixel(0, 1, 255, 127, 0);
     ASSERT_TRUE(b.save((folder.path() / "in.tif").string()));
+    // The image's top row holds v = 1: it becomes the layers' last row, its bottom row their first.
     NMBandedFloatLayer f;
     ASSERT_TRUE(f.loadImageFile(file("in.tif")));
     ASSERT_EQ(f.width(), 3);
     ASSERT_EQ(f.height(), 2);
-    EXPECT_FLOAT_EQ(f.elementAt(1, 0), 1.0f);
-    EXPECT_FLOAT_EQ(f.elementAt(2, 0), 0.2f);
+    EXPECT_FLOAT_EQ(f.elementAt(1, 1), 1.0f);
+    EXPECT_FLOAT_EQ(f.elementAt(2, 1), 0.2f);
     NMVectorLayer v;
     ASSERT_TRUE(v.loadImageFile(file("in.tif")));
-    EXPECT_FLOAT_EQ(v.elementAt(0, 1).x, 1.0f);
-    EXPECT_FLOAT_EQ(v.elementAt(0, 1).y, float(-0.5 / 127.5));
-    EXPECT_FLOAT_EQ(v.elementAt(0, 1).z, -1.0f);
+    EXPECT_FLOAT_EQ(v.elementAt(0, 0).x, 1.0f);
+    EXPECT_FLOAT_EQ(v.elementAt(0, 0).y, float(-0.5 / 127.5));
+    EXPECT_FLOAT_EQ(v.elementAt(0, 0).z, -1.0f);
     EXPECT_FALSE(v.loadImageFile(file("absent.tif")));
 }
 

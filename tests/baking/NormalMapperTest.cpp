@@ -95,9 +95,10 @@ TEST_F(NormalMapperTest, HeightFieldNormalsAndDisplacement) {
     EXPECT_GE(A, maxH * 0.95) << "the trim cuts 1% tails only";
 
     int worst = 0;
+    // Image rows count down from v = 1.
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
-            const double u = x / (W - 1.0), v = y / (H - 1.0);
+            const double u = x / (W - 1.0), v = 1.0 - y / (H - 1.0);
             const double nx = -heightDx(u, v), ny = -heightDy(u, v), l = std::sqrt(nx * nx + ny * ny + 1.0);
             const int want[3] = {encode(nx / l), encode(ny / l), encode(1.0 / l)};
             for (int c = 0; c < 3; ++c) {
@@ -111,11 +112,13 @@ TEST_F(NormalMapperTest, HeightFieldNormalsAndDisplacement) {
             ASSERT_NEAR(back, h, 2.0 * A / 255.0 + 1e-4) << "texel " << x << "," << y;
         }
     EXPECT_LE(worst, 2);
-    // Across the band boundaries the rows change as the surface does, no more.
-    for (int y : {99, 199})
+    // Across the band boundaries (layer rows 99 | 100 and 199 | 200, image rows H - 1 - those) the
+    // rows change as the surface does, no more.
+    for (int layerRow : {99, 199})
         for (int x = 0; x < W; x += 7) {
+            const int y = H - 2 - layerRow;
             const double u = x / (W - 1.0);
-            const double d0 = heightAt(u, y / (H - 1.0)), d1 = heightAt(u, (y + 1) / (H - 1.0));
+            const double d0 = heightAt(u, 1.0 - y / (H - 1.0)), d1 = heightAt(u, 1.0 - (y + 1) / (H - 1.0));
             const int step = int(disp.get8(x, y + 1, 0)) - int(disp.get8(x, y, 0));
             EXPECT_NEAR(step, (d1 - d0) / (2.0 * A) * 255.0, 1.5) << x << "," << y;
         }
@@ -132,7 +135,7 @@ TEST_F(NormalMapperTest, DefaultSupersamplingStaysWithinTwoLevels) {
     const host::Bitmap normal = baketest::readImage(path("normal.tif"));
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
-            const double u = x / (W - 1.0), v = y / (H - 1.0);
+            const double u = x / (W - 1.0), v = 1.0 - y / (H - 1.0);
             const double nx = -heightDx(u, v), ny = -heightDy(u, v), l = std::sqrt(nx * nx + ny * ny + 1.0);
             ASSERT_NEAR(normal.get8(x, y, 0), encode(nx / l), 2) << x << "," << y;
             ASSERT_NEAR(normal.get8(x, y, 1), encode(ny / l), 2) << x << "," << y;
@@ -415,7 +418,8 @@ TEST_F(NormalMapperTest, UnwritableScaleFileFailsTheBake) {
 TEST_F(NormalMapperTest, BumpImageTiltsTheHighNormal) {
     // A flat high plane with UVs and a 64 × 64 height image rising along x by 4 levels a pixel:
     // inside, gx = (8 / 255) · 4, so with strength 2 the bump normal is normalise(−0.251, 0, 1),
-    // written as x = 96 and z = 251. The same ramp along y tilts y the same way.
+    // written as x = 96 and z = 251. The same ramp down the image's rows rises against v (the
+    // image's first row holds v = 1), so it tilts y the other way: y = 158.
     host::Object* low = doc.insert(baketest::grid("low", 2, 2, baketest::flat));
     host::Object* high = doc.insert(baketest::grid("high", 4, 4, [](double u, double v) {
         return host::Vec3{1.2 * u - 0.1, 1.2 * v - 0.1, 0.05};
@@ -439,7 +443,7 @@ TEST_F(NormalMapperTest, BumpImageTiltsTheHighNormal) {
         const double g = 2.0 * 4.0 * 8.0 / 255.0, l = std::sqrt(g * g + 1.0);
         for (int y = 6; y < 26; ++y)
             for (int x = 6; x < 26; ++x) {
-                ASSERT_NEAR(normal.get8(x, y, axis), encode(-g / l), 1) << axis << ": " << x << "," << y;
+                ASSERT_NEAR(normal.get8(x, y, axis), encode((axis == 0 ? -g : g) / l), 1) << axis << ": " << x << "," << y;
                 ASSERT_NEAR(normal.get8(x, y, 1 - axis), 127, 1) << axis << ": " << x << "," << y;
                 ASSERT_NEAR(normal.get8(x, y, 2), encode(1.0 / l), 1) << axis << ": " << x << "," << y;
             }
@@ -477,7 +481,7 @@ TEST_F(NormalMapperTest, AroundAnIslandEdgeFillThenDilation) {
     }
     // The island's own texels follow the high surface over the plane's points (x, y) = (u − 0.25) · 2.
     for (int x = 16; x <= 47; ++x) {
-        const double px = (x / 63.0 - 0.25) * 2.0, py = (32 / 63.0 - 0.25) * 2.0;
+        const double px = (x / 63.0 - 0.25) * 2.0, py = (1.0 - 32 / 63.0 - 0.25) * 2.0;  // image row 32: v = 31 / 63
         const double nx = -heightDx(px, py), ny = -heightDy(px, py), l = std::sqrt(nx * nx + ny * ny + 1.0);
         EXPECT_NEAR(normal.get8(x, 32, 0), encode(nx / l), 2) << x;
         EXPECT_NEAR(normal.get8(x, 32, 1), encode(ny / l), 2) << x;

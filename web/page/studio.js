@@ -9,6 +9,7 @@ const REDUCE = 1015827;
 const BAKE = 1016396;
 const BAKE_NORMAL_FILE = 10063, BAKE_OCCLUSION_FILE = 10094, BAKE_DISPLACEMENT_FILE = 10098;
 const BAKE_LOW_NAME = 10036, BAKE_STATUS = 10102;
+const BAKE_NORMAL_Y = 10140, BAKE_NORMAL_Y_DOWN = 10142;
 
 const $ = (id) => document.getElementById(id);
 let state = null;
@@ -152,9 +153,13 @@ function buildWire(mesh) {
 
 // The baked normal map on the low object: the decoded map vector taken from tangent space through
 // the blended corner frames (not renormalised before the final step), as the shader does.
-function normalMapMaterial(texture) {
+// A map baked with its green channel down the texture has y negated before it is used.
+function normalMapMaterial(texture, greenDown) {
   return new THREE.ShaderMaterial({
-    uniforms: { map: { value: texture }, light: { value: new THREE.Vector3(0.5, 0.8, 0.6).normalize() } },
+    uniforms: {
+      map: { value: texture }, light: { value: new THREE.Vector3(0.5, 0.8, 0.6).normalize() },
+      ySign: { value: greenDown ? -1.0 : 1.0 },
+    },
     vertexShader: `
       attribute vec3 tangent3; attribute vec3 bitangent3;
       varying vec3 vN; varying vec3 vT; varying vec3 vB; varying vec2 vUv;
@@ -164,11 +169,12 @@ function normalMapMaterial(texture) {
         gl_Position = projectionMatrix * modelViewMatrix * vec4(position, 1.0);
       }`,
     fragmentShader: `
-      uniform sampler2D map; uniform vec3 light;
+      uniform sampler2D map; uniform vec3 light; uniform float ySign;
       varying vec3 vN; varying vec3 vT; varying vec3 vB; varying vec2 vUv;
       void main() {
         vec3 c = texture2D(map, vUv).rgb;
         vec3 n = (c * 255.0 - 127.5) * 0.00784313725490196;
+        n.y *= ySign;
         vec3 v = n.x * vT + n.y * vB + n.z * vN;
         float l = length(v);
         v = l > 0.0 ? v / l : vec3(0.0);
@@ -643,7 +649,9 @@ async function showNormalMap(objectName, gadget) {
   const data = normalMapGeometry(entry.mesh);
   if (!data) { showError(`${objectName} has no UVs`); return; }
   const texture = await new THREE.TextureLoader().loadAsync(`/api/map.png?plugin=${BAKE}&gadget=${gadget}&v=${state.version}`);
-  texture.flipY = false;  // the baker writes v = 0 in the image's first row, as it is uploaded here
+  // Image files hold v = 1 in their first row, as every texture reader takes them; flipping the rows
+  // on upload puts that row at WebGL's t = 1.
+  texture.flipY = true;
   texture.colorSpace = THREE.NoColorSpace;
   const g = new THREE.BufferGeometry();
   g.setAttribute('position', new THREE.BufferAttribute(data.position, 3));
@@ -652,7 +660,8 @@ async function showNormalMap(objectName, gadget) {
   g.setAttribute('tangent3', new THREE.BufferAttribute(data.tangent, 3));
   g.setAttribute('bitangent3', new THREE.BufferAttribute(data.bitangent, 3));
   entry.surface.geometry = g;
-  entry.surface.material = normalMapMaterial(texture);
+  const green = gadgetState(BAKE, BAKE_NORMAL_Y);
+  entry.surface.material = normalMapMaterial(texture, green && green.chosen === BAKE_NORMAL_Y_DOWN);
   entry.normalMapped = true;
   studio.normalMapShown = objectName;
   draw();

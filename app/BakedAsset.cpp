@@ -1,0 +1,64 @@
+#include "BakedAsset.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+
+#include "host/SafeOutput.h"
+#include "host/Tags.h"
+#include "host/render/RenderObject.h"
+#include "host/formats/FileOutput.h"
+
+namespace fs = std::filesystem;
+
+namespace app {
+namespace {
+
+bool isBinaryAsset(const std::string& path) { return fs::path(path).extension() == ".glb"; }
+
+}  // namespace
+
+void keepBakedNormals(host::PolygonObject& object) {
+    if (object.tag(host::TAG_NORMALS)) return;
+    host::render::RenderObject shading;
+    shading.build(object, nullptr);
+    auto tag = std::make_unique<host::NormalTag>();
+    tag->data.resize(object.polygons.size());
+    for (size_t i = 0; i < object.polygons.size(); ++i)
+        for (int k = 0; k < 12; ++k)
+            tag->data[i].v[k] = static_cast<int16_t>(std::lround(shading.cornerNormals[12 * i + k] * 32000.0f));
+    object.addTag(std::move(tag));
+}
+
+void withPolygonObjects(host::Object& root, void (*f)(host::PolygonObject&)) {
+    if (auto* p = dynamic_cast<host::PolygonObject*>(&root)) f(*p);
+    for (const auto& c : root.children()) withPolygonObjects(*c, f);
+}
+
+std::string assetPathProblem(const std::string& path) {
+    const std::string ext = fs::path(path).extension().string();
+    if (ext != ".glb" && ext != ".gltf")
+        return path + ": an asset is a .glb file (one file, images inside) or a .gltf file";
+    return host::outputProblem(path);
+}
+
+std::string temporaryMapPath(const std::string& what, const std::string& suffix) {
+    static std::atomic<int> counter{0};
+    std::error_code ec;
+    fs::path folder = fs::temp_directory_path(ec);
+    if (ec) folder = "/tmp";
+    return (folder / ("vexlor-" + what + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "." +
+                      suffix))
+        .string();
+}
+
+bool writeBakedAsset(const std::string& path, const std::vector<const host::Object*>& objects,
+                     const host::formats::BakedMapsOf& baked, std::string& error) {
+    std::string bytes;
+    if (!host::formats::encodeGltf(objects, isBinaryAsset(path), bytes, &error, &baked)) return false;
+    return host::formats::replaceFileWith(path, bytes, &error);
+}
+
+}  // namespace app

@@ -1,0 +1,18 @@
+// Baked map files turned into the images a glTF asset carries: 8-bit PNG files in memory, with the
+// normal map's green channel y up the texture whichever way the file was baked.
+#pragma once
+
+#include <string>
+
+#include "host/formats/GltfFile.h"
+
+namespace host::formats {
+
+// Reads the normal map (any image file the host reads; float files hold signed components, the
+// others the usual c = (x + 1) / 2 encoding) and, when `occlusionPath` is not empty, the occlusion
+// map, and fills `maps`. `normalYDown` says that the file's green channel holds y down the texture;
+// it is turned up. False with `error` naming the file and the problem.
+bool bakedMapsFromFiles(const std::string& normalPath, bool normalYDown, const std::string& occlusionPath,
+                        BakedMaps& maps, std::string& error);
+
+}  // namespace host::formats
