@@ -565,7 +565,7 @@ int runBake(const std::string& moduleDir, const BakeOptions& given, std::ostream
         // A copy that carries the smooth normals the maps were baked over.
         std::unique_ptr<host::Object> copy = low->cloneAlone();
         auto* shaded = static_cast<host::PolygonObject*>(copy.get());
-        keepBakedNormals(*shaded);
+        host::formats::keepBakedNormals(*shaded);
         host::formats::BakedMapsOf baked;
         if (!host::formats::bakedMapsFromFiles(o.normal, o.normalY == "down", occlusionPath, baked[shaded], error) ||
             !writeBakedAsset(o.asset, {shaded}, baked, error)) {

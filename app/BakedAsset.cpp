@@ -3,12 +3,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cmath>
 #include <filesystem>
 
 #include "host/SafeOutput.h"
-#include "host/Tags.h"
-#include "host/render/RenderObject.h"
 #include "host/formats/FileOutput.h"
 
 namespace fs = std::filesystem;
@@ -19,18 +16,6 @@ namespace {
 bool isBinaryAsset(const std::string& path) { return fs::path(path).extension() == ".glb"; }
 
 }  // namespace
-
-void keepBakedNormals(host::PolygonObject& object) {
-    if (object.tag(host::TAG_NORMALS)) return;
-    host::render::RenderObject shading;
-    shading.build(object, nullptr);
-    auto tag = std::make_unique<host::NormalTag>();
-    tag->data.resize(object.polygons.size());
-    for (size_t i = 0; i < object.polygons.size(); ++i)
-        for (int k = 0; k < 12; ++k)
-            tag->data[i].v[k] = static_cast<int16_t>(std::lround(shading.cornerNormals[12 * i + k] * 32000.0f));
-    object.addTag(std::move(tag));
-}
 
 void withPolygonObjects(host::Object& root, void (*f)(host::PolygonObject&)) {
     if (auto* p = dynamic_cast<host::PolygonObject*>(&root)) f(*p);

@@ -17,10 +17,6 @@ std::string assetPathProblem(const std::string& path);
 // given suffix; the caller removes the file.
 std::string temporaryMapPath(const std::string& what, const std::string& suffix);
 
-// Gives the object a corner-normal tag holding the smooth normals that the baker and our renderer
-// shade it with, unless it has one: a tangent-space map only reads right over the normals it was
-// baked over, and glTF clients otherwise shade a mesh without normals flat.
-void keepBakedNormals(host::PolygonObject& object);
 // Calls `f` on the object and every polygon object below it.
 void withPolygonObjects(host::Object& root, void (*f)(host::PolygonObject&));
 

@@ -19,6 +19,7 @@
 #include "sources/ResourceIds.h"
 #include "host/Dialogs.h"
 #include "host/EventQueue.h"
+#include "host/formats/BakedMapImages.h"
 #include "host/formats/MeshFile.h"
 #include "host/ModelingCommands.h"
 #include "host/ObjFile.h"
@@ -664,7 +665,7 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
         host::formats::BakedMapsOf baked;
         if (!o.bakeFrom.empty())
             for (auto& level : chainLevels)
-                for (auto& r : level) withPolygonObjects(*r, keepBakedNormals);
+                for (auto& r : level) withPolygonObjects(*r, host::formats::keepBakedNormals);
         if (!o.bakeFrom.empty() &&
             !bakeLevelMaps(moduleDir, {o.bakeFrom, o.bakeSize}, chainOut, baked, err, error))
             return fail(error + "; no level was written");

@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "host/Bitmap.h"
+#include "host/Tags.h"
+#include "host/render/RenderObject.h"
 
 namespace host::formats {
 namespace {
@@ -72,6 +74,18 @@ bool bakedMapsFromFiles(const std::string& normalPath, bool normalYDown, const s
     }
     maps = std::move(out);
     return true;
+}
+
+void keepBakedNormals(PolygonObject& object) {
+    if (object.tag(TAG_NORMALS)) return;
+    render::RenderObject shading;
+    shading.build(object, nullptr);
+    auto tag = std::make_unique<NormalTag>();
+    tag->data.resize(object.polygons.size());
+    for (size_t i = 0; i < object.polygons.size(); ++i)
+        for (int k = 0; k < 12; ++k)
+            tag->data[i].v[k] = static_cast<int16_t>(std::lround(shading.cornerNormals[12 * i + k] * 32000.0f));
+    object.addTag(std::move(tag));
 }
 
 }  // namespace host::formats

@@ -15,4 +15,9 @@ namespace host::formats {
 bool bakedMapsFromFiles(const std::string& normalPath, bool normalYDown, const std::string& occlusionPath,
                         BakedMaps& maps, std::string& error);
 
+// Gives the object a corner-normal tag holding the smooth normals that the baker and our renderer
+// shade it with, unless it has one: a tangent-space map only reads right over the normals it was
+// baked over, and glTF clients otherwise shade a mesh without normals flat.
+void keepBakedNormals(PolygonObject& object);
+
 }  // namespace host::formats

@@ -497,6 +497,8 @@ TEST_F(BakeDialogTest, SettingsAreKeptWhenTheDialogOpensAgain) {
     ASSERT_TRUE(dialogs.enter(d(), IDC_BAKE_NORMAL_FILE, "/maps/n"));
     ASSERT_TRUE(dialogs.setByUser(d(), IDC_BAKE_OCCLUSION_ON, true));
     ASSERT_TRUE(dialogs.setByUser(d(), IDC_BAKE_OCCLUSION_EXPONENT, 3.0));
+    EXPECT_EQ(number(IDC_BAKE_NORMAL_Y), IDC_BAKE_NORMAL_Y_UP);  // green up unless chosen
+    ASSERT_TRUE(dialogs.choose(d(), IDC_BAKE_NORMAL_Y, IDC_BAKE_NORMAL_Y_DOWN));
     host::PolygonObject* object = add(grid("plane", 2, 2, flat));
     ASSERT_EQ(drop(IDC_BAKE_LOW_DROP, {host::DragItem::object(object)}).cursor, BAKE_CURSOR_ACCEPTED);
     ASSERT_TRUE(dialogs.close(d()));
@@ -506,6 +508,7 @@ TEST_F(BakeDialogTest, SettingsAreKeptWhenTheDialogOpensAgain) {
     EXPECT_EQ(fileName(IDC_BAKE_NORMAL_FILE), "/maps/n.bmp");
     EXPECT_TRUE(gadget(IDC_BAKE_OCCLUSION_ON).flag);
     EXPECT_DOUBLE_EQ(gadget(IDC_BAKE_OCCLUSION_EXPONENT).number, 3.0);
+    EXPECT_EQ(number(IDC_BAKE_NORMAL_Y), IDC_BAKE_NORMAL_Y_DOWN);
     EXPECT_EQ(text(IDC_BAKE_MEMORY), "6.7 MB");  // 256 x 600 x 43 = 6,604,800 bytes
     // The dropped objects are forgotten.
     EXPECT_EQ(dialog->lowObject(), nullptr);

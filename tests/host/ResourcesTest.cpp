@@ -341,8 +341,9 @@ TEST(ModuleResources, BakingDialogHasEveryGadget) {
         {10094, GadgetKind::Filename}, {10095, GadgetKind::Button},   {10096, GadgetKind::Checkbox},
         {10097, GadgetKind::Group},    {10098, GadgetKind::Filename}, {10099, GadgetKind::Button},
         {10100, GadgetKind::Text},     {10102, GadgetKind::Text},     {10103, GadgetKind::Text},
-        {10104, GadgetKind::Button}};
+        {10104, GadgetKind::Button},   {10140, GadgetKind::Choice}};
     for (int32_t id : range(10043, 10050)) expected.push_back({id, GadgetKind::Entry});
+    for (int32_t id : range(10141, 10142)) expected.push_back({id, GadgetKind::Entry});  // green up, down
     for (int32_t id : range(10055, 10057)) expected.push_back({id, GadgetKind::Entry});
     for (int32_t id : range(10059, 10060)) expected.push_back({id, GadgetKind::Entry});
     for (int32_t id : range(10051, 10053)) expected.push_back({id, GadgetKind::Entry});  // PNG, OpenEXR, 32 bits
@@ -357,6 +358,7 @@ TEST(ModuleResources, BakingDialogHasEveryGadget) {
     EXPECT_EQ(choiceIds(*l, 10067), range(10068, 10079));  // occlusion grid M = id - 10067
     EXPECT_EQ(choiceIds(*l, 10081), range(10082, 10084));
     EXPECT_EQ(choiceIds(*l, 10086), range(10087, 10093));  // half-space = id - 10087
+    EXPECT_EQ(choiceIds(*l, 10140), range(10141, 10142));  // the normal map's green: up, down
     EXPECT_EQ(l->find(10043)->label, "1 x 1");
     EXPECT_EQ(l->find(10050)->label, "8 x 8");
     EXPECT_EQ(l->find(10079)->label, "12 x 12");
@@ -365,7 +367,7 @@ TEST(ModuleResources, BakingDialogHasEveryGadget) {
 
     // The map groups hold their file gadgets; group 10024 holds every setting and both drop areas
     // but not the bake/stop button, the status line or the texts around it.
-    for (int32_t id : {10063, 10064}) EXPECT_TRUE(inside(*l, id, 10062)) << id;
+    for (int32_t id : {10063, 10064, 10140}) EXPECT_TRUE(inside(*l, id, 10062)) << id;
     for (int32_t id : {10067, 10080, 10081, 10085, 10086, 10094, 10095}) EXPECT_TRUE(inside(*l, id, 10066)) << id;
     for (int32_t id : {10098, 10099}) EXPECT_TRUE(inside(*l, id, 10097)) << id;
     for (int32_t id : {10027, 10028, 10029, 10030}) EXPECT_TRUE(inside(*l, id, 10026)) << id;

@@ -199,9 +199,12 @@ TEST(Renderer, BitmapShaderFiltersBilinearly) {
         b.set8(x, 1, 0, uint8_t(100 * x + 50));
     }
     float c[3];
-    sampleBilinear(b, 0.0, 0.0, c);
+    // The top row holds v = 1, the bottom row v = 0, as every texture reader takes them.
+    sampleBilinear(b, 0.0, 1.0, c);
     EXPECT_NEAR(c[0] * 255, 0, 1e-4);
-    sampleBilinear(b, 1.0, 1.0, c);  // the last texel, not wrapped to the first
+    sampleBilinear(b, 0.0, 0.0, c);
+    EXPECT_NEAR(c[0] * 255, 50, 1e-4);
+    sampleBilinear(b, 1.0, 0.0, c);  // the last texel, not wrapped to the first
     EXPECT_NEAR(c[0] * 255, 250, 1e-4);
     sampleBilinear(b, 0.25, 0.5, c);  // x = 0.5, y = 0.5: (0 + 100 + 50 + 150) / 4
     EXPECT_NEAR(c[0] * 255, 75, 1e-4);
