@@ -3,12 +3,15 @@
 #include <stb_image_write.h>
 
 #include <cmath>
+#include <filesystem>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "host/ObjFile.h"
 #include "host/StatusBar.h"
 #include "host/Tags.h"
+#include "host/formats/BakedMapImages.h"
+#include "host/formats/FileOutput.h"
 
 using nlohmann::json;
 
@@ -458,6 +461,37 @@ ApiResponse Studio::save(const std::string& path) {
     return ApiResponse::json(json{{"saved", path}, {"objects", out.size()}, {"points", points}}.dump());
 }
 
+ApiResponse Studio::saveAsset(const AssetRequest& r) {
+    if (!busy_.empty()) return ApiResponse::error(409, "cannot save while " + busy_);
+    const std::string ext = std::filesystem::path(r.path).extension().string();
+    if (ext != ".glb" && ext != ".gltf") return ApiResponse::error(400, "an asset is a .glb or .gltf file");
+    Object* o = objectById(r.object);
+    if (!alive(o) || !o->isPolygonObject()) return ApiResponse::error(404, "no polygon object " + std::to_string(r.object));
+    HostDialogBase* d = dialogs_.dialogOf(r.plugin);
+    if (!d) return ApiResponse::error(404, "no such dialog is open");
+    // The maps are only ever files that the dialog names, never a path the page gives.
+    auto mapFile = [&](int32_t gadget) -> const std::string* {
+        const Gadget* g = dialogs_.gadget(d, gadget);
+        return g && g->kind == GadgetKind::Filename && !g->text.empty() ? &g->text : nullptr;
+    };
+    const std::string* normal = mapFile(r.normalGadget);
+    if (!normal) return ApiResponse::error(404, "the dialog names no normal map there");
+    const std::string* occlusion = r.occlusionGadget ? mapFile(r.occlusionGadget) : nullptr;
+    if (r.occlusionGadget && !occlusion) return ApiResponse::error(404, "the dialog names no occlusion map there");
+
+    std::unique_ptr<PolygonObject> copy = shownCopy(*static_cast<PolygonObject*>(o));
+    formats::keepBakedNormals(*copy);
+    formats::BakedMapsOf maps;
+    std::string error, bytes;
+    if (!formats::bakedMapsFromFiles(*normal, r.greenDown, occlusion ? *occlusion : std::string(), maps[copy.get()],
+                                     error))
+        return ApiResponse::error(422, error);
+    if (!formats::encodeGltf({copy.get()}, ext == ".glb", bytes, &error, &maps) ||
+        !formats::replaceFileWith(r.path, bytes, &error))
+        return ApiResponse::error(422, error);
+    return ApiResponse::json(json{{"saved", r.path}, {"object", o->name()}}.dump());
+}
+
 HostDialogBase* Studio::dialogOf(const std::string& body, int32_t* plugin, ApiResponse* error) const {
     json j = parseBody(body);
     int64_t p = 0;
@@ -656,6 +690,21 @@ void Studio::addRoutes() {
         std::string path;
         if (!pathOf(r.body, path)) return ApiResponse::error(400, "give the path of the file to write");
         return save(path);
+    });
+    server_.route("POST", "/api/save-asset", [this, pathOf](const ApiRequest& r) {
+        AssetRequest a;
+        json j = parseBody(r.body);
+        int64_t object = 0, plugin = 0, normal = 0, occlusion = 0;
+        if (!pathOf(r.body, a.path) || !readInt(j, "object", object) || !readInt(j, "plugin", plugin) ||
+            !readInt(j, "normal", normal))
+            return ApiResponse::error(400, "give the asset's path, the object's id, the dialog and its normal map gadget");
+        readInt(j, "occlusion", occlusion);
+        a.object = static_cast<int>(object);
+        a.plugin = static_cast<int32_t>(plugin);
+        a.normalGadget = static_cast<int32_t>(normal);
+        a.occlusionGadget = static_cast<int32_t>(occlusion);
+        a.greenDown = j.contains("greenDown") && j["greenDown"].is_boolean() && j["greenDown"].get<bool>();
+        return saveAsset(a);
     });
     server_.route("POST", "/api/command", [this](const ApiRequest& r) {
         json j = parseBody(r.body);

@@ -57,6 +57,18 @@ std::unique_ptr<PolygonObject> shownCopy(const PolygonObject& object);
 // PNG bytes of a bitmap (8-bit samples; 16-bit bitmaps are reduced), "" when it has no pixels.
 std::string encodePng(const Bitmap& bitmap);
 
+// A bake saved as a glTF asset: the baked object (by its id), the dialog (by plug-in id) and its
+// file gadgets that name the maps (0: no occlusion map), the green convention of the normal map,
+// and the file to write (.glb or .gltf).
+struct AssetRequest {
+    std::string path;
+    int object = 0;
+    int32_t plugin = 0;
+    int32_t normalGadget = 0;
+    int32_t occlusionGadget = 0;
+    bool greenDown = false;
+};
+
 class Studio {
 public:
     Studio(Document& document, DialogHost& dialogs, StudioServer& server, StudioHooks hooks);
@@ -83,6 +95,7 @@ public:
     ApiResponse redo();
     ApiResponse open(const std::string& path);
     ApiResponse save(const std::string& path);
+    ApiResponse saveAsset(const AssetRequest& request);
 
 private:
     struct Summary {

@@ -632,7 +632,32 @@ async function renderMaps() {
     box.addEventListener('change', () => showNormalMap(lowName.text, box.checked ? normal.id : null));
     label.append(box, ` Show the normal map on "${lowName.text}"`);
     holder.append(label);
+    // The low object with its maps as one glTF file, for other tools.
+    const row = document.createElement('div');
+    const input = document.createElement('input');
+    input.id = 'asset-path';
+    input.size = 30;
+    input.value = normal.text.replace(/(\.[^./]*)?$/, '.glb');
+    const button = document.createElement('button');
+    button.id = 'save-asset';
+    button.textContent = 'Save as glTF asset';
+    button.addEventListener('click', () => saveAsset(lowName.text, input.value.trim(), files));
+    row.append(input, button);
+    holder.append(row);
   }
+}
+
+async function saveAsset(objectName, path, files) {
+  const o = state.objects.find((x) => x.name === objectName);
+  if (!o) return showError(`${objectName} is no longer in the document`);
+  if (!/\.(glb|gltf)$/i.test(path)) return showError('An asset is a .glb or .gltf file');
+  const green = gadgetState(BAKE, BAKE_NORMAL_Y);
+  const occlusion = files.find((g) => g.id === BAKE_OCCLUSION_FILE);
+  const r = await call('/api/save-asset', {
+    path, object: o.id, plugin: BAKE, normal: BAKE_NORMAL_FILE, occlusion: occlusion ? occlusion.id : 0,
+    greenDown: !!(green && green.chosen === BAKE_NORMAL_Y_DOWN),
+  });
+  if (r) { $('status-text').textContent = `Saved "${r.object}" with its maps to ${r.saved}`; studio.lastAsset = r; }
 }
 
 async function showNormalMap(objectName, gadget) {

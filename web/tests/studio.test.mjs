@@ -188,6 +188,12 @@ test('bake the samples through drops, the file chooser and the button; the maps 
     await page.waitForFunction(() => [...document.querySelectorAll('#maps img.baked-map')].filter((i) => i.naturalWidth === 96).length === 2);
     await page.check('#show-normal-map');
     await page.waitForFunction(() => window.studio.normalMapShown === 'low');
+    // The low object and its map as a glTF asset, for other tools.
+    const asset = path.join(out, 'low.glb');
+    await page.fill('#asset-path', asset);
+    await page.click('#save-asset');
+    await page.waitForFunction(() => window.studio.lastAsset);
+    assert.equal(readFileSync(asset).subarray(0, 4).toString(), 'glTF');
     // The high object hides the low one: switched off in the tree, it leaves the normal-mapped low.
     await item('high').locator('input[type=checkbox]').uncheck();
     await settled(page);
