@@ -588,8 +588,8 @@ int runBake(const std::string& moduleDir, const BakeOptions& given, std::ostream
         out << "\n";
     }
     if (!o.asset.empty())
-        out << "asset: " << o.asset << " (\"" << low->name() << "\" with its normal"
-            << (o.occlusion.empty() ? "" : " and occlusion") << " map, glTF)\n";
+        out << "asset: " << o.asset << " (\"" << low->name() << "\" with its "
+            << (o.occlusion.empty() ? "normal map" : "normal and occlusion maps") << ", glTF)\n";
     return 0;
 }
 
