@@ -119,7 +119,7 @@ std::string checkOptions(const BakeOptions& o, Plan& plan) {
     if (!o.scene.empty() && o.occluders != "scene") return "--scene only applies with --occluders scene";
     if (o.bumpStrengthGiven && o.bump.empty()) return "--bump-strength needs a --bump image";
     if (o.normalY != "up" && o.normalY != "down") return "--normal-y " + o.normalY + " is not one of up, down";
-    if (o.threads < 0 || o.threads > kMaxThreads)
+    if ((o.threadsGiven && o.threads < 1) || o.threads < 0 || o.threads > kMaxThreads)
         return "--threads " + std::to_string(o.threads) + " is outside 1 to " + std::to_string(kMaxThreads);
 
     const std::vector<std::pair<const char*, const std::string*>> given = {
@@ -397,11 +397,12 @@ CLI::App* addBakeCommand(CLI::App& cli, BakeOptions& o) {
                      "Grey height image over the high object's texture coordinates (tif, png, exr, tga or bmp)");
     CLI::Option* strength =
         bake->add_option("--bump-strength", o.bumpStrength, "Scale of the bump image (1 = 100 %)")->default_val(1.0);
-    bake->add_option("--threads", o.threads,
+    CLI::Option* threads = bake->add_option("--threads", o.threads,
                      "Threads the bake runs on (1 to " + std::to_string(kMaxThreads) +
                          "; default: one per processor core). The maps are the same for any count");
     bake->add_flag("--show-dialog", o.showDialog, "Print the dialog as set up, before baking");
-    bake->final_callback([&o, occlusionOptions, strength, size, width, height] {
+    bake->final_callback([&o, occlusionOptions, strength, size, width, height, threads] {
+        o.threadsGiven = threads->count() > 0;
         o.sizeGiven = size->count() > 0;
         o.widthGiven = width->count() > 0;
         o.heightGiven = height->count() > 0;

@@ -44,7 +44,7 @@ struct BakeOptions {
     bool showDialog = false;
     // Filled by the parse: which of the size options and whether --bump-strength were given, and
     // which of the options that only apply to the occlusion map were.
-    bool sizeGiven = false, widthGiven = false, heightGiven = false;
+    bool sizeGiven = false, widthGiven = false, heightGiven = false, threadsGiven = false;
     bool bumpStrengthGiven = false;
     std::vector<std::string> occlusionOptionsGiven;
 };

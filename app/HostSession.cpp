@@ -14,9 +14,13 @@ volatile std::sig_atomic_t gInterrupted = 0;
 
 void onSigint(int) { gInterrupted = 1; }
 
+int32_t gReportedVersion = HOST_INTERFACE_VERSION;
+
 }  // namespace
 
 bool interrupted() { return gInterrupted != 0; }
+
+void setReportedHostVersion(int32_t version) { gReportedVersion = version; }
 
 std::unique_ptr<HostSession> HostSession::start(const std::string& moduleFolder, std::string* error) {
     std::unique_ptr<HostSession> s(new HostSession());
@@ -24,7 +28,8 @@ std::unique_ptr<HostSession> HostSession::start(const std::string& moduleFolder,
     host::setActiveDocument(s->document_.get());
     s->module_ = host::LoadedModule::open(moduleFolder, error);
     if (!s->module_) return nullptr;
-    if (!s->module_->startUp(host::hostApi(), error)) return nullptr;
+    s->table_ = host::makeHostApi(gReportedVersion);
+    if (!s->module_->startUp(&s->table_, error)) return nullptr;
     host::DialogHost::main();  // installs the dialogs as the main queue's receiver
     std::signal(SIGINT, onSigint);
     return s;

@@ -11,6 +11,7 @@
 #include "host/Dialogs.h"
 #include "host/Document.h"
 #include "host/ModuleLoader.h"
+#include "sources/HostInterface.h"
 
 namespace app {
 
@@ -39,9 +40,14 @@ public:
 
 private:
     HostSession() = default;
+    HostApi table_{};  // the table the module was started with, alive as long as the module
     std::unique_ptr<host::LoadedModule> module_;
     std::unique_ptr<host::Document> document_;
 };
+
+// The host interface version every later session reports to the module (--host-version); the
+// host's own version unless set.
+void setReportedHostVersion(int32_t version);
 
 // True once SIGINT arrived since the last waitFor began (installed by HostSession).
 bool interrupted();

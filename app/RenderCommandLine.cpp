@@ -9,6 +9,7 @@
 
 #include "HostSession.h"
 #include "host/Bitmap.h"
+#include "host/SafeOutput.h"
 #include "host/StatusBar.h"
 #include "host/render/Renderer.h"
 #include "host/render/ShaderNode.h"
@@ -134,6 +135,11 @@ Counts countsOf(const std::vector<const host::PolygonObject*>& objects) {
     return c;
 }
 
+// A camera further out than this sees nothing of any scene at float precision (the ray kernel's
+// own limit lies near 1.8e18).
+constexpr double kMaxCameraCoordinate = 1e15;
+constexpr const char* kMaxCameraText = "1e15";
+
 // Everything the options say, checked.
 struct Plan {
     int width = 640, height = 480;
@@ -164,6 +170,9 @@ std::string checkOptions(const RenderOptions& o, Plan& plan) {
         if (!o.view.empty()) return "--view and --camera exclude each other";
         if (o.camera.size() != 2 || !parseVector(o.camera[0], &plan.eye) || !parseVector(o.camera[1], &plan.target))
             return "--camera needs the eye and the target as EX,EY,EZ TX,TY,TZ";
+        for (double c : {plan.eye.x, plan.eye.y, plan.eye.z, plan.target.x, plan.target.y, plan.target.z})
+            if (std::fabs(c) > kMaxCameraCoordinate)
+                return "--camera: coordinates beyond " + std::string(kMaxCameraText) + " in size are refused";
         if (length(plan.target - plan.eye) == 0.0) return "--camera: the eye and the target are the same point";
         plan.cameraGiven = true;
     }
@@ -491,6 +500,16 @@ int runRender(const std::string& moduleDir, const RenderOptions& o, std::ostream
     std::error_code ec;
     const fs::path folder = fs::path(o.output).parent_path();
     if (!folder.empty() && !fs::is_directory(folder, ec)) return fail("the folder of " + o.output + " does not exist");
+    // The image must not replace one of the files it is made from (one file under two names too).
+    std::vector<std::string> inputs;
+    if (!o.input.empty()) inputs.push_back(splitObjectArgument(o.input).first);
+    for (const std::string& f : {o.normalMap, o.frameOn})
+        if (!f.empty()) inputs.push_back(splitObjectArgument(f).first);
+    for (const std::string& f : o.compare) inputs.push_back(splitObjectArgument(f).first);
+    for (const std::string& f : o.compareReduction) inputs.push_back(splitObjectArgument(f).first);
+    for (const std::string& f : inputs)
+        if (host::sameFile(o.output, f))
+            return fail("-o " + o.output + " is the input file " + f + "; write the image to another file");
 
     std::string error;
     std::unique_ptr<HostSession> session = HostSession::start(moduleDir, &error);

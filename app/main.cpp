@@ -4,6 +4,8 @@
 
 #include "BakeCommandLine.h"
 #include "ConvertCommand.h"
+#include "HostSession.h"
+#include "TerminalText.h"
 #include "BrushCommandLine.h"
 #include "InfoCommand.h"
 #include "PluginsCommand.h"
@@ -13,7 +15,9 @@
 #include "StudioCommand.h"
 #include "sources/HostInterface.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
     CLI::App cli{"vexlor: polygon reduction and map baking from the command line"};
     cli.require_subcommand(1);
     cli.fallthrough();  // global options may also follow the subcommand
@@ -26,8 +30,9 @@ int main(int argc, char** argv) {
     cli.add_option("--module-dir", moduleDir, "Folder of the module and its res/ (default: $VEXLOR_MODULE_DIR, "
                                               "else the folder of this program)");
     int32_t hostVersion = HOST_INTERFACE_VERSION;
-    cli.add_option("--host-version", hostVersion, "Host interface version to report to the module")
-        ->default_val(HOST_INTERFACE_VERSION);
+    CLI::Option* hostVersionOption =
+        cli.add_option("--host-version", hostVersion, "Host interface version to report to the module")
+            ->default_val(HOST_INTERFACE_VERSION);
 
     CLI::App* plugins = cli.add_subcommand("plugins", "Load the module and list its plug-ins in registration order");
 
@@ -57,6 +62,14 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(cli, argc, argv);
 
+    // info and convert never load the module: a version to report to it would go unused.
+    if (hostVersionOption->count() > 0 && (info->parsed() || convert->parsed())) {
+        std::cerr << "vexlor: --host-version applies to commands that load the module; "
+                  << (info->parsed() ? "info" : "convert") << " does not\n";
+        return 2;
+    }
+    app::setReportedHostVersion(hostVersion);
+
     if (info->parsed()) return app::runInfo(infoFiles, std::cout, std::cerr);
     if (convert->parsed()) return app::runConvert(convertOptions, std::cout, std::cerr);
     if (showDialog->parsed())
@@ -69,4 +82,17 @@ int main(int argc, char** argv) {
     if (studio->parsed()) return app::runStudio(app::moduleFolder(moduleDir), studioOptions, std::cout, std::cerr);
     if (plugins->parsed()) return app::runPlugins(app::moduleFolder(moduleDir), hostVersion, std::cout, std::cerr);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // An allocation that fails anywhere ends the command with a message rather than an abort.
+    const app::EscapedOutput escapedOut(std::cout), escapedErr(std::cerr);
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "vexlor: out of memory\n";
+        return 1;
+    }
 }

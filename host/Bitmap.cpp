@@ -9,6 +9,7 @@
 // error text (the process-wide handlers are switched off as well, for the odd message that is not
 // tied to a handle), libpng's through our own error and warning functions.
 #include "Bitmap.h"
+#include "InputFile.h"
 #include "SafeOutput.h"
 
 #include "host/formats/ExrImage.h"
@@ -61,37 +62,18 @@ void setError(std::string* error, const std::string& text) {
 
 enum class ReadResult { ok, missing, failed };
 
-// The most read from a pipe, whose end may never come.
-constexpr size_t kPipeLimit = size_t(1) << 30;
-
 ReadResult readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& why) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        int err = errno;
-        if (err == ENOENT) return ReadResult::missing;
-        why = errnoText(err);
+    const OpenedInput in = openRegularFile(path);
+    if (in.fd < 0) {
+        if (in.err == ENOENT) return ReadResult::missing;
+        why = in.why;
         return ReadResult::failed;
     }
-    struct stat st{};
-    if (::fstat(fd, &st) != 0) {
-        why = errnoText(errno);
-        ::close(fd);
-        return ReadResult::failed;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        why = "is a folder, not an image file";
-        ::close(fd);
-        return ReadResult::failed;
-    }
-    // A device may never end (/dev/zero): files and pipes are read, and a pipe only up to a limit.
-    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
-        why = "is a device or socket, not a file";
-        ::close(fd);
-        return ReadResult::failed;
-    }
+    const int fd = in.fd;
+    const struct stat& st = in.st;
     try {
         bytes.clear();
-        if (S_ISREG(st.st_mode) && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
+        if (st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
         uint8_t chunk[65536];
         for (;;) {
             ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -102,12 +84,6 @@ ReadResult readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, s
                 return ReadResult::failed;
             }
             if (n == 0) break;
-            if (!S_ISREG(st.st_mode) && bytes.size() + static_cast<size_t>(n) > kPipeLimit) {
-                why = "the pipe gave more than " + std::to_string(kPipeLimit >> 20) +
-                      " MiB; save the image to a file first";
-                ::close(fd);
-                return ReadResult::failed;
-            }
             bytes.insert(bytes.end(), chunk, chunk + n);
         }
     } catch (const std::bad_alloc&) {

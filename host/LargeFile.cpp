@@ -1,6 +1,8 @@
 // Reading whole files into memory and filling large arrays, helped by huge pages.
 #include "LargeFile.h"
 
+#include "host/InputFile.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -28,41 +30,31 @@ TextBuffer allocateText(size_t bytes) {
     return TextBuffer(p);
 }
 
-// The most read from a pipe, whose end may never come.
-constexpr size_t kPipeLimit = size_t(1) << 30;
-
 bool loadBytes(const std::string& path, size_t padding, TextBuffer& buffer, size_t& size, std::string* error) {
     auto setError = [&](const std::string& what) {
         if (error) *error = path + ": " + what;
         return false;
     };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        if (err == ENOENT) return setError("no such file");
-        return setError("cannot read: " + systemError(err));
+    const OpenedInput in = openRegularFile(path);
+    if (in.fd < 0) {
+        if (in.err == ENOENT) return setError("no such file");
+        return setError("cannot read: " + in.why);
     }
+    const int fd = in.fd;
     struct FdCloser {
         int fd;
         ~FdCloser() { ::close(fd); }
     } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return setError("cannot read: " + systemError(errno));
-    if (S_ISDIR(st.st_mode)) return setError("cannot read: it is a folder");
-    // A device may never end (/dev/zero): files and pipes are read, and a pipe only up to a limit.
-    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
-        return setError("cannot read: it is a device or socket, not a file");
-    // One byte more than the file, so that the read that finds its end needs no bigger buffer.
-    size_t capacity = S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) + 1 : 0;
+    const struct stat& st = in.st;
+    // One byte more than the file, so that the read that finds its end needs no bigger buffer (a
+    // file that grows while it is read makes the buffer grow).
+    size_t capacity = static_cast<size_t>(st.st_size) + 1;
     if (capacity < 4096) capacity = 4096;
     buffer = allocateText(capacity + padding);
     if (!buffer) return setError("cannot read: out of memory");
     size = 0;
     for (;;) {
         if (size == capacity) {
-            if (!S_ISREG(st.st_mode) && capacity >= kPipeLimit)
-                return setError("cannot read: the pipe gave more than " + std::to_string(kPipeLimit >> 20) +
-                                " MiB; save it to a file first");
             const size_t grown = capacity * 2;
             TextBuffer bigger = allocateText(grown + padding);
             if (!bigger) return setError("cannot read: out of memory");

@@ -228,6 +228,7 @@ struct GroupSet {
 
     void build(const PolygonObject& obj) {
         std::vector<std::vector<const SelectionSet*>> sets;
+        std::unordered_map<std::string, size_t> indexOfName;  // thousands of groups: no search through the list
         for (const auto& t : obj.tags()) {
             if (t->type() != TAG_POLYGON_SELECTION) continue;
             auto* sel = dynamic_cast<const SelectionTag*>(t.get());
@@ -236,29 +237,30 @@ struct GroupSet {
             for (char& c : name)
                 if (isBlank(c) || c == '\n' || static_cast<unsigned char>(c) < 32) c = '_';
             if (name[0] == '#') name[0] = '_';
-            auto it = std::find(names.begin(), names.end(), name);
-            if (it == names.end()) {
+            auto [it, added] = indexOfName.try_emplace(name, names.size());
+            if (added) {
                 names.push_back(name);
                 sets.emplace_back();
-                it = names.end() - 1;
             }
-            sets[static_cast<size_t>(it - names.begin())].push_back(&sel->set);
+            sets[it->second].push_back(&sel->set);
         }
         const size_t count = obj.polygons.size();
         offsets.assign(count + 1, 0);
         if (names.empty()) return;
-        std::vector<std::vector<uint8_t>> bytes(names.size(), std::vector<uint8_t>(count, 0));
-        for (size_t g = 0; g < names.size(); ++g) {
-            for (const SelectionSet* s : sets[g]) {
-                const size_t n = std::min(count, static_cast<size_t>(s->size()));
-                const uint8_t* b = s->memberBytes();
-                for (size_t i = 0; i < n; ++i) bytes[g][i] |= b[i] != 0;
-            }
-        }
+        // (polygon, group) for every membership, in the memory of the memberships alone: a file of
+        // many groups over many polygons must not cost groups × polygons.
+        std::vector<std::pair<uint32_t, int>> pairs;
+        for (size_t g = 0; g < names.size(); ++g)
+            for (const SelectionSet* s : sets[g])
+                for (const auto& [first, last] : s->ranges())
+                    for (int i = first; i <= last && static_cast<size_t>(i) < count; ++i)
+                        pairs.push_back({static_cast<uint32_t>(i), static_cast<int>(g)});
+        std::sort(pairs.begin(), pairs.end());
+        pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+        size_t next = 0;
         for (size_t i = 0; i < count; ++i) {
             offsets[i] = static_cast<uint32_t>(members.size());
-            for (size_t g = 0; g < names.size(); ++g)
-                if (bytes[g][i]) members.push_back(static_cast<int>(g));
+            for (; next < pairs.size() && pairs[next].first == i; ++next) members.push_back(pairs[next].second);
         }
         offsets[count] = static_cast<uint32_t>(members.size());
     }

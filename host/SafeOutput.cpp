@@ -1,11 +1,14 @@
 #include "SafeOutput.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -29,6 +32,29 @@ const char* kindOf(mode_t mode) {
     if (S_ISSOCK(mode)) return "a socket";
     if (S_ISBLK(mode)) return "a block device";
     return "not a regular file";
+}
+
+// A closed pipe (SIGPIPE) or a file-size limit (SIGXFSZ) would end the process by signal in the
+// middle of a write, leaving the temporary file behind: ignored, each makes write() fail with
+// EPIPE or EFBIG, which fails the output like any other write error.
+// A handler the program set itself is left alone.
+void ignoreWriteSignals() {
+    for (int signal : {SIGPIPE, SIGXFSZ}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) ::signal(signal, SIG_IGN);
+    }
+}
+
+// The longest name the folder takes (NAME_MAX where it cannot tell).
+size_t longestName(const std::string& folder) {
+    const long n = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return n > 0 ? static_cast<size_t>(n) : static_cast<size_t>(NAME_MAX);
+}
+
+// A chain of links that does not end (a loop, or deeper than the system follows): nothing to write to.
+bool endlessLinks(const std::string& resolved) {
+    struct stat st{};
+    return ::lstat(resolved.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 // Devices and FIFOs are written where they are; these cannot be written at all.
@@ -64,6 +90,7 @@ bool sameFile(const std::string& a, const std::string& b) {
 std::string outputProblem(const std::string& path) {
     if (path.empty()) return "no file name given";
     const std::string target = resolvedPath(path);
+    if (endlessLinks(target)) return path + " is a chain of symbolic links that does not end (a loop?)";
     struct stat st{};
     if (::stat(target.c_str(), &st) == 0) {
         if (refusedKind(st.st_mode)) return path + " is " + kindOf(st.st_mode);
@@ -118,6 +145,9 @@ bool SafeOutput::open(const std::string& path, std::string* error) {
         return false;
     };
     if (path.empty()) return fail("no file name given");
+    ignoreWriteSignals();
+    if (endlessLinks(target_))
+        return fail(path_ + ": cannot write: a chain of symbolic links that does not end (a loop?)");
 
     struct stat st{};
     if (::stat(target_.c_str(), &st) == 0) {
@@ -138,9 +168,14 @@ bool SafeOutput::open(const std::string& path, std::string* error) {
     // The temporary file sits beside the target so that the rename stays within one file system.
     const fs::path target(target_);
     const std::string folder = folderOf(target_);
-    const std::string stem = "." + target.filename().string() + ".part-" + std::to_string(::getpid()) + "-";
+    // ".NAME.part-PID-N", with NAME shortened where the whole would not fit the folder's longest
+    // name: a target whose own name fits must not fail for its temporary's.
+    const std::string name = target.filename().string();
+    const std::string tail = ".part-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-        temporary_ = (fs::path(folder) / (stem + std::to_string(temporaryCounter++))).string();
+        const std::string suffix = tail + std::to_string(temporaryCounter++);
+        const size_t room = longestName(folder) - std::min(longestName(folder), suffix.size() + 1);
+        temporary_ = (fs::path(folder) / ("." + name.substr(0, room) + suffix)).string();
         // 0666 less the umask, as any new file gets.
         fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno != EEXIST) break;

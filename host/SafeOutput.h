@@ -7,7 +7,12 @@
 // - a symbolic link is followed: the file it ends at is replaced, the link stays;
 // - a character device or a FIFO (/dev/null, a pipe a reader waits on) is written in place, and a
 //   failed write there (/dev/full) fails the write;
-// - a folder, a socket or a block device is refused with a message naming it.
+// - a folder, a socket or a block device is refused with a message naming it, and so a chain of
+//   links that does not end;
+// - a closed pipe or a file-size limit fails the write with a message (SIGPIPE and SIGXFSZ are
+//   ignored from the first open on, where the program has not handled them itself);
+// - the temporary's name is ".NAME.part-PID-N", NAME shortened where the whole would be longer
+//   than the folder's longest name.
 // A SafeOutput that is dropped before commit() removes its temporary file and leaves the target
 // exactly as it was.
 #pragma once

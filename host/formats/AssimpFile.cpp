@@ -1,12 +1,22 @@
 #include "host/formats/AssimpFile.h"
 
+#include <assimp/BaseImporter.h>
+#include <assimp/IOSystem.hpp>
 #include <assimp/Importer.hpp>
+#include <assimp/MemoryIOWrapper.h>
 #include <assimp/config.h>
+#include <assimp/importerdesc.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
+
+#include "host/formats/ColladaCheck.h"
+#include "host/formats/FbxCheck.h"
+#include "host/formats/FileOutput.h"
+#include "host/formats/ReaderLimits.h"
 
 namespace host::formats {
 namespace {
@@ -28,11 +38,61 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// A file system of one file, held in memory: whatever else the importer asks for does not exist.
+class OneFileSystem : public Assimp::IOSystem {
+public:
+    OneFileSystem(std::string name, const std::string& bytes) : name_(std::move(name)), bytes_(bytes) {}
+    bool Exists(const char* file) const override { return file && name_ == file; }
+    char getOsSeparator() const override { return '/'; }
+    Assimp::IOStream* Open(const char* file, const char* mode) override {
+        if (!Exists(file) || !mode || mode[0] != 'r') return nullptr;
+        return new Assimp::MemoryIOStream(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size(), false);
+    }
+    void Close(Assimp::IOStream* stream) override { delete stream; }
+
+private:
+    std::string name_;
+    const std::string& bytes_;
+};
+
+struct ImporterChoice {
+    const char* suffix;  // the one name the file gets inside the one-file system
+    const char* name;    // a word of the importer's own name, to be sure it is the one meant
+};
+
+ImporterChoice importerFor(AssimpFormat format) {
+    switch (format) {
+        case AssimpFormat::Fbx: return {"fbx", "FBX"};
+        case AssimpFormat::Stl: return {"stl", "STL"};
+        case AssimpFormat::Collada: return {"dae", "Collada"};
+        case AssimpFormat::ThreeDs: return {"3ds", "3DS"};
+    }
+    return {"", ""};
+}
+
+// Leaves only the importer of `format` registered with `importer`; false when the library has none.
+bool keepOnlyImporter(Assimp::Importer& importer, AssimpFormat format) {
+    const ImporterChoice choice = importerFor(format);
+    Assimp::BaseImporter* keep = importer.GetImporter(choice.suffix);
+    const size_t index = importer.GetImporterIndex(choice.suffix);
+    const aiImporterDesc* desc = index == static_cast<size_t>(-1) ? nullptr : importer.GetImporterInfo(index);
+    if (!keep || !desc || !desc->mName || !std::strstr(desc->mName, choice.name)) return false;
+    std::vector<Assimp::BaseImporter*> others;
+    for (size_t i = 0; i < importer.GetImporterCount(); ++i)
+        if (Assimp::BaseImporter* other = importer.GetImporter(i); other && other != keep) others.push_back(other);
+    for (Assimp::BaseImporter* other : others) {
+        // Taken out of the list, an importer is no longer the library's to delete.
+        if (importer.UnregisterLoader(other) == aiReturn_SUCCESS) delete other;
+    }
+    return importer.GetImporterCount() == 1;
+}
+
 class Builder {
 public:
     Builder(const aiScene& scene, std::string fallbackName) : scene_(scene), fallback_(std::move(fallbackName)) {}
     std::vector<WeldResult> welds;
     int polygonObjects = 0;
+    bool tooDeep = false;
 
     std::unique_ptr<Object> node(const aiNode& n, int depth) {
         std::string name = n.mName.C_Str();
@@ -51,9 +111,13 @@ public:
             obj = std::make_unique<Object>(OBJECT_GROUP, name);
         }
         obj->localMatrix = toMatrix(n.mTransformation);
-        if (depth < 1000)
-            for (unsigned i = 0; i < n.mNumChildren; ++i)
-                if (n.mChildren[i]) obj->addChild(node(*n.mChildren[i], depth + 1));
+        if (n.mNumChildren > 0 && depth + 1 > kMaxHierarchyDepth) {
+            // Cutting the tree here would lose what lies below without a word.
+            tooDeep = true;
+            return obj;
+        }
+        for (unsigned i = 0; i < n.mNumChildren && !tooDeep; ++i)
+            if (n.mChildren[i]) obj->addChild(node(*n.mChildren[i], depth + 1));
         return obj;
     }
 
@@ -133,14 +197,31 @@ private:
 
 }  // namespace
 
-bool readWithAssimp(const std::string& path, std::vector<std::unique_ptr<Object>>& roots,
+bool readWithAssimp(const std::string& path, AssimpFormat format, std::vector<std::unique_ptr<Object>>& roots,
                     std::vector<WeldResult>* welds, std::string* error) {
+    std::string bytes;
+    if (!readWholeFile(path, bytes, error)) return false;
+    std::string problem;
+    if (format == AssimpFormat::Collada) problem = colladaProblem(bytes);
+    if (format == AssimpFormat::Fbx) problem = fbxProblem(bytes);
+    if (!problem.empty()) {
+        if (error) *error = path + ": " + problem;
+        return false;
+    }
     Assimp::Importer importer;
+    if (!keepOnlyImporter(importer, format)) {
+        if (error) *error = path + ": this build of the mesh library has no importer for the file's format";
+        return false;
+    }
+    const std::string name = std::string("input.") + importerFor(format).suffix;
+    importer.SetIOHandler(new OneFileSystem(name, bytes));
     importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
     // Nothing is joined or triangulated: welding and polygon shapes are ours.
-    const aiScene* scene = importer.ReadFile(path, aiProcess_ValidateDataStructure);
+    const aiScene* scene = importer.ReadFile(name, aiProcess_ValidateDataStructure);
     if (!scene) {
-        if (error) *error = path + ": " + oneLine(importer.GetErrorString());
+        // The library turns every exception into its text, an allocation that failed included.
+        const std::string why = oneLine(importer.GetErrorString());
+        if (error) *error = path + ": " + (why.find("bad_alloc") != std::string::npos ? "out of memory while reading" : why);
         return false;
     }
     if (!scene->mRootNode || scene->mNumMeshes == 0) {
@@ -161,6 +242,12 @@ bool readWithAssimp(const std::string& path, std::vector<std::unique_ptr<Object>
         }
     } else {
         out.push_back(b.node(root, 0));
+    }
+    if (b.tooDeep) {
+        if (error)
+            *error = path + ": the object hierarchy is deeper than " + std::to_string(kMaxHierarchyDepth) +
+                     " levels, more than we read";
+        return false;
     }
     if (b.polygonObjects == 0) {
         if (error) *error = path + ": holds no polygons";

@@ -1,4 +1,12 @@
-// FBX, STL, Collada and 3DS files (and any other assimp reads), read through assimp.
+// FBX, STL, Collada and 3DS files, read through assimp.
+//
+// Only these four formats reach the library, each through its own importer, which we choose: every
+// other importer is taken out of the library's list before the read, so that neither its guess by
+// content nor its choice by suffix can hand the file to another. The file is read by us (a regular
+// file only) and given to the library from memory through a file system that holds that one file:
+// a reference inside it to another file (a material library, a texture) opens nothing. Collada and
+// FBX files are first checked by our own bounded scans (ColladaCheck.h, FbxCheck.h) for what the
+// library would crash on or allocate without bound.
 //
 // The node tree becomes objects with the nodes' names and placements (the file's own root node is
 // left out when it holds no mesh, its placement going to the objects below it). A node's meshes
@@ -16,7 +24,9 @@
 
 namespace host::formats {
 
-bool readWithAssimp(const std::string& path, std::vector<std::unique_ptr<Object>>& roots,
+enum class AssimpFormat { Fbx, Stl, Collada, ThreeDs };
+
+bool readWithAssimp(const std::string& path, AssimpFormat format, std::vector<std::unique_ptr<Object>>& roots,
                     std::vector<WeldResult>* welds, std::string* error);
 
 }  // namespace host::formats

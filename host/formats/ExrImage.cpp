@@ -99,6 +99,9 @@ bool decodeExr(const std::vector<uint8_t>& bytes, Bitmap& out, std::string& why)
         file.readPixels(dw.min.y, dw.max.y);
         out = std::move(image);
         return true;
+    } catch (const std::bad_alloc&) {
+        why = "out of memory while reading the OpenEXR file";
+        return false;
     } catch (const std::exception& e) {
         why = std::string("not a readable OpenEXR file: ") + e.what();
         for (char& c : why)
@@ -147,6 +150,9 @@ bool encodeExr(const Bitmap& bitmap, bool half, std::string& bytes, std::string&
         file.setFrameBuffer(fb);
         file.writePixels(h);
         return true;
+    } catch (const std::bad_alloc&) {
+        why = "out of memory while encoding the OpenEXR file";
+        return false;
     } catch (const std::exception& e) {
         why = e.what();
         return false;

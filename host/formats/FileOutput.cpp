@@ -1,5 +1,6 @@
 #include "host/formats/FileOutput.h"
 
+#include "host/InputFile.h"
 #include "host/SafeOutput.h"
 
 #include <fcntl.h>
@@ -35,14 +36,15 @@ bool replaceFileWith(const std::string& path, std::string_view bytes, std::strin
 }
 
 bool readWholeFile(const std::string& path, std::string& bytes, std::string* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fail(error, path, std::string("cannot open: ") + std::strerror(errno));
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const OpenedInput in = openRegularFile(path);
+    if (in.fd < 0) return fail(error, path, in.err ? "cannot open: " + in.why : in.why);
+    const int fd = in.fd;
+    if (static_cast<uint64_t>(in.st.st_size) > kMaxInputBytes) {
         ::close(fd);
-        return fail(error, path, "not a regular file");
+        return fail(error, path, "the file is larger than " + std::to_string(kMaxInputBytes >> 30) +
+                                     " GiB, more than we read");
     }
-    bytes.resize(static_cast<size_t>(st.st_size));
+    bytes.resize(static_cast<size_t>(in.st.st_size));
     size_t got = 0;
     while (got < bytes.size()) {
         const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);

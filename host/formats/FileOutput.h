@@ -1,6 +1,7 @@
 // The last step of every mesh writer here: the whole file, built in memory, replaces the target.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,7 +12,11 @@ namespace host::formats {
 // reads "PATH: what went wrong".
 bool replaceFileWith(const std::string& path, std::string_view bytes, std::string* error);
 
-// Reads a whole file; on failure `error` reads "PATH: what went wrong".
+// The largest file read whole: the formats count within 32 bits (a .glb's length, tinygltf's sizes).
+constexpr uint64_t kMaxInputBytes = uint64_t{2} << 30;
+
+// Reads a whole regular file (a FIFO, a device or a folder is refused without waiting on it); on
+// failure `error` reads "PATH: what went wrong".
 bool readWholeFile(const std::string& path, std::string& bytes, std::string* error);
 
 }  // namespace host::formats

@@ -1,10 +1,12 @@
 #include "host/formats/GltfFile.h"
 
+#include <sys/stat.h>
 #include <tiny_gltf.h>
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -12,6 +14,7 @@
 #include <sstream>
 
 #include "host/formats/FileOutput.h"
+#include "host/formats/ReaderLimits.h"
 
 namespace host::formats {
 namespace {
@@ -23,22 +26,75 @@ bool skipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int
     return true;
 }
 
-// Buffers a .gltf names are read only from regular files: a name that leads to a FIFO or a device
-// would make the load wait for a writer, or read without end. Whether a file exists is asked without
-// opening it, for the same reason.
-bool bufferFileExists(const std::string& path, void*) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
+// The files a .gltf names (buffers, images) are read only from inside the folder of the file itself
+// and only when regular: tinygltf hands us its joined path (the file's folder and the decoded URI,
+// or "." and the URI when the first is missing), from which the URI is taken back and checked.
+struct ReferenceGuard {
+    std::string folder;   // the .gltf's folder, "" for the current one
+    std::string refused;  // the first reference refused, and why
+};
+
+// The URI a path joined by tinygltf stands for; false for its fallback to the current folder.
+bool referenceOf(const ReferenceGuard& g, const std::string& path, std::string& reference) {
+    if (g.folder.empty()) {
+        reference = path;
+        return true;
+    }
+    const std::string prefix = g.folder.back() == '/' ? g.folder : g.folder + "/";
+    if (path.compare(0, prefix.size(), prefix) != 0) return false;
+    reference = path.substr(prefix.size());
+    return true;
+}
+
+// A reference as it may be shown: control characters escaped.
+std::string shownReference(const std::string& reference) {
+    std::string out;
+    for (unsigned char c : reference.substr(0, 200)) {
+        if (c < 0x20 || c == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// Whether a reference may be followed; a refused one is kept to be named in the error.
+bool allowed(ReferenceGuard& g, const std::string& path, std::string& reference) {
+    if (!referenceOf(g, path, reference)) return false;
+    const std::string problem = referenceProblem(g.folder, reference);
+    if (problem.empty()) return true;
+    if (g.refused.empty()) g.refused = "the file names \"" + shownReference(reference) + "\", which is refused: " + problem;
+    return false;
+}
+
+// Whether a file exists is asked without opening it: a FIFO would make the open wait.
+bool bufferFileExists(const std::string& path, void* data) {
+    std::string reference;
+    if (!allowed(*static_cast<ReferenceGuard*>(data), path, reference)) return false;
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
 }
 
 bool readBufferFile(std::vector<unsigned char>* out, std::string* err, const std::string& path, void* data) {
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec)) {
-        if (err) *err += "the buffer " + path + " is not a regular file\n";
+    std::string reference;
+    if (!allowed(*static_cast<ReferenceGuard*>(data), path, reference)) {
+        if (err) *err += "the file is outside the glTF file's folder\n";
         return false;
     }
-    return tinygltf::ReadWholeFile(out, err, path, data);
+    std::string bytes, why;
+    if (!readWholeFile(path, bytes, &why)) {
+        if (err) *err += why + "\n";
+        return false;
+    }
+    out->assign(bytes.begin(), bytes.end());
+    return true;
 }
+
+// Paths are taken as they are: no expansion of any kind.
+std::string keepFilePath(const std::string& path, void*) { return path; }
 
 // Messages of the library, which may span lines, as one line.
 std::string oneLine(std::string text) {
@@ -91,22 +147,26 @@ bool viewAccessor(const Model& m, int index, AccessorView& out, std::string& pro
         return false;
     }
     const std::vector<unsigned char>& data = m.buffers[bv.buffer].data;
-    const int stride = a.ByteStride(bv);
     const size_t elemSize = static_cast<size_t>(compSize) * comps;
-    if (stride <= 0 || static_cast<size_t>(stride) < elemSize) {
+    const size_t stride = bv.byteStride == 0 ? elemSize : bv.byteStride;
+    if (stride < elemSize) {
         problem = "accessor " + std::to_string(index) + " has a bad byte stride";
         return false;
     }
-    // Everything the accessor reads must lie inside its view and the view inside its buffer.
-    const size_t viewEnd = bv.byteOffset + bv.byteLength;
-    const size_t span = a.byteOffset + (a.count - 1) * static_cast<size_t>(stride) + elemSize;
-    if (a.count > SIZE_MAX / static_cast<size_t>(stride) || viewEnd < bv.byteOffset || viewEnd > data.size() ||
-        span > bv.byteLength) {
+    // Everything the accessor reads must lie inside its view and the view inside its buffer. Offsets,
+    // lengths and counts come from the file and may be anything up to 2^64: no sum or product of them
+    // is formed, only differences of what is known to fit.
+    if (bv.byteLength > data.size() || bv.byteOffset > data.size() - bv.byteLength) {
+        problem = "buffer view " + std::to_string(a.bufferView) + " reaches past the end of its buffer";
+        return false;
+    }
+    if (a.byteOffset > bv.byteLength || elemSize > bv.byteLength - a.byteOffset ||
+        a.count - 1 > (bv.byteLength - a.byteOffset - elemSize) / stride) {
         problem = "accessor " + std::to_string(index) + " reaches past the end of its buffer";
         return false;
     }
     out.base = data.data() + bv.byteOffset + a.byteOffset;
-    out.stride = static_cast<size_t>(stride);
+    out.stride = stride;
     return true;
 }
 
@@ -219,6 +279,22 @@ Matrix nodeMatrix(const tinygltf::Node& n) {
     return out;
 }
 
+// The set a TEXCOORD_n attribute names, or -1 for any other attribute and for sets beyond the
+// eight we keep (the number is read digit by digit, so that no length of digits can overflow).
+constexpr int kMaxTexcoordSets = 8;
+int texcoordSet(const std::string& semantic) {
+    static const std::string prefix = "TEXCOORD_";
+    if (semantic.size() <= prefix.size() || semantic.compare(0, prefix.size(), prefix) != 0) return -1;
+    int set = 0;
+    for (size_t i = prefix.size(); i < semantic.size(); ++i) {
+        const char c = semantic[i];
+        if (c < '0' || c > '9') return -1;
+        set = set * 10 + (c - '0');
+        if (set >= kMaxTexcoordSets) return -1;
+    }
+    return set;
+}
+
 std::vector<std::string> stringList(const tinygltf::Value& extras, const char* key) {
     std::vector<std::string> out;
     if (!extras.IsObject() || !extras.Has(key)) return out;
@@ -241,7 +317,11 @@ public:
             problem = "node " + std::to_string(index) + " does not exist";
             return nullptr;
         }
-        if (used_[index] || depth > 1000) {
+        if (depth >= kMaxHierarchyDepth) {
+            problem = "the node hierarchy is deeper than " + std::to_string(kMaxHierarchyDepth) + " levels";
+            return nullptr;
+        }
+        if (used_[index]) {
             problem = "node " + std::to_string(index) + " is reached twice (the node hierarchy is not a tree)";
             return nullptr;
         }
@@ -296,7 +376,7 @@ private:
         bool normals = false, materials = false;
         for (const tinygltf::Primitive& p : mesh.primitives) {
             for (const auto& [semantic, accessor] : p.attributes) {
-                if (semantic.rfind("TEXCOORD_", 0) == 0) uvSets = std::max(uvSets, std::atoi(semantic.c_str() + 9) + 1);
+                if (const int set = texcoordSet(semantic); set >= 0) uvSets = std::max(uvSets, set + 1);
                 if (semantic == "NORMAL") normals = true;
                 if (semantic.size() > 1 && semantic[0] == '_' && accessor >= 0 &&
                     accessor < static_cast<int>(m_.accessors.size()) &&
@@ -306,7 +386,6 @@ private:
             }
             if (p.material >= 0) materials = true;
         }
-        uvSets = std::min(uvSets, 8);
         vm.uvSets.resize(uvSets);
         std::vector<std::string> uvNames = stringList(mesh.extras, "uvSetNames");
         for (int s = 0; s < uvSets; ++s) vm.uvNames.push_back(s < static_cast<int>(uvNames.size()) ? uvNames[s] : s == 0 ? "" : "UV " + std::to_string(s + 1));
@@ -667,13 +746,26 @@ bool readGltf(const std::string& path, bool binary, std::vector<std::unique_ptr<
             return false;
         }
     }
+    // The JSON's nesting is bounded before the parsers, which recurse once per level, see it.
+    std::string_view json = bytes;
+    if (binary) {
+        uint32_t jsonLength = 0;
+        if (bytes.size() >= 20) std::memcpy(&jsonLength, bytes.data() + 12, 4);
+        json = bytes.size() >= 20 ? std::string_view(bytes).substr(20, jsonLength) : std::string_view();
+    }
+    if (jsonNestingDepth(json, kMaxJsonDepth) > kMaxJsonDepth) {
+        if (error)
+            *error = path + ": the glTF JSON nests deeper than " + std::to_string(kMaxJsonDepth) +
+                     " levels, more than we read";
+        return false;
+    }
     Model model;
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader(skipImage, nullptr);
-    loader.SetFsCallbacks({&bufferFileExists, &tinygltf::ExpandFilePath, &readBufferFile,
-                           &tinygltf::WriteWholeFile, nullptr});
-    std::string err, warn;
     const std::string baseDir = std::filesystem::path(path).parent_path().string();
+    ReferenceGuard guard{baseDir, {}};
+    loader.SetFsCallbacks({&bufferFileExists, &keepFilePath, &readBufferFile, nullptr, &guard});
+    std::string err, warn;
     const bool ok =
         binary ? loader.LoadBinaryFromMemory(&model, &err, &warn, reinterpret_cast<const unsigned char*>(bytes.data()),
                                              static_cast<unsigned int>(bytes.size()), baseDir)
@@ -681,6 +773,10 @@ bool readGltf(const std::string& path, bool binary, std::vector<std::unique_ptr<
                                             baseDir);
     bytes.clear();
     bytes.shrink_to_fit();
+    if (!guard.refused.empty()) {
+        if (error) *error = path + ": " + guard.refused;
+        return false;
+    }
     if (!ok) {
         if (error) *error = path + ": not a readable glTF file: " + (err.empty() ? "unknown problem" : oneLine(err));
         return false;

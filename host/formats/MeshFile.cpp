@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/InputFile.h"
 #include "host/ObjFile.h"
 #include "host/Tags.h"
 #include "host/formats/AssimpFile.h"
@@ -28,20 +29,36 @@ std::string lowerSuffix(const std::string& path) {
 
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
+// The text after a byte-order mark and leading white space.
+std::string_view textStart(std::string_view head) {
+    size_t at = 0;
+    if (startsWith(head, "\xEF\xBB\xBF")) at = 3;
+    while (at < head.size() && std::isspace(static_cast<unsigned char>(head[at]))) ++at;
+    return head.substr(at);
+}
+
+// A binary STL is its 84-byte header and 50 bytes per triangle; its header may start with "solid",
+// so a file that starts so is ASCII only when its size does not fit its count.
+bool binaryStlSizeFits(std::string_view head, size_t fileSize) {
+    if (head.size() < 84) return false;
+    uint32_t count;
+    std::memcpy(&count, head.data() + 80, 4);
+    return fileSize == 84 + 50ull * count;
+}
+
+bool isAsciiStl(std::string_view head, size_t fileSize) {
+    return startsWith(textStart(head), "solid") && !binaryStlSizeFits(head, fileSize);
+}
+
 // The first bytes of the file, and its size; false with `error` set when it cannot be opened.
 bool peek(const std::string& path, std::string& head, size_t& size, std::string* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (error) *error = path + ": cannot open: " + std::strerror(errno);
+    const OpenedInput in = openRegularFile(path);
+    if (in.fd < 0) {
+        if (error) *error = path + ": " + (in.err ? "cannot open: " + in.why : in.why);
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        if (error) *error = path + ": not a regular file";
-        return false;
-    }
-    size = static_cast<size_t>(st.st_size);
+    const int fd = in.fd;
+    size = static_cast<size_t>(in.st.st_size);
     head.resize(std::min<size_t>(size, 1024));
     const ssize_t n = ::read(fd, head.data(), head.size());
     ::close(fd);
@@ -137,6 +154,15 @@ std::string nonFiniteValue(const Object& o) {
     return {};
 }
 
+AssimpFormat assimpFormatOf(MeshFormat format) {
+    switch (format) {
+        case MeshFormat::Fbx: return AssimpFormat::Fbx;
+        case MeshFormat::Stl: return AssimpFormat::Stl;
+        case MeshFormat::Collada: return AssimpFormat::Collada;
+        default: return AssimpFormat::ThreeDs;
+    }
+}
+
 bool holdsPolygons(const Object& o) {
     if (auto* p = dynamic_cast<const PolygonObject*>(&o); p && !p->polygons.empty()) return true;
     for (const auto& c : o.children())
@@ -169,30 +195,17 @@ MeshFormat meshFormatForOutput(const std::string& path) {
     return MeshFormat::Unknown;
 }
 
-MeshFormat meshFormatOfContent(std::string_view head, size_t fileSize) {
+MeshFormat meshFormatOfContent(std::string_view head, size_t) {
+    // Only signatures that no file of another format starts with: a binary STL or a 3DS file has
+    // none (a header of any bytes, a size that may fit any file), so those go by their suffix.
     if (startsWith(head, "glTF")) return MeshFormat::Glb;
     if (startsWith(head, "Kaydara FBX Binary")) return MeshFormat::Fbx;
     if (startsWith(head, "ply\n") || startsWith(head, "ply\r")) return MeshFormat::Ply;
-    // A binary STL is its 84-byte header and 50 bytes per triangle; its header may start with "solid".
-    if (head.size() >= 84) {
-        uint32_t count;
-        std::memcpy(&count, head.data() + 80, 4);
-        if (count > 0 && fileSize == 84 + 50ull * count) return MeshFormat::Stl;
-    }
-    if (head.size() >= 2 && static_cast<unsigned char>(head[0]) == 0x4D && static_cast<unsigned char>(head[1]) == 0x4D &&
-        head.size() >= 6) {
-        uint32_t length;
-        std::memcpy(&length, head.data() + 2, 4);
-        if (length == fileSize) return MeshFormat::ThreeDs;
-    }
-    size_t at = 0;
-    if (startsWith(head, "\xEF\xBB\xBF")) at = 3;
-    while (at < head.size() && std::isspace(static_cast<unsigned char>(head[at]))) ++at;
-    const std::string_view text = head.substr(at);
+    const std::string_view text = textStart(head);
     if (startsWith(text, "{")) return MeshFormat::Gltf;
     if (startsWith(text, "; FBX")) return MeshFormat::Fbx;
     if (startsWith(text, "<?xml") || startsWith(text, "<COLLADA")) {
-        if (text.find("COLLADA") != std::string_view::npos) return MeshFormat::Collada;
+        if (text.find("<COLLADA") != std::string_view::npos) return MeshFormat::Collada;
         return MeshFormat::Unknown;
     }
     if (startsWith(text, "solid") && text.find("facet") != std::string_view::npos) return MeshFormat::Stl;
@@ -256,7 +269,12 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
         return true;
     }
 
-    if (format == MeshFormat::Stl && !(startsWith(head, "solid") && head.find("facet") != std::string::npos)) {
+    if (format == MeshFormat::Stl && isAsciiStl(head, size) && head.find("facet") == std::string::npos &&
+        size <= head.size()) {
+        if (error) *error = path + ": an ASCII STL without a single facet: holds no polygons";
+        return false;
+    }
+    if (format == MeshFormat::Stl && !isAsciiStl(head, size)) {
         // A binary STL: its triangle count must fit the file.
         uint32_t count = 0;
         if (head.size() >= 84) std::memcpy(&count, head.data() + 80, 4);
@@ -275,7 +293,7 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
     else if (format == MeshFormat::Ply)
         ok = readPly(path, roots, &welds, error);
     else
-        ok = readWithAssimp(path, roots, &welds, error);
+        ok = readWithAssimp(path, assimpFormatOf(format), roots, &welds, error);
     if (!ok) return false;
     // Points alone are no mesh: a file whose every polygon was dropped (corners out of range or
     // repeated) holds nothing to work on.
@@ -318,6 +336,15 @@ bool encodeMeshFile(MeshFormat format, const std::vector<const Object*>& objects
         if (problem) *problem = "no polygon objects to write";
         return false;
     }
+    // A placement can carry finite points beyond float's range: such a file would hold "inf".
+    for (const PolygonObject* o : placed.objects)
+        for (size_t i = 0; i < o->points.size(); ++i)
+            if (!finite(o->points[i])) {
+                if (problem)
+                    *problem = "object '" + o->name() + "': point " + std::to_string(i) +
+                               " is not finite where its placement puts it";
+                return false;
+            }
     return format == MeshFormat::Ply ? encodePly(placed.objects, bytes, problem)
                                      : encodeStl(placed.objects, bytes, problem);
 }

@@ -148,12 +148,24 @@ bool readPly(const std::string& path, std::vector<std::unique_ptr<Object>>& root
              std::string* error) {
     std::string bytes;
     if (!readWholeFile(path, bytes, error)) return false;
-    const size_t end = bytes.find("end_header");
+    // The header ends at the line that is "end_header" (a comment may hold the words too).
+    size_t end = std::string::npos, bodyAt = std::string::npos;
+    for (size_t line = 0; line < bytes.size();) {
+        size_t next = bytes.find('\n', line);
+        const size_t lineEnd = next == std::string::npos ? bytes.size() : next;
+        std::string_view text(bytes.data() + line, lineEnd - line);
+        while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+        if (text == "end_header") {
+            end = line;
+            bodyAt = next == std::string::npos ? std::string::npos : next + 1;
+            break;
+        }
+        if (next == std::string::npos) break;
+        line = next + 1;
+    }
     if (bytes.rfind("ply", 0) != 0 || end == std::string::npos)
         return fail(error, path, "not a PLY file (no ply line or no end_header)");
-    size_t bodyAt = bytes.find('\n', end);
     if (bodyAt == std::string::npos) return fail(error, path, "the PLY header does not end");
-    ++bodyAt;
 
     std::istringstream header(bytes.substr(0, end));
     std::string line;

@@ -148,7 +148,18 @@ struct Counters {
     uint64_t primary = 0, shadow = 0;
 };
 
+// The ray kernel takes only rays whose origin and direction lie within about ±1.8e18 (it asserts
+// on others): anything beyond, from a camera placed absurdly far or a point that far away, is
+// traced as a ray that meets nothing.
+constexpr double kTraceableLimit = 1.8e18;
+bool traceable(const V3& origin, const V3& dir) {
+    for (double c : {origin.x, origin.y, origin.z, dir.x, dir.y, dir.z})
+        if (!(std::fabs(c) <= kTraceableLimit)) return false;
+    return true;
+}
+
 bool occluded(RTCScene scene, const V3& origin, const V3& dir, double tnear) {
+    if (!traceable(origin, dir) || !(tnear >= 0 && tnear <= kTraceableLimit)) return false;
     RTCIntersectContext ctx;
     rtcInitIntersectContext(&ctx);
     RTCRay r;
@@ -182,7 +193,7 @@ void tracePacket(RTCScene scene, const V3* origins, const V3* dirs, int count, H
     alignas(32) RTCRayHit8 rh;
     for (int i = 0; i < 8; ++i) {
         const int k = i < count ? i : 0;
-        valid[i] = i < count ? -1 : 0;
+        valid[i] = i < count && traceable(origins[k], dirs[k]) ? -1 : 0;
         rh.ray.org_x[i] = float(origins[k].x);
         rh.ray.org_y[i] = float(origins[k].y);
         rh.ray.org_z[i] = float(origins[k].z);

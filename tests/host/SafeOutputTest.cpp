@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -221,4 +224,84 @@ TEST(SafeOutput, SameFileSeesThroughLinksDotsAndHardLinks) {
         {folder + "/new.obj", folder + "/a.obj", false},
     };
     for (const Case& c : cases) EXPECT_EQ(sameFile(c.x, c.y), c.same) << c.x << " vs " << c.y;
+}
+
+// A closed pipe and a file-size limit would end the process by signal in the middle of a write
+// (leaving ".NAME.part-PID-N" beside the target): each becomes a write error with a message, the
+// temporary is removed and the old file kept. Each case runs in a child process with the signals at
+// their defaults, as a command starts.
+TEST(SafeOutput, ClosedPipesAndFileSizeLimitsAreWriteErrorsNotSignals) {
+    const std::string folder = freshFolder();
+    struct Case {
+        const char* what;
+        std::function<int()> child;  // the child's exit code: 0 when every check held
+    };
+    const std::string target = folder + "/kept.txt";
+    const std::string fifo = folder + "/pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::vector<Case> cases = {
+        {"file-size limit",
+         [&] {
+             writeText(target, "the old contents");
+             struct rlimit small{1000, 1000};
+             if (::setrlimit(RLIMIT_FSIZE, &small) != 0) return 10;
+             std::string error;
+             if (writeTextFile(target, std::string(5000, 'x'), &error)) return 11;
+             if (error.find(std::strerror(EFBIG)) == std::string::npos) return 12;
+             if (readText(target) != "the old contents") return 13;
+             return entries(folder) == std::vector<std::string>{"kept.txt", "pipe"} ? 0 : 14;
+         }},
+        {"closed pipe",
+         [&] {
+             // A reader opens the FIFO and goes away before the writer is done.
+             const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+             if (reader < 0) return 20;
+             SafeOutput out;
+             std::string error;
+             if (!out.open(fifo, &error)) return 21;
+             ::close(reader);
+             out.write("lost", 4);
+             if (out.commit(&error)) return 22;
+             return error.find(std::strerror(EPIPE)) != std::string::npos ? 0 : 23;
+         }},
+    };
+    for (const Case& c : cases) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::signal(SIGPIPE, SIG_DFL);
+            ::signal(SIGXFSZ, SIG_DFL);
+            ::_exit(c.child());
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status)) << c.what << ": ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        if (WIFEXITED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), 0) << c.what;
+        }
+    }
+}
+
+// A target whose name fits the file system gets a temporary that fits too (a 255-byte name left no
+// room for ".NAME.part-PID-N"), and a loop of links is refused instead of being replaced by a file.
+TEST(SafeOutput, LongNamesAreWrittenAndLoopsOfLinksRefused) {
+    const std::string folder = freshFolder();
+    for (size_t length : {236u, 250u, 255u}) {
+        const std::string target = folder + "/" + std::string(length - 4, 'n') + ".obj";
+        std::string error;
+        EXPECT_TRUE(writeTextFile(target, "written", &error)) << length << ": " << error;
+        EXPECT_EQ(readText(target), "written");
+        EXPECT_TRUE(writeTextFile(target, "again", &error)) << length << ": " << error;  // a replace too
+        EXPECT_EQ(readText(target), "again");
+        fs::remove(target);
+    }
+    fs::create_symlink("b", folder + "/a");
+    fs::create_symlink("a", folder + "/b");
+    std::string error;
+    EXPECT_FALSE(writeTextFile(folder + "/a", "x", &error));
+    EXPECT_NE(error.find("symbolic links that does not end"), std::string::npos) << error;
+    EXPECT_NE(outputProblem(folder + "/a").find("symbolic links that does not end"), std::string::npos);
+    EXPECT_TRUE(fs::is_symlink(folder + "/a"));
+    EXPECT_TRUE(fs::is_symlink(folder + "/b"));
+    EXPECT_EQ(entries(folder), (std::vector<std::string>{"a", "b"}));
 }
