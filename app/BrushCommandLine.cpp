@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 
@@ -118,6 +119,18 @@ std::string checkOptions(const BrushOptions& o, Plan& plan) {
     const std::optional<double> step = parseReal(o.step);
     if (!step || !(*step > 0)) return "--step " + o.step + " is not a distance in pixels above 0";
     plan.step = *step;
+    // Each position is one pick and one collapse: a tiny step over a long stroke is refused before
+    // any work, not left to exhaust the memory or the person's patience.
+    for (size_t s = 0; s < plan.strokes.size(); ++s) {
+        const double count = strokePositionCount(plan.strokes[s], plan.step);
+        if (!(count <= kMostStrokePositions)) {
+            char shown[64];
+            std::snprintf(shown, sizeof shown, count < 1e15 ? "%.0f" : "%.3g", count);
+            return "--step " + o.step + ": stroke " + std::to_string(s + 1) + " would give " +
+                   (std::isfinite(count) ? std::string(shown) : std::string("endless")) +
+                   " positions; a stroke gives at most 2000000 (raise --step or shorten the stroke)";
+        }
+    }
     if (std::string problem = checkOutput("-o", o.output, o.input); !problem.empty()) return problem;
     if (!host::formats::canWriteMeshFormat(host::formats::meshFormatForOutput(o.output)))
         return "-o " + o.output + ": cannot write this kind of file; write " + host::formats::writableMeshSuffixes();
@@ -158,16 +171,32 @@ std::string parseStroke(const std::string& text, std::vector<StrokePoint>& out) 
     return {};
 }
 
+namespace {
+
+// Segments of a stroke: how many parts of at most `step` pixels (a real: it may not fit any integer).
+double segmentParts(const StrokePoint& from, const StrokePoint& to, double step) {
+    const double parts = std::ceil(std::hypot(to.x - from.x, to.y - from.y) / step);
+    return std::isnan(parts) ? INFINITY : std::max(1.0, parts);
+}
+
+}  // namespace
+
+double strokePositionCount(const std::vector<StrokePoint>& stroke, double step) {
+    if (stroke.empty()) return 0;
+    double count = 1;
+    for (size_t i = 1; i < stroke.size(); ++i) count += segmentParts(stroke[i - 1], stroke[i], step);
+    return count;
+}
+
 std::vector<StrokePoint> strokePath(const std::vector<StrokePoint>& stroke, double step) {
     std::vector<StrokePoint> path;
-    if (stroke.empty()) return path;
+    if (stroke.empty() || !(strokePositionCount(stroke, step) <= kMostStrokePositions)) return path;
     path.push_back(stroke.front());
     for (size_t i = 1; i < stroke.size(); ++i) {
         const StrokePoint& from = stroke[i - 1];
         const StrokePoint& to = stroke[i];
-        const double length = std::hypot(to.x - from.x, to.y - from.y);
-        const int parts = std::max(1, static_cast<int>(std::ceil(length / step)));
-        for (int k = 1; k < parts; ++k) {
+        const long long parts = static_cast<long long>(segmentParts(from, to, step));
+        for (long long k = 1; k < parts; ++k) {
             const double t = static_cast<double>(k) / parts;
             path.push_back({from.x + (to.x - from.x) * t, from.y + (to.y - from.y) * t});
         }

@@ -37,8 +37,14 @@ struct StrokePoint {
     double x = 0, y = 0;
 };
 std::string parseStroke(const std::string& text, std::vector<StrokePoint>& out);
+// The most positions one stroke may give at its --step (a brush step at each): more are refused.
+constexpr double kMostStrokePositions = 2'000'000;
+// How many positions strokePath gives, counted in reals (a tiny step or a huge stroke cannot
+// overflow it; infinite when a segment's length is).
+double strokePositionCount(const std::vector<StrokePoint>& stroke, double step);
 // The positions a mouse reports along a stroke: every given position, with positions between them at
-// most `step` pixels apart, evenly spaced along each segment.
+// most `step` pixels apart, evenly spaced along each segment. Empty when there would be more than
+// kMostStrokePositions.
 std::vector<StrokePoint> strokePath(const std::vector<StrokePoint>& stroke, double step);
 
 CLI::App* addBrushCommand(CLI::App& cli, BrushOptions& options);

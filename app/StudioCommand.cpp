@@ -1,7 +1,13 @@
 #include "StudioCommand.h"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "HostSession.h"
 #include "host/formats/MeshFile.h"
@@ -11,6 +17,7 @@
 #include "host/studio/Studio.h"
 #include "host/studio/StudioServer.h"
 #include "host/HostTable.h"
+#include "host/StatusBar.h"
 #include "host/studio/StudioBrush.h"
 #include "sources/HostInterface.h"
 #include "sources/ResourceIds.h"
@@ -107,6 +114,30 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
         return 1;
     }
     out << "vexlor studio: open " << server.url() << " in your browser (Ctrl-C ends)" << std::endl;
+    // The page shows the status bar (a step's error while brushing, a bake's progress): the terminal
+    // keeps to what the host says about itself.
+    host::StatusBar::main().setQuiet(true);
+
+    // Ctrl-C ends the host even while its main thread is held (a long step, a stroke, a file that
+    // would not open): a stroke under way is ended at once, and a main thread that has not come back
+    // within kStuckSeconds is left behind.
+    constexpr int kStuckSeconds = 5;
+    std::atomic<bool> finished{false};
+    std::thread watchdog([&] {
+        while (!finished.load() && !interrupted()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (finished.load()) return;
+        brush->abandon();
+        tasks.wake();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStuckSeconds);
+        while (!finished.load() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (finished.load()) return;
+        const std::string what = tasks.running();
+        const std::string message = "vexlor studio: the host is held" + (what.empty() ? std::string() : " (" + what + ")") +
+                                    "; it ends now (nothing was saved that you did not save)\n";
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message.data(), message.size());
+        std::_Exit(130);
+    });
 
     bool pageGone = false;
     // The state is looked at after anything happened, and four times a second besides (a worker's
@@ -126,6 +157,9 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
     }
     server.stop();
     tasks.runPending();  // answers nobody waits for any more
+    finished = true;
+    watchdog.join();
+    host::StatusBar::main().setQuiet(false);
     brush.reset();  // closes the brush's panel while the module is still loaded
     out << "vexlor studio: " << (pageGone ? "the last page was closed" : "stopped")
         << "; the host ends (nothing was saved that you did not save)" << std::endl;

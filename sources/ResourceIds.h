@@ -14,6 +14,8 @@ enum : int32_t {
     STR_XOMBRIN85_NAME = 10135,
     STR_TESSIK_NAME = 10136,
     STR_TESSIK_HELP = 10137,
+    STR_TESSIK_COST = 10138,
+    STR_TESSIK_BAD_CORNERS = 10139,
 };
 
 // The reduction dialog's layout.

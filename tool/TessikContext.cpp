@@ -21,6 +21,14 @@ bool TessikContext::setup(HostPolygonObject target) {
     polygonCount = target.polygonCount();
     if (pointCount < 0 || polygonCount < 0 || (polygonCount > 0 && (points == nullptr || polygons == nullptr)))
         return false;
+    // Every corner of every polygon must name a point: the picking records, the frame and the
+    // collapses read the points through the corners (the reduction, the bake and the shader refuse
+    // such polygons too).
+    for (int32_t i = 0; i < polygonCount; ++i)
+        if (!cornersWithin(polygons[i], pointCount)) {
+            cornersOutside = true;
+            return false;
+        }
 
     for (HostTag tag = target.firstTag(); tag.valid(); tag = tag.next()) {
         const int32_t before = uvwTags.count + polygonSelections.count + pointSelections.count + vertexMaps.count;

@@ -28,8 +28,9 @@ public:
     TessikContext& operator=(const TessikContext&) = delete;
 
     // Fills the context from `target` (arrays, tags, hidden set, picking cache, measuring frame) and
-    // clears markedPolygons. False when memory for the flags, the cache or the lists is refused, or
-    // when there is no marking set.
+    // clears markedPolygons. False when memory for the flags, the cache or the lists is refused, when
+    // there is no marking set, or when a polygon's corner names a point that does not exist (then
+    // cornersOutside is set, and nothing was read through that corner).
     bool setup(HostPolygonObject target);
 
     // The live polygon first hit by the line origin + t * direction (object coordinates), or -1.
@@ -68,6 +69,7 @@ public:
     HostSelectionSet markedPolygons;
     HostTag normalTag;  // the corner-normal tag, when the object has one
     ReferenceFrame frame;
+    bool cornersOutside = false;  // set up refused: a corner names no point
 
     static constexpr const char* sourceTag = "TessikContext";
 };

@@ -93,6 +93,8 @@ int32_t TessikTool::mouseInput(HstDocument* doc, HstSettings* settings, void* vi
             context.maxError = static_cast<float>(tool.getReal(TESSIK_MAX_ERROR, 0.0));
             context.weightingPolicy = weightingPolicyOf(tool.getInt(TESSIK_WEIGHTING, 0));
             drag(doc, view, context, x, y, button);
+        } else if (context.cornersOutside) {
+            api->statusText(resourceString(STR_TESSIK_BAD_CORNERS).handle());
         }
     }
     object = HostPolygonObject();
@@ -121,7 +123,7 @@ bool TessikTool::step(void* view, TessikContext& context, const TessikInverse& i
 
 void TessikTool::showCost() {
     const HostApi* api = moduleApi();
-    const HostString text = HostString::fromReal(shownCost);
+    const HostString text = resourceString(STR_TESSIK_COST) + HostString::fromReal(shownCost);
     api->statusText(text.handle());
     api->viewsRedraw(HOST_REDRAW_TOOL);
 }

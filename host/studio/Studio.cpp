@@ -2,9 +2,13 @@
 
 #include <stb_image_write.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <filesystem>
 #include <cstring>
+#include <filesystem>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "host/ObjFile.h"
@@ -48,21 +52,50 @@ json parseBody(const std::string& body) {
     return j;
 }
 
+// A whole number of the body that fits 64 bits signed (a larger one is not taken, never cut).
 bool readInt(const json& j, const char* key, int64_t& out) {
     auto it = j.find(key);
     if (it == j.end() || !it->is_number_integer()) return false;
+    if (it->is_number_unsigned() && it->get<uint64_t>() > static_cast<uint64_t>(INT64_MAX)) return false;
     out = it->get<int64_t>();
     return true;
 }
 
-// A whole number of the query, or -1 when it is missing or not a number.
-long queryNumber(const std::map<std::string, std::string>& query, const char* key) {
-    auto it = query.find(key);
-    if (it == query.end() || it->second.empty()) return -1;
-    char* end = nullptr;
-    const long v = std::strtol(it->second.c_str(), &end, 10);
-    return (end && *end == 0 && v >= 0) ? v : -1;
+// A whole number of the body that fits 32 bits signed (plug-in, gadget and mode numbers).
+bool readInt32(const json& j, const char* key, int32_t& out) {
+    int64_t v = 0;
+    if (!readInt(j, key, v) || v < INT32_MIN || v > INT32_MAX) return false;
+    out = static_cast<int32_t>(v);
+    return true;
 }
+
+// A text of the body, or `fallback` when it is missing; false when it is there but not a text.
+bool readText(const json& j, const char* key, std::string& out, const std::string& fallback = {}) {
+    auto it = j.find(key);
+    if (it == j.end()) {
+        out = fallback;
+        return true;
+    }
+    if (!it->is_string()) return false;
+    out = it->get<std::string>();
+    return true;
+}
+
+// A whole number of the query from 0 to `most`, or -1 when it is missing, not a number or larger.
+int64_t queryNumber(const std::map<std::string, std::string>& query, const char* key, int64_t most) {
+    auto it = query.find(key);
+    if (it == query.end() || it->second.empty() || it->second.size() > 19) return -1;
+    int64_t v = 0;
+    for (char c : it->second) {
+        if (c < '0' || c > '9') return -1;
+        v = v * 10 + (c - '0');
+        if (v > most) return -1;
+    }
+    return v;
+}
+
+// The most moves one drag call of a dialog's user area gives.
+constexpr size_t kMaxDragMoves = 1000;
 
 json colourJson(const Colour& c) { return json::array({c.rgb.x, c.rgb.y, c.rgb.z, c.brightness}); }
 
@@ -137,6 +170,33 @@ std::string encodePng(const Bitmap& b) {
     return out;
 }
 
+std::string pathProblem(const std::string& path) {
+    if (path.empty()) return "the path is empty";
+    if (path.size() > 4096) return "the path is longer than 4096 bytes";
+    for (size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (c < 0x20 || c == 0x7f) {
+            char code[8];
+            std::snprintf(code, sizeof code, "U+%04X", c);
+            return std::string("the path holds a control character (") + (c == 0 ? "NUL, " : "") + code +
+                   ") at byte " + std::to_string(i + 1) + ": no file is named so";
+        }
+    }
+    return {};
+}
+
+std::string fileKindProblem(const std::string& path, bool forWriting) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return {};  // missing: the reader or writer says so
+    if (S_ISREG(st.st_mode)) return {};
+    const char* kind = S_ISFIFO(st.st_mode)  ? "a FIFO"
+                       : S_ISDIR(st.st_mode) ? "a folder"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                                             : "not a regular file";
+    return path + " is " + kind + ": the studio " + (forWriting ? "writes" : "reads") + " regular files only";
+}
+
 Studio::Studio(Document& document, DialogHost& dialogs, StudioServer& server, StudioHooks hooks)
     : doc_(document), dialogs_(dialogs), server_(server), hooks_(std::move(hooks)) {}
 
@@ -147,17 +207,17 @@ bool Studio::alive(Object* o) const {
     return false;
 }
 
-int Studio::idOf(Object* o) {
+int64_t Studio::idOf(Object* o) {
     if (!o) return 0;
     auto it = ids_.find(o);
     if (it != ids_.end()) return it->second;
-    const int id = nextId_++;
+    const int64_t id = nextId_++;
     ids_[o] = id;
     objects_[id] = o;
     return id;
 }
 
-Object* Studio::objectById(int id) const {
+Object* Studio::objectById(int64_t id) const {
     auto it = objects_.find(id);
     return it == objects_.end() ? nullptr : it->second;
 }
@@ -325,9 +385,9 @@ std::string Studio::stateJson() const {
     return "{\"version\":" + std::to_string(version_) + "," + state_.substr(1);
 }
 
-ApiResponse Studio::select(const std::vector<int>& ids) {
+ApiResponse Studio::select(const std::vector<int64_t>& ids) {
     std::vector<Object*> chosen;
-    for (int id : ids) {
+    for (int64_t id : ids) {
         Object* o = objectById(id);
         if (!alive(o)) return ApiResponse::error(404, "no object " + std::to_string(id));
         chosen.push_back(o);
@@ -342,10 +402,10 @@ ApiResponse Studio::select(const std::vector<int>& ids) {
     return aroundObjects(change);
 }
 
-ApiResponse Studio::selectGroup(int objectId, int tagIndex) {
+ApiResponse Studio::selectGroup(int64_t objectId, int64_t tagIndex) {
     Object* o = objectById(objectId);
     if (!alive(o) || !o->isPolygonObject()) return ApiResponse::error(404, "no polygon object " + std::to_string(objectId));
-    if (tagIndex < 0 || tagIndex >= static_cast<int>(o->tags().size()) ||
+    if (tagIndex < 0 || tagIndex >= static_cast<int64_t>(o->tags().size()) ||
         o->tags()[static_cast<size_t>(tagIndex)]->type() != TAG_POLYGON_SELECTION)
         return ApiResponse::error(404, "the object has no polygon group " + std::to_string(tagIndex));
     if (!busy_.empty()) return ApiResponse::error(409, "cannot select while " + busy_);
@@ -427,6 +487,9 @@ ApiResponse Studio::redo() {
 ApiResponse Studio::open(const std::string& path) {
     if (!busy_.empty()) return ApiResponse::error(409, "cannot open a file while " + busy_);
     if (path.empty()) return ApiResponse::error(400, "give the path of a file to open");
+    if (const std::string why = pathProblem(path); !why.empty()) return ApiResponse::error(400, "cannot open: " + why);
+    // Checked before the file is opened: a FIFO would hold the main thread until a writer came.
+    if (const std::string why = fileKindProblem(path, false); !why.empty()) return ApiResponse::error(422, why);
     if (!hooks_.loadFile) return ApiResponse::error(500, "this host cannot read files");
     std::vector<Object*> loaded;
     std::string error;
@@ -443,6 +506,9 @@ ApiResponse Studio::open(const std::string& path) {
 ApiResponse Studio::save(const std::string& path) {
     if (!busy_.empty()) return ApiResponse::error(409, "cannot save while " + busy_);
     if (path.empty()) return ApiResponse::error(400, "give the path of the file to write");
+    if (const std::string why = pathProblem(path); !why.empty()) return ApiResponse::error(400, "cannot save: " + why);
+    // A FIFO would hold the main thread until a reader came; a device or a folder is no mesh file.
+    if (const std::string why = fileKindProblem(path, true); !why.empty()) return ApiResponse::error(422, why);
     // What is written is what the view shows: polygons retired by a preview and points no polygon
     // uses are left out of the file (the document keeps them until the preview is finished).
     std::vector<std::unique_ptr<Object>> copies;
@@ -458,11 +524,17 @@ ApiResponse Studio::save(const std::string& path) {
     std::string error;
     const bool written = hooks_.writeFile ? hooks_.writeFile(path, out, &error) : writeObj(path, out, &error);
     if (!written) return ApiResponse::error(422, error);
-    return ApiResponse::json(json{{"saved", path}, {"objects", out.size()}, {"points", points}}.dump());
+    // The reply names the file written, as a whole path (the page does not know the host's folder).
+    std::error_code ec;
+    const std::filesystem::path whole = std::filesystem::absolute(path, ec).lexically_normal();
+    return ApiResponse::json(
+        json{{"saved", ec ? path : whole.string()}, {"objects", out.size()}, {"points", points}}.dump());
 }
 
 ApiResponse Studio::saveAsset(const AssetRequest& r) {
     if (!busy_.empty()) return ApiResponse::error(409, "cannot save while " + busy_);
+    if (const std::string why = pathProblem(r.path); !why.empty()) return ApiResponse::error(400, "cannot save: " + why);
+    if (const std::string why = fileKindProblem(r.path, true); !why.empty()) return ApiResponse::error(422, why);
     const std::string ext = std::filesystem::path(r.path).extension().string();
     if (ext != ".glb" && ext != ".gltf") return ApiResponse::error(400, "an asset is a .glb or .gltf file");
     Object* o = objectById(r.object);
@@ -478,6 +550,9 @@ ApiResponse Studio::saveAsset(const AssetRequest& r) {
     if (!normal) return ApiResponse::error(404, "the dialog names no normal map there");
     const std::string* occlusion = r.occlusionGadget ? mapFile(r.occlusionGadget) : nullptr;
     if (r.occlusionGadget && !occlusion) return ApiResponse::error(404, "the dialog names no occlusion map there");
+    for (const std::string* map : {normal, occlusion})
+        if (map)
+            if (const std::string why = fileKindProblem(*map, false); !why.empty()) return ApiResponse::error(422, why);
 
     std::unique_ptr<PolygonObject> copy = shownCopy(*static_cast<PolygonObject*>(o));
     formats::keepBakedNormals(*copy);
@@ -494,14 +569,14 @@ ApiResponse Studio::saveAsset(const AssetRequest& r) {
 
 HostDialogBase* Studio::dialogOf(const std::string& body, int32_t* plugin, ApiResponse* error) const {
     json j = parseBody(body);
-    int64_t p = 0;
-    if (j.is_discarded() || !readInt(j, "plugin", p)) {
-        *error = ApiResponse::error(400, "the request names no dialog (\"plugin\": its plug-in id)");
+    int32_t p = 0;
+    if (j.is_discarded() || !readInt32(j, "plugin", p)) {
+        *error = ApiResponse::error(400, "the request names no dialog (\"plugin\": its plug-in id, a 32-bit number)");
         return nullptr;
     }
-    HostDialogBase* d = dialogs_.dialogOf(static_cast<int32_t>(p));
+    HostDialogBase* d = dialogs_.dialogOf(p);
     if (!d) *error = ApiResponse::error(404, "no dialog of plug-in " + std::to_string(p) + " is open");
-    *plugin = static_cast<int32_t>(p);
+    *plugin = p;
     return d;
 }
 
@@ -511,35 +586,48 @@ ApiResponse Studio::dialogCall(const std::string& body) {
     HostDialogBase* d = dialogOf(body, &plugin, &failure);
     if (!d) return failure;
     const json j = parseBody(body);
-    const std::string action = j.value("action", "");
-    int64_t gadget = 0;
+    std::string action;
+    if (!readText(j, "action", action)) return ApiResponse::error(400, "the action is a text");
+    int32_t id = 0;
     if (action == "close") {
         return dialogs_.close(d) ? ApiResponse::json("{}") : ApiResponse::error(409, "the dialog stays open");
     }
-    if (!readInt(j, "gadget", gadget)) return ApiResponse::error(400, "the request names no gadget");
-    const Gadget* g = dialogs_.gadget(d, static_cast<int32_t>(gadget));
-    if (!g) return ApiResponse::error(404, "the dialog has no gadget " + std::to_string(gadget));
-    const int32_t id = static_cast<int32_t>(gadget);
+    if (!readInt32(j, "gadget", id)) return ApiResponse::error(400, "the request names no gadget (a 32-bit number)");
+    const Gadget* g = dialogs_.gadget(d, id);
+    if (!g) return ApiResponse::error(404, "the dialog has no gadget " + std::to_string(id));
 
     if (action == "set") {
         auto v = j.find("value");
         if (v == j.end()) return ApiResponse::error(400, "the request gives no value");
         bool ok = false;
-        if (isChoiceKind(g->kind) && v->is_number_integer())
-            ok = dialogs_.choose(d, id, v->get<int32_t>());
-        else if (v->is_boolean())
+        if (isChoiceKind(g->kind) && v->is_number_integer()) {
+            int32_t entry = 0;
+            if (!readInt32(j, "value", entry)) return ApiResponse::error(404, "the choice has no such entry");
+            ok = dialogs_.choose(d, id, entry);
+        } else if (v->is_string() && g->kind == GadgetKind::Filename) {
+            const std::string file = v->get<std::string>();
+            if (const std::string why = pathProblem(file); !why.empty() && !file.empty())
+                return ApiResponse::error(400, "the file name is refused: " + why);
+            ok = dialogs_.enter(d, id, file);
+        } else if (v->is_boolean()) {
             ok = dialogs_.setByUser(d, id, v->get<bool>());
-        else if (v->is_number())
+        } else if (v->is_number()) {
             ok = dialogs_.setByUser(d, id, v->get<double>());
-        else if (v->is_string())
+        } else if (v->is_string()) {
             ok = dialogs_.enter(d, id, v->get<std::string>());
-        else
+        } else {
             return ApiResponse::error(400, "the value must be a number, a check mark or a text");
+        }
         return ok ? ApiResponse::json("{}") : ApiResponse::error(409, "the gadget did not take the value");
     }
     if (action == "press") {
         const size_t asked = dialogs_.fileRequests().size();
-        if (auto f = j.find("file"); f != j.end() && f->is_string()) dialogs_.queueFileAnswer(f->get<std::string>());
+        if (auto f = j.find("file"); f != j.end()) {
+            if (!f->is_string()) return ApiResponse::error(400, "the file answered is a text");
+            if (const std::string why = pathProblem(f->get<std::string>()); !why.empty())
+                return ApiResponse::error(400, "the file answered is refused: " + why);
+            dialogs_.queueFileAnswer(f->get<std::string>());
+        }
         if (!dialogs_.press(d, id)) return ApiResponse::error(409, "the button cannot be pressed now");
         json out = json::object();
         // The dialog asked for a file that the page did not give yet: the page asks the person and
@@ -551,13 +639,23 @@ ApiResponse Studio::dialogCall(const std::string& body) {
         return ApiResponse::json(out.dump());
     }
     if (action == "drag") {
-        double x = j.value("x", 0.0), y = j.value("y", 0.0);
+        double x = 0.0, y = 0.0;
+        for (auto [key, slot] : {std::pair<const char*, double*>{"x", &x}, {"y", &y}})
+            if (auto v = j.find(key); v != j.end()) {
+                if (!v->is_number() || !std::isfinite(v->get<double>()))
+                    return ApiResponse::error(400, std::string("the drag's ") + key + " is not a finite number");
+                *slot = v->get<double>();
+            }
         std::vector<DragMove> moves;
         auto m = j.find("moves");
         if (m == j.end() || !m->is_array()) return ApiResponse::error(400, "a drag needs its moves ([[dx, dy], ...])");
+        // A hand sends a few moves at a time: a long list would hold the main thread.
+        if (m->size() > kMaxDragMoves)
+            return ApiResponse::error(400, "a drag gives at most " + std::to_string(kMaxDragMoves) + " moves at a time");
         for (const json& step : *m) {
-            if (!step.is_array() || step.size() != 2 || !step[0].is_number() || !step[1].is_number())
-                return ApiResponse::error(400, "each move is [dx, dy]");
+            if (!step.is_array() || step.size() != 2 || !step[0].is_number() || !step[1].is_number() ||
+                !std::isfinite(step[0].get<double>()) || !std::isfinite(step[1].get<double>()))
+                return ApiResponse::error(400, "each move is [dx, dy] in finite numbers");
             moves.push_back({step[0].get<double>(), step[1].get<double>()});
         }
         const AreaDragResult r = dialogs_.dragUserArea(d, id, 1, x, y, moves);
@@ -567,7 +665,7 @@ ApiResponse Studio::dialogCall(const std::string& body) {
     if (action == "drop") {
         int64_t objectId = 0;
         if (!readInt(j, "object", objectId)) return ApiResponse::error(400, "a drop names the object dragged");
-        Object* o = objectById(static_cast<int>(objectId));
+        Object* o = objectById(objectId);
         if (!alive(o)) return ApiResponse::error(404, "no object " + std::to_string(objectId));
         DragItem item = DragItem::object(o);
         int64_t tagIndex = -1;
@@ -585,7 +683,7 @@ ApiResponse Studio::dialogCall(const std::string& body) {
 }
 
 ApiResponse Studio::areaPng(const std::map<std::string, std::string>& query) {
-    const long plugin = queryNumber(query, "plugin"), gadget = queryNumber(query, "gadget");
+    const int64_t plugin = queryNumber(query, "plugin", INT32_MAX), gadget = queryNumber(query, "gadget", INT32_MAX);
     if (plugin < 0 || gadget < 0) return ApiResponse::error(400, "give plugin and gadget as numbers");
     HostDialogBase* d = dialogs_.dialogOf(static_cast<int32_t>(plugin));
     if (!d) return ApiResponse::error(404, "no such dialog is open");
@@ -597,7 +695,7 @@ ApiResponse Studio::areaPng(const std::map<std::string, std::string>& query) {
 }
 
 ApiResponse Studio::mapPng(const std::map<std::string, std::string>& query) {
-    const long plugin = queryNumber(query, "plugin"), gadget = queryNumber(query, "gadget");
+    const int64_t plugin = queryNumber(query, "plugin", INT32_MAX), gadget = queryNumber(query, "gadget", INT32_MAX);
     if (plugin < 0 || gadget < 0) return ApiResponse::error(400, "give plugin and gadget as numbers");
     HostDialogBase* d = dialogs_.dialogOf(static_cast<int32_t>(plugin));
     if (!d) return ApiResponse::error(404, "no such dialog is open");
@@ -605,6 +703,8 @@ ApiResponse Studio::mapPng(const std::map<std::string, std::string>& query) {
     const Gadget* g = dialogs_.gadget(d, static_cast<int32_t>(gadget));
     if (!g || g->kind != GadgetKind::Filename || g->text.empty())
         return ApiResponse::error(404, "the dialog names no image file there");
+    if (const std::string why = pathProblem(g->text); !why.empty()) return ApiResponse::error(404, why);
+    if (const std::string why = fileKindProblem(g->text, false); !why.empty()) return ApiResponse::error(404, why);
     Bitmap image;
     std::string error;
     if (!image.load(g->text, &error)) return ApiResponse::error(404, error);
@@ -620,10 +720,9 @@ void Studio::addRoutes() {
     server_.route("GET", "/api/mesh", [this](const ApiRequest& r) {
         auto it = r.query.find("id");
         if (it == r.query.end()) return ApiResponse::error(400, "give the object's id");
-        char* end = nullptr;
-        const long id = std::strtol(it->second.c_str(), &end, 10);
-        if (!end || *end != 0) return ApiResponse::error(400, "the id is not a number");
-        Object* o = objectById(static_cast<int>(id));
+        const int64_t id = queryNumber(r.query, "id", INT64_MAX);
+        if (id < 0) return ApiResponse::error(400, "the id is not a whole number of at most 64 bits");
+        Object* o = objectById(id);
         if (!alive(o)) return ApiResponse::error(404, "no object " + it->second);
         if (!o->isPolygonObject()) return ApiResponse::error(404, o->name() + " is not a polygon object");
         if (!busy_.empty()) return ApiResponse::error(409, "the mesh is being edited (" + busy_ + ")");
@@ -635,10 +734,11 @@ void Studio::addRoutes() {
         json j = parseBody(r.body);
         if (j.is_discarded() || !j.contains("ids") || !j["ids"].is_array())
             return ApiResponse::error(400, "give the ids of the objects to select");
-        std::vector<int> ids;
+        std::vector<int64_t> ids;
         for (const json& v : j["ids"]) {
-            if (!v.is_number_integer()) return ApiResponse::error(400, "object ids are whole numbers");
-            ids.push_back(v.get<int>());
+            if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX)))
+                return ApiResponse::error(400, "object ids are whole numbers of at most 64 bits");
+            ids.push_back(v.get<int64_t>());
         }
         return select(ids);
     });
@@ -647,29 +747,29 @@ void Studio::addRoutes() {
         int64_t object = 0, tag = 0;
         if (j.is_discarded() || !readInt(j, "object", object) || !readInt(j, "tag", tag))
             return ApiResponse::error(400, "give the object's id and the index of its polygon group tag");
-        return selectGroup(static_cast<int>(object), static_cast<int>(tag));
+        return selectGroup(object, tag);
     });
     server_.route("POST", "/api/visible", [this](const ApiRequest& r) {
         json j = parseBody(r.body);
         int64_t id = 0;
         if (j.is_discarded() || !readInt(j, "id", id) || !j.contains("visible") || !j["visible"].is_boolean())
             return ApiResponse::error(400, "give the object's id and visible: true or false");
-        Object* o = objectById(static_cast<int>(id));
+        Object* o = objectById(id);
         if (!alive(o)) return ApiResponse::error(404, "no object " + std::to_string(id));
         o->visible = j["visible"].get<bool>();
         return ApiResponse::json("{}");
     });
     server_.route("POST", "/api/mode", [this](const ApiRequest& r) {
         json j = parseBody(r.body);
-        int64_t mode = 0;
-        if (j.is_discarded() || !readInt(j, "mode", mode) ||
+        int32_t mode = 0;
+        if (j.is_discarded() || !readInt32(j, "mode", mode) ||
             (mode != MODE_OBJECT && mode != MODE_POLYGONS && mode != MODE_POINTS))
             return ApiResponse::error(400, "the editing mode is 12 (objects), 7 (polygons) or 5 (points)");
         if (hooks_.previewOpen && hooks_.previewOpen())
             return ApiResponse::error(409, "commit or close the preview before changing the mode");
         // The reduction dialog collects by the mode (a selection in polygon mode, whole objects else).
         return aroundObjects([&] {
-            doc_.setEditingMode(static_cast<int32_t>(mode));
+            doc_.setEditingMode(mode);
             return ApiResponse::json("{}");
         });
     });
@@ -685,35 +785,31 @@ void Studio::addRoutes() {
         std::string path;
         if (!pathOf(r.body, path)) return ApiResponse::error(400, "give the path of the file to open");
         return open(path);
-    });
+    }, "opening a file");
     server_.route("POST", "/api/save", [this, pathOf](const ApiRequest& r) {
         std::string path;
         if (!pathOf(r.body, path)) return ApiResponse::error(400, "give the path of the file to write");
         return save(path);
-    });
+    }, "saving a file");
     server_.route("POST", "/api/save-asset", [this, pathOf](const ApiRequest& r) {
         AssetRequest a;
         json j = parseBody(r.body);
-        int64_t object = 0, plugin = 0, normal = 0, occlusion = 0;
-        if (!pathOf(r.body, a.path) || !readInt(j, "object", object) || !readInt(j, "plugin", plugin) ||
-            !readInt(j, "normal", normal))
+        if (!pathOf(r.body, a.path) || !readInt(j, "object", a.object) || !readInt32(j, "plugin", a.plugin) ||
+            !readInt32(j, "normal", a.normalGadget))
             return ApiResponse::error(400, "give the asset's path, the object's id, the dialog and its normal map gadget");
-        readInt(j, "occlusion", occlusion);
-        a.object = static_cast<int>(object);
-        a.plugin = static_cast<int32_t>(plugin);
-        a.normalGadget = static_cast<int32_t>(normal);
-        a.occlusionGadget = static_cast<int32_t>(occlusion);
+        if (j.contains("occlusion") && !readInt32(j, "occlusion", a.occlusionGadget))
+            return ApiResponse::error(400, "the occlusion map's gadget is a 32-bit number");
         a.greenDown = j.contains("greenDown") && j["greenDown"].is_boolean() && j["greenDown"].get<bool>();
         return saveAsset(a);
-    });
+    }, "saving an asset");
     server_.route("POST", "/api/command", [this](const ApiRequest& r) {
         json j = parseBody(r.body);
-        int64_t plugin = 0;
-        if (j.is_discarded() || !readInt(j, "plugin", plugin))
-            return ApiResponse::error(400, "give the command's plug-in id");
+        int32_t plugin = 0;
+        if (j.is_discarded() || !readInt32(j, "plugin", plugin))
+            return ApiResponse::error(400, "give the command's plug-in id (a 32-bit number)");
         if (!busy_.empty()) return ApiResponse::error(409, "wait: " + busy_);
         std::string error;
-        if (!hooks_.openCommand || !hooks_.openCommand(static_cast<int32_t>(plugin), &error))
+        if (!hooks_.openCommand || !hooks_.openCommand(plugin, &error))
             return ApiResponse::error(409, error);
         return ApiResponse::json("{}");
     });

@@ -62,12 +62,19 @@ std::string encodePng(const Bitmap& bitmap);
 // and the file to write (.glb or .gltf).
 struct AssetRequest {
     std::string path;
-    int object = 0;
+    int64_t object = 0;
     int32_t plugin = 0;
     int32_t normalGadget = 0;
     int32_t occlusionGadget = 0;
     bool greenDown = false;
 };
+// Why the studio refuses a file path a request gives ("" when it takes it): empty, too long, or
+// holding a NUL or another control character (the file would not be the one the text names).
+std::string pathProblem(const std::string& path);
+// Why the studio refuses to read (`forWriting` false) or write the file: anything but a regular file
+// (a FIFO, a device, a folder) would block the host or is no mesh file. "" when it may go on
+// (a file to write may be missing).
+std::string fileKindProblem(const std::string& path, bool forWriting);
 
 class Studio {
 public:
@@ -82,15 +89,18 @@ public:
     uint64_t version() const { return version_; }
     // The current state as served (with its version).
     std::string stateJson() const;
-    // The id the page knows an object by (stable while the object lives); 0 for null.
-    int idOf(Object* object);
-    Object* objectById(int id) const;
+    // The id the page knows an object by (stable while the object lives); 0 for null. Ids are whole
+    // 64-bit numbers and are never cut: an id the page sends that names no object is refused.
+    int64_t idOf(Object* object);
+    Object* objectById(int64_t id) const;
+    // The id the next new object gets (tests: ids beyond 32 bits).
+    void startIdsAt(int64_t next) { nextId_ = next; }
 
     // The page's operations, also used by tests. Each answers like the interface does.
-    ApiResponse select(const std::vector<int>& ids);
+    ApiResponse select(const std::vector<int64_t>& ids);
     // Makes the polygons of a polygon-selection tag (an OBJ group) the object's polygon selection, in
     // the polygon editing mode.
-    ApiResponse selectGroup(int objectId, int tagIndex);
+    ApiResponse selectGroup(int64_t objectId, int64_t tagIndex);
     ApiResponse undo();
     ApiResponse redo();
     ApiResponse open(const std::string& path);
@@ -121,9 +131,9 @@ private:
     DialogHost& dialogs_;
     StudioServer& server_;
     StudioHooks hooks_;
-    std::map<Object*, int> ids_;
-    std::map<int, Object*> objects_;
-    int nextId_ = 1;
+    std::map<Object*, int64_t> ids_;
+    std::map<int64_t, Object*> objects_;
+    int64_t nextId_ = 1;
     std::map<Object*, Summary> summaries_;
     std::vector<RedoStep> redo_;
     int undoDepthAfterUndo_ = -1;

@@ -34,17 +34,60 @@ bool vec(const json& j, const char* key, Vec3& out) {
 
 }  // namespace
 
+void StudioBrush::StrokeInput::push(const ViewEvent& e) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(e);
+        if (e.kind == ViewEvent::Kind::Move) ++moves_;
+    }
+    ready_.notify_one();
+}
+
+ViewEvent StudioBrush::StrokeInput::next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [this] { return !events_.empty(); });
+    const ViewEvent e = events_.front();
+    events_.pop_front();
+    if (e.kind == ViewEvent::Kind::Move) --moves_;
+    return e;
+}
+
+void StudioBrush::StrokeInput::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.clear();
+    moves_ = 0;
+}
+
+void StudioBrush::StrokeInput::abandon() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.clear();
+        moves_ = 0;
+        events_.push_back({ViewEvent::Kind::Release, 0, 0});
+    }
+    ready_.notify_one();
+}
+
+size_t StudioBrush::StrokeInput::pendingMoves() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return moves_;
+}
+
 StudioBrush::StudioBrush(Document& document, StudioServer& server, MainTasks& tasks, HostToolBase* tool,
-                         std::function<int(Object*)> idOf)
+                         std::function<int64_t(Object*)> idOf)
     : doc_(document), server_(server), tasks_(tasks), tool_(tool), idOf_(std::move(idOf)) {
     watcher_ = std::thread([this] { watch(); });
 }
 
 StudioBrush::~StudioBrush() {
     stop_ = true;
-    if (dragging_) input_.push({ViewEvent::Kind::Release, 0, 0});
+    if (dragging_) input_.abandon();
     if (watcher_.joinable()) watcher_.join();
     view_.reset();  // closes the panel
+}
+
+void StudioBrush::abandon() {
+    if (dragging_) input_.abandon();
 }
 
 void StudioBrush::watch() {
@@ -54,6 +97,7 @@ void StudioBrush::watch() {
             lastEventMs_ = clockMs();
             input_.push({ViewEvent::Kind::Release, 0, 0});
         }
+        if (dragging_ && server_.stopping()) input_.abandon();
     }
 }
 
@@ -66,7 +110,7 @@ ApiResponse StudioBrush::setActive(bool on) {
     }
     if (!view_) {
         view_ = std::make_unique<Viewport>(doc_, 640, 480);
-        view_->setFrameObserver([this](const Viewport&) { keepFrame(); });
+        view_->setFrameObserver([this](const Viewport&) { keepFrame(false); });
     }
     // The brush works on the active polygon object in an editing mode.
     if (doc_.editingMode() == MODE_OBJECT) doc_.setEditingMode(MODE_POLYGONS);
@@ -75,7 +119,7 @@ ApiResponse StudioBrush::setActive(bool on) {
     return ApiResponse::json("{}");
 }
 
-void StudioBrush::keepFrame() {
+void StudioBrush::keepFrame(bool whole) {
     json highlight = json::array();
     for (const DrawnPolygon& p : view_->toolDrawing()) {
         json corners = json::array();
@@ -84,18 +128,24 @@ void StudioBrush::keepFrame() {
                                p.colours[i].z});
         highlight.push_back(std::move(corners));
     }
+    // The whole mesh is encoded after the last step that waits, and at most every kMeshEveryMs while
+    // steps follow each other: a long stroke's steps are not slowed by copies nobody fetches.
+    const bool withMesh = whole || input_.pendingMoves() == 0 || clockMs() - lastMeshMs_ >= kMeshEveryMs;
     std::string mesh;
-    int id = 0;
-    if (Object* o = doc_.activeObject(); o && o->isPolygonObject()) {
+    int64_t id = 0;
+    if (Object* o = doc_.activeObject(); withMesh && o && o->isPolygonObject()) {
         mesh = encodeMesh(*static_cast<PolygonObject*>(o));
         id = idOf_(o);
+        lastMeshMs_ = clockMs();
     }
     {
         std::lock_guard<std::mutex> lock(frameMutex_);
         ++frame_.number;
         frame_.highlight = highlight.dump();
-        frame_.mesh = std::move(mesh);
-        frame_.objectId = id;
+        if (withMesh) {
+            frame_.mesh = std::move(mesh);
+            frame_.objectId = id;
+        }
     }
     frameCv_.notify_all();
 }
@@ -104,7 +154,7 @@ ApiResponse StudioBrush::press(const std::string& body) {
     json j = json::parse(body, nullptr, false);
     double x = 0, y = 0, focal = 0, width = 0, height = 0;
     Vec3 position, right, up, forward;
-    const json cam = j.is_object() ? j.value("camera", json::object()) : json::object();
+    const json cam = j.is_object() && j.contains("camera") && j["camera"].is_object() ? j["camera"] : json::object();
     if (!j.is_object() || !finite(j, "x", x) || !finite(j, "y", y) || !finite(cam, "focal", focal) ||
         !finite(cam, "width", width) || !finite(cam, "height", height) || !vec(cam, "position", position) ||
         !vec(cam, "right", right) || !vec(cam, "up", up) || !vec(cam, "forward", forward))
@@ -120,45 +170,62 @@ ApiResponse StudioBrush::press(const std::string& body) {
     }();
     // The drag runs on the main thread and returns only at the release: the page is answered now.
     auto started = std::make_shared<std::atomic<int>>(0);
-    tasks_.post([this, x, y, width, height, focal, position, right, up, forward, started] {
-        if (!view_ || !view_->tool() || !view_->toolEnabled()) {
-            *started = -1;
+    auto job = tasks_.submit(
+        [this, x, y, width, height, focal, position, right, up, forward, started] {
+            if (!view_ || !view_->tool() || !view_->toolEnabled()) {
+                *started = -1;
+                dragging_ = false;
+                frameCv_.notify_all();
+                return;
+            }
+            view_->resize(static_cast<int>(width), static_cast<int>(height));
+            Camera& c = view_->camera;
+            c.projection = HOST_PROJECTION_PERSPECTIVE;
+            c.width = static_cast<int>(width);
+            c.height = static_cast<int>(height);
+            c.position = position;
+            c.right = right;
+            c.up = up;
+            c.forward = forward;
+            c.focal = focal;
+            *started = 1;
+            view_->press(x, y, 1, input_);
+            keepFrame(true);  // the state after the release (and the highlight cleared or kept as the tool left it)
             dragging_ = false;
             frameCv_.notify_all();
-            return;
-        }
-        view_->resize(static_cast<int>(width), static_cast<int>(height));
-        Camera& c = view_->camera;
-        c.projection = HOST_PROJECTION_PERSPECTIVE;
-        c.width = static_cast<int>(width);
-        c.height = static_cast<int>(height);
-        c.position = position;
-        c.right = right;
-        c.up = up;
-        c.forward = forward;
-        c.focal = focal;
-        *started = 1;
-        view_->press(x, y, 1, input_);
-        keepFrame();  // the state after the release (and the highlight cleared or kept as the tool left it)
-        dragging_ = false;
-        frameCv_.notify_all();
-    });
-    // Wait for the press's first frame (or its refusal), so the page sees the first collapse.
+        },
+        "a brush stroke");
+    // Wait for the press's first frame (or its refusal), so the page sees the first collapse. A main
+    // thread busy with other work does not take the press: it is withdrawn and answered busy.
+    const auto deadline = std::chrono::steady_clock::now() + server_.mainThreadTimeout();
     std::unique_lock<std::mutex> lock(frameMutex_);
-    frameCv_.wait_for(lock, std::chrono::seconds(5), [&] { return frame_.number != before || *started < 0; });
+    for (;;) {
+        frameCv_.wait_for(lock, std::chrono::milliseconds(20), [&] { return frame_.number != before || *started < 0; });
+        if (frame_.number != before || *started < 0 || server_.stopping()) break;
+        if (!job->started() && std::chrono::steady_clock::now() >= deadline && job->withdraw()) {
+            dragging_ = false;
+            lock.unlock();
+            return server_.busyAnswer();
+        }
+        if (std::chrono::steady_clock::now() >= deadline + std::chrono::seconds(5)) break;
+    }
     if (*started < 0) return ApiResponse::error(409, "the brush is not active on a polygon object");
     return ApiResponse::json(json{{"frame", frame_.number}}.dump());
 }
 
 ApiResponse StudioBrush::event(const std::string& body) {
     json j = json::parse(body, nullptr, false);
-    const std::string kind = j.is_object() ? j.value("kind", "") : "";
+    std::string kind;
+    if (j.is_object() && j.contains("kind") && j["kind"].is_string()) kind = j["kind"].get<std::string>();
     // A move gives the pointer's path since the last one: [[x, y], ...], each point one step.
     std::vector<ViewEvent> moves;
     if (kind == "move") {
         auto path = j.find("path");
-        if (path == j.end() || !path->is_array() || path->empty() || path->size() > 10000)
+        if (path == j.end() || !path->is_array() || path->empty())
             return ApiResponse::error(400, "a move gives its path: [[x, y], ...]");
+        if (path->size() > kMaxPathPoints)
+            return ApiResponse::error(400, "a move gives at most " + std::to_string(kMaxPathPoints) +
+                                               " positions; send a longer path in parts");
         for (const json& p : *path) {
             if (!p.is_array() || p.size() != 2 || !p[0].is_number() || !p[1].is_number())
                 return ApiResponse::error(400, "each point of a path is [x, y]");
@@ -170,6 +237,12 @@ ApiResponse StudioBrush::event(const std::string& body) {
     if (kind != "move" && kind != "release" && kind != "cancel")
         return ApiResponse::error(400, "the event is move, release or cancel");
     if (!dragging_) return ApiResponse::error(409, "no stroke is being drawn");
+    if (kind == "move" && input_.pendingMoves() + moves.size() > kMaxPendingMoves) {
+        ApiResponse busy = ApiResponse::error(503, "the brush is still working through " +
+                                                       std::to_string(input_.pendingMoves()) +
+                                                       " positions; send these again in a moment");
+        return busy;
+    }
     lastEventMs_ = clockMs();
     uint64_t before;
     {
@@ -185,8 +258,12 @@ ApiResponse StudioBrush::event(const std::string& body) {
     // A move that collapses nothing draws no new frame: wait only briefly for one.
     frameCv_.wait_for(lock, std::chrono::milliseconds(kind == "move" ? 300 : 5000),
                       [&] { return frame_.number != before || (kind != "move" && !dragging_); });
-    if (kind != "move")
-        frameCv_.wait_for(lock, std::chrono::seconds(30), [&] { return !dragging_.load(); });
+    if (kind != "move") {
+        // The drag ends after the steps that wait for the main thread; a stopping server does not wait.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (dragging_.load() && !server_.stopping() && std::chrono::steady_clock::now() < deadline)
+            frameCv_.wait_for(lock, std::chrono::milliseconds(100), [&] { return !dragging_.load(); });
+    }
     return ApiResponse::json(
         "{\"frame\":" + std::to_string(frame_.number) + ",\"object\":" + std::to_string(frame_.objectId) +
         ",\"dragging\":" + (dragging_ ? "true" : "false") + ",\"highlight\":" + frame_.highlight + "}");

@@ -7,11 +7,18 @@
 //
 // A drag whose page went away (no event for kDragTimeoutSeconds) is ended as released, so the host
 // never waits for a hand that is gone.
+//
+// Bounds, so that a stroke never holds the main thread for long: a move event gives at most
+// kMaxPathPoints positions, and while kMaxPendingMoves positions wait for the main thread further
+// moves are answered 503 (the page sends its next part only after the answer to the last). A press
+// that the main thread does not take up within the server's main-thread timeout is answered 503.
+// abandon() (Ctrl-C) drops the waiting positions and ends the drag as released.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -28,11 +35,13 @@ namespace host::studio {
 class StudioBrush {
 public:
     static constexpr double kDragTimeoutSeconds = 10.0;
+    static constexpr size_t kMaxPathPoints = 500;
+    static constexpr size_t kMaxPendingMoves = 500;
 
     // `tool` is the registered brush tool (null: the studio has no brush).
     // `idOf` names objects as the page knows them (main thread).
     StudioBrush(Document& document, StudioServer& server, MainTasks& tasks, HostToolBase* tool,
-                std::function<int(Object*)> idOf);
+                std::function<int64_t(Object*)> idOf);
     ~StudioBrush();
 
     void addRoutes();
@@ -44,27 +53,52 @@ public:
 
     // Main thread: the brush on or off (on opens its settings panel).
     ApiResponse setActive(bool on);
+    // Any thread: ends a drag under way as soon as the step in hand is done (its waiting positions
+    // are dropped). For Ctrl-C.
+    void abandon();
+
+    // The page's calls (HTTP threads), also used by tests.
+    ApiResponse press(const std::string& body);
+    ApiResponse event(const std::string& body);
 
 private:
     struct Frame {
         uint64_t number = 0;
         std::string highlight;  // JSON: [[x, y, z, r, g, b] per corner ...] per polygon
         std::string mesh;       // the active object's binary mesh after the step
-        int objectId = 0;
+        int64_t objectId = 0;
     };
 
-    ApiResponse press(const std::string& body);  // HTTP thread
-    ApiResponse event(const std::string& body);  // HTTP thread
-    void keepFrame();                            // main thread, inside the drag
+    // Main thread, inside the drag: the frame after a step (with the whole mesh when `whole`).
+    void keepFrame(bool whole);
+    static constexpr int64_t kMeshEveryMs = 100;
+    int64_t lastMeshMs_ = 0;
     void watch();
 
     Document& doc_;
     StudioServer& server_;
     MainTasks& tasks_;
     HostToolBase* tool_;
-    std::function<int(Object*)> idOf_;
+    std::function<int64_t(Object*)> idOf_;
     std::unique_ptr<Viewport> view_;
-    QueuedInput input_;
+    // The page's events for the drag loop (pushed by HTTP threads, taken by the main thread).
+    class StrokeInput : public ViewInput {
+    public:
+        void push(const ViewEvent& e);
+        ViewEvent next() override;
+        // Drops every waiting event.
+        void clear();
+        // Drops the waiting moves and ends the drag as released.
+        void abandon();
+        size_t pendingMoves() const;
+
+    private:
+        mutable std::mutex mutex_;
+        std::condition_variable ready_;
+        std::deque<ViewEvent> events_;
+        size_t moves_ = 0;
+    };
+    StrokeInput input_;
     std::atomic<bool> dragging_{false};
     std::atomic<int64_t> lastEventMs_{0};
 

@@ -1,11 +1,23 @@
 #include "host/studio/StudioServer.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
+#include <random>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -39,25 +51,45 @@ ApiResponse ApiResponse::binary(std::string bytes, std::string contentType) {
     return r;
 }
 
-void MainTasks::post(Task t) {
+bool MainTasks::Job::withdraw() {
+    int expected = kQueued;
+    if (state_.compare_exchange_strong(expected, kWithdrawn)) return true;
+    return expected == kWithdrawn;
+}
+
+std::shared_ptr<MainTasks::Job> MainTasks::submit(Task t, std::string what) {
+    auto job = std::make_shared<Job>();
+    job->task_ = std::move(t);
+    job->what_ = std::move(what);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        tasks_.push_back(std::move(t));
+        tasks_.push_back(job);
     }
     cv_.notify_one();
+    return job;
 }
+
+void MainTasks::post(Task t) { submit(std::move(t), {}); }
 
 int MainTasks::runPending() {
     int n = 0;
     for (;;) {
-        Task t;
+        std::shared_ptr<Job> job;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (tasks_.empty()) return n;
-            t = std::move(tasks_.front());
+            job = std::move(tasks_.front());
             tasks_.pop_front();
+            int expected = Job::kQueued;
+            if (!job->state_.compare_exchange_strong(expected, Job::kStarted)) continue;  // withdrawn
+            running_ = job->what_;
         }
-        t();
+        job->task_();
+        job->task_ = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            running_.clear();
+        }
         ++n;
     }
 }
@@ -76,6 +108,11 @@ void MainTasks::wake() {
     cv_.notify_one();
 }
 
+std::string MainTasks::running() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_;
+}
+
 std::string contentTypeFor(const std::string& path) {
     const std::string ext = fs::path(path).extension().string();
     if (ext == ".html") return "text/html; charset=utf-8";
@@ -87,30 +124,229 @@ std::string contentTypeFor(const std::string& path) {
     return "application/octet-stream";
 }
 
+namespace {
+
+// 128 random bits as 32 hexadecimal digits.
+std::string randomToken() {
+    unsigned char bytes[16];
+    size_t have = 0;
+    while (have < sizeof bytes) {
+        const ssize_t n = getrandom(bytes + have, sizeof bytes - have, 0);
+        if (n <= 0) break;
+        have += static_cast<size_t>(n);
+    }
+    if (have < sizeof bytes) {  // no getrandom: the library's device
+        std::random_device device;
+        for (unsigned char& b : bytes) b = static_cast<unsigned char>(device());
+    }
+    static const char* digits = "0123456789abcdef";
+    std::string token;
+    for (unsigned char b : bytes) {
+        token.push_back(digits[b >> 4]);
+        token.push_back(digits[b & 15]);
+    }
+    return token;
+}
+
+// A Content-Length: decimal digits only, no sign, no spaces, no overflow.
+bool plainLength(const std::string& text, size_t& out) {
+    if (text.empty() || text.size() > 18) return false;
+    out = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        out = out * 10 + static_cast<size_t>(c - '0');
+    }
+    return true;
+}
+
+RequestFacts factsOf(const httplib::Request& req) {
+    RequestFacts f;
+    f.method = req.method;
+    f.path = req.path;
+    f.host = req.get_header_value("Host");
+    f.origin = req.get_header_value("Origin");
+    f.contentType = req.get_header_value("Content-Type");
+    f.hasContentLength = req.has_header("Content-Length");
+    f.contentLength = req.get_header_value("Content-Length");
+    f.hasTransferEncoding = req.has_header("Transfer-Encoding");
+    f.tokenHeader = req.get_header_value("X-Vexlor-Token");
+    if (req.method == "GET" || req.method == "HEAD") f.tokenQuery = req.get_param_value("token");
+    for (const char* once : {"Host", "Origin", "Content-Length", "Content-Type", "X-Vexlor-Token"})
+        if (req.get_header_value_count(once) > 1) f.repeatedHeader = once;
+    if (req.get_param_value_count("token") > 1) f.repeatedHeader = "token";
+    return f;
+}
+
+void answerRefusal(httplib::Response& res, const Refusal& r) {
+    res.status = r.status;  // the connection closes after it, as after every answer
+    res.set_content(r.why + "\n", "text/plain; charset=utf-8");
+}
+
+ApiRequest apiRequestOf(const httplib::Request& req) {
+    ApiRequest r;
+    r.method = req.method;
+    r.path = req.path;
+    for (const auto& [k, v] : req.params)
+        if (k != "token") r.query[k] = v;
+    r.body = req.body;
+    return r;
+}
+
+void answerApi(httplib::Response& res, const ApiResponse& out) {
+    res.status = out.status;
+    res.set_header("Cache-Control", "no-cache");
+    if (out.status == 503) res.set_header("Retry-After", "1");
+    res.set_content(out.body, out.contentType.c_str());
+}
+
+// A handler's exception is the request's failure, never the host's end.
+ApiResponse guarded(const StudioServer::Handler& handler, const ApiRequest& r) {
+    try {
+        return handler(r);
+    } catch (const std::bad_alloc&) {
+        return ApiResponse::error(507, "the host ran out of memory for this request");
+    } catch (const std::exception& e) {
+        return ApiResponse::error(400, std::string("the request could not be handled: ") + e.what());
+    }
+}
+
+}  // namespace
+
+// The socket of one connection as the library reads and writes it (a small read buffer: the
+// library reads the request line and headers a byte at a time).
+class OneRequestStream : public httplib::Stream {
+public:
+    explicit OneRequestStream(socket_t sock) : sock_(sock) {}
+
+    bool is_readable() const override { return at_ < size_ || waitFor(POLLIN, kReadTimeoutMs); }
+    bool is_writable() const override { return waitFor(POLLOUT, kWriteTimeoutMs); }
+    ssize_t read(char* ptr, size_t size) override {
+        if (at_ == size_) {
+            if (!waitFor(POLLIN, kReadTimeoutMs)) return -1;
+            ssize_t n;
+            do n = ::recv(sock_, buffer_, sizeof buffer_, 0);
+            while (n < 0 && errno == EINTR);
+            if (n <= 0) return n;
+            at_ = 0;
+            size_ = static_cast<size_t>(n);
+        }
+        const size_t n = std::min(size, size_ - at_);
+        std::memcpy(ptr, buffer_ + at_, n);
+        at_ += n;
+        return static_cast<ssize_t>(n);
+    }
+    ssize_t write(const char* ptr, size_t size) override {
+        if (!is_writable()) return -1;
+        ssize_t n;
+        do n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
+        while (n < 0 && errno == EINTR);
+        return n;
+    }
+    void get_remote_ip_and_port(std::string& ip, int& port) const override { address(true, ip, port); }
+    void get_local_ip_and_port(std::string& ip, int& port) const override { address(false, ip, port); }
+    socket_t socket() const override { return sock_; }
+
+    static constexpr int kReadTimeoutMs = 5000, kWriteTimeoutMs = 5000;
+
+private:
+    bool waitFor(short events, int ms) const {
+        pollfd p{sock_, events, 0};
+        int n;
+        do n = ::poll(&p, 1, ms);
+        while (n < 0 && errno == EINTR);
+        return n > 0;
+    }
+    void address(bool remote, std::string& ip, int& port) const {
+        sockaddr_storage a{};
+        socklen_t len = sizeof a;
+        const int rc = remote ? ::getpeername(sock_, reinterpret_cast<sockaddr*>(&a), &len)
+                              : ::getsockname(sock_, reinterpret_cast<sockaddr*>(&a), &len);
+        ip.clear();
+        port = 0;
+        if (rc != 0 || a.ss_family != AF_INET) return;
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&a);
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+        ip = text;
+        port = ntohs(in->sin_port);
+    }
+
+    socket_t sock_;
+    char buffer_[4096];
+    size_t at_ = 0, size_ = 0;
+};
+
+// The library's server with connections of our own: each answers exactly one request and is then
+// closed, so nothing that follows a request on its connection (a refused request's unread body
+// above all) is ever parsed as another request. The close lingers: the answer is sent whole, the
+// sending side shut, and what the client still sends is read and dropped for a moment (at most
+// kLingerBytes), so that closing with unread data does not reset the connection before the client
+// has read the answer.
+class OneRequestServer : public httplib::Server {
+public:
+    static constexpr int kLingerMs = 500;
+    static constexpr size_t kLingerBytes = 2 << 20;
+
+private:
+    bool process_and_close_socket(socket_t sock) override {
+        bool ret = false;
+        {
+            OneRequestStream stream(sock);
+            bool closed = false;
+            if (stream.is_readable()) ret = process_request(stream, true, closed, nullptr);
+        }
+        ::shutdown(sock, SHUT_WR);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
+        size_t dropped = 0;
+        char sink[16384];
+        while (dropped < kLingerBytes) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            pollfd p{sock, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+            const ssize_t n = ::recv(sock, sink, sizeof sink, 0);
+            if (n <= 0) break;
+            dropped += static_cast<size_t>(n);
+        }
+        ::close(sock);
+        return ret;
+    }
+};
+
 struct StudioServer::Impl {
-    httplib::Server server;
+    OneRequestServer server;
 };
 
 StudioServer::StudioServer(std::string webRoot, MainTasks& tasks)
-    : impl_(std::make_unique<Impl>()), webRoot_(std::move(webRoot)), tasks_(tasks) {
+    : impl_(std::make_unique<Impl>()), webRoot_(std::move(webRoot)), tasks_(tasks), token_(randomToken()) {
     httplib::Server& s = impl_->server;
-    // Event streams hold a thread each for as long as a page is open.
-    s.new_task_queue = [] { return new httplib::ThreadPool(16); };
+    // Event streams hold a thread each for as long as a page is open; they are limited to fewer.
+    s.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+    // One request per connection (OneRequestServer): nothing after a request's end is read as another.
+    s.set_keep_alive_max_count(1);
     // The library's default also sets SO_REUSEPORT, which would let a second server share a port in
     // use (and take some of its connections): only SO_REUSEADDR here, so a taken port is an error.
     s.set_socket_options([](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const void*>(&yes), sizeof yes);
     });
-    s.set_payload_max_length(1 << 20);
+    s.set_payload_max_length(kMaxBody);
     s.set_read_timeout(5, 0);
+    // No answer may be shown inside another page (a page framing ours would hold an event stream and
+    // could lead the person's clicks), nor read by another origin's tags.
+    s.set_default_headers({{"X-Frame-Options", "DENY"},
+                           {"Content-Security-Policy", "frame-ancestors 'none'"},
+                           {"X-Content-Type-Options", "nosniff"},
+                           {"Cross-Origin-Resource-Policy", "same-origin"},
+                           {"Referrer-Policy", "no-referrer"}});
 
+    // A refusal whose body cannot be read safely (no length, chunked, too large, a GET's) is answered
+    // here, before any of the body is read, and the connection closes with it. A POST refused for
+    // anything else is answered by its handler once the body was read.
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        const std::string why = checkHeaders(req.get_header_value("Host"), req.get_header_value("Origin"),
-                                             req.method, req.get_header_value("Content-Type"));
-        if (why.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        res.status = 403;
-        res.set_content(why + "\n", "text/plain; charset=utf-8");
+        const Refusal r = checkRequest(factsOf(req));
+        if (!r.refused() || r.drain) return httplib::Server::HandlerResponse::Unhandled;
+        answerRefusal(res, r);
         return httplib::Server::HandlerResponse::Handled;
     });
     if (std::getenv("VEXLOR_STUDIO_LOG"))
@@ -126,9 +362,21 @@ StudioServer::StudioServer(std::string webRoot, MainTasks& tasks)
         res.set_content(std::string(what) + "\n", "text/plain; charset=utf-8");
     });
 
-    s.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
+    s.Get("/api/events", [this](const httplib::Request& req, httplib::Response& res) {
+        if (const Refusal r = checkRequest(factsOf(req)); r.refused()) return answerRefusal(res, r);
         {
             std::lock_guard<std::mutex> lock(eventsMutex_);
+            if (stopping_) {
+                res.status = 503;
+                return;
+            }
+            if (openPages_ >= kMaxEventStreams) {
+                res.status = 503;
+                res.set_content("too many pages hold the studio's event stream (at most " +
+                                    std::to_string(kMaxEventStreams) + "); close one\n",
+                                "text/plain; charset=utf-8");
+                return;
+            }
             ++openPages_;
             hadPages_ = true;
         }
@@ -157,7 +405,6 @@ StudioServer::StudioServer(std::string webRoot, MainTasks& tasks)
                 if (--openPages_ == 0) lastPageClosed_ = std::chrono::steady_clock::now();
             });
     });
-
 }
 
 StudioServer::~StudioServer() { stop(); }
@@ -178,27 +425,57 @@ std::string StudioServer::checkStaticPath(const std::string& urlPath) {
     return {};
 }
 
-std::string StudioServer::checkHeaders(const std::string& host, const std::string& origin, const std::string& method,
-                                       const std::string& contentType) const {
+bool StudioServer::sameSecret(const std::string& given, const std::string& secret) {
+    // Every byte of the secret is looked at whatever the given text holds.
+    unsigned char differ = given.size() == secret.size() ? 0 : 1;
+    for (size_t i = 0; i < secret.size(); ++i) {
+        const unsigned char g = i < given.size() ? static_cast<unsigned char>(given[i]) : 0;
+        differ |= static_cast<unsigned char>(g ^ static_cast<unsigned char>(secret[i]));
+    }
+    return differ == 0 && !secret.empty();
+}
+
+Refusal StudioServer::checkRequest(const RequestFacts& r) const {
     const std::string port = std::to_string(port_);
-    if (host != "127.0.0.1:" + port && host != "localhost:" + port)
-        return "this server answers only requests addressed to 127.0.0.1:" + port;
-    if (!origin.empty() && origin != "http://127.0.0.1:" + port && origin != "http://localhost:" + port)
-        return "requests from other origins are refused";
-    if (method == "POST" && contentType.rfind("application/json", 0) != 0)
-        return "the body of a POST must be JSON (Content-Type: application/json)";
-    if (method != "GET" && method != "POST" && method != "HEAD") return "only GET and POST are answered";
+    // How the request is framed first: what cannot be read safely is refused before its body.
+    if (!r.repeatedHeader.empty()) return {400, r.repeatedHeader + " is given more than once", false};
+    const bool post = r.method == "POST";
+    if (r.method != "GET" && r.method != "HEAD" && !post) return {405, "only GET, HEAD and POST are answered", false};
+    if (r.hasTransferEncoding) return {411, "a body must come with its length (Content-Length), not in chunks", false};
+    if (!post && r.hasContentLength && r.contentLength != "0") return {400, "a GET or HEAD carries no body", false};
+    size_t length = 0;
+    if (post) {
+        if (!r.hasContentLength) return {411, "a POST must give the length of its body (Content-Length)", false};
+        if (!plainLength(r.contentLength, length)) return {400, "the length of the body is not a number", false};
+        if (length > kMaxBody) return {413, "the body is larger than 1 MiB", false};
+    }
+    // The body, if any, is well framed and small from here on: it is read before the refusal.
+    const bool drain = post;
+    if (r.host != "127.0.0.1:" + port && r.host != "localhost:" + port)
+        return {403, "this server answers only requests addressed to 127.0.0.1:" + port, drain};
+    if (!r.origin.empty() && r.origin != "http://127.0.0.1:" + port && r.origin != "http://localhost:" + port)
+        return {403, "requests from other origins are refused", drain};
+    if (post && r.contentType.rfind("application/json", 0) != 0)
+        return {403, "the body of a POST must be JSON (Content-Type: application/json)", drain};
+    if (r.path.rfind("/api/", 0) == 0 || r.path == "/api") {
+        const std::string& given = !r.tokenHeader.empty() || post ? r.tokenHeader : r.tokenQuery;
+        if (!sameSecret(given, token_))
+            return {403, "this request does not come from the studio's page (it lacks the page's token)", drain};
+    }
     return {};
 }
 
-void StudioServer::route(const std::string& method, const std::string& path, Handler h) {
+ApiResponse StudioServer::busyAnswer() const {
+    const std::string what = tasks_.running();
+    return ApiResponse::error(503, "the host is busy" + (what.empty() ? std::string() : " (" + what + ")") +
+                                       "; try again in a moment");
+}
+
+void StudioServer::route(const std::string& method, const std::string& path, Handler h, std::string what) {
     auto handler = std::make_shared<Handler>(std::move(h));
-    auto run = [this, handler](const httplib::Request& req, httplib::Response& res) {
-        ApiRequest r;
-        r.method = req.method;
-        r.path = req.path;
-        for (const auto& [k, v] : req.params) r.query[k] = v;
-        r.body = req.body;
+    if (what.empty()) what = method + " " + path;
+    auto run = [this, handler, what](const httplib::Request& req, httplib::Response& res) {
+        if (const Refusal refusal = checkRequest(factsOf(req)); refusal.refused()) return answerRefusal(res, refusal);
         struct Answer {
             std::mutex m;
             std::condition_variable cv;
@@ -206,27 +483,26 @@ void StudioServer::route(const std::string& method, const std::string& path, Han
             ApiResponse response;
         };
         auto answer = std::make_shared<Answer>();
-        tasks_.post([handler, r = std::move(r), answer] {
-            ApiResponse out = (*handler)(r);
-            std::lock_guard<std::mutex> lock(answer->m);
-            answer->response = std::move(out);
-            answer->done = true;
-            answer->cv.notify_one();
-        });
+        auto job = tasks_.submit(
+            [handler, r = apiRequestOf(req), answer] {
+                ApiResponse out = guarded(*handler, r);
+                std::lock_guard<std::mutex> lock(answer->m);
+                answer->response = std::move(out);
+                answer->done = true;
+                answer->cv.notify_one();
+            },
+            what);
         std::unique_lock<std::mutex> lock(answer->m);
-        // Waits in short steps so that a stopping server does not wait for a main thread that is
-        // itself waiting for the server.
+        // A call the main thread has not taken up within the timeout is withdrawn and answered busy
+        // at once; one it took up is waited for to its end. Short steps, so that a stopping server
+        // does not wait for a main thread that is itself waiting for the server.
         const auto deadline = std::chrono::steady_clock::now() + mainTimeout_;
-        while (!answer->done && !stopFlag_.load() && std::chrono::steady_clock::now() < deadline)
-            answer->cv.wait_for(lock, std::chrono::milliseconds(100));
-        if (!answer->done) {
-            res.status = 503;
-            res.set_content("{\"error\":\"the host is busy; try again\"}", "application/json");
-            return;
+        while (!answer->done && !stopFlag_.load()) {
+            answer->cv.wait_for(lock, std::chrono::milliseconds(20));
+            if (!answer->done && std::chrono::steady_clock::now() >= deadline && job->withdraw()) break;
         }
-        res.status = answer->response.status;
-        res.set_header("Cache-Control", "no-cache");
-        res.set_content(answer->response.body, answer->response.contentType.c_str());
+        if (!answer->done) return answerApi(res, busyAnswer());
+        answerApi(res, answer->response);
     };
     if (method == "POST")
         impl_->server.Post(path, run);
@@ -235,16 +511,9 @@ void StudioServer::route(const std::string& method, const std::string& path, Han
 }
 
 void StudioServer::routeDirect(const std::string& method, const std::string& path, Handler h) {
-    auto run = [h = std::move(h)](const httplib::Request& req, httplib::Response& res) {
-        ApiRequest r;
-        r.method = req.method;
-        r.path = req.path;
-        for (const auto& [k, v] : req.params) r.query[k] = v;
-        r.body = req.body;
-        const ApiResponse out = h(r);
-        res.status = out.status;
-        res.set_header("Cache-Control", "no-cache");
-        res.set_content(out.body, out.contentType.c_str());
+    auto run = [this, h = std::move(h)](const httplib::Request& req, httplib::Response& res) {
+        if (const Refusal refusal = checkRequest(factsOf(req)); refusal.refused()) return answerRefusal(res, refusal);
+        answerApi(res, guarded(h, apiRequestOf(req)));
     };
     if (method == "POST")
         impl_->server.Post(path, run);
@@ -256,6 +525,7 @@ bool StudioServer::start(int port, std::string* error) {
     httplib::Server& s = impl_->server;
     // Files of the page; registered last so that the interface routes match first.
     s.Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
+        if (const Refusal r = checkRequest(factsOf(req)); r.refused()) return answerRefusal(res, r);
         if (req.path.rfind("/api/", 0) == 0) {
             res.status = 404;
             return;
@@ -277,15 +547,31 @@ bool StudioServer::start(int port, std::string* error) {
             res.set_content("the path leaves the served folder\n", "text/plain; charset=utf-8");
             return;
         }
+        if (!fs::is_regular_file(file, ec)) {
+            res.status = 404;
+            return;
+        }
         std::ifstream in(file, std::ios::binary);
-        if (!fs::is_regular_file(file, ec) || !in) {
+        if (!in) {
             res.status = 404;
             return;
         }
         std::ostringstream data;
         data << in.rdbuf();
+        std::string body = data.str();
+        // The page gets the run's token with its HTML.
+        if (file == root / "index.html") {
+            static const std::string marker = "{{VEXLOR_TOKEN}}";
+            for (size_t at = body.find(marker); at != std::string::npos; at = body.find(marker, at + token_.size()))
+                body.replace(at, marker.size(), token_);
+        }
         res.set_header("Cache-Control", "no-cache");
-        res.set_content(data.str(), contentTypeFor(file.string()).c_str());
+        res.set_content(body, contentTypeFor(file.string()).c_str());
+    });
+    // A POST that no route takes: refused as any other (after its body was read), else not found.
+    s.Post(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
+        if (const Refusal r = checkRequest(factsOf(req)); r.refused()) return answerRefusal(res, r);
+        res.status = 404;
     });
     if (port == 0) {
         port_ = s.bind_to_any_port("127.0.0.1");

@@ -4,17 +4,29 @@
 //
 // Safety, because any web page the person has open could try to reach a server on their machine:
 //  - the server listens on 127.0.0.1 only;
+//  - one request per connection: every answer closes its connection, so no byte that follows a
+//    request (the body of a refused one above all) is ever read as another request; a refused POST
+//    whose body is well framed is read to its end first, so the refusal reaches the client;
 //  - a request whose Host header is not this server (a rebound DNS name) is refused with 403;
 //  - a request whose Origin header is not this server's page is refused with 403;
-//  - a POST must carry a JSON body (Content-Type application/json), which a page of another origin
-//    cannot send without a preflight that this server never answers;
+//  - every interface call (/api/...) must carry the run's token, a random secret that only the
+//    page's own HTML holds (X-Vexlor-Token header; a GET may give it as ?token= instead, for the
+//    event stream and images): a request of another page, with or without an Origin header, or
+//    smuggled inside another request's body, is refused with 403; the token is compared in
+//    constant time;
+//  - a POST must carry a JSON body (Content-Type application/json) of a declared length of at
+//    most 1 MiB; chunked bodies, bodies on GET and methods other than GET, HEAD and POST are
+//    refused;
 //  - a file path that leaves the web folder (".." segments, backslashes, NUL, absolute names) is
-//    refused with 403; a missing file is 404;
+//    refused with 403; a missing file is 404; no answer may be framed by another page;
 //  - a malformed request gets 400 and the server goes on.
 //
 // Threads: the HTTP library answers on a pool of its own threads. Static files are served there;
 // every interface handler is handed to the main thread's task queue and the HTTP thread waits for
-// its answer, so handlers may touch the document and the dialogs freely.
+// its answer, so handlers may touch the document and the dialogs freely. A call that the main
+// thread does not take up within a moment (it is busy with a stroke, a big file...) is withdrawn
+// and answered 503 at once, so long work never holds the other requests. Event streams are
+// limited (kMaxEventStreams) below the pool's size, so open pages never take every thread.
 #pragma once
 
 #include <atomic>
@@ -28,6 +40,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace host::studio {
 
@@ -54,19 +67,63 @@ struct ApiResponse {
 class MainTasks {
 public:
     using Task = std::function<void()>;
+
+    // A queued task. Whoever comes first decides: the main thread starting it, or its sender
+    // withdrawing it (then it never runs).
+    class Job {
+    public:
+        bool started() const { return state_.load() == kStarted; }
+        // True when the job will never run (withdrawn now or before); false once it started.
+        bool withdraw();
+
+    private:
+        friend class MainTasks;
+        static constexpr int kQueued = 0, kStarted = 1, kWithdrawn = 2;
+        std::atomic<int> state_{kQueued};
+        Task task_;
+        std::string what_;
+    };
+
+    // Queues `t`; `what` names it while it runs (for the busy answers of other calls).
+    std::shared_ptr<Job> submit(Task t, std::string what);
     void post(Task t);
-    // Runs every queued task; returns how many ran.
+    // Runs every queued task that was not withdrawn; returns how many ran.
     int runPending();
     // Waits until a task is queued or `ms` passed.
     void waitForWork(int ms);
     // Wakes a waiting main thread without a task (a stop request, a signal).
     void wake();
+    // What the main thread runs now ("" between tasks).
+    std::string running() const;
 
 private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable cv_;
-    std::deque<Task> tasks_;
+    std::deque<std::shared_ptr<Job>> tasks_;
+    std::string running_;
     bool woken_ = false;
+};
+
+// What the server looks at to accept or refuse a request (exposed for tests).
+struct RequestFacts {
+    std::string method;  // as sent: "GET", "POST"...
+    std::string path;    // decoded, as routed
+    std::string host, origin, contentType;
+    bool hasContentLength = false;
+    std::string contentLength;
+    bool hasTransferEncoding = false;
+    std::string tokenHeader;  // X-Vexlor-Token
+    std::string tokenQuery;   // ?token= (GET and HEAD only)
+    std::string repeatedHeader;  // a header (or the token parameter) given more than once, if any
+};
+
+// A refusal: the status and why ("" and 0 when the request is accepted). `drain`: the body is well
+// framed and small, so it is read before the answer (the client then sees the answer whole).
+struct Refusal {
+    int status = 0;
+    std::string why;
+    bool drain = false;
+    bool refused() const { return status != 0; }
 };
 
 class StudioServer {
@@ -79,8 +136,16 @@ public:
     StudioServer(const StudioServer&) = delete;
     StudioServer& operator=(const StudioServer&) = delete;
 
+    // The most event streams open at once (more pages are answered 503), and the threads answering
+    // requests: the streams can never take them all.
+    static constexpr int kMaxEventStreams = 8;
+    static constexpr int kThreads = 24;
+    // The largest body of a POST.
+    static constexpr size_t kMaxBody = 1 << 20;
+
     // Registers an interface route under /api/ (exact path, e.g. "/api/state"), run on the main thread.
-    void route(const std::string& method, const std::string& path, Handler h);
+    // `what` names the call in the busy answers of other calls ("opening a file"); by default its path.
+    void route(const std::string& method, const std::string& path, Handler h, std::string what = {});
     // Registers a route answered on the HTTP thread itself: for calls that must get through while
     // the main thread is busy (the moves of a drag that the main thread is running). Its handler
     // must not touch the document or the dialogs.
@@ -92,6 +157,7 @@ public:
     // Stops answering and closes every connection (the event streams end).
     void stop();
     int port() const { return port_; }
+    bool stopping() const { return stopFlag_.load(); }
     std::string url() const;
 
     // Tells every open page that the state changed (it then asks for it again).
@@ -104,13 +170,22 @@ public:
     // none ever was).
     double secondsWithoutPages() const;
 
-    // How long an interface call may wait for the main thread before it is answered 503.
+    // How long an interface call waits for the main thread to take it up before it is withdrawn and
+    // answered 503 (a call the main thread took up is waited for to its end).
     void setMainThreadTimeout(std::chrono::milliseconds t) { mainTimeout_ = t; }
+    std::chrono::milliseconds mainThreadTimeout() const { return mainTimeout_; }
+    // The answer to a call the main thread did not take up in time: 503, naming what it is busy with.
+    ApiResponse busyAnswer() const;
 
-    // Checks of a request path and of the headers, exposed for tests: "" when accepted, else why not.
+    // The run's secret that the page's HTML carries and every interface call must send back. The
+    // page's index.html names it as {{VEXLOR_TOKEN}}; the server puts the token there.
+    const std::string& token() const { return token_; }
+
+    // Checks of a request path and of a request, exposed for tests: "" / not refused when accepted.
     static std::string checkStaticPath(const std::string& urlPath);
-    std::string checkHeaders(const std::string& host, const std::string& origin, const std::string& method,
-                             const std::string& contentType) const;
+    Refusal checkRequest(const RequestFacts& request) const;
+    // Equal texts, compared in a time that does not depend on where they differ.
+    static bool sameSecret(const std::string& given, const std::string& secret);
 
 private:
     struct Impl;
@@ -118,7 +193,8 @@ private:
     std::string webRoot_;
     MainTasks& tasks_;
     int port_ = 0;
-    std::chrono::milliseconds mainTimeout_{60000};
+    std::string token_;
+    std::chrono::milliseconds mainTimeout_{1000};
     std::thread listener_;
     std::atomic<bool> stopFlag_{false};
 

@@ -218,7 +218,7 @@ void Viewport::redrawRequested(int32_t /*flags*/) {
     toolDrawing_.clear();
     if (tool_ != nullptr) tool_->draw(toHandle(&document_), wrapSettings(toolSettings_), this, 0);
     if (observer_) {
-        render();
+        if (observerDrawsImage_) render();
         observer_(*this);
     }
 }

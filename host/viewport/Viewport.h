@@ -127,8 +127,13 @@ public:
     // following events from `input`, until a Release or Cancel. False when there is no enabled tool
     // (then nothing is read from `input`).
     bool press(double x, double y, int32_t button, ViewInput& input);
-    // Called after each redraw the tool asks for during a drag.
-    void setFrameObserver(std::function<void(const Viewport&)> observer) { observer_ = std::move(observer); }
+    // Called after each redraw the tool asks for during a drag (the tool's drawing is then in
+    // toolDrawing()). With `drawImage` the view is rendered into image() first: a whole picture per
+    // step, which a front end that draws the view itself does without.
+    void setFrameObserver(std::function<void(const Viewport&)> observer, bool drawImage = false) {
+        observer_ = std::move(observer);
+        observerDrawsImage_ = drawImage;
+    }
     // How many moves of the last drag the tool took, and whether it ended cancelled.
     int movesTaken() const { return movesTaken_; }
     bool lastDragCancelled() const { return lastCancelled_; }
@@ -173,6 +178,7 @@ private:
 
     ViewInput* input_ = nullptr;
     std::function<void(const Viewport&)> observer_;
+    bool observerDrawsImage_ = false;
     double pointerX_ = 0, pointerY_ = 0;
     int32_t dragButton_ = 0;
     bool dragOpen_ = false, cancelled_ = false, lastCancelled_ = false;

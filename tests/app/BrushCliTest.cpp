@@ -4,6 +4,9 @@
 // message that names the problem and without writing anything.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+
 #include "RunVexlor.h"
 #include "app/BrushCommandLine.h"
 #include "host/Bitmap.h"
@@ -170,6 +173,49 @@ TEST(BrushCliTest, StrokePathFillsSegmentsEvenly) {
         EXPECT_DOUBLE_EQ(path[i].y, expected[i].second) << i;
     }
     EXPECT_EQ(app::strokePath({{3, 4}}, 2.0).size(), 1u);
+}
+
+// --step is bounded: a stroke gives at most kMostStrokePositions positions, and one that would give
+// more is refused with a message before any work (no exhausted memory, no count that overflows an
+// int and brushes nothing with exit 0).
+TEST(BrushCliTest, StepsThatWouldGiveTooManyPositionsAreRefused) {
+    const std::string dir = makeTempFolder();
+    const std::string out = dir + "/out.obj";
+    struct Case {
+        std::string stroke, step;
+        std::string message;  // "" when accepted
+    };
+    const Case cases[] = {
+        {"100,150 300,150", "1e-6", "positions; a stroke gives at most 2000000 (raise --step or shorten the stroke)"},
+        {"100,150 300,150", "1e-9", "--step 1e-9: stroke 1 would give 2000000000"},
+        {"100,150 300,150", "1e-300", "would give 2e+302 positions"},
+        {"0,0 1e300,0 -1e300,0", "2", "would give 1.5e+300 positions"},
+        {"0,0 1.7e308,0 -1.7e308,0", "2", "would give endless positions"},
+        {"0,0 1000000,0", "0.5", "would give 2000001 positions"},
+        {"260,115 300,150", "1,1 0,0", "--step 1,1 0,0 is not a distance"},
+        {"100,150 300,150", "0", "--step 0 is not a distance in pixels above 0"},
+        {"100,150 300,150", "-1", "--step -1 is not a distance in pixels above 0"},
+        {"100,150 300,150", "nan", "--step nan is not a distance in pixels above 0"},
+        {"260,115 300,150", "2", ""},
+    };
+    for (const Case& c : cases) {
+        std::remove(out.c_str());
+        const RunResult r = runVexlor(brush(out, {"--stroke", c.stroke, "--step", c.step}));
+        if (c.message.empty()) {
+            EXPECT_EQ(r.exitCode, 0) << c.step << ": " << r.err;
+            EXPECT_TRUE(fileExists(out)) << c.step;
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 1) << c.step;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.step << ": " << r.err;
+        EXPECT_FALSE(fileExists(out)) << c.step;
+    }
+    // The count itself, and a path refused whole rather than cut.
+    EXPECT_DOUBLE_EQ(app::strokePositionCount({{0, 0}, {1000000, 0}}, 0.5), 2000001.0);
+    EXPECT_DOUBLE_EQ(app::strokePositionCount({{0, 0}, {999999.5, 0}}, 0.5), 2000000.0);
+    EXPECT_EQ(app::strokePath({{0, 0}, {999999.5, 0}}, 0.5).size(), 2000000u);
+    EXPECT_TRUE(app::strokePath({{0, 0}, {1000000, 0}}, 0.5).empty());
+    EXPECT_EQ(app::strokePositionCount({{0, 0}, {1.7e308, 0}, {-1.7e308, 0}}, 2.0), INFINITY);
 }
 
 }  // namespace

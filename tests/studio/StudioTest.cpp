@@ -2,7 +2,13 @@
 // preview leaves retired polygons in the arrays, counts as shown, undo and redo, and the failure
 // paths of open and save.
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <cstring>
 #include <filesystem>
@@ -11,6 +17,7 @@
 
 #include "host/ObjFile.h"
 #include "host/studio/Studio.h"
+#include "host/studio/StudioBrush.h"
 
 using namespace host;
 using namespace host::studio;
@@ -240,6 +247,178 @@ TEST_F(StudioModelTest, AGroupBecomesThePolygonSelectionInPolygonModeAndTheMeshC
     EXPECT_EQ(intAt(b, 12), 1 | 4);
     ASSERT_EQ(b.size(), 16u + 6 * 12 + 3 * 16 + 3 * 32 + 4);
     EXPECT_EQ(b.substr(b.size() - 4), std::string("\0\0\1\0", 4));
+}
+
+// Fault 3 of issue 22: a save to "notes.txt\u0000.glb" took its format from the part after the NUL and
+// wrote the part before it (and the reply named another file). Every control character in a path
+// is refused, by open and save alike, and nothing is written.
+TEST_F(StudioModelTest, PathsWithControlCharactersAreRefusedAndNothingIsWritten) {
+    const std::string base = (folder / "notes.txt").string();
+    const struct {
+        const char* what;
+        std::string path;
+    } cases[] = {
+        {"a NUL", base + std::string("\0.glb", 5)},
+        {"a NUL at the end", base + std::string("\0", 1)},
+        {"a newline", base + "\n.obj"},
+        {"a carriage return", base + "\r.obj"},
+        {"a tab", base + "\t.obj"},
+        {"an escape sequence", base + "\x1b[31m.obj"},
+        {"a delete", base + "\x7f.obj"},
+        {"a bell", base + "\x07.obj"},
+    };
+    for (const auto& c : cases) {
+        const ApiResponse saved = studio->save(c.path);
+        EXPECT_EQ(saved.status, 400) << c.what;
+        EXPECT_NE(saved.body.find("control character"), std::string::npos) << c.what << ": " << saved.body;
+        const ApiResponse opened = studio->open(c.path);
+        EXPECT_EQ(opened.status, 400) << c.what;
+        EXPECT_NE(opened.body.find("control character"), std::string::npos) << c.what << ": " << opened.body;
+    }
+    EXPECT_TRUE(fs::is_empty(folder)) << "nothing was written";
+    EXPECT_EQ(pathProblem(std::string("a\0b", 3)), "the path holds a control character (NUL, U+0000) at byte 2: no file is named so");
+    EXPECT_EQ(pathProblem("ünïcode name.obj"), "") << "other characters are fine";
+    EXPECT_NE(pathProblem(std::string(5000, 'a')), "");
+    // A plain path: the reply names the file written, as a whole path.
+    const fs::path here = fs::current_path();
+    fs::current_path(folder);
+    const ApiResponse r = studio->save("saved.obj");
+    fs::current_path(here);
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_EQ(nlohmann::json::parse(r.body)["saved"], (folder / "saved.obj").string());
+    EXPECT_TRUE(fs::exists(folder / "saved.obj"));
+}
+
+// Fault 7 of issue 22: opening a FIFO wedged the main thread until a writer came. The studio reads
+// and writes regular files only, and says so at once.
+TEST_F(StudioModelTest, FifosFoldersAndDevicesAreRefusedAtOnce) {
+    const std::string fifo = (folder / "pipe.obj").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string dir = (folder / "dir.obj").string();
+    fs::create_directory(dir);
+    const struct {
+        std::string path;
+        const char* kind;
+        bool openRefused, saveRefused;
+    } cases[] = {
+        {fifo, "a FIFO", true, true},
+        {dir, "a folder", true, true},
+        {"/dev/null", "a device", true, true},
+        {"/dev/zero", "a device", true, true},
+    };
+    for (const auto& c : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const ApiResponse opened = studio->open(c.path);
+        const ApiResponse saved = studio->save(c.path);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.path;
+        EXPECT_EQ(opened.status, 422) << c.path;
+        EXPECT_NE(opened.body.find(std::string(c.path) + " is " + c.kind), std::string::npos) << opened.body;
+        EXPECT_EQ(saved.status, 422) << c.path;
+        EXPECT_NE(saved.body.find("regular files only"), std::string::npos) << saved.body;
+    }
+    EXPECT_EQ(doc.allObjects().size(), 1u);
+    EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo) << "the FIFO is left as it was";
+}
+
+// Fault 10 of issue 22: the studio cut 64-bit ids to int, so an id beyond 32 bits named another
+// object. Ids are kept whole; one that names no object is refused.
+TEST_F(StudioModelTest, SixtyFourBitIdsAreKeptWhole) {
+    const int64_t small = studio->idOf(object);
+    const int64_t big = (int64_t{1} << 32) + small;
+    studio->startIdsAt(big);
+    const std::string good = (folder / "tri.obj").string();
+    std::ofstream(good) << "o tri\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    const ApiResponse r = studio->open(good);
+    ASSERT_EQ(r.status, 200) << r.body;
+    Object* tri = doc.find("tri");
+    ASSERT_NE(tri, nullptr);
+    EXPECT_EQ(studio->idOf(tri), big);
+    EXPECT_EQ(nlohmann::json::parse(r.body)["loaded"][0].get<int64_t>(), big);
+    EXPECT_EQ(studio->objectById(big), tri);
+    EXPECT_EQ(studio->objectById(small), object) << "not one for the other";
+    const nlohmann::json s = state();
+    EXPECT_EQ(s["objects"][1]["id"].get<int64_t>(), big);
+    const struct {
+        int64_t id;
+        int status;
+        Object* active;
+    } cases[] = {
+        {big, 200, tri},
+        {small, 200, object},
+        {big + (int64_t{1} << 32), 404, nullptr},
+        {small + (int64_t{1} << 32) * 2, 404, nullptr},
+        {-big, 404, nullptr},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(studio->select({c.id}).status, c.status) << c.id;
+        if (c.active) {
+            EXPECT_EQ(doc.activeObjects(), std::vector<Object*>{c.active}) << c.id;
+        }
+    }
+}
+
+// The interface as the page calls it, over HTTP: whole 64-bit ids in bodies and queries, plug-in and
+// gadget numbers beyond 32 bits refused rather than cut, paths with control characters refused, a
+// malformed value answered 400 (never the end of the host), a brush move of 10,000 positions refused.
+TEST_F(StudioModelTest, TheInterfaceRefusesWhatItCannotTakeWhole) {
+    studio->addRoutes();
+    StudioBrush brush(doc, *server, tasks, nullptr, [this](Object* o) { return studio->idOf(o); });
+    brush.addRoutes();
+    std::string error;
+    ASSERT_TRUE(server->start(0, &error)) << error;
+    const int64_t small = studio->idOf(object);
+    const std::string wrapped = std::to_string((int64_t{1} << 32) + small);
+    const struct {
+        const char* what;
+        std::string method, path, body;
+        int status;
+    } cases[] = {
+        {"select, an id beyond 32 bits", "POST", "/api/select", "{\"ids\": [" + wrapped + "]}", 404},
+        {"select, an id beyond 64 bits", "POST", "/api/select", "{\"ids\": [18446744073709551615]}", 400},
+        {"select, the object's own id", "POST", "/api/select", "{\"ids\": [" + std::to_string(small) + "]}", 200},
+        {"visible, an id beyond 32 bits", "POST", "/api/visible", "{\"id\": " + wrapped + ", \"visible\": false}", 404},
+        {"mesh, an id beyond 32 bits", "GET", "/api/mesh?id=" + wrapped, "", 404},
+        {"mesh, an id beyond 64 bits", "GET", "/api/mesh?id=99999999999999999999", "", 400},
+        {"mesh, a signed id", "GET", "/api/mesh?id=-1", "", 400},
+        {"mesh, the object's own id", "GET", "/api/mesh?id=" + std::to_string(small), "", 200},
+        {"group, an id beyond 32 bits", "POST", "/api/select-group", "{\"object\": " + wrapped + ", \"tag\": 0}", 404},
+        {"group, a tag beyond 32 bits", "POST", "/api/select-group",
+         "{\"object\": " + std::to_string(small) + ", \"tag\": 4294967296}", 404},
+        {"mode beyond 32 bits", "POST", "/api/mode", "{\"mode\": 4294967303}", 400},
+        {"a plug-in beyond 32 bits", "POST", "/api/command", "{\"plugin\": 4294967296}", 400},
+        {"a dialog beyond 32 bits", "POST", "/api/dialog", "{\"plugin\": 4296983123, \"action\": \"close\"}", 400},
+        {"an action that is no text", "POST", "/api/dialog", "{\"plugin\": 1, \"action\": 5}", 404},
+        {"an area beyond 32 bits", "GET", "/api/area.png?plugin=4294967296&gadget=1", "", 400},
+        {"save with a NUL", "POST", "/api/save", "{\"path\": \"" + (folder / "notes.txt").string() + "\\u0000.glb\"}", 400},
+        {"open with a newline", "POST", "/api/open", "{\"path\": \"" + (folder / "a").string() + "\\n.obj\"}", 400},
+        {"a brush move of 10,000 positions", "POST", "/api/brush/event", "", 400},
+    };
+    std::string longMove = "{\"kind\": \"move\", \"path\": [";
+    for (int i = 0; i < 10000; ++i) longMove += std::string(i ? "," : "") + "[" + std::to_string(i % 500) + ", 10]";
+    longMove += "]}";
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        for (const auto& c : cases) {
+            httplib::Client http("127.0.0.1", server->port());
+            const httplib::Headers headers = {{"X-Vexlor-Token", server->token()}};
+            const std::string body = c.body.empty() && c.method == "POST" ? longMove : c.body;
+            const auto start = std::chrono::steady_clock::now();
+            auto r = c.method == "POST" ? http.Post(c.path.c_str(), headers, body, "application/json")
+                                        : http.Get(c.path.c_str(), headers);
+            ASSERT_TRUE(r) << c.what;
+            EXPECT_EQ(r->status, c.status) << c.what << ": " << r->body;
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.what;
+        }
+        done = true;
+    });
+    while (!done) {
+        tasks.waitForWork(5);
+        tasks.runPending();
+    }
+    client.join();
+    server->stop();
+    EXPECT_TRUE(fs::is_empty(folder)) << "nothing was written";
+    EXPECT_EQ(doc.allObjects().size(), 1u);
 }
 
 }  // namespace

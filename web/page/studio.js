@@ -21,11 +21,38 @@ window.studio = studio;  // for the browser tests and for a look from the consol
 
 // ---- talking to the host -------------------------------------------------------------------------
 
+// The run's token, given to this page with its HTML: every call to the host sends it back (other
+// pages cannot read it, so the host refuses their requests).
+const TOKEN = document.querySelector('meta[name="vexlor-token"]')?.content || '';
+// A call to the host's interface. A host busy with long work (a stroke, a big file) answers 503
+// without running the call: it is sent again a moment later, for up to half a minute.
+async function api(path, init = {}) {
+  const headers = { ...(init.headers || {}), 'X-Vexlor-Token': TOKEN };
+  for (let tries = 0; ; tries++) {
+    const res = await fetch(path, { ...init, headers });
+    if (res.status !== 503 || tries >= 120) return res;
+    await new Promise((r) => setTimeout(r, 250));
+  }
+}
+// The address of an interface resource for the page's tags (images) and the event stream, which
+// cannot send headers: the token rides along as a parameter.
+function apiUrl(path) {
+  return path + (path.includes('?') ? '&' : '?') + 'token=' + encodeURIComponent(TOKEN);
+}
+// An image of the host's: loaded again a few times when the host was busy.
+function hostImage(img, path) {
+  let tries = 0;
+  img.onerror = () => { if (tries++ < 40 && img.dataset.path === path) setTimeout(() => { img.src = apiUrl(path) + `&try=${tries}`; }, 250); };
+  img.dataset.path = path;
+  img.src = apiUrl(path);
+}
+studio.api = api;
+
 async function call(path, body) {
   studio.busyCalls++;
   try {
-    const res = await fetch(path, { method: 'POST', headers: { 'Content-Type': 'application/json' },
-                                    body: JSON.stringify(body ?? {}) });
+    const res = await api(path, { method: 'POST', headers: { 'Content-Type': 'application/json' },
+                                  body: JSON.stringify(body ?? {}) });
     const answer = await res.json().catch(() => ({}));
     if (!res.ok) {
       showError(answer.error || `${path}: ${res.status}`);
@@ -52,7 +79,7 @@ async function refresh() {
   refreshing = (async () => {
     do {
       refreshAgain = false;
-      const res = await fetch('/api/state');
+      const res = await api('/api/state');
       if (res.ok) {
         const next = await res.json();
         if (!state || next.version !== state.version) {
@@ -66,7 +93,7 @@ async function refresh() {
 }
 
 function listen() {
-  const events = new EventSource('/api/events');
+  const events = new EventSource(apiUrl('/api/events'));
   events.onmessage = (e) => {
     if (!state || Number(e.data) !== state.version) refresh();
   };
@@ -197,7 +224,7 @@ async function updateMeshes() {
     }
     entry.group.visible = o.visible;
     if (entry.version !== o.meshVersion && !state.busy) {
-      const res = await fetch(`/api/mesh?id=${o.id}`);
+      const res = await api(`/api/mesh?id=${o.id}`);
       if (!res.ok) continue;
       const mesh = decodeMesh(await res.arrayBuffer());
       entry.version = o.meshVersion;
@@ -493,7 +520,7 @@ function buildDialog(d) {
           const src = `/api/area.png?plugin=${d.plugin}&gadget=${g.id}&r=${s.area ? s.area.redraws : 0}`;
           if (!control.dataset.src || control.dataset.src !== src) {
             control.dataset.src = src;
-            control.src = src;
+            hostImage(control, src);
           }
         };
         break;
@@ -614,7 +641,7 @@ async function renderMaps() {
   for (const g of files) {
     const fig = document.createElement('figure');
     const img = document.createElement('img');
-    img.src = `/api/map.png?plugin=${BAKE}&gadget=${g.id}&v=${state.version}`;
+    hostImage(img, `/api/map.png?plugin=${BAKE}&gadget=${g.id}&v=${state.version}`);
     img.dataset.gadget = g.id;
     img.className = 'baked-map';
     const cap = document.createElement('figcaption');
@@ -673,7 +700,7 @@ async function showNormalMap(objectName, gadget) {
   }
   const data = normalMapGeometry(entry.mesh);
   if (!data) { showError(`${objectName} has no UVs`); return; }
-  const texture = await new THREE.TextureLoader().loadAsync(`/api/map.png?plugin=${BAKE}&gadget=${gadget}&v=${state.version}`);
+  const texture = await new THREE.TextureLoader().loadAsync(apiUrl(`/api/map.png?plugin=${BAKE}&gadget=${gadget}&v=${state.version}`));
   // Image files hold v = 1 in their first row, as every texture reader takes them; flipping the rows
   // on upload puts that row at WebGL's t = 1.
   texture.flipY = true;
@@ -810,7 +837,7 @@ async function showFrame(answer) {
   if (answer.frame === brush.frame || !answer.object) return;
   brush.frame = answer.frame;
   const entry = studio.meshes.get(answer.object);
-  const res = await fetch('/api/brush/mesh');
+  const res = await api('/api/brush/mesh');
   if (!entry || !res.ok) return;
   const mesh = decodeMesh(await res.arrayBuffer());
   entry.mesh = mesh;
@@ -820,15 +847,16 @@ async function showFrame(answer) {
 }
 
 async function brushPost(path, body) {
-  const res = await fetch(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
+  const res = await api(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
   const answer = await res.json().catch(() => ({}));
   if (!res.ok) { showError(answer.error || `${path}: ${res.status}`); return null; }
   return answer;
 }
 
 // The pointer's path goes to the host in steps of about two pixels (a fast hand still brushes every
-// polygon it crosses); while one part is on its way, the next one gathers.
-const BRUSH_STEP = 2;
+// polygon it crosses); while one part is on its way, the next one gathers. A part holds at most
+// BRUSH_PART positions (the host takes at most 500 at a time).
+const BRUSH_STEP = 2, BRUSH_PART = 250;
 function addToPath(x, y) {
   const [lx, ly] = brush.last;
   const n = Math.max(1, Math.ceil(Math.hypot(x - lx, y - ly) / BRUSH_STEP));
@@ -839,8 +867,8 @@ async function sendMoves() {
   if (brush.sending) return;
   brush.sending = true;
   while (brush.path.length) {
-    const path = brush.path;
-    brush.path = [];
+    const path = brush.path.slice(0, BRUSH_PART);
+    brush.path = brush.path.slice(BRUSH_PART);
     await showFrame(await brushPost('/api/brush/event', { kind: 'move', path }));
   }
   brush.sending = false;

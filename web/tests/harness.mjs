@@ -30,6 +30,14 @@ export function startStudio(args, cwd = root) {
   });
 }
 
+// The run's token, as the studio's page gets it with its HTML (the tests' own calls send it back).
+export async function tokenOf(url) {
+  const html = await (await fetch(url)).text();
+  const m = html.match(/<meta name="vexlor-token" content="([0-9a-f]+)">/);
+  if (!m) throw new Error('the page carries no token: ' + html.slice(0, 300));
+  return m[1];
+}
+
 // Waits for the host to end by itself; resolves with its exit code, or null after `ms`.
 export function ended(child, ms) {
   if (child.exitCode !== null) return Promise.resolve(child.exitCode);

@@ -7,7 +7,7 @@ import { mkdtempSync, readFileSync, existsSync, statSync } from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
-import { startStudio, ended, launchBrowser, openPage, shot, pageState, until, root } from './harness.mjs';
+import { startStudio, ended, launchBrowser, openPage, shot, pageState, until, root, tokenOf } from './harness.mjs';
 
 const REDUCE = 1015827, BAKE = 1016396;
 const gadget = (state, plugin, id) => state.dialogs.find((d) => d.plugin === plugin).gadgets.find((g) => g.id === id);
@@ -21,7 +21,7 @@ async function settled(page) {
     const done = await page.evaluate(async () => {
       const s = window.studio;
       if (s.busyCalls > 0 || (s.areaDragsPending && s.areaDragsPending())) return false;
-      const v = (await (await fetch('/api/state')).json()).version;
+      const v = (await (await s.api('/api/state')).json()).version;
       return v === s.version && !s.state().busy;
     });
     if (done) return;
@@ -292,8 +292,11 @@ test('the server: loopback only, other origins and paths outside refused, malfor
     assert.equal(readFileSync('/proc/net/tcp6', 'utf8').includes(':' + hexPort + ' '), false);
 
     const base = `http://127.0.0.1:${host.port}`;
-    const state = await fetch(`${base}/api/state`);
+    const token = await tokenOf(host.url);
+    const own = { 'X-Vexlor-Token': token };
+    const state = await fetch(`${base}/api/state`, { headers: own });
     assert.equal(state.status, 200);
+    assert.equal((await fetch(`${base}/api/state`)).status, 403, 'a call without the page\'s token is refused');
     const foreign = await fetch(`${base}/api/state`, { headers: { Origin: 'http://example.com' } });
     assert.equal(foreign.status, 403);
     const foreignPost = await fetch(`${base}/api/undo`, { method: 'POST', headers: { Origin: 'http://127.0.0.1:1', 'Content-Type': 'application/json' }, body: '{}' });
@@ -308,11 +311,11 @@ test('the server: loopback only, other origins and paths outside refused, malfor
       assert.doesNotMatch(r, /root:/, p);
     }
     assert.match(await raw(host.port, 'THIS IS NOT HTTP\r\n\r\n'), /^HTTP\/1\.1 400/);
-    const badJson = await fetch(`${base}/api/select`, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: '{"ids": [1,' });
+    const badJson = await fetch(`${base}/api/select`, { method: 'POST', headers: { ...own, 'Content-Type': 'application/json' }, body: '{"ids": [1,' });
     assert.equal(badJson.status, 400);
-    const badDialog = await fetch(`${base}/api/dialog`, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: '{"plugin": "x"}' });
+    const badDialog = await fetch(`${base}/api/dialog`, { method: 'POST', headers: { ...own, 'Content-Type': 'application/json' }, body: '{"plugin": "x"}' });
     assert.equal(badDialog.status, 400);
-    assert.equal((await fetch(`${base}/api/state`)).status, 200, 'the host goes on');
+    assert.equal((await fetch(`${base}/api/state`, { headers: own })).status, 200, 'the host goes on');
 
     // Two pages: a change made in one shows in the other.
     const a = await openPage(browser, host.url);
