@@ -133,7 +133,8 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (finished.load()) return;
         const std::string what = tasks.running();
-        const std::string message = "vexlor studio: the host is held" + (what.empty() ? std::string() : " (" + what + ")") +
+        const std::string message = "vexlor studio: the host is held" +
+                                    (what.empty() ? std::string() : " (" + what + ")") +
                                     "; it ends now (nothing was saved that you did not save)\n";
         [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message.data(), message.size());
         std::_Exit(130);

@@ -651,7 +651,8 @@ ApiResponse Studio::dialogCall(const std::string& body) {
         if (m == j.end() || !m->is_array()) return ApiResponse::error(400, "a drag needs its moves ([[dx, dy], ...])");
         // A hand sends a few moves at a time: a long list would hold the main thread.
         if (m->size() > kMaxDragMoves)
-            return ApiResponse::error(400, "a drag gives at most " + std::to_string(kMaxDragMoves) + " moves at a time");
+            return ApiResponse::error(400,
+                                      "a drag gives at most " + std::to_string(kMaxDragMoves) + " moves at a time");
         for (const json& step : *m) {
             if (!step.is_array() || step.size() != 2 || !step[0].is_number() || !step[1].is_number() ||
                 !std::isfinite(step[0].get<double>()) || !std::isfinite(step[1].get<double>()))
@@ -736,7 +737,8 @@ void Studio::addRoutes() {
             return ApiResponse::error(400, "give the ids of the objects to select");
         std::vector<int64_t> ids;
         for (const json& v : j["ids"]) {
-            if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX)))
+            if (!v.is_number_integer() ||
+                (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX)))
                 return ApiResponse::error(400, "object ids are whole numbers of at most 64 bits");
             ids.push_back(v.get<int64_t>());
         }

@@ -3,10 +3,13 @@
 // of a no-cors POST (a Blob body, as the attack on the first server did), sends form posts and
 // cross-origin event streams, points iframes at the event stream and at the studio's own page, and
 // opens more streams than the server has threads. Nothing may change: no file written, the document
-// as it was, and the studio keeps answering; the hostile page does not keep the host alive.
+// as it was, and the studio keeps answering; the hostile page does not keep the host alive. Then the
+// limits that keep the studio answering: bounded streams, one request per connection, busy answers
+// while the main thread works, brush moves bounded, FIFOs refused, and Ctrl-C at any time.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { copyFileSync, existsSync, mkdtempSync, readFileSync, statSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { copyFileSync, existsSync, mkdtempSync, readFileSync, statSync, writeFileSync } from 'node:fs';
 import http from 'node:http';
 import net from 'node:net';
 import os from 'node:os';
@@ -272,6 +275,58 @@ test('the studio holds out: streams are bounded, refused requests close their co
     host.child.kill('SIGINT');
     assert.equal(await ended(host.child, 15000), 0, 'Ctrl-C ended the host in the middle of a stroke');
     assert.doesNotMatch(host.output(), /^\s*[-\d.e+]+\s*$/m, 'no bare numbers on the terminal');
+  } finally {
+    if (host.child.exitCode === null) host.child.kill('SIGKILL');
+  }
+});
+
+// A grid of n x n quads as OBJ text (large enough that reading it holds the host for a while).
+function gridObj(n) {
+  const lines = ['o big'];
+  for (let j = 0; j <= n; j++) for (let i = 0; i <= n; i++) lines.push(`v ${i} ${j} ${((i * 7 + j * 3) % 11) * 0.01}`);
+  for (let j = 0; j < n; j++)
+    for (let i = 0; i < n; i++) {
+      const a = j * (n + 1) + i + 1;
+      lines.push(`f ${a} ${a + 1} ${a + n + 2} ${a + n + 1}`);
+    }
+  return lines.join('\n') + '\n';
+}
+
+test('while a big file opens, other calls are answered at once, a FIFO is refused, and Ctrl-C ends the host', async () => {
+  const dir = tmp();
+  const big = path.join(dir, 'big.obj');
+  writeFileSync(big, gridObj(700));
+  const fifo = path.join(dir, 'pipe.obj');
+  execFileSync('mkfifo', [fifo]);
+  const host = await startStudio([path.join(root, 'samples/sample.obj'), '--grace', '60']);
+  const base = `http://127.0.0.1:${host.port}`;
+  const token = await tokenOf(host.url);
+  const own = { 'X-Vexlor-Token': token, 'Content-Type': 'application/json' };
+  try {
+    // A FIFO is refused at once (it would hold the host until a writer came).
+    const t0 = Date.now();
+    const refused = await fetch(`${base}/api/open`, { method: 'POST', headers: own, body: JSON.stringify({ path: fifo }) });
+    assert.equal(refused.status, 422);
+    assert.match((await refused.json()).error, /is a FIFO: the studio reads regular files only/);
+    assert.ok(Date.now() - t0 < 3000);
+    // The big file: what comes meanwhile is answered within a moment, done or busy.
+    fetch(`${base}/api/open`, { method: 'POST', headers: own, body: JSON.stringify({ path: big }) }).catch(() => {});
+    await new Promise((r) => setTimeout(r, 300));
+    for (let i = 0; i < 3; i++) {
+      const t = Date.now();
+      const r = await fetch(`${base}/api/state`, { headers: own });
+      assert.ok(r.status === 200 || r.status === 503, `state: ${r.status}`);
+      if (r.status === 503) assert.match((await r.json()).error, /the host is busy \(opening a file\)/);
+      assert.ok(Date.now() - t < 3000, `answered in ${Date.now() - t} ms`);
+    }
+    // Ctrl-C ends the host within a few seconds, whether the open is still under way (it is left
+    // behind, exit 130) or done (a plain end).
+    const t = Date.now();
+    host.child.kill('SIGINT');
+    const code = await ended(host.child, 15000);
+    assert.ok(code === 0 || code === 130, `ended with ${code}`);
+    assert.ok(Date.now() - t < 9000, `ended ${Date.now() - t} ms after Ctrl-C`);
+    if (code === 130) assert.match(host.output(), /the host is held \(opening a file\); it ends now/);
   } finally {
     if (host.child.exitCode === null) host.child.kill('SIGKILL');
   }
