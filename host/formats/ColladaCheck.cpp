@@ -193,7 +193,7 @@ private:
         if (!v) return true;
         if (!wholeNumber(*v, out)) {
             fail("a <" + std::string(element) + "> whose " + std::string(name) + " \"" +
-                 std::string(v->substr(0, 20)) + "\" is not a whole number up to " + std::to_string(kMaxNumber));
+                 printable(v->substr(0, 20)) + "\" is not a whole number up to " + std::to_string(kMaxNumber));
             return false;
         }
         return true;
@@ -296,7 +296,7 @@ private:
                 if (i == start) break;
                 uint64_t value = 0;
                 if (!wholeNumber(std::string_view(t).substr(start, i - start), value))
-                    return fail("a <" + std::string(name) + "> list holds \"" + t.substr(start, std::min<size_t>(i - start, 20)) +
+                    return fail("a <" + std::string(name) + "> list holds \"" + printable(std::string_view(t).substr(start, std::min<size_t>(i - start, 20))) +
                                 "\", which is not a whole number up to " + std::to_string(kMaxNumber));
                 ++tokens;
                 sum += value;

@@ -168,6 +168,10 @@ private:
     ModelGraph graph_;
 };
 
+bool isDelimiter(char c) {
+    return c == ',' || c == ';' || c == '{' || c == '}' || c == '"' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
 // ASCII FBX: records are "Name: value, value {" ... "}", strings in quotes, comments after ';'.
 std::string asciiProblem(std::string_view t) {
     ModelGraph graph;
@@ -209,8 +213,10 @@ std::string asciiProblem(std::string_view t) {
         } else if (c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n') {
             ++i;
         } else {
-            const size_t start = i;
-            while (i < t.size() && !std::strchr(",;{}\" \t\r\n", t[i])) ++i;
+            // A token runs to the next delimiter; it holds at least its first character, which is
+            // none (so the scan always moves on, a NUL byte included).
+            const size_t start = i++;
+            while (i < t.size() && !isDelimiter(t[i])) ++i;
             const std::string_view token = t.substr(start, i - start);
             if (token.size() > 1 && token.back() == ':') {
                 endRecord();

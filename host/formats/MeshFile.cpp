@@ -17,6 +17,7 @@
 #include "host/formats/FileOutput.h"
 #include "host/formats/PlyReader.h"
 #include "host/formats/PlyStlFiles.h"
+#include "host/formats/ReaderLimits.h"
 
 namespace host::formats {
 namespace {
@@ -234,8 +235,25 @@ bool canWriteMeshFormat(MeshFormat f) {
 
 const char* writableMeshSuffixes() { return ".obj, .glb, .gltf, .ply or .stl"; }
 
+namespace {
+
+bool readInto(const std::string& path, Document& doc, std::vector<Object*>* loaded, std::string* error,
+              MeshReadReport* report);
+
+}  // namespace
+
 bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* loaded, std::string* error,
                   MeshReadReport* report) {
+    if (readInto(path, doc, loaded, error, report)) return true;
+    // One line, whatever a library or a file put into the message.
+    if (error) *error = printable(*error);
+    return false;
+}
+
+namespace {
+
+bool readInto(const std::string& path, Document& doc, std::vector<Object*>* loaded, std::string* error,
+              MeshReadReport* report) {
     if (loaded) loaded->clear();
     std::string head;
     size_t size = 0;
@@ -322,6 +340,8 @@ bool readMeshFile(const std::string& path, Document& doc, std::vector<Object*>* 
     if (report) report->welds = std::move(welds);
     return true;
 }
+
+}  // namespace
 
 bool encodeMeshFile(MeshFormat format, const std::vector<const Object*>& objects, std::string& bytes,
                     std::string* problem) {

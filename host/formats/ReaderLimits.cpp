@@ -32,6 +32,21 @@ int jsonNestingDepth(std::string_view text, int limit) {
     return deepest;
 }
 
+std::string printable(std::string_view text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f) {
+            static const char* hex = "0123456789abcdef";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 std::string nodeGraphProblem(const std::vector<std::vector<int>>& children, long maxNodes, const char* what,
                              const char* how) {
     const size_t n = children.size();

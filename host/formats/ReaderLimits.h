@@ -22,6 +22,10 @@ constexpr int kMaxJsonDepth = 256;
 // `limit` + 1 as soon as the text goes deeper than `limit`. Malformed text is left to the parser.
 int jsonNestingDepth(std::string_view text, int limit);
 
+// Text from a file as a message may show it: control characters written as \xNN (a message is one
+// line, and names a terminal must not act on).
+std::string printable(std::string_view text);
+
 // Why a graph of nodes may not be walked as a tree by a library that expands it ("" when it may):
 // `children[i]` lists the nodes below node i, its own children and those it instances. Refused: a
 // cycle, a walk from any node deeper than kMaxHierarchyDepth, or a node that expands to more than

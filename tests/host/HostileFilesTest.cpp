@@ -356,6 +356,11 @@ TEST(HostileFiles, WhatTheLibrariesCannotBoundIsRefusedBeforeTheySeeIt) {
         {"deep.fbx", binaryFbx(deepFbx), "FBX records nest deeper than 64 levels"},
         {"zip.fbx", binaryFbx({fbx("Objects", {zipBomb})}), "more than its compressed bytes can hold"},
         {"ascii.fbx", asciiCycle, "a model is connected below itself"},
+        // Found by the fuzzer: a value with a line break is shown escaped (messages are one line),
+        // and a NUL byte in an ASCII FBX once stopped the scan from moving on.
+        {"break.dae", collada(kFloats, "<accessor source=\"#pa\" count=\"3\" stride=\"3\n3\">", kTriangles),
+         "stride \"3\\x0a3\" is not a whole number"},
+        {"nul.fbx", asciiCycle.substr(0, 40) + std::string(1, '\0') + asciiCycle.substr(40), "a model is connected below itself"},
     });
     // At the limit itself the whole tree comes in: nothing is cut off below it.
     std::string atLimit;
