@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "BakeCommandLine.h"
+#include "BatchCommand.h"
 #include "ConvertCommand.h"
 #include "BrushCommandLine.h"
 #include "InfoCommand.h"
@@ -55,6 +56,9 @@ int main(int argc, char** argv) {
     app::StudioOptions studioOptions;
     CLI::App* studio = app::addStudioCommand(cli, studioOptions);
 
+    app::BatchOptions batchOptions;
+    CLI::App* batch = app::addBatchCommand(cli, batchOptions);
+
     CLI11_PARSE(cli, argc, argv);
 
     if (info->parsed()) return app::runInfo(infoFiles, std::cout, std::cerr);
@@ -67,6 +71,7 @@ int main(int argc, char** argv) {
     if (brush->parsed()) return app::runBrush(app::moduleFolder(moduleDir), brushOptions, std::cout, std::cerr);
     if (render->parsed()) return app::runRender(app::moduleFolder(moduleDir), renderOptions, std::cout, std::cerr);
     if (studio->parsed()) return app::runStudio(app::moduleFolder(moduleDir), studioOptions, std::cout, std::cerr);
+    if (batch->parsed()) return app::runBatch(moduleDir, batchOptions, std::cout, std::cerr);
     if (plugins->parsed()) return app::runPlugins(app::moduleFolder(moduleDir), hostVersion, std::cout, std::cerr);
     return 0;
 }
