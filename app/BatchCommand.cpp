@@ -157,6 +157,7 @@ CLI::App* addBatchCommand(CLI::App& cli, BatchOptions& o) {
     cmd->add_option("--shard", o.shard, "I/N: run the I-th of N disjoint shares of the manifest (1 <= I <= N)");
     cmd->add_option("--journal", o.journal, "Journal file (default: MANIFEST.journal)");
     cmd->add_flag("--no-journal", o.noJournal, "Keep no journal: run every chosen job");
+    cmd->add_flag("--list", o.list, "Print the ids of the jobs chosen (by --shard), one a line, and run nothing");
     cmd->add_option("--job", o.job, "Run only the job with this id, whatever the journal says");
     return cmd;
 }
@@ -178,6 +179,11 @@ int runBatch(const std::string& moduleDir, const BatchOptions& options, std::ost
     std::map<std::string, JournalEntry> done = journal.empty() ? std::map<std::string, JournalEntry>{}
                                                                : readJournal(journal);
 
+    if (options.list) {
+        for (size_t i = 0; i < jobs.size(); ++i)
+            if (static_cast<int>(i % shardCount) == shardIndex - 1) out << jobs[i].id << "\n";
+        return 0;
+    }
     std::vector<size_t> todo;
     size_t skipped = 0, chosen = 0;
     bool jobFound = options.job.empty();

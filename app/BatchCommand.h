@@ -28,6 +28,7 @@ struct BatchOptions {
     std::string shard;    // "I/N"
     std::string job;      // run only the job with this id (and ignore the journal's view of it)
     int jobs = 0;         // processes at once; 0: one per processor core
+    bool list = false;    // print the chosen jobs' ids, one a line, and run nothing
 };
 
 CLI::App* addBatchCommand(CLI::App& cli, BatchOptions& options);
