@@ -23,8 +23,15 @@ from typing import Any, Dict, List, Optional, Sequence, Union
 
 import numpy as np
 
-from . import _vexlor
-from ._vexlor import Error
+# An installed package carries the vexlor program and the module in engine/; a build folder's package
+# uses the build's own (the extension knows where it is).
+_ENGINE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "engine")
+if os.path.exists(os.path.join(_ENGINE, "vexlor_module.so")):
+    os.environ.setdefault("VEXLOR_MODULE_DIR", _ENGINE)
+    os.environ.setdefault("VEXLOR", os.path.join(_ENGINE, "vexlor"))
+
+from . import _vexlor  # noqa: E402
+from ._vexlor import Error  # noqa: E402
 
 __all__ = ["Error", "Mesh", "load", "save", "from_arrays", "reduce", "lod", "bake", "render", "read_image"]
 

@@ -44,7 +44,12 @@ class Summary:
 
 
 def _default_vexlor() -> str:
-    return os.environ.get("VEXLOR", "vexlor")
+    """$VEXLOR, else the program beside the module this package uses, else vexlor on the PATH."""
+    if os.environ.get("VEXLOR"):
+        return os.environ["VEXLOR"]
+    from . import _vexlor
+    beside = os.path.join(_vexlor.module_dir(), "vexlor")
+    return beside if os.path.exists(beside) else "vexlor"
 
 
 def job_ids(manifest: str, vexlor: Optional[str] = None, shard: Optional[str] = None) -> List[str]:
