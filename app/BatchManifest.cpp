@@ -205,6 +205,11 @@ bool readBatchManifest(const std::string& path, std::vector<BatchJob>* jobs, std
             return false;
         }
         for (const std::string& o : job.outputs) {
+            std::error_code ec;
+            if (fs::is_directory(o, ec)) {  // found now rather than after the work, half put in place
+                *error = path + ": " + job.id + ": output " + o + " is a folder";
+                return false;
+            }
             std::string k = sameFileKey(o);
             if (inputs.count(k)) {
                 *error = path + ": " + job.id + ": output " + o + " is one of its inputs";

@@ -5,8 +5,8 @@
 
 Makes a manifest of COUNT jobs over the samples (reductions, level chains, small bakes, conversions, in
 turn), runs each job as its own `vexlor` command one after the other (the baseline, each command with its
-default thread count), then the whole manifest with `vexlor batch --jobs N` (default: the processor
-count), and prints both times and their ratio. Outputs go to a temporary folder; both runs must give the
+default thread count), then the whole manifest with `vexlor batch --jobs 1` and `--jobs N` (default: the
+processor count), and prints the times and their ratios. Outputs go to a temporary folder; both runs must give the
 same files.
 """
 import argparse
@@ -68,18 +68,24 @@ def main():
             subprocess.run([args.vexlor] + command_of(job, one), check=True, capture_output=True)
         alone = time.monotonic() - start
 
-        start = time.monotonic()
-        subprocess.run([args.vexlor, "batch", manifest, "--jobs", str(args.jobs), "--no-journal"], check=True,
-                       capture_output=True)
-        batched = time.monotonic() - start
+        def batch(jobs):
+            start = time.monotonic()
+            subprocess.run([args.vexlor, "batch", manifest, "--jobs", str(jobs), "--no-journal"], check=True,
+                           capture_output=True)
+            return time.monotonic() - start
+
+        serial = batch(1)  # the same processes one at a time, each with every core for its threads
+        batched = batch(args.jobs)
 
         a, b = sorted(os.listdir(os.path.join(one, "out"))), sorted(os.listdir(os.path.join(many, "out")))
         same = a == b and all(filecmp.cmp(os.path.join(one, "out", n), os.path.join(many, "out", n), shallow=False)
                               for n in a)
     print(f"{args.count} jobs, {os.cpu_count()} processors")
     print(f"one by one:          {alone:7.2f} s")
+    print(f"vexlor batch --jobs 1: {serial:7.2f} s")
     print(f"vexlor batch --jobs {args.jobs}: {batched:7.2f} s")
-    print(f"ratio (batch / one by one): {batched / alone:.2f}")
+    print(f"ratio (batch --jobs {args.jobs} / one by one): {batched / alone:.2f}")
+    print(f"ratio (batch --jobs {args.jobs} / batch --jobs 1): {batched / serial:.2f}")
     print("outputs identical" if same else "OUTPUTS DIFFER")
     return 0 if same else 1
 

@@ -1,6 +1,7 @@
 #include "CommandRun.h"
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <csignal>
 #include <mutex>
 #include <sstream>
@@ -8,8 +9,14 @@
 #include "app/BakeCommandLine.h"
 #include "app/ReduceCommandLine.h"
 #include "app/RenderCommandLine.h"
+#include "host/StatusBar.h"
 
 namespace pyvexlor {
+namespace {
+std::atomic<bool> gShowProgress{false};
+}
+
+void showProgress(bool on) { gShowProgress = on; }
 
 std::string CommandResult::message() const {
     std::string last;
@@ -54,6 +61,7 @@ CommandResult runCommand(const std::string& moduleDir, const std::vector<std::st
     struct sigaction saved {};
     sigaction(SIGINT, nullptr, &saved);
     std::ostringstream out, err;
+    host::StatusBar::main().setQuiet(!gShowProgress);
     if (reduceCmd->parsed()) result.exitCode = app::runReduce(moduleDir, reduce, out, err);
     else if (lodCmd->parsed()) result.exitCode = app::runLod(moduleDir, lod, out, err);
     else if (bakeCmd->parsed()) result.exitCode = app::runBake(moduleDir, bake, out, err);

@@ -19,4 +19,8 @@ struct CommandResult {
 // SIGINT handler is put back afterwards.
 CommandResult runCommand(const std::string& moduleDir, const std::vector<std::string>& args);
 
+// Whether the engine's progress line shows on stderr while a command runs (off: a library call prints
+// nothing of its own).
+void showProgress(bool on);
+
 }  // namespace pyvexlor

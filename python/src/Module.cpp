@@ -233,4 +233,5 @@ PYBIND11_MODULE(_vexlor, m) {
         },
         py::arg("args"));
     m.def("module_dir", &moduleDir);
+    m.def("show_progress", &pyvexlor::showProgress, py::arg("on"));
 }

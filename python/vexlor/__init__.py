@@ -33,7 +33,8 @@ if os.path.exists(os.path.join(_ENGINE, "vexlor_module.so")):
 from . import _vexlor  # noqa: E402
 from ._vexlor import Error  # noqa: E402
 
-__all__ = ["Error", "Mesh", "load", "save", "from_arrays", "reduce", "lod", "bake", "render", "read_image"]
+__all__ = ["Error", "Mesh", "load", "save", "from_arrays", "reduce", "lod", "bake", "render", "read_image",
+           "show_progress"]
 
 PathLike = Union[str, os.PathLike]
 
@@ -115,10 +116,22 @@ def read_image(path: PathLike) -> np.ndarray:
     return _vexlor.read_image(os.fspath(path))
 
 
+# Files are the functions' own business: these options would point the command elsewhere.
+_RESERVED = {"o", "output", "input", "high", "low", "normal", "occlusion", "displacement", "asset", "show_dialog",
+             "help", "module_dir", "compare", "compare_reduction"}
+
+
+def show_progress(on: bool = True) -> None:
+    """Shows the engine's progress line on stderr while it works (off by default)."""
+    _vexlor.show_progress(on)
+
+
 def _options(options: Dict[str, Any]) -> List[str]:
     """Keyword arguments as the command line's options: boundary_weight=5 -> --boundary-weight 5."""
     args: List[str] = []
     for name, value in options.items():
+        if name in _RESERVED:
+            raise TypeError(f"{name}= is not an option here: the function reads and returns its meshes and maps")
         flag = "--" + name.replace("_", "-")
         if value is None or value is False:
             continue

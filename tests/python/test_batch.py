@@ -61,6 +61,7 @@ def test_a_manifest_that_would_lose_data_is_refused_before_any_work(tmp_path):
         ([dict(jobs[0], output=jobs[0]["input"])], "is one of its inputs"),
         ([jobs[0], {"do": "reduce", "input": "out/quarter.obj", "output": "out/q2.obj", "options": {"ratio": 50}}],
          "which another job reads"),
+        ([dict(jobs[0], output=".")], "is a folder"),
         ([dict(jobs[0], options={"output": "x.obj"})], "cannot be given in \"options\""),
         ([{"do": "explode", "input": "a.obj", "output": "b.obj"}], "unknown \"do\""),
     ]

@@ -53,6 +53,8 @@ def test_a_killed_worker_s_job_is_redone_and_nothing_is_half_written(tmp_path, c
             staging = [n for n in (os.listdir(out) if out.exists() else []) if n.startswith(".vexlor-batch.")]
             for name in staging:
                 job = name.split(".")[2]
+                if job == "broken":  # fails at once either way
+                    continue
                 for address, keys in cluster.processing().items():
                     if any(str(k).endswith("-" + job) for k in keys):
                         pid = cluster.run(os.getpid, workers=[address])[address]

@@ -152,12 +152,14 @@ def test_keyboard_interrupt_stops_a_reduction_and_leaves_the_mesh_as_it_was():
     mesh = grid(300)
     before_points = mesh.points.copy()
     before_polygons = mesh.polygons.copy()
+    vexlor.show_progress(True)
     stop = interrupt_once_progress_shows()
     try:
         with pytest.raises(KeyboardInterrupt):
             vexlor.reduce(mesh, points=50)
     finally:
         sent = stop()
+        vexlor.show_progress(False)
     assert sent
     np.testing.assert_array_equal(mesh.points, before_points)
     np.testing.assert_array_equal(mesh.polygons, before_polygons)
