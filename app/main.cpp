@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "BakeCommandLine.h"
+#include "BatchCommand.h"
 #include "ConvertCommand.h"
 #include "HostSession.h"
 #include "TerminalText.h"
@@ -60,6 +61,9 @@ int run(int argc, char** argv) {
     app::StudioOptions studioOptions;
     CLI::App* studio = app::addStudioCommand(cli, studioOptions);
 
+    app::BatchOptions batchOptions;
+    CLI::App* batch = app::addBatchCommand(cli, batchOptions);
+
     CLI11_PARSE(cli, argc, argv);
 
     // info and convert never load the module: a version to report to it would go unused.
@@ -80,6 +84,7 @@ int run(int argc, char** argv) {
     if (brush->parsed()) return app::runBrush(app::moduleFolder(moduleDir), brushOptions, std::cout, std::cerr);
     if (render->parsed()) return app::runRender(app::moduleFolder(moduleDir), renderOptions, std::cout, std::cerr);
     if (studio->parsed()) return app::runStudio(app::moduleFolder(moduleDir), studioOptions, std::cout, std::cerr);
+    if (batch->parsed()) return app::runBatch(moduleDir, batchOptions, std::cout, std::cerr);
     if (plugins->parsed()) return app::runPlugins(app::moduleFolder(moduleDir), hostVersion, std::cout, std::cerr);
     return 0;
 }
