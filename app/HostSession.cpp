@@ -31,6 +31,9 @@ std::unique_ptr<HostSession> HostSession::start(const std::string& moduleFolder,
     s->table_ = host::makeHostApi(gReportedVersion);
     if (!s->module_->startUp(&s->table_, error)) return nullptr;
     host::DialogHost::main();  // installs the dialogs as the main queue's receiver
+    // From here on Ctrl-C is this session's to answer: one pressed while the input still loads stops
+    // the work as soon as it starts waiting.
+    gInterrupted = 0;
     std::signal(SIGINT, onSigint);
     return s;
 }
@@ -79,7 +82,6 @@ HostDialogBase* HostSession::openCommand(int32_t pluginId, std::string* error) {
 }
 
 bool HostSession::waitFor(const std::function<bool()>& done, const std::function<void()>& onInterrupt) {
-    gInterrupted = 0;
     bool askedToStop = false;
     host::EventQueue::main().pumpUntil(done, -1, [&] {
         dialogs().tick();
