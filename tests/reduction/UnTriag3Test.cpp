@@ -102,7 +102,9 @@ TEST_F(UnTriag3Test, SquareFromTwoTrianglesBecomesOneQuad) {
 }
 
 // The first triangle turned so that the shared edge is each of its three edges in turn; the quad
-// takes the other triangle's corner at the matching place, and UVW and normal rows follow.
+// takes the other triangle's corner at the matching place, turned so that the shared edge is its
+// diagonal a-c (the quad's triangles (a, b, c) and (a, c, d) are then the two it came from), and
+// UVW and normal rows follow.
 struct EdgeCase {
     host::Polygon first;
     host::Polygon quad;
@@ -124,7 +126,7 @@ TEST_P(UnTriag3EdgeTest, QuadCornersFollowTheSharedEdge) {
 
 INSTANTIATE_TEST_SUITE_P(Edges, UnTriag3EdgeTest,
                          ::testing::Values(EdgeCase{tri(0, 1, 2), {0, 1, 2, 3}},    // c-a shared
-                                           EdgeCase{tri(1, 2, 0), {1, 2, 3, 0}},    // b-c shared
+                                           EdgeCase{tri(1, 2, 0), {2, 3, 0, 1}},    // b-c shared
                                            EdgeCase{tri(2, 0, 1), {2, 3, 0, 1}}));  // a-b shared
 
 TEST_F(UnTriag3Test, DartIsNotMergedButTheConvexPairIs) {
