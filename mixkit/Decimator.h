@@ -128,7 +128,9 @@ public:
     // then stop).
     bool contract(EdgeCandidate* c);
     // Lowers the candidate's key by the penalties of the polygons it would leave around the
-    // target (valence, least compactness, flipped polygons); nothing else is touched. Initialise
+    // target (valence, least compactness, flipped polygons), weighed at the size of the polygons
+    // around its ends (PenaltyScale.h); each flipped polygon also adds the flip penalty times the
+    // error that the key held on entry (its negation). Nothing else is touched. Initialise
     // runs it on several workers at once: it writes no shared scratch, except the mesh's polygon
     // marks on a mesh with repeated corners (initialise then keeps it on one worker).
     void penalizeCandidate(EdgeCandidate* c, const Vector& target);
