@@ -165,6 +165,9 @@ private:
     bool stopAt(int32_t i, std::atomic<bool>& stopped) const;
     // Sets the candidate's key from its placement's error and the penalties; the heap is not touched.
     void keyCandidate(EdgeCandidate* c);
+    // Keys a candidate taken from the heap afresh; when that makes it dearer it goes back into the
+    // heap (true), else it stays out to be contracted (false).
+    bool rekeyDearer(EdgeCandidate* c);
     void refreshCandidate(EdgeCandidate* c);
     void performContraction(const Contraction& k);
     void relinkCandidates(const Contraction& k);

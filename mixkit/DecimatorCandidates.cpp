@@ -117,6 +117,18 @@ bool Decimator::buildCandidateLists() {
     if (settings.useChecks != 0) penalizeCandidate(c, at.target);
 }
 
+bool Decimator::rekeyDearer(EdgeCandidate* c) {
+    // A candidate is re-keyed when one of its ends is contracted, but its penalties also depend on
+    // the other corners of the polygons around its ends, which move when their own neighbours are
+    // contracted. Keyed afresh when it comes to the top, a candidate that would now fold a polygon
+    // (or leave a worse shape) goes back into the heap at its true key instead of being taken.
+    const double before = c->heapKey;
+    keyCandidate(c);
+    if (!(c->heapKey < before)) return false;
+    heap_.insert(c, c->heapKey);
+    return true;
+}
+
 void Decimator::refreshCandidate(EdgeCandidate* c) {
     keyCandidate(c);
     if (c->heapPosition == HEAP_ABSENT)
