@@ -9,12 +9,16 @@
 // most (the sample at 1 % gains slivers below, the sculpt loses accuracy above).
 const double PENALTY_REFERENCE_AREA = 85000.0;
 
+// The least factor: a penalty that is set never vanishes, even where the polygons have no area in
+// the frame (a part squeezed to a point by a far-off outlier), so that the count loop, which goes
+// on below its target only through keys of exactly 0, still stops at the target there.
+constexpr double kLeastScale = 1e-300;
+
 double penaltyScale(double area, int32_t weightingPolicy) {
-    if (!(area > 0.0)) return 0.0;
+    if (!(area > 0.0)) return kLeastScale;
     const double s = area / PENALTY_REFERENCE_AREA;
-    switch (weightingPolicy) {
-        case WEIGHTING_AREA: return s * s;
-        case WEIGHTING_RAW_NORMALS: return s * s * s;
-        default: return s;
-    }
+    double scale = s;
+    if (weightingPolicy == WEIGHTING_AREA) scale = s * s;
+    if (weightingPolicy == WEIGHTING_RAW_NORMALS) scale = s * s * s;
+    return scale > kLeastScale ? scale : kLeastScale;
 }

@@ -21,5 +21,6 @@ extern const double PENALTY_REFERENCE_AREA;
 // (frame units), under `weightingPolicy`: (area / PENALTY_REFERENCE_AREA) to the power 2 for Area
 // weighting (errors are area x squared distance), 3 for RawNormals (unnormalised planes add a
 // second area) and 1 for the rest (errors are angle-weighted or plain squared distances, or are
-// divided by the area). 0 for an area that is not positive.
+// divided by the area). Never below 1e-300 (also for an area that is not positive), so that a
+// penalty that is set never vanishes.
 double penaltyScale(double area, int32_t weightingPolicy);
