@@ -21,6 +21,7 @@ extern const double PENALTY_REFERENCE_AREA;
 // (frame units), under `weightingPolicy`: (area / PENALTY_REFERENCE_AREA) to the power 2 for Area
 // weighting (errors are area x squared distance), 3 for RawNormals (unnormalised planes add a
 // second area) and 1 for the rest (errors are angle-weighted or plain squared distances, or are
-// divided by the area). Never below 1e-300 (also for an area that is not positive), so that a
-// penalty that is set never vanishes.
+// divided by the area). An area below what float points resolve in the frame (also one that is
+// not positive) counts as that least area (see PenaltyScale.cpp), so a penalty that is set never
+// vanishes nor sinks into the rounding of the errors.
 double penaltyScale(double area, int32_t weightingPolicy);
