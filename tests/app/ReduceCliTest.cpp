@@ -365,7 +365,10 @@ TEST(VexlorReduce, AnErrorLimitKeepsTheSamePointsOnEveryRoad) {
         std::vector<std::string> limits;
     };
     const Mesh meshes[] = {{kSample, 3456, {"100", "1000", "10000", "100000", "1000000"}},
-                           {grid, 625, {"1000", "10000", "100000", "1000000", "10000000"}}};
+                           // On the wave grid no contraction placed within reach of its edge
+                           // costs less than about 28000 (the cheaper optimal points run off along
+                           // the surface and fold polygons): the second limit is above that.
+                           {grid, 625, {"1000", "50000", "100000", "1000000", "10000000"}}};
     for (const Mesh& m : meshes) {
         std::string levels;
         for (const std::string& l : m.limits) levels += (levels.empty() ? "e" : ",e") + l;
