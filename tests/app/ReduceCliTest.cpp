@@ -270,8 +270,9 @@ TEST(VexlorLod, OneReductionWritesEveryLevelAndTheFinestToCoarsestMatchDirectRun
         EXPECT_EQ(l.first().pointCount(), expected[i]) << path;
         EXPECT_EQ(meshFlaw(l.first()), "") << path;
         // Most polygons come back as quads; at 10 % of the points the torus is coarse enough that
-        // a good share of them stay triangles.
-        EXPECT_GT(quads(l.first()), l.first().polygonCount() * (i < 2 ? 5 : 4) / 10) << path;
+        // a good share of them stay triangles (about two fifths are quads there, give or take a
+        // few polygons with any change in the order of the contractions).
+        EXPECT_GT(quads(l.first()) * 100, l.first().polygonCount() * (i < 2 ? 50 : 38)) << path;
     }
     // A level is the same mesh that a direct reduction to it writes.
     const RunResult d = runVexlor({"reduce", kSample, "-o", folder + "/direct25.obj", "--ratio", "25"});
