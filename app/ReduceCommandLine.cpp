@@ -429,9 +429,15 @@ void addChoiceOptions(CLI::App* cmd, ReductionChoices& c) {
     cmd->add_option("--weighting", c.weighting, "How polygon planes are weighted: area, average, angle or area-average");
     cmd->add_flag("--no-checks", c.noChecks, "Turn off the quality checks (compactness, flip and valence penalties)");
     cmd->add_option("--boundary-weight", c.boundaryWeight, "Weight of open borders and group borders (default 1000)");
-    cmd->add_option("--compactness", c.compactness, "Penalty for long thin triangles (default 100)");
-    cmd->add_option("--flip", c.flip, "Penalty for polygons that would turn over (default 100)");
-    cmd->add_option("--valence", c.valence, "Penalty for points with many polygons (whole number, default 10)");
+    cmd->add_option("--compactness", c.compactness,
+                    "Penalty for long thin triangles (default 100; weighed at the size of the polygons around each "
+                    "contraction, so it means the same on coarse and dense meshes)");
+    cmd->add_option("--flip", c.flip,
+                    "Penalty for polygons that would turn over (default 100; also multiplies the contraction's own "
+                    "error by 1 + this per polygon turned over)");
+    cmd->add_option("--valence", c.valence,
+                    "Penalty per polygon around the merged point (whole number, default 10; weighed at the size of "
+                    "those polygons)");
     cmd->add_flag("--hierarchy", c.hierarchy, "Reduce the objects below the selected ones too, each one whole");
     cmd->add_option("--group", c.group,
                     "Reduce only the polygons of this group (OBJ g), as in polygon editing mode; the rest of the "

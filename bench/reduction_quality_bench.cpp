@@ -1,20 +1,28 @@
-// Quality of the reduction, not its speed: meshes of different kinds, each at two units (x0.01 and
-// x100 of its natural size), reduced to 50 %, 10 % and 1 % of their points three ways:
+// Quality of the reduction, not its speed: meshes of different kinds, the small ones at two units
+// (x0.01 and x100 of their natural size) reduced to 50 %, 10 % and 1 % of their points, the
+// sculpt-like ones at one unit to 10 % and 1 %, three ways:
 //   ours      the reduction command's pipeline with its default settings (penalties on);
 //   plain     the same without the penalties (useChecks off);
 //   peer      the comparison simplifier on the triangulated mesh, to the same share of triangles.
 // Per result: points and polygons left, quad share, surface error (symmetric RMS and max distance
 // between the surfaces over the input's bounding-box diagonal, sampled on both surfaces with a
-// fixed seed), sliver share (polygon compactness below 0.2), 1st-percentile corner angle, folds
-// (edges whose two polygons' normals differ by more than 150 degrees), and per row the ratios
-// ours/plain and ours/peer of the RMS error.
+// fixed seed; the max is the sampled Hausdorff distance), sliver share (polygon compactness below
+// 0.2), 1st-percentile corner angle, folds (edges whose two polygons' normals differ by more than
+// 150 degrees), per row the ratios ours/peer and ours/plain of the RMS and max errors, and at the
+// end a table of those decisions. The sculpt-like meshes: a quad sphere with noise displacement at
+// several frequencies and a jitter per point ("sculpt"), and one displaced surface at two
+// densities, the dense copy cut 4 x 4 (planar, the same surface) and reduced to the coarse copy's
+// counts ("surface-1x", "surface-16x"), which shows whether the result depends on the density.
 //
-//   build/rel/bin/reduction_quality_bench [--full] [--diagonal D] [--mesh NAME]
+//   build/rel/bin/reduction_quality_bench [--full] [--diagonal D] [--mesh NAME] [--stages]
 //
-// Without --full the meshes are small (a quick look, a minute or two); --full uses the sample, a
-// 100k-point scanned-like sphere with holes, the 1M-triangle seamed grid and a rounded box.
+// Without --full the meshes are small (a quick look, a few minutes); --full uses the sample, a
+// 100k-point scanned-like sphere with holes, the 1M-triangle seamed grid, a rounded box, a
+// 500k-point sculpt and the surface at 31k and 500k points (--mesh sculpt, --mesh surface: a few
+// minutes each).
 // --diagonal measures ours and plain in a frame whose diagonal is D instead of the module's
-// reference length (how that length was chosen); --mesh runs only the meshes whose name has NAME.
+// reference length (how that length was chosen); --mesh runs only the meshes whose name has NAME;
+// --stages also measures our result after each step of the pipeline (where folds come from).
 #include <meshoptimizer.h>
 
 #include <algorithm>
@@ -34,6 +42,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/DisplacedSurface.h"
 #include "bench/GridObj.h"
 #include "host/Document.h"
 #include "host/HostHandles.h"
@@ -43,7 +52,10 @@
 #include "host/StatusBar.h"
 #include "mixkit/ReferenceFrame.h"
 #include "mixkit/ShapeMeasures.h"
+#include "mixkit/Decimator.h"
+#include "reduction/QuadSplit.h"
 #include "reduction/ReductionItem.h"
+#include "reduction/UnTriag3.h"
 #include "sources/HostInterface.h"
 
 namespace fs = std::filesystem;
@@ -296,6 +308,12 @@ struct Input {
     std::string name;
     std::unique_ptr<host::Document> doc;
     host::PolygonObject* object = nullptr;  // at natural size
+    // The units it is measured at, and the shares of points it is reduced to.
+    std::vector<double> units{0.01, 100.0};
+    std::vector<double> shares{0.5, 0.1, 0.01};
+    // The point count the shares are of (0: its own); a denser copy of one surface is reduced to
+    // the counts of the coarse one.
+    int shareOf = 0;
 };
 
 host::PolygonObject* copyScaled(host::Document& doc, const host::PolygonObject& from, double factor) {
@@ -309,7 +327,7 @@ host::PolygonObject* copyScaled(host::Document& doc, const host::PolygonObject& 
 }
 
 // The command's pipeline on a copy; false when it failed.
-bool reduceOurs(host::PolygonObject* obj, double share, bool checks, double diagonal, double& seconds) {
+bool reduceOurs(host::PolygonObject* obj, int32_t target, bool checks, double diagonal, double& seconds) {
     ReductionItem item;
     if (!item.make(HostPolygonObject(host::toHandle(obj)), 0)) return false;
     if (diagonal > 0) {
@@ -321,9 +339,41 @@ bool reduceOurs(host::PolygonObject* obj, double share, bool checks, double diag
     ReductionSettings settings;
     settings.useChecks = checks ? 1 : 0;
     const auto t0 = std::chrono::steady_clock::now();
-    const bool ok = item.reduceToCount(std::max(1, static_cast<int32_t>(item.startCount * share)), settings, false);
+    const bool ok = item.reduceToCount(std::max(1, target), settings, false);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     return ok;
+}
+
+void printRow(const char* way, const Measures& m);
+
+// Where folds and error come from: the pipeline's steps one by one on a copy (the contraction,
+// the bad-quad split, the quad rebuild), with the folds and errors after each.
+void reduceInStages(host::PolygonObject* obj, int32_t target, TriangleGrid& original,
+                    const std::vector<Vector>& originalSamples, double diag, int sampleCount) {
+    ReductionItem item;
+    if (!item.make(HostPolygonObject(host::toHandle(obj)), 0)) return;
+    ReductionSettings settings;
+    Decimator decimator;
+    settings.applyTo(decimator);
+    if (!decimator.initialise(&item.mesh, nullptr) || !decimator.decimateToCount(target, false, nullptr)) return;
+    item.mesh.attributes().writeBackPointSets();
+    auto report = [&](const char* stage) {
+        std::vector<host::Polygon> live;
+        for (const host::Polygon& q : obj->polygons)
+            if (!(q.a == 0 && q.b == 0 && q.c == 0 && q.d == 0)) live.push_back(q);
+        Measures m;
+        measureShape(obj->points, live, m);
+        measureError(original, originalSamples, obj->points, live, diag, sampleCount, m);
+        printRow(stage, m);
+    };
+    report("contr.");
+    splitBadQuads(HostPolygonObject(host::toHandle(obj)), item.polygonSet.view());
+    report("split");
+    {
+        UnTriag3 quads;
+        quads.run(HostPolygonObject(host::toHandle(obj)), item.polygonSet.view());
+    }
+    report("quads");
 }
 
 bool reduceOursToError(host::PolygonObject* obj, double limit) {
@@ -335,6 +385,8 @@ bool reduceOursToError(host::PolygonObject* obj, double limit) {
 
 void reducePeer(const host::PolygonObject& obj, double share, std::vector<host::Vec3f>& pts,
                 std::vector<host::Polygon>& polys) {
+    // A share of the triangles: about the same share of the points on a closed or nearly closed
+    // surface.
     std::vector<unsigned int> indices;
     for (const host::Polygon& q : obj.polygons) {
         if (q.a == q.b && q.b == q.c) continue;
@@ -460,6 +512,36 @@ double diagonalOf(const std::vector<host::Vec3f>& pts) {
     return length(subtract(hi, lo));
 }
 
+// One row of the closing table: a mesh at one unit and share, with the three ways' measures.
+struct Summary {
+    std::string name;
+    double unit = 1.0, share = 0.0;
+    Measures input, ours, plain, peer;
+};
+
+// The decisions in one table: ours against the peer (RMS and max), folds against the input's,
+// slivers against the plain reduction's, and the quad share; a dense copy of a surface is also
+// compared with its coarse original at the same count.
+void printSummary(const std::vector<Summary>& rows) {
+    std::printf("\nsummary (ours/peer; folds ours/peer/input; slivers ours/plain; quads ours)\n");
+    std::printf("    %-14s %7s %5s %8s %8s %14s %15s %6s\n", "mesh", "unit", "share", "rms", "max", "folds", "slivers %",
+                "quads");
+    for (const Summary& r : rows) {
+        char folds[32], slivers[32];
+        std::snprintf(folds, sizeof folds, "%d/%d/%d", r.ours.folds, r.peer.folds, r.input.folds);
+        std::snprintf(slivers, sizeof slivers, "%.2f/%.2f", 100 * r.ours.sliverShare, 100 * r.plain.sliverShare);
+        std::printf("    %-14s %7g %4g%% %7.2fx %7.2fx %14s %15s %5.1f%%\n", r.name.c_str(), r.unit, 100 * r.share,
+                    r.ours.rms / r.peer.rms, r.ours.max / r.peer.max, folds, slivers, 100 * r.ours.quadShare);
+    }
+    for (const Summary& dense : rows) {
+        if (dense.name != "surface-16x") continue;
+        for (const Summary& coarse : rows)
+            if (coarse.name == "surface-1x" && coarse.share == dense.share)
+                std::printf("    16x/1x at %g%%: rms %.3f  max %.3f\n", 100 * dense.share, dense.ours.rms / coarse.ours.rms,
+                            dense.ours.max / coarse.ours.max);
+    }
+}
+
 void printRow(const char* way, const Measures& m) {
     std::printf("    %-6s %8d %8d %5.1f%% %9.3e %9.3e %6.2f%% %6.1f %6d\n", way, m.points, m.polygons, 100 * m.quadShare,
                 m.rms, m.max, 100 * m.sliverShare, m.angleP1, m.folds);
@@ -468,7 +550,7 @@ void printRow(const char* way, const Measures& m) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool full = false;
+    bool full = false, stages = false;
     double diagonal = 0;
     std::string only;
     for (int i = 1; i < argc; ++i) {
@@ -476,10 +558,12 @@ int main(int argc, char** argv) {
             full = true;
         else if (std::strcmp(argv[i], "--diagonal") == 0 && i + 1 < argc)
             diagonal = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--stages") == 0)
+            stages = true;
         else if (std::strcmp(argv[i], "--mesh") == 0 && i + 1 < argc)
             only = argv[++i];
         else {
-            std::fprintf(stderr, "usage: %s [--full] [--diagonal D] [--mesh NAME]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--full] [--diagonal D] [--mesh NAME] [--stages]\n", argv[0]);
             return 2;
         }
     }
@@ -509,6 +593,37 @@ int main(int argc, char** argv) {
         if (!ok) return 1;
     }
     if (Input* in = add("rounded-box")) makeRoundedBox(*in, full ? 64 : 32, 0.1);
+    // A sculpt: every point of a dense quad surface displaced by noise at several frequencies and
+    // by a jitter of its own.
+    if (Input* in = add("sculpt")) {
+        std::vector<host::Vec3f> pts;
+        std::vector<host::Polygon> polys;
+        bench::displacedQuadSphere(full ? 289 : 72, 0.0004, pts, polys);
+        adopt(*in, std::move(pts), std::move(polys));
+        in->units = {1.0};
+        in->shares = {0.1, 0.01};
+    }
+    // One displaced surface at two densities: the dense copy is the coarse one cut 4 x 4 times
+    // (the same surface), reduced to the coarse one's counts.
+    const int coarse = full ? 72 : 18;
+    if (Input* in = add("surface-1x")) {
+        std::vector<host::Vec3f> pts;
+        std::vector<host::Polygon> polys;
+        bench::displacedQuadSphere(coarse, 0.0, pts, polys);
+        adopt(*in, std::move(pts), std::move(polys));
+        in->units = {1.0};
+        in->shares = {0.1, 0.01};
+    }
+    if (Input* in = add("surface-16x")) {
+        std::vector<host::Vec3f> pts;
+        std::vector<host::Polygon> polys;
+        bench::displacedQuadSphere(coarse, 0.0, pts, polys);
+        in->shareOf = static_cast<int>(pts.size());
+        bench::subdividePlanar(4, pts, polys);
+        adopt(*in, std::move(pts), std::move(polys));
+        in->units = {1.0};
+        in->shares = {0.1, 0.01};
+    }
 
     const int sampleCount = full ? 100000 : 30000;
     // What an error limit means: the same limits on the sample at two units.
@@ -536,8 +651,6 @@ int main(int argc, char** argv) {
             doc.remove(source);
         }
     }
-    const double units[2] = {0.01, 100.0};
-    const double shares[3] = {0.5, 0.1, 0.01};
     std::printf("surface error over the bounding-box diagonal; slivers: compactness < %.1f; angle: 1st percentile "
                 "(degrees); folds: edges over 150 degrees\n",
                 kSliver);
@@ -545,8 +658,9 @@ int main(int argc, char** argv) {
                 diagonal > 0 ? " (overridden)" : " (the module's)");
     std::printf("    %-6s %8s %8s %6s %9s %9s %7s %6s %6s\n", "way", "points", "polys", "quads", "rms", "max", "slivers",
                 "angle", "folds");
+    std::vector<Summary> summary;
     for (Input& in : inputs) {
-        for (double unit : units) {
+        for (double unit : in.units) {
             host::Document& doc = *in.doc;
             host::PolygonObject* source = copyScaled(doc, *in.object, unit);
             const double diag = diagonalOf(source->points);
@@ -557,39 +671,48 @@ int main(int argc, char** argv) {
             measureShape(source->points, source->polygons, input);
             std::printf("%s x%g, as it comes\n", in.name.c_str(), unit);
             printRow("input", input);
-            for (double share : shares) {
-                std::printf("%s x%g, %d points -> %g%%\n", in.name.c_str(), unit, static_cast<int>(source->points.size()),
-                            share * 100);
+            const int points = static_cast<int>(source->points.size());
+            for (double share : in.shares) {
+                const int target = std::max(1, static_cast<int>((in.shareOf > 0 ? in.shareOf : points) * share));
+                std::printf("%s x%g, %d points -> %d (%g%% of %d)\n", in.name.c_str(), unit, points, target, share * 100,
+                            in.shareOf > 0 ? in.shareOf : points);
                 Measures ways[3];
                 double seconds[2] = {0, 0};
                 for (int w = 0; w < 2; ++w) {
                     host::PolygonObject* obj = copyScaled(doc, *source, 1.0);
-                    ways[w].ok = reduceOurs(obj, share, w == 0, diagonal, seconds[w]);
+                    ways[w].ok = reduceOurs(obj, target, w == 0, diagonal, seconds[w]);
                     measureShape(obj->points, obj->polygons, ways[w]);
                     measureError(original, originalSamples, obj->points, obj->polygons, diag, sampleCount, ways[w]);
                     doc.remove(obj);
                 }
                 std::vector<host::Vec3f> pts;
                 std::vector<host::Polygon> polys;
-                reducePeer(*source, share, pts, polys);
+                reducePeer(*source, static_cast<double>(target) / points, pts, polys);
                 measureShape(pts, polys, ways[2]);
                 ways[2].ok = true;
                 measureError(original, originalSamples, pts, polys, diag, sampleCount, ways[2]);
                 printRow("ours", ways[0]);
                 printRow("plain", ways[1]);
                 printRow("peer", ways[2]);
-                std::printf("    rms ours/plain %.2f  ours/peer %.2f  max ours/plain %.2f  slivers ours/plain %.2f  "
-                            "(%.1f s, %.1f s)\n",
-                            ways[0].rms / ways[1].rms, ways[0].rms / ways[2].rms, ways[0].max / ways[1].max,
+                if (stages) {
+                    host::PolygonObject* obj = copyScaled(doc, *source, 1.0);
+                    reduceInStages(obj, target, original, originalSamples, diag, sampleCount);
+                    doc.remove(obj);
+                }
+                std::printf("    ours/peer rms %.2f max %.2f  ours/plain rms %.2f max %.2f slivers %.2f  (%.1f s, %.1f s)\n",
+                            ways[0].rms / ways[2].rms, ways[0].max / ways[2].max, ways[0].rms / ways[1].rms,
+                            ways[0].max / ways[1].max,
                             ways[1].sliverShare > 0 ? ways[0].sliverShare / ways[1].sliverShare : 0.0, seconds[0],
                             seconds[1]);
                 if (!ways[0].ok || !ways[1].ok) std::printf("    (a reduction reported failure)\n");
                 std::fflush(stdout);
+                summary.push_back(Summary{in.name, unit, share, input, ways[0], ways[1], ways[2]});
             }
             host::setActiveDocument(nullptr);
             doc.remove(source);
         }
     }
+    printSummary(summary);
     hst_main(HST_ACTION_END, const_cast<HostApi*>(host::hostApi()), nullptr, nullptr);
     return 0;
 }

@@ -122,6 +122,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
         }
         EdgeCandidate* top = takeCheapest();
         if (top == nullptr) break;
+        if (settings.useChecks != 0 && rekeyDearer(top)) continue;
         if (mode == Target::Count) {
             if (n == target || (n < target && top->heapKey != 0.0)) break;
         } else if (placement(*top).rawError > limit) {

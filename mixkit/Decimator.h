@@ -128,7 +128,9 @@ public:
     // then stop).
     bool contract(EdgeCandidate* c);
     // Lowers the candidate's key by the penalties of the polygons it would leave around the
-    // target (valence, least compactness, flipped polygons); nothing else is touched. Initialise
+    // target (valence, least compactness, flipped polygons), weighed at the size of the polygons
+    // around its ends (PenaltyScale.h); each flipped polygon also adds the flip penalty times the
+    // error that the key held on entry (its negation). Nothing else is touched. Initialise
     // runs it on several workers at once: it writes no shared scratch, except the mesh's polygon
     // marks on a mesh with repeated corners (initialise then keeps it on one worker).
     void penalizeCandidate(EdgeCandidate* c, const Vector& target);
@@ -163,6 +165,9 @@ private:
     bool stopAt(int32_t i, std::atomic<bool>& stopped) const;
     // Sets the candidate's key from its placement's error and the penalties; the heap is not touched.
     void keyCandidate(EdgeCandidate* c);
+    // Keys a candidate taken from the heap afresh; when that makes it dearer it goes back into the
+    // heap (true), else it stays out to be contracted (false).
+    bool rekeyDearer(EdgeCandidate* c);
     void refreshCandidate(EdgeCandidate* c);
     void performContraction(const Contraction& k);
     void relinkCandidates(const Contraction& k);

@@ -12,9 +12,9 @@
 //   diagonal   3000: seamed grid 1.06 (0.12/0.20 %),         torus sample 1.03 (7.5/6.5 %)
 // Below 1000 the penalties cost smooth surfaces far too much accuracy; from 3000 on they stop
 // preventing slivers on the torus. At 2000 the rounded box keeps the plain error with almost no
-// slivers (0.07 % against 47 %). The frame fixes the units, not the density: on the 1M-triangle
-// grid (--full) the polygons are so small in the frame that the penalties outweigh the error
-// (RMS 2.3 times the plain reduction's at 10 %), which a density-aware frame would have to address.
+// slivers (0.07 % against 47 %). The frame fixes the units, not the density: the penalties are
+// since weighed at the size of the polygons around each candidate (PenaltyScale.h), which the
+// figures above predate.
 const double REFERENCE_DIAGONAL = 2000.0;
 
 ReferenceFrame ReferenceFrame::ofPoints(const FloatVector* points, const uint8_t* flags, int32_t count) {

@@ -63,6 +63,20 @@ void quadOrder(const T first[3], const T& x, int32_t at, T out[4]) {
     for (int32_t k = 0; k < 4; ++k) out[k] = k == at ? x : first[from++];
 }
 
+// The merged quad is stored so that the shared edge is its diagonal a-c: a quad is drawn, measured
+// and split as the triangles (a, b, c) and (a, c, d), so it then stands for exactly the surface of
+// the two triangles it came from, however far from planar they are. The orders of insertSlot put
+// the shared edge there already for a-b and c-a; for b-c, (a, b, X, c) becomes (b, X, c, a).
+template <typename T>
+void keepSharedDiagonal(int32_t edge, T quad[4]) {
+    if (edge != QUAD_EDGE_BC) return;
+    const T first = quad[0];
+    quad[0] = quad[1];
+    quad[1] = quad[2];
+    quad[2] = quad[3];
+    quad[3] = first;
+}
+
 // One corner of a corner-normal record; four of them make a NormalRecord.
 struct NormalCorner {
     int16_t v[3];
@@ -343,6 +357,7 @@ void UnTriag3::merge(const QuadCandidate& c) {
 
     int32_t quad[4];
     quadOrder(own, corner(second, jx), at, quad);
+    keepSharedDiagonal(c.edge, quad);
 
     for (int32_t t = 0; t < uvwTags.count; ++t) {
         UvwRecord* rows = static_cast<UvwRecord*>(uvwTags.items[t].data());
@@ -350,6 +365,7 @@ void UnTriag3::merge(const QuadCandidate& c) {
         const UvwRecord& rowJ = rows[c.second];
         const FloatVector mine[3] = {rowI.corner[0], rowI.corner[1], rowI.corner[2]};
         quadOrder(mine, rowJ.corner[jx], at, rowI.corner);
+        keepSharedDiagonal(c.edge, rowI.corner);
     }
     for (int32_t t = 0; t < normalTags.count; ++t) {
         NormalCorner* rows = static_cast<NormalCorner*>(normalTags.items[t].data());
@@ -357,6 +373,7 @@ void UnTriag3::merge(const QuadCandidate& c) {
         const NormalCorner* rowJ = rows + static_cast<int64_t>(c.second) * 4;
         const NormalCorner mine[3] = {rowI[0], rowI[1], rowI[2]};
         quadOrder(mine, rowJ[jx], at, rowI);
+        keepSharedDiagonal(c.edge, rowI);
     }
 
     first = HostPolygon{quad[0], quad[1], quad[2], quad[3]};

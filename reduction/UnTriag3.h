@@ -13,7 +13,9 @@
 // square, from twice its area over the summed squared edge lengths) plus the cosine between the
 // normals of its two halves split along p1-p3. The triangle with the smaller index becomes the quad,
 // the other is left as an empty polygon (0, 0, 0, 0) for the host clean-up to drop. The merged
-// quad's UVW rows and corner-normal rows follow its corners.
+// quad is stored with the shared edge as its diagonal a-c, so that its triangles (a, b, c) and
+// (a, c, d), as it is drawn and measured, are the pair it came from; its UVW rows and corner-normal
+// rows follow its corners.
 #pragma once
 
 #include <cstdint>

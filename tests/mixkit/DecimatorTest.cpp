@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "mixkit/Decimator.h"
+#include "mixkit/PenaltyScale.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
 #include "tests/support/CommandSettings.h"
@@ -271,20 +272,28 @@ TEST_F(DecimatorTest, PenaltiesWorkedByHand) {
     ASSERT_TRUE(r.decimator.initialise(&r.mesh, nullptr));
     // Merging 4 into 1 at (3, 0.5, 0): both quads turn into triangles, (3, 0, T) and (2, 5, T);
     // the second turns over.
+    // The penalties count at the size of the polygons around both ends, squared under area
+    // weighting: points 1 and 4 each have two unit quads and two open border edges, whose
+    // constraint planes count area 1 each.
+    const double s = (8.0 / PENALTY_REFERENCE_AREA) * (8.0 / PENALTY_REFERENCE_AREA);
     EdgeCandidate c;
     c.v1 = 1;
     c.v2 = 4;
     c.heapKey = 0.0;
     r.decimator.penalizeCandidate(&c, Vector{3, 0.5, 0});
     const double worst = 3.4641016151377544 * 3.0 / 19.5;  // (0,1,0), (0,0,0), (3,0.5,0)
-    const double expected = -(2 * 10.0 + (1.0 - worst) * 100.0 + 1 * 100.0);
-    EXPECT_DOUBLE_EQ(c.heapKey, expected);
+    EXPECT_DOUBLE_EQ(c.heapKey, -s * (2 * 10.0 + (1.0 - worst) * 100.0) - 1 * 100.0 * s);
+    // A flipped polygon also multiplies the candidate's own error (here 50) by 1 + the penalty.
+    c.heapKey = -50.0;
+    r.decimator.penalizeCandidate(&c, Vector{3, 0.5, 0});
+    EXPECT_DOUBLE_EQ(c.heapKey, -50.0 - s * (2 * 10.0 + (1.0 - worst) * 100.0) - 1 * 100.0 * (s + 50.0));
     // At (1, 0.5, 0) neither triangle turns over and both have the same shape.
     EdgeCandidate e;
     e.v1 = 1;
     e.v2 = 4;
+    e.heapKey = -50.0;
     r.decimator.penalizeCandidate(&e, Vector{1, 0.5, 0});
-    EXPECT_DOUBLE_EQ(e.heapKey, -(2 * 10.0 + (1.0 - 3.4641016151377544 / 3.5) * 100.0));
+    EXPECT_DOUBLE_EQ(e.heapKey, -50.0 - s * (2 * 10.0 + (1.0 - 3.4641016151377544 / 3.5) * 100.0));
     // The valence counts the polygons left around the merged point: merging 2 into 1 keeps quad
     // 0, quad 1 as a triangle and the triangle 2.
     EdgeCandidate d;
@@ -294,7 +303,8 @@ TEST_F(DecimatorTest, PenaltiesWorkedByHand) {
     r.decimator.settings.compactnessPenalty = 0.0;
     r.decimator.settings.flipPenalty = 0.0;
     r.decimator.penalizeCandidate(&d, Vector{1, 0, 0});
-    EXPECT_EQ(d.heapKey, -3.0);
+    // Point 2 has a unit quad, the triangle of area 0.5 and two border edges.
+    EXPECT_DOUBLE_EQ(d.heapKey, -3.0 * (7.5 / PENALTY_REFERENCE_AREA) * (7.5 / PENALTY_REFERENCE_AREA));
 }
 
 // Candidates keep no placement of their own: it is worked out again from the ends when a candidate

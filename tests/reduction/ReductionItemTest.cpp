@@ -419,7 +419,10 @@ TEST_F(ReductionItemTest, APrepareOfAHundredTagsStoppedOrRefusedAnywhereCanBeTak
         auto it = item(obj);
         BreakAfter stopper(k);
         settings.thread = &stopper;
-        EXPECT_FALSE(it->prepare(settings, false)) << "stopped at poll " << k;
+        // The contraction loop polls on a clock, so a run can finish with fewer polls than the
+        // first one made; a prepare may only come through when it was never told to stop.
+        const bool prepared = it->prepare(settings, false);
+        EXPECT_TRUE(!prepared || stopper.calls <= k) << "stopped at poll " << k << " of " << stopper.calls;
         it->revert();
         EXPECT_TRUE(obj->sameStateAs(*before)) << "stopped at poll " << k;
     }

@@ -102,7 +102,9 @@ TEST_F(UnTriag3Test, SquareFromTwoTrianglesBecomesOneQuad) {
 }
 
 // The first triangle turned so that the shared edge is each of its three edges in turn; the quad
-// takes the other triangle's corner at the matching place, and UVW and normal rows follow.
+// takes the other triangle's corner at the matching place, turned so that the shared edge is its
+// diagonal a-c (the quad's triangles (a, b, c) and (a, c, d) are then the two it came from), and
+// UVW and normal rows follow.
 struct EdgeCase {
     host::Polygon first;
     host::Polygon quad;
@@ -124,7 +126,7 @@ TEST_P(UnTriag3EdgeTest, QuadCornersFollowTheSharedEdge) {
 
 INSTANTIATE_TEST_SUITE_P(Edges, UnTriag3EdgeTest,
                          ::testing::Values(EdgeCase{tri(0, 1, 2), {0, 1, 2, 3}},    // c-a shared
-                                           EdgeCase{tri(1, 2, 0), {1, 2, 3, 0}},    // b-c shared
+                                           EdgeCase{tri(1, 2, 0), {2, 3, 0, 1}},    // b-c shared
                                            EdgeCase{tri(2, 0, 1), {2, 3, 0, 1}}));  // a-b shared
 
 TEST_F(UnTriag3Test, DartIsNotMergedButTheConvexPairIs) {
@@ -222,7 +224,8 @@ TEST_F(UnTriag3Test, BetterPairOfThreeInARowWinsWhenItIsFound) {
     addPointUvw(*obj);
     ASSERT_TRUE(rebuild(obj));
     EXPECT_EQ(merged, 1);
-    EXPECT_EQ(obj->polygons[0], (host::Polygon{0, 1, 4, 3}));
+    // The square 0 1 4 3 with the shared edge 1-3 as its diagonal a-c.
+    EXPECT_EQ(obj->polygons[0], (host::Polygon{1, 4, 3, 0}));
     EXPECT_EQ(obj->polygons[1], kEmpty);
     EXPECT_EQ(obj->polygons[2], tri(1, 2, 4));
     EXPECT_EQ(cornersOffTheirPoints(*obj), "");
@@ -238,7 +241,8 @@ TEST_F(UnTriag3Test, BetterPairOfThreeInARowWinsWhenTheWorseIsFoundFirst) {
     ASSERT_TRUE(rebuild(obj));
     EXPECT_EQ(merged, 1);
     EXPECT_EQ(obj->polygons[0], tri(0, 1, 3));
-    EXPECT_EQ(obj->polygons[1], (host::Polygon{3, 1, 2, 4}));
+    // The square 3 1 2 4 with the shared edge 1-4 as its diagonal a-c.
+    EXPECT_EQ(obj->polygons[1], (host::Polygon{1, 2, 4, 3}));
     EXPECT_EQ(obj->polygons[2], kEmpty);
     EXPECT_EQ(cornersOffTheirPoints(*obj), "");
 }
@@ -255,10 +259,13 @@ host::PolygonObject* triangulatedGrid(host::Document& doc, int cols, int rows) {
     return static_cast<host::PolygonObject*>(doc.insert(std::move(obj)));
 }
 
+// Cell c's quad as the rebuild makes it: starting at an end of the diagonal the cell was cut along
+// (p00-p11 where x + y is even, p10-p01 elsewhere), so that the cut is the quad's diagonal a-c.
 host::Polygon cellQuad(int cols, int cell) {
     const int x = cell % cols, y = cell / cols;
     const int p00 = y * (cols + 1) + x, p10 = p00 + 1, p01 = p00 + cols + 1, p11 = p01 + 1;
-    return {p00, p10, p11, p01};
+    if ((x + y) % 2 == 0) return {p00, p10, p11, p01};
+    return {p10, p11, p01, p00};
 }
 
 TEST_F(UnTriag3Test, TriangulatedQuadGridBecomesQuadsAgain) {
