@@ -394,7 +394,11 @@ int32_t selRange(const HstSelection* s, int32_t index, int32_t* first, int32_t* 
 }
 void selMemberBytes(const HstSelection* s, uint8_t* out, int32_t count) {
     if (!out || count <= 0) return;
-    for (int32_t i = 0; i < count; ++i) out[i] = s && s->set->isSelected(i) ? 1 : 0;
+    // From the runs: one pass over the bytes whatever form the set is in.
+    std::fill(out, out + count, uint8_t{0});
+    if (!s) return;
+    for (const auto& [first, last] : s->set->ranges())
+        for (int32_t i = first; i <= last && i < count; ++i) out[i] = 1;
 }
 
 // ---- settings -------------------------------------------------------------------------------

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -518,21 +520,49 @@ TEST_F(BakeDialogTest, SettingsAreKeptWhenTheDialogOpensAgain) {
 // ---------------------------------------------------------------------------------------------
 // Bakes on the dialog's thread
 
-// Unblocks a bake that waits to open a named pipe for reading, however the test ends.
-class PipeGuard {
+// Holds the module's image loads until the test opens the gate: the module's host table is swapped
+// for a copy whose bitmap load waits first. (Inputs are never FIFOs, which are refused at once, so a
+// pipe cannot hold a bake any more.) The gate opens and the table comes back however the test ends,
+// once the bake has stopped.
+class ImageLoadGate {
 public:
-    PipeGuard(std::string path, BakeThread& thread) : path_(std::move(path)), thread_(thread) {}
-    ~PipeGuard() {
-        for (int i = 0; i < 500 && thread_.isRunning(); ++i) {
-            const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0) ::close(fd);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+    explicit ImageLoadGate(BakeThread& thread) : thread_(thread), saved_(moduleState().api) {
+        table_ = *saved_;
+        original_ = table_.bmpLoad;
+        table_.bmpLoad = &ImageLoadGate::load;
+        current_ = this;
+        moduleState().api = &table_;
+    }
+    ~ImageLoadGate() {
+        open();
+        for (int i = 0; i < 500 && thread_.isRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        moduleState().api = saved_;
+        current_ = nullptr;
+    }
+    void open() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_ = true;
+        opened_.notify_all();
     }
 
 private:
-    std::string path_;
+    static int32_t load(HstBitmap* bitmap, const HstFilename* path) {
+        ImageLoadGate* gate = current_;
+        {
+            std::unique_lock<std::mutex> lock(gate->mutex_);
+            gate->opened_.wait(lock, [&] { return gate->open_; });
+        }
+        return gate->original_(bitmap, path);
+    }
+
+    static inline ImageLoadGate* current_ = nullptr;
     BakeThread& thread_;
+    const HostApi* saved_;
+    HostApi table_{};
+    decltype(HostApi::bmpLoad) original_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    bool open_ = false;
 };
 
 TEST_F(BakeDialogTest, TimerShowsTheStatusWithTheSpinnerWhileABakeRuns) {
@@ -545,24 +575,22 @@ TEST_F(BakeDialogTest, TimerShowsTheStatusWithTheSpinnerWhileABakeRuns) {
     ASSERT_TRUE(dialogs.setByUser(d(), IDC_BAKE_HEIGHT, 16));
     const std::string normalPath = folder.str() + "/normal.tif";
     chooseFile(IDC_BAKE_NORMAL_CHOOSE, normalPath);
-    // The bump image is a named pipe: the bake waits in its gathering stage, with the spinner on,
-    // until the test writes the image into it.
-    const std::string pipe = folder.str() + "/bump.tif";
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    chooseFile(IDC_BAKE_BUMP_CHOOSE, pipe);
+    // The bump image's load waits at a gate: the bake stays in its gathering stage, with the spinner
+    // on, until the test opens it.
     host::Bitmap grey;
     ASSERT_TRUE(grey.init(8, 8, 1, 8));
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) grey.setPixel(x, y, 128, 128, 128);
     const std::string greyPath = folder.str() + "/grey.tif";
     ASSERT_TRUE(grey.save(greyPath));
+    chooseFile(IDC_BAKE_BUMP_CHOOSE, greyPath);
 
     // No bake yet: the timer leaves the status line alone.
     const int64_t t0 = host::clockMs() + 1000;
     EXPECT_EQ(dialogs.tick(t0), 1);
     EXPECT_EQ(text(IDC_BAKE_STATUS), "");
 
-    PipeGuard guard(pipe, dialog->thread());
+    ImageLoadGate gate(dialog->thread());
     ASSERT_TRUE(dialogs.press(d(), IDC_BAKE_START));
     ASSERT_TRUE(dialog->baking());
     EXPECT_EQ(gadget(IDC_BAKE_START).label, kStop);
@@ -580,14 +608,7 @@ TEST_F(BakeDialogTest, TimerShowsTheStatusWithTheSpinnerWhileABakeRuns) {
     }
 
     // The image arrives; the bake goes on to its end, whose message the dialog gets.
-    {
-        std::ifstream in(greyPath, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const int fd = ::open(pipe.c_str(), O_WRONLY);
-        ASSERT_GE(fd, 0);
-        EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        ::close(fd);
-    }
+    gate.open();
     ASSERT_TRUE(waitForEnd());
     EXPECT_EQ(text(IDC_BAKE_STATUS), kFinished);
     EXPECT_EQ(dialog->thread().lastResult(), 1);

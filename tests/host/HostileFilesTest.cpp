@@ -324,6 +324,11 @@ TEST(HostileFiles, WhatTheLibrariesCannotBoundIsRefusedBeforeTheySeeIt) {
     put(zipBomb.properties, uint32_t{16});
     zipBomb.properties.append(16, '\0');
     zipBomb.propertyCount = 1;
+    FbxRecord chainObjects = fbx("Objects"), chainLinks = fbx("Connections");
+    for (int i = 1; i <= 1002; ++i) {
+        chainObjects.children.push_back(model(i));
+        chainLinks.children.push_back(connection(i, i - 1));  // model 1 under the root, each next under the last
+    }
     const std::string asciiCycle = "; FBX 7.4.0 project file\nFBXHeaderExtension:  {\n\tFBXVersion: 7400\n}\n"
                                    "Objects:  {\n\tModel: 1, \"Model::a\", \"Null\" {\n\t}\n"
                                    "\tModel: 2, \"Model::b\", \"Null\" {\n\t}\n}\n"
@@ -354,6 +359,7 @@ TEST(HostileFiles, WhatTheLibrariesCannotBoundIsRefusedBeforeTheySeeIt) {
         {"cycle.fbx", binaryFbx({fbx("Objects", {model(1), model(2)}), fbx("Connections", {connection(1, 2), connection(2, 1)})}),
          "a model is connected below itself"},
         {"deep.fbx", binaryFbx(deepFbx), "FBX records nest deeper than 64 levels"},
+        {"chain.fbx", binaryFbx({chainObjects, chainLinks}), "the model hierarchy is deeper than 1000 levels"},
         {"zip.fbx", binaryFbx({fbx("Objects", {zipBomb})}), "more than its compressed bytes can hold"},
         {"ascii.fbx", asciiCycle, "a model is connected below itself"},
         // Found by the fuzzer: a value with a line break is shown escaped (messages are one line),
