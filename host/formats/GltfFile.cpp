@@ -644,15 +644,16 @@ private:
         std::vector<const SelectionTag*> groups;
         for (const auto& t : o.tags())
             if (t->type() == TAG_POLYGON_SELECTION) groups.push_back(static_cast<const SelectionTag*>(t.get()));
+        // Each polygon's first tag, from the tags' runs of members (walked last tag first, so that an
+        // earlier tag wins): time in proportion to the members, not to tags × polygons.
+        std::vector<uint32_t> groupOf(o.polygons.size(), uint32_t(groups.size()));
+        for (size_t k = groups.size(); k-- > 0;)
+            for (const auto& [first, last] : groups[k]->set.ranges())
+                for (int p = first; p <= last && p < int(groupOf.size()); ++p) groupOf[p] = uint32_t(k);
         std::vector<std::vector<uint32_t>> indices(groups.size() + 1);
         for (size_t i = 0; i < s.polygons.size(); ++i) {
             const int original = s.polygonIndex[i];
-            size_t g = groups.size();
-            for (size_t k = 0; k < groups.size(); ++k)
-                if (original < groups[k]->set.size() && groups[k]->set.isSelected(original)) {
-                    g = k;
-                    break;
-                }
+            const size_t g = original >= 0 && original < int(groupOf.size()) ? groupOf[original] : groups.size();
             const auto& v = s.polygons[i];
             std::vector<uint32_t>& out = indices[g];
             out.insert(out.end(), {uint32_t(v[0]), uint32_t(v[1]), uint32_t(v[2])});
