@@ -175,7 +175,11 @@ bool SafeOutput::open(const std::string& path, std::string* error) {
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
         const std::string suffix = tail + std::to_string(temporaryCounter++);
         const size_t room = longestName(folder) - std::min(longestName(folder), suffix.size() + 1);
-        temporary_ = (fs::path(folder) / ("." + name.substr(0, room) + suffix)).string();
+        // Built by appending: GCC 12 warns falsely (-Wrestrict) on "." + name.substr(...) when optimising.
+        std::string file = ".";
+        file.append(name, 0, room);
+        file += suffix;
+        temporary_ = (fs::path(folder) / file).string();
         // 0666 less the umask, as any new file gets.
         fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno != EEXIST) break;
