@@ -414,25 +414,12 @@ CLI::App* addBakeCommand(CLI::App& cli, BakeOptions& o) {
     return bake;
 }
 
-namespace {
-
-// Removes a file when it goes out of scope (a map made only for the asset).
-struct RemoveAtEnd {
-    std::string path;
-    ~RemoveAtEnd() {
-        std::error_code ec;
-        if (!path.empty()) fs::remove(path, ec);
-    }
-};
-
-}  // namespace
-
 int runBake(const std::string& moduleDir, const BakeOptions& given, std::ostream& out, std::ostream& err) {
     const Failure fail(err);
     BakeOptions o = given;
     // An asset without a normal map file of its own gets one in the temporary folder, in the format
     // of the bake's other maps.
-    RemoveAtEnd assetNormal;
+    TemporaryFiles assetNormal;
     if (!o.asset.empty()) {
         if (std::string problem = assetPathProblem(o.asset); !problem.empty()) return fail("--asset " + problem);
         if (o.normal.empty()) {
@@ -440,7 +427,8 @@ int runBake(const std::string& moduleDir, const BakeOptions& given, std::ostream
             for (const std::string* p : {&o.occlusion, &o.displacement})
                 if (suffix.empty()) suffix = suffixOf(*p);
             if (suffix.empty()) suffix = "png";
-            o.normal = assetNormal.path = temporaryMapPath("normal", suffix);
+            o.normal = temporaryMapPath("normal", suffix);
+            assetNormal.paths.push_back(o.normal);
         }
     }
     Plan plan;
@@ -575,7 +563,7 @@ int runBake(const std::string& moduleDir, const BakeOptions& given, std::ostream
         }
     }
     for (const MapRequest& m : plan.maps) {
-        if (m.path == assetNormal.path) continue;
+        if (m.checkbox == IDC_BAKE_NORMAL_ON && given.normal.empty()) continue;  // made only for the asset
         out << m.what << ": " << m.path << " (" << plan.width << " x " << plan.height;
         if (plan.format->choice == IDC_BAKE_FORMAT_EXR)
             out << ", " << (plan.bits == 32 ? "float" : "half");

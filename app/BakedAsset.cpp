@@ -29,6 +29,11 @@ std::string assetPathProblem(const std::string& path) {
     return host::outputProblem(path);
 }
 
+TemporaryFiles::~TemporaryFiles() {
+    std::error_code ec;
+    for (const std::string& p : paths) fs::remove(p, ec);
+}
+
 std::string temporaryMapPath(const std::string& what, const std::string& suffix) {
     static std::atomic<int> counter{0};
     std::error_code ec;

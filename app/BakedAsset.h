@@ -13,6 +13,13 @@ namespace app {
 // "" when `path` can name an asset (a .glb or .gltf file that may be written), else what is wrong.
 std::string assetPathProblem(const std::string& path);
 
+// Files made only on the way to an asset (a map, a level written for its bake), removed when this
+// goes out of scope, however the command ends.
+struct TemporaryFiles {
+    std::vector<std::string> paths;
+    ~TemporaryFiles();
+};
+
 // A fresh name for a map that only goes into an asset, in the system's temporary folder, with the
 // given suffix; the caller removes the file.
 std::string temporaryMapPath(const std::string& what, const std::string& suffix);

@@ -114,12 +114,12 @@ BatchJob makeJob(const json& job, size_t index, const fs::path& base, std::set<s
     } else if (what == "bake") {
         b.args.push_back("bake");
         for (const char* side : {"high", "low"}) {
-            std::string spec = text(job, side, true);
+            std::string given = text(job, side, true);
             b.args.push_back(std::string("--") + side);
             // FILE or FILE:OBJECT; the object name stays as written
-            std::string p = absoluteFrom(base, spec);
-            size_t colon = spec.rfind(':');
-            inputs->insert(sameFileKey(colon == std::string::npos ? p : absoluteFrom(base, spec.substr(0, colon))));
+            std::string p = absoluteFrom(base, given);
+            size_t colon = given.rfind(':');
+            inputs->insert(sameFileKey(colon == std::string::npos ? p : absoluteFrom(base, given.substr(0, colon))));
             b.args.push_back(p);
         }
         auto outs = job.find("outputs");

@@ -49,21 +49,13 @@ int runProgram(const std::vector<std::string>& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-struct Temporaries {
-    std::vector<std::string> paths;
-    ~Temporaries() {
-        std::error_code ec;
-        for (const std::string& p : paths) fs::remove(p, ec);
-    }
-};
-
 }  // namespace
 
 bool bakeLevelMaps(const std::string& moduleDir, const LevelBake& bake,
                    const std::vector<host::formats::LodLevel>& levels, host::formats::BakedMapsOf& baked,
                    std::ostream& err, std::string& error) {
     const std::string program = vexlorProgram(moduleDir);
-    Temporaries temporaries;
+    TemporaryFiles temporaries;
     for (size_t k = 0; k < levels.size(); ++k) {
         std::vector<const host::PolygonObject*> objects;
         for (const host::Object* r : levels[k].roots) polygonObjectsWithUvs(r, objects);

@@ -15,6 +15,7 @@
 #include "host/Document.h"
 #include "host/Tags.h"
 #include "host/formats/MeshFile.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace host;
@@ -22,21 +23,10 @@ using host::formats::MeshFormat;
 
 namespace {
 
-class TempDir {
+// One temporary folder per test.
+class TempDir : public testsupport::TempDir {
 public:
-    TempDir() {
-        path_ = fs::temp_directory_path() / ("vexlor-hostile-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-    static inline int counter_ = 0;
+    TempDir() : testsupport::TempDir("vexlor-hostile") {}
 };
 
 void writeBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }

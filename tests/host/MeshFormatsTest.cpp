@@ -20,6 +20,7 @@
 #include "host/formats/FileOutput.h"
 #include "host/formats/GltfFile.h"
 #include "host/formats/MeshFile.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace host;
@@ -27,22 +28,10 @@ using host::formats::MeshFormat;
 
 namespace {
 
-class TempDir {
+// One temporary folder per test.
+class TempDir : public testsupport::TempDir {
 public:
-    TempDir() {
-        path_ = fs::temp_directory_path() / ("vexlor-formats-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    size_t entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(path_), fs::directory_iterator())); }
-
-private:
-    fs::path path_;
-    static inline int counter_ = 0;
+    TempDir() : testsupport::TempDir("vexlor-formats") {}
 };
 
 void writeBytes(const std::string& path, const std::string& bytes) {
