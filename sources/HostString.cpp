@@ -1,6 +1,6 @@
 #include "sources/HostString.h"
 
-#include "sources/Module.h"
+#include "sources/ModuleState.h"
 
 HostString::HostString(const char* text) : handle_(moduleApi()->strMake(text != nullptr ? text : "")) {}
 

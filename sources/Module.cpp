@@ -4,11 +4,6 @@
 
 #include "sources/ResourceHolder.h"
 
-ModuleState& moduleState() {
-    static ModuleState state;
-    return state;
-}
-
 int32_t moduleInit(const HostApi* api, const char* folder) {
     ModuleState& s = moduleState();
     if (s.startCount > 0) {

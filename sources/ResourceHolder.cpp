@@ -1,6 +1,6 @@
 #include "sources/ResourceHolder.h"
 
-#include "sources/Module.h"
+#include "sources/ModuleState.h"
 
 namespace {
 

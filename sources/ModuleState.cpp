@@ -1,0 +1,6 @@
+#include "sources/ModuleState.h"
+
+ModuleState& moduleState() {
+    static ModuleState state;
+    return state;
+}
