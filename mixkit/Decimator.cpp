@@ -143,7 +143,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
 
 bool Decimator::contract(EdgeCandidate* c) {
     // Out of memory: stop before the object is touched. Planning changes nothing but scratch.
-    const int32_t polygons = mesh_->pointPolygons.count(c->v1) + mesh_->pointPolygons.count(c->v2);
+    const int32_t polygons = mesh_->polygonsOf(c->v1).count + mesh_->polygonsOf(c->v2).count;
     if (!contraction_.changedPolygons.reserve(polygons) || !contraction_.dyingPolygons.reserve(polygons)) return false;
     const Placement at = placement(*c);
     mesh_->planContraction(c->v1, c->v2, at.target, -c->heapKey, contraction_);
@@ -166,13 +166,10 @@ bool Decimator::reserveContraction(const Contraction& k) {
 
 void Decimator::performContraction(const Contraction& k) {
     quadrics_[k.v1].add(quadrics_[k.v2]);
-    // The UVWs move first, while the polygons still name both ends (this also begins the record).
-    mesh_->transferUvw(k);
     relinkCandidates(k);
-    mesh_->moveCorners(k);
-    // The normal refresh walks the same lists and polygons as the candidates' refresh.
+    // The mesh's normal refresh walks the same lists and polygons as the candidates' refresh below.
     prefetchAround(k.v1);
-    mesh_->blendPointData(k);
+    mesh_->contract(k);
     const FlatLists<int32_t>::List around = candidateLists_[k.v1];
     for (int32_t i = 0; i < around.count; ++i) refreshCandidate(pool_.at(around.items[i]));
 }
@@ -196,28 +193,31 @@ void Decimator::prefetchAround(int32_t p) const {
         const char* q = reinterpret_cast<const char*>(quadrics_.items + u);
         __builtin_prefetch(q);
         __builtin_prefetch(q + sizeof(Quadric) - 1);
-        m.pointPolygons.prefetchSpan(u);
+        m.prefetchPolygonsOf(u);
     }
     if (settings.useChecks == 0 && !m.attributes().hasNormals()) return;
     for (int32_t i = 0; i < around.count; ++i) {
-        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*pool_.at(around.items[i]), p)];
+        const FlatLists<int32_t>::List polys = m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p));
         for (int32_t j = 0; j < polys.count; j += 16) __builtin_prefetch(polys.items + j);
     }
+    const HostPolygon* polygons = m.polygonArray();
+    const Vector* normals = m.unitNormalArray();
+    const Vector* positions = m.positionArray();
     for (int32_t i = 0; i < around.count; ++i) {
-        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*pool_.at(around.items[i]), p)];
+        const FlatLists<int32_t>::List polys = m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p));
         for (int32_t j = 0; j < polys.count; ++j) {
-            __builtin_prefetch(m.hostPolygons + polys.items[j]);
-            __builtin_prefetch(m.unitNormals.items + polys.items[j]);
+            __builtin_prefetch(polygons + polys.items[j]);
+            __builtin_prefetch(normals + polys.items[j]);
         }
     }
     for (int32_t i = 0; i < around.count; ++i) {
-        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*pool_.at(around.items[i]), p)];
+        const FlatLists<int32_t>::List polys = m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p));
         for (int32_t j = 0; j < polys.count; ++j) {
-            const HostPolygon& f = m.hostPolygons[polys.items[j]];
-            __builtin_prefetch(m.positions.items + f.a);
-            __builtin_prefetch(m.positions.items + f.b);
-            __builtin_prefetch(m.positions.items + f.c);
-            __builtin_prefetch(m.positions.items + f.d);
+            const HostPolygon& f = polygons[polys.items[j]];
+            __builtin_prefetch(positions + f.a);
+            __builtin_prefetch(positions + f.b);
+            __builtin_prefetch(positions + f.c);
+            __builtin_prefetch(positions + f.d);
         }
     }
 }

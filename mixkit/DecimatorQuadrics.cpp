@@ -24,7 +24,7 @@ struct ConstraintPlane {
 bool Decimator::sumPlanes(int32_t from, int32_t to, bool polls, std::atomic<bool>& stopped) {
     for (int32_t i = from; i < to; ++i) quadrics_.items[i].fill(0.0);
     auto mine = [from, to](int32_t p) { return p >= from && p < to; };
-    const HostPolygon* polygons = mesh_->hostPolygons;
+    const HostPolygon* polygons = mesh_->polygonArray();
     for (int32_t i = 0; i < mesh_->polygonCount(); ++i) {
         if (i % 1000 == 0 && (polls ? stopAt(i, stopped) : stopped.load(std::memory_order_relaxed))) return false;
         const HostPolygon& p = polygons[i];
@@ -99,8 +99,8 @@ bool Decimator::addSeamConstraints() {
                     constrained = mesh_->attributes().acrossSeam(f, g);
                 }
                 if (!constrained) continue;
-                const Vector& pi = mesh_->positions.items[i];
-                const Vector& pj = mesh_->positions.items[j];
+                const Vector& pi = mesh_->position(i);
+                const Vector& pj = mesh_->position(j);
                 for (int32_t e = 0; e < edgePolygons.count; ++e) {
                     const Vector edge = subtract(pj, pi);
                     const Vector n = mesh_->polygonNormal(edgePolygons.items[e], true);
