@@ -1,9 +1,7 @@
 #include "mixkit/Decimator.h"
 
 #include "mixkit/StackHelpers.h"
-#include "sources/HostString.h"
 #include "sources/HostWorkers.h"
-#include "sources/Module.h"
 
 namespace {
 
@@ -13,20 +11,16 @@ constexpr int32_t kHeapSlotsAtInitialise = 100;
 // Progress and the stop test run at most this often during the loops.
 constexpr int64_t kProgressIntervalMs = 50;
 
-int64_t timer() { return moduleApi()->clockMs(); }
-
 }  // namespace
 
 Decimator::Decimator() { heap_.reserve(kHeapSlotsAtConstruction); }
 
-bool Decimator::breakRequested() const {
-    return testBreak_ != nullptr && moduleApi()->threadTestBreak(testBreak_) != 0;
-}
+bool Decimator::breakRequested() const { return control_ != nullptr && control_->stopRequested(); }
 
 bool Decimator::pollBuild(int32_t index) const {
-    if (index % 1000 != 0) return false;
-    moduleApi()->statusSpin();
-    return breakRequested();
+    if (index % 1000 != 0 || control_ == nullptr) return false;
+    control_->busy();
+    return control_->stopRequested();
 }
 
 bool Decimator::stopAt(int32_t i, std::atomic<bool>& stopped) const {
@@ -37,8 +31,8 @@ bool Decimator::stopAt(int32_t i, std::atomic<bool>& stopped) const {
     return true;
 }
 
-bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
-    testBreak_ = t;
+bool Decimator::initialise(ReductionMesh* m, ReductionControl* control) {
+    control_ = control;
     if (m == nullptr) return false;
     // The passes run on the set-up workers; their scratch goes when initialise returns.
     workers_ = workerCount(settings.threads);
@@ -83,42 +77,45 @@ bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
     return true;
 }
 
-bool Decimator::decimateToCount(int32_t target, bool showPercent, HostThreadBase* t) {
-    return decimate(Target::Count, target, 0.0, showPercent, t);
+bool Decimator::decimateToCount(int32_t target, bool showPercent, ReductionControl* control) {
+    return decimate(Target::Count, target, 0.0, showPercent, control);
 }
 
-bool Decimator::decimateToError(double limit, HostThreadBase* t) {
-    return decimate(Target::Error, 0, limit, false, t);
+bool Decimator::decimateToError(double limit, ReductionControl* control) {
+    return decimate(Target::Error, 0, limit, false, control);
 }
 
-bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPercent, HostThreadBase* t) {
-    testBreak_ = t;
+void Decimator::showProgress(Target mode, int32_t initial, int32_t target, bool showPercent) const {
+    const int32_t n = mesh_->reducibleCount();
+    if (mode == Target::Count && showPercent) {
+        int32_t percent = 100;
+        if (initial != target) {
+            const double done = static_cast<double>(initial - n) / static_cast<double>(initial - target) * 100.0;
+            percent = done <= 0.0 ? 0 : done >= 100.0 ? 100 : static_cast<int32_t>(done);
+        }
+        control_->pointsLeft(n, percent);
+    } else if (mode == Target::Error) {
+        control_->pointsLeft(n, -1);
+    } else {
+        control_->busy();
+    }
+}
+
+bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPercent, ReductionControl* control) {
+    control_ = control;
     if (mesh_ == nullptr) return false;
-    const HostApi* api = moduleApi();
     const int32_t initial = mesh_->reducibleCount();
-    int64_t t0 = timer();
+    int64_t t0 = control_ != nullptr ? control_->nowMs() : 0;
     bool ok = true;
     for (;;) {
         const int32_t n = mesh_->reducibleCount();
-        if (timer() - t0 > kProgressIntervalMs) {
-            if (mode == Target::Count && showPercent) {
-                int32_t percent = 100;
-                if (initial != target) {
-                    const double done = static_cast<double>(initial - n) / static_cast<double>(initial - target) * 100.0;
-                    percent = done <= 0.0 ? 0 : done >= 100.0 ? 100 : static_cast<int32_t>(done);
-                }
-                api->statusBar(percent);
-                api->statusText(HostString::fromInt(n).handle());
-            } else if (mode == Target::Error) {
-                api->statusText(HostString::fromInt(n).handle());
-            } else {
-                api->statusSpin();
-            }
-            if (breakRequested()) {
+        if (control_ != nullptr && control_->nowMs() - t0 > kProgressIntervalMs) {
+            showProgress(mode, initial, target, showPercent);
+            if (control_->stopRequested()) {
                 ok = false;
                 break;
             }
-            t0 = timer();
+            t0 = control_->nowMs();
         }
         EdgeCandidate* top = takeCheapest();
         if (top == nullptr) break;
@@ -136,7 +133,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
             break;
         }
     }
-    api->statusClear();
+    if (control_ != nullptr) control_->finished();
     starPoints_.clear();
     return ok;
 }

@@ -31,7 +31,7 @@ bool Decimator::buildCandidates() {
     Stack<Stack<int32_t>> ends;  // per block, the far ends of its points' candidates
     Stack<int32_t> first;        // per point, its first candidate's number; the count of all last
     if (!ends.resize(blocks) || !first.resize(points + 1)) return false;
-    const bool found = forBlocks(points, SETUP_POINT_BLOCK, workers_, testBreak_, [&](int32_t from, int32_t to, int32_t worker) {
+    const bool found = forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
         SetupScratch& s = scratch_.items[worker];
         Stack<int32_t>& far = ends.items[from / SETUP_POINT_BLOCK];
         if (!s.ready(*mesh_)) return false;
@@ -83,7 +83,7 @@ bool Decimator::buildCandidates() {
     // The penalties walk the mesh's own marks when a polygon repeats a corner: one worker then.
     const bool sharedMarks = mesh_->hasRepeatedCorners() && settings.useChecks != 0;
     std::atomic<bool> stopped{false};
-    const bool keyed = forBlocks(points, SETUP_POINT_BLOCK, sharedMarks ? 1 : workers_, testBreak_, [&](int32_t from, int32_t to) {
+    const bool keyed = forBlocks(points, SETUP_POINT_BLOCK, sharedMarks ? 1 : workers_, nullptr, [&](int32_t from, int32_t to) {
         for (int32_t i = from; i < to; ++i) {
             if (stopAt(i, stopped)) return false;
             for (int32_t k = first.items[i]; k < first.items[i + 1]; ++k) keyCandidate(pool_.at(k));

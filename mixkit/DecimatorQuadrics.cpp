@@ -66,7 +66,7 @@ bool Decimator::buildQuadrics() {
     const int32_t fit = (points - 1) / SETUP_POINT_BLOCK + 1;
     const int32_t ranges = points <= 0 ? 1 : workers_ < fit ? workers_ : fit;
     std::atomic<bool> stopped{false};
-    return forBlocks(ranges, 1, workers_, testBreak_, [&](int32_t r, int32_t) {
+    return forBlocks(ranges, 1, workers_, nullptr, [&](int32_t r, int32_t) {
         const int32_t from = static_cast<int32_t>(static_cast<int64_t>(points) * r / ranges);
         const int32_t to = static_cast<int32_t>(static_cast<int64_t>(points) * (r + 1) / ranges);
         return sumPlanes(from, to, r == 0, stopped);
@@ -81,7 +81,7 @@ bool Decimator::addSeamConstraints() {
     Stack<Stack<ConstraintPlane>> found;
     if (points > 0 && !found.resize((points - 1) / SETUP_POINT_BLOCK + 1)) return false;
     std::atomic<bool> stopped{false};
-    const bool ok = forBlocks(points, SETUP_POINT_BLOCK, workers_, testBreak_, [&](int32_t from, int32_t to, int32_t worker) {
+    const bool ok = forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
         SetupScratch& s = scratch_.items[worker];
         Stack<ConstraintPlane>& planes = found.items[from / SETUP_POINT_BLOCK];
         if (!s.ready(*mesh_)) return false;
