@@ -5,6 +5,7 @@
 // quadric is a sum of planes taken in one fixed order (its polygons in index order, then its
 // constraints in the order of their edges' first points), and every point is summed by one worker
 // alone in that order.
+#include "mixkit/BorderConstraint.h"
 #include "mixkit/Decimator.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
@@ -92,22 +93,15 @@ bool Decimator::addSeamConstraints() {
                 if (j <= i) continue;
                 s.edgeOf(*mesh_, i, j);
                 const Stack<int32_t>& edgePolygons = s.edgePolygons;
-                bool constrained = edgePolygons.count == 1;
-                if (edgePolygons.count == 2) {
-                    const int32_t f = edgePolygons.items[0];
-                    const int32_t g = edgePolygons.items[1];
-                    constrained = mesh_->attributes().acrossSeam(f, g);
-                }
+                const bool constrained = isConstrainedEdge(edgePolygons.count, [&] {
+                    return mesh_->attributes().acrossSeam(edgePolygons.items[0], edgePolygons.items[1]);
+                });
                 if (!constrained) continue;
                 const Vector& pi = mesh_->position(i);
                 const Vector& pj = mesh_->position(j);
                 for (int32_t e = 0; e < edgePolygons.count; ++e) {
-                    const Vector edge = subtract(pj, pi);
                     const Vector n = mesh_->polygonNormal(edgePolygons.items[e], true);
-                    const Vector m = normalize(cross(edge, n));
-                    Quadric q = Quadric::fromPlane(m.x, m.y, m.z, -dot(m, pi), 1.0);
-                    q.scale(settings.boundaryWeight);
-                    if (byLength) q.scale(dot(edge, edge));
+                    const Quadric q = borderPlaneQuadric(pi, pj, n, settings.boundaryWeight, byLength);
                     if (!pushChecked(planes, ConstraintPlane{i, j, q})) return false;
                 }
             }

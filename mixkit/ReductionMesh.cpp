@@ -142,13 +142,7 @@ void ReductionMesh::release() {
 }
 
 double ReductionMesh::polygonArea(int32_t f) const {
-    const HostPolygon& p = hostPolygons[f];
-    const Vector& a = positions[p.a];
-    const Vector& b = positions[p.b];
-    const Vector& c = positions[p.c];
-    if (p.c == p.d) return 0.5 * length(cross(subtract(b, a), subtract(c, a)));
-    const Vector& d = positions[p.d];
-    return 0.5 * length(cross(subtract(b, a), subtract(d, a))) + 0.5 * length(cross(subtract(d, c), subtract(b, c)));
+    return ::polygonArea(hostPolygons[f], [this](int32_t p) -> const Vector& { return positions[p]; });
 }
 
 Plane ReductionMesh::polygonPlane(int32_t f, bool unit) const {

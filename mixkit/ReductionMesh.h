@@ -19,6 +19,7 @@
 #include "mixkit/FlatLists.h"
 #include "mixkit/HistoryRecorder.h"
 #include "mixkit/Plane.h"
+#include "mixkit/PolygonMeasures.h"
 #include "mixkit/ReferenceFrame.h"
 #include "mixkit/TopologyView.h"
 #include "sources/Geometry.h"
@@ -81,7 +82,7 @@ public:
     const AttributeTransfer& attributes() const { return attributes_; }
 
     // ---- geometry ----
-    // Triangle: (b - a) x (c - a); quad: (b - d) x (c - a); normalised when `unit` (zero stays).
+    // The polygon's normal (PolygonMeasures.h), normalised when `unit` (zero stays).
     Vector polygonNormal(int32_t f, bool unit) const;
     // polygonNormal(f, true) as of the last change of f: kept for every live polygon and renewed
     // for the polygons of the moved point after each contraction.
@@ -178,18 +179,7 @@ private:
 };
 
 // The normal is measured several times for every contraction; it lives here so that it inlines.
-
 inline Vector ReductionMesh::polygonNormal(int32_t f, bool unit) const {
-    const HostPolygon& p = hostPolygons[f];
-    const Vector& a = positions[p.a];
-    const Vector& b = positions[p.b];
-    const Vector& c = positions[p.c];
-    Vector n;
-    if (p.c == p.d) {
-        n = cross(subtract(b, a), subtract(c, a));
-    } else {
-        const Vector& d = positions[p.d];
-        n = cross(subtract(b, d), subtract(c, a));
-    }
+    const Vector n = ::polygonNormal(hostPolygons[f], [this](int32_t p) -> const Vector& { return positions[p]; });
     return unit ? normalize(n) : n;
 }

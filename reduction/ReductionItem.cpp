@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "mixkit/Decimator.h"
+#include "mixkit/UnTriag3.h"
 #include "reduction/HostReductionControl.h"
 #include "reduction/QuadSplit.h"
-#include "reduction/UnTriag3.h"
 #include "sources/HostSettings.h"
 #include "sources/HostTag.h"
 #include "sources/Module.h"
