@@ -53,9 +53,9 @@
 #include "mixkit/ReferenceFrame.h"
 #include "mixkit/ShapeMeasures.h"
 #include "mixkit/Decimator.h"
+#include "mixkit/UnTriag3.h"
 #include "reduction/QuadSplit.h"
 #include "reduction/ReductionItem.h"
-#include "reduction/UnTriag3.h"
 #include "sources/HostInterface.h"
 
 namespace fs = std::filesystem;

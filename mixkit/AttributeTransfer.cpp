@@ -3,6 +3,7 @@
 // normals: AttributeTransferNormals.cpp.)
 #include "mixkit/AttributeTransfer.h"
 
+#include "mixkit/ContractionHistory.h"
 #include "mixkit/HistoryRecorder.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
@@ -66,6 +67,13 @@ void AttributeTransfer::followTagData() {
     for (UvwTag& e : uvwTags_) e.rows = static_cast<UvwRecord*>(e.tag.data());
     for (FloatMap& e : floatMaps_) e.data = static_cast<float*>(e.tag.data());
     if (normalTag_.valid()) normalRows_ = static_cast<NormalRecord*>(normalTag_.data());
+}
+
+void AttributeTransfer::bindSlots(ContractionHistory& history) const {
+    for (int32_t t = 0; t < uvwTags_.count; ++t) history.bindUvwTag(t, uvwTags_.items[t].tag);
+    for (int32_t m = 0; m < floatMaps_.count; ++m) history.bindFloatMap(m, floatMaps_.items[m].tag);
+    history.bindNormalTag(normalTag_);
+    for (int32_t s = 0; s < pointSets_.count; ++s) history.bindSet(HISTORY_POINT_SETS + s, pointSets_.items[s].set.handle());
 }
 
 void AttributeTransfer::release() {

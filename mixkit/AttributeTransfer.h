@@ -1,7 +1,8 @@
 // The data of a reduced object's tags, carried through each contraction: UVWs move to the merged
 // point group by group across seams, a quad that turns into a triangle turns its UVW and normal
 // records with it, point selections and float maps blend into the kept point, and the corner
-// normals around the moved point are computed again. Every change is told to the history recorder.
+// normals around the moved point are computed again. Every change is told to the history recorder
+// handed in. The mesh is only read, through a TopologyView; the polygon marks it lends are scratch.
 //
 // The transfer keeps the lists of the tags it follows, taken from the object by collect: every UVW
 // tag and float map with data for all polygons or points, the last normal tag, and the point- and
@@ -12,14 +13,15 @@
 #include <cstdint>
 
 #include "mixkit/Contraction.h"
+#include "mixkit/TopologyView.h"
 #include "sources/Geometry.h"
 #include "sources/HostPolygonObject.h"
 #include "sources/HostSelection.h"
 #include "sources/HostTag.h"
 #include "sources/Stack.h"
 
+class ContractionHistory;
 class HistoryRecorder;
-class ReductionMesh;
 
 // A point-selection byte at or above this reads as selected when the bytes go back to the host.
 constexpr uint8_t POINT_SET_THRESHOLD = 127;
@@ -37,6 +39,9 @@ public:
     // object's arrays and tag data).
     void followTagData();
     void release();
+    // Names the followed tags in the history's slots: the UVW tags, the float maps and the normal
+    // tag in this transfer's order, the point-selection tags after the hidden points.
+    void bindSlots(ContractionHistory& history) const;
 
     int32_t uvwTagCount() const { return uvwTags_.count; }
     HostTag uvwTag(int32_t t) const { return uvwTags_[t].tag; }
@@ -72,10 +77,11 @@ public:
     // The effects, in the order a contraction runs them. transferUvw runs while the polygons still
     // name both ends; turnCorners when moving the corners turns a quad's corners by `shift` to
     // make it a triangle; blendPointData and refreshNormals once the polygons are relinked.
-    void transferUvw(ReductionMesh& mesh, const Contraction& k, HistoryRecorder& recorder);
+    // `polygonMarks` is the mesh's scratch, one byte per polygon, zero on entry and on return.
+    void transferUvw(const TopologyView& mesh, uint8_t* polygonMarks, const Contraction& k, HistoryRecorder& recorder);
     void turnCorners(int32_t f, int shift, HistoryRecorder& recorder);
     void blendPointData(const Contraction& k, HistoryRecorder& recorder);
-    void refreshNormals(ReductionMesh& mesh, int32_t v1, HistoryRecorder& recorder);
+    void refreshNormals(const TopologyView& mesh, uint8_t* polygonMarks, int32_t v1, HistoryRecorder& recorder);
 
     // Stores every point-selection tag's bytes into its set: a byte below POINT_SET_THRESHOLD
     // leaves the point unselected, any other selects it.
@@ -106,7 +112,7 @@ private:
         int16_t v[3];
     };
 
-    void transferUvwTag(const ReductionMesh& mesh, int32_t slot, int32_t v1, int32_t v2, const Vector& target,
+    void transferUvwTag(const TopologyView& mesh, int32_t slot, int32_t v1, int32_t v2, const Vector& target,
                         double f, HistoryRecorder& recorder);
 
     Stack<SelectionBytes> pointSets_;

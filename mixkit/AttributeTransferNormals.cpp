@@ -3,18 +3,17 @@
 // ring, each the normalised sum of the unit normals of the polygons around the corner's point.
 #include "mixkit/AttributeTransfer.h"
 #include "mixkit/HistoryRecorder.h"
-#include "mixkit/ReductionMesh.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
 
-void AttributeTransfer::refreshNormals(ReductionMesh& mesh, int32_t v1, HistoryRecorder& recorder) {
+void AttributeTransfer::refreshNormals(const TopologyView& mesh, uint8_t* polygonMark, int32_t v1,
+                                       HistoryRecorder& recorder) {
     if (normalRows_ == nullptr) return;
     const FlatLists<int32_t>::List own = mesh.polygonsOf(v1);
     // Every index below comes from the adjacency lists or from live polygons, so it is in range.
-    const HostPolygon* polygons = mesh.polygonArray();
+    const HostPolygon* polygons = mesh.polygons;
     uint8_t* ringMark = ringMarks_.items;
-    uint8_t* polygonMark = mesh.polygonMarkArray();
-    const Vector* normals = mesh.unitNormalArray();
+    const Vector* normals = mesh.unitNormals;
     NormalRecord* rows = normalRows_;
     const bool recording = recorder.recording();
 

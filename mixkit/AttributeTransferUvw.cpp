@@ -7,7 +7,7 @@
 
 #include "mixkit/AttributeTransfer.h"
 #include "mixkit/HistoryRecorder.h"
-#include "mixkit/ReductionMesh.h"
+#include "mixkit/Plane.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
 
@@ -47,7 +47,7 @@ bool interpolate(const Vector& a, const Vector& b, const Vector& c, const Vector
 
 // The UVW that one shared polygon suggests for the merged point; false when it came from the
 // interpolation between the ends' UVWs (the polygon has no area to measure with).
-bool estimateUvw(const ReductionMesh& mesh, int32_t polygon, const UvwRecord& row, int32_t v1, int32_t v2,
+bool estimateUvw(const TopologyView& mesh, int32_t polygon, const UvwRecord& row, int32_t v1, int32_t v2,
                  const Vector& target, double f, const Vector& u1, const Vector& u2, Vector& estimate) {
     const HostPolygon& p = mesh.polygon(polygon);
     bool found = false;
@@ -77,7 +77,7 @@ bool estimateUvw(const ReductionMesh& mesh, int32_t polygon, const UvwRecord& ro
 
 }  // namespace
 
-void AttributeTransfer::transferUvwTag(const ReductionMesh& mesh, int32_t slot, int32_t v1, int32_t v2,
+void AttributeTransfer::transferUvwTag(const TopologyView& mesh, int32_t slot, int32_t v1, int32_t v2,
                                        const Vector& target, double f, HistoryRecorder& recorder) {
     UvwRecord* rows = uvwTags_.items[slot].rows;
     for (PolygonState& s : sharedPolygons_) s.state = STATE_OPEN;
@@ -159,15 +159,13 @@ void AttributeTransfer::transferUvwTag(const ReductionMesh& mesh, int32_t slot, 
     }
 }
 
-void AttributeTransfer::transferUvw(ReductionMesh& mesh, const Contraction& k, HistoryRecorder& recorder) {
+void AttributeTransfer::transferUvw(const TopologyView& mesh, uint8_t* marks, const Contraction& k,
+                                    HistoryRecorder& recorder) {
     if (uvwTags_.count == 0) return;
     const int32_t v1 = k.v1;
     const int32_t v2 = k.v2;
 
-    mesh.markPolygons(v2, 0);
-    mesh.markPolygons(v1, 1);
-    mesh.addToMarks(v2, 1);
-    uint8_t* marks = mesh.polygonMarkArray();
+    mesh.markEnds(v1, v2, marks);
     emptyKeepingStorage(sharedPolygons_);
     emptyKeepingStorage(firstOnlyPolygons_);
     emptyKeepingStorage(secondOnlyPolygons_);

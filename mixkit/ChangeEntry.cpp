@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "sources/Geometry.h"
-#include "sources/Module.h"
+#include "sources/HostSelection.h"
 
 namespace {
 
@@ -65,12 +65,12 @@ void applyChange(const ChangeEntry& e, const ChangeTargets& t, bool forward) {
         }
         case CHANGE_MEMBERSHIP: {
             if (e.slot < 0 || e.slot >= t.setCount || t.sets[e.slot] == nullptr) break;
-            HstSelection* set = t.sets[e.slot];
+            HostSelection set(t.sets[e.slot]);
             const uint32_t member = forward ? e.values[0] : e.values[1];
             if (member != 0)
-                moduleApi()->selSelect(set, e.index);
+                set.select(e.index);
             else
-                moduleApi()->selDeselect(set, e.index);
+                set.deselect(e.index);
             break;
         }
         case CHANGE_FLOAT:

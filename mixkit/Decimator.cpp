@@ -1,9 +1,7 @@
 #include "mixkit/Decimator.h"
 
 #include "mixkit/StackHelpers.h"
-#include "sources/HostString.h"
 #include "sources/HostWorkers.h"
-#include "sources/Module.h"
 
 namespace {
 
@@ -13,20 +11,16 @@ constexpr int32_t kHeapSlotsAtInitialise = 100;
 // Progress and the stop test run at most this often during the loops.
 constexpr int64_t kProgressIntervalMs = 50;
 
-int64_t timer() { return moduleApi()->clockMs(); }
-
 }  // namespace
 
 Decimator::Decimator() { heap_.reserve(kHeapSlotsAtConstruction); }
 
-bool Decimator::breakRequested() const {
-    return testBreak_ != nullptr && moduleApi()->threadTestBreak(testBreak_) != 0;
-}
+bool Decimator::breakRequested() const { return control_ != nullptr && control_->stopRequested(); }
 
 bool Decimator::pollBuild(int32_t index) const {
-    if (index % 1000 != 0) return false;
-    moduleApi()->statusSpin();
-    return breakRequested();
+    if (index % 1000 != 0 || control_ == nullptr) return false;
+    control_->busy();
+    return control_->stopRequested();
 }
 
 bool Decimator::stopAt(int32_t i, std::atomic<bool>& stopped) const {
@@ -37,8 +31,8 @@ bool Decimator::stopAt(int32_t i, std::atomic<bool>& stopped) const {
     return true;
 }
 
-bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
-    testBreak_ = t;
+bool Decimator::initialise(ReductionMesh* m, ReductionControl* control) {
+    control_ = control;
     if (m == nullptr) return false;
     // The passes run on the set-up workers; their scratch goes when initialise returns.
     workers_ = workerCount(settings.threads);
@@ -83,42 +77,45 @@ bool Decimator::initialise(ReductionMesh* m, HostThreadBase* t) {
     return true;
 }
 
-bool Decimator::decimateToCount(int32_t target, bool showPercent, HostThreadBase* t) {
-    return decimate(Target::Count, target, 0.0, showPercent, t);
+bool Decimator::decimateToCount(int32_t target, bool showPercent, ReductionControl* control) {
+    return decimate(Target::Count, target, 0.0, showPercent, control);
 }
 
-bool Decimator::decimateToError(double limit, HostThreadBase* t) {
-    return decimate(Target::Error, 0, limit, false, t);
+bool Decimator::decimateToError(double limit, ReductionControl* control) {
+    return decimate(Target::Error, 0, limit, false, control);
 }
 
-bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPercent, HostThreadBase* t) {
-    testBreak_ = t;
+void Decimator::showProgress(Target mode, int32_t initial, int32_t target, bool showPercent) const {
+    const int32_t n = mesh_->reducibleCount();
+    if (mode == Target::Count && showPercent) {
+        int32_t percent = 100;
+        if (initial != target) {
+            const double done = static_cast<double>(initial - n) / static_cast<double>(initial - target) * 100.0;
+            percent = done <= 0.0 ? 0 : done >= 100.0 ? 100 : static_cast<int32_t>(done);
+        }
+        control_->pointsLeft(n, percent);
+    } else if (mode == Target::Error) {
+        control_->pointsLeft(n, -1);
+    } else {
+        control_->busy();
+    }
+}
+
+bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPercent, ReductionControl* control) {
+    control_ = control;
     if (mesh_ == nullptr) return false;
-    const HostApi* api = moduleApi();
     const int32_t initial = mesh_->reducibleCount();
-    int64_t t0 = timer();
+    int64_t t0 = control_ != nullptr ? control_->nowMs() : 0;
     bool ok = true;
     for (;;) {
         const int32_t n = mesh_->reducibleCount();
-        if (timer() - t0 > kProgressIntervalMs) {
-            if (mode == Target::Count && showPercent) {
-                int32_t percent = 100;
-                if (initial != target) {
-                    const double done = static_cast<double>(initial - n) / static_cast<double>(initial - target) * 100.0;
-                    percent = done <= 0.0 ? 0 : done >= 100.0 ? 100 : static_cast<int32_t>(done);
-                }
-                api->statusBar(percent);
-                api->statusText(HostString::fromInt(n).handle());
-            } else if (mode == Target::Error) {
-                api->statusText(HostString::fromInt(n).handle());
-            } else {
-                api->statusSpin();
-            }
-            if (breakRequested()) {
+        if (control_ != nullptr && control_->nowMs() - t0 > kProgressIntervalMs) {
+            showProgress(mode, initial, target, showPercent);
+            if (control_->stopRequested()) {
                 ok = false;
                 break;
             }
-            t0 = timer();
+            t0 = control_->nowMs();
         }
         EdgeCandidate* top = takeCheapest();
         if (top == nullptr) break;
@@ -136,14 +133,14 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
             break;
         }
     }
-    api->statusClear();
+    if (control_ != nullptr) control_->finished();
     starPoints_.clear();
     return ok;
 }
 
 bool Decimator::contract(EdgeCandidate* c) {
     // Out of memory: stop before the object is touched. Planning changes nothing but scratch.
-    const int32_t polygons = mesh_->pointPolygons.count(c->v1) + mesh_->pointPolygons.count(c->v2);
+    const int32_t polygons = mesh_->polygonsOf(c->v1).count + mesh_->polygonsOf(c->v2).count;
     if (!contraction_.changedPolygons.reserve(polygons) || !contraction_.dyingPolygons.reserve(polygons)) return false;
     const Placement at = placement(*c);
     mesh_->planContraction(c->v1, c->v2, at.target, -c->heapKey, contraction_);
@@ -166,13 +163,10 @@ bool Decimator::reserveContraction(const Contraction& k) {
 
 void Decimator::performContraction(const Contraction& k) {
     quadrics_[k.v1].add(quadrics_[k.v2]);
-    // The UVWs move first, while the polygons still name both ends (this also begins the record).
-    mesh_->transferUvw(k);
     relinkCandidates(k);
-    mesh_->moveCorners(k);
-    // The normal refresh walks the same lists and polygons as the candidates' refresh.
+    // The mesh's normal refresh walks the same lists and polygons as the candidates' refresh below.
     prefetchAround(k.v1);
-    mesh_->blendPointData(k);
+    mesh_->contract(k);
     const FlatLists<int32_t>::List around = candidateLists_[k.v1];
     for (int32_t i = 0; i < around.count; ++i) refreshCandidate(pool_.at(around.items[i]));
 }
@@ -196,28 +190,31 @@ void Decimator::prefetchAround(int32_t p) const {
         const char* q = reinterpret_cast<const char*>(quadrics_.items + u);
         __builtin_prefetch(q);
         __builtin_prefetch(q + sizeof(Quadric) - 1);
-        m.pointPolygons.prefetchSpan(u);
+        m.prefetchPolygonsOf(u);
     }
     if (settings.useChecks == 0 && !m.attributes().hasNormals()) return;
     for (int32_t i = 0; i < around.count; ++i) {
-        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*pool_.at(around.items[i]), p)];
+        const FlatLists<int32_t>::List polys = m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p));
         for (int32_t j = 0; j < polys.count; j += 16) __builtin_prefetch(polys.items + j);
     }
+    const HostPolygon* polygons = m.polygonArray();
+    const Vector* normals = m.unitNormalArray();
+    const Vector* positions = m.positionArray();
     for (int32_t i = 0; i < around.count; ++i) {
-        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*pool_.at(around.items[i]), p)];
+        const FlatLists<int32_t>::List polys = m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p));
         for (int32_t j = 0; j < polys.count; ++j) {
-            __builtin_prefetch(m.hostPolygons + polys.items[j]);
-            __builtin_prefetch(m.unitNormals.items + polys.items[j]);
+            __builtin_prefetch(polygons + polys.items[j]);
+            __builtin_prefetch(normals + polys.items[j]);
         }
     }
     for (int32_t i = 0; i < around.count; ++i) {
-        const FlatLists<int32_t>::List polys = m.pointPolygons[otherEnd(*pool_.at(around.items[i]), p)];
+        const FlatLists<int32_t>::List polys = m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p));
         for (int32_t j = 0; j < polys.count; ++j) {
-            const HostPolygon& f = m.hostPolygons[polys.items[j]];
-            __builtin_prefetch(m.positions.items + f.a);
-            __builtin_prefetch(m.positions.items + f.b);
-            __builtin_prefetch(m.positions.items + f.c);
-            __builtin_prefetch(m.positions.items + f.d);
+            const HostPolygon& f = polygons[polys.items[j]];
+            __builtin_prefetch(positions + f.a);
+            __builtin_prefetch(positions + f.b);
+            __builtin_prefetch(positions + f.c);
+            __builtin_prefetch(positions + f.d);
         }
     }
 }

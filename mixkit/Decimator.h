@@ -7,7 +7,8 @@
 // One candidate per edge between reducible points sits in a heap keyed by its negated cost (the
 // summed quadric at the merged position, less the penalties); the loops pop the cheapest, merge its
 // two ends on the host object (UVWs, point selections, float maps and corner normals follow, see
-// AttributeTransfer) and re-cost the candidates around the kept point.
+// AttributeTransfer) and re-cost the candidates around the kept point. Stops and progress go
+// through the ReductionControl handed in.
 #pragma once
 
 #include <atomic>
@@ -22,10 +23,10 @@
 #include "mixkit/FlatLists.h"
 #include "mixkit/PlacementPolicy.h"
 #include "mixkit/Quadric.h"
+#include "mixkit/ReductionControl.h"
 #include "mixkit/ReductionMesh.h"
 #include "mixkit/SetupScratch.h"
 #include "mixkit/WeightingPolicy.h"
-#include "sources/HostInterface.h"
 #include "sources/Stack.h"
 
 // How long the build passes of initialise took, for tuning: kept only when a clock is given, in
@@ -109,13 +110,14 @@ public:
     DecimatorSettings settings;
 
     // Quadrics, constraints, candidates and heap for a built mesh. False when the mesh is missing,
-    // a list cannot be had or a stop is asked for; the host object is then unchanged.
-    bool initialise(ReductionMesh* mesh, HostThreadBase* testBreak);
+    // a list cannot be had or a stop is asked for; the host object is then unchanged. `control`
+    // (null: never stop, show nothing) is asked and told while the passes run.
+    bool initialise(ReductionMesh* mesh, ReductionControl* control);
     // Contracts until the reducible point count reaches the target (below it, only candidates of
-    // key exactly 0 go on). False when stopped through testBreak; what was done stays done.
-    bool decimateToCount(int32_t target, bool showPercent, HostThreadBase* testBreak);
+    // key exactly 0 go on). False when stopped through the control; what was done stays done.
+    bool decimateToCount(int32_t target, bool showPercent, ReductionControl* control);
     // Contracts while the cheapest candidate's error does not exceed the limit.
-    bool decimateToError(double limit, HostThreadBase* testBreak);
+    bool decimateToError(double limit, ReductionControl* control);
     // Frees the candidates, every list and the quadrics.
     void release();
 
@@ -152,8 +154,11 @@ public:
 
 private:
     enum class Target { Count, Error };
-    bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, HostThreadBase* testBreak);
-    // The build passes of initialise, each on the set-up workers.
+    bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, ReductionControl* control);
+    // Shows the loop's progress: points left, with the percentage of the way when asked for.
+    void showProgress(Target mode, int32_t initial, int32_t target, bool showPercent) const;
+    // The build passes of initialise, each on the set-up workers (host worker threads with no
+    // owner: they ask the control whether to stop, not a thread).
     bool buildQuadrics();
     bool addSeamConstraints();
     bool buildCandidates();
@@ -195,7 +200,7 @@ private:
     Stack<Quadric> quadrics_;        // one per point
     FlatLists<int32_t> candidateLists_;  // per point, the numbers of the candidates that end there
     CandidateHeap heap_;
-    HostThreadBase* testBreak_ = nullptr;  // asked whether to stop; none: never
+    ReductionControl* control_ = nullptr;  // asked whether to stop, told the progress; none: never stop
     Stack<int32_t> starPoints_;
     DecimatorStatistics statistics_;
     CandidatePool pool_;

@@ -24,24 +24,24 @@ bool Decimator::buildCandidates() {
     // candidates (its reducible neighbours above it); here they are made, numbered in point order,
     // and join the lists of both ends; the workers then place and penalise them, each point's by
     // one worker; here they go into the heap in that same order.
-    const Stack<uint8_t>& reducible = mesh_->reducibleFlags;
+    const ReductionMesh& mesh = *mesh_;
     const int32_t points = mesh_->pointCount();
     if (points <= 0) return true;
     const int32_t blocks = (points - 1) / SETUP_POINT_BLOCK + 1;
     Stack<Stack<int32_t>> ends;  // per block, the far ends of its points' candidates
     Stack<int32_t> first;        // per point, its first candidate's number; the count of all last
     if (!ends.resize(blocks) || !first.resize(points + 1)) return false;
-    const bool found = forBlocks(points, SETUP_POINT_BLOCK, workers_, testBreak_, [&](int32_t from, int32_t to, int32_t worker) {
+    const bool found = forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
         SetupScratch& s = scratch_.items[worker];
         Stack<int32_t>& far = ends.items[from / SETUP_POINT_BLOCK];
         if (!s.ready(*mesh_)) return false;
         for (int32_t i = from; i < to; ++i) {
             first.items[i] = 0;
-            if (reducible.items[i] == 0) continue;
+            if (!mesh.isReducible(i)) continue;
             if (!s.walkAround(*mesh_, i)) return false;
             for (int32_t n = 0; n < s.neighbours.count; ++n) {
                 const int32_t j = s.neighbours.items[n];
-                if (j <= i || reducible.items[j] == 0) continue;
+                if (j <= i || !mesh.isReducible(j)) continue;
                 if (!pushChecked(far, j)) return false;
                 ++first.items[i];
             }
@@ -83,7 +83,7 @@ bool Decimator::buildCandidates() {
     // The penalties walk the mesh's own marks when a polygon repeats a corner: one worker then.
     const bool sharedMarks = mesh_->hasRepeatedCorners() && settings.useChecks != 0;
     std::atomic<bool> stopped{false};
-    const bool keyed = forBlocks(points, SETUP_POINT_BLOCK, sharedMarks ? 1 : workers_, testBreak_, [&](int32_t from, int32_t to) {
+    const bool keyed = forBlocks(points, SETUP_POINT_BLOCK, sharedMarks ? 1 : workers_, nullptr, [&](int32_t from, int32_t to) {
         for (int32_t i = from; i < to; ++i) {
             if (stopAt(i, stopped)) return false;
             for (int32_t k = first.items[i]; k < first.items[i + 1]; ++k) keyCandidate(pool_.at(k));
@@ -102,10 +102,10 @@ bool Decimator::buildCandidateLists() {
     Stack<int32_t> room;
     if (!room.resize(mesh_->pointCount())) return false;
     for (int32_t p = 0; p < mesh_->pointCount(); ++p) {
-        if (mesh_->reducibleFlags.items[p] == 0) continue;
+        if (!mesh_->isReducible(p)) continue;
         // Each polygon gives a point at most two edges; room for them all at once, and for the
         // candidates a contraction may bring.
-        const int32_t edges = 2 * mesh_->pointPolygons.count(p);
+        const int32_t edges = 2 * mesh_->polygonsOf(p).count;
         room.items[p] = edges < 4 ? 4 : edges;
     }
     return candidateLists_.build(mesh_->pointCount(), room.items);
@@ -164,8 +164,8 @@ Placement Decimator::placement(const EdgeCandidate& c) const {
     Vector target;
     double e = 0.0;
     bool placed = false;
-    const Vector& p1 = mesh_->positions.items[c.v1];
-    const Vector& p2 = mesh_->positions.items[c.v2];
+    const Vector& p1 = mesh_->position(c.v1);
+    const Vector& p2 = mesh_->position(c.v2);
     if (settings.placementPolicy == PLACEMENT_OPTIMAL && q.optimalPoint(target)) {
         target = withinReach(target, p1, p2);
         e = q.evaluate(target);
@@ -201,7 +201,7 @@ Placement Decimator::placement(const EdgeCandidate& c) const {
 [[gnu::always_inline]] inline void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
                            PenaltyTerms& terms) const {
     // The face's corners, the kept point at the target.
-    const Vector* positions = mesh_->positions.items;  // corners of live polygons are in range
+    const Vector* positions = mesh_->positionArray();  // corners of live polygons are in range
     const Vector& q0 = corners[0] == v1 ? target : positions[corners[0]];
     const Vector& q1 = corners[1] == v1 ? target : positions[corners[1]];
     const Vector& q2 = corners[2] == v1 ? target : positions[corners[2]];
@@ -229,13 +229,10 @@ void Decimator::penalizeCandidate(EdgeCandidate* c, const Vector& target) {
     // Mark 1: the polygon has one of the ends, mark 2: both. Without repeated corners a point's
     // list holds each live polygon with that corner exactly once, so the marks follow from the
     // corners themselves; otherwise they are counted over the lists.
-    const bool byLists = m.repeatedCorners;
-    if (byLists) {
-        m.markPolygons(v2, 0);
-        m.markPolygons(v1, 1);
-        m.addToMarks(v2, 1);
-    }
-    const uint8_t* marks = m.polygonMarks.items;
+    const bool byLists = m.hasRepeatedCorners();
+    if (byLists) m.view().markEnds(v1, v2, m.polygonMarkArray());
+    const uint8_t* marks = m.polygonMarkArray();
+    const HostPolygon* polygons = m.polygonArray();
     auto hasCorner = [](const HostPolygon& p, int32_t x) { return p.a == x || p.b == x || p.c == x || p.d == x; };
 
     // The polygons as they would be after the contraction, each weighed as it is met. The terms
@@ -244,10 +241,10 @@ void Decimator::penalizeCandidate(EdgeCandidate* c, const Vector& target) {
     // and v1's can then often be passed over by the cheap bound.
     PenaltyTerms terms;
     auto weighFirst = [&] [[gnu::always_inline]] {
-        const FlatLists<int32_t>::List first = m.pointPolygons[v1];
+        const FlatLists<int32_t>::List first = m.polygonsOf(v1);
         for (int32_t i = 0; i < first.count; ++i) {
             const int32_t f = first.items[i];
-            HostPolygon p = m.hostPolygons[f];
+            HostPolygon p = polygons[f];
             const uint8_t mark = byLists ? marks[f] : hasCorner(p, v2) ? 2 : 1;
             if (mark == 1) {
                 const int32_t corners[4] = {p.a, p.b, p.c, p.d};
@@ -264,10 +261,10 @@ void Decimator::penalizeCandidate(EdgeCandidate* c, const Vector& target) {
         }
     };
     auto weighSecond = [&] [[gnu::always_inline]] {
-        const FlatLists<int32_t>::List second = m.pointPolygons[v2];
+        const FlatLists<int32_t>::List second = m.polygonsOf(v2);
         for (int32_t i = 0; i < second.count; ++i) {
             const int32_t f = second.items[i];
-            HostPolygon p = m.hostPolygons[f];
+            HostPolygon p = polygons[f];
             if (byLists ? marks[f] != 1 : hasCorner(p, v1)) continue;
             for (int k = 0; k < 4; ++k)
                 if (corner(p, k) == v2) corner(p, k) = v1;
@@ -275,7 +272,7 @@ void Decimator::penalizeCandidate(EdgeCandidate* c, const Vector& target) {
             assessFace(f, corners, v1, target, terms);
         }
     };
-    const Vector& at = m.positions.items[v1];
+    const Vector& at = m.position(v1);
     if (target.x == at.x && target.y == at.y && target.z == at.z) {
         weighSecond();
         weighFirst();

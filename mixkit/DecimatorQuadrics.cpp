@@ -5,6 +5,7 @@
 // quadric is a sum of planes taken in one fixed order (its polygons in index order, then its
 // constraints in the order of their edges' first points), and every point is summed by one worker
 // alone in that order.
+#include "mixkit/BorderConstraint.h"
 #include "mixkit/Decimator.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
@@ -24,7 +25,7 @@ struct ConstraintPlane {
 bool Decimator::sumPlanes(int32_t from, int32_t to, bool polls, std::atomic<bool>& stopped) {
     for (int32_t i = from; i < to; ++i) quadrics_.items[i].fill(0.0);
     auto mine = [from, to](int32_t p) { return p >= from && p < to; };
-    const HostPolygon* polygons = mesh_->hostPolygons;
+    const HostPolygon* polygons = mesh_->polygonArray();
     for (int32_t i = 0; i < mesh_->polygonCount(); ++i) {
         if (i % 1000 == 0 && (polls ? stopAt(i, stopped) : stopped.load(std::memory_order_relaxed))) return false;
         const HostPolygon& p = polygons[i];
@@ -66,7 +67,7 @@ bool Decimator::buildQuadrics() {
     const int32_t fit = (points - 1) / SETUP_POINT_BLOCK + 1;
     const int32_t ranges = points <= 0 ? 1 : workers_ < fit ? workers_ : fit;
     std::atomic<bool> stopped{false};
-    return forBlocks(ranges, 1, workers_, testBreak_, [&](int32_t r, int32_t) {
+    return forBlocks(ranges, 1, workers_, nullptr, [&](int32_t r, int32_t) {
         const int32_t from = static_cast<int32_t>(static_cast<int64_t>(points) * r / ranges);
         const int32_t to = static_cast<int32_t>(static_cast<int64_t>(points) * (r + 1) / ranges);
         return sumPlanes(from, to, r == 0, stopped);
@@ -81,7 +82,7 @@ bool Decimator::addSeamConstraints() {
     Stack<Stack<ConstraintPlane>> found;
     if (points > 0 && !found.resize((points - 1) / SETUP_POINT_BLOCK + 1)) return false;
     std::atomic<bool> stopped{false};
-    const bool ok = forBlocks(points, SETUP_POINT_BLOCK, workers_, testBreak_, [&](int32_t from, int32_t to, int32_t worker) {
+    const bool ok = forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
         SetupScratch& s = scratch_.items[worker];
         Stack<ConstraintPlane>& planes = found.items[from / SETUP_POINT_BLOCK];
         if (!s.ready(*mesh_)) return false;
@@ -92,22 +93,15 @@ bool Decimator::addSeamConstraints() {
                 if (j <= i) continue;
                 s.edgeOf(*mesh_, i, j);
                 const Stack<int32_t>& edgePolygons = s.edgePolygons;
-                bool constrained = edgePolygons.count == 1;
-                if (edgePolygons.count == 2) {
-                    const int32_t f = edgePolygons.items[0];
-                    const int32_t g = edgePolygons.items[1];
-                    constrained = mesh_->attributes().acrossSeam(f, g);
-                }
+                const bool constrained = isConstrainedEdge(edgePolygons.count, [&] {
+                    return mesh_->attributes().acrossSeam(edgePolygons.items[0], edgePolygons.items[1]);
+                });
                 if (!constrained) continue;
-                const Vector& pi = mesh_->positions.items[i];
-                const Vector& pj = mesh_->positions.items[j];
+                const Vector& pi = mesh_->position(i);
+                const Vector& pj = mesh_->position(j);
                 for (int32_t e = 0; e < edgePolygons.count; ++e) {
-                    const Vector edge = subtract(pj, pi);
                     const Vector n = mesh_->polygonNormal(edgePolygons.items[e], true);
-                    const Vector m = normalize(cross(edge, n));
-                    Quadric q = Quadric::fromPlane(m.x, m.y, m.z, -dot(m, pi), 1.0);
-                    q.scale(settings.boundaryWeight);
-                    if (byLength) q.scale(dot(edge, edge));
+                    const Quadric q = borderPlaneQuadric(pi, pj, n, settings.boundaryWeight, byLength);
                     if (!pushChecked(planes, ConstraintPlane{i, j, q})) return false;
                 }
             }

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "mixkit/AttributeTransfer.h"
-
 namespace {
 
 uint32_t bitsOf(float v) {
@@ -14,17 +12,11 @@ uint32_t bitsOf(float v) {
 
 }  // namespace
 
-bool HistoryRecorder::start(const AttributeTransfer& attributes, HostSelection hidden, int32_t reducibleCount) {
+bool HistoryRecorder::start(int32_t reducibleCount, int32_t uvwTags, int32_t floatMaps, int32_t pointSets,
+                            HostSelection hidden) {
     recording_ = 0;
-    const int32_t uvw = attributes.uvwTagCount();
-    const int32_t maps = attributes.floatMapCount();
-    const int32_t sets = attributes.pointSetCount();
-    if (!history_.startRecording(reducibleCount, uvw, maps, sets + 1)) return false;
-    for (int32_t t = 0; t < uvw; ++t) history_.bindUvwTag(t, attributes.uvwTag(t));
-    for (int32_t m = 0; m < maps; ++m) history_.bindFloatMap(m, attributes.floatMapTag(m));
-    history_.bindNormalTag(attributes.normalTag());
+    if (!history_.startRecording(reducibleCount, uvwTags, floatMaps, HISTORY_POINT_SETS + pointSets)) return false;
     history_.bindSet(HISTORY_HIDDEN_POINTS, hidden.handle());
-    for (int32_t s = 0; s < sets; ++s) history_.bindSet(HISTORY_POINT_SETS + s, attributes.pointSet(s).handle());
     recording_ = 1;
     return true;
 }

@@ -4,8 +4,8 @@
 // every call but start is a test of one flag.
 //
 // The slots the entries name (the UVW tags, the float maps and the normal tag in the order the
-// attribute transfer keeps them; the hidden points, then the point-selection tags) are bound when
-// recording starts.
+// attribute transfer keeps them; the hidden points, then the point-selection tags) are made when
+// recording starts; the hidden points are bound here, the tags by whoever holds them.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +15,6 @@
 #include "sources/Geometry.h"
 #include "sources/HostPolygonObject.h"
 #include "sources/HostSelection.h"
-
-class AttributeTransfer;
 
 // The history's selection slots: the hidden points, then the point-selection tags in order.
 constexpr int32_t HISTORY_HIDDEN_POINTS = 0;
@@ -31,9 +29,10 @@ public:
     ContractionHistory& history() { return history_; }
     const ContractionHistory& history() const { return history_; }
 
-    // Starts recording (see ContractionHistory::startRecording) with the attribute transfer's tags and the
-    // hidden set bound to slots. False, with recording off, when the host refuses the memory.
-    bool start(const AttributeTransfer& attributes, HostSelection hidden, int32_t reducibleCount);
+    // Starts recording (see ContractionHistory::startRecording) with slots for the given numbers of
+    // UVW tags, float maps and point-selection tags, and the hidden set bound to its slot. False,
+    // with recording off, when the host refuses the memory.
+    bool start(int32_t reducibleCount, int32_t uvwTags, int32_t floatMaps, int32_t pointSets, HostSelection hidden);
     // Room for one more record of at most `entryBound` entries; false when refused.
     bool reserve(int32_t entryBound) { return history_.reserveRoom(entryBound); }
 

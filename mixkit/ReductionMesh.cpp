@@ -142,13 +142,7 @@ void ReductionMesh::release() {
 }
 
 double ReductionMesh::polygonArea(int32_t f) const {
-    const HostPolygon& p = hostPolygons[f];
-    const Vector& a = positions[p.a];
-    const Vector& b = positions[p.b];
-    const Vector& c = positions[p.c];
-    if (p.c == p.d) return 0.5 * length(cross(subtract(b, a), subtract(c, a)));
-    const Vector& d = positions[p.d];
-    return 0.5 * length(cross(subtract(b, a), subtract(d, a))) + 0.5 * length(cross(subtract(d, c), subtract(b, c)));
+    return ::polygonArea(hostPolygons[f], [this](int32_t p) -> const Vector& { return positions[p]; });
 }
 
 Plane ReductionMesh::polygonPlane(int32_t f, bool unit) const {
@@ -244,9 +238,7 @@ void ReductionMesh::planContraction(int32_t v1, int32_t v2, const Vector& target
     emptyKeepingStorage(k.changedPolygons);
     emptyKeepingStorage(k.dyingPolygons);
 
-    markPolygons(v2, 0);
-    markPolygons(v1, 1);
-    addToMarks(v2, 1);
+    view().markEnds(v1, v2, polygonMarks.items);
     splitMarked(v1, 2, k.changedPolygons, k.dyingPolygons);
     k.pivot = k.changedPolygons.count;
     splitMarked(v2, 2, k.changedPolygons, k.dyingPolygons);
@@ -297,17 +289,35 @@ int32_t ReductionMesh::recordEntryBound(int32_t v1, int32_t v2) const {
     return bound;
 }
 
-// ---- the edits of one contraction ----
-// The merged point moves, the polygons that used both ends vanish or turn into triangles, the
-// removed point's polygons are re-pointed; the attribute transfer carries the tags' data along and
-// the recorder writes every change into the current record while a history is recorded.
-
-void ReductionMesh::transferUvw(const Contraction& k) {
-    recorder_.begin();
-    attributes_.transferUvw(*this, k, recorder_);
+bool ReductionMesh::startRecording() {
+    if (!recorder_.start(reducibleCount_, attributes_.uvwTagCount(), attributes_.floatMapCount(),
+                         attributes_.pointSetCount(), hiddenPointSet))
+        return false;
+    attributes_.bindSlots(recorder_.history());
+    return true;
 }
 
-void ReductionMesh::moveCorners(const Contraction& k) {
+// ---- one contraction ----
+// The merged point moves, the polygons that used both ends vanish or turn into triangles, the
+// removed point's polygons are re-pointed; the attribute transfer carries the tags' data along and
+// the recorder writes every change into the contraction's record while a history is recorded.
+
+void ReductionMesh::contract(const Contraction& k) {
+    recorder_.begin();
+    // The UVW groups are told apart by the polygons that still name both ends.
+    attributes_.transferUvw(view(), polygonMarks.items, k, recorder_);
+    movePoint(k);
+    relinkPolygons(k);
+    retirePoint(k.v2);
+    renewUnitNormals(k.v1);
+    attributes_.blendPointData(k, recorder_);
+    // The corner normals are part of this contraction's record, so they are refreshed before it closes.
+    attributes_.refreshNormals(view(), polygonMarks.items, k.v1, recorder_);
+    hideRemovedPoint(k.v2);
+    recorder_.close(object_, reducibleCount_, k.cost, k.rawError);
+}
+
+void ReductionMesh::movePoint(const Contraction& k) {
     const int32_t v1 = k.v1;
     // A point that lands on one of the ends takes that end's host coordinates as they are; any
     // other target is mapped back to object units.
@@ -318,13 +328,20 @@ void ReductionMesh::moveCorners(const Contraction& k) {
     const FloatVector moved = atV1 ? hostPoints[v1] : atV2 ? hostPoints[k.v2] : toFloatVector(frame_.toObject(p));
     if (recorder_.recording()) recorder_.pointMoved(v1, frame_.offsetToObject(k.dv1), hostPoints[v1], moved);
     hostPoints[v1] = moved;
+}
 
+void ReductionMesh::relinkPolygons(const Contraction& k) {
     for (int32_t i = 0; i < k.dyingPolygons.count; ++i) retirePolygon(k.dyingPolygons.items[i]);
-    for (int32_t i = k.pivot; i < k.changedPolygons.count; ++i) relinkPolygon(k.changedPolygons.items[i], k.v2, v1);
+    for (int32_t i = k.pivot; i < k.changedPolygons.count; ++i) relinkPolygon(k.changedPolygons.items[i], k.v2, k.v1);
+}
 
-    reducibleFlags[k.v2] = 0;
+void ReductionMesh::retirePoint(int32_t v2) {
+    reducibleFlags[v2] = 0;
     --reducibleCount_;
-    pointPolygons.empty(k.v2);
+    pointPolygons.empty(v2);
+}
+
+void ReductionMesh::renewUnitNormals(int32_t v1) {
     // Only the polygons of the moved point changed shape.
     const FlatLists<int32_t>::List around = pointPolygons[v1];
     for (int32_t i = 0; i < around.count; ++i) unitNormals[around.items[i]] = polygonNormal(around.items[i], true);
@@ -372,19 +389,13 @@ void ReductionMesh::relinkPolygon(int32_t f, int32_t v2, int32_t v1) {
     recorder_.polygonChanged(f, before, p);
 }
 
-void ReductionMesh::blendPointData(const Contraction& k) {
-    attributes_.blendPointData(k, recorder_);
-    // The normals are part of this contraction's record, so they are refreshed before it closes.
-    attributes_.refreshNormals(*this, k.v1, recorder_);
-    if (recorder_.recording()) {
-        uint8_t& hidden = hiddenPointFlags[k.v2];
-        const bool before = hidden != 0;
-        hidden = 255;
-        if (!before) {
-            // The removed point is hidden while the level of detail is being chosen.
-            hiddenPointSet.select(k.v2);
-            recorder_.membershipChanged(HISTORY_HIDDEN_POINTS, k.v2, false, true);
-        }
-        recorder_.close(object_, reducibleCount_, k.cost, k.rawError);
-    }
+void ReductionMesh::hideRemovedPoint(int32_t v2) {
+    // The removed point is hidden while the level of detail is being chosen, that is while the
+    // preview's course is recorded.
+    if (!recorder_.recording()) return;
+    uint8_t& hidden = hiddenPointFlags[v2];
+    if (hidden != 0) return;
+    hidden = 255;
+    hiddenPointSet.select(v2);
+    recorder_.membershipChanged(HISTORY_HIDDEN_POINTS, v2, false, true);
 }

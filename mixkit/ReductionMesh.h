@@ -1,8 +1,10 @@
 // The working mesh of one reduction. It wraps a host polygon object and edits the object's own point
 // and polygon arrays in place, keeping beside them double positions, point-to-polygon adjacency,
-// scratch marks, unit polygon normals and the flags taken from the selections handed in. The data
-// of the object's tags follows each contraction through the mesh's AttributeTransfer, and while a
-// preview is recorded every edit goes into the history through its HistoryRecorder.
+// scratch marks, unit polygon normals and the flags taken from the selections handed in. A
+// contraction is one transaction here (contract): its record is begun, the point moves, the
+// polygons are relinked, the tags' data follows through the AttributeTransfer (which reads the
+// mesh through a TopologyView), the removed point is hidden and the record closed; while a preview
+// is recorded every edit goes into the history through the HistoryRecorder.
 //
 // Polygons are the host's: four point indices, a triangle has c == d, a polygon with a == b is dead
 // (retired polygons are written as 0, 0, 0, 0 and stay in the array; removed points stay in the
@@ -17,7 +19,9 @@
 #include "mixkit/FlatLists.h"
 #include "mixkit/HistoryRecorder.h"
 #include "mixkit/Plane.h"
+#include "mixkit/PolygonMeasures.h"
 #include "mixkit/ReferenceFrame.h"
+#include "mixkit/TopologyView.h"
 #include "sources/Geometry.h"
 #include "sources/HostPolygonObject.h"
 #include "sources/HostSelection.h"
@@ -53,6 +57,10 @@ public:
     const HostPolygon& polygon(int32_t f) const { return hostPolygons[f]; }
     // The live polygons that use point p (each once, unless hasRepeatedCorners).
     FlatLists<int32_t>::List polygonsOf(int32_t p) const { return pointPolygons[p]; }
+    // Asks the memory for p's polygon list ahead of a walk over it.
+    void prefetchPolygonsOf(int32_t p) const { pointPolygons.prefetchSpan(p); }
+    // What the attribute transfer reads; valid until the object's arrays move (followObjectArrays).
+    TopologyView view() const { return TopologyView{positions.items, hostPolygons, unitNormals.items, &pointPolygons}; }
     // Whether point p takes part and has not been merged away, and how many such points are left.
     bool isReducible(int32_t p) const { return reducibleFlags[p] != 0; }
     int32_t reducibleCount() const { return reducibleCount_; }
@@ -74,7 +82,7 @@ public:
     const AttributeTransfer& attributes() const { return attributes_; }
 
     // ---- geometry ----
-    // Triangle: (b - a) x (c - a); quad: (b - d) x (c - a); normalised when `unit` (zero stays).
+    // The polygon's normal (PolygonMeasures.h), normalised when `unit` (zero stays).
     Vector polygonNormal(int32_t f, bool unit) const;
     // polygonNormal(f, true) as of the last change of f: kept for every live polygon and renewed
     // for the polygons of the moved point after each contraction.
@@ -93,13 +101,11 @@ public:
     void polygonsOfEdge(int32_t i, int32_t j, Stack<int32_t>& list, uint8_t* polygonMarks) const;
     void pointNeighbours(int32_t p, Stack<int32_t>& list, uint8_t* pointMarks) const;
     // Scratch marks, one byte per polygon, all zero between walks: a walk that sets marks clears
-    // them again before it returns. markPolygons sets the marks of p's polygons to `value`,
-    // addToMarks adds `value` to them.
-    void markPolygons(int32_t p, uint8_t value);
-    void addToMarks(int32_t p, uint8_t value);
+    // them again before it returns.
+    uint8_t* polygonMarkArray() { return polygonMarks.items; }
     // The arrays behind the walks, for loops that only meet indices from the adjacency lists and
     // from live polygons (so always in range).
-    uint8_t* polygonMarkArray() { return polygonMarks.items; }
+    const Vector* positionArray() const { return positions.items; }
     const HostPolygon* polygonArray() const { return hostPolygons; }
     const Vector* unitNormalArray() const { return unitNormals.items; }
 
@@ -109,23 +115,20 @@ public:
     // Room in the kept point's polygon list and in the attribute transfer's scratch lists for the
     // planned contraction; false when the host refuses the memory.
     bool reserveContraction(const Contraction& k);
-    // The effects of a planned contraction, in the order it runs them:
-    //  transferUvw     begins the contraction's record and moves the UVWs, while the polygons
-    //                  still name both ends;
-    //  moveCorners     moves the kept point, retires the dying polygons and relinks the others
-    //                  (retirePolygon, relinkPolygon), renews the unit normals around the point;
-    //  blendPointData  blends point selections and float maps, refreshes the corner normals,
-    //                  hides the removed point and closes the record (while recording).
-    void transferUvw(const Contraction& k);
-    void moveCorners(const Contraction& k);
-    void retirePolygon(int32_t f);
+    // Performs a planned contraction, whole: its record begun, the UVWs moved while the polygons
+    // still name both ends, the kept point moved, the polygons retired or relinked, point data
+    // blended, corner normals refreshed, the removed point hidden and the record closed (the
+    // history steps only while recording). Needs the room of reserveContraction (and, while
+    // recording, reserveRecord).
+    void contract(const Contraction& k);
+    // One relinking edit of contract: polygon f's corner v2 becomes v1, a quad that turns into a
+    // triangle turns its corners (and their tag data) into the triangle form.
     void relinkPolygon(int32_t f, int32_t v2, int32_t v1);
-    void blendPointData(const Contraction& k);
 
     // ---- history ----
     // Starts recording every contraction into history() (see HistoryRecorder::start). False, with
     // nothing recorded, when the host refuses the memory.
-    bool startRecording() { return recorder_.start(attributes_, hiddenPointSet, reducibleCount_); }
+    bool startRecording();
     bool recording() const { return recorder_.recording(); }
     // Set when a record could not be stored; the reduction must stop.
     bool recordingFailed() const { return recorder_.failed(); }
@@ -137,10 +140,15 @@ public:
     bool reserveRecord(int32_t v1, int32_t v2) { return recorder_.reserve(recordEntryBound(v1, v2)); }
 
 private:
-    // The decimator walks the adjacency with the scratch marks in its hot loops.
-    friend class Decimator;
+    // The steps of contract.
+    void movePoint(const Contraction& k);
+    void relinkPolygons(const Contraction& k);
+    void retirePolygon(int32_t f);
+    void retirePoint(int32_t v2);
+    void renewUnitNormals(int32_t v1);
+    void hideRemovedPoint(int32_t v2);
 
-    // Scratch walks over the marks.
+    // Takes p's marked polygons into `low` or `high` by their marks and clears the marks.
     void splitMarked(int32_t p, uint8_t threshold, Stack<int32_t>& low, Stack<int32_t>& high);
 
     bool buildAdjacency();
@@ -170,36 +178,8 @@ private:
     HistoryRecorder recorder_;
 };
 
-// The small walks below run several times for every contraction; they live here so that they
-// inline. Polygon and point indices met in the adjacency lists are always in range, so the marks
-// are written directly.
-
+// The normal is measured several times for every contraction; it lives here so that it inlines.
 inline Vector ReductionMesh::polygonNormal(int32_t f, bool unit) const {
-    const HostPolygon& p = hostPolygons[f];
-    const Vector& a = positions[p.a];
-    const Vector& b = positions[p.b];
-    const Vector& c = positions[p.c];
-    Vector n;
-    if (p.c == p.d) {
-        n = cross(subtract(b, a), subtract(c, a));
-    } else {
-        const Vector& d = positions[p.d];
-        n = cross(subtract(b, d), subtract(c, a));
-    }
+    const Vector n = ::polygonNormal(hostPolygons[f], [this](int32_t p) -> const Vector& { return positions[p]; });
     return unit ? normalize(n) : n;
-}
-
-inline void ReductionMesh::markPolygons(int32_t p, uint8_t value) {
-    const FlatLists<int32_t>::List list = pointPolygons[p];
-    uint8_t* marks = polygonMarks.items;
-    for (int32_t i = 0; i < list.count; ++i) marks[list.items[i]] = value;
-}
-
-inline void ReductionMesh::addToMarks(int32_t p, uint8_t value) {
-    const FlatLists<int32_t>::List list = pointPolygons[p];
-    uint8_t* marks = polygonMarks.items;
-    for (int32_t i = 0; i < list.count; ++i) {
-        uint8_t& m = marks[list.items[i]];
-        m = static_cast<uint8_t>(m + value);
-    }
 }

@@ -3,8 +3,9 @@
 #include <cstring>
 
 #include "mixkit/Decimator.h"
+#include "mixkit/UnTriag3.h"
+#include "reduction/HostReductionControl.h"
 #include "reduction/QuadSplit.h"
-#include "reduction/UnTriag3.h"
 #include "sources/HostSettings.h"
 #include "sources/HostTag.h"
 #include "sources/Module.h"
@@ -88,9 +89,10 @@ bool ReductionItem::contract(bool toError, int32_t target, double limit, const R
     if (!object.valid()) return false;
     Decimator decimator;
     settings.applyTo(decimator);
-    if (!decimator.initialise(&mesh, settings.thread)) return false;
-    const bool done = toError ? decimator.decimateToError(limit, settings.thread)
-                              : decimator.decimateToCount(target, showPercent, settings.thread);
+    HostReductionControl control(settings.thread);
+    if (!decimator.initialise(&mesh, &control)) return false;
+    const bool done = toError ? decimator.decimateToError(limit, &control)
+                              : decimator.decimateToCount(target, showPercent, &control);
     return done;
 }
 

@@ -31,7 +31,7 @@ struct ReductionSettings {
     double errorLimit = 0.0;
     int32_t completedPass = PASS_NONE;  // the last pass that ended without a break
     int32_t requestedPass = PASS_NONE;  // the pass running (or about to); PASS_NONE while idle
-    HostThreadBase* thread = nullptr;   // whose break test the core polls
+    HostThreadBase* thread = nullptr;   // whose break test the core polls (through HostReductionControl)
 
     // Copies the seven core settings into a decimator, in its order.
     void applyTo(Decimator& decimator) const;

@@ -2,12 +2,14 @@
 
 #include <cmath>
 
+#include "mixkit/BorderConstraint.h"
 #include "mixkit/Plane.h"
+#include "mixkit/PolygonMeasures.h"
 #include "mixkit/ShapeMeasures.h"
 #include "mixkit/SolveCoefficients.h"
 #include "mixkit/StackHelpers.h"
+#include "mixkit/UnTriag3.h"
 #include "mixkit/WeightingPolicy.h"
-#include "reduction/UnTriag3.h"
 #include "sources/Geometry.h"
 #include "sources/HostSettings.h"
 #include "sources/Module.h"
@@ -53,13 +55,9 @@ bool uses(const HostPolygon& q, int32_t point) {
     return false;
 }
 
-// Unit face normal in the measuring frame: (b - a) x (c - a) for a triangle, (b - d) x (c - a) for a
-// quad; zero when it has no length.
+// Unit face normal in the measuring frame; zero when it has no length.
 Vector faceNormal(const TessikContext& ctx, const HostPolygon& q) {
-    const Vector a = ctx.framePoint(q.a), b = ctx.framePoint(q.b), c = ctx.framePoint(q.c);
-    if (isTriangle(q)) return normalize(cross(subtract(b, a), subtract(c, a)));
-    const Vector d = ctx.framePoint(q.d);
-    return normalize(cross(subtract(b, d), subtract(c, a)));
+    return normalize(polygonNormal(q, [&ctx](int32_t i) { return ctx.framePoint(i); }));
 }
 
 // The plane quadric of polygon q (not yet weighted) and the polygon's area.
@@ -68,12 +66,11 @@ Quadric planeQuadric(const TessikContext& ctx, const HostPolygon& q, double& are
     Plane plane;
     if (isTriangle(q)) {
         plane = trianglePlaneUnit(a, b, c);
-        area = length(cross(subtract(b, a), subtract(c, a))) / 2.0;
     } else {
         const Vector d = ctx.framePoint(q.d);
         plane = quadPlaneUnit(a, b, c, d);
-        area = length(cross(subtract(b, a), subtract(d, a))) / 2.0 + length(cross(subtract(d, c), subtract(b, c))) / 2.0;
     }
+    area = polygonArea(q, [&ctx](int32_t i) { return ctx.framePoint(i); });
     return Quadric::fromPlane(plane.a, plane.b, plane.c, plane.d, area);
 }
 
@@ -110,8 +107,8 @@ bool hasEdge(const HostPolygon& r, int32_t u, int32_t v) {
     return false;
 }
 
-// An edge is constrained when one polygon alone uses it, or when its two polygons differ in some
-// polygon selection.
+// Whether edge (u, v) takes a border constraint (isConstrainedEdge). The polygons of the edge are
+// looked for by scanning, and only up to two: an edge with more counts as one of its first two.
 bool constrainedEdge(const TessikContext& ctx, int32_t u, int32_t v) {
     int32_t found[2] = {-1, -1};
     int n = 0;
@@ -120,13 +117,13 @@ bool constrainedEdge(const TessikContext& ctx, int32_t u, int32_t v) {
         if (isDead(poly) || !hasEdge(poly, u, v)) continue;
         found[n++] = r;
     }
-    if (n == 1) return true;
-    if (n < 2) return false;
-    for (int32_t i = 0; i < ctx.polygonSelections.count; ++i) {
-        const HostSelection& set = ctx.polygonSelections[i];
-        if (set.isSelected(found[0]) != set.isSelected(found[1])) return true;
-    }
-    return false;
+    return isConstrainedEdge(n, [&] {
+        for (int32_t i = 0; i < ctx.polygonSelections.count; ++i) {
+            const HostSelection& set = ctx.polygonSelections[i];
+            if (set.isSelected(found[0]) != set.isSelected(found[1])) return true;
+        }
+        return false;
+    });
 }
 
 void addBorderConstraints(TessikContext& ctx, const Picked& P, const HostPolygon& q) {
@@ -136,12 +133,8 @@ void addBorderConstraints(TessikContext& ctx, const Picked& P, const HostPolygon
         const int su = P.slotOf(u), sv = P.slotOf(v);
         if (su < 0 && sv < 0) continue;
         if (!constrainedEdge(ctx, u, v)) continue;
-        const Vector pu = ctx.framePoint(u);
-        const Vector e = subtract(ctx.framePoint(v), pu);
-        const Vector normal = normalize(cross(e, faceNormal(ctx, q)));
-        Quadric C = Quadric::fromPlane(normal.x, normal.y, normal.z, -dot(normal, pu), 1.0);
-        C.scale(ctx.boundaryWeight);
-        if (ctx.weightingPolicy == WEIGHTING_AREA || ctx.weightingPolicy == WEIGHTING_AREA_AVERAGE) C.scale(dot(e, e));
+        const bool byLength = ctx.weightingPolicy == WEIGHTING_AREA || ctx.weightingPolicy == WEIGHTING_AREA_AVERAGE;
+        const Quadric C = borderPlaneQuadric(ctx.framePoint(u), ctx.framePoint(v), faceNormal(ctx, q), ctx.boundaryWeight, byLength);
         if (su >= 0) ctx.cornerQuadrics[su].add(C);
         if (sv >= 0) ctx.cornerQuadrics[sv].add(C);
     }
@@ -279,10 +272,7 @@ void refreshNormal(TessikContext& ctx, int32_t g) {
     for (int32_t r = 0; r < ctx.polygonCount; ++r) {
         const HostPolygon& q = ctx.polygons[r];
         if (isDead(q) || !uses(q, g)) continue;
-        const Vector a = ctx.objectPoint(q.a), b = ctx.objectPoint(q.b), c = ctx.objectPoint(q.c);
-        const Vector n = isTriangle(q) ? cross(subtract(b, a), subtract(c, a))
-                                       : cross(subtract(b, ctx.objectPoint(q.d)), subtract(c, a));
-        sum = add(sum, normalize(n));
+        sum = add(sum, normalize(polygonNormal(q, [&ctx](int32_t i) { return ctx.objectPoint(i); })));
     }
     const Vector n = normalize(sum);
     const int16_t packed[3] = {static_cast<int16_t>(n.x * NORMAL_SCALE), static_cast<int16_t>(n.y * NORMAL_SCALE),

@@ -1,52 +1,19 @@
-// Stopping a reduction through the host's break test, and its progress on the status bar.
+// Stopping a reduction through its control, and the progress it is told. (The host's side of the
+// control, its thread's break test and status bar, is tested with the reduction plug-in.)
 #include <atomic>
 #include <chrono>
-#include <regex>
 #include <thread>
 
-#include "host/StatusBar.h"
 #include "mixkit/Decimator.h"
-#include "sources/HostThread.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
+#include "tests/mixkit/TestControl.h"
 #include "tests/support/CommandSettings.h"
 
 namespace mixtest {
 namespace {
 
 using CancellationTest = MixkitTest;
-
-// A host thread whose own break test answers yes from its (k + 1)-th question on. The set-up's
-// workers may ask at the same time.
-class BreakAfter : public HostThread {
-public:
-    explicit BreakAfter(int k) : k_(k) {}
-    ~BreakAfter() override { stop(); }
-    int32_t testBreak() override { return ++calls > k_ ? 1 : 0; }
-    void main() override {}
-    void answerYesAfter(int k) { k_ = k; }
-    std::atomic<int> calls{0};
-
-private:
-    std::atomic<int> k_;
-};
-
-// A host thread that runs a reduction to one point as its main.
-class ReductionThread : public HostThread {
-public:
-    ReductionThread(Decimator& d) : decimator_(d) {}
-    ~ReductionThread() override { stop(); }
-    void main() override {
-        started = true;
-        result = decimator_.decimateToCount(1, true, this);
-        finished = true;
-    }
-    std::atomic<bool> started{false}, finished{false};
-    bool result = true;
-
-private:
-    Decimator& decimator_;
-};
 
 struct Job {
     ModuleSet points, polygons;
@@ -78,29 +45,17 @@ TEST_F(CancellationTest, BreakDuringInitialiseLeavesTheObjectUntouched) {
         host::PolygonObject before;
         before.copyStateFrom(*obj);
         Job job(obj);
-        BreakAfter stop(k);
+        TestControl stop(k);
         EXPECT_FALSE(job.decimator.initialise(&job.mesh, &stop)) << "break after " << k;
-        EXPECT_EQ(stop.calls, k + 1);
+        EXPECT_EQ(stop.questions, k + 1);
         EXPECT_EQ(differences(*obj, before), "");
     }
     host::Document doc;
     host::PolygonObject* obj = makeGrid(doc, small());
     Job job(obj);
-    BreakAfter never(kInitialisePolls);
+    TestControl never(kInitialisePolls);
     EXPECT_TRUE(job.decimator.initialise(&job.mesh, &never));
-    EXPECT_EQ(never.calls, kInitialisePolls);
-}
-
-TEST_F(CancellationTest, StopAskedOfTheThreadBreaksInitialise) {
-    host::Document doc;
-    host::PolygonObject* obj = makeGrid(doc, small());
-    host::PolygonObject before;
-    before.copyStateFrom(*obj);
-    Job job(obj);
-    BreakAfter thread(1000);
-    thread.end(false);  // the host's stop flag, not the thread's own test
-    EXPECT_FALSE(job.decimator.initialise(&job.mesh, &thread));
-    EXPECT_EQ(differences(*obj, before), "");
+    EXPECT_EQ(never.questions, kInitialisePolls);
 }
 
 TEST_F(CancellationTest, BuildPassesPollEveryThousandItems) {
@@ -111,44 +66,47 @@ TEST_F(CancellationTest, BuildPassesPollEveryThousandItems) {
     o.uvw = false;
     host::PolygonObject* obj = makeGrid(doc, o);
     Job job(obj);
-    BreakAfter never(1000000);
+    TestControl never;
     ASSERT_TRUE(job.decimator.initialise(&job.mesh, &never));
     // Quadrics: 0, 1000, 2000 and after; seams and candidates: 0, 1000, 2000 and after each.
-    EXPECT_EQ(never.calls, 3 + 1 + 3 + 1 + 3 + 1);
+    EXPECT_EQ(never.questions, 3 + 1 + 3 + 1 + 3 + 1);
+    // Each poll within a pass also shows that the work goes on; the questions after a pass do not.
+    EXPECT_EQ(never.busyCalls, 3 + 3 + 3);
+    EXPECT_TRUE(never.progress.empty());
 }
 
 TEST_F(CancellationTest, BreakDuringTheLoopStopsAtTheNextPoll) {
     host::Document doc;
     GridOptions o;
-    o.columns = 220;
-    o.rows = 200;
+    o.columns = 40;
+    o.rows = 30;
     o.uvw = false;
     host::PolygonObject* obj = makeGrid(doc, o);
     Job job(obj);
     Shadow shadow(*obj, job.mesh);
-    BreakAfter stopper(1000000);
+    // 20 ms a reading: the loop's start reads 20, its first steps 40 and 60 (within the 50 ms),
+    // the third 80 and polls.
+    TestControl stopper(INT_MAX, 20);
     ASSERT_TRUE(job.decimator.initialise(&job.mesh, &stopper));
-    const int afterInitialise = stopper.calls;
-    EXPECT_EQ(afterInitialise, 44 + 1 + 45 + 1 + 45 + 1);  // 44000 polygons, 44421 points
-    stopper.answerYesAfter(afterInitialise);  // the next question is answered yes
+    const int afterInitialise = stopper.questions;
+    stopper.answerYesFromNow();
     const int32_t initial = job.mesh.reducibleCount();
-    const auto t0 = std::chrono::steady_clock::now();
     EXPECT_FALSE(job.decimator.decimateToCount(1, true, &stopper));
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    // Asked once in the loop, after at least 50 ms, and it stopped there.
-    EXPECT_EQ(stopper.calls, afterInitialise + 1);
-    EXPECT_GE(seconds, 0.05);
-    EXPECT_LT(job.mesh.reducibleCount(), initial);
-    EXPECT_GT(job.mesh.reducibleCount(), 1);
+    // Asked once in the loop, and it stopped there, after two steps.
+    EXPECT_EQ(stopper.questions, afterInitialise + 1);
+    EXPECT_LE(job.mesh.reducibleCount(), initial - 1);
+    EXPECT_GE(job.mesh.reducibleCount(), initial - 2);
+    ASSERT_EQ(stopper.progress.size(), 1u);
+    EXPECT_EQ(stopper.progress[0].count, job.mesh.reducibleCount());
     // What was done stays done, consistently.
     for (int i = 0; i < obj->pointCount(); ++i) shadow.removed[i] = job.mesh.isReducible(i) == 0;
     EXPECT_EQ(checkMesh(*obj, job.mesh, shadow), "");
     EXPECT_EQ(checkDecimator(job.decimator), "");
-    // The status bar was cleared at the end.
-    EXPECT_EQ(host::StatusBar::main().line(), "");
+    // The progress was cleared at the end.
+    EXPECT_EQ(stopper.finishedCalls, 1);
 }
 
-TEST_F(CancellationTest, StopFromTheMainThreadEndsAWorkerReduction) {
+TEST_F(CancellationTest, StopFromAnotherThreadEndsTheReduction) {
     host::Document doc;
     GridOptions o;
     o.columns = 220;
@@ -158,53 +116,68 @@ TEST_F(CancellationTest, StopFromTheMainThreadEndsAWorkerReduction) {
     Job job(obj);
     ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
     const int32_t initial = job.mesh.reducibleCount();
-    ReductionThread worker(job.decimator);
-    ASSERT_TRUE(worker.start());
-    while (!worker.started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    TestControl control(INT_MAX, 51);  // polls at every step
+    std::atomic<bool> started{false}, finished{false};
+    bool result = true;
+    std::thread worker([&] {
+        started = true;
+        result = job.decimator.decimateToCount(1, true, &control);
+        finished = true;
+    });
+    while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(120));
-    ASSERT_FALSE(worker.finished.load()) << "the reduction ended before it could be stopped";
-    worker.end(true);
-    EXPECT_TRUE(worker.finished.load());
-    EXPECT_FALSE(worker.result);
+    const bool endedEarly = finished.load();
+    control.stop = true;
+    worker.join();
+    ASSERT_FALSE(endedEarly) << "the reduction ended before it could be stopped";
+    EXPECT_FALSE(result);
     EXPECT_LT(job.mesh.reducibleCount(), initial);
     EXPECT_GT(job.mesh.reducibleCount(), 1);
 }
 
-TEST_F(CancellationTest, ProgressShowsPercentAndCount) {
-    host::Document doc;
+TEST_F(CancellationTest, ProgressTellsCountAndPercentOfTheWay) {
     GridOptions o;
-    o.columns = 220;
-    o.rows = 200;
+    o.columns = 40;
+    o.rows = 30;
     o.uvw = false;
-    host::PolygonObject* obj = makeGrid(doc, o);
+    for (const bool showPercent : {true, false}) {
+        host::Document doc;
+        host::PolygonObject* obj = makeGrid(doc, o);
+        Job job(obj);
+        ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
+        const int32_t initial = job.mesh.reducibleCount();
+        const int32_t target = initial / 2;
+        TestControl control(INT_MAX, 51);  // told at every step
+        EXPECT_TRUE(job.decimator.decimateToCount(target, showPercent, &control));
+        EXPECT_EQ(control.finishedCalls, 1);
+        if (!showPercent) {
+            // Without a percentage the loop only shows that it works.
+            EXPECT_TRUE(control.progress.empty());
+            EXPECT_GT(control.busyCalls, 0);
+            continue;
+        }
+        ASSERT_FALSE(control.progress.empty());
+        int32_t last = initial + 1;
+        for (const TestControl::Progress& p : control.progress) {
+            EXPECT_LE(p.count, last);
+            EXPECT_GE(p.count, target);
+            // The share of the way done, truncated.
+            EXPECT_EQ(p.percent, static_cast<int>(static_cast<double>(initial - p.count) / (initial - target) * 100.0));
+            last = p.count;
+        }
+        EXPECT_EQ(control.progress.front().count, initial);
+    }
+}
+
+TEST_F(CancellationTest, AnErrorLimitedLoopTellsTheCountAlone) {
+    host::Document doc;
+    host::PolygonObject* obj = makeGrid(doc, small());
     Job job(obj);
     ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
-    const int32_t initial = job.mesh.reducibleCount();
-    host::StatusBar& bar = host::StatusBar::main();
-    bar.setRecording(true);
-    const size_t before = bar.recorded().size();
-    EXPECT_TRUE(job.decimator.decimateToCount(initial / 2, true, nullptr));
-    std::vector<std::string> lines(bar.recorded().begin() + before, bar.recorded().end());
-    bar.setRecording(false);
-    const std::regex shown(R"(\[[#.]{20}\] (\d+)% (\d+))");
-    int updates = 0;
-    long lastCount = initial + 1;
-    for (const std::string& l : lines) {
-        std::smatch m;
-        if (!std::regex_match(l, m, shown)) continue;
-        ++updates;
-        const int percent = std::stoi(m[1]);
-        const long count = std::stol(m[2]);
-        // The bar is set before the text: the line in between still shows the old count.
-        if (count == lastCount) continue;
-        EXPECT_LT(count, lastCount);
-        EXPECT_GE(count, initial / 2);
-        // The percentage is the share of the way done, truncated.
-        EXPECT_EQ(percent, static_cast<int>(static_cast<double>(initial - count) / (initial - initial / 2) * 100.0));
-        lastCount = count;
-    }
-    EXPECT_GT(updates, 0);
-    EXPECT_EQ(bar.line(), "");  // cleared at the end
+    TestControl control(INT_MAX, 51);
+    EXPECT_TRUE(job.decimator.decimateToError(0.0, &control));
+    ASSERT_FALSE(control.progress.empty());
+    for (const TestControl::Progress& p : control.progress) EXPECT_EQ(p.percent, -1);
 }
 
 }  // namespace

@@ -26,13 +26,12 @@ struct Built {
     explicit Built(host::PolygonObject* obj) : points(WholeSets(*obj).points), polygons(WholeSets(*obj).polygons) {
         EXPECT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
     }
-    // The effects in the decimator's order; the target is given in object units.
+    // One contraction as the decimator makes it; the target is given in object units.
     void contract(int32_t v1, int32_t v2, const Vector& target) {
         Contraction k;
         mesh.planContraction(v1, v2, mesh.frame().toFrame(target), 0.0, k);
-        mesh.transferUvw(k);
-        mesh.moveCorners(k);
-        mesh.blendPointData(k);
+        ASSERT_TRUE(mesh.reserveContraction(k));
+        mesh.contract(k);
     }
 };
 
@@ -266,17 +265,38 @@ TEST_F(ContractionEffectsTest, DyingTriangleUvwIsZeroed) {
     EXPECT_EQ(zeroed, 2);
 }
 
-TEST_F(ContractionEffectsTest, WithoutUvwTagsANewRecordStillBegins) {
+TEST_F(ContractionEffectsTest, OneContractionIsOneClosedRecordOfItsOwnEdits) {
+    // The strip has no UVW tags: the record must still begin with the contraction, not carry over
+    // what was left in the current one.
     host::Document doc;
     host::PolygonObject* obj = makeTaggedStrip(doc);
     Built b(obj);
     ASSERT_TRUE(b.mesh.startRecording());
     ASSERT_TRUE(b.mesh.reserveRecord(1, 4));
-    ASSERT_TRUE(b.mesh.history().add(ChangeEntry{}));
-    Contraction k;
-    b.mesh.planContraction(1, 4, {1, 0.5, 0}, 0.0, k);
-    b.mesh.transferUvw(k);
-    EXPECT_EQ(b.mesh.history().currentEntryCount(), 0);
+    ASSERT_TRUE(b.mesh.history().add(ChangeEntry{}));  // a stray entry, all zero
+    b.contract(1, 4, {1, 0.5, 0});
+    const ContractionHistory& h = b.mesh.history();
+    ASSERT_EQ(h.size(), 1);
+    EXPECT_EQ(h.record(0).pointCount, b.mesh.reducibleCount());
+    // Both quads turn into triangles, the float map blends (2 and 8 to 5), the selection byte
+    // stays selected (127), and point 4 is hidden last.
+    struct Expected {
+        int32_t kind, slot, index;
+    };
+    const Expected expected[] = {{CHANGE_POLYGON, 0, 1},
+                                 {CHANGE_POLYGON, 0, 0},
+                                 {CHANGE_FLOAT, 0, 1},
+                                 {CHANGE_MEMBERSHIP, HISTORY_HIDDEN_POINTS, 4}};
+    ASSERT_EQ(h.record(0).entryCount, 4);
+    ChangeReader reader = h.entries(0);
+    for (const Expected& x : expected) {
+        ChangeEntry e;
+        ASSERT_TRUE(reader.next(e));
+        EXPECT_EQ(e.kind, x.kind);
+        EXPECT_EQ(e.slot, x.slot);
+        EXPECT_EQ(e.index, x.index);
+    }
+    EXPECT_TRUE(obj->hiddenPoints.isSelected(4));
 }
 
 TEST_F(ContractionEffectsTest, NormalsAreRecomputedAroundTheMovedPointOnly) {

@@ -64,7 +64,7 @@ TEST_F(HistoryRecorderTest, EveryChangeBecomesOneExactEntry) {
     EXPECT_EQ(idle.history().currentEntryCount(), 0);
 
     HistoryRecorder r;
-    ASSERT_TRUE(r.start(mesh.attributes(), HostSelection(), mesh.reducibleCount()));
+    ASSERT_TRUE(r.start(mesh.reducibleCount(), 1, 1, 1, HostSelection()));
     EXPECT_TRUE(r.recording());
     EXPECT_EQ(r.history().initialCount, 20);
     ASSERT_TRUE(r.reserve(16));
@@ -112,8 +112,7 @@ TEST_F(HistoryRecorderTest, EveryChangeBecomesOneExactEntry) {
 
 TEST_F(HistoryRecorderTest, AnEntryThatCannotBeKeptStopsTheRecording) {
     HistoryRecorder r;
-    AttributeTransfer none;
-    ASSERT_TRUE(r.start(none, HostSelection(), 3));
+    ASSERT_TRUE(r.start(3, 0, 0, 0, HostSelection()));
     r.begin();
     // No room reserved and the host refuses the memory: the record cannot be trusted any more.
     host::memory::failAfter(1, true);
@@ -138,14 +137,13 @@ TEST_F(HistoryRecorderTest, StartRefusedForMemoryLeavesRecordingOff) {
     ASSERT_GT(mesh.attributes().floatMapCount(), 0);
     int refused = 0;
     for (uint64_t n = 1;; ++n) {
-        HistoryRecorder r;
         host::memory::failAfter(n);
-        const bool started = r.start(mesh.attributes(), HostSelection(), mesh.reducibleCount());
+        const bool started = mesh.startRecording();
         host::memory::resetFailures();
-        EXPECT_EQ(r.recording(), started);
+        EXPECT_EQ(mesh.recording(), started);
         if (started) break;
         ++refused;
-        EXPECT_EQ(r.history().size(), 0);
+        EXPECT_EQ(mesh.history().size(), 0);
         ASSERT_LT(n, 50u);
     }
     // The slot lists of both tag kinds and of the sets: each allocation refused once.
@@ -170,9 +168,8 @@ TEST_F(HistoryRecorderTest, AttributesFollowTagDataTheObjectMoved) {
     // Halfway between 1 (2.0) and 4 (8.0), in the moved data.
     Contraction k;
     mesh.planContraction(1, 4, mesh.frame().toFrame(FloatVector{1, 0.5f, 0}), 0.0, k);
-    mesh.transferUvw(k);
-    mesh.moveCorners(k);
-    mesh.blendPointData(k);
+    ASSERT_TRUE(mesh.reserveContraction(k));
+    mesh.contract(k);
     EXPECT_EQ(map->data[1], 5.0f);
     EXPECT_EQ(map->data[4], 8.0f);
 }

@@ -1,4 +1,5 @@
-// Vectors, planes, shape measures, 3x3 matrices and quadrics, against values worked by hand.
+// Vectors, planes, polygon measures, border constraints, shape measures, 3x3 matrices and
+// quadrics, against values worked by hand.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,8 +7,10 @@
 #include <limits>
 #include <random>
 
+#include "mixkit/BorderConstraint.h"
 #include "mixkit/Matrix3.h"
 #include "mixkit/Plane.h"
+#include "mixkit/PolygonMeasures.h"
 #include "mixkit/Quadric.h"
 #include "mixkit/ShapeMeasures.h"
 #include "sources/Geometry.h"
@@ -82,6 +85,56 @@ TEST(Planes, DegenerateUnitPlaneIsAllZero) {
     EXPECT_EQ(p.b, 0.0);
     EXPECT_EQ(p.c, 0.0);
     EXPECT_EQ(p.d, 0.0);
+}
+
+TEST(PolygonMeasures, NormalAndAreaOfATriangleAndAQuad) {
+    // The unit square (0, 1, 2, 3) and its lower triangle (0, 1, 2); a quad's normal is the cross
+    // product of its diagonals, twice its area long.
+    const Vector points[] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {3, 0, 0}};
+    auto at = [&points](int32_t i) -> const Vector& { return points[i]; };
+    expectVector(polygonNormal(HostPolygon{0, 1, 2, 2}, at), 0, 0, 1);
+    expectVector(polygonNormal(HostPolygon{0, 1, 2, 3}, at), 0, 0, 2);
+    EXPECT_DOUBLE_EQ(polygonArea(HostPolygon{0, 1, 2, 2}, at), 0.5);
+    EXPECT_DOUBLE_EQ(polygonArea(HostPolygon{0, 1, 2, 3}, at), 1.0);
+    // The quad (0, 4, 2, 3) as the triangles (0, 4, 3) and (2, 3, 4): 1.5 and 0.5.
+    EXPECT_DOUBLE_EQ(polygonArea(HostPolygon{0, 4, 2, 3}, at), 2.0);
+}
+
+TEST(BorderConstraints, OpenBordersAndSeamsAreConstrained) {
+    struct Case {
+        int32_t polygons;
+        bool acrossSeam;
+        bool constrained;
+        bool asked;  // whether the seam test is asked at all
+    };
+    const Case cases[] = {
+        {0, true, false, false}, {1, false, true, false}, {2, false, false, true},
+        {2, true, true, true},   {3, true, false, false},
+    };
+    for (const Case& c : cases) {
+        bool asked = false;
+        const bool constrained = isConstrainedEdge(c.polygons, [&] {
+            asked = true;
+            return c.acrossSeam;
+        });
+        EXPECT_EQ(constrained, c.constrained) << c.polygons << " polygons";
+        EXPECT_EQ(asked, c.asked) << c.polygons << " polygons";
+    }
+}
+
+TEST(BorderConstraints, PlaneStandsUprightOnThePolygonThroughTheEdge) {
+    // Edge (0, 0, 0)-(2, 0, 0) of a polygon facing +z: the plane y = 0, normal (0, -1, 0).
+    const Vector from{0, 0, 0}, to{2, 0, 0}, up{0, 0, 1};
+    const Quadric plain = borderPlaneQuadric(from, to, up, 1000.0, false);
+    EXPECT_DOUBLE_EQ(plain.evaluate(Vector{5, 3, 7}), 1000.0 * 9.0);
+    EXPECT_DOUBLE_EQ(plain.evaluate(Vector{-4, 0, 2}), 0.0);
+    // Under the area weightings it grows with the edge's squared length (4).
+    const Quadric byLength = borderPlaneQuadric(from, to, up, 1000.0, true);
+    EXPECT_DOUBLE_EQ(byLength.evaluate(Vector{5, 3, 7}), 4000.0 * 9.0);
+    // Off the origin: edge (1, 1, 0)-(1, 3, 0) of a polygon facing +z holds the plane x = 1.
+    const Quadric side = borderPlaneQuadric(Vector{1, 1, 0}, Vector{1, 3, 0}, up, 1.0, false);
+    EXPECT_DOUBLE_EQ(side.evaluate(Vector{4, 9, -2}), 9.0);
+    EXPECT_DOUBLE_EQ(side.evaluate(Vector{1, -5, 3}), 0.0);
 }
 
 TEST(Shapes, TriangleCompactness) {

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "mixkit/Decimator.h"
-#include "sources/HostThread.h"
 #include "tests/mixkit/MixkitFixture.h"
 #include "tests/support/CommandSettings.h"
 
@@ -187,16 +186,18 @@ TEST_F(ParallelSetupTest, AnyNumberOfWorkersGivesTheSameReduction) {
 constexpr int kQuadricPolls = 30 + 1;
 constexpr int kInitialisePolls = kQuadricPolls + 2 * (31 + 1);
 
-// A host thread standing for the reduction's worker: its break test notes which threads ask. From
+// A control standing for the reduction's host: its stop test notes which threads ask. From
 // the constraints pass on (where every block polls), the first question of the thread that runs
 // initialise waits until another thread has asked too (at most two seconds), so that a worker
 // surely takes part. With `stopForWorkers` it answers yes to every thread but that one.
-class WatchingThread : public HostThread {
+class WatchingControl final : public ReductionControl {
 public:
-    WatchingThread(bool awaitWorker, bool stopForWorkers) : awaitWorker_(awaitWorker), stopForWorkers_(stopForWorkers) {}
-    ~WatchingThread() override { stop(); }
-    void main() override {}
-    int32_t testBreak() override {
+    WatchingControl(bool awaitWorker, bool stopForWorkers) : awaitWorker_(awaitWorker), stopForWorkers_(stopForWorkers) {}
+    void busy() override {}
+    void pointsLeft(int32_t, int32_t) override {}
+    void finished() override {}
+    int64_t nowMs() override { return 0; }
+    bool stopRequested() override {
         const bool caller = std::this_thread::get_id() == caller_;
         int call = 0;
         {
@@ -210,7 +211,7 @@ public:
             while (askers() < 2 && std::chrono::steady_clock::now() < until)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        return stopForWorkers_ && !caller ? 1 : 0;
+        return stopForWorkers_ && !caller;
     }
     size_t askers() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -238,7 +239,7 @@ TEST_F(ParallelSetupTest, WorkersShareThePassesAndPollAsOnePassWould) {
     ASSERT_EQ(obj->pointCount(), 30351);
     for (int32_t threads : {1, 2}) {
         Job job(obj, WholeSets(*obj).points, threads, {});
-        WatchingThread watch(threads > 1, false);
+        WatchingControl watch(threads > 1, false);
         ASSERT_TRUE(job.decimator.initialise(&job.mesh, &watch));
         EXPECT_EQ(watch.askers(), static_cast<size_t>(threads));
         EXPECT_EQ(watch.calls(), kInitialisePolls) << threads << " threads";
@@ -260,7 +261,7 @@ TEST_F(ParallelSetupTest, AStopSeenOnAWorkerFailsInitialiseAndLeavesNothing) {
     const size_t live = host::memory::liveBlocks();
     {
         // Only a worker thread is ever told to stop.
-        WatchingThread stopOnWorkers(true, true);
+        WatchingControl stopOnWorkers(true, true);
         EXPECT_FALSE(job.decimator.initialise(&job.mesh, &stopOnWorkers));
     }
     EXPECT_EQ(differences(*obj, before), "");

@@ -7,7 +7,7 @@
 #include "host/Memory.h"
 #include "reduction/QuadSplit.h"
 #include "sources/HostSelection.h"
-#include "tests/reduction/UnTriagTestSupport.h"
+#include "tests/mixkit/UnTriagTestSupport.h"
 
 using namespace untritest;
 

@@ -21,7 +21,7 @@
 #include "host/Tags.h"
 #include "sources/HostPolygonObject.h"
 #include "sources/HostContract.h"
-#include "tests/reduction/UnTriagTestSupport.h"
+#include "tests/mixkit/UnTriagTestSupport.h"
 #include "tests/support/GridMesh.h"
 #include "tests/support/MeshFlaw.h"
 

@@ -10,7 +10,7 @@
 #include "reduction/ReglerArea.h"
 #include "sources/HostDialog.h"
 #include "sources/HostSettings.h"
-#include "tests/reduction/UnTriagTestSupport.h"
+#include "tests/mixkit/UnTriagTestSupport.h"
 
 using namespace untritest;
 

@@ -13,7 +13,7 @@
 #include "host/HostHandles.h"
 #include "host/Object.h"
 #include "host/Tags.h"
-#include "tests/reduction/UnTriagTestSupport.h"
+#include "tests/mixkit/UnTriagTestSupport.h"
 #include "tests/support/GridMesh.h"
 #include "tool/TessikContext.h"
 

@@ -9,9 +9,9 @@
 #include "host/HostTable.h"
 #include "host/StatusBar.h"
 #include "host/viewport/Viewport.h"
-#include "reduction/UnTriag3.h"
-#include "tests/tool/TessikTestSupport.h"
+#include "mixkit/UnTriag3.h"
 #include "tests/support/MeshFlaw.h"
+#include "tests/tool/TessikTestSupport.h"
 #include "tool/TessikSettings.h"
 #include "tool/TessikTool.h"
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "host/Memory.h"
-#include "reduction/UnTriag3.h"
+#include "mixkit/UnTriag3.h"
 #include "sources/HostSelection.h"
-#include "tests/reduction/UnTriagTestSupport.h"
+#include "tests/mixkit/UnTriagTestSupport.h"
 #include "tests/support/GridMesh.h"
 
 using namespace untritest;

@@ -1,4 +1,4 @@
-#include "reduction/UnTriag3.h"
+#include "mixkit/UnTriag3.h"
 
 #include <climits>
 #include <cmath>

@@ -1,0 +1,35 @@
+// What the attribute transfer may read of a reduction mesh: positions, polygons, unit normals and
+// each point's live polygons, all read-only. The mesh hands out a fresh view for each contraction
+// (its arrays move when a finished level is put back), so a view is not kept.
+#pragma once
+
+#include <cstdint>
+
+#include "mixkit/FlatLists.h"
+#include "sources/Geometry.h"
+
+struct TopologyView {
+    const Vector* positions = nullptr;
+    const HostPolygon* polygons = nullptr;
+    const Vector* unitNormals = nullptr;
+    const FlatLists<int32_t>* pointPolygons = nullptr;
+
+    const Vector& position(int32_t p) const { return positions[p]; }
+    const HostPolygon& polygon(int32_t f) const { return polygons[f]; }
+    // The live polygons that use point p.
+    FlatLists<int32_t>::List polygonsOf(int32_t p) const { return (*pointPolygons)[p]; }
+
+    // Marks, in the caller's scratch (one byte per polygon), every polygon of v1 or v2 with the
+    // number of the two it uses: 1 for one end, 2 for both (a polygon that repeats a corner may
+    // count it twice). The caller clears the marks again.
+    void markEnds(int32_t v1, int32_t v2, uint8_t* marks) const {
+        const FlatLists<int32_t>::List first = polygonsOf(v1);
+        const FlatLists<int32_t>::List second = polygonsOf(v2);
+        for (int32_t i = 0; i < second.count; ++i) marks[second.items[i]] = 0;
+        for (int32_t i = 0; i < first.count; ++i) marks[first.items[i]] = 1;
+        for (int32_t i = 0; i < second.count; ++i) {
+            uint8_t& m = marks[second.items[i]];
+            m = static_cast<uint8_t>(m + 1);
+        }
+    }
+};
