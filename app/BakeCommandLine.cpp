@@ -503,10 +503,14 @@ int runBake(const std::string& moduleDir, const BakeOptions& given, std::ostream
         existed.push_back(fs::exists(fs::symlink_status(p, ec)));
     }
 
+    // The bake's end message carries its outcome (BAKE_END_...).
     bool ended = false;
+    int32_t outcome = BAKE_END_FAILED;
     host::DialogHost& dialogs = session->dialogs();
-    dialogs.setEventObserver([&ended](const host::Event& e) {
-        if (e.kind == host::Event::Kind::DialogMessage && e.id == OMBRIN_ID) ended = true;
+    dialogs.setEventObserver([&ended, &outcome](const host::Event& e) {
+        if (e.kind != host::Event::Kind::DialogMessage || e.id != OMBRIN_ID) return;
+        ended = true;
+        outcome = e.value1;
     });
     if (!dialogs.press(dialog, IDC_BAKE_START)) {
         dialogs.setEventObserver({});
@@ -538,12 +542,8 @@ int runBake(const std::string& moduleDir, const BakeOptions& given, std::ostream
         err << "vexlor bake: stopped; no map was written\n";
         return kInterruptedExit;
     }
-    bool written = dialogs.resources() && final == dialogs.resources()->string(BAKE_TEXT_DONE);
-    for (const std::string& p : outputs) {
-        std::error_code ec;
-        written = written && fs::exists(p, ec);
-    }
-    if (!written) {
+    if (outcome != BAKE_END_DONE) {
+        // The status line says why, in the dialog's words.
         removeNewFiles(outputs, existed);
         return fail("the bake failed (" + final + "); no map was written");
     }

@@ -104,6 +104,12 @@ std::string checkLevel(const std::string& level, Target& t) {
     return checkCount("level", s, t);
 }
 
+// How a pass ended: stopped by Ctrl-C, and the outcome its end event carried.
+struct PassEnd {
+    bool stopped = false;
+    int32_t outcome = REDUCTION_END_FAILED;
+};
+
 // Every checked setting the dialog gets.
 struct Plan {
     int32_t weightingRadio = 0;  // 0: leave it
@@ -303,12 +309,16 @@ public:
     }
 
     // Presses a button that starts a pass and waits for the pass's end event. False when the pass did
-    // not start; `stopped` tells whether Ctrl-C stopped it.
-    bool runPass(int32_t button, bool& stopped, const std::string& announcement) {
+    // not start; `end` then tells whether Ctrl-C stopped it and how the pass ended.
+    bool runPass(int32_t button, PassEnd& end, const std::string& announcement) {
         host::DialogHost& d = dialogs();
         bool ended = false;
-        d.setEventObserver([&ended](const host::Event& e) {
-            if (e.kind == host::Event::Kind::Special && e.id == VEXLOR_ID) ended = true;
+        end = PassEnd();
+        // The end event carries the pass's outcome (REDUCTION_END_...).
+        d.setEventObserver([&ended, &end](const host::Event& e) {
+            if (e.kind != host::Event::Kind::Special || e.id != VEXLOR_ID) return;
+            ended = true;
+            end.outcome = e.value1;
         });
         std::string caption;
         const bool pressed = d.press(dialog_, button) && d.getString(dialog_, IDC_VEXLOR_START, caption) && d.resources() &&
@@ -318,14 +328,13 @@ public:
             return false;
         }
         err_ << "vexlor " << command_ << ": " << announcement << " (Ctrl-C stops)" << std::endl;
-        stopped = !session_->waitFor([&ended] { return ended; }, [&] { d.press(dialog_, IDC_VEXLOR_START); });
+        end.stopped = !session_->waitFor([&ended] { return ended; }, [&] { d.press(dialog_, IDC_VEXLOR_START); });
         d.setEventObserver({});
         host::StatusBar::main().clear();
         return true;
     }
 
     bool press(int32_t button) { return dialogs().press(dialog_, button); }
-    bool usable(int32_t gadget) const { return dialogs().usable(dialog_, gadget); }
     std::string render() const { return dialogs().render(dialog_); }
     // Closes the dialog as a person would (a preview is put back).
     void close() {
@@ -333,7 +342,6 @@ public:
         dialog_ = nullptr;
     }
 
-    int undoDepth() const { return session_->document().undoDepth(); }
     bool writeObjects(const std::string& path, std::string* error) const {
         std::vector<const host::Object*> out(objects_.begin(), objects_.end());
         return host::formats::writeMeshFile(path, out, error);
@@ -525,30 +533,29 @@ int runReduce(const std::string& moduleDir, const ReduceOptions& o, std::ostream
     if (problem = run.open(moduleDir, o.input, o.choices, plan); !problem.empty()) return fail(problem);
     if (problem = run.checkTarget(target); !problem.empty()) return fail(problem);
 
-    const int undoBefore = run.undoDepth();
-    bool stopped = false;
+    PassEnd end;
     if (o.preview) {
-        if (!run.runPass(IDC_VEXLOR_PREPARE, stopped, "preparing the preview")) return fail("the preview could not be started");
-        if (stopped) {
+        if (!run.runPass(IDC_VEXLOR_PREPARE, end, "preparing the preview")) return fail("the preview could not be started");
+        if (end.stopped) {
             run.close();
             err << "vexlor reduce: stopped; the objects were put back and nothing was written\n";
             return kInterruptedExit;
         }
-        if (run.usable(IDC_VEXLOR_PREPARE)) return fail("the preview could not be prepared (out of memory?)");
+        if (end.outcome != REDUCTION_END_DONE) return fail("the preview could not be prepared (out of memory?)");
         if (!run.setTarget(target)) return fail("the reduction dialog did not take the target " + target.text);
         if (o.choices.showDialog) out << run.render() << std::flush;
         if (!run.press(IDC_VEXLOR_START)) return fail("the preview could not be committed");
     } else {
         if (!run.setTarget(target)) return fail("the reduction dialog did not take the target " + target.text);
         if (o.choices.showDialog) out << run.render() << std::flush;
-        if (!run.runPass(IDC_VEXLOR_START, stopped, "reducing " + o.input)) return fail("the reduction could not be started");
-        if (stopped) {
+        if (!run.runPass(IDC_VEXLOR_START, end, "reducing " + o.input)) return fail("the reduction could not be started");
+        if (end.stopped) {
             err << "vexlor reduce: stopped; the reduction was taken back and nothing was written\n";
             return kInterruptedExit;
         }
+        // A failed pass was taken back.
+        if (end.outcome != REDUCTION_END_DONE) return fail("the reduction failed; nothing was written");
     }
-    // Each finished reduction leaves one undo step; a failed one is taken back.
-    if (run.undoDepth() != undoBefore + 1) return fail("the reduction failed; nothing was written");
     if (problem = run.emptied(target); !problem.empty()) return fail(problem);
     std::string error;
     if (!run.writeObjects(o.output, &error)) return fail(error);
@@ -615,14 +622,14 @@ int runLod(const std::string& moduleDir, const LodOptions& o, std::ostream& out,
         chainPolygons.push_back(run.polygonCount());
     }
 
-    bool stopped = false;
-    if (!run.runPass(IDC_VEXLOR_PREPARE, stopped, "preparing " + o.input)) return fail("the reduction could not be started");
-    if (stopped) {
+    PassEnd end;
+    if (!run.runPass(IDC_VEXLOR_PREPARE, end, "preparing " + o.input)) return fail("the reduction could not be started");
+    if (end.stopped) {
         run.close();
         err << "vexlor lod: stopped; the objects were put back and nothing was written\n";
         return kInterruptedExit;
     }
-    if (run.usable(IDC_VEXLOR_PREPARE)) return fail("the reduction could not be prepared (out of memory?)");
+    if (end.outcome != REDUCTION_END_DONE) return fail("the reduction could not be prepared (out of memory?)");
 
     // Every level is written to a temporary file beside its target; the levels are put in place only
     // when all of them were written, so a failure or Ctrl-C leaves every file as it was.
