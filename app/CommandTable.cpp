@@ -73,41 +73,75 @@ CLI::App* addShowDialog(CLI::App& cli, ShowDialogOptions& o) {
     return show;
 }
 
+CommandEntry info(CLI::App& cli) {
+    return entry(
+        cli, addInfo, [](const InfoOptions& o, const CommandContext& c) { return runInfo(o.files, c.out, c.err); },
+        false);
+}
+CommandEntry plugins(CLI::App& cli) {
+    return entry(cli, addPlugins, [](const NoOptions&, const CommandContext& c) {
+        return runPlugins(c.moduleDir(), c.hostVersion, c.out, c.err);
+    });
+}
+CommandEntry showDialog(CLI::App& cli) {
+    return entry(cli, addShowDialog, [](const ShowDialogOptions& o, const CommandContext& c) {
+        return runShowDialog(c.moduleDir(), o.command, o.files, c.out, c.err);
+    });
+}
+CommandEntry bake(CLI::App& cli) { return planned(cli, "bake", addBakeCommand, planBake, runBake); }
+CommandEntry reduce(CLI::App& cli) { return planned(cli, "reduce", addReduceCommand, planReduce, runReduce); }
+CommandEntry lod(CLI::App& cli) { return planned(cli, "lod", addLodCommand, planLod, runLod); }
+CommandEntry convert(CLI::App& cli) {
+    return entry(
+        cli, addConvertCommand,
+        [](const ConvertOptions& o, const CommandContext& c) { return runConvert(o, c.out, c.err); }, false);
+}
+CommandEntry brush(CLI::App& cli) {
+    return entry(cli, addBrushCommand, [](const BrushOptions& o, const CommandContext& c) {
+        return runBrush(c.moduleDir(), o, c.out, c.err);
+    });
+}
+CommandEntry render(CLI::App& cli) {
+    return entry(cli, addRenderCommand, [](const RenderOptions& o, const CommandContext& c) {
+        return runRender(c.moduleDir(), o, c.out, c.err);
+    });
+}
+CommandEntry studio(CLI::App& cli) {
+    return entry(cli, addStudioCommand, [](const StudioOptions& o, const CommandContext& c) {
+        return runStudio(c.moduleDir(), o, c.out, c.err);
+    });
+}
+CommandEntry batch(CLI::App& cli) {
+    // A batch hands the option on to its jobs as given, not resolved.
+    return entry(cli, addBatchCommand, [](const BatchOptions& o, const CommandContext& c) {
+        return runBatch(c.moduleDirOption, o, c.out, c.err);
+    });
+}
+
+// Every command by name, in the order --help lists them.
+struct Registration {
+    const char* name;
+    CommandEntry (*add)(CLI::App&);
+};
+constexpr Registration kCommands[] = {{"info", info},       {"plugins", plugins}, {"show-dialog", showDialog},
+                                      {"bake", bake},       {"reduce", reduce},   {"lod", lod},
+                                      {"convert", convert}, {"brush", brush},     {"render", render},
+                                      {"studio", studio},   {"batch", batch}};
+
 }  // namespace
 
 std::string CommandContext::moduleDir() const { return moduleFolder(moduleDirOption); }
 
 std::vector<CommandEntry> addCommands(CLI::App& cli) {
     std::vector<CommandEntry> table;
-    table.push_back(entry(
-        cli, addInfo, [](const InfoOptions& o, const CommandContext& c) { return runInfo(o.files, c.out, c.err); },
-        false));
-    table.push_back(entry(cli, addPlugins, [](const NoOptions&, const CommandContext& c) {
-        return runPlugins(c.moduleDir(), c.hostVersion, c.out, c.err);
-    }));
-    table.push_back(entry(cli, addShowDialog, [](const ShowDialogOptions& o, const CommandContext& c) {
-        return runShowDialog(c.moduleDir(), o.command, o.files, c.out, c.err);
-    }));
-    table.push_back(planned(cli, "bake", addBakeCommand, planBake, runBake));
-    table.push_back(planned(cli, "reduce", addReduceCommand, planReduce, runReduce));
-    table.push_back(planned(cli, "lod", addLodCommand, planLod, runLod));
-    table.push_back(entry(
-        cli, addConvertCommand,
-        [](const ConvertOptions& o, const CommandContext& c) { return runConvert(o, c.out, c.err); }, false));
-    table.push_back(entry(cli, addBrushCommand, [](const BrushOptions& o, const CommandContext& c) {
-        return runBrush(c.moduleDir(), o, c.out, c.err);
-    }));
-    table.push_back(entry(cli, addRenderCommand, [](const RenderOptions& o, const CommandContext& c) {
-        return runRender(c.moduleDir(), o, c.out, c.err);
-    }));
-    table.push_back(entry(cli, addStudioCommand, [](const StudioOptions& o, const CommandContext& c) {
-        return runStudio(c.moduleDir(), o, c.out, c.err);
-    }));
-    // A batch hands the option on to its jobs as given, not resolved.
-    table.push_back(entry(cli, addBatchCommand, [](const BatchOptions& o, const CommandContext& c) {
-        return runBatch(c.moduleDirOption, o, c.out, c.err);
-    }));
+    for (const Registration& r : kCommands) table.push_back(r.add(cli));
     return table;
+}
+
+CommandEntry addCommand(CLI::App& cli, const std::string& name) {
+    for (const Registration& r : kCommands)
+        if (name == r.name) return r.add(cli);
+    return {};
 }
 
 }  // namespace app

@@ -34,5 +34,8 @@ struct CommandEntry {
 // Adds every subcommand to `cli` in the order --help lists them. The entries own the parsed options;
 // they must outlive the parse.
 std::vector<CommandEntry> addCommands(CLI::App& cli);
+// Adds the one subcommand of that name (an entry without a command when there is none), for a front
+// end that offers only some of them.
+CommandEntry addCommand(CLI::App& cli, const std::string& name);
 
 }  // namespace app
