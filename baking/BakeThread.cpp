@@ -1,5 +1,6 @@
 #include "baking/BakeThread.h"
 
+#include "baking/NMBakeThread.h"
 #include "sources/Module.h"
 #include "sources/HostContract.h"
 #include "sources/ResourceHolder.h"
@@ -32,7 +33,9 @@ BakeThread::~BakeThread() {
 
 void BakeThread::main() {
     const bool ok = mapper_.bake(settings);
-    lastResult_.store(ok ? 1 : 0);
+    // A bake that ends short while a stop was asked was stopped; any other short end failed.
+    const int32_t outcome = ok ? BAKE_END_DONE : bakeStopRequested(this) ? BAKE_END_STOPPED : BAKE_END_FAILED;
+    lastResult_.store(outcome);
     settings.statusText.set(resourceString(ok ? BAKE_TEXT_DONE : BAKE_TEXT_FAILED));
-    moduleApi()->postMessage(OMBRIN_ID, ok ? 1 : 0);
+    moduleApi()->postMessage(OMBRIN_ID, outcome);
 }

@@ -1,6 +1,7 @@
 // BakeThread: the worker thread of the baking dialog. It carries the settings record that the
-// dialog fills before each start, runs the bake on it, leaves the outcome in the record's status
-// text and tells the dialog that it has ended by posting the message OMBRIN_ID.
+// dialog fills before each start, runs the bake on it, keeps its outcome, shows it in the record's
+// status text and posts it as the value of the message OMBRIN_ID, which tells the dialog (and
+// whoever waits for the bake) that it has ended.
 #pragma once
 
 #include <atomic>
@@ -19,10 +20,10 @@ public:
     ~BakeThread() override;
 
     // Runs the bake; the status text becomes BAKE_TEXT_DONE or BAKE_TEXT_FAILED; posts OMBRIN_ID
-    // with 1 after a successful bake and 0 otherwise.
+    // with the outcome (BAKE_END_DONE, BAKE_END_STOPPED or BAKE_END_FAILED).
     void main() override;
 
-    // The outcome of the last bake that ended: 1 success, 0 failure or stop, -1 none yet.
+    // The outcome of the last bake that ended (BAKE_END_...), -1 none yet.
     int32_t lastResult() const { return lastResult_.load(); }
     // Where the last bake's time went.
     const NormalMapperStats& stats() const { return mapper_.stats(); }

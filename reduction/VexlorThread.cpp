@@ -100,16 +100,21 @@ bool VexlorThread::startDirect() {
 
 void VexlorThread::main() {
     broken = 0;
+    const HostApi* api = moduleApi();
+    int32_t outcome = REDUCTION_END_NOTHING;
     if (items.count > 0) {
         if (settings.requestedPass == PASS_PREPARE)
             runPrepare();
         else if (settings.requestedPass == PASS_DIRECT)
             runDirect();
+        // A pass broken while a stop was asked was stopped; any other break failed.
+        outcome = broken == 0                          ? REDUCTION_END_DONE
+                  : api->threadTestBreak(this) != 0 ? REDUCTION_END_STOPPED
+                                                    : REDUCTION_END_FAILED;
     }
     settings.requestedPass = PASS_NONE;
-    const HostApi* api = moduleApi();
     api->statusClear();
-    api->specialEvent(VEXLOR_ID, 0, 0);
+    api->specialEvent(VEXLOR_ID, outcome, items.count);
 }
 
 void VexlorThread::runPrepare() {

@@ -1,7 +1,8 @@
 // The working state of the reduction command and the host worker thread that runs its long passes:
 // the items (one per collected polygon object), the settings, and the two passes, prepare (the
 // preview's full recorded reduction) and direct (reduce and finish). The dialog drives it on the
-// main thread; main runs on the worker thread and reports its end with the special event VEXLOR_ID.
+// main thread; main runs on the worker thread and reports its end with the special event VEXLOR_ID,
+// whose values say how the pass ended (REDUCTION_END_...) and how many objects it worked on.
 //
 // A direct pass is one undo step over every item's object; when it is stopped or an item fails the
 // step is taken back, so the objects are as they were. A prepare pass that is stopped or fails puts

@@ -99,6 +99,19 @@ enum : int32_t { HOST_DRAG_OBJECT = 1, HOST_DRAG_TAG = 2 };
 // Mouse drag loop answers: the button was released, the drag was cancelled, the drag goes on.
 enum : int32_t { DLG_DRAG_RELEASED = 1, DLG_DRAG_CANCELLED = 2, DLG_DRAG_CONTINUE = 3 };
 
+// How a bake ended: the value of the baking command's end message (OMBRIN_ID). Whoever waits for a
+// bake reads its outcome here; the dialog's status line only shows it.
+enum : int32_t { BAKE_END_FAILED = 0, BAKE_END_DONE = 1, BAKE_END_STOPPED = 2 };
+// How a pass of the reduction command ended: the first value of its end event (VEXLOR_ID); the second
+// value is the number of objects the pass worked on. NOTHING: no object could be taken in, so the
+// pass changed nothing and left no undo step.
+enum : int32_t {
+    REDUCTION_END_FAILED = 0,
+    REDUCTION_END_DONE = 1,
+    REDUCTION_END_STOPPED = 2,
+    REDUCTION_END_NOTHING = 3,
+};
+
 // Drag cursors of the baking dialog: nothing to drop on, a drop area that refuses the payload, one
 // that takes it.
 enum : int32_t { BAKE_CURSOR_NONE = 8, BAKE_CURSOR_REFUSED = 5, BAKE_CURSOR_ACCEPTED = 19 };

@@ -6,10 +6,9 @@
 #include <mutex>
 #include <sstream>
 
-#include "app/BakeCommandLine.h"
-#include "app/ReduceCommandLine.h"
-#include "app/RenderCommandLine.h"
+#include "app/CommandTable.h"
 #include "host/StatusBar.h"
+#include "sources/HostInterface.h"
 
 namespace pyvexlor {
 namespace {
@@ -37,14 +36,8 @@ CommandResult runCommand(const std::string& moduleDir, const std::vector<std::st
 
     CLI::App cli{"vexlor"};
     cli.require_subcommand(1);
-    app::ReduceOptions reduce;
-    app::LodOptions lod;
-    app::BakeOptions bake;
-    app::RenderOptions render;
-    CLI::App* reduceCmd = app::addReduceCommand(cli, reduce);
-    CLI::App* lodCmd = app::addLodCommand(cli, lod);
-    CLI::App* bakeCmd = app::addBakeCommand(cli, bake);
-    CLI::App* renderCmd = app::addRenderCommand(cli, render);
+    std::vector<app::CommandEntry> commands;
+    for (const char* name : {"reduce", "lod", "bake", "render"}) commands.push_back(app::addCommand(cli, name));
 
     CommandResult result;
     std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
@@ -62,10 +55,8 @@ CommandResult runCommand(const std::string& moduleDir, const std::vector<std::st
     sigaction(SIGINT, nullptr, &saved);
     std::ostringstream out, err;
     host::StatusBar::main().setQuiet(!gShowProgress);
-    if (reduceCmd->parsed()) result.exitCode = app::runReduce(moduleDir, reduce, out, err);
-    else if (lodCmd->parsed()) result.exitCode = app::runLod(moduleDir, lod, out, err);
-    else if (bakeCmd->parsed()) result.exitCode = app::runBake(moduleDir, bake, out, err);
-    else if (renderCmd->parsed()) result.exitCode = app::runRender(moduleDir, render, out, err);
+    for (const app::CommandEntry& command : commands)
+        if (command.command->parsed()) result.exitCode = command.run({moduleDir, HOST_INTERFACE_VERSION, out, err});
     sigaction(SIGINT, &saved, nullptr);
     result.out = out.str();
     result.err = err.str();

@@ -137,6 +137,25 @@ TEST_F(BakeCli, FormatFollowsTheSuffixOrTheOption) {
     EXPECT_EQ(image(out + "/plain.bmp").height(), 12);
 }
 
+TEST_F(BakeCli, AMapNamedWithoutItsSuffixGoesIntoTheAsset) {
+    // The map is written with the format's suffix and the asset is made from that file: the same bake
+    // into a map named in full gives the same asset.
+    auto bake = [&](const std::string& normal, const std::string& asset) {
+        const RunResult r = runVexlor({"bake", "--high", high, "--low", low, "--normal", normal, "--asset", asset,
+                                       "--size", "16", "--supersampling", "1"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return r.out;
+    };
+    EXPECT_NE(bake(out + "/n", out + "/a.glb").find("normal map: " + out + "/n.tif"), std::string::npos);
+    bake(out + "/m.tif", out + "/b.glb");
+    const std::string asset = readFile(out + "/a.glb");
+    EXPECT_GT(asset.size(), 100u);
+    EXPECT_TRUE(asset == readFile(out + "/b.glb"));
+    std::vector<std::string> files = outFiles();
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"a.glb", "b.glb", "m.tif", "n.tif"}));
+}
+
 TEST_F(BakeCli, ObjectsAreNamedInsideOneFileAndTheDialogCanBeShown) {
     const std::string both = folder + "/both.obj";
     // The low plane first, then the slope; point numbers run on through the file.

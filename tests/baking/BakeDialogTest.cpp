@@ -611,7 +611,7 @@ TEST_F(BakeDialogTest, TimerShowsTheStatusWithTheSpinnerWhileABakeRuns) {
     gate.open();
     ASSERT_TRUE(waitForEnd());
     EXPECT_EQ(text(IDC_BAKE_STATUS), kFinished);
-    EXPECT_EQ(dialog->thread().lastResult(), 1);
+    EXPECT_EQ(dialog->thread().lastResult(), BAKE_END_DONE);
     EXPECT_EQ(gadget(IDC_BAKE_START).label, kBake);
     EXPECT_TRUE(usable(IDC_BAKE_SETTINGS));
     EXPECT_TRUE(usable(IDC_BAKE_START));
@@ -649,7 +649,7 @@ TEST_F(BakeDialogTest, FullBakeWritesTheMapsWithEverySettingHandedOver) {
     ASSERT_TRUE(dialogs.press(d(), IDC_BAKE_START));
     ASSERT_TRUE(waitForEnd());
     EXPECT_EQ(text(IDC_BAKE_STATUS), kFinished);
-    EXPECT_EQ(dialog->thread().lastResult(), 1);
+    EXPECT_EQ(dialog->thread().lastResult(), BAKE_END_DONE);
 
     const BakeSettings& s = dialog->thread().settings;
     EXPECT_EQ(s.width, 32);
@@ -760,7 +760,7 @@ TEST_F(BakeDialogStopTest, StopButtonEndsTheBakeWithoutAMap) {
     EXPECT_FALSE(dialog->thread().isRunning());
     ASSERT_TRUE(waitForEnd(10000));
     EXPECT_EQ(text(IDC_BAKE_STATUS), kFailed);
-    EXPECT_EQ(dialog->thread().lastResult(), 0);
+    EXPECT_EQ(dialog->thread().lastResult(), BAKE_END_STOPPED);
     EXPECT_EQ(gadget(IDC_BAKE_START).label, kBake);
     EXPECT_TRUE(usable(IDC_BAKE_SETTINGS));
     expectSettingsHandedOver();
@@ -773,7 +773,7 @@ TEST_F(BakeDialogStopTest, ClosingTheDialogStopsTheBake) {
     EXPECT_FALSE(dialogs.isOpen(d()));
     EXPECT_FALSE(dialog->thread().isRunning());
     EXPECT_FALSE(dialog->baking());
-    EXPECT_EQ(dialog->thread().lastResult(), 0);
+    EXPECT_EQ(dialog->thread().lastResult(), BAKE_END_STOPPED);
     host::EventQueue::main().pump();  // the end message finds no dialog
     expectNoFiles();
     ASSERT_EQ(dialog->open(OMBRIN_ID), 1);
@@ -792,7 +792,7 @@ TEST_F(BakeDialogTest, BakeWhoseMemoryRunsOutShowsTheFailure) {
     ASSERT_TRUE(waitForEnd());
     host::memory::resetFailures();
     EXPECT_EQ(text(IDC_BAKE_STATUS), kFailed);
-    EXPECT_EQ(dialog->thread().lastResult(), 0);
+    EXPECT_EQ(dialog->thread().lastResult(), BAKE_END_FAILED);
     EXPECT_FALSE(std::filesystem::exists(normalPath));
     bool reported = false;
     for (const std::string& line : console()) reported |= line.rfind("NO MEMORY: NMOctree", 0) == 0;

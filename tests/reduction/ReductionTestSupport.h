@@ -94,11 +94,13 @@ protected:
     }
 
     // Pumps the main-thread queue until the reduction's end event was delivered (false after the
-    // time limit).
+    // time limit); the event is kept in `lastEnd`.
     bool waitForEnd(int64_t timeoutMs = 600000) {
         bool ended = false;
-        host::DialogHost::main().setEventObserver([&ended](const host::Event& e) {
-            if (e.kind == host::Event::Kind::Special && e.id == VEXLOR_ID) ended = true;
+        host::DialogHost::main().setEventObserver([this, &ended](const host::Event& e) {
+            if (e.kind != host::Event::Kind::Special || e.id != VEXLOR_ID) return;
+            ended = true;
+            lastEnd = e;
         });
         const bool done = host::EventQueue::main().pumpUntil([&ended] { return ended; }, timeoutMs);
         host::DialogHost::main().setEventObserver({});
@@ -106,6 +108,7 @@ protected:
     }
 
     host::Document doc;
+    host::Event lastEnd;  // the last end event: how the pass ended, and over how many objects
 };
 
 // A copy of an object's own state, to compare with later.

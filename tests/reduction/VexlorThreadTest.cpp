@@ -79,6 +79,8 @@ TEST_F(VexlorThreadTest, WithoutADocumentThereIsNothingToCollectAndAPassOnlyRepo
     EXPECT_EQ(thread.averageError(), 0.0);
     ASSERT_TRUE(thread.startDirect());
     EXPECT_TRUE(waitForEnd());
+    EXPECT_EQ(lastEnd.value1, REDUCTION_END_NOTHING);
+    EXPECT_EQ(lastEnd.value2, 0);
     EXPECT_EQ(thread.settings.requestedPass, PASS_NONE);
     EXPECT_EQ(thread.settings.completedPass, PASS_NONE);
 }
@@ -94,6 +96,8 @@ TEST_F(VexlorThreadTest, ADirectPassReducesFinishesAndLeavesOneUndoStep) {
     ASSERT_TRUE(thread.startDirect());
     EXPECT_EQ(thread.settings.requestedPass, PASS_DIRECT);
     ASSERT_TRUE(waitForEnd());
+    EXPECT_EQ(lastEnd.value1, REDUCTION_END_DONE);
+    EXPECT_EQ(lastEnd.value2, 1);
     EXPECT_EQ(thread.broken, 0);
     EXPECT_EQ(thread.settings.completedPass, PASS_DIRECT);
     EXPECT_EQ(thread.settings.requestedPass, PASS_NONE);
@@ -205,6 +209,8 @@ TEST_F(VexlorThreadTest, ADirectPassStoppedHalfWayLeavesEveryObjectAsItWas) {
     ASSERT_TRUE(thread.startDirect());
     ASSERT_TRUE(waitForEnd());
     EXPECT_TRUE(thread.stoppedMidway) << "the stop came after some contractions";
+    EXPECT_EQ(lastEnd.value1, REDUCTION_END_STOPPED);
+    EXPECT_EQ(lastEnd.value2, 2);
     EXPECT_EQ(thread.broken, 1);
     EXPECT_EQ(thread.undoOpen, 0);
     EXPECT_EQ(thread.settings.completedPass, PASS_NONE);
@@ -229,6 +235,8 @@ TEST_F(VexlorThreadTest, APreparePassThatFailsAtItsSecondItemPutsTheFirstBackAnd
     ASSERT_TRUE(thread.startPrepare());
     ASSERT_TRUE(waitForEnd());
     thread.items.items[1]->object = kept;
+    EXPECT_EQ(lastEnd.value1, REDUCTION_END_FAILED);
+    EXPECT_EQ(lastEnd.value2, 3);
     EXPECT_EQ(thread.broken, 1);
     EXPECT_EQ(thread.settings.completedPass, PASS_NONE);
     EXPECT_EQ(thread.settings.requestedPass, PASS_NONE);
