@@ -6,13 +6,12 @@
 #include <atomic>
 
 #include "host/HostHandles.h"
+#include "host/HostServices.h"
 #include "host/HostTableSections.h"
 #include "host/viewport/Viewport.h"
 
 namespace host {
 namespace {
-
-std::atomic<long> gLiveHandles{0};
 
 HostApi buildTable(int32_t version) {
     HostApi t{};
@@ -32,8 +31,8 @@ HostApi buildTable(int32_t version) {
 
 }  // namespace
 
-size_t liveHandles() { return static_cast<size_t>(gLiveHandles.load()); }
-void countHandle(int delta) { gLiveHandles.fetch_add(delta); }
+size_t liveHandles() { return static_cast<size_t>(tableState().liveHandles.load()); }
+void countHandle(int delta) { tableState().liveHandles.fetch_add(delta); }
 
 HstString* makeString(std::string text) { return makeCounted<HstString>(std::move(text)); }
 HstFilename* makeFilename(std::string path) { return makeCounted<HstFilename>(std::move(path)); }

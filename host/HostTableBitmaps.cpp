@@ -1,4 +1,5 @@
 // The bitmap entries of the host table.
+#include "host/HostServices.h"
 #include "host/HostTableSections.h"
 
 #include "host/HostHandles.h"
@@ -30,7 +31,7 @@ int32_t bmpSave(HstBitmap* b, const HstFilename* path, int32_t format) {
     if (!b || !path) return 0;
     std::string error;
     if (b->bitmap.save(path->path, format, &error)) return 1;
-    Console::main().print(error);
+    hostServices().console.print(error);
     return 0;
 }
 int32_t bmpWidth(const HstBitmap* b) { return b ? b->bitmap.width() : 0; }

@@ -1,6 +1,7 @@
 // The document, undo, object, polygon object and modelling command entries of the host table, and
 // the host's notion of the active document.
 #include "host/HostTable.h"
+#include "host/HostServices.h"
 #include "host/HostTableSections.h"
 
 #include <atomic>
@@ -13,15 +14,13 @@
 namespace host {
 namespace {
 
-std::atomic<Document*> gActiveDocument{nullptr};
-
 PolygonObject* polygonObject(HstObject* o) {
     Object* obj = fromHandle(o);
     return obj && obj->isPolygonObject() ? static_cast<PolygonObject*>(obj) : nullptr;
 }
 
 // ---- documents and undo ---------------------------------------------------------------------
-HstDocument* activeDoc() { return toHandle(gActiveDocument.load()); }
+HstDocument* activeDoc() { return toHandle(tableState().activeDocument.load()); }
 HstObjectList* docActiveObjects(HstDocument* d, int32_t topOnly) {
     Document* doc = fromHandle(d);
     auto* list = makeCounted<HstObjectList>();
@@ -168,7 +167,7 @@ void fillDocumentApi(HostApi& t) {
     t.objDestroy = objDestroy;
 }
 
-void setActiveDocument(Document* doc) { gActiveDocument = doc; }
-Document* activeDocument() { return gActiveDocument.load(); }
+void setActiveDocument(Document* doc) { tableState().activeDocument = doc; }
+Document* activeDocument() { return tableState().activeDocument.load(); }
 
 }  // namespace host

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "host/HostHandles.h"
+#include "host/HostServices.h"
 #include "sources/HostInterface.h"
 
 namespace host {
@@ -16,6 +17,10 @@ void fillTagApi(HostApi& t);       // tags and selection sets
 void fillBitmapApi(HostApi& t);    // bitmaps
 void fillPluginApi(HostApi& t);    // resources and plug-in registration
 // The others: fillDialogApi, fillRenderApi (HostTable.h), fillViewportApi (viewport/Viewport.h).
+
+// What the table keeps between calls, with the rest of the running host (HostServices.h): the
+// table's functions take no context, so they find it there.
+inline HostTableState& tableState() { return hostServices().table; }
 
 // Handles made for the module are counted (liveHandles) from making to destroying.
 template <class T, class... Args>

@@ -1,4 +1,5 @@
 // The tag and selection set entries of the host table.
+#include "host/HostServices.h"
 #include "host/HostTableSections.h"
 
 #include <memory>
@@ -159,17 +160,9 @@ void fillTagApi(HostApi& t) {
 
 // An object's own selection sets are handed out as handles that live with the object; they are
 // kept per set so that the same handle comes back for the same set.
-namespace {
-std::mutex gSelMutex;
-std::unordered_map<SelectionSet*, std::unique_ptr<HstSelection>>& objectSelections() {
-    static auto* map = new std::unordered_map<SelectionSet*, std::unique_ptr<HstSelection>>();
-    return *map;
-}
-}  // namespace
-
 HstSelection* objectSelection(SelectionSet* set) {
-    std::lock_guard<std::mutex> lock(gSelMutex);
-    auto& slot = objectSelections()[set];
+    std::lock_guard<std::mutex> lock(tableState().selectionsMutex);
+    auto& slot = tableState().objectSelections[set];
     if (!slot) {
         slot = std::make_unique<HstSelection>();
         slot->set = set;

@@ -1,6 +1,7 @@
 // The worker thread, main-thread event, status bar and view redraw entries of the host table: what
 // a running command uses to do its work off the main thread and to report on it.
 #include "host/HostTable.h"
+#include "host/HostServices.h"
 #include "host/HostTableSections.h"
 
 #include <memory>
@@ -16,46 +17,38 @@
 namespace host {
 namespace {
 
-std::mutex gRedrawMutex;
-std::vector<int32_t> gRedraws;
-
 // ---- status bar and views -------------------------------------------------------------------
-void statusBarPercent(int32_t percent) { StatusBar::main().bar(percent); }
-void statusText(const HstString* t) { StatusBar::main().text(t ? t->text : ""); }
-void statusSpin() { StatusBar::main().spin(); }
-void statusClear() { StatusBar::main().clear(); }
+void statusBarPercent(int32_t percent) { hostServices().statusBar.bar(percent); }
+void statusText(const HstString* t) { hostServices().statusBar.text(t ? t->text : ""); }
+void statusSpin() { hostServices().statusBar.spin(); }
+void statusClear() { hostServices().statusBar.clear(); }
 void viewsRedraw(int32_t flags) {
-    std::lock_guard<std::mutex> lock(gRedrawMutex);
-    gRedraws.push_back(flags);
+    std::lock_guard<std::mutex> lock(tableState().redrawMutex);
+    tableState().redraws.push_back(flags);
 }
 
 // ---- threads --------------------------------------------------------------------------------
 // Each module thread object gets a host thread that runs its main and asks its own break test.
-std::mutex gThreadsMutex;
-std::unordered_map<HostThreadBase*, std::unique_ptr<Thread>>& threads() {
-    static auto* map = new std::unordered_map<HostThreadBase*, std::unique_ptr<Thread>>();
-    return *map;
-}
 Thread* hostThread(HostThreadBase* t) {
-    std::lock_guard<std::mutex> lock(gThreadsMutex);
-    auto it = threads().find(t);
-    return it == threads().end() ? nullptr : it->second.get();
+    std::lock_guard<std::mutex> lock(tableState().threadsMutex);
+    auto it = tableState().threads.find(t);
+    return it == tableState().threads.end() ? nullptr : it->second.get();
 }
 
 void threadCreate(HostThreadBase* t) {
     if (!t) return;
     auto thread = std::make_unique<Thread>([t](Thread&) { t->main(); }, [t] { return t->testBreak() != 0; });
-    std::lock_guard<std::mutex> lock(gThreadsMutex);
-    threads()[t] = std::move(thread);
+    std::lock_guard<std::mutex> lock(tableState().threadsMutex);
+    tableState().threads[t] = std::move(thread);
 }
 void threadDestroy(HostThreadBase* t) {
     std::unique_ptr<Thread> thread;
     {
-        std::lock_guard<std::mutex> lock(gThreadsMutex);
-        auto it = threads().find(t);
-        if (it == threads().end()) return;
+        std::lock_guard<std::mutex> lock(tableState().threadsMutex);
+        auto it = tableState().threads.find(t);
+        if (it == tableState().threads.end()) return;
         thread = std::move(it->second);
-        threads().erase(it);
+        tableState().threads.erase(it);
     }
     thread->end(true);
 }
@@ -80,10 +73,10 @@ int32_t threadTestBreak(HostThreadBase* t) {
 
 // ---- events ---------------------------------------------------------------------------------
 void specialEvent(int32_t id, int32_t v1, int32_t v2) {
-    EventQueue::main().post({Event::Kind::Special, id, v1, v2, nullptr});
+    hostServices().events.post({Event::Kind::Special, id, v1, v2, nullptr});
 }
 void postMessage(int32_t pluginId, int32_t value) {
-    EventQueue::main().post({Event::Kind::DialogMessage, pluginId, value, 0, nullptr});
+    hostServices().events.post({Event::Kind::DialogMessage, pluginId, value, 0, nullptr});
 }
 
 int32_t workerThreads() { return workerThreadCount(); }
@@ -109,9 +102,9 @@ void fillThreadApi(HostApi& t) {
 }
 
 std::vector<int32_t> takeRedrawRequests() {
-    std::lock_guard<std::mutex> lock(gRedrawMutex);
+    std::lock_guard<std::mutex> lock(tableState().redrawMutex);
     std::vector<int32_t> out;
-    out.swap(gRedraws);
+    out.swap(tableState().redraws);
     return out;
 }
 

@@ -1,5 +1,6 @@
 // The memory, string, file name, console, clock, random number and settings entries of the host
 // table, and the text files written for the module.
+#include "host/HostServices.h"
 #include "host/HostTableSections.h"
 
 #include "host/HostHandles.h"
@@ -47,7 +48,7 @@ void fnAssign(HstFilename* f, const char* path) {
 }
 
 // ---- console --------------------------------------------------------------------------------
-void consolePrint(const HstString* line) { Console::main().print(line ? line->text : ""); }
+void consolePrint(const HstString* line) { hostServices().console.print(line ? line->text : ""); }
 
 // ---- clock and random -----------------------------------------------------------------------
 int64_t clock() { return clockMs(); }
