@@ -1,5 +1,7 @@
-// Host bitmaps: 1, 3 or 4 channels of 8 or 16 bits or 32-bit floats each, loaded from and saved to
-// TIFF, TGA, BMP, PNG and OpenEXR files.
+// Host bitmaps: 1, 3 or 4 channels of 8 or 16 bits or 32-bit floats each, and the image files they
+// are loaded from and saved to. The bitmap keeps the pixels (Bitmap.cpp); the files are read and
+// written by the codecs in host/formats/ (ImageFile.h lists them, one table), which also define
+// load, save and the free functions of the "Image files" part below.
 //
 // What each file format holds:
 //   TIFF  1, 3 or 4 channels, 8 or 16 bits (grey or RGB, alpha as an unassociated extra sample),
@@ -21,6 +23,14 @@
 #include <vector>
 
 namespace host {
+
+// Bitmaps are 1 to kMaxBitmapSide pixels a side.
+inline constexpr int kMaxBitmapSide = 32768;
+inline bool bitmapSizeValid(long long width, long long height) {
+    return width >= 1 && width <= kMaxBitmapSide && height >= 1 && height <= kMaxBitmapSide;
+}
+
+// ---- Image files (host/formats/) ------------------------------------------------------------
 
 enum ImageFormat : int32_t {
     IMAGE_TIFF = 1100,
@@ -55,6 +65,8 @@ class Bitmap;
 // The bitmap as a PNG file in memory (8 or 16 bits; false with `error` set for float bitmaps).
 bool encodePng(const Bitmap& bitmap, std::string& bytes, std::string* error = nullptr);
 
+// ---- The pixels -----------------------------------------------------------------------------
+
 class Bitmap {
 public:
     // Sizes from 1 to 32768 per side; channels 1, 3 or 4; 8 or 16 bits, or 32 for float channels.
@@ -88,6 +100,7 @@ public:
     const uint8_t* data() const { return data_.data(); }
     size_t rowBytes() const { return static_cast<size_t>(width_) * channels_ * (bits_ / 8); }
 
+    // The files (defined in host/formats/ImageFile.cpp).
     // Loads by the file's content (TIFF, TGA, BMP, PNG, EXR); on failure the bitmap is unchanged and
     // `error` says why.
     bool load(const std::string& path, std::string* error = nullptr);

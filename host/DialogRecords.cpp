@@ -49,15 +49,6 @@ const Gadget* DialogHost::Record::find(int32_t id) const {
 // ---------------------------------------------------------------------------------------------
 // Records
 
-DialogHost& DialogHost::main() {
-    static DialogHost* host = [] {
-        static DialogHost h;
-        EventQueue::main().setHandler([](const Event& e) { DialogHost::main().deliver(e); });
-        return &h;
-    }();
-    return *host;
-}
-
 void DialogHost::reset() {
     dialogs_.clear();
     clock_ = nullptr;

@@ -155,7 +155,7 @@ struct AreaDragResult {
 
 class DialogHost {
 public:
-    // The host's dialogs. Its first use installs it as the handler of EventQueue::main().
+    // The running host's dialogs, the handler of EventQueue::main()'s events (HostServices.h).
     static DialogHost& main();
 
     DialogHost() = default;

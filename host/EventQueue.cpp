@@ -44,9 +44,4 @@ size_t EventQueue::pending() const {
     return queue_.size();
 }
 
-EventQueue& EventQueue::main() {
-    static EventQueue q;
-    return q;
-}
-
 }  // namespace host

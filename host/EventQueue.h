@@ -36,7 +36,7 @@ public:
                    const std::function<void()>& idle = {}, int64_t idleEveryMs = 50);
     size_t pending() const;
 
-    // The queue of the running host.
+    // The queue of the running host (HostServices.h).
     static EventQueue& main();
 
 private:

@@ -2,13 +2,14 @@
 // each adapts the C interface (opaque handles, out parameters, int results) to the DialogHost.
 #include "host/Dialogs.h"
 #include "host/HostHandles.h"
+#include "host/HostServices.h"
 #include "host/HostTable.h"
 
 namespace host {
 
 namespace {
 
-DialogHost& dialogs() { return DialogHost::main(); }
+DialogHost& dialogs() { return hostServices().dialogs; }
 
 int32_t dlgOpen(HostDialogBase* d, int32_t pluginId, int32_t /*x*/, int32_t /*y*/, int32_t /*w*/, int32_t /*h*/) {
     return dialogs().open(d, pluginId) ? 1 : 0;

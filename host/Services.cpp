@@ -34,11 +34,6 @@ std::vector<std::string> Console::takeCaptured() {
     return out;
 }
 
-Console& Console::main() {
-    static Console c;
-    return c;
-}
-
 std::string numberText(long long value) { return std::to_string(value); }
 
 std::string numberText(double value, int decimals) {

@@ -20,6 +20,7 @@ public:
     void setCapturing(bool on);
     std::vector<std::string> takeCaptured();
     void setQuiet(bool q) { quiet_ = q; }
+    // The running host's console (HostServices.h).
     static Console& main();
 
 private:

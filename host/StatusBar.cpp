@@ -78,9 +78,4 @@ void StatusBar::show() {
     std::fflush(out_);
 }
 
-StatusBar& StatusBar::main() {
-    static StatusBar bar;
-    return bar;
-}
-
 }  // namespace host

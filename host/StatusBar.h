@@ -27,6 +27,7 @@ public:
     int percent() const { return percent_; }
     const std::vector<std::string>& recorded() const { return recordedLines_; }
 
+    // The running host's status bar (HostServices.h).
     static StatusBar& main();
 
 private:

@@ -7,14 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 namespace host::formats {
 namespace {
-
-std::atomic<unsigned> gTempCounter{0};
 
 bool fail(std::string* error, const std::string& path, const std::string& what) {
     if (error) *error = path + ": " + what;
