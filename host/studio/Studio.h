@@ -21,6 +21,7 @@
 
 #include "host/Dialogs.h"
 #include "host/Document.h"
+#include "host/studio/StudioEncoding.h"
 #include "host/studio/StudioServer.h"
 
 namespace host::studio {
@@ -45,18 +46,6 @@ struct StudioHooks {
     std::function<std::string()> toolState;
 };
 
-// The binary form of a polygon object's mesh, little-endian:
-//   "VXM1", u32 points, u32 polygons, u32 flags (1: UVs follow, 2: corner normals follow),
-//   f32 x y z per point, i32 a b c d per polygon,
-//   [f32 u v per corner, four corners per polygon], [f32 x y z per corner, four per polygon],
-//   [flag 4: u8 per polygon, 1 when selected, padded with zeros to a multiple of 4 bytes].
-std::string encodeMesh(const PolygonObject& object);
-// A copy of the object without the polygons a preview retired (a == b) and without the points that
-// no live polygon uses; every tag follows.
-std::unique_ptr<PolygonObject> shownCopy(const PolygonObject& object);
-// PNG bytes of a bitmap (8-bit samples; 16-bit bitmaps are reduced), "" when it has no pixels.
-std::string encodePng(const Bitmap& bitmap);
-
 // A bake saved as a glTF asset: the baked object (by its id), the dialog (by plug-in id) and its
 // file gadgets that name the maps (0: no occlusion map), the green convention of the normal map,
 // and the file to write (.glb or .gltf).
@@ -68,14 +57,6 @@ struct AssetRequest {
     int32_t occlusionGadget = 0;
     bool greenDown = false;
 };
-// Why the studio refuses a file path a request gives ("" when it takes it): empty, too long, or
-// holding a NUL or another control character (the file would not be the one the text names).
-std::string pathProblem(const std::string& path);
-// Why the studio refuses to read (`forWriting` false) or write the file: anything but a regular file
-// (a FIFO, a device, a folder) would block the host or is no mesh file. "" when it may go on
-// (a file to write may be missing).
-std::string fileKindProblem(const std::string& path, bool forWriting);
-
 class Studio {
 public:
     Studio(Document& document, DialogHost& dialogs, StudioServer& server, StudioHooks hooks);
@@ -87,6 +68,7 @@ public:
     void refresh();
 
     uint64_t version() const { return version_; }
+
     // The current state as served (with its version).
     std::string stateJson() const;
     // The id the page knows an object by (stable while the object lives); 0 for null. Ids are whole

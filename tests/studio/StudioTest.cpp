@@ -18,6 +18,7 @@
 #include "host/ObjFile.h"
 #include "host/studio/Studio.h"
 #include "host/studio/StudioBrush.h"
+#include "host/studio/StudioRequest.h"
 
 using namespace host;
 using namespace host::studio;

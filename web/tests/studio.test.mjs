@@ -7,9 +7,9 @@ import { mkdtempSync, readFileSync, existsSync, statSync } from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
-import { startStudio, ended, launchBrowser, openPage, shot, pageState, until, root, tokenOf } from './harness.mjs';
+import { startStudio, ended, launchBrowser, openPage, shot, pageState, until, root, tokenOf, ids } from './harness.mjs';
 
-const REDUCE = 1015827, BAKE = 1016396;
+const REDUCE = ids.VEXLOR_ID, BAKE = ids.OMBRIN_ID;
 const gadget = (state, plugin, id) => state.dialogs.find((d) => d.plugin === plugin).gadgets.find((g) => g.id === id);
 const objPoints = (file) => readFileSync(file, 'utf8').split('\n').filter((l) => l.startsWith('v ')).length;
 const tmp = () => mkdtempSync(path.join(os.tmpdir(), 'vexlor-studio-'));
@@ -64,14 +64,14 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
 
     await page.click('#cmd-reduce');
     await page.waitForSelector(`.dialog[data-plugin="${REDUCE}"]`);
-    await page.click(`.dialog [data-gadget="10010"] button`);  // prepare the preview
+    await page.click(`.dialog [data-gadget="${ids.IDC_VEXLOR_PREPARE}"] button`);  // prepare the preview
     await settled(page);
     s = await pageState(page);
-    assert.equal(gadget(s, REDUCE, 10010).enabled, false, 'the preview is held');
+    assert.equal(gadget(s, REDUCE, ids.IDC_VEXLOR_PREPARE).enabled, false, 'the preview is held');
     await shot(page, 'reduce-2-prepared.png');
 
     // 25 % of the torus's 3456 points: one object, so the target is a point count.
-    const target = page.locator(`.dialog [data-gadget="10011"] input`);
+    const target = page.locator(`.dialog [data-gadget="${ids.IDC_VEXLOR_TARGET}"] input`);
     await target.fill('864');
     await target.press('Enter');
     await settled(page);
@@ -82,7 +82,7 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
 
     // Three positions of the error dial: further, further still, then back part of the way. The row
     // is the coarsest whose step is at most a twentieth of the error the 25 % level needs.
-    const error = Number(gadget(s, REDUCE, 10014).shown);
+    const error = Number(gadget(s, REDUCE, ids.IDC_VEXLOR_ERROR).shown);
     assert.ok(error > 0, 'the error field shows the error of the 25 % level');
     const steps = [1e-6, 1e-4, 0.01, 1, 100, 10000];
     let row = 0;
@@ -93,7 +93,7 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
       await dragDial(page, row, dx);
       s = await pageState(page);
       const shown = s.objects[0].points;
-      assert.equal(Number(gadget(s, REDUCE, 10011).shown), shown, 'the target field follows the dial');
+      assert.equal(Number(gadget(s, REDUCE, ids.IDC_VEXLOR_TARGET).shown), shown, 'the target field follows the dial');
       assert.match(await page.locator('#tree .item .count').first().textContent(), new RegExp(`^${shown} pts`));
       await shot(page, `reduce-4-dial-${i}.png`);
       // Save what the view shows and compare with the file.
@@ -108,7 +108,7 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
               `a larger error keeps fewer points: ${counts}`);
 
     // Commit: the level stays, and one undo puts the torus back whole.
-    await page.click(`.dialog [data-gadget="10022"] button`);
+    await page.click(`.dialog [data-gadget="${ids.IDC_VEXLOR_START}"] button`);
     await settled(page);
     s = await pageState(page);
     assert.equal(s.objects[0].points, counts[2]);
@@ -140,25 +140,25 @@ test('bake the samples through drops, the file chooser and the button; the maps 
     const dialog = `.dialog[data-plugin="${BAKE}"]`;
     await page.waitForSelector(dialog);
     const item = (name) => page.locator('#tree .item', { hasText: name });
-    await item('high').dragTo(page.locator(`${dialog} fieldset[data-gadget="10026"]`));
+    await item('high').dragTo(page.locator(`${dialog} fieldset[data-gadget="${ids.IDC_BAKE_HIGH_DROP}"]`));
     await settled(page);
     // A low object must bring its UVs: the tree's UVW tag of "low" is dropped there.
-    await page.locator('#tree li.tag[data-object]', { hasText: 'uvw' }).last().dragTo(page.locator(`${dialog} fieldset[data-gadget="10034"]`));
+    await page.locator('#tree li.tag[data-object]', { hasText: 'uvw' }).last().dragTo(page.locator(`${dialog} fieldset[data-gadget="${ids.IDC_BAKE_LOW_DROP}"]`));
     await settled(page);
     let s = await pageState(page);
-    assert.equal(gadget(s, BAKE, 10028).text, 'high');
-    assert.equal(gadget(s, BAKE, 10036).text, 'low');
-    assert.equal(gadget(s, BAKE, 10038).text, 'UVWTag 1');
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_HIGH_NAME).text, 'high');
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_LOW_NAME).text, 'low');
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_LOW_TAG).text, 'UVWTag 1');
 
-    for (const [id, v] of [[10040, '96'], [10041, '96']]) {
+    for (const [id, v] of [[ids.IDC_BAKE_WIDTH, '96'], [ids.IDC_BAKE_HEIGHT, '96']]) {
       await page.fill(`${dialog} [data-gadget="${id}"] input`, v);
       await page.press(`${dialog} [data-gadget="${id}"] input`, 'Enter');
       await settled(page);
     }
-    await page.selectOption(`${dialog} [data-gadget="10042"] select`, '10043');  // 1 x 1 samples
+    await page.selectOption(`${dialog} [data-gadget="${ids.IDC_BAKE_SUPERSAMPLING}"] select`, String(ids.IDC_BAKE_SUPERSAMPLING + 1));  // 1 x 1 samples
     await settled(page);
     // The normal map's file through the host's file chooser, answered in the page.
-    await page.click(`${dialog} [data-gadget="10064"] button`);
+    await page.click(`${dialog} [data-gadget="${ids.IDC_BAKE_NORMAL_CHOOSE}"] button`);
     await page.waitForSelector('#file-dialog:not([hidden])');
     const normal = path.join(out, 'normal.tif');
     await page.fill('#file-input', normal);
@@ -166,23 +166,23 @@ test('bake the samples through drops, the file chooser and the button; the maps 
     await page.click('#file-ok');
     await settled(page);
     // The displacement map's file typed into its field.
-    await page.check(`${dialog} [data-gadget="10096"] input`);
+    await page.check(`${dialog} [data-gadget="${ids.IDC_BAKE_DISPLACEMENT_ON}"] input`);
     await settled(page);
     const disp = path.join(out, 'disp.tif');
-    await page.fill(`${dialog} [data-gadget="10098"] input`, disp);
-    await page.press(`${dialog} [data-gadget="10098"] input`, 'Enter');
+    await page.fill(`${dialog} [data-gadget="${ids.IDC_BAKE_DISPLACEMENT_FILE}"] input`, disp);
+    await page.press(`${dialog} [data-gadget="${ids.IDC_BAKE_DISPLACEMENT_FILE}"] input`, 'Enter');
     await settled(page);
     s = await pageState(page);
-    assert.equal(gadget(s, BAKE, 10063).text, normal);
-    assert.equal(gadget(s, BAKE, 10104).usable, true, 'the bake button is enabled');
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_NORMAL_FILE).text, normal);
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_START).usable, true, 'the bake button is enabled');
     await shot(page, 'bake-2-ready.png');
 
-    await page.click(`${dialog} [data-gadget="10104"] button`);
-    await until(page, () => /finished|failed/i.test(window.studio.state().dialogs.find((d) => d.plugin === 1016396)
-      .gadgets.find((g) => g.id === 10102).text || ''), null, 300000);
+    await page.click(`${dialog} [data-gadget="${ids.IDC_BAKE_START}"] button`);
+    await until(page, ([plugin, status]) => /finished|failed/i.test(window.studio.state().dialogs.find((d) => d.plugin === plugin)
+      .gadgets.find((g) => g.id === status).text || ''), [BAKE, ids.IDC_BAKE_STATUS], 300000);
     await settled(page);
     s = await pageState(page);
-    assert.equal(gadget(s, BAKE, 10102).text, 'Bake finished');
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_STATUS).text, 'Bake finished');
     assert.ok(existsSync(normal) && statSync(normal).size > 0, 'the normal map was written');
     assert.ok(existsSync(disp) && statSync(disp).size > 0, 'the displacement map was written');
     await page.waitForFunction(() => [...document.querySelectorAll('#maps img.baked-map')].filter((i) => i.naturalWidth === 96).length === 2);
@@ -222,12 +222,12 @@ test('brush a stroke over the torus: the polygon count falls, one undo restores 
     assert.equal(s.tool.active, true);
     assert.ok(s.dialogs.some((d) => d.title === 'Vexlor Brush'), 'the settings panel sits beside the view');
     // Through the panel: a largest error that lets the brush coarsen the torus's curved surface.
-    const largest = page.locator('.dialog', { hasText: 'Vexlor Brush' }).locator('[data-gadget="10110"] input');
+    const largest = page.locator('.dialog', { hasText: 'Vexlor Brush' }).locator(`[data-gadget="${ids.IDC_TESSIK_MAX_ERROR}"] input`);
     await largest.fill('100000');
     await largest.press('Enter');
     await settled(page);
     s = await pageState(page);
-    assert.equal(s.dialogs.find((d) => d.title === 'Vexlor Brush').gadgets.find((g) => g.id === 10110).number, 100000);
+    assert.equal(s.dialogs.find((d) => d.title === 'Vexlor Brush').gadgets.find((g) => g.id === ids.IDC_TESSIK_MAX_ERROR).number, 100000);
     // A stroke across the near side of the ring, below the hole: from the canvas's centre down to the
     // surface, 40 pixels into it, then 120 pixels sideways.
     const canvas = await page.locator('#view canvas').boundingBox();
