@@ -14,7 +14,10 @@ using nlohmann::json;
 namespace host::studio {
 
 Studio::Studio(Document& document, DialogHost& dialogs, StudioServer& server, StudioHooks hooks)
-    : doc_(document), dialogs_(dialogs), server_(server), hooks_(std::move(hooks)) {}
+    : doc_(document), dialogs_(dialogs), server_(server), hooks_(std::move(hooks)) {
+    std::error_code ec;
+    startFolder_ = std::filesystem::current_path(ec).string();
+}
 
 bool Studio::alive(Object* o) const {
     if (!o) return false;
@@ -146,7 +149,10 @@ ApiResponse Studio::open(const std::string& path) {
     if (!hooks_.loadFile) return ApiResponse::error(500, "this host cannot read files");
     std::vector<Object*> loaded;
     std::string error;
+    // Work that was saved stays saved with another file's objects beside it (both are on disk).
+    const bool wasSaved = !unsaved();
     if (!hooks_.loadFile(path, &loaded, &error)) return ApiResponse::error(422, error);
+    rebaseline_ = wasSaved;
     return aroundObjects([&] {
         doc_.clearActive();
         for (Object* o : loaded) doc_.setActive(o, true);
@@ -154,6 +160,48 @@ ApiResponse Studio::open(const std::string& path) {
         for (Object* o : loaded) ids.push_back(idOf(o));
         return ApiResponse::json(json{{"loaded", ids}}.dump());
     });
+}
+
+std::string recoveryPathFor(const std::string& documentPath) {
+    if (documentPath.empty()) return "untitled.recovery.obj";
+    std::filesystem::path p(documentPath);
+    return (p.parent_path() / (p.stem().string() + ".recovery.obj")).string();
+}
+
+namespace {
+
+// What the view shows of every polygon object: copies without the polygons a preview retired and the
+// points no polygon uses (the document keeps them until the preview is finished).
+std::vector<std::unique_ptr<Object>> shownObjects(Document& doc, int* points) {
+    std::vector<std::unique_ptr<Object>> copies;
+    for (Object* o : doc.allObjects())
+        if (o->isPolygonObject()) {
+            copies.push_back(shownCopy(*static_cast<PolygonObject*>(o)));
+            *points += static_cast<PolygonObject*>(copies.back().get())->pointCount();
+        }
+    return copies;
+}
+
+}  // namespace
+
+std::string Studio::writeRecovery(std::string* error) {
+    if (!busy_.empty()) {
+        *error = "the document is being edited (" + busy_ + ")";
+        return {};
+    }
+    int points = 0;
+    const std::vector<std::unique_ptr<Object>> copies = shownObjects(doc_, &points);
+    std::vector<const Object*> out;
+    for (const auto& c : copies) out.push_back(c.get());
+    const std::string path = recoveryPathFor(doc_.path);
+    if (out.empty()) {
+        *error = "the document holds no polygon object";
+        return {};
+    }
+    if (!writeObj(path, out, error)) return {};
+    std::error_code ec;
+    const std::filesystem::path whole = std::filesystem::absolute(path, ec).lexically_normal();
+    return ec ? path : whole.string();
 }
 
 ApiResponse Studio::save(const std::string& path) {
@@ -164,15 +212,10 @@ ApiResponse Studio::save(const std::string& path) {
     if (const std::string why = fileKindProblem(path, true); !why.empty()) return ApiResponse::error(422, why);
     // What is written is what the view shows: polygons retired by a preview and points no polygon
     // uses are left out of the file (the document keeps them until the preview is finished).
-    std::vector<std::unique_ptr<Object>> copies;
-    std::vector<const Object*> out;
     int points = 0;
-    for (Object* o : doc_.allObjects())
-        if (o->isPolygonObject()) {
-            copies.push_back(shownCopy(*static_cast<PolygonObject*>(o)));
-            out.push_back(copies.back().get());
-            points += static_cast<PolygonObject*>(copies.back().get())->pointCount();
-        }
+    const std::vector<std::unique_ptr<Object>> copies = shownObjects(doc_, &points);
+    std::vector<const Object*> out;
+    for (const auto& c : copies) out.push_back(c.get());
     if (out.empty()) return ApiResponse::error(409, "the document holds no polygon object to save");
     std::string error;
     const bool written = hooks_.writeFile ? hooks_.writeFile(path, out, &error) : writeObj(path, out, &error);
@@ -180,8 +223,11 @@ ApiResponse Studio::save(const std::string& path) {
     // The reply names the file written, as a whole path (the page does not know the host's folder).
     std::error_code ec;
     const std::filesystem::path whole = std::filesystem::absolute(path, ec).lexically_normal();
+    // Saved as: the document is that file from now on (its name in the view, the folder of its maps).
+    doc_.path = ec ? path : whole.string();
+    rebaseline_ = true;
     return ApiResponse::json(
-        json{{"saved", ec ? path : whole.string()}, {"objects", out.size()}, {"points", points}}.dump());
+        json{{"saved", doc_.path}, {"objects", out.size()}, {"points", points}}.dump());
 }
 
 ApiResponse Studio::saveAsset(const AssetRequest& r) {

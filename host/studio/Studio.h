@@ -57,6 +57,11 @@ struct AssetRequest {
     int32_t occlusionGadget = 0;
     bool greenDown = false;
 };
+// The file that keeps unsaved work when the host ends without a save: beside the document, its
+// name with ".recovery.obj" for its suffix ("untitled.recovery.obj" in the working folder when the
+// document has no file).
+std::string recoveryPathFor(const std::string& documentPath);
+
 class Studio {
 public:
     Studio(Document& document, DialogHost& dialogs, StudioServer& server, StudioHooks hooks);
@@ -68,13 +73,20 @@ public:
     void refresh();
 
     uint64_t version() const { return version_; }
-
+    // Whether the document's content (points, polygons, UVs of its objects) differs from what was
+    // last opened or saved; the selection, visibility and the view do not count.
+    bool unsaved() const { return contentKnown_ && contentHash_ != savedHash_; }
+    // Writes what the view shows to the recovery file beside the document (recoveryPathFor); its
+    // whole path, or "" with `error`.
+    std::string writeRecovery(std::string* error);
     // The current state as served (with its version).
     std::string stateJson() const;
     // The id the page knows an object by (stable while the object lives); 0 for null. Ids are whole
     // 64-bit numbers and are never cut: an id the page sends that names no object is refused.
     int64_t idOf(Object* object);
     Object* objectById(int64_t id) const;
+    // The folder whose files the file picker lists (the working folder the host started in).
+    void setStartFolder(std::string folder) { startFolder_ = std::move(folder); }
     // The id the next new object gets (tests: ids beyond 32 bits).
     void startIdsAt(int64_t next) { nextId_ = next; }
 
@@ -123,6 +135,11 @@ private:
     std::string notice_;
     std::string state_;
     uint64_t version_ = 0;
+    // The content as last looked at and as last opened or saved; `rebaseline_`: the next look takes
+    // the content as saved (after a save, or an open into a document with nothing unsaved).
+    std::string startFolder_;
+    uint64_t contentHash_ = 0, savedHash_ = 0;
+    bool contentKnown_ = false, rebaseline_ = false;
 };
 
 }  // namespace host::studio

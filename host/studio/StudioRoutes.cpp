@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/studio/Studio.h"
+#include "host/studio/StudioFiles.h"
 #include "host/studio/StudioRequest.h"
 
 using nlohmann::json;
@@ -176,6 +177,11 @@ void Studio::addRoutes() {
         if (!o->isPolygonObject()) return ApiResponse::error(404, o->name() + " is not a polygon object");
         if (!busy_.empty()) return ApiResponse::error(409, "the mesh is being edited (" + busy_ + ")");
         return ApiResponse::binary(encodeMesh(*static_cast<PolygonObject*>(o)), "application/octet-stream");
+    });
+    // The file picker: folders and mesh files under the start folder only.
+    server_.route("GET", "/api/files", [this](const ApiRequest& r) {
+        auto it = r.query.find("dir");
+        return listFolder(startFolder_, it == r.query.end() ? std::string() : it->second);
     });
     server_.route("GET", "/api/area.png", [this](const ApiRequest& r) { return areaPng(r.query); });
     server_.route("GET", "/api/map.png", [this](const ApiRequest& r) { return mapPng(r.query); });

@@ -26,12 +26,21 @@ uint64_t fnv(uint64_t h, const void* data, size_t n) {
     return h;
 }
 
+// Where the document's content hash starts (any fixed number).
+constexpr uint64_t kContentSeed = 0x5eed;
+
 json colourJson(const Colour& c) { return json::array({c.rgb.x, c.rgb.y, c.rgb.z, c.brightness}); }
 
 }  // namespace
 
 void Studio::look() {
     busy_ = hooks_.busy ? hooks_.busy() : std::string();
+    // A new change after an undo makes the undone steps unreachable: the page's Redo goes off at once,
+    // not only when it is pressed.
+    if (undoDepthAfterUndo_ != -1 && doc_.undoDepth() != undoDepthAfterUndo_) {
+        redo_.clear();
+        undoDepthAfterUndo_ = -1;
+    }
     const std::vector<Object*> all = doc_.allObjects();
     // Forget objects that left the document (their addresses may come back for new ones).
     for (auto it = ids_.begin(); it != ids_.end();) {
@@ -45,6 +54,7 @@ void Studio::look() {
     }
     for (Object* o : all) idOf(o);
     if (!busy_.empty()) return;  // a worker edits the arrays: keep the last look
+    uint64_t content = fnv(1469598103934665603ull, &kContentSeed, sizeof kContentSeed);
     for (Object* o : all) {
         if (!o->isPolygonObject()) continue;
         const auto* p = static_cast<const PolygonObject*>(o);
@@ -62,18 +72,25 @@ void Studio::look() {
                     ++s.points;
                 }
         }
+        // What a file keeps (points, polygons, UVs) first: the document's content; then the selection,
+        // which the view shows but no file holds.
         uint64_t h = 1469598103934665603ull;
         h = fnv(h, p->points.data(), p->points.size() * sizeof(Vec3f));
         h = fnv(h, p->polygons.data(), p->polygons.size() * sizeof(Polygon));
-        for (int i = 0; i < p->polygonSelection.size(); ++i)
-            if (p->polygonSelection.isSelected(i)) h = fnv(h, &i, sizeof i);
         if (const auto* uv = static_cast<const UVWTag*>(p->tag(TAG_UVW)))
             h = fnv(h, uv->data.data(), uv->data.size() * sizeof(UVWRow));
+        content = fnv(content, &h, sizeof h);
+        for (int i = 0; i < p->polygonSelection.size(); ++i)
+            if (p->polygonSelection.isSelected(i)) h = fnv(h, &i, sizeof i);
         Summary& old = summaries_[o];
         s.meshVersion = old.meshVersion + (old.hash != h ? 1 : 0);
         s.hash = h;
         old = s;
     }
+    contentHash_ = content;
+    if (!contentKnown_ || rebaseline_) savedHash_ = content;
+    contentKnown_ = true;
+    rebaseline_ = false;
 }
 
 std::string Studio::buildState() const {
@@ -165,7 +182,8 @@ std::string Studio::buildState() const {
     state["document"] = {{"path", doc_.path},
                          {"mode", doc_.editingMode()},
                          {"undo", doc_.undoDepth()},
-                         {"redo", redo_.size()}};
+                         {"redo", redo_.size()},
+                         {"unsaved", unsaved()}};
     state["objects"] = std::move(objects);
     state["dialogs"] = std::move(dialogs);
     state["status"] = {{"line", bar.line()}, {"percent", bar.percent()}};

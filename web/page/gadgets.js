@@ -8,6 +8,8 @@
 //   showError(text)            a message in the status bar
 //   gadgetState(plugin, id)    the gadget as the last state showed it
 //   hookAreaDrag(img, plugin, id)  pointer drags of a user area sent to the host
+//   extrasFor(plugin)          what the page adds to a dialog: { beforeChange(id), beforePress(id),
+//                              label(id, text), title(id) }, each optional
 
 function gadgetRow(label, control) {
   const row = document.createElement('div');
@@ -69,11 +71,19 @@ function checkbox(g, at) {
 
 function button(g, at) {
   const control = document.createElement('button');
-  control.addEventListener('click', () => at.ui.pressButton(at.plugin, g.id));
+  control.addEventListener('click', async () => {
+    if (!at.extras.beforePress || (await at.extras.beforePress(g.id))) at.ui.pressButton(at.plugin, g.id);
+  });
   const node = document.createElement('div');
   node.className = 'row';
   node.append(control);
-  return { node, update: (s) => { control.textContent = s.label; control.disabled = !s.usable; } };
+  return {
+    node,
+    update: (s) => {
+      control.textContent = at.extras.label ? at.extras.label(g.id, s.label) : s.label;
+      control.disabled = !s.usable;
+    },
+  };
 }
 
 // Integers, reals and percentages (shown times 100, sent as fractions).
@@ -218,9 +228,13 @@ export function buildDialog(d, ui) {
   const body = document.createElement('div');
   body.className = 'body';
   el.append(title, body);
+  const extras = ui.extrasFor(d.plugin);
   const at = {
-    plugin: d.plugin, ui, holders: new Map([[0, body]]),
-    send: (gadget, extra) => ui.call('/api/dialog', { plugin: d.plugin, gadget, ...extra }),
+    plugin: d.plugin, ui, extras, holders: new Map([[0, body]]),
+    send: async (gadget, extra) => {
+      if (extras.beforeChange) await extras.beforeChange(gadget);
+      return ui.call('/api/dialog', { plugin: d.plugin, gadget, ...extra });
+    },
   };
   for (const g of d.gadgets) {
     const parent = at.holders.get(g.parent);
@@ -228,6 +242,8 @@ export function buildDialog(d, ui) {
     if (!parent || !build) continue;
     const { node, update } = build(g, at);
     node.dataset.gadget = g.id;
+    const title = extras.title && extras.title(g.id);
+    if (title) node.title = title;
     parent.append(node);
     if (update) view.update.set(g.id, update);
   }

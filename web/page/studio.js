@@ -4,8 +4,11 @@
 import * as THREE from 'three';
 import { decodeMesh, normalMapGeometry } from './mesh.js';
 import { renderer, scene, camera, controls, draw, resize, surface, surfaceActive, surfaceSelection, wireMaterial,
-         buildSurface, buildWire, normalMapMaterial, frameAll } from './view.js';
+         buildSurface, buildWire, normalMapMaterial, frameAll, centred } from './view.js';
 import { buildDialog } from './gadgets.js';
+import { pickFile } from './picker.js';
+import { reductionExtras } from './reduction.js';
+import { hookBrush } from './brush.js';
 import * as ids from './ids.js';
 
 const BAKE = ids.OMBRIN_ID;
@@ -223,6 +226,8 @@ function hookAreaDrag(img, plugin, gadget) {
     sending = true;
     while (chunks.length) {
       const c = chunks.shift();
+      const extras = extrasFor(plugin);
+      if (extras.beforeChange) await extras.beforeChange(gadget);
       await call('/api/dialog', { plugin, gadget, action: 'drag', x: c.x, y: c.y, moves: c.moves });
     }
     sending = false;
@@ -270,7 +275,9 @@ function askFile(request) {
   });
 }
 
-const dialogUi = { call, pressButton, showError, gadgetState, hookAreaDrag, hostImage };
+const dialogUi = { call, pressButton, showError, gadgetState, hookAreaDrag, hostImage, extrasFor, refresh, state: () => state };
+const extras = new Map([[ids.VEXLOR_ID, reductionExtras(dialogUi)]]);
+function extrasFor(plugin) { return extras.get(plugin) || {}; }
 
 function renderDialogs() {
   const holder = $('dialogs');
@@ -299,7 +306,16 @@ let mapsShownFor = '';
 async function renderMaps() {
   const holder = $('maps');
   const bake = state.dialogs.find((d) => d.plugin === BAKE);
-  const status = bake && gadgetState(BAKE, BAKE_STATUS);
+  // The panel belongs to the bake's dialog: it goes with it, and the normal map it showed with it.
+  if (!bake) {
+    if (holder.children.length) {
+      holder.textContent = '';
+      mapsShownFor = '';
+      if (studio.normalMapShown) await showNormalMap(studio.normalMapShown, null);
+    }
+    return;
+  }
+  const status = gadgetState(BAKE, BAKE_STATUS);
   const finished = status && status.text && !state.busy && /finished/i.test(status.text);
   if (!finished) return;
   const files = [BAKE_NORMAL_FILE, BAKE_OCCLUSION_FILE, BAKE_DISPLACEMENT_FILE]
@@ -367,6 +383,7 @@ async function showNormalMap(objectName, gadget) {
   if (!entry || !entry.mesh) return;
   if (gadget === null) {
     entry.normalMapped = false;
+    studio.normalMapShown = null;
     entry.surface.geometry = buildSurface(entry.mesh);
     entry.surface.material = o.active ? surfaceActive : surface;
     draw();
@@ -429,7 +446,9 @@ function renderToolbar() {
   $('view').classList.toggle('brushing', !!tool.active);
   controls.mouseButtons = tool.active ? { LEFT: null, MIDDLE: THREE.MOUSE.ROTATE, RIGHT: THREE.MOUSE.PAN }
                                       : { LEFT: THREE.MOUSE.ROTATE, MIDDLE: THREE.MOUSE.DOLLY, RIGHT: THREE.MOUSE.PAN };
-  document.title = 'Vexlor Studio' + (doc.path ? ' — ' + doc.path : '');
+  document.title = (doc.unsaved ? '● ' : '') + 'Vexlor Studio' + (doc.path ? ' — ' + doc.path : '');
+  $('view-info').classList.toggle('unsaved', !!doc.unsaved);
+  $('view-info').title = doc.unsaved ? 'Unsaved changes' : '';
 }
 
 async function render() {
@@ -442,11 +461,12 @@ async function render() {
   studio.version = state.version;
 }
 
-$('open').addEventListener('click', async () => {
-  const path = $('open-path').value.trim();
-  if (!path) return showError('Type the path of a file to open');
-  if (await call('/api/open', { path })) framed = false;
-});
+async function openFile() {
+  const path = await pickFile(api, showError);
+  if (path && await call('/api/open', { path })) framed = false;
+}
+$('open').addEventListener('click', openFile);
+$('frame').addEventListener('click', () => frameAll(studio.meshes.values()));
 $('save').addEventListener('click', async () => {
   const path = $('save-path').value.trim();
   if (!path) return showError('Type the path of the file to save to');
@@ -461,126 +481,35 @@ for (const [id, plugin] of [['cmd-reduce', ids.VEXLOR_ID], ['cmd-bake', ids.OMBR
 for (const [option, mode] of [['mode-objects', ids.MODE_OBJECT], ['mode-polygons', ids.MODE_POLYGONS], ['mode-points', ids.MODE_POINTS]])
   $(option).value = String(mode);
 $('wire').addEventListener('change', () => { for (const e of studio.meshes.values()) if (e.wire) e.wire.visible = $('wire').checked; draw(); });
+// Closing the page with unsaved changes asks first (the host also keeps them a while, and in a
+// recovery file when it ends).
+window.addEventListener('beforeunload', (e) => {
+  if (state && state.document.unsaved) {
+    e.preventDefault();
+    e.returnValue = 'The document has unsaved changes.';
+    return e.returnValue;
+  }
+});
 window.addEventListener('keydown', (e) => {
-  if (e.target.tagName === 'INPUT') return;
+  if (e.target.tagName === 'INPUT' || e.target.tagName === 'SELECT' || !$('picker').hidden || !$('file-dialog').hidden) return;
   if ((e.ctrlKey || e.metaKey) && e.key.toLowerCase() === 'z') {
     e.preventDefault();
     call(e.shiftKey ? '/api/redo' : '/api/undo');
+  } else if (!e.ctrlKey && !e.metaKey && !e.altKey && (e.key === 'f' || e.key === 'F' || e.key === 'Home')) {
+    frameAll(studio.meshes.values());
+  } else if (!e.ctrlKey && !e.metaKey && !e.altKey && (e.key === 'o' || e.key === 'O')) {
+    e.preventDefault();
+    openFile();
   }
 });
 
 // ---- the brush -------------------------------------------------------------------------------------
 
-$('brush').addEventListener('click', () => call('/api/brush', { on: !(state.tool && state.tool.active) }));
+hookBrush({ api, call, showError, refresh, state: () => state, studio, brush });
 
-// The page's camera as the host viewport takes it: pixels of the canvas, the eye, its axes and the
-// focal length in pixels.
-function hostCamera() {
-  camera.updateMatrixWorld();
-  const e = camera.matrixWorld.elements;
-  const height = renderer.domElement.clientHeight;
-  return {
-    position: camera.position.toArray(),
-    right: [e[0], e[1], e[2]], up: [e[4], e[5], e[6]], forward: [-e[8], -e[9], -e[10]],
-    focal: (height / 2) / Math.tan(THREE.MathUtils.degToRad(camera.fov) / 2),
-    width: renderer.domElement.clientWidth, height,
-  };
-}
-
-const highlight = new THREE.Mesh(new THREE.BufferGeometry(),
-  new THREE.MeshBasicMaterial({ vertexColors: true, side: THREE.DoubleSide, depthTest: false, transparent: true, opacity: 0.7 }));
-highlight.renderOrder = 10;
-scene.add(highlight);
-
-function showHighlight(polygons) {
-  if (polygons && polygons.length) brush.highlighted = (brush.highlighted || 0) + 1;
-  const pos = [], col = [];
-  for (const p of polygons || []) {
-    const tris = p.length === 4 ? [[0, 1, 2], [0, 2, 3]] : [[0, 1, 2]];
-    for (const t of tris) for (const k of t) { pos.push(p[k][0], p[k][1], p[k][2]); col.push(p[k][3], p[k][4], p[k][5]); }
-  }
-  const g = new THREE.BufferGeometry();
-  g.setAttribute('position', new THREE.Float32BufferAttribute(pos, 3));
-  g.setAttribute('color', new THREE.Float32BufferAttribute(col, 3));
-  highlight.geometry.dispose();
-  highlight.geometry = g;
-  draw();
-}
-
-async function showFrame(answer) {
-  if (!answer) return;
-  showHighlight(answer.highlight);
-  if (answer.frame === brush.frame || !answer.object) return;
-  brush.frame = answer.frame;
-  const entry = studio.meshes.get(answer.object);
-  const res = await api('/api/brush/mesh');
-  if (!entry || !res.ok) return;
-  const mesh = decodeMesh(await res.arrayBuffer());
-  entry.mesh = mesh;
-  entry.surface.geometry = buildSurface(mesh);
-  entry.wire.geometry = buildWire(mesh);
-  draw();
-}
-
-async function brushPost(path, body) {
-  const res = await api(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
-  const answer = await res.json().catch(() => ({}));
-  if (!res.ok) { showError(answer.error || `${path}: ${res.status}`); return null; }
-  return answer;
-}
-
-// The pointer's path goes to the host in steps of about two pixels (a fast hand still brushes every
-// polygon it crosses); while one part is on its way, the next one gathers. A part holds at most
-// BRUSH_PART positions (the host takes at most 500 at a time).
-const BRUSH_STEP = 2, BRUSH_PART = 250;
-function addToPath(x, y) {
-  const [lx, ly] = brush.last;
-  const n = Math.max(1, Math.ceil(Math.hypot(x - lx, y - ly) / BRUSH_STEP));
-  for (let i = 1; i <= n; i++) brush.path.push([lx + ((x - lx) * i) / n, ly + ((y - ly) * i) / n]);
-  brush.last = [x, y];
-}
-async function sendMoves() {
-  if (brush.sending) return;
-  brush.sending = true;
-  while (brush.path.length) {
-    const path = brush.path.slice(0, BRUSH_PART);
-    brush.path = brush.path.slice(BRUSH_PART);
-    await showFrame(await brushPost('/api/brush/event', { kind: 'move', path }));
-  }
-  brush.sending = false;
-}
-
-const canvas = renderer.domElement;
-canvas.addEventListener('pointerdown', async (e) => {
-  if (!(state && state.tool && state.tool.active) || e.button !== 0 || brush.stroking) return;
-  canvas.setPointerCapture(e.pointerId);
-  brush.stroking = true;
-  brush.last = [e.offsetX, e.offsetY];
-  brush.path = [];
-  brush.pressing = brushPost('/api/brush/press', { x: e.offsetX, y: e.offsetY, camera: hostCamera() });
-  const answer = await brush.pressing;
-  if (!answer) { brush.stroking = false; return; }
-});
-canvas.addEventListener('pointermove', (e) => {
-  if (!brush.stroking) return;
-  addToPath(e.offsetX, e.offsetY);
-  if (brush.pressing) brush.pressing.then(sendMoves); else sendMoves();
-});
-async function endStroke(kind) {
-  if (!brush.stroking) return;
-  await brush.pressing;
-  await sendMoves();
-  while (brush.sending) await new Promise((r) => setTimeout(r, 10));
-  await showFrame(await brushPost('/api/brush/event', { kind }));
-  showHighlight([]);
-  brush.stroking = false;
-  brush.pressing = null;
-  await refresh();
-}
-canvas.addEventListener('pointerup', (e) => { if (e.button === 0) endStroke('release'); });
-canvas.addEventListener('pointercancel', () => endStroke('cancel'));
-window.addEventListener('keydown', (e) => { if (e.key === 'Escape') endStroke('cancel'); });
 studio.brush = brush;
+const canvas = renderer.domElement;
+studio.centred = () => centred(studio.meshes.values());
 // Whether the canvas pixel (CSS pixels) shows an object, for the tests.
 studio.hits = (x, y) => {
   const ray = new THREE.Raycaster();

@@ -127,3 +127,14 @@ export function frameAll(entries) {
   controls.update();
   return true;
 }
+
+// Whether the shown objects sit in the middle of the view, their centre within its middle half and
+// in front of the camera (for the tests: a framed view, and one panned away).
+export function centred(entries) {
+  const box = new THREE.Box3();
+  for (const e of entries) if (e.surface && e.group.visible) box.expandByObject(e.group);
+  if (box.isEmpty()) return false;
+  camera.updateMatrixWorld();
+  const v = box.getCenter(new THREE.Vector3()).project(camera);
+  return Math.abs(v.x) < 0.5 && Math.abs(v.y) < 0.5 && v.z < 1;
+}

@@ -51,9 +51,9 @@ async function dragDial(page, row, dx) {
   await settled(page);
 }
 
-test('reduce to 25 % through the dialog, preview three slider positions, save each level', async () => {
+test('reduce to 25 % through the dialog, preview three slider positions, save each level; unsaved work is kept', async () => {
   const out = tmp();
-  const host = await startStudio(['samples/sample.obj', '--grace', '1']);
+  const host = await startStudio(['samples/sample.obj', '--grace', '1', '--unsaved-grace', '8']);
   const browser = await launchBrowser();
   try {
     const { page, errors } = await openPage(browser, host.url);
@@ -102,6 +102,7 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
       await page.click('#save');
       await settled(page);
       assert.equal(objPoints(file), shown, `level ${i}: the saved file holds the points shown`);
+      assert.equal(await page.locator('#view-info').textContent(), file, 'the view names the file saved as');
       counts.push(shown);
     }
     assert.ok(counts[0] < 864 && counts[1] < counts[0] && counts[2] > counts[1] && counts[2] < 864,
@@ -122,7 +123,47 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
     await settled(page);
     s = await pageState(page);
     assert.equal(s.objects[0].points, counts[2]);
+
+    // Undone, then a new change (a second reduction, the preview prepared by itself when the target is
+    // typed): Redo goes off at once.
+    await page.click('#undo');
+    await settled(page);
+    assert.equal(await page.locator('#redo').isEnabled(), true, 'an undone step can be redone');
+    const apply = page.locator(`.dialog [data-gadget="${ids.IDC_VEXLOR_START}"] button`);
+    assert.equal(await apply.textContent(), 'Apply');
+    assert.equal(await page.locator(`.dialog [data-gadget="${ids.IDC_VEXLOR_FINISH_LEVEL}"] button`).textContent(), 'Rebuild quads');
+    assert.match(await page.locator(`.dialog [data-gadget="${ids.IDC_VEXLOR_REGLER}"]`).getAttribute('title'), /drag a row sideways/);
+    await target.fill('2000');
+    await target.press('Enter');
+    await page.waitForFunction(() => window.studio.state().objects[0].points === 2000);
+    await settled(page);
+    await apply.click();
+    await settled(page);
+    s = await pageState(page);
+    assert.deepEqual([s.objects[0].points, s.document.undo, s.document.redo], [2000, 1, 0]);
+    assert.equal(await page.locator('#redo').isDisabled(), true, 'nothing is left to redo after a new change');
     assert.deepEqual(errors, []);
+
+    // Unsaved work: the page asks before it closes; closed all the same, the host waits longer than
+    // its grace, then keeps the work in a recovery file beside the document and names it on the next start.
+    assert.equal(s.document.unsaved, true);
+    const asked = new Promise((resolve) => page.once('dialog', (d) => { resolve(d.type()); d.dismiss(); }));
+    const leaving = page.goto('about:blank').then(() => 'left', () => 'stayed');
+    assert.equal(await asked, 'beforeunload');
+    assert.equal(await leaving, 'stayed', 'the person chose to stay');
+    assert.match(page.url(), /^http:\/\/127\.0\.0\.1/);
+    await page.close();
+    assert.equal(await ended(host.child, 4000), null, 'the host waits for a page while work is unsaved');
+    assert.equal(await ended(host.child, 30000), 0);
+    assert.match(host.output(), /the last page was closed with unsaved changes; the host waits 8 s/);
+    const kept = host.output().match(/unsaved changes were kept in (\S+)\)/);
+    assert.ok(kept, host.output());
+    assert.equal(kept[1], path.join(out, 'level3.recovery.obj'));
+    assert.equal(objPoints(kept[1]), 2000);
+    const again = await startStudio([path.join(out, 'level3.obj'), '--grace', '1']);
+    again.child.kill('SIGINT');
+    assert.equal(await ended(again.child, 20000), 0);
+    assert.match(again.output(), new RegExp(`unsaved changes of an earlier session were kept in ${kept[1]}`));
   } finally {
     await browser.close();
     host.child.kill('SIGINT');
@@ -200,6 +241,9 @@ test('bake the samples through drops, the file chooser and the button; the maps 
     s = await pageState(page);
     assert.equal(s.objects.find((o) => o.name === 'high').visible, false);
     await shot(page, 'bake-3-maps.png');
+    // The maps' panel belongs to the dialog: closing the dialog takes it away, and the normal map off the low object.
+    await page.click(`${dialog} .title button`);
+    await page.waitForFunction(() => document.querySelector('#maps').children.length === 0 && !window.studio.normalMapShown);
     assert.deepEqual(errors, []);
   } finally {
     await browser.close();
@@ -208,7 +252,7 @@ test('bake the samples through drops, the file chooser and the button; the maps 
   }
 });
 
-test('brush a stroke over the torus: the polygon count falls, one undo restores it', async () => {
+test('brush a stroke over the torus: the polygon count falls, one undo restores it; a file picked, all framed', async () => {
   const host = await startStudio(['samples/sample.obj', '--grace', '1']);
   const browser = await launchBrowser();
   try {
@@ -260,6 +304,25 @@ test('brush a stroke over the torus: the polygon count falls, one undo restores 
     s = await pageState(page);
     assert.equal(s.objects[0].polygons, before);
     assert.equal(s.document.undo, 0);
+
+    // Files and view: the picker lists the start folder's folders and mesh files, names every format,
+    // opens a file on a double click; F frames all after the view was panned away.
+    await page.click('#open');
+    await page.waitForSelector('#picker-list li.folder');
+    assert.match(await page.locator('#picker-formats').textContent(), /OBJ, glTF .*PLY, FBX, STL, Collada .*3DS/);
+    await page.locator('#picker-list li.folder', { hasText: 'samples/' }).dblclick();
+    await page.locator('#picker-list li.file', { hasText: 'bake_low.obj' }).dblclick();
+    await page.waitForFunction(() => window.studio.state().objects.length === 2 && window.studio.meshes.size === 2);
+    await settled(page);
+    assert.equal((await pageState(page)).document.unsaved, false, 'opened beside saved work: nothing unsaved');
+    await page.mouse.move(canvas.x + 200, canvas.y + 200);
+    await page.mouse.down({ button: 'right' });
+    await page.mouse.move(canvas.x + 900, canvas.y + 700, { steps: 8 });
+    await page.mouse.up({ button: 'right' });
+    assert.equal(await page.evaluate(() => window.studio.centred()), false, 'panned away');
+    await page.keyboard.press('f');
+    await page.waitForFunction(() => window.studio.centred());
+    await shot(page, 'files-framed.png');
     assert.deepEqual(errors, []);
   } finally {
     await browser.close();
