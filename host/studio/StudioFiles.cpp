@@ -64,9 +64,10 @@ ApiResponse listFolder(const std::string& rootText, const std::string& relative)
         Entry e;
         e.name = name;
         std::error_code kindError;
+        // A link is listed only when it leads to somewhere under the root.
+        const fs::path target = fs::canonical(it->path(), kindError);
+        if (kindError || !inside(target, root)) continue;
         if (it->is_directory(kindError)) {
-            const fs::path target = fs::canonical(it->path(), kindError);
-            if (kindError || !inside(target, root)) continue;
             e.folder = true;
         } else if (it->is_regular_file(kindError)) {
             const formats::MeshFormat f = formats::meshFormatForPath(name);

@@ -470,6 +470,9 @@ TEST(StudioFiles, ListsFoldersAndMeshFilesUnderTheStartFolderOnly) {
     std::ofstream(root / "parts" / "notes.txt") << "not a mesh\n";
     std::ofstream(root / "a.GLB") << "glTF";
     fs::create_directory_symlink(fs::temp_directory_path(), root / "outside");
+    std::ofstream(root.string() + "-secret.obj") << "v 0 0 0\n";
+    fs::create_symlink(root.string() + "-secret.obj", root / "secret.obj");
+    fs::create_symlink(root / "parts" / "b.obj", root / "parts" / "alias.obj");
     ASSERT_EQ(::mkfifo((root / "pipe.obj").c_str(), 0600), 0);
 
     auto list = [&](const std::string& dir) {
@@ -483,12 +486,13 @@ TEST(StudioFiles, ListsFoldersAndMeshFilesUnderTheStartFolderOnly) {
     };
     auto [status, top] = list("");
     ASSERT_EQ(status, 200);
-    EXPECT_EQ(names(top), (std::vector<std::string>{"parts/", "a.GLB"})) << "no hidden entry, link outside, FIFO";
+    EXPECT_EQ(names(top), (std::vector<std::string>{"parts/", "a.GLB"})) << "no hidden entry, no link leading outside (folder or file), no FIFO";
     EXPECT_TRUE(top["parent"].is_null());
     EXPECT_EQ(top["entries"][1]["format"], "glTF binary") << top.dump();
     auto [status2, parts] = list("parts");
     ASSERT_EQ(status2, 200);
-    EXPECT_EQ(names(parts), (std::vector<std::string>{"parts/deeper/", "parts/b.obj"}));
+    EXPECT_EQ(names(parts), (std::vector<std::string>{"parts/deeper/", "parts/alias.obj", "parts/b.obj"}))
+        << "a link that stays inside is listed";
     EXPECT_EQ(parts["parent"], "");
 
     const std::vector<std::pair<std::string, int>> refused = {
@@ -497,4 +501,5 @@ TEST(StudioFiles, ListsFoldersAndMeshFilesUnderTheStartFolderOnly) {
     };
     for (const auto& [dir, expected] : refused) EXPECT_EQ(list(dir).first, expected) << dir;
     fs::remove_all(root);
+    fs::remove(root.string() + "-secret.obj");
 }
