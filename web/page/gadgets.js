@@ -9,7 +9,9 @@
 //   gadgetState(plugin, id)    the gadget as the last state showed it
 //   hookAreaDrag(img, plugin, id)  pointer drags of a user area sent to the host
 //   extrasFor(plugin)          what the page adds to a dialog: { beforeChange(id), beforePress(id),
-//                              label(id, text), title(id) }, each optional
+//                              label(id, text), title(id), decorate(id, holder) for controls
+//                              of its own beside a number, shownValue(id, state) and
+//                              sentValue(id, typed, state) for a number shown in other units }, each optional
 
 function gadgetRow(label, control) {
   const row = document.createElement('div');
@@ -100,13 +102,16 @@ function number(g, at) {
     const s = at.ui.gadgetState(at.plugin, g.id);
     let v = Number(control.value);
     if (control.value.trim() === '' || !Number.isFinite(v)) { at.ui.showError(`${g.label}: not a number`); return; }
-    if (s && s.percent) v /= 100;
+    if (at.extras.sentValue) v = at.extras.sentValue(g.id, v, s);
+    else if (s && s.percent) v /= 100;
     at.send(g.id, { action: 'set', value: v });
   });
+  if (at.extras.decorate) at.extras.decorate(g.id, wrap);
   return {
     node: gadgetRow(g.label, wrap),
     update: (s) => {
-      if (document.activeElement !== control) control.value = formatNumber(s);
+      const shown = at.extras.shownValue ? at.extras.shownValue(g.id, s) : undefined;
+      if (document.activeElement !== control) control.value = shown ?? formatNumber(s);
       unit.textContent = s.percent ? ' %' : '';
       control.disabled = !s.usable;
     },

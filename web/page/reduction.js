@@ -30,7 +30,40 @@ export function reductionExtras(ui) {
     }
     await preparing;
   };
+  // The target in points, or as a share of the points or polygons the objects had before the preview
+  // (the host reduces to a point count: a share of polygons is aimed at through the points, and the
+  // field then shows the share of polygons the preview really has).
+  let unit = 'points';
+  let base = null;
+  const collected = () => ui.state().objects.filter((o) => o.active && o.points !== undefined);
+  const sum = (key) => collected().reduce((n, o) => n + o[key], 0);
   return {
+    decorate(id, holder) {
+      if (id !== ids.IDC_VEXLOR_TARGET) return;
+      const select = document.createElement('select');
+      select.className = 'target-unit';
+      select.title = 'The target as a point count, or as a share of the points or the polygons before the reduction';
+      for (const [value, text] of [['points', 'points'], ['pointsPct', '% of points'], ['polygonsPct', '% of polygons']]) {
+        const o = document.createElement('option');
+        o.value = value;
+        o.textContent = text;
+        select.append(o);
+      }
+      select.addEventListener('change', () => { unit = select.value; ui.render(); });
+      holder.append(select);
+    },
+    shownValue(id, s) {
+      if (id !== ids.IDC_VEXLOR_TARGET || s.percent) return undefined;
+      if (!held()) base = { points: sum('points'), polygons: sum('polygons') };
+      if (unit === 'points' || !base || !base.points || !base.polygons || s.number === undefined) return undefined;
+      const share = unit === 'pointsPct' ? s.number / base.points : (held() ? sum('polygons') : base.polygons) / base.polygons;
+      return +(share * 100).toFixed(1);
+    },
+    sentValue(id, typed, s) {
+      if (s && s.percent) return typed / 100;
+      if (id !== ids.IDC_VEXLOR_TARGET || unit === 'points' || !base || !base.points) return typed;
+      return Math.max(1, Math.round((typed / 100) * base.points));
+    },
     // Runs before a change of the gadget goes to the host.
     async beforeChange(id) {
       if (id === ids.IDC_VEXLOR_TARGET || id === ids.IDC_VEXLOR_ERROR || id === ids.IDC_VEXLOR_REGLER) await prepare();

@@ -275,7 +275,8 @@ function askFile(request) {
   });
 }
 
-const dialogUi = { call, pressButton, showError, gadgetState, hookAreaDrag, hostImage, extrasFor, refresh, state: () => state };
+const dialogUi = { call, pressButton, showError, gadgetState, hookAreaDrag, hostImage, extrasFor, refresh, state: () => state,
+                   render: () => state && renderDialogs() };
 const extras = new Map([[ids.VEXLOR_ID, reductionExtras(dialogUi)]]);
 function extrasFor(plugin) { return extras.get(plugin) || {}; }
 

@@ -133,14 +133,17 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
     assert.equal(await apply.textContent(), 'Apply');
     assert.equal(await page.locator(`.dialog [data-gadget="${ids.IDC_VEXLOR_FINISH_LEVEL}"] button`).textContent(), 'Rebuild quads');
     assert.match(await page.locator(`.dialog [data-gadget="${ids.IDC_VEXLOR_REGLER}"]`).getAttribute('title'), /drag a row sideways/);
-    await target.fill('2000');
+    // Half the points, typed as a share: 1728 of the torus's 3456.
+    await page.selectOption(`.dialog [data-gadget="${ids.IDC_VEXLOR_TARGET}"] select.target-unit`, 'pointsPct');
+    await target.fill('50');
     await target.press('Enter');
-    await page.waitForFunction(() => window.studio.state().objects[0].points === 2000);
+    await page.waitForFunction(() => window.studio.state().objects[0].points === 1728);
     await settled(page);
+    assert.equal(gadget(await pageState(page), REDUCE, ids.IDC_VEXLOR_TARGET).number, 1728, 'the share went to the host as points');
     await apply.click();
     await settled(page);
     s = await pageState(page);
-    assert.deepEqual([s.objects[0].points, s.document.undo, s.document.redo], [2000, 1, 0]);
+    assert.deepEqual([s.objects[0].points, s.document.undo, s.document.redo], [1728, 1, 0]);
     assert.equal(await page.locator('#redo').isDisabled(), true, 'nothing is left to redo after a new change');
     assert.deepEqual(errors, []);
 
@@ -159,7 +162,7 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
     const kept = host.output().match(/unsaved changes were kept in (\S+)\)/);
     assert.ok(kept, host.output());
     assert.equal(kept[1], path.join(out, 'level3.recovery.obj'));
-    assert.equal(objPoints(kept[1]), 2000);
+    assert.equal(objPoints(kept[1]), 1728);
     const again = await startStudio([path.join(out, 'level3.obj'), '--grace', '1']);
     again.child.kill('SIGINT');
     assert.equal(await ended(again.child, 20000), 0);
