@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -35,6 +36,9 @@ CLI::App* addStudioCommand(CLI::App& cli, StudioOptions& o) {
     cmd->add_option("--grace", o.grace,
                     "Seconds to wait after the last page closed before the host ends (default 10)")
         ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--unsaved-grace", o.unsavedGrace,
+                    "Seconds to wait for a page to come back while the document has unsaved changes (default 600)")
+        ->check(CLI::NonNegativeNumber);
     cmd->add_option("--web-dir", o.webDir, "Folder of the studio page (default: web/ beside vexlor)");
     return cmd;
 }
@@ -62,6 +66,11 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
         selected.insert(selected.end(), loaded.begin(), loaded.end());
     }
     session->select(selected);
+    // Work an earlier run could not save is named before anything else happens to it.
+    for (const std::string& f : o.files)
+        if (const std::string kept = host::studio::recoveryPathFor(f); fs::exists(kept, ec))
+            out << "vexlor studio: unsaved changes of an earlier session were kept in " << kept
+                << " (open it to carry on)" << std::endl;
 
     host::DialogHost& dialogs = session->dialogs();
     host::studio::MainTasks tasks;
@@ -140,7 +149,7 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
         std::_Exit(130);
     });
 
-    bool pageGone = false;
+    bool pageGone = false, toldUnsaved = false;
     // The state is looked at after anything happened, and four times a second besides (a worker's
     // progress on the status bar, a worker's end).
     int64_t lastLook = host::clockMs();
@@ -151,10 +160,19 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
             studio.refresh();
             lastLook = host::clockMs();
         }
-        if (server.hadPages() && server.secondsWithoutPages() > o.grace) {
+        // Unsaved changes are waited for longer: a page closed by mistake can come back for them.
+        const bool unsaved = studio.unsaved();
+        if (server.hadPages() && server.secondsWithoutPages() > (unsaved ? std::max(o.grace, o.unsavedGrace) : o.grace)) {
             pageGone = true;
             break;
         }
+        if (unsaved && server.hadPages() && server.openPages() == 0 && !toldUnsaved &&
+            server.secondsWithoutPages() > o.grace) {
+            out << "vexlor studio: the last page was closed with unsaved changes; the host waits "
+                << std::max(o.grace, o.unsavedGrace) << " s for a page at " << server.url() << std::endl;
+            toldUnsaved = true;
+        }
+        if (server.openPages() > 0) toldUnsaved = false;
     }
     server.stop();
     tasks.runPending();  // answers nobody waits for any more
@@ -162,8 +180,16 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
     watchdog.join();
     host::StatusBar::main().setQuiet(false);
     brush.reset();  // closes the brush's panel while the module is still loaded
-    out << "vexlor studio: " << (pageGone ? "the last page was closed" : "stopped")
-        << "; the host ends (nothing was saved that you did not save)" << std::endl;
+    // Unsaved changes are not thrown away: they go to the recovery file beside the document.
+    std::string kept;
+    studio.refresh();
+    if (studio.unsaved()) {
+        kept = studio.writeRecovery(&error);
+        if (kept.empty()) err << "vexlor studio: unsaved changes could not be kept: " << error << "\n";
+    }
+    out << "vexlor studio: " << (pageGone ? "the last page was closed" : "stopped") << "; the host ends ("
+        << (kept.empty() ? "nothing was saved that you did not save" : "unsaved changes were kept in " + kept) << ")"
+        << std::endl;
     return 0;
 }
 

@@ -21,6 +21,7 @@
 
 #include "host/Dialogs.h"
 #include "host/Document.h"
+#include "host/studio/StudioEncoding.h"
 #include "host/studio/StudioServer.h"
 
 namespace host::studio {
@@ -45,18 +46,6 @@ struct StudioHooks {
     std::function<std::string()> toolState;
 };
 
-// The binary form of a polygon object's mesh, little-endian:
-//   "VXM1", u32 points, u32 polygons, u32 flags (1: UVs follow, 2: corner normals follow),
-//   f32 x y z per point, i32 a b c d per polygon,
-//   [f32 u v per corner, four corners per polygon], [f32 x y z per corner, four per polygon],
-//   [flag 4: u8 per polygon, 1 when selected, padded with zeros to a multiple of 4 bytes].
-std::string encodeMesh(const PolygonObject& object);
-// A copy of the object without the polygons a preview retired (a == b) and without the points that
-// no live polygon uses; every tag follows.
-std::unique_ptr<PolygonObject> shownCopy(const PolygonObject& object);
-// PNG bytes of a bitmap (8-bit samples; 16-bit bitmaps are reduced), "" when it has no pixels.
-std::string encodePng(const Bitmap& bitmap);
-
 // A bake saved as a glTF asset: the baked object (by its id), the dialog (by plug-in id) and its
 // file gadgets that name the maps (0: no occlusion map), the green convention of the normal map,
 // and the file to write (.glb or .gltf).
@@ -68,13 +57,10 @@ struct AssetRequest {
     int32_t occlusionGadget = 0;
     bool greenDown = false;
 };
-// Why the studio refuses a file path a request gives ("" when it takes it): empty, too long, or
-// holding a NUL or another control character (the file would not be the one the text names).
-std::string pathProblem(const std::string& path);
-// Why the studio refuses to read (`forWriting` false) or write the file: anything but a regular file
-// (a FIFO, a device, a folder) would block the host or is no mesh file. "" when it may go on
-// (a file to write may be missing).
-std::string fileKindProblem(const std::string& path, bool forWriting);
+// The file that keeps unsaved work when the host ends without a save: beside the document, its
+// name with ".recovery.obj" for its suffix ("untitled.recovery.obj" in the working folder when the
+// document has no file).
+std::string recoveryPathFor(const std::string& documentPath);
 
 class Studio {
 public:
@@ -87,12 +73,20 @@ public:
     void refresh();
 
     uint64_t version() const { return version_; }
+    // Whether the document's content (points, polygons, UVs of its objects) differs from what was
+    // last opened or saved; the selection, visibility and the view do not count.
+    bool unsaved() const { return contentKnown_ && contentHash_ != savedHash_; }
+    // Writes what the view shows to the recovery file beside the document (recoveryPathFor); its
+    // whole path, or "" with `error`.
+    std::string writeRecovery(std::string* error);
     // The current state as served (with its version).
     std::string stateJson() const;
     // The id the page knows an object by (stable while the object lives); 0 for null. Ids are whole
     // 64-bit numbers and are never cut: an id the page sends that names no object is refused.
     int64_t idOf(Object* object);
     Object* objectById(int64_t id) const;
+    // The folder whose files the file picker lists (the working folder the host started in).
+    void setStartFolder(std::string folder) { startFolder_ = std::move(folder); }
     // The id the next new object gets (tests: ids beyond 32 bits).
     void startIdsAt(int64_t next) { nextId_ = next; }
 
@@ -141,6 +135,11 @@ private:
     std::string notice_;
     std::string state_;
     uint64_t version_ = 0;
+    // The content as last looked at and as last opened or saved; `rebaseline_`: the next look takes
+    // the content as saved (after a save, or an open into a document with nothing unsaved).
+    std::string startFolder_;
+    uint64_t contentHash_ = 0, savedHash_ = 0;
+    bool contentKnown_ = false, rebaseline_ = false;
 };
 
 }  // namespace host::studio

@@ -1,5 +1,7 @@
 #include "host/studio/StudioServer.h"
 
+#include "host/studio/OneRequestServer.h"
+
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -24,106 +26,6 @@ namespace fs = std::filesystem;
 
 namespace host::studio {
 
-ApiResponse ApiResponse::json(std::string body, int status) {
-    ApiResponse r;
-    r.status = status;
-    r.body = std::move(body);
-    return r;
-}
-
-ApiResponse ApiResponse::error(int status, const std::string& message) {
-    std::string escaped;
-    for (char c : message) {
-        if (c == '"' || c == '\\') escaped += '\\';
-        if (static_cast<unsigned char>(c) < 0x20) {
-            escaped += ' ';
-            continue;
-        }
-        escaped += c;
-    }
-    return json("{\"error\":\"" + escaped + "\"}", status);
-}
-
-ApiResponse ApiResponse::binary(std::string bytes, std::string contentType) {
-    ApiResponse r;
-    r.contentType = std::move(contentType);
-    r.body = std::move(bytes);
-    return r;
-}
-
-bool MainTasks::Job::withdraw() {
-    int expected = kQueued;
-    if (state_.compare_exchange_strong(expected, kWithdrawn)) return true;
-    return expected == kWithdrawn;
-}
-
-std::shared_ptr<MainTasks::Job> MainTasks::submit(Task t, std::string what) {
-    auto job = std::make_shared<Job>();
-    job->task_ = std::move(t);
-    job->what_ = std::move(what);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        tasks_.push_back(job);
-    }
-    cv_.notify_one();
-    return job;
-}
-
-void MainTasks::post(Task t) { submit(std::move(t), {}); }
-
-int MainTasks::runPending() {
-    int n = 0;
-    for (;;) {
-        std::shared_ptr<Job> job;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (tasks_.empty()) return n;
-            job = std::move(tasks_.front());
-            tasks_.pop_front();
-            int expected = Job::kQueued;
-            if (!job->state_.compare_exchange_strong(expected, Job::kStarted)) continue;  // withdrawn
-            running_ = job->what_;
-        }
-        job->task_();
-        job->task_ = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            running_.clear();
-        }
-        ++n;
-    }
-}
-
-void MainTasks::waitForWork(int ms) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !tasks_.empty() || woken_; });
-    woken_ = false;
-}
-
-void MainTasks::wake() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        woken_ = true;
-    }
-    cv_.notify_one();
-}
-
-std::string MainTasks::running() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return running_;
-}
-
-std::string contentTypeFor(const std::string& path) {
-    const std::string ext = fs::path(path).extension().string();
-    if (ext == ".html") return "text/html; charset=utf-8";
-    if (ext == ".js" || ext == ".mjs") return "text/javascript; charset=utf-8";
-    if (ext == ".css") return "text/css; charset=utf-8";
-    if (ext == ".png") return "image/png";
-    if (ext == ".svg") return "image/svg+xml";
-    if (ext == ".json") return "application/json";
-    return "application/octet-stream";
-}
-
 namespace {
 
 // 128 random bits as 32 hexadecimal digits.
@@ -146,17 +48,6 @@ std::string randomToken() {
         token.push_back(digits[b & 15]);
     }
     return token;
-}
-
-// A Content-Length: decimal digits only, no sign, no spaces, no overflow.
-bool plainLength(const std::string& text, size_t& out) {
-    if (text.empty() || text.size() > 18) return false;
-    out = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        out = out * 10 + static_cast<size_t>(c - '0');
-    }
-    return true;
 }
 
 RequestFacts factsOf(const httplib::Request& req) {
@@ -211,108 +102,6 @@ ApiResponse guarded(const StudioServer::Handler& handler, const ApiRequest& r) {
 }
 
 }  // namespace
-
-// The socket of one connection as the library reads and writes it (a small read buffer: the
-// library reads the request line and headers a byte at a time).
-class OneRequestStream : public httplib::Stream {
-public:
-    explicit OneRequestStream(socket_t sock) : sock_(sock) {}
-
-    bool is_readable() const override { return at_ < size_ || waitFor(POLLIN, kReadTimeoutMs); }
-    bool is_writable() const override { return waitFor(POLLOUT, kWriteTimeoutMs); }
-    ssize_t read(char* ptr, size_t size) override {
-        if (at_ == size_) {
-            if (!waitFor(POLLIN, kReadTimeoutMs)) return -1;
-            ssize_t n;
-            do n = ::recv(sock_, buffer_, sizeof buffer_, 0);
-            while (n < 0 && errno == EINTR);
-            if (n <= 0) return n;
-            at_ = 0;
-            size_ = static_cast<size_t>(n);
-        }
-        const size_t n = std::min(size, size_ - at_);
-        std::memcpy(ptr, buffer_ + at_, n);
-        at_ += n;
-        return static_cast<ssize_t>(n);
-    }
-    ssize_t write(const char* ptr, size_t size) override {
-        if (!is_writable()) return -1;
-        ssize_t n;
-        do n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
-        while (n < 0 && errno == EINTR);
-        return n;
-    }
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { address(true, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { address(false, ip, port); }
-    socket_t socket() const override { return sock_; }
-
-    static constexpr int kReadTimeoutMs = 5000, kWriteTimeoutMs = 5000;
-
-private:
-    bool waitFor(short events, int ms) const {
-        pollfd p{sock_, events, 0};
-        int n;
-        do n = ::poll(&p, 1, ms);
-        while (n < 0 && errno == EINTR);
-        return n > 0;
-    }
-    void address(bool remote, std::string& ip, int& port) const {
-        sockaddr_storage a{};
-        socklen_t len = sizeof a;
-        const int rc = remote ? ::getpeername(sock_, reinterpret_cast<sockaddr*>(&a), &len)
-                              : ::getsockname(sock_, reinterpret_cast<sockaddr*>(&a), &len);
-        ip.clear();
-        port = 0;
-        if (rc != 0 || a.ss_family != AF_INET) return;
-        const auto* in = reinterpret_cast<const sockaddr_in*>(&a);
-        char text[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-        ip = text;
-        port = ntohs(in->sin_port);
-    }
-
-    socket_t sock_;
-    char buffer_[4096];
-    size_t at_ = 0, size_ = 0;
-};
-
-// The library's server with connections of our own: each answers exactly one request and is then
-// closed, so nothing that follows a request on its connection (a refused request's unread body
-// above all) is ever parsed as another request. The close lingers: the answer is sent whole, the
-// sending side shut, and what the client still sends is read and dropped for a moment (at most
-// kLingerBytes), so that closing with unread data does not reset the connection before the client
-// has read the answer.
-class OneRequestServer : public httplib::Server {
-public:
-    static constexpr int kLingerMs = 500;
-    static constexpr size_t kLingerBytes = 2 << 20;
-
-private:
-    bool process_and_close_socket(socket_t sock) override {
-        bool ret = false;
-        {
-            OneRequestStream stream(sock);
-            bool closed = false;
-            if (stream.is_readable()) ret = process_request(stream, true, closed, nullptr);
-        }
-        ::shutdown(sock, SHUT_WR);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
-        size_t dropped = 0;
-        char sink[16384];
-        while (dropped < kLingerBytes) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) break;
-            pollfd p{sock, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-            const ssize_t n = ::recv(sock, sink, sizeof sink, 0);
-            if (n <= 0) break;
-            dropped += static_cast<size_t>(n);
-        }
-        ::close(sock);
-        return ret;
-    }
-};
 
 struct StudioServer::Impl {
     OneRequestServer server;
@@ -409,62 +198,6 @@ StudioServer::StudioServer(std::string webRoot, MainTasks& tasks)
 }
 
 StudioServer::~StudioServer() { stop(); }
-
-std::string StudioServer::checkStaticPath(const std::string& urlPath) {
-    if (urlPath.empty() || urlPath[0] != '/') return "the path must start with /";
-    if (urlPath.find('\\') != std::string::npos) return "backslashes are not allowed in paths";
-    if (urlPath.find('\0') != std::string::npos) return "the path holds a NUL";
-    size_t at = 1;
-    while (at <= urlPath.size()) {
-        size_t end = urlPath.find('/', at);
-        if (end == std::string::npos) end = urlPath.size();
-        const std::string segment = urlPath.substr(at, end - at);
-        if (segment == "..") return "the path leaves the served folder";
-        if (segment == "." || (segment.empty() && end != urlPath.size())) return "the path is not plain";
-        at = end + 1;
-    }
-    return {};
-}
-
-bool StudioServer::sameSecret(const std::string& given, const std::string& secret) {
-    // Every byte of the secret is looked at whatever the given text holds.
-    unsigned char differ = given.size() == secret.size() ? 0 : 1;
-    for (size_t i = 0; i < secret.size(); ++i) {
-        const unsigned char g = i < given.size() ? static_cast<unsigned char>(given[i]) : 0;
-        differ |= static_cast<unsigned char>(g ^ static_cast<unsigned char>(secret[i]));
-    }
-    return differ == 0 && !secret.empty();
-}
-
-Refusal StudioServer::checkRequest(const RequestFacts& r) const {
-    const std::string port = std::to_string(port_);
-    // How the request is framed first: what cannot be read safely is refused before its body.
-    if (!r.repeatedHeader.empty()) return {400, r.repeatedHeader + " is given more than once", false};
-    const bool post = r.method == "POST";
-    if (r.method != "GET" && r.method != "HEAD" && !post) return {405, "only GET, HEAD and POST are answered", false};
-    if (r.hasTransferEncoding) return {411, "a body must come with its length (Content-Length), not in chunks", false};
-    if (!post && r.hasContentLength && r.contentLength != "0") return {400, "a GET or HEAD carries no body", false};
-    size_t length = 0;
-    if (post) {
-        if (!r.hasContentLength) return {411, "a POST must give the length of its body (Content-Length)", false};
-        if (!plainLength(r.contentLength, length)) return {400, "the length of the body is not a number", false};
-        if (length > kMaxBody) return {413, "the body is larger than 1 MiB", false};
-    }
-    // The body, if any, is well framed and small from here on: it is read before the refusal.
-    const bool drain = post;
-    if (r.host != "127.0.0.1:" + port && r.host != "localhost:" + port)
-        return {403, "this server answers only requests addressed to 127.0.0.1:" + port, drain};
-    if (!r.origin.empty() && r.origin != "http://127.0.0.1:" + port && r.origin != "http://localhost:" + port)
-        return {403, "requests from other origins are refused", drain};
-    if (post && r.contentType.rfind("application/json", 0) != 0)
-        return {403, "the body of a POST must be JSON (Content-Type: application/json)", drain};
-    if (r.path.rfind("/api/", 0) == 0 || r.path == "/api") {
-        const std::string& given = !r.tokenHeader.empty() || post ? r.tokenHeader : r.tokenQuery;
-        if (!sameSecret(given, token_))
-            return {403, "this request does not come from the studio's page (it lacks the page's token)", drain};
-    }
-    return {};
-}
 
 ApiResponse StudioServer::busyAnswer() const {
     const std::string what = tasks_.running();

@@ -18,6 +18,8 @@
 #include "host/ObjFile.h"
 #include "host/studio/Studio.h"
 #include "host/studio/StudioBrush.h"
+#include "host/studio/StudioFiles.h"
+#include "host/studio/StudioRequest.h"
 
 using namespace host;
 using namespace host::studio;
@@ -171,6 +173,7 @@ TEST_F(StudioModelTest, UndoRedoAndNewWorkClearsWhatCouldBeRedone) {
     EXPECT_EQ(studio->redo().status, 409);
     EXPECT_EQ(studio->undo().status, 200);
     edit(3);  // new work: the undone step cannot come back
+    EXPECT_EQ(state()["document"]["redo"], 0) << "the page's Redo goes off with the new work, before it is pressed";
     const ApiResponse r = studio->redo();
     EXPECT_EQ(r.status, 409);
     EXPECT_EQ(object->points[0].x, 3);
@@ -196,6 +199,38 @@ TEST_F(StudioModelTest, SaveWritesWhatIsShownAndFailsWithoutLeavingAFile) {
     EXPECT_NE(r.body.find("missing"), std::string::npos) << r.body;
     EXPECT_FALSE(fs::exists(nowhere));
     EXPECT_EQ(studio->save("").status, 400);
+}
+
+TEST_F(StudioModelTest, UnsavedFollowsTheContentAndSavingAsMakesTheFileTheDocument) {
+    EXPECT_EQ(state()["document"]["unsaved"], false) << "as opened";
+    object->visible = false;
+    object->polygonSelection.resize(object->polygonCount());
+    object->polygonSelection.select(0);
+    EXPECT_EQ(state()["document"]["unsaved"], false) << "visibility and selection are kept in no file";
+    edit(5);
+    EXPECT_EQ(state()["document"]["unsaved"], true);
+    ASSERT_EQ(studio->undo().status, 200);
+    EXPECT_EQ(state()["document"]["unsaved"], false) << "undone back to what was opened";
+    edit(6);
+    const std::string file = (folder / "part.obj").string();
+    ASSERT_EQ(studio->save(file).status, 200);
+    nlohmann::json s = state();
+    EXPECT_EQ(s["document"]["unsaved"], false);
+    EXPECT_EQ(s["document"]["path"], file) << "saved as: the view names the new file";
+
+    // Work the host could not save goes beside the document, as the view shows it.
+    object->points[1].y = 2.0f;
+    EXPECT_EQ(state()["document"]["unsaved"], true);
+    std::string error;
+    const std::string kept = studio->writeRecovery(&error);
+    ASSERT_EQ(kept, (folder / "part.recovery.obj").string()) << error;
+    Document back;
+    std::vector<Object*> loaded;
+    ASSERT_TRUE(readObj(kept, back, &loaded, &error)) << error;
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(static_cast<PolygonObject*>(loaded[0])->pointCount(), 5) << "without the points no polygon uses";
+    EXPECT_EQ(static_cast<PolygonObject*>(loaded[0])->points[1].y, 2.0f);
+    EXPECT_EQ(recoveryPathFor(""), "untitled.recovery.obj");
 }
 
 TEST_F(StudioModelTest, OpenAddsAndSelectsTheObjectsOrChangesNothing) {
@@ -232,6 +267,7 @@ TEST_F(StudioModelTest, AGroupBecomesThePolygonSelectionInPolygonModeAndTheMeshC
         object->addTag(std::make_unique<SelectionTag>(TAG_POLYGON_SELECTION, "rim", 3)));
     group->set.select(2);
     object->polygonSelection.resize(3);
+    object->polygonSelection.resize(object->polygonCount());
     object->polygonSelection.select(0);  // an earlier selection is replaced
     const int id = studio->idOf(object);
     EXPECT_EQ(studio->selectGroup(id, 0).status, 404) << "tag 0 is the UVW tag, not a group";
@@ -422,3 +458,48 @@ TEST_F(StudioModelTest, TheInterfaceRefusesWhatItCannotTakeWhole) {
 }
 
 }  // namespace
+
+// The file picker lists folders and mesh files under the start folder and refuses any folder outside,
+// however it is named.
+TEST(StudioFiles, ListsFoldersAndMeshFilesUnderTheStartFolderOnly) {
+    const fs::path root = fs::temp_directory_path() / ("vexlor-studio-files-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "parts" / "deeper");
+    fs::create_directories(root / ".hidden");
+    std::ofstream(root / "parts" / "b.obj") << "v 0 0 0\n";
+    std::ofstream(root / "parts" / "notes.txt") << "not a mesh\n";
+    std::ofstream(root / "a.GLB") << "glTF";
+    fs::create_directory_symlink(fs::temp_directory_path(), root / "outside");
+    std::ofstream(root.string() + "-secret.obj") << "v 0 0 0\n";
+    fs::create_symlink(root.string() + "-secret.obj", root / "secret.obj");
+    fs::create_symlink(root / "parts" / "b.obj", root / "parts" / "alias.obj");
+    ASSERT_EQ(::mkfifo((root / "pipe.obj").c_str(), 0600), 0);
+
+    auto list = [&](const std::string& dir) {
+        const ApiResponse r = listFolder(root.string(), dir);
+        return std::make_pair(r.status, r.status == 200 ? nlohmann::json::parse(r.body) : nlohmann::json());
+    };
+    auto names = [](const nlohmann::json& j) {
+        std::vector<std::string> out;
+        for (const auto& e : j["entries"]) out.push_back(e["path"].get<std::string>() + (e["folder"] ? "/" : ""));
+        return out;
+    };
+    auto [status, top] = list("");
+    ASSERT_EQ(status, 200);
+    EXPECT_EQ(names(top), (std::vector<std::string>{"parts/", "a.GLB"})) << "no hidden entry, no link leading outside (folder or file), no FIFO";
+    EXPECT_TRUE(top["parent"].is_null());
+    EXPECT_EQ(top["entries"][1]["format"], "glTF binary") << top.dump();
+    auto [status2, parts] = list("parts");
+    ASSERT_EQ(status2, 200);
+    EXPECT_EQ(names(parts), (std::vector<std::string>{"parts/deeper/", "parts/alias.obj", "parts/b.obj"}))
+        << "a link that stays inside is listed";
+    EXPECT_EQ(parts["parent"], "");
+
+    const std::vector<std::pair<std::string, int>> refused = {
+        {"..", 403}, {"parts/../..", 403}, {"/etc", 403}, {"outside", 403}, {"missing", 404},
+        {"parts/b.obj", 404}, {std::string("parts\0x", 7), 400},
+    };
+    for (const auto& [dir, expected] : refused) EXPECT_EQ(list(dir).first, expected) << dir;
+    fs::remove_all(root);
+    fs::remove(root.string() + "-secret.obj");
+}

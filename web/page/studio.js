@@ -2,14 +2,20 @@
 // from the host's own dialog model. Every change goes to the host; the page redraws from the state
 // the host sends back (and from the event stream when another page or a worker changed something).
 import * as THREE from 'three';
-import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
-import { decodeMesh, triangles, polygonEdges, normalMapGeometry } from './mesh.js';
+import { decodeMesh, normalMapGeometry } from './mesh.js';
+import { renderer, scene, camera, controls, draw, resize, surface, surfaceActive, surfaceSelection, wireMaterial,
+         buildSurface, buildWire, normalMapMaterial, frameAll, centred } from './view.js';
+import { buildDialog } from './gadgets.js';
+import { pickFile } from './picker.js';
+import { reductionExtras } from './reduction.js';
+import { hookBrush } from './brush.js';
+import * as ids from './ids.js';
 
-const REDUCE = 1015827;
-const BAKE = 1016396;
-const BAKE_NORMAL_FILE = 10063, BAKE_OCCLUSION_FILE = 10094, BAKE_DISPLACEMENT_FILE = 10098;
-const BAKE_LOW_NAME = 10036, BAKE_STATUS = 10102;
-const BAKE_NORMAL_Y = 10140, BAKE_NORMAL_Y_DOWN = 10142;
+const BAKE = ids.OMBRIN_ID;
+const BAKE_NORMAL_FILE = ids.IDC_BAKE_NORMAL_FILE, BAKE_OCCLUSION_FILE = ids.IDC_BAKE_OCCLUSION_FILE;
+const BAKE_DISPLACEMENT_FILE = ids.IDC_BAKE_DISPLACEMENT_FILE;
+const BAKE_LOW_NAME = ids.IDC_BAKE_LOW_NAME, BAKE_STATUS = ids.IDC_BAKE_STATUS;
+const BAKE_NORMAL_Y = ids.IDC_BAKE_NORMAL_Y, BAKE_NORMAL_Y_DOWN = ids.IDC_BAKE_NORMAL_Y_DOWN;
 
 const $ = (id) => document.getElementById(id);
 let state = null;
@@ -102,119 +108,11 @@ function listen() {
 
 // ---- the 3D view -----------------------------------------------------------------------------------
 
-const viewEl = $('view');
-const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
-renderer.setPixelRatio(window.devicePixelRatio);
-viewEl.appendChild(renderer.domElement);
-const scene = new THREE.Scene();
-scene.background = new THREE.Color(0x3a3c40);
-const camera = new THREE.PerspectiveCamera(40, 1, 0.01, 1000);
-camera.position.set(3, 2.2, 3);
-const controls = new OrbitControls(camera, renderer.domElement);
-controls.enableDamping = false;
-controls.addEventListener('change', draw);
-scene.add(new THREE.HemisphereLight(0xffffff, 0x404048, 1.2));
-const sun = new THREE.DirectionalLight(0xffffff, 1.6);
-sun.position.set(3, 5, 4);
-scene.add(sun);
-const grid = new THREE.GridHelper(10, 20, 0x555555, 0x444444);
-scene.add(grid);
 let framed = false;
-
-function resize() {
-  const w = viewEl.clientWidth, h = viewEl.clientHeight;
-  renderer.setSize(w, h);
-  camera.aspect = w / Math.max(h, 1);
-  camera.updateProjectionMatrix();
-  draw();
-}
-window.addEventListener('resize', resize);
-
-let drawQueued = false;
-function draw() {
-  if (drawQueued) return;
-  drawQueued = true;
-  requestAnimationFrame(() => { drawQueued = false; renderer.render(scene, camera); });
-}
-
-const surface = new THREE.MeshStandardMaterial({ color: 0xb8bcc4, flatShading: true, roughness: 0.75,
-                                                 polygonOffset: true, polygonOffsetFactor: 1, polygonOffsetUnits: 1,
-                                                 side: THREE.DoubleSide });
-const surfaceActive = surface.clone();
-surfaceActive.color.set(0xd9b98a);
-const wireMaterial = new THREE.LineBasicMaterial({ color: 0x1c1d20 });
-
-// Selected polygons are shown in the polygon mode: the surface then takes per-corner colours.
-const surfaceSelection = surface.clone();
-surfaceSelection.vertexColors = true;
-surfaceSelection.color.set(0xffffff);
-
-function buildSurface(mesh) {
-  const tris = triangles(mesh);
-  const pos = new Float32Array(tris.length * 9);
-  tris.forEach((t, i) => t.points.forEach((p, k) => {
-    pos.set(mesh.points.subarray(3 * p, 3 * p + 3), 9 * i + 3 * k);
-  }));
-  const g = new THREE.BufferGeometry();
-  g.setAttribute('position', new THREE.BufferAttribute(pos, 3));
-  if (mesh.selected) {
-    const colour = new Float32Array(tris.length * 9);
-    tris.forEach((t, i) => {
-      const c = mesh.selected[t.polygon] ? [0.95, 0.45, 0.15] : [0.72, 0.74, 0.77];
-      for (let k = 0; k < 3; k++) colour.set(c, 9 * i + 3 * k);
-    });
-    g.setAttribute('color', new THREE.BufferAttribute(colour, 3));
-  }
-  g.computeVertexNormals();  // one normal per triangle corner: flat
-  g.computeBoundingBox();
-  return g;
-}
-
-function buildWire(mesh) {
-  const edges = polygonEdges(mesh);
-  const g = new THREE.BufferGeometry();
-  g.setAttribute('position', new THREE.BufferAttribute(mesh.points, 3));
-  g.setIndex(edges);
-  return g;
-}
-
-// The baked normal map on the low object: the decoded map vector taken from tangent space through
-// the blended corner frames (not renormalised before the final step), as the shader does.
-// A map baked with its green channel down the texture has y negated before it is used.
-function normalMapMaterial(texture, greenDown) {
-  return new THREE.ShaderMaterial({
-    uniforms: {
-      map: { value: texture }, light: { value: new THREE.Vector3(0.5, 0.8, 0.6).normalize() },
-      ySign: { value: greenDown ? -1.0 : 1.0 },
-    },
-    vertexShader: `
-      attribute vec3 tangent3; attribute vec3 bitangent3;
-      varying vec3 vN; varying vec3 vT; varying vec3 vB; varying vec2 vUv;
-      void main() {
-        vN = normalize(mat3(modelMatrix) * normal); vT = mat3(modelMatrix) * tangent3;
-        vB = mat3(modelMatrix) * bitangent3; vUv = uv;
-        gl_Position = projectionMatrix * modelViewMatrix * vec4(position, 1.0);
-      }`,
-    fragmentShader: `
-      uniform sampler2D map; uniform vec3 light; uniform float ySign;
-      varying vec3 vN; varying vec3 vT; varying vec3 vB; varying vec2 vUv;
-      void main() {
-        vec3 c = texture2D(map, vUv).rgb;
-        vec3 n = (c * 255.0 - 127.5) * 0.00784313725490196;
-        n.y *= ySign;
-        vec3 v = n.x * vT + n.y * vB + n.z * vN;
-        float l = length(v);
-        v = l > 0.0 ? v / l : vec3(0.0);
-        float d = max(dot(v, light), 0.0);
-        gl_FragColor = vec4(vec3(0.18 + 0.8 * d), 1.0);
-      }`,
-  });
-}
-
 async function updateMeshes() {
   const wanted = new Set();
   for (const o of state.objects) {
-    if (o.type !== 5100 || o.meshVersion === undefined) continue;
+    if (o.type !== ids.OBJECT_POLYGON || o.meshVersion === undefined) continue;
     wanted.add(o.id);
     let entry = studio.meshes.get(o.id);
     if (!entry) {
@@ -236,30 +134,15 @@ async function updateMeshes() {
       entry.normalMapped = false;
     }
     if (entry.surface && !entry.normalMapped) {
-      const showSelection = state.document.mode === 7 && entry.mesh.selected;
+      const showSelection = state.document.mode === ids.MODE_POLYGONS && entry.mesh.selected;
       entry.surface.material = showSelection ? surfaceSelection : o.active ? surfaceActive : surface;
     }
     if (entry.wire) entry.wire.visible = $('wire').checked;
   }
   for (const [id, entry] of studio.meshes)
     if (!wanted.has(id)) { scene.remove(entry.group); studio.meshes.delete(id); }
-  if (!framed) frameAll();
+  if (!framed) framed = frameAll(studio.meshes.values());
   draw();
-}
-
-function frameAll() {
-  const box = new THREE.Box3();
-  for (const e of studio.meshes.values()) if (e.surface) box.expandByObject(e.group);
-  if (box.isEmpty()) return;
-  const c = box.getCenter(new THREE.Vector3());
-  const r = box.getSize(new THREE.Vector3()).length() * 0.5;
-  controls.target.copy(c);
-  camera.position.copy(c).add(new THREE.Vector3(1, 0.8, 1.2).normalize().multiplyScalar(r * 2.6));
-  camera.near = r / 100; camera.far = r * 100;
-  camera.updateProjectionMatrix();
-  grid.position.y = box.min.y;
-  controls.update();
-  framed = true;
 }
 
 // ---- the tree --------------------------------------------------------------------------------------
@@ -309,7 +192,7 @@ function renderTree() {
         tl.dataset.object = o.id;
         tl.dataset.tag = t.index;
         tl.textContent = `${t.typeName}${t.name ? ' "' + t.name + '"' : ''}`;
-        if (t.type === 5673) {
+        if (t.type === ids.TAG_POLYGON_SELECTION) {
           tl.title = 'Click: select these polygons (polygon mode)';
           tl.addEventListener('click', () => call('/api/select-group', { object: o.id, tag: t.index }));
         }
@@ -328,214 +211,6 @@ function renderTree() {
 
 const dialogViews = new Map();  // plugin -> { el, layout, update: Map(gadget -> fn) }
 
-function gadgetRow(label, control) {
-  const row = document.createElement('div');
-  row.className = 'row';
-  const l = document.createElement('span');
-  l.className = 'label';
-  l.textContent = label;
-  row.append(l, control);
-  return row;
-}
-
-function formatNumber(g) {
-  if (g.number === undefined) return '';
-  if (g.percent) return +(g.number * 100).toFixed(6);
-  if (g.integer) return Math.trunc(g.number);
-  return +g.number.toPrecision(12);
-}
-
-function buildDialog(d) {
-  const view = { layout: d.layout, update: new Map() };
-  const el = document.createElement('section');
-  el.className = 'dialog';
-  el.dataset.plugin = d.plugin;
-  const title = document.createElement('div');
-  title.className = 'title';
-  title.textContent = d.title;
-  const close = document.createElement('button');
-  close.textContent = '×';
-  close.title = 'Close';
-  close.addEventListener('click', () => call('/api/dialog', { plugin: d.plugin, action: 'close' }));
-  title.append(close);
-  const body = document.createElement('div');
-  body.className = 'body';
-  el.append(title, body);
-  const send = (gadget, extra) => call('/api/dialog', { plugin: d.plugin, gadget, ...extra });
-  const holders = new Map([[0, body]]);
-  for (const g of d.gadgets) {
-    const parent = holders.get(g.parent);
-    if (!parent) continue;  // entries and radios are built by their gadget
-    let node = null, control = null, update = null;
-    switch (g.kind) {
-      case 'group':
-      case 'droparea': {
-        node = document.createElement('fieldset');
-        const legend = document.createElement('legend');
-        legend.textContent = g.label;
-        node.append(legend);
-        holders.set(g.id, node);
-        update = (s) => { node.classList.toggle('disabled', !s.usable); };
-        if (g.kind === 'droparea') {
-          node.classList.add('droparea');
-          node.dataset.gadget = g.id;
-          node.addEventListener('dragover', (e) => { e.preventDefault(); node.classList.add('over'); });
-          node.addEventListener('dragleave', () => node.classList.remove('over'));
-          node.addEventListener('drop', (e) => {
-            e.preventDefault();
-            node.classList.remove('over');
-            const item = JSON.parse(e.dataTransfer.getData('application/x-vexlor') || 'null');
-            if (!item) return;
-            send(g.id, { action: 'drop', ...item }).then((r) => {
-              if (r && !r.accepted) showError(`${g.label}: this drop area does not take that`);
-            });
-          });
-        }
-        break;
-      }
-      case 'checkbox': {
-        control = document.createElement('input');
-        control.type = 'checkbox';
-        control.addEventListener('change', () => send(g.id, { action: 'set', value: control.checked }));
-        const label = document.createElement('label');
-        label.append(control, ' ' + g.label);
-        node = document.createElement('div');
-        node.className = 'row';
-        node.append(label);
-        update = (s) => { control.checked = !!s.flag; control.disabled = !s.usable; };
-        break;
-      }
-      case 'button': {
-        control = document.createElement('button');
-        control.addEventListener('click', () => pressButton(d.plugin, g.id));
-        node = document.createElement('div');
-        node.className = 'row';
-        node.append(control);
-        update = (s) => { control.textContent = s.label; control.disabled = !s.usable; };
-        break;
-      }
-      case 'integer':
-      case 'real':
-      case 'percent': {
-        control = document.createElement('input');
-        control.type = 'number';
-        control.step = 'any';
-        const unit = document.createElement('span');
-        const wrap = document.createElement('span');
-        wrap.style.display = 'flex';
-        wrap.style.flex = '1';
-        wrap.append(control, unit);
-        control.addEventListener('change', () => {
-          const s = gadgetState(d.plugin, g.id);
-          let v = Number(control.value);
-          if (control.value.trim() === '' || !Number.isFinite(v)) { showError(`${g.label}: not a number`); return; }
-          if (s && s.percent) v /= 100;
-          send(g.id, { action: 'set', value: v });
-        });
-        node = gadgetRow(g.label, wrap);
-        update = (s) => {
-          if (document.activeElement !== control) control.value = formatNumber(s);
-          unit.textContent = s.percent ? ' %' : '';
-          control.disabled = !s.usable;
-        };
-        break;
-      }
-      case 'text': {
-        control = document.createElement('span');
-        control.className = 'text';
-        node = gadgetRow(g.label, control);
-        update = (s) => { control.textContent = s.text ?? ''; };
-        break;
-      }
-      case 'edittext':
-      case 'filename': {
-        control = document.createElement('input');
-        control.type = 'text';
-        control.addEventListener('change', () => send(g.id, { action: 'set', value: control.value }));
-        node = gadgetRow(g.label, control);
-        update = (s) => {
-          if (document.activeElement !== control) control.value = s.text ?? '';
-          control.disabled = !s.usable;
-        };
-        break;
-      }
-      case 'color': {
-        control = document.createElement('input');
-        control.type = 'color';
-        control.addEventListener('change', () => {
-          const h = control.value;
-          const rgb = [1, 3, 5].map((i) => (parseInt(h.substr(i, 2), 16) / 255).toFixed(4));
-          send(g.id, { action: 'set', value: rgb.join(' ') });
-        });
-        node = gadgetRow(g.label, control);
-        update = (s) => {
-          const c = s.colour || [0, 0, 0];
-          control.value = '#' + c.slice(0, 3).map((x) => Math.round(Math.min(1, Math.max(0, x)) * 255).toString(16).padStart(2, '0')).join('');
-          control.disabled = !s.usable;
-        };
-        break;
-      }
-      case 'choice':
-      case 'popup': {
-        control = document.createElement('select');
-        for (const [id, text] of g.choices || []) {
-          const o = document.createElement('option');
-          o.value = id;
-          o.textContent = text;
-          control.append(o);
-        }
-        control.addEventListener('change', () => send(g.id, { action: 'set', value: Number(control.value) }));
-        node = gadgetRow(g.label, control);
-        update = (s) => { control.value = String(s.chosen); control.disabled = !s.usable; };
-        break;
-      }
-      case 'radiogroup': {
-        node = document.createElement('fieldset');
-        const legend = document.createElement('legend');
-        legend.textContent = g.label;
-        node.append(legend);
-        const radios = [];
-        for (const [id, text] of g.choices || []) {
-          const r = document.createElement('input');
-          r.type = 'radio';
-          r.name = `radio-${d.plugin}-${g.id}`;
-          r.value = id;
-          r.addEventListener('change', () => send(g.id, { action: 'set', value: id }));
-          const label = document.createElement('label');
-          label.append(r, ' ' + text + ' ');
-          node.append(label);
-          radios.push(r);
-        }
-        update = (s) => radios.forEach((r) => { r.checked = Number(r.value) === s.chosen; r.disabled = !s.usable; });
-        break;
-      }
-      case 'userarea': {
-        control = document.createElement('img');
-        control.className = 'area';
-        control.alt = g.label;
-        control.draggable = false;
-        hookAreaDrag(control, d.plugin, g.id);
-        node = gadgetRow(g.label, control);
-        update = (s) => {
-          const src = `/api/area.png?plugin=${d.plugin}&gadget=${g.id}&r=${s.area ? s.area.redraws : 0}`;
-          if (!control.dataset.src || control.dataset.src !== src) {
-            control.dataset.src = src;
-            hostImage(control, src);
-          }
-        };
-        break;
-      }
-      default:
-        continue;
-    }
-    node.dataset.gadget = g.id;
-    parent.append(node);
-    if (update) view.update.set(g.id, update);
-  }
-  view.el = el;
-  return view;
-}
-
 function gadgetState(plugin, id) {
   const d = state && state.dialogs.find((x) => x.plugin === plugin);
   return d && d.gadgets.find((g) => g.id === id);
@@ -551,6 +226,8 @@ function hookAreaDrag(img, plugin, gadget) {
     sending = true;
     while (chunks.length) {
       const c = chunks.shift();
+      const extras = extrasFor(plugin);
+      if (extras.beforeChange) await extras.beforeChange(gadget);
       await call('/api/dialog', { plugin, gadget, action: 'drag', x: c.x, y: c.y, moves: c.moves });
     }
     sending = false;
@@ -598,6 +275,11 @@ function askFile(request) {
   });
 }
 
+const dialogUi = { call, pressButton, showError, gadgetState, hookAreaDrag, hostImage, extrasFor, refresh, state: () => state,
+                   render: () => state && renderDialogs() };
+const extras = new Map([[ids.VEXLOR_ID, reductionExtras(dialogUi)]]);
+function extrasFor(plugin) { return extras.get(plugin) || {}; }
+
 function renderDialogs() {
   const holder = $('dialogs');
   const open = new Set();
@@ -606,7 +288,7 @@ function renderDialogs() {
     let view = dialogViews.get(d.plugin);
     if (!view || view.layout !== d.layout) {
       if (view) view.el.remove();
-      view = buildDialog(d);
+      view = buildDialog(d, dialogUi);
       dialogViews.set(d.plugin, view);
       holder.append(view.el);
     }
@@ -625,7 +307,16 @@ let mapsShownFor = '';
 async function renderMaps() {
   const holder = $('maps');
   const bake = state.dialogs.find((d) => d.plugin === BAKE);
-  const status = bake && gadgetState(BAKE, BAKE_STATUS);
+  // The panel belongs to the bake's dialog: it goes with it, and the normal map it showed with it.
+  if (!bake) {
+    if (holder.children.length) {
+      holder.textContent = '';
+      mapsShownFor = '';
+      if (studio.normalMapShown) await showNormalMap(studio.normalMapShown, null);
+    }
+    return;
+  }
+  const status = gadgetState(BAKE, BAKE_STATUS);
   const finished = status && status.text && !state.busy && /finished/i.test(status.text);
   if (!finished) return;
   const files = [BAKE_NORMAL_FILE, BAKE_OCCLUSION_FILE, BAKE_DISPLACEMENT_FILE]
@@ -693,6 +384,7 @@ async function showNormalMap(objectName, gadget) {
   if (!entry || !entry.mesh) return;
   if (gadget === null) {
     entry.normalMapped = false;
+    studio.normalMapShown = null;
     entry.surface.geometry = buildSurface(entry.mesh);
     entry.surface.material = o.active ? surfaceActive : surface;
     draw();
@@ -755,7 +447,9 @@ function renderToolbar() {
   $('view').classList.toggle('brushing', !!tool.active);
   controls.mouseButtons = tool.active ? { LEFT: null, MIDDLE: THREE.MOUSE.ROTATE, RIGHT: THREE.MOUSE.PAN }
                                       : { LEFT: THREE.MOUSE.ROTATE, MIDDLE: THREE.MOUSE.DOLLY, RIGHT: THREE.MOUSE.PAN };
-  document.title = 'Vexlor Studio' + (doc.path ? ' — ' + doc.path : '');
+  document.title = (doc.unsaved ? '● ' : '') + 'Vexlor Studio' + (doc.path ? ' — ' + doc.path : '');
+  $('view-info').classList.toggle('unsaved', !!doc.unsaved);
+  $('view-info').title = doc.unsaved ? 'Unsaved changes' : '';
 }
 
 async function render() {
@@ -768,11 +462,12 @@ async function render() {
   studio.version = state.version;
 }
 
-$('open').addEventListener('click', async () => {
-  const path = $('open-path').value.trim();
-  if (!path) return showError('Type the path of a file to open');
-  if (await call('/api/open', { path })) framed = false;
-});
+async function openFile() {
+  const path = await pickFile(api, showError);
+  if (path && await call('/api/open', { path })) framed = false;
+}
+$('open').addEventListener('click', openFile);
+$('frame').addEventListener('click', () => frameAll(studio.meshes.values()));
 $('save').addEventListener('click', async () => {
   const path = $('save-path').value.trim();
   if (!path) return showError('Type the path of the file to save to');
@@ -782,129 +477,40 @@ $('save').addEventListener('click', async () => {
 $('undo').addEventListener('click', () => call('/api/undo'));
 $('redo').addEventListener('click', () => call('/api/redo'));
 $('mode').addEventListener('change', () => call('/api/mode', { mode: Number($('mode').value) }));
-for (const id of ['cmd-reduce', 'cmd-bake'])
-  $(id).addEventListener('click', () => call('/api/command', { plugin: Number($(id).dataset.plugin) }));
+for (const [id, plugin] of [['cmd-reduce', ids.VEXLOR_ID], ['cmd-bake', ids.OMBRIN_ID]])
+  $(id).addEventListener('click', () => call('/api/command', { plugin }));
+for (const [option, mode] of [['mode-objects', ids.MODE_OBJECT], ['mode-polygons', ids.MODE_POLYGONS], ['mode-points', ids.MODE_POINTS]])
+  $(option).value = String(mode);
 $('wire').addEventListener('change', () => { for (const e of studio.meshes.values()) if (e.wire) e.wire.visible = $('wire').checked; draw(); });
+// Closing the page with unsaved changes asks first (the host also keeps them a while, and in a
+// recovery file when it ends).
+window.addEventListener('beforeunload', (e) => {
+  if (state && state.document.unsaved) {
+    e.preventDefault();
+    e.returnValue = 'The document has unsaved changes.';
+    return e.returnValue;
+  }
+});
 window.addEventListener('keydown', (e) => {
-  if (e.target.tagName === 'INPUT') return;
+  if (e.target.tagName === 'INPUT' || e.target.tagName === 'SELECT' || !$('picker').hidden || !$('file-dialog').hidden) return;
   if ((e.ctrlKey || e.metaKey) && e.key.toLowerCase() === 'z') {
     e.preventDefault();
     call(e.shiftKey ? '/api/redo' : '/api/undo');
+  } else if (!e.ctrlKey && !e.metaKey && !e.altKey && (e.key === 'f' || e.key === 'F' || e.key === 'Home')) {
+    frameAll(studio.meshes.values());
+  } else if (!e.ctrlKey && !e.metaKey && !e.altKey && (e.key === 'o' || e.key === 'O')) {
+    e.preventDefault();
+    openFile();
   }
 });
 
 // ---- the brush -------------------------------------------------------------------------------------
 
-$('brush').addEventListener('click', () => call('/api/brush', { on: !(state.tool && state.tool.active) }));
+hookBrush({ api, call, showError, refresh, state: () => state, studio, brush });
 
-// The page's camera as the host viewport takes it: pixels of the canvas, the eye, its axes and the
-// focal length in pixels.
-function hostCamera() {
-  camera.updateMatrixWorld();
-  const e = camera.matrixWorld.elements;
-  const height = renderer.domElement.clientHeight;
-  return {
-    position: camera.position.toArray(),
-    right: [e[0], e[1], e[2]], up: [e[4], e[5], e[6]], forward: [-e[8], -e[9], -e[10]],
-    focal: (height / 2) / Math.tan(THREE.MathUtils.degToRad(camera.fov) / 2),
-    width: renderer.domElement.clientWidth, height,
-  };
-}
-
-const highlight = new THREE.Mesh(new THREE.BufferGeometry(),
-  new THREE.MeshBasicMaterial({ vertexColors: true, side: THREE.DoubleSide, depthTest: false, transparent: true, opacity: 0.7 }));
-highlight.renderOrder = 10;
-scene.add(highlight);
-
-function showHighlight(polygons) {
-  if (polygons && polygons.length) brush.highlighted = (brush.highlighted || 0) + 1;
-  const pos = [], col = [];
-  for (const p of polygons || []) {
-    const tris = p.length === 4 ? [[0, 1, 2], [0, 2, 3]] : [[0, 1, 2]];
-    for (const t of tris) for (const k of t) { pos.push(p[k][0], p[k][1], p[k][2]); col.push(p[k][3], p[k][4], p[k][5]); }
-  }
-  const g = new THREE.BufferGeometry();
-  g.setAttribute('position', new THREE.Float32BufferAttribute(pos, 3));
-  g.setAttribute('color', new THREE.Float32BufferAttribute(col, 3));
-  highlight.geometry.dispose();
-  highlight.geometry = g;
-  draw();
-}
-
-async function showFrame(answer) {
-  if (!answer) return;
-  showHighlight(answer.highlight);
-  if (answer.frame === brush.frame || !answer.object) return;
-  brush.frame = answer.frame;
-  const entry = studio.meshes.get(answer.object);
-  const res = await api('/api/brush/mesh');
-  if (!entry || !res.ok) return;
-  const mesh = decodeMesh(await res.arrayBuffer());
-  entry.mesh = mesh;
-  entry.surface.geometry = buildSurface(mesh);
-  entry.wire.geometry = buildWire(mesh);
-  draw();
-}
-
-async function brushPost(path, body) {
-  const res = await api(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
-  const answer = await res.json().catch(() => ({}));
-  if (!res.ok) { showError(answer.error || `${path}: ${res.status}`); return null; }
-  return answer;
-}
-
-// The pointer's path goes to the host in steps of about two pixels (a fast hand still brushes every
-// polygon it crosses); while one part is on its way, the next one gathers. A part holds at most
-// BRUSH_PART positions (the host takes at most 500 at a time).
-const BRUSH_STEP = 2, BRUSH_PART = 250;
-function addToPath(x, y) {
-  const [lx, ly] = brush.last;
-  const n = Math.max(1, Math.ceil(Math.hypot(x - lx, y - ly) / BRUSH_STEP));
-  for (let i = 1; i <= n; i++) brush.path.push([lx + ((x - lx) * i) / n, ly + ((y - ly) * i) / n]);
-  brush.last = [x, y];
-}
-async function sendMoves() {
-  if (brush.sending) return;
-  brush.sending = true;
-  while (brush.path.length) {
-    const path = brush.path.slice(0, BRUSH_PART);
-    brush.path = brush.path.slice(BRUSH_PART);
-    await showFrame(await brushPost('/api/brush/event', { kind: 'move', path }));
-  }
-  brush.sending = false;
-}
-
-const canvas = renderer.domElement;
-canvas.addEventListener('pointerdown', async (e) => {
-  if (!(state && state.tool && state.tool.active) || e.button !== 0 || brush.stroking) return;
-  canvas.setPointerCapture(e.pointerId);
-  brush.stroking = true;
-  brush.last = [e.offsetX, e.offsetY];
-  brush.path = [];
-  brush.pressing = brushPost('/api/brush/press', { x: e.offsetX, y: e.offsetY, camera: hostCamera() });
-  const answer = await brush.pressing;
-  if (!answer) { brush.stroking = false; return; }
-});
-canvas.addEventListener('pointermove', (e) => {
-  if (!brush.stroking) return;
-  addToPath(e.offsetX, e.offsetY);
-  if (brush.pressing) brush.pressing.then(sendMoves); else sendMoves();
-});
-async function endStroke(kind) {
-  if (!brush.stroking) return;
-  await brush.pressing;
-  await sendMoves();
-  while (brush.sending) await new Promise((r) => setTimeout(r, 10));
-  await showFrame(await brushPost('/api/brush/event', { kind }));
-  showHighlight([]);
-  brush.stroking = false;
-  brush.pressing = null;
-  await refresh();
-}
-canvas.addEventListener('pointerup', (e) => { if (e.button === 0) endStroke('release'); });
-canvas.addEventListener('pointercancel', () => endStroke('cancel'));
-window.addEventListener('keydown', (e) => { if (e.key === 'Escape') endStroke('cancel'); });
 studio.brush = brush;
+const canvas = renderer.domElement;
+studio.centred = () => centred(studio.meshes.values());
 // Whether the canvas pixel (CSS pixels) shows an object, for the tests.
 studio.hits = (x, y) => {
   const ray = new THREE.Raycaster();

@@ -6,13 +6,15 @@
 import { spawn } from 'node:child_process';
 import { mkdirSync } from 'node:fs';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
 
 export const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 export const vexlor = process.env.VEXLOR || path.join(root, 'build/asan/bin/vexlor');
 export const artefacts = process.env.STUDIO_ARTEFACTS || path.join(root, 'build/asan/studio-artefacts');
 mkdirSync(artefacts, { recursive: true });
+// The module's numbers (plug-ins, gadgets, modes) as the build wrote them for the page, beside vexlor.
+export const ids = await import(pathToFileURL(path.join(path.dirname(vexlor), 'web/ids.js')).href);
 
 // Runs the host with the files; resolves once it printed its address.
 export function startStudio(args, cwd = root) {

@@ -14,9 +14,9 @@ import http from 'node:http';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
-import { startStudio, ended, launchBrowser, openPage, shot, pageState, root, tokenOf } from './harness.mjs';
+import { startStudio, ended, launchBrowser, openPage, shot, pageState, root, tokenOf, ids } from './harness.mjs';
 
-const REDUCE = 1015827;
+const REDUCE = ids.VEXLOR_ID;
 const tmp = () => mkdtempSync(path.join(os.tmpdir(), 'vexlor-hostile-'));
 
 // A request as the attacker writes it into the body of another: whole, with its own length.
@@ -140,9 +140,9 @@ test('a hostile page of another origin changes nothing, the studio keeps answeri
     const idle = (st) => !st.busy;
     const gadgetOf = (st, id) => st.dialogs.find((d) => d.plugin === REDUCE).gadgets.find((g) => g.id === id);
     await step('/api/command', { plugin: REDUCE }, (st) => st.dialogs.some((d) => d.plugin === REDUCE));
-    await step('/api/dialog', { plugin: REDUCE, gadget: 10010, action: 'press' }, (st) => idle(st) && gadgetOf(st, 10010).enabled === false);
-    await step('/api/dialog', { plugin: REDUCE, gadget: 10011, action: 'set', value: '864' }, (st) => idle(st) && st.objects[0].points === 864);
-    await step('/api/dialog', { plugin: REDUCE, gadget: 10022, action: 'press' }, (st) => idle(st) && st.document.undo === 1);
+    await step('/api/dialog', { plugin: REDUCE, gadget: ids.IDC_VEXLOR_PREPARE, action: 'press' }, (st) => idle(st) && gadgetOf(st, ids.IDC_VEXLOR_PREPARE).enabled === false);
+    await step('/api/dialog', { plugin: REDUCE, gadget: ids.IDC_VEXLOR_TARGET, action: 'set', value: '864' }, (st) => idle(st) && st.objects[0].points === 864);
+    await step('/api/dialog', { plugin: REDUCE, gadget: ids.IDC_VEXLOR_START, action: 'press' }, (st) => idle(st) && st.document.undo === 1);
     let s = await state();
     assert.equal(s.objects.length, 1);
     assert.equal(s.objects[0].points, 864);

@@ -7,9 +7,9 @@ import { mkdtempSync, readFileSync, existsSync, statSync } from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
-import { startStudio, ended, launchBrowser, openPage, shot, pageState, until, root, tokenOf } from './harness.mjs';
+import { startStudio, ended, launchBrowser, openPage, shot, pageState, until, root, tokenOf, ids } from './harness.mjs';
 
-const REDUCE = 1015827, BAKE = 1016396;
+const REDUCE = ids.VEXLOR_ID, BAKE = ids.OMBRIN_ID;
 const gadget = (state, plugin, id) => state.dialogs.find((d) => d.plugin === plugin).gadgets.find((g) => g.id === id);
 const objPoints = (file) => readFileSync(file, 'utf8').split('\n').filter((l) => l.startsWith('v ')).length;
 const tmp = () => mkdtempSync(path.join(os.tmpdir(), 'vexlor-studio-'));
@@ -51,9 +51,9 @@ async function dragDial(page, row, dx) {
   await settled(page);
 }
 
-test('reduce to 25 % through the dialog, preview three slider positions, save each level', async () => {
+test('reduce to 25 % through the dialog, preview three slider positions, save each level; unsaved work is kept', async () => {
   const out = tmp();
-  const host = await startStudio(['samples/sample.obj', '--grace', '1']);
+  const host = await startStudio(['samples/sample.obj', '--grace', '1', '--unsaved-grace', '8']);
   const browser = await launchBrowser();
   try {
     const { page, errors } = await openPage(browser, host.url);
@@ -64,14 +64,14 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
 
     await page.click('#cmd-reduce');
     await page.waitForSelector(`.dialog[data-plugin="${REDUCE}"]`);
-    await page.click(`.dialog [data-gadget="10010"] button`);  // prepare the preview
+    await page.click(`.dialog [data-gadget="${ids.IDC_VEXLOR_PREPARE}"] button`);  // prepare the preview
     await settled(page);
     s = await pageState(page);
-    assert.equal(gadget(s, REDUCE, 10010).enabled, false, 'the preview is held');
+    assert.equal(gadget(s, REDUCE, ids.IDC_VEXLOR_PREPARE).enabled, false, 'the preview is held');
     await shot(page, 'reduce-2-prepared.png');
 
     // 25 % of the torus's 3456 points: one object, so the target is a point count.
-    const target = page.locator(`.dialog [data-gadget="10011"] input`);
+    const target = page.locator(`.dialog [data-gadget="${ids.IDC_VEXLOR_TARGET}"] input`);
     await target.fill('864');
     await target.press('Enter');
     await settled(page);
@@ -82,7 +82,7 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
 
     // Three positions of the error dial: further, further still, then back part of the way. The row
     // is the coarsest whose step is at most a twentieth of the error the 25 % level needs.
-    const error = Number(gadget(s, REDUCE, 10014).shown);
+    const error = Number(gadget(s, REDUCE, ids.IDC_VEXLOR_ERROR).shown);
     assert.ok(error > 0, 'the error field shows the error of the 25 % level');
     const steps = [1e-6, 1e-4, 0.01, 1, 100, 10000];
     let row = 0;
@@ -93,7 +93,7 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
       await dragDial(page, row, dx);
       s = await pageState(page);
       const shown = s.objects[0].points;
-      assert.equal(Number(gadget(s, REDUCE, 10011).shown), shown, 'the target field follows the dial');
+      assert.equal(Number(gadget(s, REDUCE, ids.IDC_VEXLOR_TARGET).shown), shown, 'the target field follows the dial');
       assert.match(await page.locator('#tree .item .count').first().textContent(), new RegExp(`^${shown} pts`));
       await shot(page, `reduce-4-dial-${i}.png`);
       // Save what the view shows and compare with the file.
@@ -102,13 +102,14 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
       await page.click('#save');
       await settled(page);
       assert.equal(objPoints(file), shown, `level ${i}: the saved file holds the points shown`);
+      assert.equal(await page.locator('#view-info').textContent(), file, 'the view names the file saved as');
       counts.push(shown);
     }
     assert.ok(counts[0] < 864 && counts[1] < counts[0] && counts[2] > counts[1] && counts[2] < 864,
               `a larger error keeps fewer points: ${counts}`);
 
     // Commit: the level stays, and one undo puts the torus back whole.
-    await page.click(`.dialog [data-gadget="10022"] button`);
+    await page.click(`.dialog [data-gadget="${ids.IDC_VEXLOR_START}"] button`);
     await settled(page);
     s = await pageState(page);
     assert.equal(s.objects[0].points, counts[2]);
@@ -122,7 +123,50 @@ test('reduce to 25 % through the dialog, preview three slider positions, save ea
     await settled(page);
     s = await pageState(page);
     assert.equal(s.objects[0].points, counts[2]);
+
+    // Undone, then a new change (a second reduction, the preview prepared by itself when the target is
+    // typed): Redo goes off at once.
+    await page.click('#undo');
+    await settled(page);
+    assert.equal(await page.locator('#redo').isEnabled(), true, 'an undone step can be redone');
+    const apply = page.locator(`.dialog [data-gadget="${ids.IDC_VEXLOR_START}"] button`);
+    assert.equal(await apply.textContent(), 'Apply');
+    assert.equal(await page.locator(`.dialog [data-gadget="${ids.IDC_VEXLOR_FINISH_LEVEL}"] button`).textContent(), 'Rebuild quads');
+    assert.match(await page.locator(`.dialog [data-gadget="${ids.IDC_VEXLOR_REGLER}"]`).getAttribute('title'), /drag a row sideways/);
+    // Half the points, typed as a share: 1728 of the torus's 3456.
+    await page.selectOption(`.dialog [data-gadget="${ids.IDC_VEXLOR_TARGET}"] select.target-unit`, 'pointsPct');
+    await target.fill('50');
+    await target.press('Enter');
+    await page.waitForFunction(() => window.studio.state().objects[0].points === 1728);
+    await settled(page);
+    assert.equal(gadget(await pageState(page), REDUCE, ids.IDC_VEXLOR_TARGET).number, 1728, 'the share went to the host as points');
+    await apply.click();
+    await settled(page);
+    s = await pageState(page);
+    assert.deepEqual([s.objects[0].points, s.document.undo, s.document.redo], [1728, 1, 0]);
+    assert.equal(await page.locator('#redo').isDisabled(), true, 'nothing is left to redo after a new change');
     assert.deepEqual(errors, []);
+
+    // Unsaved work: the page asks before it closes; closed all the same, the host waits longer than
+    // its grace, then keeps the work in a recovery file beside the document and names it on the next start.
+    assert.equal(s.document.unsaved, true);
+    const asked = new Promise((resolve) => page.once('dialog', (d) => { resolve(d.type()); d.dismiss(); }));
+    const leaving = page.goto('about:blank').then(() => 'left', () => 'stayed');
+    assert.equal(await asked, 'beforeunload');
+    assert.equal(await leaving, 'stayed', 'the person chose to stay');
+    assert.match(page.url(), /^http:\/\/127\.0\.0\.1/);
+    await page.close();
+    assert.equal(await ended(host.child, 4000), null, 'the host waits for a page while work is unsaved');
+    assert.equal(await ended(host.child, 30000), 0);
+    assert.match(host.output(), /the last page was closed with unsaved changes; the host waits 8 s/);
+    const kept = host.output().match(/unsaved changes were kept in (\S+)\)/);
+    assert.ok(kept, host.output());
+    assert.equal(kept[1], path.join(out, 'level3.recovery.obj'));
+    assert.equal(objPoints(kept[1]), 1728);
+    const again = await startStudio([path.join(out, 'level3.obj'), '--grace', '1']);
+    again.child.kill('SIGINT');
+    assert.equal(await ended(again.child, 20000), 0);
+    assert.match(again.output(), new RegExp(`unsaved changes of an earlier session were kept in ${kept[1]}`));
   } finally {
     await browser.close();
     host.child.kill('SIGINT');
@@ -140,25 +184,25 @@ test('bake the samples through drops, the file chooser and the button; the maps 
     const dialog = `.dialog[data-plugin="${BAKE}"]`;
     await page.waitForSelector(dialog);
     const item = (name) => page.locator('#tree .item', { hasText: name });
-    await item('high').dragTo(page.locator(`${dialog} fieldset[data-gadget="10026"]`));
+    await item('high').dragTo(page.locator(`${dialog} fieldset[data-gadget="${ids.IDC_BAKE_HIGH_DROP}"]`));
     await settled(page);
     // A low object must bring its UVs: the tree's UVW tag of "low" is dropped there.
-    await page.locator('#tree li.tag[data-object]', { hasText: 'uvw' }).last().dragTo(page.locator(`${dialog} fieldset[data-gadget="10034"]`));
+    await page.locator('#tree li.tag[data-object]', { hasText: 'uvw' }).last().dragTo(page.locator(`${dialog} fieldset[data-gadget="${ids.IDC_BAKE_LOW_DROP}"]`));
     await settled(page);
     let s = await pageState(page);
-    assert.equal(gadget(s, BAKE, 10028).text, 'high');
-    assert.equal(gadget(s, BAKE, 10036).text, 'low');
-    assert.equal(gadget(s, BAKE, 10038).text, 'UVWTag 1');
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_HIGH_NAME).text, 'high');
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_LOW_NAME).text, 'low');
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_LOW_TAG).text, 'UVWTag 1');
 
-    for (const [id, v] of [[10040, '96'], [10041, '96']]) {
+    for (const [id, v] of [[ids.IDC_BAKE_WIDTH, '96'], [ids.IDC_BAKE_HEIGHT, '96']]) {
       await page.fill(`${dialog} [data-gadget="${id}"] input`, v);
       await page.press(`${dialog} [data-gadget="${id}"] input`, 'Enter');
       await settled(page);
     }
-    await page.selectOption(`${dialog} [data-gadget="10042"] select`, '10043');  // 1 x 1 samples
+    await page.selectOption(`${dialog} [data-gadget="${ids.IDC_BAKE_SUPERSAMPLING}"] select`, String(ids.IDC_BAKE_SUPERSAMPLING + 1));  // 1 x 1 samples
     await settled(page);
     // The normal map's file through the host's file chooser, answered in the page.
-    await page.click(`${dialog} [data-gadget="10064"] button`);
+    await page.click(`${dialog} [data-gadget="${ids.IDC_BAKE_NORMAL_CHOOSE}"] button`);
     await page.waitForSelector('#file-dialog:not([hidden])');
     const normal = path.join(out, 'normal.tif');
     await page.fill('#file-input', normal);
@@ -166,23 +210,23 @@ test('bake the samples through drops, the file chooser and the button; the maps 
     await page.click('#file-ok');
     await settled(page);
     // The displacement map's file typed into its field.
-    await page.check(`${dialog} [data-gadget="10096"] input`);
+    await page.check(`${dialog} [data-gadget="${ids.IDC_BAKE_DISPLACEMENT_ON}"] input`);
     await settled(page);
     const disp = path.join(out, 'disp.tif');
-    await page.fill(`${dialog} [data-gadget="10098"] input`, disp);
-    await page.press(`${dialog} [data-gadget="10098"] input`, 'Enter');
+    await page.fill(`${dialog} [data-gadget="${ids.IDC_BAKE_DISPLACEMENT_FILE}"] input`, disp);
+    await page.press(`${dialog} [data-gadget="${ids.IDC_BAKE_DISPLACEMENT_FILE}"] input`, 'Enter');
     await settled(page);
     s = await pageState(page);
-    assert.equal(gadget(s, BAKE, 10063).text, normal);
-    assert.equal(gadget(s, BAKE, 10104).usable, true, 'the bake button is enabled');
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_NORMAL_FILE).text, normal);
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_START).usable, true, 'the bake button is enabled');
     await shot(page, 'bake-2-ready.png');
 
-    await page.click(`${dialog} [data-gadget="10104"] button`);
-    await until(page, () => /finished|failed/i.test(window.studio.state().dialogs.find((d) => d.plugin === 1016396)
-      .gadgets.find((g) => g.id === 10102).text || ''), null, 300000);
+    await page.click(`${dialog} [data-gadget="${ids.IDC_BAKE_START}"] button`);
+    await until(page, ([plugin, status]) => /finished|failed/i.test(window.studio.state().dialogs.find((d) => d.plugin === plugin)
+      .gadgets.find((g) => g.id === status).text || ''), [BAKE, ids.IDC_BAKE_STATUS], 300000);
     await settled(page);
     s = await pageState(page);
-    assert.equal(gadget(s, BAKE, 10102).text, 'Bake finished');
+    assert.equal(gadget(s, BAKE, ids.IDC_BAKE_STATUS).text, 'Bake finished');
     assert.ok(existsSync(normal) && statSync(normal).size > 0, 'the normal map was written');
     assert.ok(existsSync(disp) && statSync(disp).size > 0, 'the displacement map was written');
     await page.waitForFunction(() => [...document.querySelectorAll('#maps img.baked-map')].filter((i) => i.naturalWidth === 96).length === 2);
@@ -200,6 +244,9 @@ test('bake the samples through drops, the file chooser and the button; the maps 
     s = await pageState(page);
     assert.equal(s.objects.find((o) => o.name === 'high').visible, false);
     await shot(page, 'bake-3-maps.png');
+    // The maps' panel belongs to the dialog: closing the dialog takes it away, and the normal map off the low object.
+    await page.click(`${dialog} .title button`);
+    await page.waitForFunction(() => document.querySelector('#maps').children.length === 0 && !window.studio.normalMapShown);
     assert.deepEqual(errors, []);
   } finally {
     await browser.close();
@@ -208,7 +255,7 @@ test('bake the samples through drops, the file chooser and the button; the maps 
   }
 });
 
-test('brush a stroke over the torus: the polygon count falls, one undo restores it', async () => {
+test('brush a stroke over the torus: the polygon count falls, one undo restores it; a file picked, all framed', async () => {
   const host = await startStudio(['samples/sample.obj', '--grace', '1']);
   const browser = await launchBrowser();
   try {
@@ -222,12 +269,12 @@ test('brush a stroke over the torus: the polygon count falls, one undo restores 
     assert.equal(s.tool.active, true);
     assert.ok(s.dialogs.some((d) => d.title === 'Vexlor Brush'), 'the settings panel sits beside the view');
     // Through the panel: a largest error that lets the brush coarsen the torus's curved surface.
-    const largest = page.locator('.dialog', { hasText: 'Vexlor Brush' }).locator('[data-gadget="10110"] input');
+    const largest = page.locator('.dialog', { hasText: 'Vexlor Brush' }).locator(`[data-gadget="${ids.IDC_TESSIK_MAX_ERROR}"] input`);
     await largest.fill('100000');
     await largest.press('Enter');
     await settled(page);
     s = await pageState(page);
-    assert.equal(s.dialogs.find((d) => d.title === 'Vexlor Brush').gadgets.find((g) => g.id === 10110).number, 100000);
+    assert.equal(s.dialogs.find((d) => d.title === 'Vexlor Brush').gadgets.find((g) => g.id === ids.IDC_TESSIK_MAX_ERROR).number, 100000);
     // A stroke across the near side of the ring, below the hole: from the canvas's centre down to the
     // surface, 40 pixels into it, then 120 pixels sideways.
     const canvas = await page.locator('#view canvas').boundingBox();
@@ -260,6 +307,25 @@ test('brush a stroke over the torus: the polygon count falls, one undo restores 
     s = await pageState(page);
     assert.equal(s.objects[0].polygons, before);
     assert.equal(s.document.undo, 0);
+
+    // Files and view: the picker lists the start folder's folders and mesh files, names every format,
+    // opens a file on a double click; F frames all after the view was panned away.
+    await page.click('#open');
+    await page.waitForSelector('#picker-list li.folder');
+    assert.match(await page.locator('#picker-formats').textContent(), /OBJ, glTF .*PLY, FBX, STL, Collada .*3DS/);
+    await page.locator('#picker-list li.folder', { hasText: 'samples/' }).dblclick();
+    await page.locator('#picker-list li.file', { hasText: 'bake_low.obj' }).dblclick();
+    await page.waitForFunction(() => window.studio.state().objects.length === 2 && window.studio.meshes.size === 2);
+    await settled(page);
+    assert.equal((await pageState(page)).document.unsaved, false, 'opened beside saved work: nothing unsaved');
+    await page.mouse.move(canvas.x + 200, canvas.y + 200);
+    await page.mouse.down({ button: 'right' });
+    await page.mouse.move(canvas.x + 900, canvas.y + 700, { steps: 8 });
+    await page.mouse.up({ button: 'right' });
+    assert.equal(await page.evaluate(() => window.studio.centred()), false, 'panned away');
+    await page.keyboard.press('f');
+    await page.waitForFunction(() => window.studio.centred());
+    await shot(page, 'files-framed.png');
     assert.deepEqual(errors, []);
   } finally {
     await browser.close();

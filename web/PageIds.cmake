@@ -1,0 +1,26 @@
+# Writes the page's ids module (OUT) from the headers that name the module's numbers (HEADERS, a
+# |-list): every `NAME = number` there becomes `export const NAME = number;`, so that the page and
+# its tests name dialogs, gadgets, object types and modes as the C++ side does and no number is
+# copied by hand.
+cmake_policy(SET CMP0057 NEW)
+set(lines "// Written by the build from ${NAMES}: do not edit.\n")
+set(seen "")
+string(REPLACE "|" ";" HEADERS "${HEADERS}")
+foreach(header ${HEADERS})
+  file(STRINGS ${header} rows REGEX "[A-Z][A-Z0-9_]* = -?[0-9]+")
+  foreach(row ${rows})
+    string(REGEX REPLACE "//.*" "" row "${row}")
+    string(REGEX MATCHALL "[A-Z][A-Z0-9_]* = -?[0-9]+" entries "${row}")
+    foreach(entry ${entries})
+      string(REGEX MATCH "([A-Z][A-Z0-9_]*) = (-?[0-9]+)" _ "${entry}")
+      if(CMAKE_MATCH_1 IN_LIST seen)
+        message(FATAL_ERROR "${CMAKE_MATCH_1} is named twice in ${NAMES}")
+      endif()
+      list(APPEND seen ${CMAKE_MATCH_1})
+      string(APPEND lines "export const ${CMAKE_MATCH_1} = ${CMAKE_MATCH_2};\n")
+    endforeach()
+  endforeach()
+endforeach()
+file(WRITE ${OUT}.new "${lines}")
+file(COPY_FILE ${OUT}.new ${OUT} ONLY_IF_DIFFERENT)
+file(REMOVE ${OUT}.new)

@@ -1,0 +1,140 @@
+// The 3D view: the scene, its camera and orbit controls, and the geometry and materials that show
+// the host's meshes (flat surfaces, wireframe, the selection, a baked normal map).
+import * as THREE from 'three';
+import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
+import { triangles, polygonEdges } from './mesh.js';
+
+const viewEl = document.getElementById('view');
+export const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
+renderer.setPixelRatio(window.devicePixelRatio);
+viewEl.appendChild(renderer.domElement);
+export const scene = new THREE.Scene();
+scene.background = new THREE.Color(0x3a3c40);
+export const camera = new THREE.PerspectiveCamera(40, 1, 0.01, 1000);
+camera.position.set(3, 2.2, 3);
+export const controls = new OrbitControls(camera, renderer.domElement);
+controls.enableDamping = false;
+controls.addEventListener('change', draw);
+scene.add(new THREE.HemisphereLight(0xffffff, 0x404048, 1.2));
+const sun = new THREE.DirectionalLight(0xffffff, 1.6);
+sun.position.set(3, 5, 4);
+scene.add(sun);
+export const grid = new THREE.GridHelper(10, 20, 0x555555, 0x444444);
+scene.add(grid);
+
+export function resize() {
+  const w = viewEl.clientWidth, h = viewEl.clientHeight;
+  renderer.setSize(w, h);
+  camera.aspect = w / Math.max(h, 1);
+  camera.updateProjectionMatrix();
+  draw();
+}
+window.addEventListener('resize', resize);
+
+let drawQueued = false;
+export function draw() {
+  if (drawQueued) return;
+  drawQueued = true;
+  requestAnimationFrame(() => { drawQueued = false; renderer.render(scene, camera); });
+}
+
+export const surface = new THREE.MeshStandardMaterial({ color: 0xb8bcc4, flatShading: true, roughness: 0.75,
+                                                 polygonOffset: true, polygonOffsetFactor: 1, polygonOffsetUnits: 1,
+                                                 side: THREE.DoubleSide });
+export const surfaceActive = surface.clone();
+surfaceActive.color.set(0xd9b98a);
+export const wireMaterial = new THREE.LineBasicMaterial({ color: 0x1c1d20 });
+
+// Selected polygons are shown in the polygon mode: the surface then takes per-corner colours.
+export const surfaceSelection = surface.clone();
+surfaceSelection.vertexColors = true;
+surfaceSelection.color.set(0xffffff);
+
+export function buildSurface(mesh) {
+  const tris = triangles(mesh);
+  const pos = new Float32Array(tris.length * 9);
+  tris.forEach((t, i) => t.points.forEach((p, k) => {
+    pos.set(mesh.points.subarray(3 * p, 3 * p + 3), 9 * i + 3 * k);
+  }));
+  const g = new THREE.BufferGeometry();
+  g.setAttribute('position', new THREE.BufferAttribute(pos, 3));
+  if (mesh.selected) {
+    const colour = new Float32Array(tris.length * 9);
+    tris.forEach((t, i) => {
+      const c = mesh.selected[t.polygon] ? [0.95, 0.45, 0.15] : [0.72, 0.74, 0.77];
+      for (let k = 0; k < 3; k++) colour.set(c, 9 * i + 3 * k);
+    });
+    g.setAttribute('color', new THREE.BufferAttribute(colour, 3));
+  }
+  g.computeVertexNormals();  // one normal per triangle corner: flat
+  g.computeBoundingBox();
+  return g;
+}
+
+export function buildWire(mesh) {
+  const edges = polygonEdges(mesh);
+  const g = new THREE.BufferGeometry();
+  g.setAttribute('position', new THREE.BufferAttribute(mesh.points, 3));
+  g.setIndex(edges);
+  return g;
+}
+
+// The baked normal map on the low object: the decoded map vector taken from tangent space through
+// the blended corner frames (not renormalised before the final step), as the shader does.
+// A map baked with its green channel down the texture has y negated before it is used.
+export function normalMapMaterial(texture, greenDown) {
+  return new THREE.ShaderMaterial({
+    uniforms: {
+      map: { value: texture }, light: { value: new THREE.Vector3(0.5, 0.8, 0.6).normalize() },
+      ySign: { value: greenDown ? -1.0 : 1.0 },
+    },
+    vertexShader: `
+      attribute vec3 tangent3; attribute vec3 bitangent3;
+      varying vec3 vN; varying vec3 vT; varying vec3 vB; varying vec2 vUv;
+      void main() {
+        vN = normalize(mat3(modelMatrix) * normal); vT = mat3(modelMatrix) * tangent3;
+        vB = mat3(modelMatrix) * bitangent3; vUv = uv;
+        gl_Position = projectionMatrix * modelViewMatrix * vec4(position, 1.0);
+      }`,
+    fragmentShader: `
+      uniform sampler2D map; uniform vec3 light; uniform float ySign;
+      varying vec3 vN; varying vec3 vT; varying vec3 vB; varying vec2 vUv;
+      void main() {
+        vec3 c = texture2D(map, vUv).rgb;
+        vec3 n = (c * 255.0 - 127.5) * 0.00784313725490196;
+        n.y *= ySign;
+        vec3 v = n.x * vT + n.y * vB + n.z * vN;
+        float l = length(v);
+        v = l > 0.0 ? v / l : vec3(0.0);
+        float d = max(dot(v, light), 0.0);
+        gl_FragColor = vec4(vec3(0.18 + 0.8 * d), 1.0);
+      }`,
+  });
+}
+
+// Puts every shown object in view; false when there is none yet.
+export function frameAll(entries) {
+  const box = new THREE.Box3();
+  for (const e of entries) if (e.surface) box.expandByObject(e.group);
+  if (box.isEmpty()) return false;
+  const c = box.getCenter(new THREE.Vector3());
+  const r = box.getSize(new THREE.Vector3()).length() * 0.5;
+  controls.target.copy(c);
+  camera.position.copy(c).add(new THREE.Vector3(1, 0.8, 1.2).normalize().multiplyScalar(r * 2.6));
+  camera.near = r / 100; camera.far = r * 100;
+  camera.updateProjectionMatrix();
+  grid.position.y = box.min.y;
+  controls.update();
+  return true;
+}
+
+// Whether the shown objects sit in the middle of the view, their centre within its middle half and
+// in front of the camera (for the tests: a framed view, and one panned away).
+export function centred(entries) {
+  const box = new THREE.Box3();
+  for (const e of entries) if (e.surface && e.group.visible) box.expandByObject(e.group);
+  if (box.isEmpty()) return false;
+  camera.updateMatrixWorld();
+  const v = box.getCenter(new THREE.Vector3()).project(camera);
+  return Math.abs(v.x) < 0.5 && Math.abs(v.y) < 0.5 && v.z < 1;
+}
