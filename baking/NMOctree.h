@@ -39,13 +39,22 @@ public:
     // be listed by several leaves); every box is shrunk to what its triangles occupy inside the
     // octree leaf they came from, and kept in floats rounded outwards and widened by a millionth of
     // the scene's coordinates, so that the box tests (in floats) never miss what the exact boxes hold.
+    //
+    // A node is 32 bytes, two to a cache line: its box, where its children or triangles start, and
+    // how many there are (the sign telling which).
     struct QueryNode {
         float lo[3], hi[3];
-        int32_t first = 0;       // an inner node's first child, or a leaf's first triangle
-        int32_t childCount = 0;  // 0 for a leaf
-        int32_t count = 0;       // triangles of the leaf, or of the whole subtree
-        int32_t unused = 0;
+        int32_t first = 0;  // an inner node's first child, or a leaf's first triangle
+        int32_t size = 0;   // a leaf's triangles (≥ 0), or minus an inner node's children
+
+        bool isLeaf() const { return size >= 0; }
+        int32_t count() const { return size >= 0 ? size : 0; }
+        int32_t childCount() const { return size < 0 ? -size : 0; }
+        void setLeaf(int32_t triangles) { size = triangles; }
+        // No children make an empty leaf.
+        void setChildren(int32_t children) { size = -children; }
     };
+    static_assert(sizeof(QueryNode) == 32, "two query nodes to a cache line");
     struct QueryEntry {
         int32_t node;
         double distance;  // nearest |t| (nearest hit) or t (any hit) at which the node is entered
@@ -85,17 +94,22 @@ public:
     bool prepareScratch(NMQueryScratch& scratch) const;
 
     const Stack<QueryNode>& queryNodes() const { return queryNodes_; }
-    // The leaves' triangle indices, leaf after leaf.
+    // The leaves' triangle indices (in the tree's own numbering), leaf after leaf.
     const Stack<int32_t>& queryEntries() const { return queryEntries_; }
+    // The index in the built list of the tree's triangle i.
+    int32_t listIndex(int32_t i) const { return original_.items[i]; }
 
 private:
     friend class NMOctreeBuilder;
     void acceptHit(const NMVec3& d, int32_t index, double t, double u, double v, NMAbstractVectorLayer* bump,
                    NMNearestHit* best, double* bestFacing, bool* found) const;
 
-    // Three corners and three vertex normals of every triangle, in list order.
+    // Three corners and three vertex normals of every triangle. The triangles are numbered in the
+    // order the leaves first list them, so that those a query tests one after another lie side by
+    // side; original_ gives each one's index in the list the tree was built over.
     Stack<NMVec3> corners_;
     Stack<NMVec3> normals_;
+    Stack<int32_t> original_;
     // The full list, read for the bump detail only (none when the tree was built from geometry).
     const NMTriangleList* list_ = nullptr;
     Stack<QueryNode> queryNodes_;

@@ -77,7 +77,9 @@ void thickenFlatAxes(NMBox& box) {
 }  // namespace
 
 // The eight children of a node live in one block (they are always made together).
-NMOctreeNode::~NMOctreeNode() {
+NMOctreeNode::~NMOctreeNode() { freeChildren(); }
+
+void NMOctreeNode::freeChildren() {
     if (child[0] == nullptr) return;
     NMOctreeNode* block = child[0];
     for (int32_t c = 7; c >= 0; --c) {
@@ -97,7 +99,20 @@ NMOctreeBuilder::NMOctreeBuilder(const NMOctreeBuildOptions& options) : options_
 
 NMOctreeBuilder::~NMOctreeBuilder() { freeNodes(); }
 
+// A large tree has hundreds of thousands of blocks: the subtrees of the root's children are freed
+// on the workers.
 void NMOctreeBuilder::freeNodes() {
+    if (root_ == nullptr) return;
+    if (options_.threads > 1 && root_->child[0] != nullptr) {
+        NMOctreeNode* root = root_;
+        forBlocks(8, 1, options_.threads, nullptr, [root](int32_t from, int32_t to) {
+            for (int32_t c = from; c < to; ++c) {
+                root->child[c]->freeChildren();
+                root->child[c]->indices.clear();
+            }
+            return true;
+        });
+    }
     hostDelete(root_);
     root_ = nullptr;
 }

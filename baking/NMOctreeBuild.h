@@ -31,6 +31,8 @@ struct NMOctreeNode {
     // Destroys the children depth first (the eight of a node share one block); the index buffer
     // goes with the node.
     ~NMOctreeNode();
+    // Destroys the children and everything below them.
+    void freeChildren();
 
     NMBox box;
     NMOctreeNode* child[8] = {};
@@ -123,6 +125,7 @@ private:
     // Makes the query form of `out_` from the finished octree (in NMOctreeCompile.cpp); the subtrees
     // of the root's children on up to `threads` workers, with the same result as on one.
     bool compile(int32_t threads);
+    bool renumber();
 
     NMOctreeBuildOptions options_;
     NMOctreeBuildStats stats_;

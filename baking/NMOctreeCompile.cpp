@@ -106,9 +106,8 @@ bool Compiler::node(const Stack<RawNode>& raw, int32_t from, int32_t slot, int32
     if (out.count + children > out.capacity && !out.reserve(out.grownCapacity() + children)) return false;
     NMOctree::QueryNode& q = out.items[slot];
     setBox(q, r.lo, r.hi);
-    q.count = r.count;
     q.first = out.count;
-    q.childCount = children;
+    q.setChildren(children);
     out.count += children;
     int32_t next = q.first;
     for (int32_t c = 0; c < r.childCount; ++c)
@@ -131,8 +130,7 @@ bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& cl
     NMOctree::QueryNode& q = out.items[slot];
     if (count > 0) setBox(q, box.lo, box.hi);
     q.first = first;
-    q.count = count;
-    q.childCount = 0;
+    q.setLeaf(count);
     const NMVec3 spread = centres.hi - centres.lo;
     const int axis = spread.x >= spread.y && spread.x >= spread.z ? 0 : (spread.y >= spread.z ? 1 : 2);
     const double along = axis == 0 ? spread.x : (axis == 1 ? spread.y : spread.z);
@@ -159,7 +157,7 @@ bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& cl
     if (out.count + 2 > out.capacity && !out.reserve(out.grownCapacity() + 2)) return false;
     NMOctree::QueryNode& parted = out.items[slot];
     parted.first = out.count;
-    parted.childCount = 2;
+    parted.setChildren(2);
     out.count += 2;
     const int32_t left = parted.first;
     return leaf(left, first, half, clipLo, clipHi, level + 1) &&
@@ -235,9 +233,8 @@ bool compileParts(const Stack<RawNode>& raw, int32_t threads, Stack<NMOctree::Qu
     QueryNode& q = nodes.items[0];
     q = QueryNode();
     Compiler{entries, corners, nodes, widen}.setBox(q, top.lo, top.hi);
-    q.count = top.count;
     q.first = 1;
-    q.childCount = children;
+    q.setChildren(children);
     *depth = 0;
     int32_t base = 1 + children;  // where the descendants of the next child start
     for (int32_t j = 0; j < children; ++j) {
@@ -245,13 +242,139 @@ bool compileParts(const Stack<RawNode>& raw, int32_t threads, Stack<NMOctree::Qu
         for (int32_t m = 0; m < part.count; ++m) {
             QueryNode n = part.items[m];
             // Slots of the part: 0 is the child itself, m > 0 its descendant at base + m − 1.
-            if (n.childCount > 0) n.first = base + n.first - 1;
+            if (!n.isLeaf()) n.first = base + n.first - 1;
             nodes.items[m == 0 ? 1 + j : base + m - 1] = n;
         }
         base += part.count - 1;
         part.clear();
         if (depths.items[j] > *depth) *depth = depths.items[j];
     }
+    return true;
+}
+
+// One subtree of the octree in an array, slot 0 its top, in the order of a depth-first walk that
+// takes a node's children from the last: eight children side by side for every inner node, each
+// leaf given the next range of the entries (from 0).
+struct Layout {
+    struct Leaf {
+        const NMOctreeNode* node;
+        int32_t slot;
+    };
+    Stack<RawNode> raw;
+    Stack<Leaf> leaves;
+    int32_t entries = 0;
+
+    bool walk(const NMOctreeNode* top) {
+        Stack<Leaf> stack;
+        stack.push({top, 0});
+        raw.push(RawNode());
+        if (stack.count == 0 || raw.count == 0) return false;
+        while (stack.count > 0) {
+            const Leaf it = stack.items[--stack.count];
+            RawNode& q = raw.items[it.slot];
+            if (it.node->isLeaf()) {
+                q.childCount = 0;
+                q.first = entries;
+                q.count = it.node->indices.count;
+                entries += q.count;
+                const int32_t before = leaves.count;
+                leaves.push(it);
+                if (leaves.count == before) return false;
+                continue;
+            }
+            q.firstChild = raw.count;
+            q.childCount = 8;
+            if (!stack.reserve(stack.count + 8)) return false;
+            if (raw.count + 8 > raw.capacity && !raw.reserve(raw.grownCapacity() + 8)) return false;
+            for (int32_t c = 0; c < 8; ++c) {
+                raw.items[raw.count] = RawNode();
+                stack.items[stack.count++] = {it.node->child[c], raw.count};
+                ++raw.count;
+            }
+        }
+        return true;
+    }
+};
+
+// The leaf's entries and its box: its triangles' boxes clipped to the leaf.
+void fillLeaf(const NMOctreeNode* node, RawNode& q, int32_t* entries, const NMVec3* corners) {
+    Bounds b;
+    for (int32_t i = 0; i < node->indices.count; ++i) {
+        const int32_t index = node->indices.items[i];
+        entries[q.first + i] = index;
+        b.addClipped(triangleAt(corners, index), node->box.min, node->box.max);
+    }
+    q.lo = b.lo;
+    q.hi = b.hi;
+}
+
+// The whole octree in an array as one walk from the root lays it out (see Layout), with every leaf's
+// entries and box. With several threads each child of the root is walked on a worker and its part
+// put where the single walk puts it: the root, its eight children, then the descendants of the last
+// child, then those of the one before, and so on; the array is the same.
+bool layOut(const NMOctreeNode* root, int32_t threads, Stack<RawNode>& raw, Stack<int32_t>& entries,
+            const NMVec3* corners, int32_t* leafCount) {
+    if (threads <= 1 || root->isLeaf()) {
+        Layout all;
+        if (!all.walk(root) || !entries.reserve(all.entries > 0 ? all.entries : 1)) return false;
+        entries.count = all.entries;
+        *leafCount = all.leaves.count;
+        forBlocks(all.leaves.count, kLeafBlock, threads, nullptr, [&](int32_t from, int32_t to) {
+            for (int32_t l = from; l < to; ++l)
+                fillLeaf(all.leaves.items[l].node, all.raw.items[all.leaves.items[l].slot], entries.items, corners);
+            return true;
+        });
+        raw = static_cast<Stack<RawNode>&&>(all.raw);
+        return true;
+    }
+    Stack<Layout> parts;
+    if (!parts.resize(8)) return false;
+    const bool walked = forBlocks(8, 1, threads, nullptr, [&](int32_t from, int32_t to) {
+        for (int32_t c = from; c < to; ++c)
+            if (!parts.items[c].walk(root->child[c])) return false;
+        return true;
+    });
+    if (!walked) return false;
+    // Where each part's descendants and entries begin: the last child's first.
+    int32_t nodeBase[8], entryBase[8];
+    int64_t nodes = 9, total = 0;
+    for (int32_t c = 7; c >= 0; --c) {
+        nodeBase[c] = static_cast<int32_t>(nodes);
+        entryBase[c] = static_cast<int32_t>(total);
+        nodes += parts.items[c].raw.count - 1;
+        total += parts.items[c].entries;
+        if (nodes > 0x7fffffff || total > 0x7fffffff) return false;
+    }
+    if (!raw.reserve(static_cast<int32_t>(nodes)) || !entries.reserve(total > 0 ? static_cast<int32_t>(total) : 1))
+        return false;
+    raw.count = static_cast<int32_t>(nodes);
+    entries.count = static_cast<int32_t>(total);
+    RawNode& top = raw.items[0];
+    top = RawNode();
+    top.firstChild = 1;
+    top.childCount = 8;
+    *leafCount = 0;
+    for (int32_t c = 0; c < 8; ++c) *leafCount += parts.items[c].leaves.count;
+    forBlocks(8, 1, threads, nullptr, [&](int32_t from, int32_t to) {
+        for (int32_t c = from; c < to; ++c) {
+            Layout& part = parts.items[c];
+            // Slot 0 of the part is the child itself, slot s > 0 its descendant at nodeBase + s − 1.
+            auto slotOf = [&](int32_t s) { return s == 0 ? 1 + c : nodeBase[c] + s - 1; };
+            for (int32_t l = 0; l < part.leaves.count; ++l) {
+                RawNode& q = part.raw.items[part.leaves.items[l].slot];
+                q.first += entryBase[c];
+                fillLeaf(part.leaves.items[l].node, q, entries.items, corners);
+            }
+            for (int32_t s = 0; s < part.raw.count; ++s) {
+                RawNode q = part.raw.items[s];
+                if (q.childCount > 0) q.firstChild = slotOf(q.firstChild);
+                raw.items[slotOf(s)] = q;
+            }
+            part.raw.clear();
+            part.leaves.clear();
+        }
+        return true;
+    });
     return true;
 }
 
@@ -266,78 +389,10 @@ bool NMOctreeBuilder::compile(int32_t threads) {
     Stack<QueryNode>& queryNodes_ = out.queryNodes_;
     Stack<int32_t>& queryEntries_ = out.queryEntries_;
 
-    int32_t nodeCount = 0, entryCount = 0;
-    {
-        Stack<NMOctreeNode*> stack;
-        stack.push(root_);
-        if (stack.count == 0) return false;
-        while (stack.count > 0) {
-            NMOctreeNode* node = stack.items[--stack.count];
-            ++nodeCount;
-            if (node->isLeaf()) {
-                entryCount += node->indices.count;
-                continue;
-            }
-            if (!stack.reserve(stack.count + 8)) return false;
-            for (NMOctreeNode* c : node->child) stack.items[stack.count++] = c;
-        }
-    }
     Stack<RawNode> raw;
-    if (!raw.reserve(nodeCount) || !queryEntries_.reserve(entryCount > 0 ? entryCount : 1)) return false;
-
-    // The nodes in walk order, each leaf given its range of the entries; then the leaves' entries
-    // and boxes, leaf by leaf on the workers.
-    struct Item {
-        NMOctreeNode* node;
-        int32_t slot;
-    };
-    Stack<Item> stack, leaves;
-    stack.push({root_, 0});
-    if (stack.count == 0) return false;
-    raw.count = 1;
-    raw.items[0] = RawNode();
-    int32_t entries = 0;
-    while (stack.count > 0) {
-        const Item it = stack.items[--stack.count];
-        RawNode& q = raw.items[it.slot];
-        if (it.node->isLeaf()) {
-            q.childCount = 0;
-            q.first = entries;
-            q.count = it.node->indices.count;
-            entries += q.count;
-            const int32_t before = leaves.count;
-            leaves.push(it);
-            if (leaves.count == before) return false;
-            continue;
-        }
-        q.firstChild = raw.count;
-        q.childCount = 8;
-        if (!stack.reserve(stack.count + 8)) return false;
-        for (int32_t c = 0; c < 8; ++c) {
-            raw.items[raw.count] = RawNode();
-            stack.items[stack.count++] = {it.node->child[c], raw.count};
-            ++raw.count;
-        }
-    }
-    stack.clear();
-    const int32_t leafCount = leaves.count;
-    queryEntries_.count = entries;
-    forBlocks(leaves.count, kLeafBlock, threads, nullptr, [&](int32_t from, int32_t to) {
-        for (int32_t l = from; l < to; ++l) {
-            const NMOctreeNode* node = leaves.items[l].node;
-            RawNode& q = raw.items[leaves.items[l].slot];
-            Bounds b;
-            for (int32_t i = 0; i < node->indices.count; ++i) {
-                const int32_t index = node->indices.items[i];
-                queryEntries_.items[q.first + i] = index;
-                b.addClipped(triangleAt(corners_, index), node->box.min, node->box.max);
-            }
-            q.lo = b.lo;
-            q.hi = b.hi;
-        }
-        return true;
-    });
-    leaves.clear();
+    int32_t leafCount = 0;
+    if (!layOut(root_, threads, raw, queryEntries_, corners_, &leafCount)) return false;
+    const int32_t nodeCount = raw.count, entryCount = queryEntries_.count;
     // From here on the query form is made from the array alone.
     if (!options_.keepNodes) freeNodes();
 
@@ -381,6 +436,7 @@ bool NMOctreeBuilder::compile(int32_t threads) {
         exact.count = queryNodes_.count;
         queryNodes_ = static_cast<Stack<QueryNode>&&>(exact);
     }
+    if (!renumber()) return false;
     out.queryStackSize_ = 8 * (depth + 1) + 1;
     out.ready_ = true;
     stats_.octreeNodes = nodeCount;
@@ -391,3 +447,58 @@ bool NMOctreeBuilder::compile(int32_t threads) {
     return true;
 }
 
+
+// The triangles numbered anew in the order the leaves first list them (those no leaf lists after,
+// in list order), their corners and normals moved to their new places, the entries renamed. The
+// entries keep their order, so every query tests the same triangles in the same order as before.
+bool NMOctreeBuilder::renumber() {
+    NMOctree& out = *out_;
+    const int32_t n = count_;
+    Stack<int32_t>& order = out.original_;  // new number → list index
+    Stack<int32_t> renamed;                 // list index → new number
+    if (!order.resize(n > 0 ? n : 1) || !renamed.resize(n > 0 ? n : 1)) return false;
+    order.count = n;
+    for (int32_t i = 0; i < n; ++i) renamed.items[i] = -1;
+    int32_t next = 0;
+    Stack<int32_t>& entries = out.queryEntries_;
+    for (int32_t e = 0; e < entries.count; ++e) {
+        int32_t& t = entries.items[e];
+        if (renamed.items[t] < 0) {
+            renamed.items[t] = next;
+            order.items[next++] = t;
+        }
+        t = renamed.items[t];
+    }
+    for (int32_t i = 0; i < n; ++i)
+        if (renamed.items[i] < 0) {
+            renamed.items[i] = next;
+            order.items[next++] = i;
+        }
+    // In place, cycle by cycle (a second copy of the corners and normals would raise the build's
+    // peak): slot j takes what was at order[j]; `renamed` now marks the slots already filled.
+    NMVec3* corners = out.corners_.items;
+    NMVec3* normals = out.normals_.items;
+    for (int32_t start = 0; start < n; ++start) {
+        if (renamed.items[start] < 0 || order.items[start] == start) continue;
+        NMVec3 keptCorners[3] = {corners[3 * start], corners[3 * start + 1], corners[3 * start + 2]};
+        NMVec3 keptNormals[3] = {normals[3 * start], normals[3 * start + 1], normals[3 * start + 2]};
+        int32_t j = start;
+        for (;;) {
+            renamed.items[j] = -1;
+            const int32_t from = order.items[j];
+            if (from == start) {
+                for (int k = 0; k < 3; ++k) {
+                    corners[3 * j + k] = keptCorners[k];
+                    normals[3 * j + k] = keptNormals[k];
+                }
+                break;
+            }
+            for (int k = 0; k < 3; ++k) {
+                corners[3 * j + k] = corners[3 * from + k];
+                normals[3 * j + k] = normals[3 * from + k];
+            }
+            j = from;
+        }
+    }
+    return true;
+}

@@ -75,7 +75,7 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
     if (count <= 0) return 0;
     if (count > 64) count = 64;
     scratch.rays += static_cast<uint64_t>(count);
-    if (!ready_ || queryNodes_.items[0].count == 0) return 0;
+    if (!ready_ || queryNodes_.items[0].size == 0) return 0;
     if (scratch.packets.capacity < queryStackSize_) {
         scratch.failed = true;
         return 0;
@@ -151,9 +151,9 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
         if (live == 0) continue;
         ++scratch.nodeVisits;
         const QueryNode& q = queryNodes_.items[e.node];
-        if (q.childCount == 0) {
+        if (q.isLeaf()) {
             const int32_t* tris = queryEntries_.items + q.first;
-            for (int32_t t = 0; t < q.count && live != 0; ++t) {
+            for (int32_t t = 0; t < q.count() && live != 0; ++t) {
                 const NMVec3* c = corners_.items + 3 * tris[t];
                 NMOriginTriangle tri(o, c[0], c[1] - c[0], c[2] - c[0]);
                 uint64_t left = live;
@@ -170,7 +170,7 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
             }
             continue;
         }
-        const int32_t n = q.childCount;
+        const int32_t n = q.childCount();
         enter(q.first, n, live);
         struct Child {
             int32_t node;
@@ -197,7 +197,7 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
             work.items[work.count++] = {c[k].node, c[k].rays};
             // What the child's visit reads first: its children's boxes, or its triangle indices.
             const QueryNode& child = queryNodes_.items[c[k].node];
-            if (child.childCount > 0)
+            if (!child.isLeaf())
                 __builtin_prefetch(queryNodes_.items + child.first);
             else
                 __builtin_prefetch(queryEntries_.items + child.first);

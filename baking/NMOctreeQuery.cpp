@@ -39,6 +39,7 @@ void pushNearestLast(Stack<NMOctree::QueryEntry>& work, Candidate* c, int32_t n)
 void NMOctree::clear() {
     corners_.clear();
     normals_.clear();
+    original_.clear();
     list_ = nullptr;
     queryNodes_.clear();
     queryEntries_.clear();
@@ -66,9 +67,10 @@ void NMOctree::acceptHit(const NMVec3& d, int32_t index, double t, double u, dou
         if (!(at < bestAt || (at == bestAt && facing > *bestFacing))) return;
     }
     NMVec3 stored = normal;
-    if (bump != nullptr && list_ != nullptr && index < list_->triangles.count) {
+    const int32_t source = original_.items[index];
+    if (bump != nullptr && list_ != nullptr && source < list_->triangles.count) {
         // The bump image holds tangent-space normals over the high object's texture coordinates.
-        const NMTriangle& tri = list_->triangles.items[index];
+        const NMTriangle& tri = list_->triangles.items[source];
         const NMVec3 uvw = tri.v[0].uvw * w + tri.v[1].uvw * u + tri.v[2].uvw * v;
         const NMVec3 tangent = tri.v[0].tangent * w + tri.v[1].tangent * u + tri.v[2].tangent * v;
         const NMVec3 bitangent = tri.v[0].bitangent * w + tri.v[1].bitangent * u + tri.v[2].bitangent * v;
@@ -79,7 +81,7 @@ void NMOctree::acceptHit(const NMVec3& d, int32_t index, double t, double u, dou
     best->point = c[0] * w + c[1] * u + c[2] * v;
     best->normal = stored;
     best->t = t;
-    best->triangle = index;
+    best->triangle = source;
     *bestFacing = dot(stored, d);
     *found = true;
 }
@@ -88,7 +90,7 @@ void NMOctree::acceptHit(const NMVec3& d, int32_t index, double t, double u, dou
 bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLayer* bump, NMNearestHit* hit,
                           NMQueryScratch& scratch) const {
     ++scratch.rays;
-    if (!ready_ || queryNodes_.items[0].count == 0) return false;
+    if (!ready_ || queryNodes_.items[0].size == 0) return false;
     if (scratch.work.capacity < queryStackSize_) {
         scratch.failed = true;
         return false;
@@ -110,10 +112,10 @@ bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLaye
         if (e.distance > reach) continue;
         ++scratch.nodeVisits;
         const QueryNode& q = queryNodes_.items[e.node];
-        if (q.childCount == 0) {
+        if (q.isLeaf()) {
             const int32_t* tris = queryEntries_.items + q.first;
-            scratch.triangleTests += q.count;
-            for (int32_t i = 0; i < q.count; ++i) {
+            scratch.triangleTests += q.count();
+            for (int32_t i = 0; i < q.count(); ++i) {
                 NMRayHit h;
                 const NMVec3* c = corners_.items + 3 * tris[i];
                 if (!rayTriangle(p, d, c[0], c[1] - c[0], c[2] - c[0], &h)) continue;
@@ -128,7 +130,7 @@ bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLaye
         }
         Candidate c[8];
         int32_t n = 0;
-        for (int32_t k = 0; k < q.childCount; ++k) {
+        for (int32_t k = 0; k < q.childCount(); ++k) {
             const int32_t child = q.first + k;
             if (!lineThrough(queryNodes_.items[child], ray, &tn, &tf)) continue;
             const double distance = tn > 0.0 ? tn : (tf < 0.0 ? -tf : 0.0);
@@ -149,7 +151,7 @@ bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLaye
 
 bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r, NMQueryScratch& scratch) const {
     ++scratch.rays;
-    if (!ready_ || queryNodes_.items[0].count == 0) return false;
+    if (!ready_ || queryNodes_.items[0].size == 0) return false;
     if (scratch.work.capacity < queryStackSize_) {
         scratch.failed = true;
         return false;
@@ -164,10 +166,10 @@ bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r, NMQueryScratch& scratch)
         const QueryEntry e = work.items[--work.count];
         ++scratch.nodeVisits;
         const QueryNode& q = queryNodes_.items[e.node];
-        if (q.childCount == 0) {
+        if (q.isLeaf()) {
             const int32_t* tris = queryEntries_.items + q.first;
-            scratch.triangleTests += q.count;
-            for (int32_t i = 0; i < q.count; ++i) {
+            scratch.triangleTests += q.count();
+            for (int32_t i = 0; i < q.count(); ++i) {
                 NMRayHit h;
                 const NMVec3* c = corners_.items + 3 * tris[i];
                 if (rayTriangle(o, r, c[0], c[1] - c[0], c[2] - c[0], &h) && h.t > 0.0) return true;
@@ -176,7 +178,7 @@ bool NMOctree::anyHit(const NMVec3& o, const NMVec3& r, NMQueryScratch& scratch)
         }
         Candidate c[8];
         int32_t n = 0;
-        for (int32_t k = 0; k < q.childCount; ++k) {
+        for (int32_t k = 0; k < q.childCount(); ++k) {
             const int32_t child = q.first + k;
             if (!lineThrough(queryNodes_.items[child], ray, &tn, &tf) || tf < 0.0) continue;
             c[n++] = {child, tn};
