@@ -94,22 +94,17 @@ public:
     bool prepareScratch(NMQueryScratch& scratch) const;
 
     const Stack<QueryNode>& queryNodes() const { return queryNodes_; }
-    // The leaves' triangle indices (in the tree's own numbering), leaf after leaf.
+    // The leaves' triangle indices, leaf after leaf.
     const Stack<int32_t>& queryEntries() const { return queryEntries_; }
-    // The index in the built list of the tree's triangle i.
-    int32_t listIndex(int32_t i) const { return original_.items[i]; }
 
 private:
     friend class NMOctreeBuilder;
     void acceptHit(const NMVec3& d, int32_t index, double t, double u, double v, NMAbstractVectorLayer* bump,
                    NMNearestHit* best, double* bestFacing, bool* found) const;
 
-    // Three corners and three vertex normals of every triangle. The triangles are numbered in the
-    // order the leaves first list them, so that those a query tests one after another lie side by
-    // side; original_ gives each one's index in the list the tree was built over.
+    // Three corners and three vertex normals of every triangle, in list order.
     Stack<NMVec3> corners_;
     Stack<NMVec3> normals_;
-    Stack<int32_t> original_;
     // The full list, read for the bump detail only (none when the tree was built from geometry).
     const NMTriangleList* list_ = nullptr;
     Stack<QueryNode> queryNodes_;

@@ -125,7 +125,6 @@ private:
     // Makes the query form of `out_` from the finished octree (in NMOctreeCompile.cpp); the subtrees
     // of the root's children on up to `threads` workers, with the same result as on one.
     bool compile(int32_t threads);
-    bool renumber();
 
     NMOctreeBuildOptions options_;
     NMOctreeBuildStats stats_;

@@ -436,7 +436,6 @@ bool NMOctreeBuilder::compile(int32_t threads) {
         exact.count = queryNodes_.count;
         queryNodes_ = static_cast<Stack<QueryNode>&&>(exact);
     }
-    if (!renumber()) return false;
     out.queryStackSize_ = 8 * (depth + 1) + 1;
     out.ready_ = true;
     stats_.octreeNodes = nodeCount;
@@ -447,58 +446,3 @@ bool NMOctreeBuilder::compile(int32_t threads) {
     return true;
 }
 
-
-// The triangles numbered anew in the order the leaves first list them (those no leaf lists after,
-// in list order), their corners and normals moved to their new places, the entries renamed. The
-// entries keep their order, so every query tests the same triangles in the same order as before.
-bool NMOctreeBuilder::renumber() {
-    NMOctree& out = *out_;
-    const int32_t n = count_;
-    Stack<int32_t>& order = out.original_;  // new number → list index
-    Stack<int32_t> renamed;                 // list index → new number
-    if (!order.resize(n > 0 ? n : 1) || !renamed.resize(n > 0 ? n : 1)) return false;
-    order.count = n;
-    for (int32_t i = 0; i < n; ++i) renamed.items[i] = -1;
-    int32_t next = 0;
-    Stack<int32_t>& entries = out.queryEntries_;
-    for (int32_t e = 0; e < entries.count; ++e) {
-        int32_t& t = entries.items[e];
-        if (renamed.items[t] < 0) {
-            renamed.items[t] = next;
-            order.items[next++] = t;
-        }
-        t = renamed.items[t];
-    }
-    for (int32_t i = 0; i < n; ++i)
-        if (renamed.items[i] < 0) {
-            renamed.items[i] = next;
-            order.items[next++] = i;
-        }
-    // In place, cycle by cycle (a second copy of the corners and normals would raise the build's
-    // peak): slot j takes what was at order[j]; `renamed` now marks the slots already filled.
-    NMVec3* corners = out.corners_.items;
-    NMVec3* normals = out.normals_.items;
-    for (int32_t start = 0; start < n; ++start) {
-        if (renamed.items[start] < 0 || order.items[start] == start) continue;
-        NMVec3 keptCorners[3] = {corners[3 * start], corners[3 * start + 1], corners[3 * start + 2]};
-        NMVec3 keptNormals[3] = {normals[3 * start], normals[3 * start + 1], normals[3 * start + 2]};
-        int32_t j = start;
-        for (;;) {
-            renamed.items[j] = -1;
-            const int32_t from = order.items[j];
-            if (from == start) {
-                for (int k = 0; k < 3; ++k) {
-                    corners[3 * j + k] = keptCorners[k];
-                    normals[3 * j + k] = keptNormals[k];
-                }
-                break;
-            }
-            for (int k = 0; k < 3; ++k) {
-                corners[3 * j + k] = corners[3 * from + k];
-                normals[3 * j + k] = normals[3 * from + k];
-            }
-            j = from;
-        }
-    }
-    return true;
-}

@@ -39,7 +39,6 @@ void pushNearestLast(Stack<NMOctree::QueryEntry>& work, Candidate* c, int32_t n)
 void NMOctree::clear() {
     corners_.clear();
     normals_.clear();
-    original_.clear();
     list_ = nullptr;
     queryNodes_.clear();
     queryEntries_.clear();
@@ -67,10 +66,9 @@ void NMOctree::acceptHit(const NMVec3& d, int32_t index, double t, double u, dou
         if (!(at < bestAt || (at == bestAt && facing > *bestFacing))) return;
     }
     NMVec3 stored = normal;
-    const int32_t source = original_.items[index];
-    if (bump != nullptr && list_ != nullptr && source < list_->triangles.count) {
+    if (bump != nullptr && list_ != nullptr && index < list_->triangles.count) {
         // The bump image holds tangent-space normals over the high object's texture coordinates.
-        const NMTriangle& tri = list_->triangles.items[source];
+        const NMTriangle& tri = list_->triangles.items[index];
         const NMVec3 uvw = tri.v[0].uvw * w + tri.v[1].uvw * u + tri.v[2].uvw * v;
         const NMVec3 tangent = tri.v[0].tangent * w + tri.v[1].tangent * u + tri.v[2].tangent * v;
         const NMVec3 bitangent = tri.v[0].bitangent * w + tri.v[1].bitangent * u + tri.v[2].bitangent * v;
@@ -81,7 +79,7 @@ void NMOctree::acceptHit(const NMVec3& d, int32_t index, double t, double u, dou
     best->point = c[0] * w + c[1] * u + c[2] * v;
     best->normal = stored;
     best->t = t;
-    best->triangle = source;
+    best->triangle = index;
     *bestFacing = dot(stored, d);
     *found = true;
 }
