@@ -121,8 +121,8 @@ bool inBlockedHalfSpace(const NMVec3& r, int32_t blocked) {
     }
 }
 
-double occlusionSample(NMOctree* occluders, const NMVec3& p, const NMVec3& n, const Stack<NMSampleDir>& dirs,
-                       int32_t blocked) {
+double occlusionSampleRayByRay(const NMOctree* occluders, NMQueryScratch& scratch, const NMVec3& p,
+                               const NMVec3& n, const Stack<NMSampleDir>& dirs, int32_t blocked) {
     const NMVec3 origin = p + n * kLift;
     const NMRotation rot = rotationFromZ(n);
     double total = 0.0, blockedTotal = 0.0;
@@ -130,7 +130,7 @@ double occlusionSample(NMOctree* occluders, const NMVec3& p, const NMVec3& n, co
         total += d.weight;
         if (d.weight == 0.0) continue;  // adds nothing either way
         const NMVec3 r = rot.apply({d.x, d.y, d.z});
-        if (inBlockedHalfSpace(r, blocked) || (occluders != nullptr && occluders->anyHit(origin, r)))
+        if (inBlockedHalfSpace(r, blocked) || (occluders != nullptr && occluders->anyHit(origin, r, scratch)))
             blockedTotal += d.weight;
     }
     return total != 0.0 ? (total - blockedTotal) / total : 0.0;

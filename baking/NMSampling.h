@@ -50,13 +50,14 @@ bool inBlockedHalfSpace(const NMVec3& r, int32_t blocked);
 // The open fraction of the hemisphere above p (unit normal n): the weights of the directions that
 // neither lie in the blocked half-space nor meet an occluder at t > 0 from p + 0.00001·n, over all
 // weights (0 when they sum to 0). Directions of weight 0 are not cast. A null octree blocks nothing.
-double occlusionSample(NMOctree* occluders, const NMVec3& p, const NMVec3& n, const Stack<NMSampleDir>& dirs,
-                       int32_t blocked);
-// The same open fraction, the rays cast in packets of up to 64 with the caller's query scratch (so
-// that several threads can sample one octree at once). The sums run in the order of the directions,
-// so the result is bit for bit that of the form above.
+// The rays are cast in packets of up to 64 with the caller's query scratch (so that several threads
+// can sample one octree at once).
 double occlusionSample(const NMOctree* occluders, NMQueryScratch& scratch, const NMVec3& p, const NMVec3& n,
                        const Stack<NMSampleDir>& dirs, int32_t blocked);
+// The same open fraction with the rays cast one by one: the sums run in the order of the directions
+// in both, so the results are the same bit for bit (the packet form is checked against this one).
+double occlusionSampleRayByRay(const NMOctree* occluders, NMQueryScratch& scratch, const NMVec3& p,
+                               const NMVec3& n, const Stack<NMSampleDir>& dirs, int32_t blocked);
 
 // A small generator of the bake's random numbers (splitmix64): the same seed gives the same
 // sequence on every thread and every run.

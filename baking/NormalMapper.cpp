@@ -8,6 +8,8 @@
 #include "baking/NMFloatLayer.h"
 #include "baking/NMGather.h"
 #include "baking/NMImageFile.h"
+#include "baking/NMOctreeBuild.h"
+#include "baking/NMProgress.h"
 #include "baking/NMTexelSpans.h"
 #include "shader/TangentFrame.h"
 #include "sources/HostBitmap.h"
@@ -47,6 +49,35 @@ uint64_t texelSeed(uint64_t bakeSeed, int64_t x, int64_t y, int32_t width, int32
 }
 
 int64_t nowMs() { return moduleApi()->clockMs(); }
+
+// The highest bytes held through the host allocator since the last restart (0 when the host does
+// not say); a restart begins the next span.
+int64_t peakBytes(bool restart) {
+    const HostApi* api = moduleApi();
+    if (api->size < static_cast<int32_t>(offsetof(HostApi, memPeakBytes) + sizeof(void*)) ||
+        api->memPeakBytes == nullptr)
+        return 0;
+    return api->memPeakBytes(restart ? 1 : 0);
+}
+
+// Times one stage of the bake: when it goes, the milliseconds since it was made and the highest
+// bytes held meanwhile are stored in the stage's two figures (also when the stage failed), and the
+// next stage's peak begins.
+class StageTimer {
+public:
+    StageTimer(int64_t& ms, int64_t& peak) : ms_(ms), peak_(peak), start_(nowMs()) {}
+    StageTimer(const StageTimer&) = delete;
+    StageTimer& operator=(const StageTimer&) = delete;
+    ~StageTimer() {
+        ms_ = nowMs() - start_;
+        peak_ = peakBytes(true);
+    }
+
+private:
+    int64_t& ms_;
+    int64_t& peak_;
+    const int64_t start_;
+};
 
 // Barycentric weights of (px, py) in the pixel-space triangle (X, Y), whose doubled signed area is d.
 struct PixelTriangle {
@@ -146,8 +177,8 @@ void NormalMapper::freeAll() {
     highGeometry_.clear();
     low_.clear();
     occluders_.clear();
-    highTree_.destroy();
-    occluderTree_.destroy();
+    highTree_.clear();
+    occluderTree_.clear();
     occlusionTree_ = nullptr;
     destroyLayerSet(main_);
     destroyLayerSet(edgeFill_);
@@ -167,8 +198,8 @@ bool NormalMapper::bake(BakeSettings& settings) {
     stopped_ = false;
     failed_ = false;
     abort_ = false;
-    stagePeak(true);
-    stats_.startBytes = stagePeak(true);
+    peakBytes(true);
+    stats_.startBytes = peakBytes(true);
     const bool ok = run();
     freeAll();
     settings.spinner.store(0);
@@ -183,57 +214,76 @@ bool NormalMapper::prepareBump() {
     return bump_ != nullptr && bump_->makeBumpLayer(heights, settings_->bumpStrength);
 }
 
+// The bake's stages one after the other, each timed on its own; the first that fails (or meets a
+// stop request) ends the bake.
 bool NormalMapper::run() {
-    BakeSettings& s = *settings_;
+    const BakeSettings& s = *settings_;
     if (s.width < 1 || s.height < 1) return false;
-    const bool occlusion = s.occlusionOn != 0, displacement = s.displacementOn != 0;
-    const bool ownOccluders = occlusion && (s.occluderMode == BAKE_OCCLUDERS_HIERARCHY ||
-                                            s.occluderMode == BAKE_OCCLUDERS_DOCUMENT);
+    workers_ = workerCount(s.threads);
+    {
+        const StageTimer timer(stats_.gatherMs, stats_.gatherPeakBytes);
+        if (!gatherStage()) return false;
+    }
+    {
+        const StageTimer timer(stats_.octreeMs, stats_.octreePeakBytes);
+        if (!octreeStage()) return false;
+    }
+    {
+        const StageTimer timer(stats_.texelMs, stats_.texelPeakBytes);
+        if (!texelStage()) return false;
+    }
+    {
+        const StageTimer timer(stats_.finishMs, stats_.finishPeakBytes);
+        if (!finishStage()) return false;
+    }
+    const StageTimer timer(stats_.writeMs, stats_.writePeakBytes);
+    return writeStage();
+}
 
-    // Gathering.
-    int64_t mark = nowMs();
+bool NormalMapper::gatherStage() {
+    BakeSettings& s = *settings_;
     if (!stage(NM_TEXT_GATHERING, 1)) return false;
-    const int32_t workers = workerCount(s.threads);
-    if (!gatherObject(low_, s.lowObject, s.lowUvw, NM_GATHER_LOW, s.thread, workers)) return false;
+    if (!gatherObject(low_, s.lowObject, s.lowUvw, NM_GATHER_LOW, s.thread, workers_)) return false;
     if (!s.bumpFile.empty() && !prepareBump()) return false;
     // The trees keep only the corners and normals of their triangles. The high object's full
     // records (texture coordinates, tangent frames) are read only for the bump detail; without a
     // bump image only what the tree keeps is gathered.
-    if (bump_ != nullptr) {
-        if (!gatherObject(high_, s.highObject, s.highUvw, NM_GATHER_HIGH, s.thread, workers)) return false;
-    } else if (!gatherObject(highGeometry_, s.highObject, s.thread, workers)) {
-        return false;
-    }
-    stats_.gatherMs = nowMs() - mark;
-    stats_.gatherPeakBytes = stagePeak(true);
+    if (bump_ != nullptr) return gatherObject(high_, s.highObject, s.highUvw, NM_GATHER_HIGH, s.thread, workers_);
+    return gatherObject(highGeometry_, s.highObject, s.thread, workers_);
+}
 
-    // Octrees.
-    mark = nowMs();
+bool NormalMapper::octreeStage() {
+    BakeSettings& s = *settings_;
     s.spinner.store(0);
-    if (!(bump_ != nullptr ? highTree_.setList(&high_) : highTree_.setGeometry(highGeometry_))) return false;
-    // The build frees the tree's nodes once its query form no longer needs them.
-    highTree_.keepNodes = false;
-    occluderTree_.keepNodes = false;
-    if (!highTree_.buildIndex(&s.statusText, s.thread, workers)) return false;
+    const bool ownOccluders = s.occlusionOn != 0 && (s.occluderMode == BAKE_OCCLUDERS_HIERARCHY ||
+                                                     s.occluderMode == BAKE_OCCLUDERS_DOCUMENT);
+    // Each build shows its percentage after the stage's text.
+    auto build = [&s, this](auto& source, NMOctree& tree) {
+        NMStatusPercent percent(s.statusText);
+        NMOctreeBuildOptions options;
+        options.threads = workers_;
+        options.thread = s.thread;
+        options.progress = &percent;
+        return NMOctreeBuilder(options).build(source, tree);
+    };
+    if (!(bump_ != nullptr ? build(high_, highTree_) : build(highGeometry_, highTree_))) return false;
     occlusionTree_ = &highTree_;
-    if (ownOccluders) {
-        if (!stage(NM_TEXT_OCCLUDERS, 0)) return false;
-        // Gathered only now, once the high object's records are freed, so that the two are never
-        // held at once. A failed gather leaves fewer occluders (an empty list blocks nothing); the
-        // bake goes on.
-        if (s.occluderMode == BAKE_OCCLUDERS_HIERARCHY)
-            gatherOccludersFromObject(occluders_, s.highObject, s.thread, workers);
-        else
-            gatherOccludersFromDocument(occluders_, s.document, s.thread, workers);
-        if (!occluderTree_.setGeometry(occluders_)) return false;
-        if (!occluderTree_.buildIndex(&s.statusText, s.thread, workers)) return false;
-        occlusionTree_ = &occluderTree_;
-    }
-    stats_.octreeMs = nowMs() - mark;
-    stats_.octreePeakBytes = stagePeak(true);
+    if (!ownOccluders) return true;
+    if (!stage(NM_TEXT_OCCLUDERS, 0)) return false;
+    // Gathered only now, once the high object's records are freed, so that the two are never held
+    // at once. A failed gather leaves fewer occluders (an empty list blocks nothing); the bake goes on.
+    if (s.occluderMode == BAKE_OCCLUDERS_HIERARCHY)
+        gatherOccludersFromObject(occluders_, s.highObject, s.thread, workers_);
+    else
+        gatherOccludersFromDocument(occluders_, s.document, s.thread, workers_);
+    if (!build(occluders_, occluderTree_)) return false;
+    occlusionTree_ = &occluderTree_;
+    return true;
+}
 
-    // Texels.
-    mark = nowMs();
+bool NormalMapper::texelStage() {
+    const BakeSettings& s = *settings_;
+    const bool occlusion = s.occlusionOn != 0, displacement = s.displacementOn != 0;
     if (occlusion) {
         if (!makeOcclusionDirections(directions_, s.occlusionGrid, s.occlusionExponent)) return false;
         // One draw from the settings' generator seeds the whole bake.
@@ -244,7 +294,7 @@ bool NormalMapper::run() {
     if (!createLayerSet(edgeFill_, true, s.width, s.height, occlusion, displacement)) return false;
     if (!makeSampleOffsets(offsets_, s.supersampling)) return false;
     if (!planChunks()) return false;
-    if (!workerStats_.resize(workers)) return false;
+    if (!workerStats_.resize(workers_)) return false;
     processed_ = 0;
     nextChunk_ = 0;
     startSecond_ = nowMs() / 1000;
@@ -252,7 +302,7 @@ bool NormalMapper::run() {
     sinceClock_ = 0;
     {
         TexelJob job(*this);
-        stats_.threads = runWorkers(job, workers, s.thread);
+        stats_.threads = runWorkers(job, workers_, s.thread);
     }
     for (const NMTexelWorkerStats& w : workerStats_) {
         stats_.candidateTexels += w.candidateTexels;
@@ -261,12 +311,12 @@ bool NormalMapper::run() {
         stats_.nodeVisits += w.nodeVisits;
         stats_.triangleTests += w.triangleTests;
     }
-    stats_.texelMs = nowMs() - mark;
-    stats_.texelPeakBytes = stagePeak(true);
-    if (stopped_ || failed_) return false;
+    return !stopped_ && !failed_;
+}
 
-    // Finishing.
-    mark = nowMs();
+bool NormalMapper::finishStage() {
+    const BakeSettings& s = *settings_;
+    const bool occlusion = s.occlusionOn != 0, displacement = s.displacementOn != 0;
     if (!stage(NM_TEXT_FINISHING, 1)) return false;
     if (occlusion || displacement) divideByCounts(main_, s.thread);
     if (stopRequested()) return false;
@@ -284,11 +334,12 @@ bool NormalMapper::run() {
     if (edgeFill_.normal) edgeFill_.normal->release();
     if (edgeFill_.occlusion) edgeFill_.occlusion->release();
     if (edgeFill_.displacement) edgeFill_.displacement->release();
-    stats_.finishMs = nowMs() - mark;
-    stats_.finishPeakBytes = stagePeak(true);
+    return true;
+}
 
-    // Writing.
-    mark = nowMs();
+bool NormalMapper::writeStage() {
+    const BakeSettings& s = *settings_;
+    const bool occlusion = s.occlusionOn != 0, displacement = s.displacementOn != 0;
     if (!stage(NM_TEXT_WRITING, 1)) return false;
     // Every image is made before any file is written: a stop (asked while the images are made)
     // then leaves no map behind.
@@ -304,17 +355,7 @@ bool NormalMapper::run() {
     if (s.normalOn && !normalImage.save(s.normalFile, s.fileFormat)) return false;
     if (occlusion && !occlusionImage.save(s.occlusionFile, s.fileFormat)) return false;
     if (displacement && !displacementImage.save(s.displacementFile, s.fileFormat)) return false;
-    stats_.writeMs = nowMs() - mark;
-    stats_.writePeakBytes = stagePeak(true);
     return true;
-}
-
-int64_t NormalMapper::stagePeak(bool restart) {
-    const HostApi* api = moduleApi();
-    if (api->size < static_cast<int32_t>(offsetof(HostApi, memPeakBytes) + sizeof(void*)) ||
-        api->memPeakBytes == nullptr)
-        return 0;
-    return api->memPeakBytes(restart ? 1 : 0);
 }
 
 // The chunks of rows and the low triangles that reach into each, and the number of candidate

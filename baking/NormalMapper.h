@@ -69,6 +69,11 @@ public:
 
 private:
     bool run();
+    bool gatherStage();
+    bool octreeStage();
+    bool texelStage();
+    bool finishStage();
+    bool writeStage();
     void freeAll();
     bool stopRequested() const;
     bool stage(int32_t textId, int32_t spinner);
@@ -80,14 +85,15 @@ private:
     void bakeRows(int32_t triangle, int64_t fromRow, int64_t toRow, bool edgePass, Worker& w);
     double occlusionAt(const NMVec3& p, const NMVec3& n, Worker& w);
     void progress(bool force);
-    int64_t stagePeak(bool restart);
 
     BakeSettings* settings_ = nullptr;
     NMTriangleList high_, low_;
     // The high object's and the occluders' corners and normals, while their trees take them over.
     NMTriangleGeometry highGeometry_, occluders_;
     NMOctree highTree_, occluderTree_;
-    NMOctree* occlusionTree_ = nullptr;
+    const NMOctree* occlusionTree_ = nullptr;
+    // Workers of the gathering, the octree builds and the texel stage.
+    int32_t workers_ = 1;
     NMLayerSet main_, edgeFill_;
     NMBandedVectorLayer* bump_ = nullptr;
     Stack<NMVec3> offsets_;

@@ -9,6 +9,7 @@
 
 #include "baking/NMIntersect.h"
 #include "baking/NMOctree.h"
+#include "baking/NMOctreeBuild.h"
 #include "host/Memory.h"
 #include "tests/baking/BakeTestSupport.h"
 
@@ -39,6 +40,7 @@ struct Reference {
     bool found = false;
     NMVec3 point, normal;
     double t = 0.0;
+    int32_t triangle = -1;
 };
 Reference bruteNearest(const NMTriangleList& list, const NMVec3& p, const NMVec3& d) {
     Reference best;
@@ -58,6 +60,7 @@ Reference bruteNearest(const NMTriangleList& list, const NMVec3& p, const NMVec3
         best.t = h.t;
         best.normal = n;
         best.point = t.v[0].position * w + t.v[1].position * h.u + t.v[2].position * h.v;
+        best.triangle = static_cast<int32_t>(&t - list.triangles.items);
         bestFacing = facing;
     }
     return best;
@@ -84,6 +87,32 @@ bool contains(const NMOctreeNode* node, int32_t index) {
     for (int32_t i : node->indices)
         if (i == index) return true;
     return false;
+}
+
+// The tree over a list, built on `threads`.
+bool build(NMOctree& tree, const NMTriangleList& list, int32_t threads = 1, HostThreadBase* thread = nullptr) {
+    NMOctreeBuildOptions options;
+    options.threads = threads;
+    options.thread = thread;
+    return NMOctreeBuilder(options).build(list, tree);
+}
+
+// A builder that keeps the octree's nodes, to be looked at.
+NMOctreeBuildOptions keepingNodes(int32_t threads = 1) {
+    NMOctreeBuildOptions options;
+    options.threads = threads;
+    options.keepNodes = true;
+    return options;
+}
+
+// One query with a scratch of its own.
+bool nearest(const NMOctree& tree, const NMVec3& p, const NMVec3& d, NMNearestHit* hit) {
+    NMQueryScratch scratch;
+    return tree.prepareScratch(scratch) && tree.nearestHit(p, d, nullptr, hit, scratch);
+}
+bool anyHit(const NMOctree& tree, const NMVec3& o, const NMVec3& r) {
+    NMQueryScratch scratch;
+    return tree.prepareScratch(scratch) && tree.anyHit(o, r, scratch);
 }
 
 }  // namespace
@@ -210,51 +239,62 @@ TEST_F(NMOctreeBuild, FewerThanThirtyStayInTheRoot) {
     for (int i = 0; i < 29; ++i) add(list, tri({0.0 + i, 0, 0}, {1.0 + i, 0, 0}, {0.0 + i, 1, 0}));
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
-    ASSERT_NE(tree.root, nullptr);
-    EXPECT_TRUE(tree.root->isLeaf());
-    EXPECT_EQ(tree.root->indices.count, 29);
-    EXPECT_EQ(tree.workCapacity(), 0) << "the work stack's buffer is freed after a build";
+    NMOctreeBuilder builder(keepingNodes());
+    ASSERT_TRUE(builder.build(list, tree));
+    ASSERT_NE(builder.root(), nullptr);
+    EXPECT_TRUE(builder.root()->isLeaf());
+    EXPECT_EQ(builder.root()->indices.count, 29);
+    EXPECT_EQ(builder.workCapacity(), 0) << "the work stack's buffer is freed after a build";
 }
 
 TEST_F(NMOctreeBuild, ThirtyPendingTriggerOnePushDown) {
     // 31 small triangles spread over [0, 10]³ so that each lies in one octant.
-    NMTriangleList list;
+    NMTriangleList all;
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> at(0.5, 9.0);
-    add(list, tri({0, 0, 0}, {0.2, 0, 0}, {0, 0.2, 0}));
-    add(list, tri({10, 10, 10}, {9.8, 10, 10}, {10, 9.8, 10}));
+    add(all, tri({0, 0, 0}, {0.2, 0, 0}, {0, 0.2, 0}));
+    add(all, tri({10, 10, 10}, {9.8, 10, 10}, {10, 9.8, 10}));
     for (int i = 2; i < 31; ++i) {
         const NMVec3 p{at(rng), at(rng), at(rng)};
-        add(list, tri(p, p + NMVec3{0.1, 0, 0}, p + NMVec3{0, 0.1, 0}));
+        add(all, tri(p, p + NMVec3{0.1, 0, 0}, p + NMVec3{0, 0.1, 0}));
     }
-    list.computeBox();
-    NMOctree tree;
-    ASSERT_TRUE(tree.setList(&list));
-    for (int i = 0; i < 29; ++i) ASSERT_TRUE(tree.insertTriangle(i, nullptr));
-    EXPECT_TRUE(tree.root->isLeaf());
-    EXPECT_EQ(tree.root->indices.count, 29);
-
-    ASSERT_TRUE(tree.insertTriangle(29, nullptr));
-    EXPECT_FALSE(tree.root->isLeaf());
-    EXPECT_EQ(tree.root->indices.count, 0);
-    int32_t held = 0;
-    for (const NMOctreeNode* c : tree.root->child) {
-        ASSERT_NE(c, nullptr);
-        EXPECT_TRUE(c->isLeaf()) << "no child got more than 30, so nothing was split further";
-        held += c->indices.count;
+    // The first n of them, over the box of all 31 (so that the octants are the same).
+    auto firstOf = [&](int n) {
+        NMTriangleList list;
+        for (int i = 0; i < n; ++i) add(list, all.triangles[i]);
+        all.computeBox();
+        list.box = all.box;
+        return list;
+    };
+    {
+        const NMTriangleList list = firstOf(29);
+        NMOctree tree;
+        NMOctreeBuilder builder(keepingNodes());
+        ASSERT_TRUE(builder.build(list, tree));
+        EXPECT_TRUE(builder.root()->isLeaf());
+        EXPECT_EQ(builder.root()->indices.count, 29);
     }
-    EXPECT_GE(held, 30);
-
-    // The 31st waits at the root until finish hands it down.
-    ASSERT_TRUE(tree.insertTriangle(30, nullptr));
-    EXPECT_EQ(tree.root->indices.count, 1);
-    EXPECT_EQ(tree.root->indices[0], 30);
-    ASSERT_TRUE(tree.finish(nullptr));
-    EXPECT_EQ(tree.root->indices.count, 0);
-    bool found = false;
-    for (const NMOctreeNode* c : tree.root->child) found = found || contains(c, 30);
-    EXPECT_TRUE(found);
+    for (int n : {30, 31}) {
+        // The 30th hands the root's list down; the 31st waits at the root until the end of the build
+        // hands it down too.
+        const NMTriangleList list = firstOf(n);
+        NMOctree tree;
+        NMOctreeBuilder builder(keepingNodes());
+        ASSERT_TRUE(builder.build(list, tree));
+        const NMOctreeNode* root = builder.root();
+        EXPECT_FALSE(root->isLeaf());
+        EXPECT_EQ(root->indices.count, 0);
+        int32_t held = 0;
+        for (const NMOctreeNode* c : root->child) {
+            ASSERT_NE(c, nullptr);
+            EXPECT_TRUE(c->isLeaf()) << "no child got more than 30, so nothing was split further";
+            held += c->indices.count;
+        }
+        EXPECT_GE(held, n);
+        bool found = false;
+        for (const NMOctreeNode* c : root->child) found = found || contains(c, n - 1);
+        EXPECT_TRUE(found);
+    }
 }
 
 TEST_F(NMOctreeBuild, TinyNodesAreNeverSplit) {
@@ -268,14 +308,15 @@ TEST_F(NMOctreeBuild, TinyNodesAreNeverSplit) {
     add(list, tri({-0.0015, -0.0015, -0.0015}, {0.0015, 0.0015, 0.0015}, {0.0015, -0.0015, 0.0015}));
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
-    ASSERT_FALSE(tree.root->isLeaf());
-    for (const NMOctreeNode* c : tree.root->child) {
+    NMOctreeBuilder builder(keepingNodes());
+    ASSERT_TRUE(builder.build(list, tree));
+    ASSERT_FALSE(builder.root()->isLeaf());
+    for (const NMOctreeNode* c : builder.root()->child) {
         EXPECT_TRUE(c->isLeaf());
         EXPECT_LE(c->box.half.x, 0.001);
     }
     int32_t most = 0;
-    for (const NMOctreeNode* c : tree.root->child) most = std::max(most, c->indices.count);
+    for (const NMOctreeNode* c : builder.root()->child) most = std::max(most, c->indices.count);
     EXPECT_GT(most, 30);
 }
 
@@ -290,16 +331,17 @@ TEST_F(NMOctreeBuild, BoundaryContactGoesToBothChildren) {
     list.computeBox();
     ASSERT_DOUBLE_EQ(list.box.centre.x, 1.0);
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
-    ASSERT_FALSE(tree.root->isLeaf());
-    EXPECT_TRUE(contains(tree.root->child[3], 0));
-    EXPECT_TRUE(contains(tree.root->child[7], 0));
-    EXPECT_FALSE(contains(tree.root->child[0], 0));
-    EXPECT_FALSE(contains(tree.root->child[6], 0));
+    NMOctreeBuilder builder(keepingNodes());
+    ASSERT_TRUE(builder.build(list, tree));
+    ASSERT_FALSE(builder.root()->isLeaf());
+    EXPECT_TRUE(contains(builder.root()->child[3], 0));
+    EXPECT_TRUE(contains(builder.root()->child[7], 0));
+    EXPECT_FALSE(contains(builder.root()->child[0], 0));
+    EXPECT_FALSE(contains(builder.root()->child[6], 0));
     // Octant boxes: child 3 is upper x, lower y, lower z.
-    EXPECT_DOUBLE_EQ(tree.root->child[3]->box.min.x, 1.0);
-    EXPECT_DOUBLE_EQ(tree.root->child[3]->box.max.y, 1.0);
-    EXPECT_DOUBLE_EQ(tree.root->child[3]->box.max.z, 1.0);
+    EXPECT_DOUBLE_EQ(builder.root()->child[3]->box.min.x, 1.0);
+    EXPECT_DOUBLE_EQ(builder.root()->child[3]->box.max.y, 1.0);
+    EXPECT_DOUBLE_EQ(builder.root()->child[3]->box.max.z, 1.0);
 }
 
 TEST_F(NMOctreeBuild, FlatListIsNotCopiedLevelAfterLevel) {
@@ -317,9 +359,10 @@ TEST_F(NMOctreeBuild, FlatListIsNotCopiedLevelAfterLevel) {
     list.computeBox();
     ASSERT_EQ(list.box.half.z, 0.0);
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+    NMOctreeBuilder builder(keepingNodes());
+    ASSERT_TRUE(builder.build(list, tree));
     int64_t stored = 0;
-    std::vector<const NMOctreeNode*> stack{tree.root};
+    std::vector<const NMOctreeNode*> stack{builder.root()};
     while (!stack.empty()) {
         const NMOctreeNode* n = stack.back();
         stack.pop_back();
@@ -332,20 +375,40 @@ TEST_F(NMOctreeBuild, FlatListIsNotCopiedLevelAfterLevel) {
     NMNearestHit hit;
     for (int k = 0; k < 200; ++k) {
         const NMVec3 p{0.005 + 0.0049 * k, 0.003 + 0.0047 * k, 0.3};
-        ASSERT_TRUE(tree.nearestHit(p, {0, 0, 1}, nullptr, &hit)) << k;
+        ASSERT_TRUE(nearest(tree, p, {0, 0, 1}, &hit)) << k;
         EXPECT_DOUBLE_EQ(hit.t, -0.3);
     }
 }
 
-TEST_F(NMOctreeBuild, BuildRestoresTheStatusText) {
+TEST_F(NMOctreeBuild, ProgressIsShownAfterTheStatusTextWhichComesBack) {
     NMTriangleList list;
     for (int i = 0; i < 500; ++i) add(list, tri({0.0 + i, 0, 0}, {1.0 + i, 0, 0}, {0.0 + i, 1, 0}));
     list.computeBox();
+    for (int32_t threads : {1, 2}) {
+        // What the build tells: fractions that never fall, from 0 up to at most 1.
+        struct Recorder final : NMProgress {
+            std::vector<double> told;
+            void done(double fraction) override { told.push_back(fraction); }
+        } recorder;
+        NMOctreeBuildOptions options;
+        options.threads = threads;
+        options.progress = &recorder;
+        NMOctree tree;
+        ASSERT_TRUE(NMOctreeBuilder(options).build(list, tree));
+        ASSERT_FALSE(recorder.told.empty());
+        EXPECT_EQ(recorder.told.front(), threads == 1 ? 0.0 : recorder.told.front());
+        for (size_t i = 1; i < recorder.told.size(); ++i) EXPECT_GE(recorder.told[i], recorder.told[i - 1]);
+        EXPECT_LE(recorder.told.back(), 1.0);
+    }
+    // Shown in the status text after what it held, which comes back at the end.
     BakeStatusText status;
-    status.set("Gathering");
-    NMOctree tree;
-    ASSERT_TRUE(tree.build(&status, &list, nullptr));
-    EXPECT_STREQ(status.text().chars(), "Gathering");
+    status.set("Octree ");
+    {
+        NMStatusPercent percent(status);
+        percent.done(0.125);
+        EXPECT_STREQ(status.text().chars(), "Octree 12.500% ");
+    }
+    EXPECT_STREQ(status.text().chars(), "Octree ");
 }
 
 TEST_F(NMOctreeBuild, StopRequestFailsTheBuild) {
@@ -355,7 +418,7 @@ TEST_F(NMOctreeBuild, StopRequestFailsTheBuild) {
     for (int64_t stopAt : {1, 2, 4, 10, 50}) {
         baketest::PollingThread thread(stopAt);
         NMOctree tree;
-        EXPECT_FALSE(tree.build(nullptr, &list, &thread)) << "stop at poll " << stopAt;
+        EXPECT_FALSE(build(tree, list, 1, &thread)) << "stop at poll " << stopAt;
         EXPECT_EQ(thread.polls(), stopAt);
     }
 }
@@ -373,13 +436,13 @@ TEST_F(NMOctreeBuild, AllocationFailuresFailTheBuild) {
     for (uint64_t n = 1; n < 100000; ++n) {
         NMOctree tree;
         host::memory::failAfter(n);
-        const bool ok = tree.build(nullptr, &list, nullptr);
+        const bool ok = build(tree, list);
         host::memory::resetFailures();
         if (ok) break;
         ++failures;
         // A failed build leaves nothing a query could find.
         NMNearestHit hit;
-        EXPECT_FALSE(tree.nearestHit({0.5, 0.5, -1}, {0, 0, 1}, nullptr, &hit));
+        EXPECT_FALSE(nearest(tree, {0.5, 0.5, -1}, {0, 0, 1}, &hit));
     }
     EXPECT_GT(failures, 20);
     console();  // the reports of the failed allocations
@@ -395,9 +458,9 @@ TEST_F(NMOctreeQuery, HitBehindTheOriginCountsAndNearestWins) {
     add(list, tri({-5, -5, -1}, {5, -5, -1}, {0, 5, -1}));  // t = -1
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+    ASSERT_TRUE(build(tree, list));
     NMNearestHit hit;
-    ASSERT_TRUE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit));
+    ASSERT_TRUE(nearest(tree, {0, 0, 0}, {0, 0, 1}, &hit));
     EXPECT_DOUBLE_EQ(hit.t, -1.0);
     EXPECT_DOUBLE_EQ(hit.point.z, -1.0);
     EXPECT_EQ(hit.triangle, 1);
@@ -413,9 +476,9 @@ TEST_F(NMOctreeQuery, EqualDistancesGoToTheBetterFacingNormal) {
         add(list, order == 0 ? down : up);
         list.computeBox();
         NMOctree tree;
-        ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+        ASSERT_TRUE(build(tree, list));
         NMNearestHit hit;
-        ASSERT_TRUE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit));
+        ASSERT_TRUE(nearest(tree, {0, 0, 0}, {0, 0, 1}, &hit));
         EXPECT_DOUBLE_EQ(hit.t, -1.0) << "order " << order;
         EXPECT_DOUBLE_EQ(hit.normal.z, 1.0);
     }
@@ -429,11 +492,11 @@ TEST_F(NMOctreeQuery, SurfacesFacingAwayAreNeverTaken) {
     add(list, tri({-5, -5, 3}, {5, -5, 3}, {0, 5, 3}, grazing, grazing, grazing));
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+    ASSERT_TRUE(build(tree, list));
     NMNearestHit hit;
-    EXPECT_FALSE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit));
+    EXPECT_FALSE(nearest(tree, {0, 0, 0}, {0, 0, 1}, &hit));
     // The any-hit query does not look at normals.
-    EXPECT_TRUE(tree.anyHit({0, 0, 0}, {0, 0, 1}));
+    EXPECT_TRUE(anyHit(tree, {0, 0, 0}, {0, 0, 1}));
 }
 
 TEST_F(NMOctreeQuery, OcclusionRayBlockedOnlyInFront) {
@@ -441,11 +504,11 @@ TEST_F(NMOctreeQuery, OcclusionRayBlockedOnlyInFront) {
     add(list, tri({-5, -5, -1}, {5, -5, -1}, {0, 5, -1}));
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
-    EXPECT_FALSE(tree.anyHit({0, 0, 0}, {0, 0, 1}));
-    EXPECT_TRUE(tree.anyHit({0, 0, 0}, {0, 0, -1}));
+    ASSERT_TRUE(build(tree, list));
+    EXPECT_FALSE(anyHit(tree, {0, 0, 0}, {0, 0, 1}));
+    EXPECT_TRUE(anyHit(tree, {0, 0, 0}, {0, 0, -1}));
     // From exactly on the surface: t = 0 does not block.
-    EXPECT_FALSE(tree.anyHit({0, 0, -1}, {0, 0, -1}));
+    EXPECT_FALSE(anyHit(tree, {0, 0, -1}, {0, 0, -1}));
 }
 
 TEST_F(NMOctreeQuery, NearestHitEqualsBruteForceOnRandomRays) {
@@ -460,8 +523,9 @@ TEST_F(NMOctreeQuery, NearestHitEqualsBruteForceOnRandomRays) {
     }
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
-    ASSERT_FALSE(tree.root->isLeaf());
+    NMOctreeBuilder builder(keepingNodes());
+    ASSERT_TRUE(builder.build(list, tree));
+    ASSERT_FALSE(builder.root()->isLeaf());
     std::uniform_real_distribution<double> origin(-0.3, 1.3);
     int hits = 0, blocked = 0;
     for (int r = 0; r < 3000; ++r) {
@@ -469,15 +533,16 @@ TEST_F(NMOctreeQuery, NearestHitEqualsBruteForceOnRandomRays) {
         const NMVec3 d = randomUnit(rng);
         const Reference want = bruteNearest(list, p, d);
         NMNearestHit got;
-        const bool found = tree.nearestHit(p, d, nullptr, &got);
+        const bool found = nearest(tree, p, d, &got);
         ASSERT_EQ(found, want.found) << "ray " << r;
         if (found) {
             ++hits;
             EXPECT_EQ(got.t, want.t) << "ray " << r;
             EXPECT_EQ(got.point.x, want.point.x);
+            EXPECT_EQ(got.triangle, want.triangle);
             EXPECT_EQ(got.normal.z, want.normal.z);
         }
-        const bool any = tree.anyHit(p, d);
+        const bool any = anyHit(tree, p, d);
         EXPECT_EQ(any, bruteAny(list, p, d)) << "ray " << r;
         blocked += any;
     }
@@ -506,7 +571,7 @@ TEST_F(NMOctreeQuery, TiesAtSharedVerticesEqualBruteForce) {
             }
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+    ASSERT_TRUE(build(tree, list));
     int ties = 0;
     for (int j = 1; j < 20; ++j)
         for (int i = 1; i < 20; ++i)
@@ -515,7 +580,7 @@ TEST_F(NMOctreeQuery, TiesAtSharedVerticesEqualBruteForce) {
                 const NMVec3 d{0, 0, 1};
                 const Reference want = bruteNearest(list, p, d);
                 NMNearestHit got;
-                ASSERT_EQ(tree.nearestHit(p, d, nullptr, &got), want.found);
+                ASSERT_EQ(nearest(tree, p, d, &got), want.found);
                 if (!want.found) continue;
                 ++ties;
                 EXPECT_EQ(got.t, want.t);
@@ -530,12 +595,16 @@ TEST_F(NMOctreeQuery, CountsItsQueries) {
     add(list, tri({-5, -5, 1}, {5, -5, 1}, {0, 5, 1}));
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+    ASSERT_TRUE(build(tree, list));
+    NMQueryScratch scratch;
+    ASSERT_TRUE(tree.prepareScratch(scratch));
     NMNearestHit hit;
-    tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit);
-    tree.anyHit({0, 0, 0}, {0, 0, 1});
-    tree.anyHit({9, 9, 9}, {0, 0, 1});
-    EXPECT_EQ(tree.rayCount, 3u);
+    EXPECT_TRUE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit, scratch));
+    EXPECT_TRUE(tree.anyHit({0, 0, 0}, {0, 0, 1}, scratch));
+    EXPECT_FALSE(tree.anyHit({9, 9, 9}, {0, 0, 1}, scratch));
+    EXPECT_EQ(scratch.rays, 3u);
+    EXPECT_GE(scratch.nodeVisits, 2u);
+    EXPECT_GE(scratch.triangleTests, 2u);
 }
 
 TEST_F(NMOctreeQuery, PacketsGiveTheHitsOfSingleRays) {
@@ -559,7 +628,7 @@ TEST_F(NMOctreeQuery, PacketsGiveTheHitsOfSingleRays) {
     }
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+    ASSERT_TRUE(build(tree, list));
     NMQueryScratch scratch;
     ASSERT_TRUE(tree.prepareScratch(scratch));
 
@@ -592,7 +661,7 @@ TEST_F(NMOctreeQuery, PacketsGiveTheHitsOfSingleRays) {
             ASSERT_EQ(got >> n, 0u) << "bits beyond the packet";
         }
         for (int k = 0; k < n; ++k) {
-            const bool single = tree.anyHit(o, dirs[k]);
+            const bool single = anyHit(tree, o, dirs[k]);
             ASSERT_EQ(((got >> k) & 1) != 0, single) << "packet " << packets << " ray " << k;
             ASSERT_EQ(single, bruteAny(list, o, dirs[k]));
             blocked += single;
@@ -632,8 +701,9 @@ TEST_F(NMOctreeQuery, PacketsFromBoxCornersAndWithOddDirectionsGiveTheSingleHits
             }
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
-    ASSERT_FALSE(tree.root->isLeaf());
+    NMOctreeBuilder builder(keepingNodes());
+    ASSERT_TRUE(builder.build(list, tree));
+    ASSERT_FALSE(builder.root()->isLeaf());
     NMQueryScratch scratch;
     ASSERT_TRUE(tree.prepareScratch(scratch));
 
@@ -665,7 +735,7 @@ TEST_F(NMOctreeQuery, PacketsFromBoxCornersAndWithOddDirectionsGiveTheSingleHits
         const uint64_t got = tree.anyHitPacket(o, dirs, 40, scratch);
         ASSERT_FALSE(scratch.failed);
         for (int k = 0; k < 40; ++k) {
-            const bool single = tree.anyHit(o, dirs[k]);
+            const bool single = anyHit(tree, o, dirs[k]);
             ASSERT_EQ(((got >> k) & 1) != 0, single) << "packet " << packet << " ray " << k;
             ASSERT_EQ(single, bruteAny(list, o, dirs[k])) << "packet " << packet << " ray " << k;
             blocked += single;
@@ -681,7 +751,7 @@ TEST_F(NMOctreeQuery, ScratchTooSmallIsReportedNotAnswered) {
     add(list, tri({-5, -5, 1}, {5, -5, 1}, {0, 5, 1}));
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+    ASSERT_TRUE(build(tree, list));
     NMQueryScratch scratch;  // never prepared
     NMNearestHit hit;
     EXPECT_FALSE(tree.nearestHit({0, 0, 0}, {0, 0, 1}, nullptr, &hit, scratch));
@@ -726,9 +796,8 @@ void expectSameQueryForm(const NMOctree& a, const NMOctree& b) {
     ASSERT_EQ(qa.count, qb.count);
     for (int32_t i = 0; i < qa.count; ++i) {
         ASSERT_EQ(qa.items[i].first, qb.items[i].first) << i;
-        ASSERT_EQ(qa.items[i].count, qb.items[i].count) << i;
-        ASSERT_EQ(qa.items[i].childCount, qb.items[i].childCount) << i;
-        if (qa.items[i].count == 0) continue;  // an empty root has no box
+        ASSERT_EQ(qa.items[i].size, qb.items[i].size) << i;
+        if (qa.items[i].size == 0) continue;  // an empty root has no box
         for (int k = 0; k < 3; ++k) {
             ASSERT_EQ(qa.items[i].lo[k], qb.items[i].lo[k]) << i;
             ASSERT_EQ(qa.items[i].hi[k], qb.items[i].hi[k]) << i;
@@ -777,24 +846,31 @@ TEST_F(NMOctreeBuild, ParallelBuildMakesTheSameTree) {
         SCOPED_TRACE(c.what);
         c.list.computeBox();
         NMOctree sequential;
-        ASSERT_TRUE(sequential.build(nullptr, &c.list, nullptr, 1));
+        NMOctreeBuilder sequentialBuilder(keepingNodes(1));
+        ASSERT_TRUE(sequentialBuilder.build(c.list, sequential));
         for (int32_t threads : {2, 3, 8}) {
             NMOctree parallel;
-            ASSERT_TRUE(parallel.build(nullptr, &c.list, nullptr, threads)) << threads << " threads";
+            NMOctreeBuilder builder(keepingNodes(threads));
+            ASSERT_TRUE(builder.build(c.list, parallel)) << threads << " threads";
             int nodes = 0;
-            expectSameTree(sequential.root, parallel.root, "root", &nodes);
-            // The query form made from it is the same too.
+            expectSameTree(sequentialBuilder.root(), builder.root(), "root", &nodes);
+            // The query form made from it is the same too, and so are the figures of the build.
             expectSameQueryForm(sequential, parallel);
+            EXPECT_EQ(builder.stats().queryNodes, sequentialBuilder.stats().queryNodes);
+            EXPECT_EQ(builder.stats().entries, sequentialBuilder.stats().entries);
+            EXPECT_EQ(builder.stats().octreeNodes, sequentialBuilder.stats().octreeNodes);
             // So is the form of a build that frees its nodes as soon as the form is made from them.
             NMOctree lean;
-            lean.keepNodes = false;
-            ASSERT_TRUE(lean.build(nullptr, &c.list, nullptr, threads)) << threads << " threads";
-            EXPECT_EQ(lean.root, nullptr);
+            NMOctreeBuildOptions leanOptions;
+            leanOptions.threads = threads;
+            NMOctreeBuilder leanBuilder(leanOptions);
+            ASSERT_TRUE(leanBuilder.build(c.list, lean)) << threads << " threads";
+            EXPECT_EQ(leanBuilder.root(), nullptr);
             expectSameQueryForm(sequential, lean);
             if (c.list.count() > 30) {
                 EXPECT_GT(nodes, 8) << "the tree was split";
             }
-            EXPECT_EQ(parallel.workCapacity(), 0);
+            EXPECT_EQ(builder.workCapacity(), 0);
         }
     }
 }
@@ -811,37 +887,42 @@ TEST_F(NMOctreeBuild, ParallelBuildStopsAndFailsCleanly) {
     baketest::PollingThread probe(0);
     {
         NMOctree tree;
-        ASSERT_TRUE(tree.build(nullptr, &list, &probe, 4));
+        ASSERT_TRUE(build(tree, list, 4, &probe));
     }
     const int64_t polls = probe.polls();
     ASSERT_GT(polls, 100);
     for (int64_t stopAt : {int64_t(1), int64_t(20), polls / 3, polls / 2, polls - 2}) {
         baketest::PollingThread thread(stopAt);
         NMOctree tree;
-        EXPECT_FALSE(tree.build(nullptr, &list, &thread, 4)) << "stop at poll " << stopAt << " of " << polls;
+        EXPECT_FALSE(build(tree, list, 4, &thread)) << "stop at poll " << stopAt << " of " << polls;
         EXPECT_LE(thread.polls(), stopAt + 8) << "every subtree gives up at its next poll";
         NMNearestHit hit;
-        EXPECT_FALSE(tree.nearestHit({0.5, 0.5, -1}, {0, 0, 1}, nullptr, &hit));
+        EXPECT_FALSE(nearest(tree, {0.5, 0.5, -1}, {0, 0, 1}, &hit));
     }
     // Allocations failing in turn, on whichever thread: the build fails (or, where the failed
     // block was a worker thread's, another thread does its work) and frees everything.
     const uint64_t before = host::memory::allocationCount();
     {
         NMOctree tree;
-        ASSERT_TRUE(tree.build(nullptr, &list, nullptr, 3));
+        ASSERT_TRUE(build(tree, list, 3));
     }
     const uint64_t allocations = host::memory::allocationCount() - before;
     NMOctree reference;
-    ASSERT_TRUE(reference.build(nullptr, &list, nullptr, 1));
+    NMOctreeBuilder referenceBuilder(keepingNodes(1));
+    ASSERT_TRUE(referenceBuilder.build(list, reference));
     int failures = 0;
     for (uint64_t n = 1; n <= allocations; n += 3) {
         NMOctree tree;
+        NMOctreeBuilder builder(keepingNodes(3));
         host::memory::failAfter(n);
-        const bool ok = tree.build(nullptr, &list, nullptr, 3);
+        const bool ok = builder.build(list, tree);
         host::memory::resetFailures();
         if (ok) {
             int nodes = 0;
-            expectSameTree(reference.root, tree.root, "root", &nodes);
+            expectSameTree(referenceBuilder.root(), builder.root(), "root", &nodes);
+        } else {
+            NMNearestHit hit;
+            EXPECT_FALSE(nearest(tree, {0.5, 0.5, -1}, {0, 0, 1}, &hit));
         }
         failures += ok == 0;
     }

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "baking/BakeSettings.h"
+#include "baking/NMOctreeBuild.h"
 #include "baking/NMSampling.h"
 #include "host/HostHandles.h"
 #include "tests/baking/BakeTestSupport.h"
@@ -151,15 +152,17 @@ TEST_F(NMSamplingTest, OpenPlaneIsFullyOpen) {
     addRect(list, {-10, -10, 0}, {10, -10, 0}, {10, 10, 0}, {-10, 10, 0});
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+    ASSERT_TRUE(NMOctreeBuilder().build(list, tree));
+    NMQueryScratch scratch;
+    ASSERT_TRUE(tree.prepareScratch(scratch));
     Stack<NMSampleDir> dirs;
     ASSERT_TRUE(makeOcclusionDirections(dirs, 3, 1.0));
-    EXPECT_EQ(occlusionSample(&tree, {0.3, -2, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE), 1.0);
+    EXPECT_EQ(occlusionSample(&tree, scratch, {0.3, -2, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE), 1.0);
     // The plane seen from below, its normal pointing down: the rays go down and away too.
-    EXPECT_EQ(occlusionSample(&tree, {0.3, -2, 0}, {0, 0, -1}, dirs, BAKE_BLOCK_NONE), 1.0);
+    EXPECT_EQ(occlusionSample(&tree, scratch, {0.3, -2, 0}, {0, 0, -1}, dirs, BAKE_BLOCK_NONE), 1.0);
     // Facing the plane from above at a distance, normal down: everything below is blocked; only the
     // horizontal directions (weight 0) would escape.
-    EXPECT_EQ(occlusionSample(&tree, {0.3, -2, 1}, {0, 0, -1}, dirs, BAKE_BLOCK_NONE), 0.0);
+    EXPECT_EQ(occlusionSample(&tree, scratch, {0.3, -2, 1}, {0, 0, -1}, dirs, BAKE_BLOCK_NONE), 0.0);
 }
 
 TEST_F(NMSamplingTest, WallBesideThePointBlocksHalfTheHemisphere) {
@@ -170,21 +173,24 @@ TEST_F(NMSamplingTest, WallBesideThePointBlocksHalfTheHemisphere) {
     addRect(list, {1, -50, 0}, {1, 50, 0}, {1, 50, 50}, {1, -50, 50});
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+    ASSERT_TRUE(NMOctreeBuilder().build(list, tree));
+    NMQueryScratch scratch;
+    ASSERT_TRUE(tree.prepareScratch(scratch));
     Stack<NMSampleDir> dirs;
     ASSERT_TRUE(makeOcclusionDirections(dirs, 3, 1.0));
-    EXPECT_DOUBLE_EQ(occlusionSample(&tree, {0.5, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE), 10.0 / 19.0);
-    EXPECT_DOUBLE_EQ(occlusionSample(&tree, {-0.5, 3, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE), 10.0 / 19.0);
+    EXPECT_DOUBLE_EQ(occlusionSample(&tree, scratch, {0.5, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE), 10.0 / 19.0);
+    EXPECT_DOUBLE_EQ(occlusionSample(&tree, scratch, {-0.5, 3, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE), 10.0 / 19.0);
     // A short wall: far from it more directions pass over it.
     NMTriangleList low;
     addRect(low, {-50, -50, 0}, {1, -50, 0}, {1, 50, 0}, {-50, 50, 0});
     addRect(low, {1, -50, 0}, {1, 50, 0}, {1, 50, 0.5}, {1, -50, 0.5});
     low.computeBox();
     NMOctree shortWall;
-    ASSERT_TRUE(shortWall.build(nullptr, &low, nullptr));
-    const double near = occlusionSample(&shortWall, {0.9, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE);
-    const double mid = occlusionSample(&shortWall, {0.5, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE);
-    const double far = occlusionSample(&shortWall, {-5, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE);
+    ASSERT_TRUE(NMOctreeBuilder().build(low, shortWall));
+    ASSERT_TRUE(shortWall.prepareScratch(scratch));
+    const double near = occlusionSample(&shortWall, scratch, {0.9, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE);
+    const double mid = occlusionSample(&shortWall, scratch, {0.5, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE);
+    const double far = occlusionSample(&shortWall, scratch, {-5, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_NONE);
     EXPECT_LT(near, mid);
     EXPECT_LT(mid, far);
     EXPECT_EQ(far, 1.0);
@@ -196,16 +202,18 @@ TEST_F(NMSamplingTest, BlockedHalfSpaceBlocksWithoutCasting) {
     NMTriangleList none;
     none.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &none, nullptr));
+    ASSERT_TRUE(NMOctreeBuilder().build(none, tree));
+    NMQueryScratch scratch;
+    ASSERT_TRUE(tree.prepareScratch(scratch));
     Stack<NMSampleDir> dirs;
     ASSERT_TRUE(makeOcclusionDirections(dirs, 3, 1.0));
-    const uint64_t before = tree.rayCount;
-    EXPECT_DOUBLE_EQ(occlusionSample(&tree, {0, 0, 0}, {0, -1, 0}, dirs, BAKE_BLOCK_NEG_Y), 9.0 / 19.0);
+    const uint64_t before = scratch.rays;
+    EXPECT_DOUBLE_EQ(occlusionSample(&tree, scratch, {0, 0, 0}, {0, -1, 0}, dirs, BAKE_BLOCK_NEG_Y), 9.0 / 19.0);
     // 36 + 1 directions have weight; the 13 blocked ones were not cast.
-    EXPECT_EQ(tree.rayCount - before, 24u);
+    EXPECT_EQ(scratch.rays - before, 24u);
     // The other sense blocks nothing here.
-    EXPECT_DOUBLE_EQ(occlusionSample(&tree, {0, 0, 0}, {0, -1, 0}, dirs, BAKE_BLOCK_POS_Y), 1.0);
-    EXPECT_DOUBLE_EQ(occlusionSample(nullptr, {0, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_POS_Z), 9.0 / 19.0);
+    EXPECT_DOUBLE_EQ(occlusionSample(&tree, scratch, {0, 0, 0}, {0, -1, 0}, dirs, BAKE_BLOCK_POS_Y), 1.0);
+    EXPECT_DOUBLE_EQ(occlusionSample(nullptr, scratch, {0, 0, 0}, {0, 0, 1}, dirs, BAKE_BLOCK_POS_Z), 9.0 / 19.0);
     EXPECT_TRUE(inBlockedHalfSpace({-0.6, 0, 0}, BAKE_BLOCK_NEG_X));
     EXPECT_FALSE(inBlockedHalfSpace({-0.5, 0, 0}, BAKE_BLOCK_NEG_X));
     EXPECT_TRUE(inBlockedHalfSpace({0, 0, -0.51}, BAKE_BLOCK_NEG_Z));
@@ -221,7 +229,7 @@ TEST_F(NMSamplingTest, PacketSampleEqualsRayByRaySample) {
     addRect(list, {-1, -1, 1}, {0.5, -1, 1}, {0.5, 1, 1.2}, {-1, 1, 1.2});
     list.computeBox();
     NMOctree tree;
-    ASSERT_TRUE(tree.build(nullptr, &list, nullptr));
+    ASSERT_TRUE(NMOctreeBuilder().build(list, tree));
     NMQueryScratch scratch;
     ASSERT_TRUE(tree.prepareScratch(scratch));
     NMRandom random(99);
@@ -234,7 +242,7 @@ TEST_F(NMSamplingTest, PacketSampleEqualsRayByRaySample) {
                 const NMVec3 p{random.real() * 3 - 2, random.real() * 4 - 2, random.real() * 0.5};
                 const NMVec3 n = normalize(NMVec3{random.real() - 0.5, random.real() - 0.5, random.real() + 0.2});
                 for (int32_t blocked = BAKE_BLOCK_NONE; blocked <= BAKE_BLOCK_POS_Z; ++blocked) {
-                    const double single = occlusionSample(&tree, p, n, dirs, blocked);
+                    const double single = occlusionSampleRayByRay(&tree, scratch, p, n, dirs, blocked);
                     const double packet = occlusionSample(&tree, scratch, p, n, dirs, blocked);
                     ASSERT_EQ(packet, single) << "grid " << grid << " k " << k << " point " << i;
                     partial += single > 0.0 && single < 1.0;

@@ -1,4 +1,4 @@
-#include "baking/NMOctree.h"
+#include "baking/NMOctreeBuild.h"
 
 #include <atomic>
 #include <cmath>
@@ -7,7 +7,6 @@
 #include "baking/NMBakeThread.h"
 #include "baking/NMIntersect.h"
 #include "sources/HostMemory.h"
-#include "sources/HostString.h"
 #include "sources/HostWorkers.h"
 #include "sources/Module.h"
 
@@ -78,7 +77,9 @@ void thickenFlatAxes(NMBox& box) {
 }  // namespace
 
 // The eight children of a node live in one block (they are always made together).
-NMOctreeNode::~NMOctreeNode() {
+NMOctreeNode::~NMOctreeNode() { freeChildren(); }
+
+void NMOctreeNode::freeChildren() {
     if (child[0] == nullptr) return;
     NMOctreeNode* block = child[0];
     for (int32_t c = 7; c >= 0; --c) {
@@ -94,70 +95,105 @@ bool NMOctreeNode::isLeaf() const {
     return true;
 }
 
-void NMOctree::destroy() {
-    hostDelete(root);
-    root = nullptr;
-    build_.clear();
-    corners_.clear();
-    normals_.clear();
-    bounds_.clear();
-    count_ = 0;
-    queryNodes_.clear();
-    queryEntries_.clear();
-    hostDelete(ownScratch_);
-    ownScratch_ = nullptr;
-    queryStackSize_ = 0;
-    compiled_ = false;
+NMOctreeBuilder::NMOctreeBuilder(const NMOctreeBuildOptions& options) : options_(options) {}
+
+NMOctreeBuilder::~NMOctreeBuilder() { freeNodes(); }
+
+// A large tree has hundreds of thousands of blocks: the subtrees of the root's children are freed
+// on the workers.
+void NMOctreeBuilder::freeNodes() {
+    if (root_ == nullptr) return;
+    if (options_.threads > 1 && root_->child[0] != nullptr) {
+        NMOctreeNode* root = root_;
+        forBlocks(8, 1, options_.threads, nullptr, [root](int32_t from, int32_t to) {
+            for (int32_t c = from; c < to; ++c) {
+                root->child[c]->freeChildren();
+                root->child[c]->indices.clear();
+            }
+            return true;
+        });
+    }
+    hostDelete(root_);
+    root_ = nullptr;
 }
 
-bool NMOctree::setList(const NMTriangleList* triangles) {
+bool NMOctreeBuilder::build(const NMTriangleList& list, NMOctree& out) {
     // What the build and the queries read of each triangle, side by side: its corners and their
     // normals. From here on the list itself is read only for the bump detail.
     NMTriangleGeometry geometry;
-    const int32_t n = triangles != nullptr ? triangles->count() : 0;
+    const int32_t n = list.count();
     if (n > 0) {
         if (!geometry.corners.resize(3 * n) || !geometry.normals.resize(3 * n)) {
-            destroy();
+            out.clear();
             return false;
         }
         for (int32_t i = 0; i < n; ++i) {
-            const NMTriangle& t = triangles->triangles.items[i];
+            const NMTriangle& t = list.triangles.items[i];
             for (int k = 0; k < 3; ++k) {
                 geometry.corners.items[3 * i + k] = t.v[k].position;
                 geometry.normals.items[3 * i + k] = t.v[k].normal;
             }
         }
     }
-    if (triangles != nullptr) geometry.box = triangles->box;
-    if (!setGeometry(geometry)) return false;
-    list = triangles;
-    return true;
+    geometry.box = list.box;
+    return build(geometry, out, &list);
 }
 
-bool NMOctree::setGeometry(NMTriangleGeometry& geometry) {
-    destroy();
-    list = nullptr;
-    rayCount = 0;
-    nodeVisits = 0;
-    triangleTests = 0;
-    root = hostNew<NMOctreeNode>(kTag, __LINE__);
-    if (root == nullptr) return false;
-    root->box = geometry.box;
-    thickenFlatAxes(root->box);
-    slack_ = coordinateScale(root->box) * kWiden;
-    corners_ = static_cast<Stack<NMVec3>&&>(geometry.corners);
-    normals_ = static_cast<Stack<NMVec3>&&>(geometry.normals);
+bool NMOctreeBuilder::build(NMTriangleGeometry& geometry, NMOctree& out, const NMTriangleList* bumpSource) {
+    freeNodes();
+    stats_ = NMOctreeBuildStats();
+    out.clear();
+    out_ = &out;
+    bool ok = (root_ = hostNew<NMOctreeNode>(kTag, __LINE__)) != nullptr;
+    if (ok) {
+        root_->box = geometry.box;
+        thickenFlatAxes(root_->box);
+        slack_ = out.slack_ = coordinateScale(root_->box) * kWiden;
+        out.corners_ = static_cast<Stack<NMVec3>&&>(geometry.corners);
+        out.normals_ = static_cast<Stack<NMVec3>&&>(geometry.normals);
+        out.list_ = bumpSource;
+        corners_ = out.corners_.items;
+        count_ = out.corners_.count / 3;
+        stats_.triangles = count_;
+        ok = makeBounds() && (options_.threads > 1 ? buildParallel() : buildSequential());
+    }
     geometry.clear();
-    count_ = corners_.count / 3;
-    return true;
+    scratch_.clear();
+    bounds_.clear();
+    if (!options_.keepNodes) freeNodes();
+    if (!ok) out.clear();
+    out_ = nullptr;
+    corners_ = nullptr;
+    count_ = 0;
+    return ok;
+}
+
+// Inserts the triangles one by one (asking for a stop before every 100th), then hands every
+// pending index down to the leaves.
+bool NMOctreeBuilder::buildSequential() {
+    for (int32_t i = 0; i < count_; ++i) {
+        if (i % 100 == 0) {
+            if (bakeStopRequested(options_.thread)) return false;
+            if (options_.progress != nullptr) options_.progress->done(static_cast<double>(i) / count_);
+        }
+        if (!insert(i)) return false;
+    }
+    return finishFrom(root_, scratch_) && compile(1);
+}
+
+bool NMOctreeBuilder::insert(int32_t index) {
+    if (!overlaps(root_, index)) return true;
+    if (!appendIndex(root_->indices, index)) return false;
+    if (root_->indices.count < splitCount) return true;
+    return pushDown(root_, scratch_);
 }
 
 // The boxes of the triangles, for the placement tests of the build (freed when it ends).
-bool NMOctree::makeBounds() {
+bool NMOctreeBuilder::makeBounds() {
     if (count_ == 0) return true;
     if (!bounds_.resize(count_)) return false;
     for (int32_t i = 0; i < count_; ++i) {
-        const NMVec3* c = corners_.items + 3 * i;
+        const NMVec3* c = corners_ + 3 * i;
         TriangleBounds& b = bounds_.items[i];
         b.lo = {min3(c[0].x, c[1].x, c[2].x), min3(c[0].y, c[1].y, c[2].y), min3(c[0].z, c[1].z, c[2].z)};
         b.hi = {max3(c[0].x, c[1].x, c[2].x), max3(c[0].y, c[1].y, c[2].y), max3(c[0].z, c[1].z, c[2].z)};
@@ -165,16 +201,11 @@ bool NMOctree::makeBounds() {
     return true;
 }
 
-void NMOctree::releaseTree() {
-    hostDelete(root);
-    root = nullptr;
-}
-
 // The overlap test is asked of a box widened by a hair: a child's centre and half extents are
 // rounded, so a triangle lying exactly on the face between two children could otherwise be found
 // in neither and be lost. A triangle whose box lies apart from the node's is separated on a box
 // axis, and one whose box lies inside it overlaps it; only the others need the full test.
-bool NMOctree::overlaps(const NMOctreeNode* node, int32_t index) const {
+bool NMOctreeBuilder::overlaps(const NMOctreeNode* node, int32_t index) const {
     const NMBox& box = node->box;
     const NMVec3 half = box.half + NMVec3{slack_, slack_, slack_};
     const NMVec3 lo = box.centre - half, hi = box.centre + half;
@@ -183,11 +214,11 @@ bool NMOctree::overlaps(const NMOctreeNode* node, int32_t index) const {
         return false;
     if (b.lo.x >= lo.x && b.lo.y >= lo.y && b.lo.z >= lo.z && b.hi.x <= hi.x && b.hi.y <= hi.y && b.hi.z <= hi.z)
         return true;
-    const NMVec3* c = corners_.items + 3 * index;
+    const NMVec3* c = corners_ + 3 * index;
     return triangleBoxOverlap(box.centre, half, c[0], c[1], c[2]);
 }
 
-bool NMOctree::makeChildren(NMOctreeNode* node) const {
+bool NMOctreeBuilder::makeChildren(NMOctreeNode* node) const {
     if (node->child[0] != nullptr) return true;  // all eight exist
     constexpr int32_t line = __LINE__;
     void* block = hostAlloc(8 * sizeof(NMOctreeNode), line, kTag);
@@ -217,12 +248,12 @@ bool NMOctree::makeChildren(NMOctreeNode* node) const {
 // it certainly overlaps every octant on those sides. Only those octants are tried; a triangle
 // inside the node that crosses at most one of its centre planes overlaps every octant its box
 // reaches (it runs continuously from one side to the other).
-struct NMOctree::Placement {
+struct NMOctreeBuilder::Placement {
     bool up[3], low[3];
     bool certain;
 };
 
-NMOctree::Placement NMOctree::place(const NMOctreeNode* node, int32_t index) const {
+NMOctreeBuilder::Placement NMOctreeBuilder::place(const NMOctreeNode* node, int32_t index) const {
     const NMVec3& c = node->box.centre;
     const NMVec3 half = node->box.half + NMVec3{slack_, slack_, slack_};
     const NMVec3 lo = c - half, hi = c + half;
@@ -241,7 +272,7 @@ NMOctree::Placement NMOctree::place(const NMOctreeNode* node, int32_t index) con
 }
 
 // Bit 4: lower x, bit 2: lower z, bit 1: lower y (a set bit selects the lower half).
-bool NMOctree::childGets(const NMOctreeNode* node, const Placement& p, int32_t k, int32_t index) const {
+bool NMOctreeBuilder::childGets(const NMOctreeNode* node, const Placement& p, int32_t k, int32_t index) const {
     if (!((k & 4) ? p.low[0] : p.up[0]) || !((k & 1) ? p.low[1] : p.up[1]) || !((k & 2) ? p.low[2] : p.up[2]))
         return false;
     return p.certain || overlaps(node->child[k], index);
@@ -249,7 +280,7 @@ bool NMOctree::childGets(const NMOctreeNode* node, const Placement& p, int32_t k
 
 // Appends `extra` indices to a node's list, grown as appending one by one would grow it (10 at
 // first), in one step.
-bool NMOctree::growList(Stack<int32_t>& list, int32_t extra) {
+bool NMOctreeBuilder::growList(Stack<int32_t>& list, int32_t extra) {
     const int32_t needed = list.count + extra;
     if (needed <= list.capacity) return true;
     int32_t capacity = list.capacity;
@@ -265,7 +296,7 @@ bool NMOctree::growList(Stack<int32_t>& list, int32_t extra) {
 // Every pending index of the node goes to each child whose box its triangle overlaps. Each child's
 // list gets its new indices in the node's list order, as if the children were served one after the
 // other.
-bool NMOctree::handDown(NMOctreeNode* node, BuildScratch& scratch) const {
+bool NMOctreeBuilder::handDown(NMOctreeNode* node, BuildScratch& scratch) const {
     for (int32_t i = 0; i < node->indices.count; ++i) {
         const int32_t index = node->indices.items[i];
         const Placement p = place(node, index);
@@ -286,26 +317,16 @@ bool NMOctree::handDown(NMOctreeNode* node, BuildScratch& scratch) const {
     return true;
 }
 
-bool NMOctree::insertTriangle(int32_t index, HostThreadBase* thread) {
-    if (root == nullptr || index < 0 || index >= count_) return false;
-    if (bounds_.count != count_ && !makeBounds()) return false;
-    compiled_ = false;
-    if (!overlaps(root, index)) return true;
-    if (!appendIndex(root->indices, index)) return false;
-    if (root->indices.count < splitCount) return true;
-    return pushDown(root, build_, thread);
-}
-
 // Hands the pending indices of `start` down, splitting every child that ends up with more than
 // splitCount indices (unless it is too small to split), and so on down.
-bool NMOctree::pushDown(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
+bool NMOctreeBuilder::pushDown(NMOctreeNode* start, BuildScratch& scratch) const {
     Stack<NMOctreeNode*>& work = scratch.work;
     work.count = 0;
     work.push(start);
     if (work.count == 0) return false;
     while (work.count > 0) {
         NMOctreeNode* node = work.items[--work.count];
-        if (bakeStopRequested(thread)) return false;
+        if (bakeStopRequested(options_.thread)) return false;
         if (!makeChildren(node) || !handDown(node, scratch)) return false;
         for (int32_t c = 0; c < 8; ++c) {
             NMOctreeNode* child = node->child[c];
@@ -321,14 +342,14 @@ bool NMOctree::pushDown(NMOctreeNode* start, BuildScratch& scratch, HostThreadBa
 }
 
 // Hands every pending index below `start` down to the leaves.
-bool NMOctree::finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThreadBase* thread) const {
+bool NMOctreeBuilder::finishFrom(NMOctreeNode* start, BuildScratch& scratch) const {
     Stack<NMOctreeNode*>& work = scratch.work;
     work.count = 0;
     work.push(start);
     if (work.count == 0) return false;
     while (work.count > 0) {
         NMOctreeNode* node = work.items[--work.count];
-        if (bakeStopRequested(thread)) return false;
+        if (bakeStopRequested(options_.thread)) return false;
         if (node->isLeaf()) continue;
         if (!makeChildren(node) || !handDown(node, scratch)) return false;
         for (int32_t c = 0; c < 8; ++c) {
@@ -344,57 +365,10 @@ bool NMOctree::finishFrom(NMOctreeNode* start, BuildScratch& scratch, HostThread
     return true;
 }
 
-bool NMOctree::finish(HostThreadBase* thread) {
-    if (root == nullptr) return false;
-    if (!finishFrom(root, build_, thread)) return false;
-    return compile();
-}
-
-bool NMOctree::build(BakeStatusText* status, const NMTriangleList* triangles, HostThreadBase* thread,
-                    int32_t threads) {
-    if (!setList(triangles)) {
-        destroy();
-        return false;
-    }
-    return buildIndex(status, thread, threads);
-}
-
-bool NMOctree::buildIndex(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
-    const HostString startText = status != nullptr ? status->text() : HostString();
-    bool ok = root != nullptr && makeBounds();
-    if (ok && threads > 1) {
-        ok = buildParallel(status, thread, threads);
-    } else {
-        const int32_t count = count_;
-        int64_t shownSecond = -1;
-        for (int32_t i = 0; ok && i < count; ++i) {
-            if (i % 100 == 0) {
-                if (bakeStopRequested(thread)) {
-                    ok = false;
-                    break;
-                }
-                const int64_t second = moduleApi()->clockMs() / 1000;
-                if (status != nullptr && second != shownSecond) {
-                    shownSecond = second;
-                    status->set(startText + HostString::fromReal(100.0 * i / count, 3) + "% ");
-                }
-            }
-            ok = insertTriangle(i, thread);
-        }
-        if (ok) ok = finish(thread);
-    }
-    build_.clear();
-    bounds_.clear();
-    if (status != nullptr) status->set(startText);
-    return ok;
-}
-
 // One subtree of the root per task: the hand-downs of the root replayed onto it, then its finish.
-class NMOctree::BuildJob : public WorkerJob {
+class NMOctreeBuilder::BuildJob : public WorkerJob {
 public:
-    BuildJob(const NMOctree& tree, const Stack<int32_t>& rootList, HostThreadBase* thread, BakeStatusText* status,
-             const HostString& startText)
-        : tree_(tree), rootList_(rootList), thread_(thread), status_(status), startText_(startText) {}
+    BuildJob(const NMOctreeBuilder& builder, const Stack<int32_t>& rootList) : builder_(builder), rootList_(rootList) {}
 
     void work(int32_t worker) override {
         BuildScratch scratch;
@@ -413,72 +387,64 @@ public:
 
 private:
     bool subtree(int32_t k, int32_t batches, BuildScratch& scratch, bool showProgress) {
-        NMOctreeNode* root = tree_.root;
+        const NMOctreeBuilder& b = builder_;
+        NMOctreeNode* root = b.root_;
         NMOctreeNode* child = root->child[k];
-        int64_t shownSecond = -1;
+        HostThreadBase* thread = b.options_.thread;
+        NMProgress* progress = showProgress ? b.options_.progress : nullptr;
         const int32_t* all = rootList_.items;
-        for (int32_t b = 0; b <= batches; ++b) {
-            // Batch b: what the root handed down at its b-th push-down; after the last, what it
-            // still held when the build finished.
-            const int32_t from = b * splitCount, to = b < batches ? from + splitCount : rootList_.count;
+        for (int32_t batch = 0; batch <= batches; ++batch) {
+            // What the root handed down at its batch-th push-down; after the last, what it still
+            // held when the build finished.
+            const int32_t from = batch * splitCount, to = batch < batches ? from + splitCount : rootList_.count;
             for (int32_t i = from; i < to; ++i) {
-                const Placement p = tree_.place(root, all[i]);
-                if (!tree_.childGets(root, p, k, all[i])) continue;
+                const Placement p = b.place(root, all[i]);
+                if (!b.childGets(root, p, k, all[i])) continue;
                 if (!growList(child->indices, 1)) return false;
                 child->indices.items[child->indices.count++] = all[i];
             }
-            if (b < batches) {
+            if (batch < batches) {
                 if (child->indices.count > splitCount && maxHalf(child->box) > minHalfExtent &&
-                    !tree_.pushDown(child, scratch, thread_))
+                    !b.pushDown(child, scratch))
                     return false;
                 if (failed_.load(std::memory_order_relaxed)) return false;
-                if (b % 100 == 0 && bakeStopRequested(thread_)) return false;
-            } else if (maxHalf(child->box) > minHalfExtent && !tree_.finishFrom(child, scratch, thread_)) {
+                if (batch % 100 == 0 && bakeStopRequested(thread)) return false;
+            } else if (maxHalf(child->box) > minHalfExtent && !b.finishFrom(child, scratch)) {
                 return false;
             }
             done_.fetch_add(1, std::memory_order_relaxed);
-            if (showProgress && status_ != nullptr && b % 64 == 0) {
-                const int64_t second = moduleApi()->clockMs() / 1000;
-                if (second != shownSecond) {
-                    shownSecond = second;
-                    const double fraction = done_.load(std::memory_order_relaxed) / (8.0 * (batches + 1));
-                    status_->set(startText_ + HostString::fromReal(100.0 * fraction, 3) + "% ");
-                }
-            }
+            if (progress != nullptr && batch % 64 == 0)
+                progress->done(done_.load(std::memory_order_relaxed) / (8.0 * (batches + 1)));
         }
         return true;
     }
 
-    const NMOctree& tree_;
+    const NMOctreeBuilder& builder_;
     const Stack<int32_t>& rootList_;
-    HostThreadBase* thread_;
-    BakeStatusText* status_;
-    const HostString& startText_;
     std::atomic<int32_t> next_{0};
     std::atomic<int32_t> done_{0};
     std::atomic<bool> failed_{false};
 };
 
-bool NMOctree::buildParallel(BakeStatusText* status, HostThreadBase* thread, int32_t threads) {
+bool NMOctreeBuilder::buildParallel() {
     const int32_t count = count_;
-    compiled_ = false;
+    HostThreadBase* thread = options_.thread;
     // The root's list as the insertions would have filled it, all of it.
     Stack<int32_t> rootList;
     if (count > 0 && !rootList.reserve(count)) return false;
     for (int32_t i = 0; i < count; ++i) {
         if (i % 100 == 0 && bakeStopRequested(thread)) return false;
-        if (overlaps(root, i)) rootList.items[rootList.count++] = i;
+        if (overlaps(root_, i)) rootList.items[rootList.count++] = i;
     }
     if (rootList.count < splitCount) {
         // Never handed down: the root is the only leaf.
-        if (!growList(root->indices, rootList.count)) return false;
-        for (int32_t i = 0; i < rootList.count; ++i) root->indices.items[root->indices.count++] = rootList.items[i];
-        return finish(thread);
+        if (!growList(root_->indices, rootList.count)) return false;
+        for (int32_t i = 0; i < rootList.count; ++i) root_->indices.items[root_->indices.count++] = rootList.items[i];
+        return finishFrom(root_, scratch_) && compile(1);
     }
-    if (!makeChildren(root)) return false;
-    const HostString startText = status != nullptr ? status->text() : HostString();
-    BuildJob job(*this, rootList, thread, status, startText);
-    runWorkers(job, threads < 8 ? threads : 8, thread);
+    if (!makeChildren(root_)) return false;
+    BuildJob job(*this, rootList);
+    runWorkers(job, options_.threads < 8 ? options_.threads : 8, thread);
     if (job.failed() || bakeStopRequested(thread)) return false;
-    return compile(threads);
+    return compile(options_.threads);
 }
