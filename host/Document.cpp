@@ -11,7 +11,7 @@ Document::~Document() = default;
 Object* Document::insert(std::unique_ptr<Object> object, Object* parent) {
     if (parent) return parent->addChild(std::move(object));
     object->parent_ = nullptr;
-    object->setDocument(this);
+    object->setDocument(this, &roots_);
     roots_.push_back(std::move(object));
     return roots_.back().get();
 }
@@ -35,7 +35,7 @@ std::unique_ptr<Object> Document::remove(Object* object) {
         if (it->get() == object) {
             std::unique_ptr<Object> out = std::move(*it);
             roots_.erase(it);
-            out->setDocument(nullptr);
+            out->setDocument(nullptr, nullptr);
             return out;
         }
     }

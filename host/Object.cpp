@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "Document.h"
-
 namespace host {
 
 Matrix Object::globalMatrix() const {
@@ -16,8 +14,8 @@ Object* Object::next() const {
     const std::vector<std::unique_ptr<Object>>* siblings = nullptr;
     if (parent_)
         siblings = &parent_->children_;
-    else if (document_)
-        siblings = &document_->roots();
+    else
+        siblings = documentRoots_;
     if (!siblings) return nullptr;
     for (size_t i = 0; i < siblings->size(); ++i)
         if ((*siblings)[i].get() == this) return i + 1 < siblings->size() ? (*siblings)[i + 1].get() : nullptr;
@@ -26,7 +24,7 @@ Object* Object::next() const {
 
 Object* Object::addChild(std::unique_ptr<Object> child) {
     child->parent_ = this;
-    child->setDocument(document_);
+    child->setDocument(document_, documentRoots_);
     children_.push_back(std::move(child));
     return children_.back().get();
 }
@@ -37,16 +35,17 @@ std::unique_ptr<Object> Object::removeChild(Object* child) {
             std::unique_ptr<Object> out = std::move(*it);
             children_.erase(it);
             out->parent_ = nullptr;
-            out->setDocument(nullptr);
+            out->setDocument(nullptr, nullptr);
             return out;
         }
     }
     return nullptr;
 }
 
-void Object::setDocument(Document* doc) {
+void Object::setDocument(Document* doc, const std::vector<std::unique_ptr<Object>>* roots) {
     document_ = doc;
-    for (auto& c : children_) c->setDocument(doc);
+    documentRoots_ = roots;
+    for (auto& c : children_) c->setDocument(doc, roots);
 }
 
 Tag* Object::addTag(std::unique_ptr<Tag> tag) { return insertTag(std::move(tag), -1); }

@@ -75,11 +75,14 @@ private:
     std::string name_;
     Object* parent_ = nullptr;
     Document* document_ = nullptr;
+    // The document's list of top objects while this object is in a document: where a top object
+    // finds its next sibling, without the object having to know the document's class.
+    const std::vector<std::unique_ptr<Object>>* documentRoots_ = nullptr;
     std::vector<std::unique_ptr<Object>> children_;
     std::vector<std::unique_ptr<Tag>> tags_;
     int updates_ = 0;
 
-    void setDocument(Document* doc);
+    void setDocument(Document* doc, const std::vector<std::unique_ptr<Object>>* roots);
 };
 
 class PolygonObject : public Object {
