@@ -17,7 +17,19 @@ Studio::Studio(Document& document, DialogHost& dialogs, StudioServer& server, St
     : doc_(document), dialogs_(dialogs), server_(server), hooks_(std::move(hooks)) {
     std::error_code ec;
     startFolder_ = std::filesystem::current_path(ec).string();
+    // The runs' end messages (the bake's message to its dialogs, the reduction pass's special event),
+    // delivered on this (the main) thread like everything the state reads.
+    dialogs_.setEventObserver([this](const Event& e) {
+        const bool bakeEnd = e.kind == Event::Kind::DialogMessage && e.id == OMBRIN_ID;
+        const bool passEnd = e.kind == Event::Kind::Special && e.id == VEXLOR_ID;
+        if (!bakeEnd && !passEnd) return;
+        Ending& ending = endings_[e.id];
+        ending.outcome = e.value1;
+        ++ending.count;
+    });
 }
+
+Studio::~Studio() { dialogs_.setEventObserver({}); }
 
 bool Studio::alive(Object* o) const {
     if (!o) return false;

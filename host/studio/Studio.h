@@ -65,6 +65,9 @@ std::string recoveryPathFor(const std::string& documentPath);
 class Studio {
 public:
     Studio(Document& document, DialogHost& dialogs, StudioServer& server, StudioHooks hooks);
+    ~Studio();
+    Studio(const Studio&) = delete;
+    Studio& operator=(const Studio&) = delete;
 
     // Registers every interface route on the server.
     void addRoutes();
@@ -133,6 +136,13 @@ private:
     int undoDepthAfterUndo_ = -1;
     std::string busy_;
     std::string notice_;
+    // How each plug-in's last run ended, from its end message (the value, and how many have come):
+    // what the page decides on, never the status line's words.
+    struct Ending {
+        int32_t outcome = 0;
+        int32_t count = 0;
+    };
+    std::map<int32_t, Ending> endings_;
     std::string state_;
     uint64_t version_ = 0;
     // The content as last looked at and as last opened or saved; `rebaseline_`: the next look takes

@@ -193,6 +193,10 @@ std::string Studio::buildState() const {
     }
     state["busy"] = busy_;
     state["notice"] = notice_;
+    json endings = json::object();
+    for (const auto& [plugin, ending] : endings_)
+        endings[std::to_string(plugin)] = {{"outcome", ending.outcome}, {"count", ending.count}};
+    state["endings"] = std::move(endings);
     return state.dump();
 }
 

@@ -14,7 +14,7 @@ import * as ids from './ids.js';
 const BAKE = ids.OMBRIN_ID;
 const BAKE_NORMAL_FILE = ids.IDC_BAKE_NORMAL_FILE, BAKE_OCCLUSION_FILE = ids.IDC_BAKE_OCCLUSION_FILE;
 const BAKE_DISPLACEMENT_FILE = ids.IDC_BAKE_DISPLACEMENT_FILE;
-const BAKE_LOW_NAME = ids.IDC_BAKE_LOW_NAME, BAKE_STATUS = ids.IDC_BAKE_STATUS;
+const BAKE_LOW_NAME = ids.IDC_BAKE_LOW_NAME;
 const BAKE_NORMAL_Y = ids.IDC_BAKE_NORMAL_Y, BAKE_NORMAL_Y_DOWN = ids.IDC_BAKE_NORMAL_Y_DOWN;
 
 const $ = (id) => document.getElementById(id);
@@ -316,8 +316,9 @@ async function renderMaps() {
     }
     return;
   }
-  const status = gadgetState(BAKE, BAKE_STATUS);
-  const finished = status && status.text && !state.busy && /finished/i.test(status.text);
+  // The bake's own end message says whether it finished; the status line only shows it in words.
+  const ending = state.endings && state.endings[BAKE];
+  const finished = ending && ending.outcome === ids.BAKE_END_DONE && !state.busy;
   if (!finished) return;
   const files = [BAKE_NORMAL_FILE, BAKE_OCCLUSION_FILE, BAKE_DISPLACEMENT_FILE]
     .map((id) => gadgetState(BAKE, id))
