@@ -4,6 +4,7 @@
 #include <map>
 
 #include "BakedAsset.h"
+#include "CommandFailure.h"
 #include "HostSession.h"
 #include "host/Dialogs.h"
 #include "host/EventQueue.h"
@@ -17,20 +18,6 @@ namespace fs = std::filesystem;
 
 namespace app {
 namespace {
-
-constexpr int kInterruptedExit = 130;
-
-class Failure {
-public:
-    explicit Failure(std::ostream& err) : err_(err) {}
-    int operator()(const std::string& message) const {
-        err_ << "vexlor bake: " << message << "\n";
-        return 1;
-    }
-
-private:
-    std::ostream& err_;
-};
 
 std::string joined(const std::vector<std::string>& names) {
     std::string s;
@@ -294,7 +281,7 @@ void printWritten(const BakePlan& plan, const std::string& lowName, std::ostream
 }  // namespace
 
 int runBake(const std::string& moduleDir, const BakePlan& plan, std::ostream& out, std::ostream& err) {
-    const Failure fail(err);
+    const CommandFailure fail(err, "bake");
     // A normal map baked for the asset alone goes once the run ends, however it ends.
     TemporaryFiles assetNormal;
     if (plan.normalForAssetOnly)

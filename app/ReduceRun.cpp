@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "BakedAsset.h"
+#include "CommandFailure.h"
 #include "HostSession.h"
 #include "LevelMaps.h"
 #include "ReductionDialogRun.h"
@@ -16,27 +17,9 @@
 namespace fs = std::filesystem;
 
 namespace app {
-namespace {
-
-constexpr int kInterruptedExit = 130;
-
-class Failure {
-public:
-    Failure(std::ostream& err, const char* command) : err_(err), command_(command) {}
-    int operator()(const std::string& message) const {
-        err_ << "vexlor " << command_ << ": " << message << "\n";
-        return 1;
-    }
-
-private:
-    std::ostream& err_;
-    const char* command_;
-};
-
-}  // namespace
 
 int runReduce(const std::string& moduleDir, const ReducePlan& plan, std::ostream& out, std::ostream& err) {
-    const Failure fail(err, "reduce");
+    const CommandFailure fail(err, "reduce");
     const Target& target = plan.target;
     const std::string& input = plan.setup.input;
     ReductionDialogRun run(err, "reduce");
@@ -79,7 +62,7 @@ int runReduce(const std::string& moduleDir, const ReducePlan& plan, std::ostream
 }
 
 int runLod(const std::string& moduleDir, const LodPlan& plan, std::ostream& out, std::ostream& err) {
-    const Failure fail(err, "lod");
+    const CommandFailure fail(err, "lod");
     const std::vector<Target>& levels = plan.levels;
     const std::vector<std::string>& paths = plan.paths;
     const std::string& input = plan.setup.input;
