@@ -178,14 +178,14 @@ bool NMOctreeBuilder::buildSequential() {
         }
         if (!insert(i)) return false;
     }
-    return finishFrom(root_, scratch_) && compile(1);
+    return descend(root_, scratch_, Descent::Finish) && compile(1);
 }
 
 bool NMOctreeBuilder::insert(int32_t index) {
     if (!overlaps(root_, index)) return true;
     if (!appendIndex(root_->indices, index)) return false;
     if (root_->indices.count < splitCount) return true;
-    return pushDown(root_, scratch_);
+    return descend(root_, scratch_, Descent::Split);
 }
 
 // The boxes of the triangles, for the placement tests of the build (freed when it ends).
@@ -317,9 +317,10 @@ bool NMOctreeBuilder::handDown(NMOctreeNode* node, BuildScratch& scratch) const 
     return true;
 }
 
-// Hands the pending indices of `start` down, splitting every child that ends up with more than
-// splitCount indices (unless it is too small to split), and so on down.
-bool NMOctreeBuilder::pushDown(NMOctreeNode* start, BuildScratch& scratch) const {
+// Hands the pending indices of `start` down, and so on down. Splitting (`Descent::Split`) goes on
+// into every child that ends up with more than splitCount indices; finishing (`Descent::Finish`)
+// into every child, until each index is in a leaf. Either stops at children too small to split.
+bool NMOctreeBuilder::descend(NMOctreeNode* start, BuildScratch& scratch, Descent descent) const {
     Stack<NMOctreeNode*>& work = scratch.work;
     work.count = 0;
     work.push(start);
@@ -327,40 +328,18 @@ bool NMOctreeBuilder::pushDown(NMOctreeNode* start, BuildScratch& scratch) const
     while (work.count > 0) {
         NMOctreeNode* node = work.items[--work.count];
         if (bakeStopRequested(options_.thread)) return false;
+        if (descent == Descent::Finish && node->isLeaf()) continue;
         if (!makeChildren(node) || !handDown(node, scratch)) return false;
         for (int32_t c = 0; c < 8; ++c) {
             NMOctreeNode* child = node->child[c];
-            if (child->indices.count > splitCount && maxHalf(child->box) > minHalfExtent) {
+            const bool full = descent == Descent::Finish || child->indices.count > splitCount;
+            if (full && maxHalf(child->box) > minHalfExtent) {
                 const int32_t before = work.count;
                 work.push(child);
                 if (work.count == before) return false;
             }
         }
         node->indices.count = 0;  // emptied, storage kept
-    }
-    return true;
-}
-
-// Hands every pending index below `start` down to the leaves.
-bool NMOctreeBuilder::finishFrom(NMOctreeNode* start, BuildScratch& scratch) const {
-    Stack<NMOctreeNode*>& work = scratch.work;
-    work.count = 0;
-    work.push(start);
-    if (work.count == 0) return false;
-    while (work.count > 0) {
-        NMOctreeNode* node = work.items[--work.count];
-        if (bakeStopRequested(options_.thread)) return false;
-        if (node->isLeaf()) continue;
-        if (!makeChildren(node) || !handDown(node, scratch)) return false;
-        for (int32_t c = 0; c < 8; ++c) {
-            NMOctreeNode* child = node->child[c];
-            if (maxHalf(child->box) > minHalfExtent) {
-                const int32_t before = work.count;
-                work.push(child);
-                if (work.count == before) return false;
-            }
-        }
-        node->indices.count = 0;
     }
     return true;
 }
@@ -405,11 +384,11 @@ private:
             }
             if (batch < batches) {
                 if (child->indices.count > splitCount && maxHalf(child->box) > minHalfExtent &&
-                    !b.pushDown(child, scratch))
+                    !b.descend(child, scratch, Descent::Split))
                     return false;
                 if (failed_.load(std::memory_order_relaxed)) return false;
                 if (batch % 100 == 0 && bakeStopRequested(thread)) return false;
-            } else if (maxHalf(child->box) > minHalfExtent && !b.finishFrom(child, scratch)) {
+            } else if (maxHalf(child->box) > minHalfExtent && !b.descend(child, scratch, Descent::Finish)) {
                 return false;
             }
             done_.fetch_add(1, std::memory_order_relaxed);
@@ -440,7 +419,7 @@ bool NMOctreeBuilder::buildParallel() {
         // Never handed down: the root is the only leaf.
         if (!growList(root_->indices, rootList.count)) return false;
         for (int32_t i = 0; i < rootList.count; ++i) root_->indices.items[root_->indices.count++] = rootList.items[i];
-        return finishFrom(root_, scratch_) && compile(1);
+        return descend(root_, scratch_, Descent::Finish) && compile(1);
     }
     if (!makeChildren(root_)) return false;
     BuildJob job(*this, rootList);

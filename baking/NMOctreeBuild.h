@@ -119,8 +119,8 @@ private:
     static bool growList(Stack<int32_t>& list, int32_t extra);
     bool makeChildren(NMOctreeNode* node) const;
     bool handDown(NMOctreeNode* node, BuildScratch& scratch) const;
-    bool pushDown(NMOctreeNode* start, BuildScratch& scratch) const;
-    bool finishFrom(NMOctreeNode* start, BuildScratch& scratch) const;
+    enum class Descent { Split, Finish };
+    bool descend(NMOctreeNode* start, BuildScratch& scratch, Descent descent) const;
     void freeNodes();
     // Makes the query form of `out_` from the finished octree (in NMOctreeCompile.cpp); the subtrees
     // of the root's children on up to `threads` workers, with the same result as on one.

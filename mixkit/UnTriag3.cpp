@@ -111,6 +111,10 @@ void UnTriag3::release() {
     uvwTags.clear();
     normalTags.clear();
     candidates.clear();
+    releaseNeighboursAndCandidates();
+}
+
+void UnTriag3::releaseNeighboursAndCandidates() {
     cornerStart.clear();
     cornerPolygons.clear();
     for (int32_t i = 0; i < candidateBlocks.count; ++i) hostFree(candidateBlocks.items[i]);
@@ -154,12 +158,7 @@ bool UnTriag3::run(HostPolygonObject target, HostSelection polygonSet) {
     }
 
     // The neighbour table and the candidate records are done with.
-    cornerStart.clear();
-    cornerPolygons.clear();
-    for (int32_t i = 0; i < candidateBlocks.count; ++i) hostFree(candidateBlocks.items[i]);
-    candidateBlocks.clear();
-    nextCandidate = nullptr;
-    candidatesLeft = 0;
+    releaseNeighboursAndCandidates();
     return true;
 }
 

@@ -87,6 +87,8 @@ private:
     bool fillFlags(HostSelection polygonSet);
     bool collectTags();
     bool buildNeighbours();
+    // Frees the neighbour table and the candidate records (the run's scratch, not its results).
+    void releaseNeighboursAndCandidates();
     void collectCandidates(int32_t i);
     QuadCandidate* makeCandidate();
     void merge(const QuadCandidate& c);
