@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "BakedAsset.h"
+#include "OptionText.h"
 #include "host/Bitmap.h"
 #include "host/SafeOutput.h"
 #include "sources/ResourceIds.h"
@@ -30,12 +31,6 @@ const BakeFormat kFormats[] = {{"tif", IDC_BAKE_FORMAT_TIF, 8, {8, 16}},
 int indexOf(const std::vector<std::string>& names, const std::string& name) {
     const auto it = std::find(names.begin(), names.end(), name);
     return it == names.end() ? -1 : static_cast<int>(it - names.begin());
-}
-
-std::string joined(const std::vector<std::string>& names) {
-    std::string s;
-    for (const std::string& n : names) s += (s.empty() ? "" : ", ") + n;
-    return s;
 }
 
 // The suffix after the last dot of the file name ("" when there is none).

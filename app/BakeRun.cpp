@@ -4,6 +4,7 @@
 #include <map>
 
 #include "BakedAsset.h"
+#include "OptionText.h"
 #include "CommandFailure.h"
 #include "HostSession.h"
 #include "host/Dialogs.h"
@@ -18,12 +19,6 @@ namespace fs = std::filesystem;
 
 namespace app {
 namespace {
-
-std::string joined(const std::vector<std::string>& names) {
-    std::string s;
-    for (const std::string& n : names) s += (s.empty() ? "" : ", ") + n;
-    return s;
-}
 
 void collect(host::Object* o, std::vector<host::Object*>& out) {
     out.push_back(o);

@@ -37,4 +37,10 @@ std::string checkOutput(const std::string& option, const std::string& path, cons
     return {};
 }
 
+std::string joined(const std::vector<std::string>& names) {
+    std::string s;
+    for (const std::string& n : names) s += (s.empty() ? "" : ", ") + n;
+    return s;
+}
+
 }  // namespace app

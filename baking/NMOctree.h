@@ -21,6 +21,10 @@
 
 struct NMQueryScratch;
 
+// Node boxes are widened, and distances compared, with this much slack relative to the scene's
+// coordinate scale, so that rounding in the box tests never loses a triangle that touches a box.
+inline constexpr double kOctreeWiden = 1e-9;
+
 // What a nearest-hit query finds: the point, the surface normal there (bump-perturbed when a bump
 // layer was given, not normalised again), the signed distance along the direction (positive in
 // front of the origin) and the triangle's index.

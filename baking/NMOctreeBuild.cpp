@@ -12,12 +12,9 @@
 
 namespace {
 
-constexpr const char* kTag = "NMOctree";
+constexpr const char* kOctreeTag = "NMOctree";
 // Entries a list reserves on its first append.
 constexpr int32_t kFirstReserve = 10;
-// Node boxes of the query form are widened by this much of the scene's coordinate scale, so that
-// rounding in the box tests never loses a triangle that touches a box.
-constexpr double kWiden = 1e-9;
 
 inline double min3(double a, double b, double c) {
     const double m = a < b ? a : b;
@@ -144,11 +141,11 @@ bool NMOctreeBuilder::build(NMTriangleGeometry& geometry, NMOctree& out, const N
     stats_ = NMOctreeBuildStats();
     out.clear();
     out_ = &out;
-    bool ok = (root_ = hostNew<NMOctreeNode>(kTag, __LINE__)) != nullptr;
+    bool ok = (root_ = hostNew<NMOctreeNode>(kOctreeTag, __LINE__)) != nullptr;
     if (ok) {
         root_->box = geometry.box;
         thickenFlatAxes(root_->box);
-        slack_ = out.slack_ = coordinateScale(root_->box) * kWiden;
+        slack_ = out.slack_ = coordinateScale(root_->box) * kOctreeWiden;
         out.corners_ = static_cast<Stack<NMVec3>&&>(geometry.corners);
         out.normals_ = static_cast<Stack<NMVec3>&&>(geometry.normals);
         out.list_ = bumpSource;
@@ -221,9 +218,9 @@ bool NMOctreeBuilder::overlaps(const NMOctreeNode* node, int32_t index) const {
 bool NMOctreeBuilder::makeChildren(NMOctreeNode* node) const {
     if (node->child[0] != nullptr) return true;  // all eight exist
     constexpr int32_t line = __LINE__;
-    void* block = hostAlloc(8 * sizeof(NMOctreeNode), line, kTag);
+    void* block = hostAlloc(8 * sizeof(NMOctreeNode), line, kOctreeTag);
     if (block == nullptr) {
-        reportNoMemory(kTag, line);
+        reportNoMemory(kOctreeTag, line);
         return false;
     }
     NMOctreeNode* children = static_cast<NMOctreeNode*>(block);

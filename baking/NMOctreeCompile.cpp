@@ -11,9 +11,6 @@
 
 namespace {
 
-// Boxes are widened and distances compared with this much slack, relative to the coordinates.
-constexpr double kWiden = 1e-9;
-
 // Leaves of the built tree whose entries and boxes a worker takes at once.
 constexpr int32_t kLeafBlock = 512;
 
@@ -414,7 +411,7 @@ bool NMOctreeBuilder::compile(int32_t threads) {
     }
 
     // The final form: empty children left out, big leaves parted.
-    const double widen = out.slack_ / kWiden * kFloatWiden;
+    const double widen = out.slack_ / kOctreeWiden * kFloatWiden;
     int32_t depth = 0;
     if (threads > 1 && raw.items[0].childCount > 0) {
         if (!compileParts(raw, threads, queryNodes_, queryEntries_, corners_, widen, &depth)) return false;

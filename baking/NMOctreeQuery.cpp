@@ -12,9 +12,6 @@ using nmquery::lineThrough;
 
 namespace {
 
-// Distances are compared with this much slack, relative to the coordinates.
-constexpr double kWiden = 1e-9;
-
 struct Candidate {
     int32_t node;
     double distance;
@@ -121,7 +118,7 @@ bool NMOctree::nearestHit(const NMVec3& p, const NMVec3& d, NMAbstractVectorLaye
                 acceptHit(d, tris[i], h.t, h.u, h.v, bump, &best, &bestFacing, &found);
                 if (found) {
                     bestAt = std::fabs(best.t);
-                    reach = bestAt + bestAt * kWiden + slack_;
+                    reach = bestAt + bestAt * kOctreeWiden + slack_;
                 }
             }
             continue;

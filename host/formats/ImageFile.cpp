@@ -36,7 +36,7 @@ void setError(std::string* error, const std::string& text) {
 
 enum class ReadResult { ok, missing, failed };
 
-ReadResult readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& why) {
+ReadResult readImageBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& why) {
     const OpenedInput in = openRegularFile(path);
     if (in.fd < 0) {
         if (in.err == ENOENT) return ReadResult::missing;
@@ -217,7 +217,7 @@ bool Bitmap::load(const std::string& path, std::string* error) {
     using formats::setError;
     std::vector<uint8_t> bytes;
     std::string why;
-    switch (formats::readWholeFile(path, bytes, why)) {
+    switch (formats::readImageBytes(path, bytes, why)) {
         case ReadResult::missing: setError(error, path + ": no such file"); return false;
         case ReadResult::failed: setError(error, path + ": " + why); return false;
         case ReadResult::ok: break;

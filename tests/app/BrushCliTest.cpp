@@ -13,28 +13,15 @@
 #include "host/Document.h"
 #include "host/ObjFile.h"
 #include "host/Tags.h"
+#include "tests/app/LoadedFile.h"
 
 namespace {
 
-const std::string kSample = std::string(VEXLOR_SOURCE_DIR) + "/samples/sample.obj";
 // Over the torus's right-hand side in a front view of 400 x 300.
 const std::string kStroke = "260,115 300,150 260,185";
 const std::string kOtherStroke = "140,115 100,150 140,185";
 // Large enough for the curved surface of the sample to be coarsened.
 const std::string kCoarse = "100000";
-
-struct Loaded {
-    std::unique_ptr<host::Document> doc = std::make_unique<host::Document>();
-    std::vector<host::Object*> objects;
-    host::PolygonObject& first() { return *static_cast<host::PolygonObject*>(objects.front()); }
-};
-
-Loaded load(const std::string& path) {
-    Loaded l;
-    std::string error;
-    EXPECT_TRUE(host::readObj(path, *l.doc, &l.objects, &error)) << error;
-    return l;
-}
 
 std::vector<std::string> brush(const std::string& out, const std::vector<std::string>& more) {
     std::vector<std::string> args = {"brush", kSample, "-o", out, "--view", "front", "--size", "400x300"};
@@ -52,7 +39,7 @@ TEST(BrushCliTest, StrokeCoarsensTheSampleAndLeavesACleanMeshWithItsTags) {
         runVexlor(brush(dir + "/out.obj", {"--stroke", kStroke, "--snapshot", dir + "/view.png", "--max-error", kCoarse}));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("stroke 1: 3456 -> "), std::string::npos) << r.out;
-    Loaded in = load(kSample), out = load(dir + "/out.obj");
+    LoadedFile in = loadObj(kSample), out = loadObj(dir + "/out.obj");
     host::PolygonObject& obj = out.first();
     EXPECT_LT(obj.polygonCount(), in.first().polygonCount() - 10);
     EXPECT_LT(obj.pointCount(), in.first().pointCount() - 10);
@@ -95,7 +82,7 @@ TEST(BrushCliTest, UndoTakesDragsBackExactly) {
                                                     "--max-error", kCoarse}));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("took back 2 of 2 drags"), std::string::npos) << r.out;
-    Loaded in = load(kSample), both = load(dir + "/both.obj");
+    LoadedFile in = loadObj(kSample), both = loadObj(dir + "/both.obj");
     EXPECT_TRUE(sameGeometry(in.first(), both.first()));
 
     r = runVexlor(brush(dir + "/one.obj", {"--stroke", kStroke, "--max-error", kCoarse}));
@@ -103,7 +90,7 @@ TEST(BrushCliTest, UndoTakesDragsBackExactly) {
     r = runVexlor(brush(dir + "/undone.obj",
                         {"--stroke", kStroke, "--stroke", kOtherStroke, "--undo", "1", "--max-error", kCoarse}));
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    Loaded one = load(dir + "/one.obj"), undone = load(dir + "/undone.obj");
+    LoadedFile one = loadObj(dir + "/one.obj"), undone = loadObj(dir + "/undone.obj");
     EXPECT_TRUE(sameGeometry(one.first(), undone.first()));
     EXPECT_FALSE(sameGeometry(one.first(), in.first()));
 }
@@ -117,7 +104,7 @@ TEST(BrushCliTest, StrokesOffTheObjectOrTheViewChangeNothing) {
     EXPECT_NE(r.err.find("stroke 2 leaves the view at 450,100"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("stroke 1: nothing collapsed"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("stroke 3: nothing collapsed"), std::string::npos) << r.out;
-    Loaded in = load(kSample), out = load(dir + "/out.obj");
+    LoadedFile in = loadObj(kSample), out = loadObj(dir + "/out.obj");
     EXPECT_TRUE(sameGeometry(in.first(), out.first()));
 }
 

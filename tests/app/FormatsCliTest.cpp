@@ -12,12 +12,11 @@
 #include "host/Bitmap.h"
 #include "host/Document.h"
 #include "host/formats/MeshFile.h"
+#include "tests/app/LoadedFile.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string kSample = std::string(VEXLOR_SOURCE_DIR) + "/samples/sample.obj";
 
 // A unit cube of six quads, each face with its own UV square (seams on every edge).
 const char* kCubeObj = R"(o cube
@@ -61,18 +60,6 @@ f 3/17 4/18 8/19 7/20
 f 4/21 1/22 5/23 8/24
 )";
 
-struct Loaded {
-    std::unique_ptr<host::Document> doc = std::make_unique<host::Document>();
-    std::vector<host::Object*> roots;
-};
-
-Loaded load(const std::string& path) {
-    Loaded l;
-    std::string error;
-    EXPECT_TRUE(host::formats::readMeshFile(path, *l.doc, &l.roots, &error)) << error;
-    return l;
-}
-
 std::vector<host::PolygonObject*> polygonObjectsBelow(host::Object* root) {
     std::vector<host::PolygonObject*> out;
     if (root->isPolygonObject()) out.push_back(static_cast<host::PolygonObject*>(root));
@@ -113,9 +100,9 @@ TEST(VexlorFormats, TheSplitGltfCubeReducesLikeTheObjCube) {
     const RunResult b = runVexlor({"reduce", dir + "/cube.glb", "-o", dir + "/b.obj", "--points", "6"});
     ASSERT_EQ(a.exitCode, 0) << a.err;
     ASSERT_EQ(b.exitCode, 0) << b.err;
-    Loaded la = load(dir + "/a.obj"), lb = load(dir + "/b.obj");
-    auto* oa = static_cast<host::PolygonObject*>(la.roots.at(0));
-    auto* ob = static_cast<host::PolygonObject*>(lb.roots.at(0));
+    LoadedFile la = loadMeshFile(dir + "/a.obj"), lb = loadMeshFile(dir + "/b.obj");
+    auto* oa = static_cast<host::PolygonObject*>(la.objects.at(0));
+    auto* ob = static_cast<host::PolygonObject*>(lb.objects.at(0));
     EXPECT_EQ(oa->pointCount(), 6);
     EXPECT_EQ(ob->pointCount(), 6);
     // One surface in both: no open border appears, every edge has two polygons.
@@ -139,14 +126,14 @@ TEST(VexlorFormats, ALodChainInOneGlbHoldsTheInputAndEveryLevelAsWrittenAlone) {
     ASSERT_EQ(alone.exitCode, 0) << alone.err;
     ASSERT_EQ(runVexlor({"convert", kSample, "-o", dir + "/level0.glb"}).exitCode, 0);
 
-    Loaded c = load(dir + "/chain.glb");
-    ASSERT_EQ(c.roots.size(), 3u);
+    LoadedFile c = loadMeshFile(dir + "/chain.glb");
+    ASSERT_EQ(c.objects.size(), 3u);
     const int expectedPoints[] = {3456, 1728, 864};
     for (int level = 0; level < 3; ++level) {
-        Loaded a = load(dir + "/level" + std::to_string(level) + ".glb");
-        std::vector<host::PolygonObject*> fromChain = polygonObjectsBelow(c.roots[level]);
+        LoadedFile a = loadMeshFile(dir + "/level" + std::to_string(level) + ".glb");
+        std::vector<host::PolygonObject*> fromChain = polygonObjectsBelow(c.objects[level]);
         std::vector<host::PolygonObject*> fromAlone;
-        for (host::Object* r : a.roots) {
+        for (host::Object* r : a.objects) {
             auto more = polygonObjectsBelow(r);
             fromAlone.insert(fromAlone.end(), more.begin(), more.end());
         }

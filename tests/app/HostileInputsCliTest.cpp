@@ -14,7 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSample = std::string(VEXLOR_SOURCE_DIR) + "/samples/sample.obj";
 const std::string kHigh = std::string(VEXLOR_SOURCE_DIR) + "/samples/bake_high.obj";
 const std::string kLow = std::string(VEXLOR_SOURCE_DIR) + "/samples/bake_low.obj";
 

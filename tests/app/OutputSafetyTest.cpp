@@ -19,8 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSample = std::string(VEXLOR_SOURCE_DIR) + "/samples/sample.obj";
-
 // A flat grid of n x n quads, each point shared by its neighbours.
 std::string gridText(int n) {
     return testsupport::objGridText(

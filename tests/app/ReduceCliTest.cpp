@@ -25,25 +25,11 @@
 #include "host/Tags.h"
 #include "tests/support/ObjGrid.h"
 #include "tests/support/MeshFlaw.h"
+#include "tests/app/LoadedFile.h"
 
 extern char** environ;
 
 namespace {
-
-const std::string kSample = std::string(VEXLOR_SOURCE_DIR) + "/samples/sample.obj";
-
-struct Loaded {
-    std::unique_ptr<host::Document> doc = std::make_unique<host::Document>();
-    std::vector<host::Object*> objects;
-    host::PolygonObject& first() { return *static_cast<host::PolygonObject*>(objects.front()); }
-};
-
-Loaded load(const std::string& path) {
-    Loaded l;
-    std::string error;
-    EXPECT_TRUE(host::readObj(path, *l.doc, &l.objects, &error)) << error;
-    return l;
-}
 
 using testsupport::meshFlaw;
 
@@ -151,7 +137,7 @@ TEST(VexlorReduce, TheReducedSampleKeepsItsQuadsSeamsAndGroups) {
     const RunResult r = runVexlor({"reduce", kSample, "-o", out, "--ratio", "25"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find(out), std::string::npos) << r.out;
-    Loaded l = load(out);
+    LoadedFile l = loadObj(out);
     ASSERT_EQ(l.objects.size(), 1u);
     const host::PolygonObject& obj = l.first();
     EXPECT_EQ(obj.pointCount(), 864);
@@ -193,7 +179,7 @@ TEST(VexlorReduce, ThePreviewRoadWritesTheSameFileAsTheDirectRoad) {
         EXPECT_FALSE(a.empty());
         EXPECT_TRUE(a == b) << target[0] << " " << target[1];
     }
-    EXPECT_EQ(load(folder + "/direct.obj").first().pointCount() < 3456, true);
+    EXPECT_EQ(loadObj(folder + "/direct.obj").first().pointCount() < 3456, true);
 }
 
 TEST(VexlorReduce, AnyThreadCountWritesTheSameFile) {
@@ -218,7 +204,7 @@ TEST(VexlorReduce, AGroupIsReducedAndEverythingOutsideItStaysExactlyAsItWas) {
     const std::string out = makeTempFolder() + "/rim.obj";
     const RunResult r = runVexlor({"reduce", kSample, "-o", out, "--group", "rim", "--ratio", "30"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    Loaded before = load(kSample), after = load(out);
+    LoadedFile before = loadObj(kSample), after = loadObj(out);
     EXPECT_EQ(meshFlaw(after.first()), "");
     EXPECT_LT(after.first().pointCount(), before.first().pointCount());
     EXPECT_LT(group(after.first(), "rim")->set.count(), group(before.first(), "rim")->set.count());
@@ -236,13 +222,13 @@ TEST(VexlorReduce, SettingsAndTheDialogAreShown) {
     EXPECT_NE(r.out.find("[ ] Quality checks"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Boundary weight: 50"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Target: 864"), std::string::npos) << r.out;
-    EXPECT_EQ(load(out).first().pointCount(), 864);
+    EXPECT_EQ(loadObj(out).first().pointCount(), 864);
 }
 
 TEST(VexlorReduce, AnErrorLimitMeansTheSameInAnyUnits) {
     // The sample and the sample in units a thousand times smaller (every point x1000).
     const std::string folder = makeTempFolder();
-    Loaded big = load(kSample);
+    LoadedFile big = loadObj(kSample);
     for (host::Vec3f& p : big.first().points) p = {p.x * 1000.0f, p.y * 1000.0f, p.z * 1000.0f};
     std::string error;
     const std::string bigPath = folder + "/big.obj";
@@ -251,8 +237,8 @@ TEST(VexlorReduce, AnErrorLimitMeansTheSameInAnyUnits) {
     const RunResult b = runVexlor({"reduce", bigPath, "-o", folder + "/b.obj", "--error", "10000"});
     ASSERT_EQ(a.exitCode, 0) << a.err;
     ASSERT_EQ(b.exitCode, 0) << b.err;
-    const int small = load(folder + "/a.obj").first().pointCount();
-    const int large = load(folder + "/b.obj").first().pointCount();
+    const int small = loadObj(folder + "/a.obj").first().pointCount();
+    const int large = loadObj(folder + "/b.obj").first().pointCount();
     EXPECT_LT(small, 3456 * 9 / 10);
     EXPECT_GT(small, 3456 / 10);
     EXPECT_NEAR(large, small, small / 200 + 1);
@@ -266,7 +252,7 @@ TEST(VexlorLod, OneReductionWritesEveryLevelAndTheFinestToCoarsestMatchDirectRun
     for (int i = 0; i < 3; ++i) {
         const std::string path = folder + "/torus_lod" + std::to_string(i + 1) + ".obj";
         EXPECT_NE(r.out.find(path), std::string::npos) << r.out;
-        Loaded l = load(path);
+        LoadedFile l = loadObj(path);
         EXPECT_EQ(l.first().pointCount(), expected[i]) << path;
         EXPECT_EQ(meshFlaw(l.first()), "") << path;
         // Most polygons come back as quads; at 10 % of the points the torus is coarse enough that
@@ -279,11 +265,11 @@ TEST(VexlorLod, OneReductionWritesEveryLevelAndTheFinestToCoarsestMatchDirectRun
     ASSERT_EQ(d.exitCode, 0) << d.err;
     EXPECT_TRUE(readFile(folder + "/direct25.obj") == readFile(folder + "/torus_lod2.obj"));
     // The error level stops where the recorded costs pass the limit.
-    Loaded byError = load(folder + "/torus_lod4.obj");
+    LoadedFile byError = loadObj(folder + "/torus_lod4.obj");
     EXPECT_EQ(meshFlaw(byError.first()), "");
     EXPECT_LE(byError.first().pointCount(), 3456);
     // The input is as it was.
-    EXPECT_EQ(load(kSample).first().pointCount(), 3456);
+    EXPECT_EQ(loadObj(kSample).first().pointCount(), 3456);
 }
 
 TEST(VexlorReduce, BadInputIsRefusedWithAClearMessageAndNothingIsWritten) {
@@ -383,9 +369,9 @@ TEST(VexlorReduce, AnErrorLimitKeepsTheSamePointsOnEveryRoad) {
                 runVexlor({"reduce", m.path, "-o", folder + "/preview.obj", "--error", limit, "--preview"});
             ASSERT_EQ(direct.exitCode, 0) << direct.err;
             ASSERT_EQ(preview.exitCode, 0) << preview.err;
-            const int d = load(folder + "/direct.obj").first().pointCount();
-            EXPECT_EQ(load(folder + "/preview.obj").first().pointCount(), d) << m.path << " --error " << limit;
-            EXPECT_EQ(load(folder + "/lod" + std::to_string(i + 1) + ".obj").first().pointCount(), d)
+            const int d = loadObj(folder + "/direct.obj").first().pointCount();
+            EXPECT_EQ(loadObj(folder + "/preview.obj").first().pointCount(), d) << m.path << " --error " << limit;
+            EXPECT_EQ(loadObj(folder + "/lod" + std::to_string(i + 1) + ".obj").first().pointCount(), d)
                 << m.path << " level e" << limit;
             counts.push_back(d);
         }
@@ -455,8 +441,8 @@ TEST(VexlorReduce, AFarAwayPointDoesNotChangeWhatIsKept) {
         const RunResult far = runVexlor({"reduce", folder + "/far.obj", "-o", folder + "/far_out.obj", "--ratio", "10"});
         ASSERT_EQ(plain.exitCode, 0) << plain.err;
         ASSERT_EQ(far.exitCode, 0) << far.err;
-        const int kept = load(folder + "/plain_out.obj").first().pointCount();
-        EXPECT_EQ(load(folder + "/far_out.obj").first().pointCount(), kept) << c.outlier;
-        EXPECT_EQ(meshFlaw(load(folder + "/far_out.obj").first()), "") << c.outlier;
+        const int kept = loadObj(folder + "/plain_out.obj").first().pointCount();
+        EXPECT_EQ(loadObj(folder + "/far_out.obj").first().pointCount(), kept) << c.outlier;
+        EXPECT_EQ(meshFlaw(loadObj(folder + "/far_out.obj").first()), "") << c.outlier;
     }
 }

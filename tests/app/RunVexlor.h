@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+// The bundled sample the command-line tests start from.
+inline const std::string kSample = std::string(VEXLOR_SOURCE_DIR) + "/samples/sample.obj";
+
 struct RunResult {
     int exitCode = -1;
     std::string out;  // standard output

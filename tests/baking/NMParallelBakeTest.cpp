@@ -3,6 +3,8 @@
 // bump image), and a stop or a worker short of memory must end the bake cleanly.
 #include <gtest/gtest.h>
 
+#include <numbers>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -23,7 +25,6 @@ using baketest::BakeSceneFixture;
 using baketest::handle;
 using baketest::uvwOf;
 namespace fs = std::filesystem;
-constexpr double kPi = 3.141592653589793;
 
 const char* const kMaps[] = {"normal.tif", "occlusion.tif", "displacement.tif", "displacement.txt"};
 
@@ -35,10 +36,10 @@ std::string bytesOf(const fs::path& file) {
 // Low: a bent sheet of 5 × 4 quads. High: a finer, rippled sheet a little above it that leaves out
 // a strip along one side (rays miss there, so the edge fill and the dilation have work), and a
 // wall standing on it (occlusion with real blockers).
-host::Vec3 lowPoint(double u, double v) { return {u, v, 0.15 * std::sin(kPi * u)}; }
+host::Vec3 lowPoint(double u, double v) { return {u, v, 0.15 * std::sin(std::numbers::pi * u)}; }
 host::Vec3 highPoint(double u, double v) {
     const double x = 1.1 * u - 0.05, y = 0.8 * v - 0.05;
-    return {x, y, 0.15 * std::sin(kPi * x) + 0.02 * std::sin(9 * x) * std::cos(7 * y) + 0.01};
+    return {x, y, 0.15 * std::sin(std::numbers::pi * x) + 0.02 * std::sin(9 * x) * std::cos(7 * y) + 0.01};
 }
 host::Vec3 wallPoint(double u, double v) { return {0.3 + 0.4 * u, 0.35, 0.4 * v - 0.05}; }
 

@@ -2,6 +2,8 @@
 // occlusion sample over an open plane, beside a wall and with a blocked half-space.
 #include <gtest/gtest.h>
 
+#include <numbers>
+
 #include <cmath>
 
 #include "baking/BakeSettings.h"
@@ -13,7 +15,6 @@
 namespace {
 
 using baketest::BakingFixture;
-constexpr double kPi = 3.141592653589793;
 
 NMTriangle flatTri(NMVec3 a, NMVec3 b, NMVec3 c) {
     NMTriangle t;
@@ -60,7 +61,7 @@ TEST_F(NMSamplingTest, FixedDirectionsOfGridThree) {
     ASSERT_TRUE(makeOcclusionDirections(dirs, 3, 1.0));
     ASSERT_EQ(dirs.count, 41);
     // Row 0, column 0: height 1/4, elevation asin(1/4), azimuth π/8.
-    const double e = std::asin(0.25), a = kPi / 8.0;
+    const double e = std::asin(0.25), a = std::numbers::pi / 8.0;
     EXPECT_DOUBLE_EQ(dirs[0].x, std::cos(a) * std::cos(e));
     EXPECT_DOUBLE_EQ(dirs[0].y, std::sin(a) * std::cos(e));
     EXPECT_DOUBLE_EQ(dirs[0].z, 0.25);

@@ -59,7 +59,7 @@ protected:
 
 // The high object reaches a little beyond the low one on every side, so that no ray runs along
 // its border.
-host::Vec3 highPoint(double u, double v) {
+host::Vec3 highSurfacePoint(double u, double v) {
     const double x = 1.1 * u - 0.05, y = 1.1 * v - 0.05;
     return {x, y, 0.04 * std::sin(2 * kPi * x) + 0.03 * std::cos(2 * kPi * y) + 0.01};
 }
@@ -76,7 +76,7 @@ TEST_F(NormalMapperTest, HeightFieldNormalsAndDisplacement) {
     // 230 rows cross two bands of 100.
     host::Object* low = doc.insert(baketest::grid("low", 4, 4, baketest::flat));
     host::Object* high = doc.insert(baketest::grid(
-        "high", 160, 160, highPoint, false));
+        "high", 160, 160, highSurfacePoint, false));
     const int W = 40, H = 230;
     setUp(low, high, W, H);
     s.supersampling = 1;
@@ -127,7 +127,7 @@ TEST_F(NormalMapperTest, HeightFieldNormalsAndDisplacement) {
 TEST_F(NormalMapperTest, DefaultSupersamplingStaysWithinTwoLevels) {
     host::Object* low = doc.insert(baketest::grid("low", 3, 3, baketest::flat));
     host::Object* high = doc.insert(baketest::grid(
-        "high", 120, 120, highPoint, false));
+        "high", 120, 120, highSurfacePoint, false));
     const int W = 48, H = 48;
     setUp(low, high, W, H);
     ASSERT_EQ(s.supersampling, 2);
@@ -353,7 +353,7 @@ TEST_F(NormalMapperTest, MissingInputFails) {
 TEST_F(NormalMapperTest, StopRequestsEndTheBakeWithoutFiles) {
     host::Object* low = doc.insert(baketest::grid("low", 3, 3, baketest::flat));
     host::Object* high = doc.insert(baketest::grid(
-        "high", 20, 20, highPoint, false));
+        "high", 20, 20, highSurfacePoint, false));
     setUp(low, high, 24, 24);
     s.occlusionOn = 1;
     s.occlusionGrid = 2;
@@ -379,7 +379,7 @@ TEST_F(NormalMapperTest, StopRequestsEndTheBakeWithoutFiles) {
 TEST_F(NormalMapperTest, AllocationFailuresFailTheBake) {
     host::Object* low = doc.insert(baketest::grid("low", 2, 2, baketest::flat));
     host::Object* high = doc.insert(baketest::grid(
-        "high", 6, 6, highPoint, false));
+        "high", 6, 6, highSurfacePoint, false));
     setUp(low, high, 10, 110);
     s.occlusionOn = 1;
     s.occlusionGrid = 2;
@@ -469,7 +469,7 @@ TEST_F(NormalMapperTest, AroundAnIslandEdgeFillThenDilation) {
             row.corner(c).y = 0.25f + 0.5f * row.corner(c).y;
         }
     host::Object* low = doc.insert(std::move(lowObject));
-    host::Object* high = doc.insert(baketest::grid("high", 60, 60, highPoint, false));
+    host::Object* high = doc.insert(baketest::grid("high", 60, 60, highSurfacePoint, false));
     setUp(low, high, 64, 64);
     s.supersampling = 1;
     ASSERT_TRUE(bake());

@@ -9,17 +9,13 @@
 #include "host/Object.h"
 #include "host/Settings.h"
 #include "host/Tags.h"
+#include "tests/support/SelectionMembers.h"
 
 using namespace host;
 
 namespace {
 
-std::vector<int> members(const SelectionSet& s) {
-    std::vector<int> out;
-    for (int i = 0; i < s.size(); ++i)
-        if (s.isSelected(i)) out.push_back(i);
-    return out;
-}
+using testsupport::members;
 
 // A unit quad and a triangle with every kind of tag, each holding values that tell elements apart.
 std::unique_ptr<PolygonObject> makeTaggedMesh(const std::string& name = "mesh") {

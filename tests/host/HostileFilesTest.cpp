@@ -15,6 +15,7 @@
 #include "host/Document.h"
 #include "host/Tags.h"
 #include "host/formats/MeshFile.h"
+#include "tests/support/RefusedFiles.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -23,50 +24,21 @@ using host::formats::MeshFormat;
 
 namespace {
 
-// One temporary folder per test.
-class TempDir : public testsupport::TempDir {
-public:
-    TempDir() : testsupport::TempDir("vexlor-hostile") {}
-};
+using testsupport::LoadedMesh;
+using testsupport::RefusedFile;
+using testsupport::expectEachRefused;
+using testsupport::loadMesh;
+using testsupport::writeBytes;
 
-void writeBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+// One temporary folder per test.
+class HostileDir : public testsupport::TempDir {
+public:
+    HostileDir() : testsupport::TempDir("vexlor-hostile") {}
+};
 
 template <class T>
 void put(std::string& out, T v) {
     out.append(reinterpret_cast<const char*>(&v), sizeof v);
-}
-
-struct Loaded {
-    std::unique_ptr<Document> doc = std::make_unique<Document>();
-    std::vector<Object*> roots;
-    formats::MeshReadReport report;
-    std::string error;
-    bool ok = false;
-};
-
-Loaded load(const std::string& path) {
-    Loaded l;
-    l.ok = formats::readMeshFile(path, *l.doc, &l.roots, &l.error, &l.report);
-    return l;
-}
-
-struct RefusedFile {
-    std::string name;
-    std::string bytes;
-    std::string expect;  // a piece of the message
-};
-
-void expectEachRefused(const TempDir& dir, const std::vector<RefusedFile>& files) {
-    for (const RefusedFile& c : files) {
-        const std::string path = dir.file(c.name);
-        writeBytes(path, c.bytes);
-        Loaded l = load(path);
-        EXPECT_FALSE(l.ok) << c.name;
-        EXPECT_EQ(l.error.rfind(path + ": ", 0), 0u) << l.error;
-        EXPECT_NE(l.error.find(c.expect), std::string::npos) << c.name << ": " << l.error;
-        EXPECT_EQ(l.error.find('\n'), std::string::npos) << l.error;
-        EXPECT_TRUE(l.doc->roots().empty()) << c.name;
-    }
 }
 
 // One triangle: three float positions (36 bytes) and nothing else.
@@ -214,7 +186,7 @@ FbxRecord connection(int64_t child, int64_t parent) {
 // the buffer and copied heap into the output), in .gltf and .glb alike; a texture set numbered past
 // any int is ignored rather than overflowing.
 TEST(HostileFiles, AccessorsReachingPastTheirBufferAreRefusedWhateverTheirNumbers) {
-    TempDir dir;
+    HostileDir dir;
     const std::string huge = "18446744073709551600";  // 2^64 - 16
     const std::vector<std::pair<std::string, std::string>> views = {
         {R"({"buffer":0,"byteLength":36})", R"({"bufferView":0,"byteOffset":)" + huge + R"(,"componentType":5126,"count":3,"type":"VEC3"})"},
@@ -236,7 +208,7 @@ TEST(HostileFiles, AccessorsReachingPastTheirBufferAreRefusedWhateverTheirNumber
 
     writeBytes(dir.file("sets.gltf"), triangleGltf(embeddedBuffer(), kView, kAccessor + "," + kAccessor,
                                                    R"("POSITION":0,"TEXCOORD_2147483647":1,"TEXCOORD_99999999999999999999":1)"));
-    Loaded l = load(dir.file("sets.gltf"));
+    LoadedMesh l = loadMesh(dir.file("sets.gltf"));
     ASSERT_TRUE(l.ok) << l.error;
     for (const auto& t : l.roots.at(0)->tags()) EXPECT_NE(t->type(), TAG_UVW);
 }
@@ -244,9 +216,9 @@ TEST(HostileFiles, AccessorsReachingPastTheirBufferAreRefusedWhateverTheirNumber
 // Buffers and images are read only from inside the .gltf's folder: no "..", no absolute path, no
 // percent-encoded form of either, no link that leads out; the secret never becomes mesh data.
 TEST(HostileFiles, GltfReferencesOutsideTheFilesFolderAreRefused) {
-    TempDir outside;
+    HostileDir outside;
     writeBytes(outside.file("secret.bin"), triangleBuffer());
-    TempDir dir;
+    HostileDir dir;
     fs::create_directories(dir.file("sub"));
     fs::create_symlink(outside.file("secret.bin"), dir.file("link.bin"));
     const std::string up = "../" + fs::path(outside.file("")).parent_path().filename().string() + "/secret.bin";
@@ -272,7 +244,7 @@ TEST(HostileFiles, GltfReferencesOutsideTheFilesFolderAreRefused) {
     fs::create_symlink("sub/tri.bin", dir.file("inside.bin"));
     for (const std::string& uri : {std::string("sub/tri.bin"), std::string("sub%2Ftri.bin"), std::string("inside.bin")}) {
         writeBytes(dir.file("good.gltf"), withUri(uri));
-        Loaded l = load(dir.file("good.gltf"));
+        LoadedMesh l = loadMesh(dir.file("good.gltf"));
         EXPECT_TRUE(l.ok) << uri << ": " << l.error;
     }
 }
@@ -281,7 +253,7 @@ TEST(HostileFiles, GltfReferencesOutsideTheFilesFolderAreRefused) {
 // library sees it: deep JSON, deep or cyclic node trees, Collada's unchecked counts and lists, FBX
 // connection cycles, deep records and compressed arrays that announce gigabytes.
 TEST(HostileFiles, WhatTheLibrariesCannotBoundIsRefusedBeforeTheySeeIt) {
-    TempDir dir;
+    HostileDir dir;
     std::string deepExtras = triangleGltf(embeddedBuffer(), kView, kAccessor);
     deepExtras.replace(deepExtras.size() - 1, 1, R"(,"extras":)" + nested(20000, "[", "]") + "}");
     std::string deepNodes = R"({"asset":{"version":"2.0"},"scenes":[{"nodes":[0]}],"nodes":[)";
@@ -364,7 +336,7 @@ TEST(HostileFiles, WhatTheLibrariesCannotBoundIsRefusedBeforeTheySeeIt) {
     atLimit += R"(<instance_geometry url="#g"/>)";
     for (int i = 0; i < 1000; ++i) atLimit += "</node>";
     writeBytes(dir.file("limit.dae"), collada(kFloats, kAccessorXml, kTriangles, atLimit));
-    Loaded l = load(dir.file("limit.dae"));
+    LoadedMesh l = loadMesh(dir.file("limit.dae"));
     ASSERT_TRUE(l.ok) << l.error;
     int depth = 0;
     for (const Object* o = l.roots.at(0); !o->children().empty(); o = o->children()[0].get()) ++depth;
@@ -376,14 +348,14 @@ TEST(HostileFiles, WhatTheLibrariesCannotBoundIsRefusedBeforeTheySeeIt) {
 // here a FIFO, is never opened), an unknown suffix is refused, and a .dae that holds another format
 // is not handed to that format's importer.
 TEST(HostileFiles, OnlyTheListedFormatsReachTheLibraryEachThroughItsOwnImporter) {
-    TempDir dir;
+    HostileDir dir;
     ASSERT_EQ(mkfifo(dir.file("pipe.mtl").c_str(), 0600), 0);
     std::string obj = "mtllib pipe.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n#";
     obj.resize(80, ' ');
     obj += std::string("\x02\0\0\0", 4);  // "two triangles"
     obj.resize(84 + 2 * 50, '\n');
     writeBytes(dir.file("fits.obj"), obj);
-    Loaded l = load(dir.file("fits.obj"));
+    LoadedMesh l = loadMesh(dir.file("fits.obj"));
     ASSERT_TRUE(l.ok) << l.error;
     EXPECT_EQ(l.report.format, MeshFormat::Obj);
     EXPECT_EQ(static_cast<PolygonObject*>(l.roots.at(0))->polygonCount(), 1);
@@ -400,11 +372,11 @@ TEST(HostileFiles, OnlyTheListedFormatsReachTheLibraryEachThroughItsOwnImporter)
 // Messages that say what is wrong: a PLY comment holding "end_header" does not end the header, and
 // an ASCII STL without facets is described as ASCII.
 TEST(HostileFiles, HeadersAndEmptyFilesAreDescribedAsWhatTheyAre) {
-    TempDir dir;
+    HostileDir dir;
     writeBytes(dir.file("c.ply"), "ply\nformat ascii 1.0\ncomment made before end_header was written\nelement vertex 3\n"
                                   "property float x\nproperty float y\nproperty float z\nelement face 1\n"
                                   "property list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
-    Loaded l = load(dir.file("c.ply"));
+    LoadedMesh l = loadMesh(dir.file("c.ply"));
     ASSERT_TRUE(l.ok) << l.error;
     EXPECT_EQ(static_cast<PolygonObject*>(l.roots.at(0))->polygonCount(), 1);
     expectEachRefused(dir, {{"empty.stl", "solid empty\nendsolid empty\n", "an ASCII STL without a single facet"}});
@@ -414,7 +386,7 @@ TEST(HostileFiles, HeadersAndEmptyFilesAreDescribedAsWhatTheyAre) {
 // materials of one triangle each over 8,000 triangles once took a byte per polygon per group
 // (64 MB here; 1.6 GB for 40,000). The tags' sets must hold less than the file's own size.
 TEST(HostileFiles, ManyGroupsAndMaterialsCostMemoryInProportionToTheFile) {
-    TempDir dir;
+    HostileDir dir;
     const int n = 8000;
     std::string obj;
     for (int i = 0; i < n + 2; ++i) obj += "v " + std::to_string(i % 150) + " " + std::to_string(i / 150) + " 0\n";
@@ -443,7 +415,7 @@ TEST(HostileFiles, ManyGroupsAndMaterialsCostMemoryInProportionToTheFile) {
     writeBytes(dir.file("materials.glb"), glb(j.str(), bin));
 
     for (const char* name : {"groups.obj", "materials.glb"}) {
-        Loaded l = load(dir.file(name));
+        LoadedMesh l = loadMesh(dir.file(name));
         ASSERT_TRUE(l.ok) << l.error;
         auto* o = static_cast<PolygonObject*>(l.roots.at(0));
         EXPECT_EQ(o->polygonCount(), n) << name;
@@ -478,7 +450,7 @@ TEST(HostileFiles, FlatWritersRefusePointsThatPlacementMakesInfinite) {
         EXPECT_FALSE(formats::encodeMeshFile(format, {t}, bytes, &problem)) << formats::meshFormatName(format);
         EXPECT_EQ(problem, "object 'far': point 1 is not finite where its placement puts it");
     }
-    TempDir dir;
+    HostileDir dir;
     std::string error;
     EXPECT_FALSE(formats::writeMeshFile(dir.file("far.obj"), {t}, &error));
     EXPECT_NE(error.find("point 1 is not finite"), std::string::npos) << error;

@@ -20,6 +20,7 @@
 #include "host/formats/FileOutput.h"
 #include "host/formats/GltfFile.h"
 #include "host/formats/MeshFile.h"
+#include "tests/support/RefusedFiles.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -28,15 +29,17 @@ using host::formats::MeshFormat;
 
 namespace {
 
-// One temporary folder per test.
-class TempDir : public testsupport::TempDir {
-public:
-    TempDir() : testsupport::TempDir("vexlor-formats") {}
-};
+using testsupport::LoadedMesh;
+using testsupport::RefusedFile;
+using testsupport::expectEachRefused;
+using testsupport::loadMesh;
+using testsupport::writeBytes;
 
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+// One temporary folder per test.
+class FormatsDir : public testsupport::TempDir {
+public:
+    FormatsDir() : testsupport::TempDir("vexlor-formats") {}
+};
 
 std::string base64(const std::string& in) {
     static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -117,43 +120,6 @@ std::string cubeGltf(const SplitCube& c) {
       << R"({"bufferView":2,"componentType":5126,"count":24,"type":"VEC3"},)"
       << R"({"bufferView":3,"componentType":5123,"count":36,"type":"SCALAR"}]})";
     return j.str();
-}
-
-struct Loaded {
-    std::unique_ptr<Document> doc = std::make_unique<Document>();
-    std::vector<Object*> roots;
-    formats::MeshReadReport report;
-    std::string error;
-    bool ok = false;
-};
-
-Loaded load(const std::string& path) {
-    Loaded l;
-    l.ok = formats::readMeshFile(path, *l.doc, &l.roots, &l.error, &l.report);
-    return l;
-}
-
-// A file that must be refused: its name, its bytes, and a piece of the message it must give.
-struct RefusedFile {
-    const char* name;
-    std::string bytes;
-    const char* expect;
-};
-
-// Writes each file into `dir` and reads it: each must be refused with one line that starts with its
-// path and names the problem, and add nothing to the document.
-void expectEachRefused(const TempDir& dir, const std::vector<RefusedFile>& files) {
-    for (const RefusedFile& c : files) {
-        const std::string path = dir.file(c.name);
-        writeBytes(path, c.bytes);
-        Loaded l = load(path);
-        EXPECT_FALSE(l.ok) << c.name;
-        EXPECT_EQ(l.error.rfind(path + ": ", 0), 0u) << l.error;
-        EXPECT_NE(l.error.find(c.expect), std::string::npos) << c.name << ": " << l.error;
-        EXPECT_EQ(l.error.find('\n'), std::string::npos) << l.error;
-        EXPECT_TRUE(l.doc->roots().empty()) << c.name;
-        EXPECT_TRUE(l.roots.empty()) << c.name;
-    }
 }
 
 std::vector<PolygonObject*> polygonObjects(const Document& doc) {
@@ -271,10 +237,10 @@ const FloatMapTag* floatMap(const PolygonObject& o, const std::string& name) {
 }  // namespace
 
 TEST(MeshFormats, ASplitGltfCubeWeldsToEightPointsAndKeepsItsSeams) {
-    TempDir dir;
+    FormatsDir dir;
     const SplitCube cube = splitCube();
     writeBytes(dir.file("cube.gltf"), cubeGltf(cube));
-    Loaded l = load(dir.file("cube.gltf"));
+    LoadedMesh l = loadMesh(dir.file("cube.gltf"));
     ASSERT_TRUE(l.ok) << l.error;
     ASSERT_EQ(l.roots.size(), 1u);
     auto* obj = static_cast<PolygonObject*>(l.roots[0]);
@@ -322,7 +288,7 @@ TEST(MeshFormats, ASplitGltfCubeWeldsToEightPointsAndKeepsItsSeams) {
 }
 
 TEST(MeshFormats, ObjToGlbToObjKeepsEverySurfaceValueNamesAndPlacements) {
-    TempDir dir;
+    FormatsDir dir;
     Document doc;
     doc.insert(makeRig());
     auto* body = static_cast<PolygonObject*>(doc.find("body"));
@@ -332,7 +298,7 @@ TEST(MeshFormats, ObjToGlbToObjKeepsEverySurfaceValueNamesAndPlacements) {
     std::string error;
     const std::vector<const Object*> all = {doc.find("rig"), body, wheel};
     ASSERT_TRUE(formats::writeMeshFile(dir.file("rig.glb"), all, &error)) << error;
-    Loaded g = load(dir.file("rig.glb"));
+    LoadedMesh g = loadMesh(dir.file("rig.glb"));
     ASSERT_TRUE(g.ok) << g.error;
     ASSERT_EQ(g.roots.size(), 1u);
     EXPECT_EQ(g.roots[0]->name(), "rig");
@@ -362,14 +328,14 @@ TEST(MeshFormats, ObjToGlbToObjKeepsEverySurfaceValueNamesAndPlacements) {
 
     // Through OBJ and back: OBJ keeps the quads, glb comes back with the same surface.
     ASSERT_TRUE(formats::writeMeshFile(dir.file("body.obj"), {body}, &error)) << error;
-    Loaded o = load(dir.file("body.obj"));
+    LoadedMesh o = loadMesh(dir.file("body.obj"));
     ASSERT_TRUE(o.ok) << o.error;
     auto* fromObj = polygonObjects(*o.doc).at(0);
     ASSERT_TRUE(formats::writeMeshFile(dir.file("body.glb"), {fromObj}, &error)) << error;
-    Loaded og = load(dir.file("body.glb"));
+    LoadedMesh og = loadMesh(dir.file("body.glb"));
     ASSERT_TRUE(og.ok) << og.error;
     ASSERT_TRUE(formats::writeMeshFile(dir.file("back.obj"), {polygonObjects(*og.doc).at(0)}, &error)) << error;
-    Loaded back = load(dir.file("back.obj"));
+    LoadedMesh back = loadMesh(dir.file("back.obj"));
     ASSERT_TRUE(back.ok) << back.error;
     // The world placement went into the OBJ points; the same happens on both roads.
     EXPECT_EQ(triangles(*polygonObjects(*back.doc).at(0)), triangles(*fromObj));
@@ -378,7 +344,7 @@ TEST(MeshFormats, ObjToGlbToObjKeepsEverySurfaceValueNamesAndPlacements) {
 
 TEST(MeshFormats, TextureRowsCountedFromTheTopComeBackWithinOneStepOfOne) {
     // glTF counts v from the top: 1 - (1 - v) loses at most the bits of v below 2^-24.
-    TempDir dir;
+    FormatsDir dir;
     auto obj = std::make_unique<PolygonObject>("t");
     obj->points = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
     obj->polygons = {{0, 1, 2, 2}};
@@ -387,7 +353,7 @@ TEST(MeshFormats, TextureRowsCountedFromTheTopComeBackWithinOneStepOfOne) {
     obj->addTag(std::move(uv));
     std::string error;
     ASSERT_TRUE(formats::writeMeshFile(dir.file("t.glb"), {obj.get()}, &error)) << error;
-    Loaded l = load(dir.file("t.glb"));
+    LoadedMesh l = loadMesh(dir.file("t.glb"));
     ASSERT_TRUE(l.ok) << l.error;
     auto* back = static_cast<UVWTag*>(polygonObjects(*l.doc).at(0)->tag(TAG_UVW));
     const auto* orig = static_cast<UVWTag*>(obj->tag(TAG_UVW));
@@ -398,7 +364,7 @@ TEST(MeshFormats, TextureRowsCountedFromTheTopComeBackWithinOneStepOfOne) {
 }
 
 TEST(MeshFormats, PlyKeepsQuadsAndExactPositionsAndStlExactPositions) {
-    TempDir dir;
+    FormatsDir dir;
     Document doc;
     auto rig = makeRig();
     rig->localMatrix = Matrix{};  // flat formats place points by their matrices; identity keeps them
@@ -406,7 +372,7 @@ TEST(MeshFormats, PlyKeepsQuadsAndExactPositionsAndStlExactPositions) {
     auto* body = static_cast<PolygonObject*>(doc.find("body"));
     std::string error;
     ASSERT_TRUE(formats::writeMeshFile(dir.file("b.ply"), {body}, &error)) << error;
-    Loaded ply = load(dir.file("b.ply"));
+    LoadedMesh ply = loadMesh(dir.file("b.ply"));
     ASSERT_TRUE(ply.ok) << ply.error;
     EXPECT_EQ(ply.report.format, MeshFormat::Ply);
     auto* p = polygonObjects(*ply.doc).at(0);
@@ -427,7 +393,7 @@ TEST(MeshFormats, PlyKeepsQuadsAndExactPositionsAndStlExactPositions) {
     }
 
     ASSERT_TRUE(formats::writeMeshFile(dir.file("b.stl"), {body}, &error)) << error;
-    Loaded stl = load(dir.file("b.stl"));
+    LoadedMesh stl = loadMesh(dir.file("b.stl"));
     ASSERT_TRUE(stl.ok) << stl.error;
     auto* t = polygonObjects(*stl.doc).at(0);
     EXPECT_EQ(t->pointCount(), 7);
@@ -439,13 +405,13 @@ TEST(MeshFormats, PlyKeepsQuadsAndExactPositionsAndStlExactPositions) {
 }
 
 TEST(MeshFormats, FlatFormatsPlacePointsWhereTheMatricesPutThem) {
-    TempDir dir;
+    FormatsDir dir;
     Document doc;
     doc.insert(makeRig());
     auto* wheel = static_cast<PolygonObject*>(doc.find("wheel"));
     std::string error;
     ASSERT_TRUE(formats::writeMeshFile(dir.file("w.stl"), {wheel}, &error)) << error;
-    Loaded l = load(dir.file("w.stl"));
+    LoadedMesh l = loadMesh(dir.file("w.stl"));
     ASSERT_TRUE(l.ok) << l.error;
     auto* w = polygonObjects(*l.doc).at(0);
     // rig: x -> (0, 2, 0), y -> (-2, 0, 0), z -> (0, 0, 2), offset (1.5, -2.25, 10); the wheel sits
@@ -455,7 +421,7 @@ TEST(MeshFormats, FlatFormatsPlacePointsWhereTheMatricesPutThem) {
 }
 
 TEST(MeshFormats, BadFilesGiveOneLineNamingFileAndProblemAndAddNothing) {
-    TempDir dir;
+    FormatsDir dir;
     Document good;
     good.insert(makeRig());
     std::string glb, error;
@@ -486,16 +452,16 @@ TEST(MeshFormats, BadFilesGiveOneLineNamingFileAndProblemAndAddNothing) {
 }
 
 TEST(MeshFormats, ContentWinsOverASuffixThatLies) {
-    TempDir dir;
+    FormatsDir dir;
     writeBytes(dir.file("cube.obj"), cubeGltf(splitCube()));  // a glTF named .obj
-    Loaded l = load(dir.file("cube.obj"));
+    LoadedMesh l = loadMesh(dir.file("cube.obj"));
     ASSERT_TRUE(l.ok) << l.error;
     EXPECT_EQ(l.report.format, MeshFormat::Gltf);
     EXPECT_EQ(polygonObjects(*l.doc).at(0)->pointCount(), 8);
 }
 
 TEST(MeshFormats, WritingRefusesUnknownSuffixesAndLeavesTheOldFileWhole) {
-    TempDir dir;
+    FormatsDir dir;
     Document doc;
     doc.insert(makeRig());
     std::string error;
@@ -513,7 +479,7 @@ TEST(MeshFormats, WritingRefusesUnknownSuffixesAndLeavesTheOldFileWhole) {
 }
 
 TEST(MeshFormats, ALevelChainReadsBackWithEveryLevelEqualToItsOwnFile) {
-    TempDir dir;
+    FormatsDir dir;
     Document doc;
     doc.insert(makeRig());
     auto coarse = std::make_unique<PolygonObject>("body");
@@ -527,13 +493,13 @@ TEST(MeshFormats, ALevelChainReadsBackWithEveryLevelEqualToItsOwnFile) {
     ASSERT_TRUE(formats::writeMeshFile(dir.file("l0.glb"), {doc.find("rig"), doc.find("body"), doc.find("wheel")}, &error));
     ASSERT_TRUE(formats::writeMeshFile(dir.file("l1.glb"), {coarse.get()}, &error));
 
-    Loaded chain = load(dir.file("chain.glb"));
+    LoadedMesh chain = loadMesh(dir.file("chain.glb"));
     ASSERT_TRUE(chain.ok) << chain.error;
     ASSERT_EQ(chain.roots.size(), 2u);
     EXPECT_EQ(chain.roots[0]->name(), "rig");
     EXPECT_EQ(chain.roots[1]->name(), "LOD1");
     for (int level = 0; level < 2; ++level) {
-        Loaded alone = load(dir.file("l" + std::to_string(level) + ".glb"));
+        LoadedMesh alone = loadMesh(dir.file("l" + std::to_string(level) + ".glb"));
         ASSERT_TRUE(alone.ok) << alone.error;
         std::vector<Object*> a = alone.doc->allObjects();
         std::vector<Object*> c;
@@ -557,7 +523,7 @@ TEST(MeshFormats, ALevelChainReadsBackWithEveryLevelEqualToItsOwnFile) {
 }
 
 TEST(MeshFormats, AsciiAndBigEndianPlyKeepEveryVertexPropertyAndCutLargeFaces) {
-    TempDir dir;
+    FormatsDir dir;
     // Five points of a pentagon plus one, a quad-less mix: a pentagon becomes a quad and a triangle.
     const std::string header =
         "ply\nformat ascii 1.0\ncomment hand-made\nelement vertex 6\nproperty float x\nproperty float y\n"
@@ -567,7 +533,7 @@ TEST(MeshFormats, AsciiAndBigEndianPlyKeepEveryVertexPropertyAndCutLargeFaces) {
         "0 0 0 0.5 10\n1 0 0 0.25 20\n1.5 1 0 -1 30\n0.5 1.5 0 2 40\n-0.5 1 0 0.125 50\n3 3 3 7 60\n"
         "5 0 1 2 3 4\n3 1 5 2\n42\n";
     writeBytes(dir.file("a.ply"), header + body);
-    Loaded l = load(dir.file("a.ply"));
+    LoadedMesh l = loadMesh(dir.file("a.ply"));
     ASSERT_TRUE(l.ok) << l.error;
     auto* o = polygonObjects(*l.doc).at(0);
     ASSERT_EQ(o->pointCount(), 6);
@@ -591,7 +557,7 @@ TEST(MeshFormats, AsciiAndBigEndianPlyKeepEveryVertexPropertyAndCutLargeFaces) {
     putBig(&three, 2);
     for (uint32_t i : {0u, 1u, 2u}) putBig(&i, 4);
     writeBytes(dir.file("b.ply"), bin);
-    Loaded b = load(dir.file("b.ply"));
+    LoadedMesh b = loadMesh(dir.file("b.ply"));
     ASSERT_TRUE(b.ok) << b.error;
     auto* t = polygonObjects(*b.doc).at(0);
     EXPECT_EQ(t->points[0], (Vec3f{0.1f, 0, 0}));
@@ -599,14 +565,14 @@ TEST(MeshFormats, AsciiAndBigEndianPlyKeepEveryVertexPropertyAndCutLargeFaces) {
 
     // Cut short: one line naming the file, nothing added.
     writeBytes(dir.file("c.ply"), bin.substr(0, bin.size() - 6));
-    Loaded c = load(dir.file("c.ply"));
+    LoadedMesh c = loadMesh(dir.file("c.ply"));
     EXPECT_FALSE(c.ok);
     EXPECT_NE(c.error.find("ends early"), std::string::npos) << c.error;
     EXPECT_TRUE(c.doc->roots().empty());
 }
 
 TEST(MeshFormats, ColladaAndAsciiStlComeInWithNamesPlacementsQuadsAndMaterials) {
-    TempDir dir;
+    FormatsDir dir;
     // A quad and a triangle with two materials, on a node placed by a matrix under a named group.
     const std::string dae = R"(<?xml version="1.0" encoding="utf-8"?>
 <COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">
@@ -651,7 +617,7 @@ TEST(MeshFormats, ColladaAndAsciiStlComeInWithNamesPlacementsQuadsAndMaterials) 
 </COLLADA>
 )";
     writeBytes(dir.file("plate.dae"), dae);
-    Loaded l = load(dir.file("plate.dae"));
+    LoadedMesh l = loadMesh(dir.file("plate.dae"));
     ASSERT_TRUE(l.ok) << l.error;
     EXPECT_EQ(l.report.format, MeshFormat::Collada);
     auto* plate = dynamic_cast<PolygonObject*>(l.doc->find("plate"));
@@ -671,7 +637,7 @@ TEST(MeshFormats, ColladaAndAsciiStlComeInWithNamesPlacementsQuadsAndMaterials) 
                "solid t\n facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n   vertex 0 1 0\n"
                "  endloop\n endfacet\n facet normal 0 0 1\n  outer loop\n   vertex 1 0 0\n   vertex 1 1 0\n"
                "   vertex 0 1 0\n  endloop\n endfacet\nendsolid t\n");
-    Loaded s = load(dir.file("tri.stl"));
+    LoadedMesh s = loadMesh(dir.file("tri.stl"));
     ASSERT_TRUE(s.ok) << s.error;
     auto* t = polygonObjects(*s.doc).at(0);
     EXPECT_EQ(t->pointCount(), 4);  // six vertices, two shared corners welded
@@ -683,7 +649,7 @@ TEST(MeshFormats, ColladaAndAsciiStlComeInWithNamesPlacementsQuadsAndMaterials) 
 // are refused before anything is allocated for them, list lengths must be whole numbers, and a file
 // whose every polygon names a missing vertex is not a mesh (it used to load as one without polygons).
 TEST(MeshFormats, MalformedPlyIsRefusedWithOneLineAndNothingAdded) {
-    TempDir dir;
+    FormatsDir dir;
     const std::string ascii3 = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
                                "property float z\n";
     std::string manyProperties = "ply\nformat ascii 1.0\nelement vertex 100\n";
@@ -715,7 +681,7 @@ TEST(MeshFormats, MalformedPlyIsRefusedWithOneLineAndNothingAdded) {
 // when the file is read, naming the object and the element, instead of after a whole reduction when
 // the result cannot be written.
 TEST(MeshFormats, ValuesThatAreNotFiniteAreRefusedWhenRead) {
-    TempDir dir;
+    FormatsDir dir;
     const std::string head = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
                              "property float z\nproperty float s\nproperty float t\nelement face 1\n"
                              "property list uchar int vertex_indices\nend_header\n";

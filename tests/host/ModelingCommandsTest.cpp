@@ -15,19 +15,15 @@
 #include "host/Object.h"
 #include "host/Tags.h"
 #include "tests/support/GridMesh.h"
+#include "tests/support/SelectionMembers.h"
 
 using namespace host;
 
 namespace {
 
-using Indices = std::vector<int>;
+using testsupport::members;
 
-Indices members(const SelectionSet& s) {
-    Indices out;
-    for (int i = 0; i < s.size(); ++i)
-        if (s.isSelected(i)) out.push_back(i);
-    return out;
-}
+using Indices = std::vector<int>;
 
 // Corner 0..3 (a, b, c, d) of a polygon.
 int corner(const Polygon& p, int c) {

@@ -12,18 +12,14 @@
 #include <thread>
 
 #include "host/ObjFile.h"
+#include "tests/support/FileText.h"
 
 using namespace host;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::readText;
 
 std::vector<std::string> folderEntries(const std::string& folder) {
     std::vector<std::string> names;

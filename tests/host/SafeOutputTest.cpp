@@ -20,6 +20,7 @@
 #include "host/Bitmap.h"
 #include "host/ObjFile.h"
 #include "host/SafeOutput.h"
+#include "tests/support/FileText.h"
 
 using namespace host;
 namespace fs = std::filesystem;
@@ -35,12 +36,7 @@ std::string freshFolder() {
     return p.string();
 }
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::readText;
 
 void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 

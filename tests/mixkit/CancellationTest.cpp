@@ -15,11 +15,11 @@ namespace {
 
 using CancellationTest = MixkitTest;
 
-struct Job {
+struct GridJob {
     ModuleSet points, polygons;
     ReductionMesh mesh;
     Decimator decimator;
-    explicit Job(host::PolygonObject* obj) : points(WholeSets(*obj).points), polygons(WholeSets(*obj).polygons) {
+    explicit GridJob(host::PolygonObject* obj) : points(WholeSets(*obj).points), polygons(WholeSets(*obj).polygons) {
         EXPECT_TRUE(mesh.build(view(obj), points.view(), polygons.view()));
         testsupport::commandSettings(decimator);
     }
@@ -36,15 +36,15 @@ GridOptions small() {
 
 // Under a thousand polygons and points, initialise asks six times: at the start of each build
 // pass and after it.
-constexpr int kInitialisePolls = 6;
+constexpr int kSmallGridPolls = 6;
 
 TEST_F(CancellationTest, BreakDuringInitialiseLeavesTheObjectUntouched) {
-    for (int k = 0; k < kInitialisePolls; ++k) {
+    for (int k = 0; k < kSmallGridPolls; ++k) {
         host::Document doc;
         host::PolygonObject* obj = makeGrid(doc, small());
         host::PolygonObject before;
         before.copyStateFrom(*obj);
-        Job job(obj);
+        GridJob job(obj);
         TestControl stop(k);
         EXPECT_FALSE(job.decimator.initialise(&job.mesh, &stop)) << "break after " << k;
         EXPECT_EQ(stop.questions, k + 1);
@@ -52,10 +52,10 @@ TEST_F(CancellationTest, BreakDuringInitialiseLeavesTheObjectUntouched) {
     }
     host::Document doc;
     host::PolygonObject* obj = makeGrid(doc, small());
-    Job job(obj);
-    TestControl never(kInitialisePolls);
+    GridJob job(obj);
+    TestControl never(kSmallGridPolls);
     EXPECT_TRUE(job.decimator.initialise(&job.mesh, &never));
-    EXPECT_EQ(never.questions, kInitialisePolls);
+    EXPECT_EQ(never.questions, kSmallGridPolls);
 }
 
 TEST_F(CancellationTest, BuildPassesPollEveryThousandItems) {
@@ -65,7 +65,7 @@ TEST_F(CancellationTest, BuildPassesPollEveryThousandItems) {
     o.rows = 45;  // 2250 polygons, 2346 points
     o.uvw = false;
     host::PolygonObject* obj = makeGrid(doc, o);
-    Job job(obj);
+    GridJob job(obj);
     TestControl never;
     ASSERT_TRUE(job.decimator.initialise(&job.mesh, &never));
     // Quadrics: 0, 1000, 2000 and after; seams and candidates: 0, 1000, 2000 and after each.
@@ -82,7 +82,7 @@ TEST_F(CancellationTest, BreakDuringTheLoopStopsAtTheNextPoll) {
     o.rows = 30;
     o.uvw = false;
     host::PolygonObject* obj = makeGrid(doc, o);
-    Job job(obj);
+    GridJob job(obj);
     Shadow shadow(*obj, job.mesh);
     // 20 ms a reading: the loop's start reads 20, its first steps 40 and 60 (within the 50 ms),
     // the third 80 and polls.
@@ -113,7 +113,7 @@ TEST_F(CancellationTest, StopFromAnotherThreadEndsTheReduction) {
     o.rows = 200;
     o.uvw = false;
     host::PolygonObject* obj = makeGrid(doc, o);
-    Job job(obj);
+    GridJob job(obj);
     ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
     const int32_t initial = job.mesh.reducibleCount();
     TestControl control(INT_MAX, 51);  // polls at every step
@@ -143,7 +143,7 @@ TEST_F(CancellationTest, ProgressTellsCountAndPercentOfTheWay) {
     for (const bool showPercent : {true, false}) {
         host::Document doc;
         host::PolygonObject* obj = makeGrid(doc, o);
-        Job job(obj);
+        GridJob job(obj);
         ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
         const int32_t initial = job.mesh.reducibleCount();
         const int32_t target = initial / 2;
@@ -172,7 +172,7 @@ TEST_F(CancellationTest, ProgressTellsCountAndPercentOfTheWay) {
 TEST_F(CancellationTest, AnErrorLimitedLoopTellsTheCountAlone) {
     host::Document doc;
     host::PolygonObject* obj = makeGrid(doc, small());
-    Job job(obj);
+    GridJob job(obj);
     ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
     TestControl control(INT_MAX, 51);
     EXPECT_TRUE(job.decimator.decimateToError(0.0, &control));

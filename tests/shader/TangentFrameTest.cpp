@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr double kEps = 1e-12;
+constexpr double kFrameEps = 1e-12;
 
-void expectVec(const NMVec3& v, double x, double y, double z, double eps = kEps) {
+void expectVec(const NMVec3& v, double x, double y, double z, double eps = kFrameEps) {
     EXPECT_NEAR(v.x, x, eps);
     EXPECT_NEAR(v.y, y, eps);
     EXPECT_NEAR(v.z, z, eps);

@@ -138,9 +138,9 @@ test('a hostile page of another origin changes nothing, the studio keeps answeri
       await until(done);
     };
     const idle = (st) => !st.busy;
-    const gadgetOf = (st, id) => st.dialogs.find((d) => d.plugin === REDUCE).gadgets.find((g) => g.id === id);
+    const gadgetOf = (st, id) => st.dialogs.find((d) => d.plugin === REDUCE)?.gadgets.find((g) => g.id === id);
     await step('/api/command', { plugin: REDUCE }, (st) => st.dialogs.some((d) => d.plugin === REDUCE));
-    await step('/api/dialog', { plugin: REDUCE, gadget: ids.IDC_VEXLOR_PREPARE, action: 'press' }, (st) => idle(st) && gadgetOf(st, ids.IDC_VEXLOR_PREPARE).enabled === false);
+    await step('/api/dialog', { plugin: REDUCE, gadget: ids.IDC_VEXLOR_PREPARE, action: 'press' }, (st) => idle(st) && gadgetOf(st, ids.IDC_VEXLOR_PREPARE)?.enabled === false);
     await step('/api/dialog', { plugin: REDUCE, gadget: ids.IDC_VEXLOR_TARGET, action: 'set', value: '864' }, (st) => idle(st) && st.objects[0].points === 864);
     await step('/api/dialog', { plugin: REDUCE, gadget: ids.IDC_VEXLOR_START, action: 'press' }, (st) => idle(st) && st.document.undo === 1);
     let s = await state();
