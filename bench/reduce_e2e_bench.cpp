@@ -11,7 +11,8 @@
 //                    clean-up), write;
 //   baseline         load with the same OBJ reader, meshopt_simplify to the same share of the
 //                    triangles, write the kept triangles with the same OBJ writer.
-// Printed: the times, the ratios of vexlor to the baseline, and the finishing share of the whole.
+// Printed: the machine's core count, the times (the program also on one thread, whose file must be
+// the same), the ratios of vexlor to the baseline, and the finishing share of the whole.
 // Then the peak memory (resident set) of one process each: `vexlor reduce` on the direct road, with
 // --preview (the whole reduction recorded, then a seek and a commit), `vexlor lod` with two levels,
 // and the baseline's job in a process of its own; with the ratios preview / direct, lod / direct and
@@ -34,6 +35,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/GridObj.h"
@@ -53,6 +55,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kRatio = 0.10;
+
+std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 double seconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -246,7 +253,7 @@ int main(int argc, char** argv) {
     // counts the pages it shares with its parent).
     const long simplifier = baselinePeakKb(input, (folder / "baseline.obj").string());
 
-    double vexlor = 0;
+    double vexlor = 0, oneThread = 0;
     Phases phases;
     Baseline baseline;
     for (int r = 0; r < runs; ++r) {
@@ -257,6 +264,15 @@ int main(int argc, char** argv) {
             return 1;
         }
         vexlor = r == 0 ? t : std::min(vexlor, t);
+        // The same command on one thread: what the threads of the set-up gain, and that they change
+        // nothing in the file.
+        const double t1 = runVexlor(program, {"reduce", input, "-o", (folder / "vexlor1.obj").string(), "--ratio",
+                                              std::to_string(kRatio * 100), "--threads", "1"});
+        if (t1 < 0) {
+            std::fprintf(stderr, "%s reduce --threads 1 failed\n", program.c_str());
+            return 1;
+        }
+        oneThread = r == 0 ? t1 : std::min(oneThread, t1);
         Phases p;
         if (!reduceHere(input, (folder / "here.obj").string(), p)) return 1;
         keepBest(phases, p, r == 0);
@@ -266,8 +282,12 @@ int main(int argc, char** argv) {
     }
     hst_main(HST_ACTION_END, nullptr, nullptr, nullptr);
 
-    std::printf("\nbest of %d runs, wall time in seconds\n", runs);
+    const bool sameFile = readBytes(folder / "vexlor.obj") == readBytes(folder / "vexlor1.obj");
+    std::printf("\nbest of %d runs, wall time in seconds, on a machine with %u cores\n", runs,
+                std::thread::hardware_concurrency());
     std::printf("vexlor reduce (the program)     %8.3f\n", vexlor);
+    std::printf("  --threads 1                   %8.3f   ratio one thread / default %.2f; the same file: %s\n", oneThread,
+                oneThread / vexlor, sameFile ? "yes" : "NO");
     std::printf("the same work in this process   %8.3f   load %.3f  collect %.3f  decimate %.3f  finish %.3f  write %.3f\n",
                 phases.total(), phases.load, phases.collect, phases.decimate, phases.finish(), phases.write);
     std::printf("  finish                        %8.3f   bad-quad split %.3f  quad rebuilding %.3f  clean-up %.3f\n",
@@ -278,6 +298,7 @@ int main(int argc, char** argv) {
                 baseline.load, baseline.simplify, baseline.write);
     std::printf("  result                        %d points, %d triangles\n", baseline.points, baseline.triangles);
     std::printf("\nratio vexlor reduce / baseline          %6.2f\n", vexlor / baseline.total());
+    std::printf("ratio vexlor reduce --threads 1 / baseline %3.2f\n", oneThread / baseline.total());
     std::printf("ratio in-process pipeline / baseline    %6.2f\n", phases.total() / baseline.total());
     std::printf("finishing share of the whole            %6.1f%%  (must stay at or below 20%%)\n",
                 100.0 * phases.finish() / phases.total());
