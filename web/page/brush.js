@@ -2,7 +2,7 @@
 // follows the mesh and the highlight the tool sends back while the button is held.
 import * as THREE from 'three';
 import { decodeMesh } from './mesh.js';
-import { renderer, scene, camera, draw, buildSurface, buildWire } from './view.js';
+import { renderer, scene, camera, draw, buildSurface, syncWire } from './view.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -46,19 +46,31 @@ export function hookBrush(ctx) {
     draw();
   }
 
-  async function showFrame(answer) {
+  // The host's answer to a part of the stroke: the highlight at once; a changed mesh is fetched on
+  // the side, one download at a time and the newest frame only, so that the stroke's next part goes
+  // out without waiting for it. The wireframe is left out while the stroke runs and built again
+  // after it (on a dense mesh it costs more than the surface).
+  function showFrame(answer) {
     if (!answer) return;
     showHighlight(answer.highlight);
     if (answer.frame === brush.frame || !answer.object) return;
     brush.frame = answer.frame;
-    const entry = ctx.studio.meshes.get(answer.object);
-    const res = await ctx.api('/api/brush/mesh');
-    if (!entry || !res.ok) return;
-    const mesh = decodeMesh(await res.arrayBuffer());
-    entry.mesh = mesh;
-    entry.surface.geometry = buildSurface(mesh);
-    entry.wire.geometry = buildWire(mesh);
-    draw();
+    brush.meshObject = answer.object;
+    if (!brush.meshFetch) brush.meshFetch = fetchMesh().finally(() => { brush.meshFetch = null; });
+  }
+  async function fetchMesh() {
+    for (let shown = -1; shown !== brush.frame;) {
+      shown = brush.frame;
+      const entry = ctx.studio.meshes.get(brush.meshObject);
+      const res = await ctx.api('/api/brush/mesh');
+      if (!entry || !res.ok) return;
+      const mesh = decodeMesh(await res.arrayBuffer());
+      entry.mesh = mesh;
+      entry.surface.geometry.dispose();
+      entry.surface.geometry = buildSurface(mesh);
+      syncWire(entry, false);
+      draw();
+    }
   }
 
   async function brushPost(path, body) {
@@ -84,7 +96,7 @@ export function hookBrush(ctx) {
     while (brush.path.length) {
       const path = brush.path.slice(0, BRUSH_PART);
       brush.path = brush.path.slice(BRUSH_PART);
-      await showFrame(await brushPost('/api/brush/event', { kind: 'move', path }));
+      showFrame(await brushPost('/api/brush/event', { kind: 'move', path }));
     }
     brush.sending = false;
   }
@@ -110,8 +122,11 @@ export function hookBrush(ctx) {
     await brush.pressing;
     await sendMoves();
     while (brush.sending) await new Promise((r) => setTimeout(r, 10));
-    await showFrame(await brushPost('/api/brush/event', { kind }));
+    showFrame(await brushPost('/api/brush/event', { kind }));
     showHighlight([]);
+    while (brush.meshFetch) await brush.meshFetch;
+    const entry = ctx.studio.meshes.get(brush.meshObject);
+    if (entry && entry.mesh) syncWire(entry, $('wire').checked);
     brush.stroking = false;
     brush.pressing = null;
     await ctx.refresh();

@@ -44,24 +44,30 @@ export function triangles(mesh) {
   return out;
 }
 
-// Every edge of the live polygons once (a quad gives its four sides, not a diagonal).
+// Every edge of the live polygons once (a quad gives its four sides, not a diagonal), as pairs of
+// point numbers in a Uint32Array. The sides are packed into one number each (lower end first) and
+// sorted natively, which takes a fraction of the time a set of millions of keys takes.
 export function polygonEdges(mesh) {
-  const seen = new Set();
-  const out = [];
   const p = mesh.polygons;
+  const keys = new Float64Array(4 * mesh.polygonCount);
+  let n = 0;
   for (let i = 0; i < mesh.polygonCount; i++) {
     if (isDead(p, i)) continue;
-    const c = p[4 * i + 2] === p[4 * i + 3] ? [p[4 * i], p[4 * i + 1], p[4 * i + 2]]
-                                             : [p[4 * i], p[4 * i + 1], p[4 * i + 2], p[4 * i + 3]];
-    for (let k = 0; k < c.length; k++) {
-      const a = c[k], b = c[(k + 1) % c.length];
-      const key = a < b ? a * 4294967296 + b : b * 4294967296 + a;
-      if (seen.has(key)) continue;
-      seen.add(key);
-      out.push(a, b);
+    const sides = p[4 * i + 2] === p[4 * i + 3] ? 3 : 4;
+    for (let k = 0; k < sides; k++) {
+      const a = p[4 * i + k], b = p[4 * i + ((k + 1) % sides)];
+      keys[n++] = a < b ? a * 4294967296 + b : b * 4294967296 + a;
     }
   }
-  return out;
+  const sorted = keys.subarray(0, n).sort();
+  const out = new Uint32Array(2 * n);
+  let m = 0;
+  for (let i = 0; i < n; i++) {
+    if (i > 0 && sorted[i] === sorted[i - 1]) continue;
+    out[m++] = Math.floor(sorted[i] / 4294967296);
+    out[m++] = sorted[i] % 4294967296;
+  }
+  return out.subarray(0, m);
 }
 
 // Points that a live polygon uses.

@@ -3,8 +3,8 @@
 // the host sends back (and from the event stream when another page or a worker changed something).
 import * as THREE from 'three';
 import { decodeMesh, normalMapGeometry } from './mesh.js';
-import { renderer, scene, camera, controls, draw, resize, surface, surfaceActive, surfaceSelection, wireMaterial,
-         buildSurface, buildWire, normalMapMaterial, frameAll, centred } from './view.js';
+import { renderer, scene, camera, controls, draw, resize, surface, surfaceActive, surfaceSelection,
+         buildSurface, syncWire, normalMapMaterial, frameAll, centred } from './view.js';
 import { buildDialog } from './gadgets.js';
 import { pickFile } from './picker.js';
 import { reductionExtras } from './reduction.js';
@@ -129,15 +129,16 @@ async function updateMeshes() {
       entry.mesh = mesh;
       entry.group.clear();
       entry.surface = new THREE.Mesh(buildSurface(mesh), surface);
-      entry.wire = new THREE.LineSegments(buildWire(mesh), wireMaterial);
-      entry.group.add(entry.surface, entry.wire);
+      entry.wire = null;
+      entry.wireFor = null;
+      entry.group.add(entry.surface);
       entry.normalMapped = false;
     }
     if (entry.surface && !entry.normalMapped) {
       const showSelection = state.document.mode === ids.MODE_POLYGONS && entry.mesh.selected;
       entry.surface.material = showSelection ? surfaceSelection : o.active ? surfaceActive : surface;
     }
-    if (entry.wire) entry.wire.visible = $('wire').checked;
+    syncWire(entry, $('wire').checked);
   }
   for (const [id, entry] of studio.meshes)
     if (!wanted.has(id)) { scene.remove(entry.group); studio.meshes.delete(id); }
@@ -482,7 +483,7 @@ for (const [id, plugin] of [['cmd-reduce', ids.VEXLOR_ID], ['cmd-bake', ids.OMBR
   $(id).addEventListener('click', () => call('/api/command', { plugin }));
 for (const [option, mode] of [['mode-objects', ids.MODE_OBJECT], ['mode-polygons', ids.MODE_POLYGONS], ['mode-points', ids.MODE_POINTS]])
   $(option).value = String(mode);
-$('wire').addEventListener('change', () => { for (const e of studio.meshes.values()) if (e.wire) e.wire.visible = $('wire').checked; draw(); });
+$('wire').addEventListener('change', () => { for (const e of studio.meshes.values()) if (e.mesh) syncWire(e, $('wire').checked); draw(); });
 // Closing the page with unsaved changes asks first (the host also keeps them a while, and in a
 // recovery file when it ends).
 window.addEventListener('beforeunload', (e) => {

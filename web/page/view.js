@@ -35,7 +35,25 @@ let drawQueued = false;
 export function draw() {
   if (drawQueued) return;
   drawQueued = true;
-  requestAnimationFrame(() => { drawQueued = false; renderer.render(scene, camera); });
+  requestAnimationFrame(() => { drawQueued = false; fadeWires(); renderer.render(scene, camera); });
+}
+
+// A wireframe whose edges come out shorter than a few pixels would cover its surface in black: it
+// fades from full strength at four pixels a mean edge to nothing at one.
+const wireCentre = new THREE.Vector3();
+function fadeWires() {
+  const pixel = 2 * Math.tan(THREE.MathUtils.degToRad(camera.fov) / 2) / Math.max(renderer.domElement.clientHeight, 1);
+  scene.traverse((o) => {
+    if (!o.isLineSegments || !o.userData.meanEdge) return;
+    const box = o.geometry.boundingBox;
+    if (!box) return;
+    box.getCenter(wireCentre).applyMatrix4(o.matrixWorld);
+    const far = Math.max(camera.position.distanceTo(wireCentre), camera.near);
+    const edgePixels = o.userData.meanEdge / (far * pixel);
+    o.material.opacity = Math.min(1, Math.max(0, (edgePixels - 1) / 3));
+    o.material.transparent = o.material.opacity < 1;
+    o.material.visible = o.material.opacity >= 0.02;  // not even sent to be drawn
+  });
 }
 
 export const surface = new THREE.MeshStandardMaterial({ color: 0xb8bcc4, flatShading: true, roughness: 0.75,
@@ -44,6 +62,7 @@ export const surface = new THREE.MeshStandardMaterial({ color: 0xb8bcc4, flatSha
 export const surfaceActive = surface.clone();
 surfaceActive.color.set(0xd9b98a);
 export const wireMaterial = new THREE.LineBasicMaterial({ color: 0x1c1d20 });
+export function newWireMaterial() { return wireMaterial.clone(); }
 
 // Selected polygons are shown in the polygon mode: the surface then takes per-corner colours.
 export const surfaceSelection = surface.clone();
@@ -75,8 +94,33 @@ export function buildWire(mesh) {
   const edges = polygonEdges(mesh);
   const g = new THREE.BufferGeometry();
   g.setAttribute('position', new THREE.BufferAttribute(mesh.points, 3));
-  g.setIndex(edges);
+  g.setIndex(new THREE.BufferAttribute(edges, 1));
+  g.computeBoundingBox();
+  // The mean edge length, which decides how strongly the wire is drawn (fadeWires).
+  let sum = 0;
+  const q = mesh.points;
+  for (let i = 0; i < edges.length; i += 2) {
+    const a = 3 * edges[i], b = 3 * edges[i + 1];
+    sum += Math.hypot(q[a] - q[b], q[a + 1] - q[b + 1], q[a + 2] - q[b + 2]);
+  }
+  g.userData.meanEdge = edges.length ? sum / (edges.length / 2) : 0;
   return g;
+}
+
+// The entry's wireframe as `visible` asks: built only when it is to be seen and its mesh changed
+// since it was last built (building it costs more than the surface on a dense mesh).
+export function syncWire(entry, visible) {
+  if (!entry.wire) {
+    entry.wire = new THREE.LineSegments(new THREE.BufferGeometry(), newWireMaterial());
+    entry.group.add(entry.wire);
+  }
+  if (visible && entry.mesh && entry.wireFor !== entry.mesh) {
+    entry.wire.geometry.dispose();
+    entry.wire.geometry = buildWire(entry.mesh);
+    entry.wire.userData.meanEdge = entry.wire.geometry.userData.meanEdge;
+    entry.wireFor = entry.mesh;
+  }
+  entry.wire.visible = visible && entry.wireFor === entry.mesh;
 }
 
 // The baked normal map on the low object: the decoded map vector taken from tangent space through
