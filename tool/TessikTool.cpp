@@ -1,5 +1,9 @@
 #include "tool/TessikTool.h"
 
+#include <cstdio>
+#include <string>
+
+
 #include "mixkit/WeightingPolicy.h"
 #include "sources/Geometry.h"
 #include "sources/HostMemory.h"
@@ -101,31 +105,73 @@ int32_t TessikTool::mouseInput(HstDocument* doc, HstSettings* settings, void* vi
     return 1;
 }
 
-bool TessikTool::step(void* view, TessikContext& context, const TessikInverse& inverse, bool acceptBehind, double x,
-                      double y) {
+TessikTool::StepOutcome TessikTool::step(void* view, TessikContext& context, const TessikInverse& inverse,
+                                         bool acceptBehind, double x, double y) {
     const HostApi* api = moduleApi();
     double nearPoint[3] = {0, 0, 0}, farPoint[3] = {0, 0, 0};
     if (api->viewScreenToWorld(view, x, y, 0.0, nearPoint) == 0 ||
         api->viewScreenToWorld(view, x, y, TESSIK_FAR_DEPTH, farPoint) == 0) {
         picked = -1;
-        return false;
+        return StepOutcome::NothingPicked;
     }
     const Vector n{nearPoint[0], nearPoint[1], nearPoint[2]};
     const Vector f{farPoint[0], farPoint[1], farPoint[2]};
     const Vector origin = inverse.point(n);
     const Vector direction = inverse.direction(subtract(f, n));
     picked = context.pick(origin, direction, acceptBehind);
-    if (picked < 0) return false;
-    if (!tessikCollapse(context, picked, shownCost)) return false;
+    if (picked < 0) return StepOutcome::NothingPicked;
+    if (!tessikCollapse(context, picked, shownCost))
+        return shownCost > context.maxError ? StepOutcome::AboveLimit : StepOutcome::Refused;
     picked = -1;
-    return true;
+    return StepOutcome::Collapsed;
 }
 
-void TessikTool::showCost() {
+namespace {
+
+// A resource text with %1 and %2 replaced by the numbers, each to four significant digits.
+HostString filledIn(int32_t id, double first, double second = 0.0) {
+    std::string text = resourceString(id).chars();
+    const double values[2] = {first, second};
+    for (int i = 0; i < 2; ++i) {
+        const std::string mark = i == 0 ? "%1" : "%2";
+        const size_t at = text.find(mark);
+        if (at == std::string::npos) continue;
+        char number[32];
+        std::snprintf(number, sizeof number, "%.4g", values[i]);
+        text.replace(at, mark.size(), number);
+    }
+    return HostString(text.c_str());
+}
+
+}  // namespace
+
+void TessikTool::showStep(StepOutcome outcome, float limit, StrokeTally& tally) {
     const HostApi* api = moduleApi();
-    const HostString text = resourceString(STR_TESSIK_COST) + HostString::fromReal(shownCost);
-    api->statusText(text.handle());
+    tally.limit = limit;
+    switch (outcome) {
+        case StepOutcome::NothingPicked:
+            break;  // the line keeps what the last polygon under the cursor did
+        case StepOutcome::Collapsed:
+            ++tally.collapsed;
+            api->statusText(filledIn(STR_TESSIK_COLLAPSED, shownCost, limit).handle());
+            break;
+        case StepOutcome::AboveLimit:
+            if (tally.leastAboveLimit < 0.0f || shownCost < tally.leastAboveLimit) tally.leastAboveLimit = shownCost;
+            api->statusText(filledIn(STR_TESSIK_ABOVE_LIMIT, shownCost, limit).handle());
+            break;
+        case StepOutcome::Refused:
+            api->statusText(resourceString(STR_TESSIK_REFUSED).handle());
+            break;
+    }
     api->viewsRedraw(HOST_REDRAW_TOOL);
+}
+
+void TessikTool::showStroke(const StrokeTally& tally) {
+    const HostApi* api = moduleApi();
+    if (tally.collapsed == 0 && tally.leastAboveLimit >= 0.0f)
+        api->statusText(filledIn(STR_TESSIK_STROKE_LIMITED, tally.leastAboveLimit, tally.limit).handle());
+    else if (tally.collapsed > 0)
+        api->statusText(filledIn(STR_TESSIK_STROKE_DONE, tally.collapsed).handle());
 }
 
 void TessikTool::drag(HstDocument* doc, void* view, TessikContext& context, double x, double y, int32_t button) {
@@ -144,8 +190,10 @@ void TessikTool::drag(HstDocument* doc, void* view, TessikContext& context, doub
     }
 
     shownCost = 0.0f;
-    bool changed = step(view, context, inverse, acceptBehind, x, y);
-    showCost();
+    StrokeTally tally;
+    StepOutcome outcome = step(view, context, inverse, acceptBehind, x, y);
+    bool changed = outcome == StepOutcome::Collapsed;
+    showStep(outcome, context.maxError, tally);
 
     api->mouseDragStart(button, x, y, HOST_DRAG_FLAGS_TOOL);
     HostSettings channels;
@@ -155,14 +203,16 @@ void TessikTool::drag(HstDocument* doc, void* view, TessikContext& context, doub
         if (dx == 0.0 && dy == 0.0) continue;
         x += dx;
         y += dy;
-        if (step(view, context, inverse, acceptBehind, x, y)) changed = true;
-        showCost();
+        outcome = step(view, context, inverse, acceptBehind, x, y);
+        if (outcome == StepOutcome::Collapsed) changed = true;
+        showStep(outcome, context.maxError, tally);
     }
 
     tessikFinishDrag(context);
     api->undoEnd(doc);
     const bool cancelled = api->mouseDragEnd() != 0;
     if (cancelled || !changed) api->undoLast(doc);
+    if (!cancelled) showStroke(tally);
     api->eventAdd(0);
 }
 

@@ -60,10 +60,22 @@ public:
     // Cost shown in the status bar after the last step of the last drag.
     float shownCost = 0.0f;
 
+    // How a step went, for the status bar.
+    enum class StepOutcome { NothingPicked, Collapsed, AboveLimit, Refused };
+    // What the drag in progress has done, for the status line at its end.
+    struct StrokeTally {
+        int32_t collapsed = 0;
+        float leastAboveLimit = -1.0f;  // the least error refused by the limit; < 0: none
+        float limit = 0.0f;
+    };
+
 private:
     void drag(HstDocument* doc, void* view, TessikContext& context, double x, double y, int32_t button);
-    // One pick and collapse at (x, y); true when a collapse was applied.
-    bool step(void* view, TessikContext& context, const TessikInverse& inverse, bool acceptBehind, double x,
-              double y);
-    void showCost();
+    // One pick and collapse at (x, y).
+    StepOutcome step(void* view, TessikContext& context, const TessikInverse& inverse, bool acceptBehind, double x,
+                     double y);
+    // The status line after a step, in words, and the step counted in the tally.
+    void showStep(StepOutcome outcome, float limit, StrokeTally& tally);
+    // The status line once the drag is over.
+    void showStroke(const StrokeTally& tally);
 };

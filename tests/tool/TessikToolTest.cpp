@@ -302,10 +302,28 @@ TEST_F(TessikToolTest, AnObjectWithACornerThatNamesNoPointIsNotBrushedAndTheStat
     EXPECT_EQ(host::StatusBar::main().line(), "Brush: the object has a polygon whose corner names no point; it is not brushed");
 }
 
-TEST_F(TessikToolTest, TheStatusNamesTheStepsErrorRatherThanABareNumber) {
-    setUp(true);
+// After a drag the status line says in words what it did: how many polygons it collapsed or, when
+// the limit stopped every one, the least error it met and which setting to raise.
+TEST_F(TessikToolTest, TheStatusSaysHowManyPolygonsTheDragCollapsed) {
+    host::PolygonObject* obj = setUp(true);
+    const int polygons = obj->polygonCount();
     ASSERT_TRUE(dragRow(3.5, 1.5, 8.5));
-    EXPECT_EQ(host::StatusBar::main().line().rfind("Brush: error of the collapse ", 0), 0u) << host::StatusBar::main().line();
+    const std::string done = host::StatusBar::main().line();
+    int collapsed = 0;
+    ASSERT_EQ(std::sscanf(done.c_str(), "Brush: %d polygons collapsed", &collapsed), 1) << done;
+    EXPECT_GE(collapsed, 1);
+    EXPECT_LE(collapsed, polygons - obj->polygonCount()) << "each collapse removes at least its polygon";
+}
+
+TEST_F(TessikToolTest, TheStatusNamesTheLimitThatStoppedEveryCollapse) {
+    host::PolygonObject* obj = setUp(false);
+    ASSERT_TRUE(enter(IDC_TESSIK_MAX_ERROR, 0.0));
+    const std::unique_ptr<host::Object> before = obj->cloneAlone();
+    ASSERT_TRUE(dragRow(2.5, 1.5, 8.5));
+    EXPECT_TRUE(obj->sameStateAs(*before));
+    const std::string stopped = host::StatusBar::main().line();
+    EXPECT_EQ(stopped.rfind("Brush: nothing collapsed: the least error met was ", 0), 0u) << stopped;
+    EXPECT_NE(stopped.find("above the limit 0; raise Max error"), std::string::npos) << stopped;
 }
 
 TEST_F(TessikToolTest, CancelledDragAndDragOffTheObjectLeaveItAsItWas) {
