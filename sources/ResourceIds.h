@@ -147,6 +147,7 @@ enum : int32_t {
     IDC_TESSIK_BOUNDARY_WEIGHT = 10109,
     IDC_TESSIK_MAX_ERROR = 10110,
     IDC_TESSIK_COLOR = 10111,
+    IDC_TESSIK_RAISE_LIMIT = 10148,  // raises the largest error above what stopped the last drag
     TESSIK_WEIGHT_AREA = 10112,
     TESSIK_WEIGHT_AVERAGE = 10113,
     TESSIK_WEIGHT_ANGLE = 10114,

@@ -15,7 +15,13 @@ enum : int32_t {
     TESSIK_MAX_ERROR = 1004,        // real
     TESSIK_COLOR = 1005,            // vector: highlight colour
     TESSIK_BRIGHTNESS = 1006,       // real: multiplies the colour
+    // Not a setting but what the last drag tells the panel: the least error it met when the limit
+    // stopped every collapse of the drag, else 0 (the panel then offers to raise the limit).
+    TESSIK_LEAST_REFUSED = 1007,    // real
 };
+// The limit the panel's raise button sets: this many times the least error the last drag met, so
+// that the cheaper polygons along such a stroke collapse, not only the cheapest one.
+constexpr double TESSIK_RAISE_FACTOR = 2.0;
 
 // Defaults, written into a fresh container by the settings panel.
 constexpr int32_t TESSIK_DEFAULT_WEIGHTING = TESSIK_WEIGHT_AREA;

@@ -38,7 +38,13 @@ int32_t TessikSettingsPanel::initDialogValues() {
     double colour[3];
     s.getVector(TESSIK_COLOR, black, colour);
     setColor(IDC_TESSIK_COLOR, colour, s.getReal(TESSIK_BRIGHTNESS, 0.0), kMaxBrightness, kColourFlags);
+    enable(IDC_TESSIK_RAISE_LIMIT, s.getReal(TESSIK_LEAST_REFUSED, 0.0) > 0.0);
     return 1;
+}
+
+int32_t TessikSettingsPanel::coreMessage(int32_t id, const HstSettings* msg) {
+    if (id == TESSIK_ID) enable(IDC_TESSIK_RAISE_LIMIT, HostSettings(settings).getReal(TESSIK_LEAST_REFUSED, 0.0) > 0.0);
+    return HostDialog::coreMessage(id, msg);
 }
 
 int32_t TessikSettingsPanel::command(int32_t gadget, const HstSettings* /*msg*/) {
@@ -62,6 +68,15 @@ int32_t TessikSettingsPanel::command(int32_t gadget, const HstSettings* /*msg*/)
         case IDC_TESSIK_MAX_ERROR:
             if (getReal(gadget, r)) s.setReal(TESSIK_MAX_ERROR, r);
             break;
+        case IDC_TESSIK_RAISE_LIMIT: {
+            const double least = s.getReal(TESSIK_LEAST_REFUSED, 0.0);
+            if (least <= 0.0) break;
+            const double raised = least * TESSIK_RAISE_FACTOR;
+            s.setReal(TESSIK_MAX_ERROR, raised < kRealLimit ? raised : kRealLimit);
+            s.setReal(TESSIK_LEAST_REFUSED, 0.0);
+            initDialogValues();
+            break;
+        }
         case IDC_TESSIK_COLOR: {
             double colour[3];
             double brightness = 0.0;

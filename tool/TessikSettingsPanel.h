@@ -21,6 +21,8 @@ public:
     int32_t command(int32_t gadget, const HstSettings* msg) override;
     // Sets every gadget from the container with its limits; a missing key shows zero. Returns 1.
     int32_t initDialogValues() override;
+    // After a drag (the brush's own event), the raise button follows what the drag left.
+    int32_t coreMessage(int32_t id, const HstSettings* msg) override;
 
     HstSettings* settings = nullptr;  // not owned
 

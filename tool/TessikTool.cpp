@@ -96,7 +96,7 @@ int32_t TessikTool::mouseInput(HstDocument* doc, HstSettings* settings, void* vi
             context.boundaryWeight = static_cast<float>(tool.getReal(TESSIK_BOUNDARY_WEIGHT, 0.0));
             context.maxError = static_cast<float>(tool.getReal(TESSIK_MAX_ERROR, 0.0));
             context.weightingPolicy = weightingPolicyOf(tool.getInt(TESSIK_WEIGHTING, 0));
-            drag(doc, view, context, x, y, button);
+            drag(doc, view, settings, context, x, y, button);
         } else if (context.cornersOutside) {
             api->statusText(resourceString(STR_TESSIK_BAD_CORNERS).handle());
         }
@@ -174,7 +174,8 @@ void TessikTool::showStroke(const StrokeTally& tally) {
         api->statusText(filledIn(STR_TESSIK_STROKE_DONE, tally.collapsed).handle());
 }
 
-void TessikTool::drag(HstDocument* doc, void* view, TessikContext& context, double x, double y, int32_t button) {
+void TessikTool::drag(HstDocument* doc, void* view, HstSettings* settings, TessikContext& context, double x, double y,
+                      int32_t button) {
     const HostApi* api = moduleApi();
     const bool acceptBehind = tessikAcceptsBehind(api->viewProjection(view));
     double matrix[12];
@@ -213,7 +214,11 @@ void TessikTool::drag(HstDocument* doc, void* view, TessikContext& context, doub
     const bool cancelled = api->mouseDragEnd() != 0;
     if (cancelled || !changed) api->undoLast(doc);
     if (!cancelled) showStroke(tally);
+    const bool stoppedByLimit = !cancelled && tally.collapsed == 0 && tally.leastAboveLimit >= 0.0f;
+    HostSettings(settings).setReal(TESSIK_LEAST_REFUSED, stoppedByLimit ? tally.leastAboveLimit : 0.0);
     api->eventAdd(0);
+    // The settings panel hears of it through the brush's own event.
+    api->specialEvent(TESSIK_ID, 0, 0);
 }
 
 int32_t TessikTool::cursorInfo(HstDocument* /*doc*/, HstSettings* /*settings*/, void* /*view*/, double /*x*/,

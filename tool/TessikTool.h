@@ -70,7 +70,10 @@ public:
     };
 
 private:
-    void drag(HstDocument* doc, void* view, TessikContext& context, double x, double y, int32_t button);
+    // The drag from (x, y) until the button is released; what it did goes to the status line and,
+    // for the settings panel, into `settings` (TESSIK_LEAST_REFUSED).
+    void drag(HstDocument* doc, void* view, HstSettings* settings, TessikContext& context, double x, double y,
+              int32_t button);
     // One pick and collapse at (x, y).
     StepOutcome step(void* view, TessikContext& context, const TessikInverse& inverse, bool acceptBehind, double x,
                      double y);

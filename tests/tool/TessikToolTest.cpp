@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "host/Dialogs.h"
+#include "host/EventQueue.h"
 #include "host/HostTable.h"
 #include "host/StatusBar.h"
 #include "host/viewport/Viewport.h"
@@ -324,6 +325,23 @@ TEST_F(TessikToolTest, TheStatusNamesTheLimitThatStoppedEveryCollapse) {
     const std::string stopped = host::StatusBar::main().line();
     EXPECT_EQ(stopped.rfind("Brush: nothing collapsed: the least error met was ", 0), 0u) << stopped;
     EXPECT_NE(stopped.find("above the limit 0; raise Max error"), std::string::npos) << stopped;
+
+    // The panel offers to raise the limit: one press sets it above the least error the drag met,
+    // and the same drag then collapses; after a drag that collapsed, the offer is gone.
+    host::DialogHost& dialogs = host::DialogHost::main();
+    host::EventQueue::main().pump();
+    const host::Settings& s = viewport->toolSettings();
+    const double least = s.getReal(TESSIK_LEAST_REFUSED);
+    ASSERT_GT(least, 0.0);
+    EXPECT_TRUE(dialogs.gadget(viewport->toolPanel(), IDC_TESSIK_RAISE_LIMIT)->enabled);
+    ASSERT_TRUE(dialogs.press(viewport->toolPanel(), IDC_TESSIK_RAISE_LIMIT));
+    EXPECT_EQ(s.getReal(TESSIK_MAX_ERROR), least * TESSIK_RAISE_FACTOR);
+    EXPECT_EQ(dialogs.gadget(viewport->toolPanel(), IDC_TESSIK_MAX_ERROR)->number, least * TESSIK_RAISE_FACTOR);
+    ASSERT_TRUE(dragRow(2.5, 1.5, 8.5));
+    EXPECT_FALSE(obj->sameStateAs(*before));
+    host::EventQueue::main().pump();
+    EXPECT_EQ(s.getReal(TESSIK_LEAST_REFUSED), 0.0);
+    EXPECT_FALSE(dialogs.gadget(viewport->toolPanel(), IDC_TESSIK_RAISE_LIMIT)->enabled);
 }
 
 TEST_F(TessikToolTest, CancelledDragAndDragOffTheObjectLeaveItAsItWas) {
