@@ -520,6 +520,21 @@ studio.hits = (x, y) => {
   const surfaces = [...studio.meshes.values()].filter((e) => e.surface && e.group.visible).map((e) => e.surface);
   return ray.intersectObjects(surfaces, false).length > 0;
 };
+// The mean time of `n` orbit frames in milliseconds: the camera turned a little around its target
+// each time and the frame drawn to the end (a pixel read back waits for it), for the tests' figures.
+studio.orbitFrameMs = (n) => {
+  const gl = renderer.getContext();
+  const pixel = new Uint8Array(4);
+  const start = performance.now();
+  for (let i = 0; i < n; i++) {
+    camera.position.sub(controls.target).applyAxisAngle(new THREE.Vector3(0, 1, 0), 0.05).add(controls.target);
+    camera.lookAt(controls.target);
+    controls.update();
+    renderer.render(scene, camera);
+    gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
+  }
+  return (performance.now() - start) / n;
+};
 // Where a point of an object shows on the canvas (CSS pixels), for the tests.
 studio.screenOfPoint = (id, i) => {
   const entry = studio.meshes.get(id);

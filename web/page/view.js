@@ -2,7 +2,7 @@
 // the host's meshes (flat surfaces, wireframe, the selection, a baked normal map).
 import * as THREE from 'three';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
-import { triangles, polygonEdges } from './mesh.js';
+import { polygonEdges } from './mesh.js';
 
 const viewEl = document.getElementById('view');
 export const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
@@ -69,24 +69,35 @@ export const surfaceSelection = surface.clone();
 surfaceSelection.vertexColors = true;
 surfaceSelection.color.set(0xffffff);
 
+// The live polygons as flat triangles (a quad as two), straight into typed arrays: a dense mesh has
+// millions of triangles, and an object per triangle would cost more than the drawing. No normals:
+// the materials shade flat from the positions.
 export function buildSurface(mesh) {
-  const tris = triangles(mesh);
-  const pos = new Float32Array(tris.length * 9);
-  tris.forEach((t, i) => t.points.forEach((p, k) => {
-    pos.set(mesh.points.subarray(3 * p, 3 * p + 3), 9 * i + 3 * k);
-  }));
+  const p = mesh.polygons, q = mesh.points;
+  let count = 0;
+  for (let i = 0; i < mesh.polygonCount; i++)
+    if (p[4 * i] !== p[4 * i + 1]) count += p[4 * i + 2] === p[4 * i + 3] ? 1 : 2;
+  const pos = new Float32Array(count * 9);
+  const colour = mesh.selected ? new Float32Array(count * 9) : null;
+  let at = 0;
+  const corner = (k) => { pos[at++] = q[3 * k]; pos[at++] = q[3 * k + 1]; pos[at++] = q[3 * k + 2]; };
+  const paint = (from, selected) => {
+    const c = selected ? [0.95, 0.45, 0.15] : [0.72, 0.74, 0.77];
+    for (let k = from; k < at; k += 3) colour.set(c, k);
+  };
+  for (let i = 0; i < mesh.polygonCount; i++) {
+    const a = p[4 * i], b = p[4 * i + 1], c = p[4 * i + 2], d = p[4 * i + 3];
+    if (a === b) continue;
+    const from = at;
+    corner(a); corner(b); corner(c);
+    if (c !== d) { corner(a); corner(c); corner(d); }
+    if (colour) paint(from, mesh.selected[i]);
+  }
   const g = new THREE.BufferGeometry();
   g.setAttribute('position', new THREE.BufferAttribute(pos, 3));
-  if (mesh.selected) {
-    const colour = new Float32Array(tris.length * 9);
-    tris.forEach((t, i) => {
-      const c = mesh.selected[t.polygon] ? [0.95, 0.45, 0.15] : [0.72, 0.74, 0.77];
-      for (let k = 0; k < 3; k++) colour.set(c, 9 * i + 3 * k);
-    });
-    g.setAttribute('color', new THREE.BufferAttribute(colour, 3));
-  }
-  g.computeVertexNormals();  // one normal per triangle corner: flat
+  if (colour) g.setAttribute('color', new THREE.BufferAttribute(colour, 3));
   g.computeBoundingBox();
+  g.computeBoundingSphere();
   return g;
 }
 
