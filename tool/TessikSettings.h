@@ -19,8 +19,9 @@ enum : int32_t {
     // stopped every collapse of the drag, else 0 (the panel then offers to raise the limit).
     TESSIK_LEAST_REFUSED = 1007,    // real
 };
-// The limit the panel's raise button sets: this many times the least error the last drag met, so
-// that the cheaper polygons along such a stroke collapse, not only the cheapest one.
+// The limit the panel's raise button sets: this many times the least error the last drag met (rounded
+// up to two significant digits), so that the cheaper polygons along such a stroke collapse, not only
+// the cheapest one.
 constexpr double TESSIK_RAISE_FACTOR = 2.0;
 
 // Defaults, written into a fresh container by the settings panel.

@@ -1,5 +1,7 @@
 #include "tool/TessikSettingsPanel.h"
 
+#include <cmath>
+
 #include "sources/HostSettings.h"
 #include "tool/TessikSettings.h"
 
@@ -9,6 +11,12 @@ constexpr int32_t kIntLimit = 2147483647;
 constexpr double kRealLimit = 9.0e18;
 constexpr double kMaxBrightness = 1.0;
 constexpr int32_t kColourFlags = 3;
+
+// The value rounded up to two significant digits, as a person would type it.
+double roundedUp(double v) {
+    const double unit = std::pow(10.0, std::floor(std::log10(v)) - 1);
+    return std::ceil(v / unit) * unit;
+}
 
 }  // namespace
 
@@ -71,7 +79,7 @@ int32_t TessikSettingsPanel::command(int32_t gadget, const HstSettings* /*msg*/)
         case IDC_TESSIK_RAISE_LIMIT: {
             const double least = s.getReal(TESSIK_LEAST_REFUSED, 0.0);
             if (least <= 0.0) break;
-            const double raised = least * TESSIK_RAISE_FACTOR;
+            const double raised = roundedUp(least * TESSIK_RAISE_FACTOR);
             s.setReal(TESSIK_MAX_ERROR, raised < kRealLimit ? raised : kRealLimit);
             s.setReal(TESSIK_LEAST_REFUSED, 0.0);
             initDialogValues();

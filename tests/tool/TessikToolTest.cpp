@@ -324,7 +324,7 @@ TEST_F(TessikToolTest, TheStatusNamesTheLimitThatStoppedEveryCollapse) {
     EXPECT_TRUE(obj->sameStateAs(*before));
     const std::string stopped = host::StatusBar::main().line();
     EXPECT_EQ(stopped.rfind("Brush: nothing collapsed: the least error met was ", 0), 0u) << stopped;
-    EXPECT_NE(stopped.find("above the limit 0; raise Max error"), std::string::npos) << stopped;
+    EXPECT_NE(stopped.find("above the limit 0; raise Largest error"), std::string::npos) << stopped;
 
     // The panel offers to raise the limit: one press sets it above the least error the drag met,
     // and the same drag then collapses; after a drag that collapsed, the offer is gone.
@@ -335,8 +335,13 @@ TEST_F(TessikToolTest, TheStatusNamesTheLimitThatStoppedEveryCollapse) {
     ASSERT_GT(least, 0.0);
     EXPECT_TRUE(dialogs.gadget(viewport->toolPanel(), IDC_TESSIK_RAISE_LIMIT)->enabled);
     ASSERT_TRUE(dialogs.press(viewport->toolPanel(), IDC_TESSIK_RAISE_LIMIT));
-    EXPECT_EQ(s.getReal(TESSIK_MAX_ERROR), least * TESSIK_RAISE_FACTOR);
-    EXPECT_EQ(dialogs.gadget(viewport->toolPanel(), IDC_TESSIK_MAX_ERROR)->number, least * TESSIK_RAISE_FACTOR);
+    // Twice the least error, rounded up to two significant digits.
+    const double raised = s.getReal(TESSIK_MAX_ERROR);
+    EXPECT_GE(raised, least * TESSIK_RAISE_FACTOR);
+    EXPECT_LE(raised, least * TESSIK_RAISE_FACTOR * 1.1);
+    const double unit = std::pow(10.0, std::floor(std::log10(raised)) - 1);
+    EXPECT_EQ(raised, std::round(raised / unit) * unit) << raised;
+    EXPECT_EQ(dialogs.gadget(viewport->toolPanel(), IDC_TESSIK_MAX_ERROR)->number, raised);
     ASSERT_TRUE(dragRow(2.5, 1.5, 8.5));
     EXPECT_FALSE(obj->sameStateAs(*before));
     host::EventQueue::main().pump();
