@@ -1,7 +1,7 @@
 #include "tool/TessikTool.h"
 
+#include <cmath>
 #include <cstdio>
-#include <string>
 
 
 #include "mixkit/WeightingPolicy.h"
@@ -128,19 +128,26 @@ TessikTool::StepOutcome TessikTool::step(void* view, TessikContext& context, con
 
 namespace {
 
-// A resource text with %1 and %2 replaced by the numbers, each to four significant digits.
+// A resource text with %1 and %2 replaced by the numbers: a whole number as it is, any other to
+// four significant digits. Built in a buffer of its own (no allocation to fail); a longer text is cut.
 HostString filledIn(int32_t id, double first, double second = 0.0) {
-    std::string text = resourceString(id).chars();
-    const double values[2] = {first, second};
-    for (int i = 0; i < 2; ++i) {
-        const std::string mark = i == 0 ? "%1" : "%2";
-        const size_t at = text.find(mark);
-        if (at == std::string::npos) continue;
-        char number[32];
-        std::snprintf(number, sizeof number, "%.4g", values[i]);
-        text.replace(at, mark.size(), number);
+    const HostString pattern = resourceString(id);
+    const char* from = pattern.chars();
+    char text[512];
+    size_t at = 0;
+    while (*from != '\0' && at + 1 < sizeof text) {
+        if (from[0] == '%' && (from[1] == '1' || from[1] == '2')) {
+            const double v = from[1] == '1' ? first : second;
+            const bool whole = v == std::floor(v) && std::fabs(v) < 1e15;
+            const int n = std::snprintf(text + at, sizeof text - at, whole ? "%.0f" : "%.4g", v);
+            if (n > 0) at += static_cast<size_t>(n) < sizeof text - at ? static_cast<size_t>(n) : sizeof text - at - 1;
+            from += 2;
+        } else {
+            text[at++] = *from++;
+        }
     }
-    return HostString(text.c_str());
+    text[at] = '\0';
+    return HostString(text);
 }
 
 }  // namespace

@@ -127,6 +127,9 @@ async function updateMeshes() {
       const mesh = decodeMesh(await res.arrayBuffer());
       entry.version = o.meshVersion;
       entry.mesh = mesh;
+      // The old buffers go with the old mesh (on a dense mesh they are tens of megabytes each).
+      if (entry.surface) entry.surface.geometry.dispose();
+      if (entry.wire) { entry.wire.geometry.dispose(); entry.wire.material.dispose(); }
       entry.group.clear();
       entry.surface = new THREE.Mesh(buildSurface(mesh), surface);
       entry.wire = null;
