@@ -39,18 +39,27 @@ export function draw() {
 }
 
 // A wireframe whose edges come out shorter than a few pixels would cover its surface in black: it
-// fades from full strength at four pixels a mean edge to nothing at one.
+// fades from full strength at six pixels a mean edge to nothing at two (where lines of one pixel would
+// cover most of the surface). A wire that would not show at all is not even built until the view
+// comes close enough (pendingWires).
+const kWireFullPixels = 6, kWireGonePixels = 2;
 const wireCentre = new THREE.Vector3();
-function fadeWires() {
+const pendingWires = new Set();
+function edgePixels(meanEdge, object, box) {
   const pixel = 2 * Math.tan(THREE.MathUtils.degToRad(camera.fov) / 2) / Math.max(renderer.domElement.clientHeight, 1);
+  box.getCenter(wireCentre).applyMatrix4(object.matrixWorld);
+  const far = Math.max(camera.position.distanceTo(wireCentre), camera.near);
+  return meanEdge / (far * pixel);
+}
+function fadeWires() {
+  for (const entry of [...pendingWires]) {
+    if (entry.group.parent) syncWire(entry, true);
+    else pendingWires.delete(entry);  // its object left the scene
+  }
   scene.traverse((o) => {
-    if (!o.isLineSegments || !o.userData.meanEdge) return;
-    const box = o.geometry.boundingBox;
-    if (!box) return;
-    box.getCenter(wireCentre).applyMatrix4(o.matrixWorld);
-    const far = Math.max(camera.position.distanceTo(wireCentre), camera.near);
-    const edgePixels = o.userData.meanEdge / (far * pixel);
-    o.material.opacity = Math.min(1, Math.max(0, (edgePixels - 1) / 3));
+    if (!o.isLineSegments || !o.userData.meanEdge || !o.geometry.boundingBox) return;
+    const pixels = edgePixels(o.userData.meanEdge, o, o.geometry.boundingBox);
+    o.material.opacity = Math.min(1, Math.max(0, (pixels - kWireGonePixels) / (kWireFullPixels - kWireGonePixels)));
     o.material.transparent = o.material.opacity < 1;
     o.material.visible = o.material.opacity >= 0.02;  // not even sent to be drawn
   });
@@ -118,18 +127,47 @@ export function buildWire(mesh) {
   return g;
 }
 
-// The entry's wireframe as `visible` asks: built only when it is to be seen and its mesh changed
-// since it was last built (building it costs more than the surface on a dense mesh).
+// The mean edge of a mesh from a sample of its live polygons (a few thousand sides), to judge
+// whether its wire would show before building it.
+function sampledMeanEdge(mesh) {
+  const p = mesh.polygons, q = mesh.points;
+  const every = Math.max(1, Math.floor(mesh.polygonCount / 1000));
+  let sum = 0, n = 0;
+  for (let i = 0; i < mesh.polygonCount; i += every) {
+    if (p[4 * i] === p[4 * i + 1]) continue;
+    const sides = p[4 * i + 2] === p[4 * i + 3] ? 3 : 4;
+    for (let k = 0; k < sides; k++) {
+      const a = 3 * p[4 * i + k], b = 3 * p[4 * i + ((k + 1) % sides)];
+      sum += Math.hypot(q[a] - q[b], q[a + 1] - q[b + 1], q[a + 2] - q[b + 2]);
+      n++;
+    }
+  }
+  return n ? sum / n : 0;
+}
+
+// The entry's wireframe as `visible` asks: built only when it is to be seen, its mesh changed since it
+// was last built and its edges would come out long enough to be drawn (building it costs more than the
+// surface on a dense mesh); until then it waits among the pending wires, which each drawing looks at.
 export function syncWire(entry, visible) {
   if (!entry.wire) {
     entry.wire = new THREE.LineSegments(new THREE.BufferGeometry(), newWireMaterial());
     entry.group.add(entry.wire);
   }
+  pendingWires.delete(entry);
   if (visible && entry.mesh && entry.wireFor !== entry.mesh) {
-    entry.wire.geometry.dispose();
-    entry.wire.geometry = buildWire(entry.mesh);
-    entry.wire.userData.meanEdge = entry.wire.geometry.userData.meanEdge;
-    entry.wireFor = entry.mesh;
+    const box = entry.surface && entry.surface.geometry.boundingBox;
+    if (entry.estimateFor !== entry.mesh) {
+      entry.meanEdgeEstimate = sampledMeanEdge(entry.mesh);
+      entry.estimateFor = entry.mesh;
+    }
+    if (box && edgePixels(entry.meanEdgeEstimate, entry.surface, box) < kWireGonePixels) {
+      pendingWires.add(entry);
+    } else {
+      entry.wire.geometry.dispose();
+      entry.wire.geometry = buildWire(entry.mesh);
+      entry.wire.userData.meanEdge = entry.wire.geometry.userData.meanEdge;
+      entry.wireFor = entry.mesh;
+    }
   }
   entry.wire.visible = visible && entry.wireFor === entry.mesh;
 }
