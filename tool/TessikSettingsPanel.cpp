@@ -46,12 +46,16 @@ int32_t TessikSettingsPanel::initDialogValues() {
     double colour[3];
     s.getVector(TESSIK_COLOR, black, colour);
     setColor(IDC_TESSIK_COLOR, colour, s.getReal(TESSIK_BRIGHTNESS, 0.0), kMaxBrightness, kColourFlags);
-    enable(IDC_TESSIK_RAISE_LIMIT, s.getReal(TESSIK_LEAST_REFUSED, 0.0) > 0.0);
+    showRaise();
     return 1;
 }
 
+void TessikSettingsPanel::showRaise() {
+    enable(IDC_TESSIK_RAISE_LIMIT, HostSettings(settings).getReal(TESSIK_LEAST_REFUSED, 0.0) > 0.0);
+}
+
 int32_t TessikSettingsPanel::coreMessage(int32_t id, const HstSettings* msg) {
-    if (id == TESSIK_ID) enable(IDC_TESSIK_RAISE_LIMIT, HostSettings(settings).getReal(TESSIK_LEAST_REFUSED, 0.0) > 0.0);
+    if (id == TESSIK_ID) showRaise();
     return HostDialog::coreMessage(id, msg);
 }
 

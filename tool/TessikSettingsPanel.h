@@ -27,4 +27,8 @@ public:
     HstSettings* settings = nullptr;  // not owned
 
     static constexpr const char* sourceTag = "TessikSettingsPanel";
+
+private:
+    // The raise button, enabled while the last drag left a least refused error.
+    void showRaise();
 };

@@ -154,7 +154,6 @@ HostString filledIn(int32_t id, double first, double second = 0.0) {
 
 void TessikTool::showStep(StepOutcome outcome, float limit, StrokeTally& tally) {
     const HostApi* api = moduleApi();
-    tally.limit = limit;
     switch (outcome) {
         case StepOutcome::NothingPicked:
             break;  // the line keeps what the last polygon under the cursor did
@@ -173,10 +172,10 @@ void TessikTool::showStep(StepOutcome outcome, float limit, StrokeTally& tally) 
     api->viewsRedraw(HOST_REDRAW_TOOL);
 }
 
-void TessikTool::showStroke(const StrokeTally& tally) {
+void TessikTool::showStroke(const StrokeTally& tally, float limit) {
     const HostApi* api = moduleApi();
     if (tally.collapsed == 0 && tally.leastAboveLimit >= 0.0f)
-        api->statusText(filledIn(STR_TESSIK_STROKE_LIMITED, tally.leastAboveLimit, tally.limit).handle());
+        api->statusText(filledIn(STR_TESSIK_STROKE_LIMITED, tally.leastAboveLimit, limit).handle());
     else if (tally.collapsed > 0)
         api->statusText(filledIn(STR_TESSIK_STROKE_DONE, tally.collapsed).handle());
 }
@@ -220,7 +219,7 @@ void TessikTool::drag(HstDocument* doc, void* view, HstSettings* settings, Tessi
     api->undoEnd(doc);
     const bool cancelled = api->mouseDragEnd() != 0;
     if (cancelled || !changed) api->undoLast(doc);
-    if (!cancelled) showStroke(tally);
+    if (!cancelled) showStroke(tally, context.maxError);
     const bool stoppedByLimit = !cancelled && tally.collapsed == 0 && tally.leastAboveLimit >= 0.0f;
     HostSettings(settings).setReal(TESSIK_LEAST_REFUSED, stoppedByLimit ? tally.leastAboveLimit : 0.0);
     api->eventAdd(0);

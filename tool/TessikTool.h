@@ -66,7 +66,6 @@ public:
     struct StrokeTally {
         int32_t collapsed = 0;
         float leastAboveLimit = -1.0f;  // the least error refused by the limit; < 0: none
-        float limit = 0.0f;
     };
 
 private:
@@ -80,5 +79,5 @@ private:
     // The status line after a step, in words, and the step counted in the tally.
     void showStep(StepOutcome outcome, float limit, StrokeTally& tally);
     // The status line once the drag is over.
-    void showStroke(const StrokeTally& tally);
+    void showStroke(const StrokeTally& tally, float limit);
 };

@@ -70,8 +70,8 @@ export const surface = new THREE.MeshStandardMaterial({ color: 0xb8bcc4, flatSha
                                                  side: THREE.DoubleSide });
 export const surfaceActive = surface.clone();
 surfaceActive.color.set(0xd9b98a);
-export const wireMaterial = new THREE.LineBasicMaterial({ color: 0x1c1d20 });
-export function newWireMaterial() { return wireMaterial.clone(); }
+// Each wire has its own copy, since its fading is its own.
+const wireMaterial = new THREE.LineBasicMaterial({ color: 0x1c1d20 });
 
 // Selected polygons are shown in the polygon mode: the surface then takes per-corner colours.
 export const surfaceSelection = surface.clone();
@@ -150,7 +150,7 @@ function sampledMeanEdge(mesh) {
 // surface on a dense mesh); until then it waits among the pending wires, which each drawing looks at.
 export function syncWire(entry, visible) {
   if (!entry.wire) {
-    entry.wire = new THREE.LineSegments(new THREE.BufferGeometry(), newWireMaterial());
+    entry.wire = new THREE.LineSegments(new THREE.BufferGeometry(), wireMaterial.clone());
     entry.group.add(entry.wire);
   }
   pendingWires.delete(entry);
