@@ -63,7 +63,9 @@ void addOptions(const json& job, const fs::path& base, BatchJob* out) {
     auto it = job.find("options");
     if (it == job.end() || it->is_null()) return;
     if (!it->is_object()) throw Failure{"\"options\" must be an object"};
-    for (const auto& [name, value] : it->items()) {
+    for (const auto& item : it->items()) {
+        const std::string& name = item.key();
+        const json& value = item.value();
         if (name.empty() || name[0] == '-')
             throw Failure{"option \"" + name + "\" must be given without dashes"};
         if (kReserved.count(name))

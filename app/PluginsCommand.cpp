@@ -24,13 +24,14 @@ static const char* kindName(int32_t kind) {
 }
 
 int runPlugins(const std::string& moduleDir, int32_t hostVersion, std::ostream& out, std::ostream& err) {
+    // The table outlives the module: unloading it ends the plug-ins, which still call the host.
+    const HostApi table = host::makeHostApi(hostVersion);
     std::string error;
     std::unique_ptr<host::LoadedModule> module = host::LoadedModule::open(moduleDir, &error);
     if (!module) {
         err << "vexlor: " << error << "\n";
         return 1;
     }
-    const HostApi table = host::makeHostApi(hostVersion);
     const bool ok = module->startUp(&table, &error);
     if (!ok) err << "vexlor: " << error << "\n";
     for (const host::RegisteredPlugin& p : host::PluginRegistry::main().plugins()) {

@@ -20,8 +20,10 @@ struct TopologyView {
     FlatLists<int32_t>::List polygonsOf(int32_t p) const { return (*pointPolygons)[p]; }
 
     // Marks, in the caller's scratch (one byte per polygon), every polygon of v1 or v2 with the
-    // number of the two it uses: 1 for one end, 2 for both (a polygon that repeats a corner may
-    // count it twice). The caller clears the marks again.
+    // number of the two ends it uses: 1 for one end, 2 for both. A polygon that repeats a corner
+    // stands twice in that point's list and still counts the point once: the second list is
+    // marked in two passes, 3 and 4 standing for "counted" until the second turns them into 1
+    // and 2. The caller clears the marks again.
     void markEnds(int32_t v1, int32_t v2, uint8_t* marks) const {
         const FlatLists<int32_t>::List first = polygonsOf(v1);
         const FlatLists<int32_t>::List second = polygonsOf(v2);
@@ -29,7 +31,11 @@ struct TopologyView {
         for (int32_t i = 0; i < first.count; ++i) marks[first.items[i]] = 1;
         for (int32_t i = 0; i < second.count; ++i) {
             uint8_t& m = marks[second.items[i]];
-            m = static_cast<uint8_t>(m + 1);
+            if (m < 3) m = static_cast<uint8_t>(m + 3);
+        }
+        for (int32_t i = 0; i < second.count; ++i) {
+            uint8_t& m = marks[second.items[i]];
+            if (m >= 3) m = static_cast<uint8_t>(m - 2);
         }
     }
 };

@@ -6,6 +6,7 @@
 
 #include "host/Memory.h"
 #include "mixkit/FlatLists.h"
+#include "mixkit/TopologyView.h"
 #include "tests/mixkit/MixkitFixture.h"
 
 namespace mixtest {
@@ -114,6 +115,44 @@ TEST_F(FlatListsTest, BuildFailsWithNothingKept) {
         if (ok) break;
         EXPECT_EQ(lists.size(), 0);
         EXPECT_EQ(host::memory::liveBlocks(), live);
+    }
+}
+
+// The marks of a contraction's ends count each end once per polygon, also where a polygon repeats
+// a corner and so stands twice in that point's list: 2 only where both ends are corners.
+TEST_F(FlatListsTest, EndMarksCountEachEndOncePerPolygon) {
+    // Points 0..4; polygon 0 = (0, 1, 0, 2) repeats point 0, polygon 1 = (1, 3, 4, 4) is a
+    // triangle, polygon 2 = (0, 3, 4, 4).
+    const HostPolygon polygons[3] = {{0, 1, 0, 2}, {1, 3, 4, 4}, {0, 3, 4, 4}};
+    const int32_t room[5] = {3, 2, 1, 2, 2};
+    FlatLists<int32_t> lists;
+    ASSERT_TRUE(lists.build(5, room));
+    for (int32_t f = 0; f < 3; ++f) {
+        const HostPolygon& p = polygons[f];
+        for (int32_t c : {p.a, p.b, p.c}) ASSERT_TRUE(lists.push(c, f));
+        if (p.d != p.c) ASSERT_TRUE(lists.push(p.d, f));
+    }
+    TopologyView view;
+    view.polygons = polygons;
+    view.pointPolygons = &lists;
+    struct Case {
+        int32_t v1, v2;
+        uint8_t marks[3];  // 9: left as it was
+    };
+    const Case cases[] = {
+        {3, 0, {1, 1, 2}},  // the repeated point second, with no polygon of the first: 1, not 2
+        {0, 3, {1, 1, 2}},  // the repeated point first
+        {1, 0, {2, 1, 1}},  // both ends in the polygon that repeats one of them
+        {0, 1, {2, 1, 1}},
+        {2, 4, {1, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        uint8_t marks[3] = {9, 9, 9};
+        view.markEnds(c.v1, c.v2, marks);
+        for (int32_t f = 0; f < 3; ++f) {
+            const bool touched = cornerOf(polygons[f], c.v1) >= 0 || cornerOf(polygons[f], c.v2) >= 0;
+            EXPECT_EQ(marks[f], touched ? c.marks[f] : 9) << "ends " << c.v1 << ", " << c.v2 << ", polygon " << f;
+        }
     }
 }
 
