@@ -21,6 +21,7 @@
 
 #include "host/Dialogs.h"
 #include "host/Document.h"
+#include "host/studio/MeshChanges.h"
 #include "host/studio/StudioEncoding.h"
 #include "host/studio/StudioServer.h"
 
@@ -136,6 +137,8 @@ private:
     int undoDepthAfterUndo_ = -1;
     std::string busy_;
     std::string notice_;
+    // The last mesh sent of each object, so that the next one goes as its changes.
+    SentMeshes sentMeshes_;
     // How each plug-in's last run ended, from its end message (the value, and how many have come):
     // what the page decides on, never the status line's words.
     struct Ending {

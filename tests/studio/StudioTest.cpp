@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/ObjFile.h"
+#include "host/studio/MeshChanges.h"
 #include "host/studio/Studio.h"
 #include "host/studio/StudioBrush.h"
 #include "host/studio/StudioFiles.h"
@@ -65,6 +66,70 @@ TEST(StudioMesh, BinaryLayoutHoldsCountsPointsPolygonsAndCornerUVs) {
     const size_t uvs = polys + 3 * 16;
     EXPECT_EQ(floatAt(b, uvs + 2 * 32 + 8), 2.0f);  // third polygon, corner b, u
     EXPECT_EQ(floatAt(b, uvs + 0 * 32 + 2 * 8 + 4), 1.0f);  // first polygon, corner c, v
+}
+
+// The page's side of a "VXS1" answer, written from the layout: the whole mesh, or the held copy
+// with the runs written over it. Fails the test on a malformed answer.
+std::string applyAnswer(const std::string& answer, const std::string& held, uint32_t heldSerial, uint32_t* serial) {
+    EXPECT_EQ(answer.substr(0, 4), "VXS1");
+    *serial = static_cast<uint32_t>(intAt(answer, 4));
+    if (answer.substr(8, 4) != "VXP1") return answer.substr(8);
+    EXPECT_EQ(static_cast<uint32_t>(intAt(answer, 12)), heldSerial);
+    EXPECT_EQ(static_cast<size_t>(intAt(answer, 16)) * 4, held.size());
+    std::string out = held;
+    const int32_t runs = intAt(answer, 20);
+    size_t at = 24;
+    for (int32_t r = 0; r < runs; ++r) {
+        const size_t first = static_cast<size_t>(intAt(answer, at)), count = static_cast<size_t>(intAt(answer, at + 4));
+        at += 8;
+        EXPECT_LE(4 * (first + count), out.size());
+        out.replace(4 * first, 4 * count, answer.substr(at, 4 * count));
+        at += 4 * count;
+    }
+    EXPECT_EQ(at, answer.size());
+    return out;
+}
+
+// A preview step moves a few points and retires a polygon: the next answer for the copy the page
+// holds is a patch that rebuilds the new mesh exactly, far smaller than the mesh; an answer for a
+// copy the host no longer has (or none) is the whole mesh, and so is one whose length changed.
+TEST(StudioMesh, AStepIsSentAsItsChangesToTheCopyThePageHolds) {
+    auto o = std::make_unique<PolygonObject>("grid");
+    const int n = 60;
+    o->resize(n * n, (n - 1) * (n - 1));
+    for (int i = 0; i < n * n; ++i) o->points[i] = {float(i % n), float(i / n), 0.0f};
+    for (int r = 0; r + 1 < n; ++r)
+        for (int c = 0; c + 1 < n; ++c) {
+            const int32_t p = r * n + c;
+            o->polygons[r * (n - 1) + c] = {p, p + 1, p + n + 1, p + n};
+        }
+    SentMeshes sent;
+    uint32_t serial = 0;
+    const std::string first = encodeMesh(*o);
+    const std::string answer1 = sent.answer(7, 0, first);
+    EXPECT_EQ(applyAnswer(answer1, "", 0, &serial), first);
+    const uint32_t held = serial;
+
+    o->points[100] = {100.5f, 0.25f, 1.0f};
+    o->points[2000] = {1.0f, 2.0f, 3.0f};
+    o->polygons[1234] = {5, 5, 5, 5};
+    const std::string second = encodeMesh(*o);
+    const std::string patch = sent.answer(7, held, second);
+    EXPECT_EQ(patch.substr(8, 4), "VXP1");
+    EXPECT_LT(patch.size(), second.size() / 20);
+    EXPECT_EQ(applyAnswer(patch, first, held, &serial), second);
+    EXPECT_NE(serial, held);
+
+    // The copy given up (an older serial, or another object's) brings the whole mesh.
+    for (const auto& [id, base] : {std::pair<int64_t, uint32_t>{7, held}, {8, serial}, {7, 0}}) {
+        const std::string whole = sent.answer(id, base, second);
+        EXPECT_EQ(whole.substr(8), second) << id << " " << base;
+    }
+    // Same length, everything changed: whole. Different length: whole.
+    EXPECT_EQ(meshPatch(std::string(400, 'a'), std::string(400, 'b'), 1), "");
+    EXPECT_EQ(meshPatch(std::string(400, 'a'), std::string(404, 'a'), 1), "");
+    const std::string none = meshPatch(std::string(400, 'a'), std::string(400, 'a'), 1);
+    EXPECT_EQ(none.size(), 16u);  // header only: no runs
 }
 
 TEST(StudioMesh, CornerNormalsFollowAsUnitVectors) {

@@ -28,6 +28,34 @@ export function decodeMesh(buffer) {
   return { pointCount, polygonCount, points, polygons, uv, normals, selected };
 }
 
+// The answer to /api/mesh?base=S (host/studio/MeshChanges.h): "VXS1", the serial of this mesh,
+// then the whole mesh or the words that changed since the copy `held` (the bytes of the mesh whose
+// serial was S). Returns { serial, bytes } with the whole mesh's bytes; throws when a patch does not
+// fit the copy held.
+export function meshFromAnswer(buffer, held) {
+  const view = new DataView(buffer);
+  const tag = (at) => String.fromCharCode(view.getUint8(at), view.getUint8(at + 1), view.getUint8(at + 2), view.getUint8(at + 3));
+  if (buffer.byteLength < 12 || tag(0) !== 'VXS1') throw new Error('not a mesh answer from this host');
+  const serial = view.getUint32(4, true);
+  if (tag(8) !== 'VXP1') return { serial, bytes: buffer.slice(8) };
+  const words = view.getUint32(16, true);
+  if (!held || held.bytes.byteLength !== 4 * words || held.serial !== view.getUint32(12, true))
+    throw new Error('a change to a mesh this page does not hold');
+  const bytes = held.bytes.slice(0);
+  const out = new Uint32Array(bytes);
+  const runs = view.getUint32(20, true);
+  let at = 24;
+  for (let r = 0; r < runs; r++) {
+    const first = view.getUint32(at, true), count = view.getUint32(at + 4, true);
+    at += 8;
+    if (first + count > words || at + 4 * count > buffer.byteLength) throw new Error('a change beyond the mesh');
+    out.set(new Uint32Array(buffer.slice(at, at + 4 * count)), first);
+    at += 4 * count;
+  }
+  if (at !== buffer.byteLength) throw new Error('the change has bytes left over');
+  return { serial, bytes };
+}
+
 // A polygon is dead when its first two corners are the same point.
 const isDead = (p, i) => p[4 * i] === p[4 * i + 1];
 

@@ -2,7 +2,7 @@
 // from the host's own dialog model. Every change goes to the host; the page redraws from the state
 // the host sends back (and from the event stream when another page or a worker changed something).
 import * as THREE from 'three';
-import { decodeMesh, normalMapGeometry } from './mesh.js';
+import { decodeMesh, meshFromAnswer, normalMapGeometry } from './mesh.js';
 import { renderer, scene, camera, controls, draw, resize, surface, surfaceActive, surfaceSelection,
          buildSurface, syncWire, normalMapMaterial, frameAll, centred } from './view.js';
 import { buildDialog } from './gadgets.js';
@@ -22,7 +22,9 @@ let state = null;
 // The brush's stroke in progress (the host's main thread is inside the drag until the release).
 const brush = { stroking: false, refreshAfter: false, sending: false, path: [], last: [0, 0], frame: 0 };
 let lastError = '';
-const studio = { meshes: new Map(), state: () => state, version: 0, busyCalls: 0 };
+// meshAnswers: the sizes of the last mesh answers and whether each was a change ("VXP1"), for the
+// tests and for a look at what a step costs.
+const studio = { meshes: new Map(), state: () => state, version: 0, busyCalls: 0, meshAnswers: [] };
 window.studio = studio;  // for the browser tests and for a look from the console
 
 // ---- talking to the host -------------------------------------------------------------------------
@@ -122,9 +124,24 @@ async function updateMeshes() {
     }
     entry.group.visible = o.visible;
     if (entry.version !== o.meshVersion && !state.busy) {
-      const res = await api(`/api/mesh?id=${o.id}`);
-      if (!res.ok) continue;
-      const mesh = decodeMesh(await res.arrayBuffer());
+      // Sent as its changes since the copy this page holds, where the host still has that copy.
+      // A change that does not fit is asked for again, whole.
+      let mesh = null;
+      for (let attempt = 0; attempt < 2 && !mesh; attempt++) {
+        const res = await api(`/api/mesh?id=${o.id}&base=${entry.held ? entry.held.serial : 0}`);
+        if (!res.ok) break;
+        try {
+          const answer = await res.arrayBuffer();
+          entry.held = meshFromAnswer(answer, entry.held);
+          studio.meshAnswers.push({ bytes: answer.byteLength, change: answer.byteLength > 12 && new DataView(answer).getUint32(8) === 0x56585031 });
+          if (studio.meshAnswers.length > 100) studio.meshAnswers.shift();
+          mesh = decodeMesh(entry.held.bytes);
+        } catch (e) {
+          entry.held = null;
+          if (attempt) console.error(e);
+        }
+      }
+      if (!mesh) continue;
       entry.version = o.meshVersion;
       entry.mesh = mesh;
       // The old buffers go with the old mesh (on a dense mesh they are tens of megabytes each).

@@ -45,6 +45,8 @@ test('a dense torus: first view, orbit frames with and without the wire, a previ
   try {
     const opened = Date.now();
     const { page, errors } = await openPage(browser, host.url);
+    // The mesh answers the page received since `from`: whole, or the changes to the copy it holds.
+    const received = (from) => page.evaluate((n) => window.studio.meshAnswers.slice(n), from);
     await page.evaluate(() => new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done))));
     figures.push(`first view ${Date.now() - opened} ms`);
     assert.equal((await pageState(page)).objects[0].points, torus.points);
@@ -68,8 +70,17 @@ test('a dense torus: first view, orbit frames with and without the wire, a previ
       return Date.now() - start;
     };
     const half = Math.round(torus.points / 2), quarter = Math.round(torus.points / 4);
+    const bytes = (list) => list.reduce((n, a) => n + a.bytes, 0);
+    const whole = bytes(await received(0));
     figures.push(`prepare and first preview ${await toPoints(half)} ms`);
     figures.push(`a preview step on screen ${await toPoints(quarter)} ms`);
+    // A small step (a notch of the dial) goes to the page as its changes only.
+    const count = (await received(0)).length;
+    figures.push(`a small step ${await toPoints(Math.round(torus.points / 5))} ms`);
+    const step = await received(count);
+    assert.ok(step.length > 0 && step.every((a) => a.change), JSON.stringify(step));
+    figures.push(`mesh bytes: first view ${whole}, small step ${bytes(step)}`);
+    assert.ok(bytes(step) < whole / 4, `${bytes(step)} of ${whole}`);
     await shot(page, 'big-torus-preview.png');
     assert.deepEqual(errors, []);
   } finally {

@@ -2,7 +2,7 @@
 // wireframe draws, and the baker's tangent frames, against hand-worked values.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { decodeMesh, polygonEdges, triangles, usedPointCount, cornerFrame, normalMapGeometry } from '../page/mesh.js';
+import { decodeMesh, meshFromAnswer, polygonEdges, triangles, usedPointCount, cornerFrame, normalMapGeometry } from '../page/mesh.js';
 
 // The host's binary layout, written out by hand: "VXM1", counts, flags, points, polygons, UVs.
 function meshBytes(points, polygons, uv) {
@@ -102,4 +102,51 @@ test('normal-map geometry: one flat square gives the frame of its UV layout at e
   }
   // The second triangle is a, c, d: its UVs are those corners'.
   assert.deepEqual([...g.uv.slice(6, 12)], [0, 0, 1, 1, 0, 1]);
+});
+
+// The host's answer with a serial: the whole mesh, then the words that changed since it, written by
+// hand; a change to a copy the page does not hold is refused rather than applied to the wrong mesh.
+test('a mesh answer is the whole mesh or its changes to the copy held', () => {
+  const whole = meshBytes(points, polygons, null);
+  const answer = (serial, body) => {
+    const out = new Uint8Array(8 + body.byteLength);
+    const v = new DataView(out.buffer);
+    'VXS1'.split('').forEach((c, i) => v.setUint8(i, c.charCodeAt(0)));
+    v.setUint32(4, serial, true);
+    out.set(new Uint8Array(body), 8);
+    return out.buffer;
+  };
+  const first = meshFromAnswer(answer(5, whole), null);
+  assert.equal(first.serial, 5);
+  assert.deepEqual(new Uint8Array(first.bytes), new Uint8Array(whole));
+
+  // Point 6 moves to (3, 3, 0) (words 4 + 18 and 4 + 19) and polygon 2 is retired (words 4 + 29..32).
+  const runs = [[22, [3, 3].map((x) => new Float32Array([x])[0])], [33, [0, 0, 0, 0]]];
+  const words = whole.byteLength / 4;
+  const patch = new DataView(new ArrayBuffer(16 + runs.reduce((n, [, w]) => n + 8 + 4 * w.length, 0)));
+  'VXP1'.split('').forEach((c, i) => patch.setUint8(i, c.charCodeAt(0)));
+  patch.setUint32(4, 5, true);
+  patch.setUint32(8, words, true);
+  patch.setUint32(12, runs.length, true);
+  let at = 16;
+  for (const [firstWord, values] of runs) {
+    patch.setUint32(at, firstWord, true);
+    patch.setUint32(at + 4, values.length, true);
+    at += 8;
+    for (const x of values) {
+      if (Number.isInteger(x) && firstWord >= 4 + 21) patch.setInt32(at, x, true);
+      else patch.setFloat32(at, x, true);
+      at += 4;
+    }
+  }
+  const second = meshFromAnswer(answer(6, patch.buffer), first);
+  assert.equal(second.serial, 6);
+  const m = decodeMesh(second.bytes);
+  assert.deepEqual([...m.points.subarray(18, 21)], [3, 3, 0]);
+  assert.deepEqual([...m.polygons.subarray(8, 12)], [0, 0, 0, 0]);
+  assert.deepEqual([...m.polygons.subarray(0, 8)], polygons.slice(0, 8));
+  assert.deepEqual([...decodeMesh(first.bytes).polygons.subarray(8, 12)], [3, 2, 6, 6], 'the copy held is left as it was');
+
+  assert.throws(() => meshFromAnswer(answer(7, patch.buffer), { serial: 4, bytes: whole }), /does not hold/);
+  assert.throws(() => meshFromAnswer(answer(7, patch.buffer), null), /does not hold/);
 });
