@@ -116,6 +116,7 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
     brush = std::make_unique<host::studio::StudioBrush>(
         session->document(), server, tasks, tool ? static_cast<HostToolBase*>(tool->object) : nullptr,
         [&](host::Object* o) { return studio.idOf(o); });
+    brush->shareSentMeshes(&studio.sentMeshes());
     brush->addRoutes();
     studio.refresh();
     if (!server.start(o.port, &error)) {

@@ -62,6 +62,7 @@ std::string meshPatch(const std::string& base, const std::string& next, uint32_t
 }
 
 std::string SentMeshes::answer(int64_t id, uint32_t base, std::string mesh) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const uint32_t serial = ++lastSerial_ == 0 ? ++lastSerial_ : lastSerial_;
     std::string out = "VXS1";
     putWord(out, serial);

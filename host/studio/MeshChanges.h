@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 
 namespace host::studio {
@@ -19,7 +20,8 @@ namespace host::studio {
 // length (or are not whole words) or the changes would take more than half of `next`'s bytes.
 std::string meshPatch(const std::string& base, const std::string& next, uint32_t baseSerial);
 
-// The last mesh sent for each object, to make the next answer a patch.
+// The last mesh sent for each object, to make the next answer a patch. One is shared by every route
+// that sends meshes (the document's and the brush's strokes), from any thread.
 class SentMeshes {
 public:
     // The answer for object `id` whose mesh is now `mesh`, when the page holds the copy `base`
@@ -34,6 +36,7 @@ private:
         uint32_t serial = 0;
         std::string bytes;
     };
+    std::mutex mutex_;
     std::map<int64_t, Sent> sent_;
     uint32_t lastSerial_ = 0;
 };

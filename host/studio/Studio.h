@@ -102,6 +102,8 @@ public:
     ApiResponse undo();
     ApiResponse redo();
     ApiResponse open(const std::string& path);
+    // The meshes last sent to the page, which the brush's strokes share.
+    SentMeshes& sentMeshes() { return sentMeshes_; }
     ApiResponse save(const std::string& path);
     ApiResponse saveAsset(const AssetRequest& request);
 

@@ -6,6 +6,7 @@
 
 #include "host/Services.h"
 #include "host/studio/Studio.h"
+#include "host/studio/StudioRequest.h"
 
 using nlohmann::json;
 
@@ -278,10 +279,22 @@ void StudioBrush::addRoutes() {
     });
     server_.routeDirect("POST", "/api/brush/press", [this](const ApiRequest& r) { return press(r.body); });
     server_.routeDirect("POST", "/api/brush/event", [this](const ApiRequest& r) { return event(r.body); });
-    server_.routeDirect("GET", "/api/brush/mesh", [this](const ApiRequest&) {
-        std::lock_guard<std::mutex> lock(frameMutex_);
-        if (frame_.mesh.empty()) return ApiResponse::error(404, "no stroke has been drawn");
-        return ApiResponse::binary(frame_.mesh, "application/octet-stream");
+    server_.routeDirect("GET", "/api/brush/mesh", [this](const ApiRequest& r) {
+        std::string mesh;
+        int64_t id = 0;
+        {
+            std::lock_guard<std::mutex> lock(frameMutex_);
+            if (frame_.mesh.empty()) return ApiResponse::error(404, "no stroke has been drawn");
+            mesh = frame_.mesh;
+            id = frame_.objectId;
+        }
+        // With `base`, as /api/mesh: the changes since the copy the page holds (MeshChanges.h).
+        if (r.query.count("base") != 0) {
+            const int64_t base = queryNumber(r.query, "base", UINT32_MAX);
+            if (base < 0) return ApiResponse::error(400, "base is not a whole number of at most 32 bits");
+            mesh = sent_->answer(id, static_cast<uint32_t>(base), std::move(mesh));
+        }
+        return ApiResponse::binary(std::move(mesh), "application/octet-stream");
     });
 }
 

@@ -27,6 +27,7 @@
 
 #include "host/Dialogs.h"
 #include "host/Document.h"
+#include "host/studio/MeshChanges.h"
 #include "host/studio/StudioServer.h"
 #include "host/viewport/Viewport.h"
 
@@ -45,6 +46,9 @@ public:
     ~StudioBrush();
 
     void addRoutes();
+    // The stroke's meshes go as changes to the copies in `sent` (the document's), instead of the
+    // brush's own.
+    void shareSentMeshes(SentMeshes* sent) { sent_ = sent; }
     // True while the brush is the active tool of the view.
     bool active() const { return view_ && view_->tool() != nullptr; }
     bool dragging() const { return dragging_.load(); }
@@ -105,6 +109,8 @@ private:
     std::mutex frameMutex_;
     std::condition_variable frameCv_;
     Frame frame_;
+    SentMeshes ownSent_;
+    SentMeshes* sent_ = &ownSent_;
 
     std::atomic<bool> stop_{false};
     std::thread watcher_;

@@ -22,9 +22,13 @@ let state = null;
 // The brush's stroke in progress (the host's main thread is inside the drag until the release).
 const brush = { stroking: false, refreshAfter: false, sending: false, path: [], last: [0, 0], frame: 0 };
 let lastError = '';
-// meshAnswers: the sizes of the last mesh answers and whether each was a change ("VXP1"), for the
-// tests and for a look at what a step costs.
+// meshAnswers: the last mesh answers (the document's or a stroke's), their sizes and whether each
+// was a change ("VXP1"), for the tests and for a look at what a step costs.
 const studio = { meshes: new Map(), state: () => state, version: 0, busyCalls: 0, meshAnswers: [] };
+studio.noteMeshAnswer = (answer, from) => {
+  studio.meshAnswers.push({ from, bytes: answer.byteLength, change: answer.byteLength > 12 && new DataView(answer).getUint32(8) === 0x56585031 });
+  if (studio.meshAnswers.length > 100) studio.meshAnswers.shift();
+};
 window.studio = studio;  // for the browser tests and for a look from the console
 
 // ---- talking to the host -------------------------------------------------------------------------
@@ -133,8 +137,7 @@ async function updateMeshes() {
         try {
           const answer = await res.arrayBuffer();
           entry.held = meshFromAnswer(answer, entry.held);
-          studio.meshAnswers.push({ bytes: answer.byteLength, change: answer.byteLength > 12 && new DataView(answer).getUint32(8) === 0x56585031 });
-          if (studio.meshAnswers.length > 100) studio.meshAnswers.shift();
+          studio.noteMeshAnswer(answer, 'document');
           mesh = decodeMesh(entry.held.bytes);
         } catch (e) {
           entry.held = null;
