@@ -3,7 +3,7 @@
 // kept under the artefacts folder.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { mkdtempSync, readFileSync, existsSync, statSync } from 'node:fs';
+import { mkdtempSync, readFileSync, existsSync, statSync, copyFileSync } from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
@@ -13,6 +13,13 @@ const REDUCE = ids.VEXLOR_ID, BAKE = ids.OMBRIN_ID;
 const gadget = (state, plugin, id) => state.dialogs.find((d) => d.plugin === plugin).gadgets.find((g) => g.id === id);
 const objPoints = (file) => readFileSync(file, 'utf8').split('\n').filter((l) => l.startsWith('v ')).length;
 const tmp = () => mkdtempSync(path.join(os.tmpdir(), 'vexlor-studio-'));
+// The sample, copied to a folder of the test's own: a host stopped with unsaved work (a test that
+// failed half-way) writes its recovery file beside the document, never into the source tree.
+const sampleCopy = () => {
+  const file = path.join(tmp(), 'sample.obj');
+  copyFileSync(path.join(root, 'samples/sample.obj'), file);
+  return file;
+};
 
 // Waits until the host has answered everything the page sent and the page shows the newest state.
 async function settled(page) {
@@ -53,7 +60,7 @@ async function dragDial(page, row, dx) {
 
 test('reduce to 25 % through the dialog, preview three slider positions, save each level; unsaved work is kept', async () => {
   const out = tmp();
-  const host = await startStudio(['samples/sample.obj', '--grace', '1', '--unsaved-grace', '8']);
+  const host = await startStudio([sampleCopy(), '--grace', '1', '--unsaved-grace', '8']);
   const browser = await launchBrowser();
   try {
     const { page, errors } = await openPage(browser, host.url);
@@ -256,7 +263,7 @@ test('bake the samples through drops, the file chooser and the button; the maps 
 });
 
 test('brush a stroke over the torus: the polygon count falls, one undo restores it; a file picked, all framed', async () => {
-  const host = await startStudio(['samples/sample.obj', '--grace', '1']);
+  const host = await startStudio([sampleCopy(), '--grace', '1']);
   const browser = await launchBrowser();
   try {
     const { page, errors } = await openPage(browser, host.url);
