@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "host/studio/StudioRequest.h"
+
 namespace host::studio {
 namespace {
 
@@ -52,11 +54,8 @@ std::string meshPatch(const std::string& base, const std::string& next, uint32_t
         if (out.size() > budget) return "";
         w = end;
     }
-    const std::string count = [&] {
-        std::string c;
-        putWord(c, runs);
-        return c;
-    }();
+    std::string count;
+    putWord(count, runs);
     out.replace(runsAt, 4, count);
     return out;
 }
@@ -71,21 +70,31 @@ std::string SentMeshes::answer(int64_t id, uint32_t base, std::string mesh) {
     if (it != sent_.end() && base != 0 && it->second.serial == base) patch = meshPatch(it->second.bytes, mesh, base);
     out += patch.empty() ? mesh : patch;
 
-    // Keep this copy; drop the others, lowest serial (oldest) first, while the copies are too large.
+    // Keep this copy; drop the other objects' while the copies are too large.
     Sent& kept = sent_[id];
     kept.serial = serial;
     kept.bytes = std::move(mesh);
     size_t total = 0;
     for (const auto& [key, s] : sent_) total += s.bytes.size();
-    while (total > kKeptBytes && sent_.size() > 1) {
-        auto oldest = sent_.end();
-        for (auto s = sent_.begin(); s != sent_.end(); ++s)
-            if (s->first != id && (oldest == sent_.end() || s->second.serial < oldest->second.serial)) oldest = s;
-        total -= oldest->second.bytes.size();
-        sent_.erase(oldest);
+    for (auto s = sent_.begin(); total > kKeptBytes && s != sent_.end();) {
+        if (s->first == id) {
+            ++s;
+            continue;
+        }
+        total -= s->second.bytes.size();
+        s = sent_.erase(s);
     }
     if (total > kKeptBytes) sent_.erase(id);
     return out;
+}
+
+ApiResponse SentMeshes::respond(const ApiRequest& request, int64_t id, std::string mesh) {
+    if (request.query.count("base") != 0) {
+        const int64_t base = queryNumber(request.query, "base", UINT32_MAX);
+        if (base < 0) return ApiResponse::error(400, "base is not a whole number of at most 32 bits");
+        mesh = answer(id, static_cast<uint32_t>(base), std::move(mesh));
+    }
+    return ApiResponse::binary(std::move(mesh), "application/octet-stream");
 }
 
 }  // namespace host::studio

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 
+#include "host/studio/StudioServer.h"
+
 namespace host::studio {
 
 // The words of `next` that differ from `base`, as the "VXP1" record above; "" when the two differ in
@@ -28,7 +30,10 @@ public:
     // (0: none): a patch where that copy is still here, the whole mesh otherwise. The new mesh
     // becomes the object's copy.
     std::string answer(int64_t id, uint32_t base, std::string mesh);
-    // Copies kept beyond this many bytes in all are dropped, the oldest first.
+    // The answer to a request for object `id`'s mesh: with the query's `base`, answer(); without
+    // it, the mesh as it is; 400 when `base` is not a 32-bit whole number.
+    ApiResponse respond(const ApiRequest& request, int64_t id, std::string mesh);
+    // Beyond this many bytes of copies in all, the other objects' copies are dropped.
     static constexpr size_t kKeptBytes = size_t(512) << 20;
 
 private:

@@ -6,7 +6,6 @@
 
 #include "host/Services.h"
 #include "host/studio/Studio.h"
-#include "host/studio/StudioRequest.h"
 
 using nlohmann::json;
 
@@ -288,13 +287,8 @@ void StudioBrush::addRoutes() {
             mesh = frame_.mesh;
             id = frame_.objectId;
         }
-        // With `base`, as /api/mesh: the changes since the copy the page holds (MeshChanges.h).
-        if (r.query.count("base") != 0) {
-            const int64_t base = queryNumber(r.query, "base", UINT32_MAX);
-            if (base < 0) return ApiResponse::error(400, "base is not a whole number of at most 32 bits");
-            mesh = sent_->answer(id, static_cast<uint32_t>(base), std::move(mesh));
-        }
-        return ApiResponse::binary(std::move(mesh), "application/octet-stream");
+        // With `base`, as /api/mesh: the changes since the copy the page holds.
+        return sent_->respond(r, id, std::move(mesh));
     });
 }
 

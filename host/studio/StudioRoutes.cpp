@@ -176,15 +176,8 @@ void Studio::addRoutes() {
         if (!alive(o)) return ApiResponse::error(404, "no object " + it->second);
         if (!o->isPolygonObject()) return ApiResponse::error(404, o->name() + " is not a polygon object");
         if (!busy_.empty()) return ApiResponse::error(409, "the mesh is being edited (" + busy_ + ")");
-        std::string mesh = encodeMesh(*static_cast<PolygonObject*>(o));
-        // With `base` (the serial of the copy the page holds, 0 for none) the answer carries a
-        // serial and, where it can, only the changes (MeshChanges.h).
-        if (r.query.count("base") != 0) {
-            const int64_t base = queryNumber(r.query, "base", UINT32_MAX);
-            if (base < 0) return ApiResponse::error(400, "base is not a whole number of at most 32 bits");
-            mesh = sentMeshes_.answer(id, static_cast<uint32_t>(base), std::move(mesh));
-        }
-        return ApiResponse::binary(std::move(mesh), "application/octet-stream");
+        // With `base` (the serial of the copy the page holds), only the changes (MeshChanges.h).
+        return sentMeshes_.respond(r, id, encodeMesh(*static_cast<PolygonObject*>(o)));
     });
     // The file picker: folders and mesh files under the start folder only.
     server_.route("GET", "/api/files", [this](const ApiRequest& r) {

@@ -482,6 +482,8 @@ TEST_F(StudioModelTest, TheInterfaceRefusesWhatItCannotTakeWhole) {
         {"mesh, an id beyond 64 bits", "GET", "/api/mesh?id=99999999999999999999", "", 400},
         {"mesh, a signed id", "GET", "/api/mesh?id=-1", "", 400},
         {"mesh, the object's own id", "GET", "/api/mesh?id=" + std::to_string(small), "", 200},
+        {"mesh, a base beyond 32 bits", "GET", "/api/mesh?id=" + std::to_string(small) + "&base=4294967296", "", 400},
+        {"mesh, a base with a sign", "GET", "/api/mesh?id=" + std::to_string(small) + "&base=-1", "", 400},
         {"group, an id beyond 32 bits", "POST", "/api/select-group", "{\"object\": " + wrapped + ", \"tag\": 0}", 404},
         {"group, a tag beyond 32 bits", "POST", "/api/select-group",
          "{\"object\": " + std::to_string(small) + ", \"tag\": 4294967296}", 404},

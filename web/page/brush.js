@@ -1,7 +1,6 @@
 // The brush: the pointer's strokes over the active object go to the host's tool, and the view
 // follows the mesh and the highlight the tool sends back while the button is held.
 import * as THREE from 'three';
-import { decodeMesh, meshFromAnswer } from './mesh.js';
 import { renderer, scene, camera, draw, buildSurface, syncWire } from './view.js';
 
 const $ = (id) => document.getElementById(id);
@@ -56,27 +55,15 @@ export function hookBrush(ctx) {
     if (answer.frame === brush.frame || !answer.object) return;
     brush.frame = answer.frame;
     brush.meshObject = answer.object;
-    if (!brush.meshFetch) brush.meshFetch = fetchMesh().finally(() => { brush.meshFetch = null; });
+    if (!brush.meshFetch) brush.meshFetch = showFrames().finally(() => { brush.meshFetch = null; });
   }
-  async function fetchMesh() {
+  async function showFrames() {
     for (let shown = -1; shown !== brush.frame;) {
       shown = brush.frame;
       const entry = ctx.studio.meshes.get(brush.meshObject);
-      const res = await ctx.api(`/api/brush/mesh?base=${entry && entry.held ? entry.held.serial : 0}`);
-      if (!entry || !res.ok) return;
-      let mesh;
-      try {
-        const answer = await res.arrayBuffer();
-        entry.held = meshFromAnswer(answer, entry.held);
-        ctx.studio.noteMeshAnswer(answer, 'brush');
-        mesh = decodeMesh(entry.held.bytes);
-      } catch (e) {
-        // A change to a copy this page no longer holds: the frame once more, whole.
-        if (!entry.held) return;
-        entry.held = null;
-        shown = -1;
-        continue;
-      }
+      if (!entry) return;
+      const mesh = await ctx.studio.fetchMesh(entry, '/api/brush/mesh', 'brush');
+      if (!mesh) return;
       entry.mesh = mesh;
       entry.surface.geometry.dispose();
       entry.surface.geometry = buildSurface(mesh);

@@ -25,10 +25,6 @@ let lastError = '';
 // meshAnswers: the last mesh answers (the document's or a stroke's), their sizes and whether each
 // was a change ("VXP1"), for the tests and for a look at what a step costs.
 const studio = { meshes: new Map(), state: () => state, version: 0, busyCalls: 0, meshAnswers: [] };
-studio.noteMeshAnswer = (answer, from) => {
-  studio.meshAnswers.push({ from, bytes: answer.byteLength, change: answer.byteLength > 12 && new DataView(answer).getUint32(8) === 0x56585031 });
-  if (studio.meshAnswers.length > 100) studio.meshAnswers.shift();
-};
 window.studio = studio;  // for the browser tests and for a look from the console
 
 // ---- talking to the host -------------------------------------------------------------------------
@@ -114,6 +110,28 @@ function listen() {
 
 // ---- the 3D view -----------------------------------------------------------------------------------
 
+// The mesh of `entry` from `path` (the document's or a stroke's), sent as its changes since the copy
+// this page holds where the host still has that copy; a change that does not fit is asked for again,
+// whole. Null when the host refuses.
+async function fetchMesh(entry, path, from) {
+  for (let attempt = 0; attempt < 2; attempt++) {
+    const res = await api(`${path}${path.includes('?') ? '&' : '?'}base=${entry.held ? entry.held.serial : 0}`);
+    if (!res.ok) return null;
+    try {
+      const answer = await res.arrayBuffer();
+      entry.held = meshFromAnswer(answer, entry.held);
+      studio.meshAnswers.push({ from, bytes: answer.byteLength, change: new DataView(answer).getUint32(8) === 0x56585031 });
+      if (studio.meshAnswers.length > 100) studio.meshAnswers.shift();
+      return decodeMesh(entry.held.bytes);
+    } catch (e) {
+      entry.held = null;
+      if (attempt) console.error(e);
+    }
+  }
+  return null;
+}
+studio.fetchMesh = fetchMesh;
+
 let framed = false;
 async function updateMeshes() {
   const wanted = new Set();
@@ -128,22 +146,7 @@ async function updateMeshes() {
     }
     entry.group.visible = o.visible;
     if (entry.version !== o.meshVersion && !state.busy) {
-      // Sent as its changes since the copy this page holds, where the host still has that copy.
-      // A change that does not fit is asked for again, whole.
-      let mesh = null;
-      for (let attempt = 0; attempt < 2 && !mesh; attempt++) {
-        const res = await api(`/api/mesh?id=${o.id}&base=${entry.held ? entry.held.serial : 0}`);
-        if (!res.ok) break;
-        try {
-          const answer = await res.arrayBuffer();
-          entry.held = meshFromAnswer(answer, entry.held);
-          studio.noteMeshAnswer(answer, 'document');
-          mesh = decodeMesh(entry.held.bytes);
-        } catch (e) {
-          entry.held = null;
-          if (attempt) console.error(e);
-        }
-      }
+      const mesh = await fetchMesh(entry, `/api/mesh?id=${o.id}`, 'document');
       if (!mesh) continue;
       entry.version = o.meshVersion;
       entry.mesh = mesh;
