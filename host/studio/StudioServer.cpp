@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <new>
 #include <random>
 #include <sstream>
@@ -68,6 +69,17 @@ RequestFacts factsOf(const httplib::Request& req) {
     return f;
 }
 
+// The body sent as it is. The HTTP library compresses a plain body whenever the browser accepts it
+// (brotli at its slowest, best setting): for the page's scripts, a few megabytes, that took seconds of
+// the host's time at every page load, for a connection that never leaves this machine. A body given
+// through a provider of known length goes out uncompressed.
+void setUncompressed(httplib::Response& res, std::string body, const std::string& type) {
+    auto held = std::make_shared<const std::string>(std::move(body));
+    res.set_content_provider(held->size(), type, [held](size_t offset, size_t length, httplib::DataSink& sink) {
+        return sink.write(held->data() + offset, std::min(length, held->size() - offset));
+    });
+}
+
 void answerRefusal(httplib::Response& res, const Refusal& r) {
     res.status = r.status;  // the connection closes after it, as after every answer
     res.set_content(r.why + "\n", "text/plain; charset=utf-8");
@@ -83,11 +95,16 @@ ApiRequest apiRequestOf(const httplib::Request& req) {
     return r;
 }
 
-void answerApi(httplib::Response& res, const ApiResponse& out) {
+void answerApi(httplib::Response& res, ApiResponse out) {
     res.status = out.status;
     res.set_header("Cache-Control", "no-cache");
     if (out.status == 503) res.set_header("Retry-After", "1");
-    res.set_content(out.body, out.contentType.c_str());
+    // An error's text is short, and stays a plain body: the error handler, which writes a text for
+    // a refusal that has none, takes a provided body for none.
+    if (out.status >= 400)
+        res.set_content(out.body, out.contentType.c_str());
+    else
+        setUncompressed(res, std::move(out.body), out.contentType);
 }
 
 // A handler's exception is the request's failure, never the host's end.
@@ -236,7 +253,7 @@ void StudioServer::route(const std::string& method, const std::string& path, Han
             if (!answer->done && std::chrono::steady_clock::now() >= deadline && job->withdraw()) break;
         }
         if (!answer->done) return answerApi(res, busyAnswer());
-        answerApi(res, answer->response);
+        answerApi(res, std::move(answer->response));
     };
     if (method == "POST")
         impl_->server.Post(path, run);
@@ -300,7 +317,7 @@ bool StudioServer::start(int port, std::string* error) {
                 body.replace(at, marker.size(), token_);
         }
         res.set_header("Cache-Control", "no-cache");
-        res.set_content(body, contentTypeFor(file.string()).c_str());
+        setUncompressed(res, std::move(body), contentTypeFor(file.string()));
     });
     // A POST that no route takes: refused as any other (after its body was read), else not found.
     s.Post(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {

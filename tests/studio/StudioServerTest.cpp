@@ -150,6 +150,18 @@ TEST_F(StudioServerTest, ServesTheFolderExactlyAndRefusesWhatLeavesIt) {
     auto json = c.Get("/sub/data.json");
     ASSERT_TRUE(json);
     EXPECT_EQ(json->body, "{\"a\":1}");
+    // Files and answers go as they are, whatever encodings the browser accepts: compressed, the
+    // page's scripts cost the host seconds at every load, for a connection that stays on this machine.
+    const std::string accepts = "Accept-Encoding: gzip, deflate, br\r\nConnection: close\r\n";
+    std::string echo = echoRequest();
+    echo.insert(echo.find("Content-Type"), accepts);
+    for (const std::string& request : {"GET /sub/data.json HTTP/1.1\r\n" + hostLine() + accepts + "\r\n", echo}) {
+        std::string answer;
+        withMainLoop([&] { answer = raw(request); });
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+        EXPECT_EQ(answer.find("Content-Encoding"), std::string::npos) << answer;
+        EXPECT_NE(answer.find("\r\n\r\n{\""), std::string::npos) << answer;
+    }
     auto missing = c.Get("/nothing.js");
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 404);
