@@ -1,4 +1,4 @@
-// Fuzzes the interchange-format readers behind readMeshFile, one target per suffix (MESH_SUFFIX), so
+// Fuzzes the interchange-format readers behind readMeshFile, one target per suffix (kMeshSuffix), so
 // that each starts from its own seeds and dictionary while the content still picks the reader as it
 // would for a user's file. Every input either loads into consistent objects or is refused with one
 // line naming the file, leaving the document empty. A loaded object has no index out of range, no
@@ -14,9 +14,9 @@
 #include "host/Tags.h"
 #include "host/formats/MeshFile.h"
 
-#ifndef MESH_SUFFIX
-#error "MESH_SUFFIX names the suffix of the scratch file, such as \".ply\""
-#endif
+// The suffix of the scratch file, such as ".ply": each target links its own (MeshSuffix.cpp), and
+// this file is compiled once for all of them.
+extern const char kMeshSuffix[];
 
 namespace {
 
@@ -95,7 +95,7 @@ bool load(const std::string& path, host::Document& doc, std::vector<host::Object
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string path = fuzzScratchFile(data, size, MESH_SUFFIX);
+    const std::string path = fuzzScratchFile(data, size, kMeshSuffix);
     host::Document doc;
     std::vector<host::Object*> loaded;
     host::formats::MeshReadReport report;
