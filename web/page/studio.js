@@ -561,6 +561,8 @@ studio.orbitFrameMs = (n) => {
   }
   return (performance.now() - start) / n;
 };
+// Whether the view smooths its edges (multisampling; left off where the browser draws in software).
+studio.smoothEdges = () => renderer.getContext().getContextAttributes().antialias;
 // Where a point of an object shows on the canvas (CSS pixels), for the tests.
 studio.screenOfPoint = (id, i) => {
   const entry = studio.meshes.get(id);
