@@ -88,6 +88,7 @@ void AttributeTransfer::release() {
     secondOnlyPolygons_.clear();
     ringMarks_.clear();
     ringNormals_.clear();
+    deferred_ = false;
 }
 
 void AttributeTransfer::turnCorners(int32_t f, int shift, HistoryRecorder& recorder) {

@@ -83,6 +83,19 @@ public:
     void blendPointData(const Contraction& k, HistoryRecorder& recorder);
     void refreshNormals(const TopologyView& mesh, uint8_t* polygonMarks, int32_t v1, HistoryRecorder& recorder);
 
+    // Corner normals owed instead of refreshed, for a run of contractions that records no history
+    // (a record holds each contraction's normals). While deferred, refreshNormals only notes the
+    // points of its ring, and writeOwedNormals computes each noted point's normal once, from the
+    // mesh as it then stands. The corners end as a refresh at every contraction leaves them: a
+    // point's normal changes only when a polygon around it changes (which puts the point on that
+    // contraction's ring again) or vanishes; settleLeavingPoints, called before a contraction,
+    // writes at once the normals of noted points that a vanishing polygon takes off the ring.
+    void deferNormals() { deferred_ = normalRows_ != nullptr; }
+    bool normalsDeferred() const { return deferred_; }
+    void settleLeavingPoints(const TopologyView& mesh, const Contraction& k);
+    // Writes every owed normal and ends the deferral.
+    void writeOwedNormals(const TopologyView& mesh);
+
     // Stores every point-selection tag's bytes into its set: a byte below POINT_SET_THRESHOLD
     // leaves the point unselected, any other selects it.
     void writeBackPointSets();
@@ -125,9 +138,13 @@ private:
     Stack<PolygonState> sharedPolygons_;
     Stack<PolygonState> firstOnlyPolygons_;
     Stack<PolygonState> secondOnlyPolygons_;
+    // Writes point x's normal, as a refresh would, at its corners of every polygon around it.
+    void writePointNormal(const TopologyView& mesh, int32_t x);
+
     // Place in ringNormals_ (1-based, 255: look it up) of the points of the ring being refreshed;
-    // zero everywhere between refreshes, so a refresh never has to clear what others left. Sized
-    // only when there are normals to refresh.
+    // zero everywhere between refreshes, so a refresh never has to clear what others left. While
+    // deferred, 1 where a point's normal is owed. Sized only when there are normals to refresh.
     Stack<uint8_t> ringMarks_;
+    bool deferred_ = false;
     Stack<RingNormal> ringNormals_;
 };

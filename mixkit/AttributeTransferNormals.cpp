@@ -10,6 +10,14 @@ void AttributeTransfer::refreshNormals(const TopologyView& mesh, uint8_t* polygo
                                        HistoryRecorder& recorder) {
     if (normalRows_ == nullptr) return;
     const FlatLists<int32_t>::List own = mesh.polygonsOf(v1);
+    if (deferred_) {
+        for (int32_t i = 0; i < own.count; ++i) {
+            const HostPolygon& q = mesh.polygons[own.items[i]];
+            const int n = cornerCount(q);
+            for (int c = 0; c < n; ++c) ringMarks_.items[corner(q, c)] = 1;
+        }
+        return;
+    }
     // Every index below comes from the adjacency lists or from live polygons, so it is in range.
     const HostPolygon* polygons = mesh.polygons;
     uint8_t* ringMark = ringMarks_.items;
@@ -86,4 +94,119 @@ void AttributeTransfer::refreshNormals(const TopologyView& mesh, uint8_t* polygo
         }
     }
     for (const RingNormal& r : ringNormals_) ringMark[r.point] = 0;
+}
+
+namespace {
+
+// The normal a corner at point x stores: the normalised sum of the unit normals of x's polygons, in
+// list order, scaled and truncated (the same steps as the refresh above).
+void storedNormal(const TopologyView& mesh, int32_t x, int16_t (&v)[3]) {
+    const FlatLists<int32_t>::List around = mesh.polygonsOf(x);
+    Vector sum;
+    for (int32_t j = 0; j < around.count; ++j) sum = add(sum, mesh.unitNormals[around.items[j]]);
+    const Vector normal = normalize(sum);
+    v[0] = static_cast<int16_t>(static_cast<int32_t>(normal.x * NORMAL_SCALE));
+    v[1] = static_cast<int16_t>(static_cast<int32_t>(normal.y * NORMAL_SCALE));
+    v[2] = static_cast<int16_t>(static_cast<int32_t>(normal.z * NORMAL_SCALE));
+}
+
+bool hasCorner(const HostPolygon& q, int32_t x) { return q.a == x || q.b == x || q.c == x || q.d == x; }
+
+}  // namespace
+
+void AttributeTransfer::writePointNormal(const TopologyView& mesh, int32_t x) {
+    int16_t v[3];
+    storedNormal(mesh, x, v);
+    const FlatLists<int32_t>::List around = mesh.polygonsOf(x);
+    for (int32_t j = 0; j < around.count; ++j) {
+        const int32_t g = around.items[j];
+        const HostPolygon& q = mesh.polygons[g];
+        NormalRecord& row = normalRows_[g];
+        const int m = cornerCount(q);
+        for (int k = 0; k < m; ++k) {
+            if (corner(q, k) != x) continue;
+            row.v[3 * k] = v[0];
+            row.v[3 * k + 1] = v[1];
+            row.v[3 * k + 2] = v[2];
+        }
+    }
+}
+
+void AttributeTransfer::settleLeavingPoints(const TopologyView& mesh, const Contraction& k) {
+    // Rows that no refresh will reach again get the owed normals a refresh at every contraction
+    // would have left in them, from the mesh as it is before this contraction (which is as the
+    // owing point's last ring left it). Each point's normal is computed once here.
+    struct Owed {
+        int32_t point;
+        int16_t v[3];
+    };
+    Owed owed[16];
+    int used = 0;
+    auto owedNormal = [&](int32_t x) -> const int16_t* {
+        if (ringMarks_.items[x] == 0) return nullptr;
+        for (int i = 0; i < used; ++i)
+            if (owed[i].point == x) return owed[i].v;
+        Owed& o = owed[used < 16 ? used++ : 15];
+        o.point = x;
+        storedNormal(mesh, x, o.v);
+        return o.v;
+    };
+    auto setSlot = [this](int32_t f, int slot, const int16_t* v) {
+        for (int a = 0; a < 3; ++a) normalRows_[f].v[3 * slot + a] = v[a];
+    };
+    // A polygon with both ends vanishes, its row as it was.
+    for (int32_t i = 0; i < k.dyingPolygons.count; ++i) {
+        const int32_t f = k.dyingPolygons.items[i];
+        const HostPolygon& dying = mesh.polygons[f];
+        const int n = cornerCount(dying);
+        for (int c = 0; c < n; ++c)
+            if (const int16_t* v = owedNormal(corner(dying, c))) setSlot(f, c, v);
+    }
+    // A quad with both ends turns into a triangle, whose fourth slot (which no corner uses any
+    // more) keeps what its row held there.
+    for (int32_t i = k.pivot; i < k.changedPolygons.count; ++i) {
+        const int32_t f = k.changedPolygons.items[i];
+        const HostPolygon& before = mesh.polygons[f];
+        if (before.c == before.d || !hasCorner(before, k.v1)) continue;
+        HostPolygon after = before;
+        for (int c = 0; c < 4; ++c)
+            if (corner(after, c) == k.v2) corner(after, c) = k.v1;
+        const int slot = (3 + triangleFormShift(after)) % 4;
+        if (const int16_t* v = owedNormal(corner(before, slot))) setSlot(f, slot, v);
+    }
+    // The other corners of a vanishing polygon stay on the ring when another polygon of either end
+    // has them, as on a closed surface. One that has none (a lone triangle, a fan's last) keeps the
+    // normal it has now at every corner.
+    for (int32_t i = 0; i < k.dyingPolygons.count; ++i) {
+        const HostPolygon& dying = mesh.polygons[k.dyingPolygons.items[i]];
+        const int n = cornerCount(dying);
+        for (int c = 0; c < n; ++c) {
+            const int32_t x = corner(dying, c);
+            if (x == k.v1 || x == k.v2 || ringMarks_.items[x] == 0) continue;
+            bool stays = false;
+            for (const int32_t end : {k.v1, k.v2}) {
+                const FlatLists<int32_t>::List around = mesh.polygonsOf(end);
+                for (int32_t j = 0; !stays && j < around.count; ++j) {
+                    const int32_t g = around.items[j];
+                    if (!hasCorner(mesh.polygons[g], x)) continue;
+                    stays = true;
+                    for (int32_t d = 0; d < k.dyingPolygons.count; ++d)
+                        if (k.dyingPolygons.items[d] == g) stays = false;
+                }
+            }
+            if (stays) continue;
+            writePointNormal(mesh, x);
+            ringMarks_.items[x] = 0;
+        }
+    }
+}
+
+void AttributeTransfer::writeOwedNormals(const TopologyView& mesh) {
+    if (!deferred_) return;
+    deferred_ = false;
+    for (int32_t x = 0; x < ringMarks_.count; ++x) {
+        if (ringMarks_.items[x] == 0) continue;
+        ringMarks_.items[x] = 0;
+        writePointNormal(mesh, x);
+    }
 }

@@ -107,6 +107,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
     const int32_t initial = mesh_->reducibleCount();
     int64_t t0 = control_ != nullptr ? control_->nowMs() : 0;
     bool ok = true;
+    mesh_->deferCornerNormals();
     for (;;) {
         const int32_t n = mesh_->reducibleCount();
         if (control_ != nullptr && control_->nowMs() - t0 > kProgressIntervalMs) {
@@ -133,6 +134,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
             break;
         }
     }
+    mesh_->settleCornerNormals();
     if (control_ != nullptr) control_->finished();
     starPoints_.clear();
     return ok;

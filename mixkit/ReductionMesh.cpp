@@ -303,6 +303,7 @@ bool ReductionMesh::startRecording() {
 // the recorder writes every change into the contraction's record while a history is recorded.
 
 void ReductionMesh::contract(const Contraction& k) {
+    if (attributes_.normalsDeferred()) attributes_.settleLeavingPoints(view(), k);
     recorder_.begin();
     // The UVW groups are told apart by the polygons that still name both ends.
     attributes_.transferUvw(view(), polygonMarks.items, k, recorder_);

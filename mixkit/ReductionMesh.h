@@ -121,6 +121,13 @@ public:
     // history steps only while recording). Needs the room of reserveContraction (and, while
     // recording, reserveRecord).
     void contract(const Contraction& k);
+    // Around a run of contractions: without a history recorded, the corner normals are written once
+    // at the run's end instead of at every contraction (AttributeTransfer::deferNormals), with the
+    // same result; they must be settled before anything reads them.
+    void deferCornerNormals() {
+        if (!recording()) attributes_.deferNormals();
+    }
+    void settleCornerNormals() { attributes_.writeOwedNormals(view()); }
     // One relinking edit of contract: polygon f's corner v2 becomes v1, a quad that turns into a
     // triangle turns its corners (and their tag data) into the triangle form.
     void relinkPolygon(int32_t f, int32_t v2, int32_t v1);
