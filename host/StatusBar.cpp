@@ -42,6 +42,16 @@ void StatusBar::clear() {
 }
 
 std::string StatusBar::line() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return composeLine();
+}
+
+int StatusBar::percent() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return percent_;
+}
+
+std::string StatusBar::composeLine() const {
     std::string s;
     if (percent_ >= 0) {
         const int filled = percent_ / 5;
@@ -61,7 +71,7 @@ std::string StatusBar::line() const {
 }
 
 void StatusBar::show() {
-    const std::string l = line();
+    const std::string l = composeLine();
     if (recording_) recordedLines_.push_back(l);
     if (quiet_ || !out_ || l.empty()) return;
     if (terminal_) {

@@ -22,16 +22,18 @@ public:
     void spin();
     void clear();
 
-    // What the bar shows now, as one line ("" when cleared).
+    // What the bar shows now, as one line ("" when cleared), and its percentage (-1: no bar). Taken
+    // under the bar's lock: the studio reads them while a worker writes them.
     std::string line() const;
-    int percent() const { return percent_; }
+    int percent() const;
     const std::vector<std::string>& recorded() const { return recordedLines_; }
 
     // The running host's status bar (HostServices.h).
     static StatusBar& main();
 
 private:
-    void show();  // called with mutex_ held
+    void show();                      // called with mutex_ held
+    std::string composeLine() const;  // called with mutex_ held
 
     FILE* out_;
     mutable std::mutex mutex_;

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/ObjFile.h"
+#include "host/StatusBar.h"
 #include "host/studio/MeshChanges.h"
 #include "host/studio/Studio.h"
 #include "host/studio/StudioBrush.h"
@@ -522,6 +523,28 @@ TEST_F(StudioModelTest, TheInterfaceRefusesWhatItCannotTakeWhole) {
     server->stop();
     EXPECT_TRUE(fs::is_empty(folder)) << "nothing was written";
     EXPECT_EQ(doc.allObjects().size(), 1u);
+}
+
+// A long call holds the main thread; the host's progress is still answered, from the status bar.
+TEST_F(StudioModelTest, ProgressIsAnsweredWhileTheMainThreadIsHeld) {
+    studio->addRoutes();
+    std::string error;
+    ASSERT_TRUE(server->start(0, &error)) << error;
+    host::StatusBar& bar = host::StatusBar::main();
+    bar.setQuiet(true);
+    bar.text("Preparing the preview");
+    bar.bar(40);
+    // Nothing pumps the main tasks here: a main-thread route would wait for them.
+    httplib::Client http("127.0.0.1", server->port());
+    auto r = http.Get("/api/progress", {{"X-Vexlor-Token", server->token()}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    const nlohmann::json p = nlohmann::json::parse(r->body);
+    EXPECT_EQ(p["percent"], 40);
+    EXPECT_EQ(p["line"], "[########............] 40% Preparing the preview");
+    bar.clear();
+    bar.setQuiet(false);
+    server->stop();
 }
 
 }  // namespace

@@ -56,6 +56,25 @@ function hostImage(img, path) {
 }
 studio.api = api;
 
+// The host's progress, asked twice a second: while long work (a prepare, a reduction) holds the
+// host's main thread, the page gets no new state, but this is answered off that thread. A line that
+// moved since the last look is shown in the status bar; the next state shows what it says then.
+let lastProgress = '';
+async function followProgress() {
+  try {
+    const res = await fetch('/api/progress', { headers: { 'X-Vexlor-Token': TOKEN } });
+    const p = res.ok ? await res.json() : null;
+    if (p && p.line && p.line !== lastProgress) {
+      $('status-fill').style.width = p.percent >= 0 ? `${p.percent}%` : '0';
+      $('status-text').textContent = p.line;
+      studio.progressSeen.push(p.line);
+    }
+    if (p) lastProgress = p.line;
+  } catch { /* the host may have ended: the event stream says so */ }
+  setTimeout(followProgress, 500);
+}
+studio.progressSeen = [];  // the moving lines shown, for the tests' figures
+
 async function call(path, body) {
   studio.busyCalls++;
   try {
@@ -572,4 +591,5 @@ studio.screenOfPoint = (id, i) => {
 
 resize();
 listen();
+followProgress();
 refresh();

@@ -75,6 +75,8 @@ test('a dense torus: first view, orbit frames with and without the wire, a previ
     const bytes = (list) => list.reduce((n, a) => n + a.bytes, 0);
     const whole = bytes(await received(0));
     figures.push(`prepare and first preview ${await toPoints(half)} ms`);
+    const seen = await page.evaluate(() => window.studio.progressSeen);
+    figures.push(`progress lines shown so far: ${seen.length}${seen.length ? ` (last "${seen[seen.length - 1]}")` : ''}`);
     figures.push(`a preview step on screen ${await toPoints(quarter)} ms`);
     // A small step (a notch of the dial) goes to the page as its changes only.
     const count = (await received(0)).length;
