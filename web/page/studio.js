@@ -61,6 +61,7 @@ studio.api = api;
 // moved since the last look is shown in the status bar; the next state shows what it says then.
 let lastProgress = '';
 async function followProgress() {
+  let wait = 500;
   try {
     const res = await fetch('/api/progress', { headers: { 'X-Vexlor-Token': TOKEN } });
     const p = res.ok ? await res.json() : null;
@@ -70,8 +71,10 @@ async function followProgress() {
       studio.progressSeen.push(p.line);
     }
     if (p) lastProgress = p.line;
-  } catch { /* the host may have ended: the event stream says so */ }
-  setTimeout(followProgress, 500);
+  } catch {
+    wait = 5000;  // the host may have ended (the event stream says so): asked again now and then
+  }
+  setTimeout(followProgress, wait);
 }
 studio.progressSeen = [];  // the moving lines shown, for the tests' figures
 
