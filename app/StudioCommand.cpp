@@ -114,9 +114,8 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
     host::studio::Studio studio(session->document(), dialogs, server, hooks);
     studio.addRoutes();
     brush = std::make_unique<host::studio::StudioBrush>(
-        session->document(), server, tasks, tool ? static_cast<HostToolBase*>(tool->object) : nullptr,
-        [&](host::Object* o) { return studio.idOf(o); });
-    brush->shareSentMeshes(&studio.sentMeshes());
+        session->document(), server, tasks, studio.sentMeshes(),
+        tool ? static_cast<HostToolBase*>(tool->object) : nullptr, [&](host::Object* o) { return studio.idOf(o); });
     brush->addRoutes();
     studio.refresh();
     if (!server.start(o.port, &error)) {

@@ -112,6 +112,27 @@ void storedNormal(const TopologyView& mesh, int32_t x, int16_t (&v)[3]) {
 
 bool hasCorner(const HostPolygon& q, int32_t x) { return q.a == x || q.b == x || q.c == x || q.d == x; }
 
+bool isDying(const Contraction& k, int32_t f) {
+    for (int32_t d = 0; d < k.dyingPolygons.count; ++d)
+        if (k.dyingPolygons.items[d] == f) return true;
+    return false;
+}
+
+// Whether point x, another corner of a vanishing polygon, is off the kept point's ring after the
+// contraction: no polygon of either end that lives on has it (a lone triangle, a fan's last). On
+// a closed surface the polygon beside the vanishing one keeps it on the ring.
+bool leavesRing(const TopologyView& mesh, const Contraction& k, int32_t x) {
+    if (x == k.v1 || x == k.v2) return false;
+    for (const int32_t end : {k.v1, k.v2}) {
+        const FlatLists<int32_t>::List around = mesh.polygonsOf(end);
+        for (int32_t j = 0; j < around.count; ++j) {
+            const int32_t g = around.items[j];
+            if (hasCorner(mesh.polygons[g], x) && !isDying(k, g)) return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 void AttributeTransfer::writePointNormal(const TopologyView& mesh, int32_t x) {
@@ -154,13 +175,21 @@ void AttributeTransfer::settleLeavingPoints(const TopologyView& mesh, const Cont
     auto setSlot = [this](int32_t f, int slot, const int16_t* v) {
         for (int a = 0; a < 3; ++a) normalRows_[f].v[3 * slot + a] = v[a];
     };
-    // A polygon with both ends vanishes, its row as it was.
+    // A polygon with both ends vanishes, its row as it was; a corner that it takes off the ring
+    // keeps the normal it has now at every corner of its own.
     for (int32_t i = 0; i < k.dyingPolygons.count; ++i) {
         const int32_t f = k.dyingPolygons.items[i];
         const HostPolygon& dying = mesh.polygons[f];
         const int n = cornerCount(dying);
-        for (int c = 0; c < n; ++c)
-            if (const int16_t* v = owedNormal(corner(dying, c))) setSlot(f, c, v);
+        for (int c = 0; c < n; ++c) {
+            const int32_t x = corner(dying, c);
+            const int16_t* v = owedNormal(x);
+            if (v == nullptr) continue;
+            setSlot(f, c, v);
+            if (!leavesRing(mesh, k, x)) continue;
+            writePointNormal(mesh, x);
+            ringMarks_.items[x] = 0;
+        }
     }
     // A quad with both ends turns into a triangle, whose fourth slot (which no corner uses any
     // more) keeps what its row held there.
@@ -173,31 +202,6 @@ void AttributeTransfer::settleLeavingPoints(const TopologyView& mesh, const Cont
             if (corner(after, c) == k.v2) corner(after, c) = k.v1;
         const int slot = (3 + triangleFormShift(after)) % 4;
         if (const int16_t* v = owedNormal(corner(before, slot))) setSlot(f, slot, v);
-    }
-    // The other corners of a vanishing polygon stay on the ring when another polygon of either end
-    // has them, as on a closed surface. One that has none (a lone triangle, a fan's last) keeps the
-    // normal it has now at every corner.
-    for (int32_t i = 0; i < k.dyingPolygons.count; ++i) {
-        const HostPolygon& dying = mesh.polygons[k.dyingPolygons.items[i]];
-        const int n = cornerCount(dying);
-        for (int c = 0; c < n; ++c) {
-            const int32_t x = corner(dying, c);
-            if (x == k.v1 || x == k.v2 || ringMarks_.items[x] == 0) continue;
-            bool stays = false;
-            for (const int32_t end : {k.v1, k.v2}) {
-                const FlatLists<int32_t>::List around = mesh.polygonsOf(end);
-                for (int32_t j = 0; !stays && j < around.count; ++j) {
-                    const int32_t g = around.items[j];
-                    if (!hasCorner(mesh.polygons[g], x)) continue;
-                    stays = true;
-                    for (int32_t d = 0; d < k.dyingPolygons.count; ++d)
-                        if (k.dyingPolygons.items[d] == g) stays = false;
-                }
-            }
-            if (stays) continue;
-            writePointNormal(mesh, x);
-            ringMarks_.items[x] = 0;
-        }
     }
 }
 

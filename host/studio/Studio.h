@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,9 @@ private:
         std::vector<std::pair<Object*, std::unique_ptr<Object>>> states;
     };
 
+    // The host's status bar as the page shows it: {"line", "percent"} (in the state, and on its own
+    // while the main thread is held).
+    static nlohmann::json statusBar();
     void look();
     std::string buildState() const;
     HostDialogBase* dialogOf(const std::string& body, int32_t* plugin, ApiResponse* error) const;

@@ -73,9 +73,9 @@ size_t StudioBrush::StrokeInput::pendingMoves() const {
     return moves_;
 }
 
-StudioBrush::StudioBrush(Document& document, StudioServer& server, MainTasks& tasks, HostToolBase* tool,
-                         std::function<int64_t(Object*)> idOf)
-    : doc_(document), server_(server), tasks_(tasks), tool_(tool), idOf_(std::move(idOf)) {
+StudioBrush::StudioBrush(Document& document, StudioServer& server, MainTasks& tasks, SentMeshes& sent,
+                         HostToolBase* tool, std::function<int64_t(Object*)> idOf)
+    : doc_(document), server_(server), tasks_(tasks), tool_(tool), idOf_(std::move(idOf)), sent_(sent) {
     watcher_ = std::thread([this] { watch(); });
 }
 
@@ -288,7 +288,7 @@ void StudioBrush::addRoutes() {
             id = frame_.objectId;
         }
         // With `base`, as /api/mesh: the changes since the copy the page holds.
-        return sent_->respond(r, id, std::move(mesh));
+        return sent_.respond(r, id, std::move(mesh));
     });
 }
 

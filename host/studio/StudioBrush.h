@@ -40,15 +40,13 @@ public:
     static constexpr size_t kMaxPendingMoves = 500;
 
     // `tool` is the registered brush tool (null: the studio has no brush).
-    // `idOf` names objects as the page knows them (main thread).
-    StudioBrush(Document& document, StudioServer& server, MainTasks& tasks, HostToolBase* tool,
+    // `idOf` names objects as the page knows them (main thread). A stroke's meshes go as changes to
+    // the copies in `sent` (the document's, shared with its mesh route).
+    StudioBrush(Document& document, StudioServer& server, MainTasks& tasks, SentMeshes& sent, HostToolBase* tool,
                 std::function<int64_t(Object*)> idOf);
     ~StudioBrush();
 
     void addRoutes();
-    // The stroke's meshes go as changes to the copies in `sent` (the document's), instead of the
-    // brush's own.
-    void shareSentMeshes(SentMeshes* sent) { sent_ = sent; }
     // True while the brush is the active tool of the view.
     bool active() const { return view_ && view_->tool() != nullptr; }
     bool dragging() const { return dragging_.load(); }
@@ -84,6 +82,7 @@ private:
     MainTasks& tasks_;
     HostToolBase* tool_;
     std::function<int64_t(Object*)> idOf_;
+    SentMeshes& sent_;
     std::unique_ptr<Viewport> view_;
     // The page's events for the drag loop (pushed by HTTP threads, taken by the main thread).
     class StrokeInput : public ViewInput {
@@ -109,8 +108,6 @@ private:
     std::mutex frameMutex_;
     std::condition_variable frameCv_;
     Frame frame_;
-    SentMeshes ownSent_;
-    SentMeshes* sent_ = &ownSent_;
 
     std::atomic<bool> stop_{false};
     std::thread watcher_;

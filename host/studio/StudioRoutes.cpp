@@ -2,7 +2,6 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "host/StatusBar.h"
 #include "host/studio/Studio.h"
 #include "host/studio/StudioFiles.h"
 #include "host/studio/StudioRequest.h"
@@ -165,10 +164,7 @@ ApiResponse Studio::mapPng(const std::map<std::string, std::string>& query) {
 void Studio::addRoutes() {
     // The status bar as it is now, answered off the main thread: the page shows it while a long call
     // (a prepare, a reduction, a bake's start) holds the main thread and the state cannot be had.
-    server_.routeDirect("GET", "/api/progress", [](const ApiRequest&) {
-        const host::StatusBar& bar = host::StatusBar::main();
-        return ApiResponse::json(nlohmann::json{{"line", bar.line()}, {"percent", bar.percent()}}.dump());
-    });
+    server_.routeDirect("GET", "/api/progress", [](const ApiRequest&) { return ApiResponse::json(statusBar().dump()); });
     // The state is looked at anew for each request, so that it shows what the calls before it did.
     server_.route("GET", "/api/state", [this](const ApiRequest&) {
         refresh();

@@ -177,7 +177,6 @@ std::string Studio::buildState() const {
         dialogs.push_back(std::move(dj));
     }
 
-    StatusBar& bar = StatusBar::main();
     json state;
     state["document"] = {{"path", doc_.path},
                          {"mode", doc_.editingMode()},
@@ -186,7 +185,7 @@ std::string Studio::buildState() const {
                          {"unsaved", unsaved()}};
     state["objects"] = std::move(objects);
     state["dialogs"] = std::move(dialogs);
-    state["status"] = {{"line", bar.line()}, {"percent", bar.percent()}};
+    state["status"] = statusBar();
     if (hooks_.toolState) {
         json tool = json::parse(hooks_.toolState(), nullptr, false);
         if (!tool.is_discarded()) state["tool"] = std::move(tool);
@@ -198,6 +197,11 @@ std::string Studio::buildState() const {
         endings[std::to_string(plugin)] = {{"outcome", ending.outcome}, {"count", ending.count}};
     state["endings"] = std::move(endings);
     return state.dump();
+}
+
+json Studio::statusBar() {
+    const StatusBar& bar = StatusBar::main();
+    return {{"line", bar.line()}, {"percent", bar.percent()}};
 }
 
 void Studio::refresh() {

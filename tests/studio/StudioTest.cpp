@@ -464,7 +464,7 @@ TEST_F(StudioModelTest, SixtyFourBitIdsAreKeptWhole) {
 // malformed value answered 400 (never the end of the host), a brush move of 10,000 positions refused.
 TEST_F(StudioModelTest, TheInterfaceRefusesWhatItCannotTakeWhole) {
     studio->addRoutes();
-    StudioBrush brush(doc, *server, tasks, nullptr, [this](Object* o) { return studio->idOf(o); });
+    StudioBrush brush(doc, *server, tasks, studio->sentMeshes(), nullptr, [this](Object* o) { return studio->idOf(o); });
     brush.addRoutes();
     std::string error;
     ASSERT_TRUE(server->start(0, &error)) << error;
