@@ -76,6 +76,8 @@ RequestFacts factsOf(const httplib::Request& req) {
 void setUncompressed(httplib::Response& res, std::string body, const std::string& type) {
     auto held = std::make_shared<const std::string>(std::move(body));
     res.set_content_provider(held->size(), type, [held](size_t offset, size_t length, httplib::DataSink& sink) {
+        // A range asked beyond the end (the library checks ranges, but the body is ours) ends the answer.
+        if (offset >= held->size()) return false;
         return sink.write(held->data() + offset, std::min(length, held->size() - offset));
     });
 }

@@ -162,6 +162,11 @@ TEST_F(StudioServerTest, ServesTheFolderExactlyAndRefusesWhatLeavesIt) {
         EXPECT_EQ(answer.find("Content-Encoding"), std::string::npos) << answer;
         EXPECT_NE(answer.find("\r\n\r\n{\""), std::string::npos) << answer;
     }
+    // Ranges past the end or backwards are answered without reading beyond the file.
+    for (const char* range : {"bytes=999999999-", "bytes=5-1", "bytes=-99999999"}) {
+        const std::string answer = raw("GET /sub/data.json HTTP/1.1\r\n" + hostLine() + "Range: " + range + "\r\n\r\n");
+        EXPECT_TRUE(answer.rfind("HTTP/1.1 206", 0) == 0 || answer.rfind("HTTP/1.1 416", 0) == 0) << range << answer;
+    }
     auto missing = c.Get("/nothing.js");
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 404);
