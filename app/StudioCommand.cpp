@@ -77,9 +77,8 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
     host::studio::StudioServer server(webDir, tasks);
     host::studio::StudioHooks hooks;
     hooks.openCommand = [&](int32_t plugin, std::string* e) { return session->openCommand(plugin, e); };
-    hooks.loadFile = [&](const std::string& path, std::vector<host::Object*>* loaded, std::string* e) {
-        return session->loadFile(path, loaded, e);
-    };
+    hooks.readFile = [](const std::string& path, host::Document& into, std::vector<host::Object*>* loaded,
+                        std::string* e) { return host::formats::readMeshFile(path, into, loaded, e); };
     // Saving writes any format the host writes, chosen by the file's suffix.
     hooks.writeFile = [](const std::string& path, const std::vector<const host::Object*>& objects, std::string* e) {
         return host::formats::writeMeshFile(path, objects, e);
@@ -190,6 +189,13 @@ int runStudio(const std::string& moduleDir, const StudioOptions& o, std::ostream
     out << "vexlor studio: " << (pageGone ? "the last page was closed" : "stopped") << "; the host ends ("
         << (kept.empty() ? "nothing was saved that you did not save" : "unsaved changes were kept in " + kept) << ")"
         << std::endl;
+    // A file still being read (its open was stopped, or the host ends during it) cannot be interrupted
+    // inside its parser: the process ends without running its static objects' ends under that thread.
+    if (host::studio::BackgroundRead::running() > 0) {
+        out.flush();
+        err.flush();
+        std::_Exit(0);
+    }
     return 0;
 }
 

@@ -154,24 +154,58 @@ ApiResponse Studio::redo() {
 
 ApiResponse Studio::open(const std::string& path) {
     if (!busy_.empty()) return ApiResponse::error(409, "cannot open a file while " + busy_);
+    if (reading_) return ApiResponse::error(409, "wait: " + reading_->path() + " is being opened");
     if (path.empty()) return ApiResponse::error(400, "give the path of a file to open");
     if (const std::string why = pathProblem(path); !why.empty()) return ApiResponse::error(400, "cannot open: " + why);
-    // Checked before the file is opened: a FIFO would hold the main thread until a writer came.
+    // Checked before the file is opened: a FIFO would hold the reading thread until a writer came.
     if (const std::string why = fileKindProblem(path, false); !why.empty()) return ApiResponse::error(422, why);
-    if (!hooks_.loadFile) return ApiResponse::error(500, "this host cannot read files");
+    if (!hooks_.readFile) return ApiResponse::error(500, "this host cannot read files");
+    // Work that was saved stays saved with another file's objects beside it (both are on disk).
+    savedBeforeReading_ = !unsaved();
+    reading_ = std::make_unique<BackgroundRead>(path, hooks_.readFile);
+    if (reading_->waitFor(openWait_)) return finishOpening();
+    return ApiResponse::json(json{{"opening", path}}.dump(), 202);
+}
+
+ApiResponse Studio::finishOpening() {
     std::vector<Object*> loaded;
     std::string error;
-    // Work that was saved stays saved with another file's objects beside it (both are on disk).
-    const bool wasSaved = !unsaved();
-    if (!hooks_.loadFile(path, &loaded, &error)) return ApiResponse::error(422, error);
-    rebaseline_ = wasSaved;
-    return aroundObjects([&] {
-        doc_.clearActive();
-        for (Object* o : loaded) doc_.setActive(o, true);
-        json ids = json::array();
-        for (Object* o : loaded) ids.push_back(idOf(o));
-        return ApiResponse::json(json{{"loaded", ids}}.dump());
-    });
+    Document* read = reading_->result(&loaded, &error);
+    const std::string path = reading_->path();
+    ApiResponse answer;
+    if (!read) {
+        answer = ApiResponse::error(422, error);
+    } else {
+        rebaseline_ = savedBeforeReading_;
+        answer = aroundObjects([&] {
+            doc_.clearActive();
+            json ids = json::array();
+            for (Object* o : loaded) {
+                Object* moved = doc_.insert(read->remove(o));
+                doc_.setActive(moved, true);
+                ids.push_back(idOf(moved));
+            }
+            if (doc_.path.empty()) doc_.path = path;
+            return ApiResponse::json(json{{"loaded", ids}}.dump());
+        });
+    }
+    reading_.reset();
+    json outcome = json::parse(answer.body, nullptr, false);
+    if (!outcome.is_object()) outcome = json::object();
+    outcome["serial"] = ++openSerial_;
+    outcome["path"] = path;
+    opened_ = outcome.dump();
+    return answer;
+}
+
+ApiResponse Studio::stopOpening() {
+    if (!reading_) return ApiResponse::error(409, "no file is being opened");
+    // The reading thread cannot be interrupted inside a format's parser: it is left to end, and what it
+    // read is dropped with it.
+    const std::string path = reading_->path();
+    reading_.reset();
+    opened_ = json{{"serial", ++openSerial_}, {"path", path}, {"stopped", true}}.dump();
+    return ApiResponse::json(json{{"stopped", path}}.dump());
 }
 
 std::string recoveryPathFor(const std::string& documentPath) {

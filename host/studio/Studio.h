@@ -12,6 +12,7 @@
 // changed: counts come from the last look, mesh, undo, redo, open and save are answered 409.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -22,6 +23,7 @@
 
 #include "host/Dialogs.h"
 #include "host/Document.h"
+#include "host/studio/BackgroundRead.h"
 #include "host/studio/MeshChanges.h"
 #include "host/studio/StudioEncoding.h"
 #include "host/studio/StudioServer.h"
@@ -32,8 +34,8 @@ namespace host::studio {
 struct StudioHooks {
     // Runs a command plug-in as its menu entry would; the dialog it opened, or null with `error`.
     std::function<HostDialogBase*(int32_t pluginId, std::string* error)> openCommand;
-    // Reads a mesh file into the document.
-    std::function<bool(const std::string& path, std::vector<Object*>* loaded, std::string* error)> loadFile;
+    // Reads a mesh file into a document of its own; runs on a thread of its own (BackgroundRead).
+    BackgroundRead::Reader readFile;
     // Writes polygon objects to a mesh file (the format by the path); OBJ when not given.
     std::function<bool(const std::string& path, const std::vector<const Object*>& objects, std::string* error)>
         writeFile;
@@ -102,7 +104,14 @@ public:
     ApiResponse selectGroup(int64_t objectId, int64_t tagIndex);
     ApiResponse undo();
     ApiResponse redo();
+    // Opens a mesh file: its objects join the document and become the selection. A file read within
+    // a moment is answered as such; a longer read goes on while the host answers other calls and the
+    // answer is 202 {"opening"}: the state names the file while it is read, and its outcome after.
     ApiResponse open(const std::string& path);
+    // Stops waiting for the file being opened: nothing of it joins the document.
+    ApiResponse stopOpening();
+    // How long open() waits for a read before it answers 202 (tests: 0, to take the long road).
+    void setOpenWait(std::chrono::milliseconds wait) { openWait_ = wait; }
     // The meshes last sent to the page, which the brush's strokes share.
     SentMeshes& sentMeshes() { return sentMeshes_; }
     ApiResponse save(const std::string& path);
@@ -130,6 +139,8 @@ private:
     // Closes the collecting dialogs that are open, runs `change`, and opens them again.
     ApiResponse aroundObjects(const std::function<ApiResponse()>& change);
     bool alive(Object* o) const;
+    // The read of open() once done: its objects join the document (or its error is answered).
+    ApiResponse finishOpening();
 
     Document& doc_;
     DialogHost& dialogs_;
@@ -157,6 +168,13 @@ private:
     // The content as last looked at and as last opened or saved; `rebaseline_`: the next look takes
     // the content as saved (after a save, or an open into a document with nothing unsaved).
     std::string startFolder_;
+    // The file being opened, whether the content counted as saved when it started, and the last
+    // open that ended while no call waited for it (shown in the state until the next one).
+    std::unique_ptr<BackgroundRead> reading_;
+    bool savedBeforeReading_ = false;
+    std::chrono::milliseconds openWait_{400};
+    std::string opened_;  // JSON: {"serial", "path", and "loaded" ids, "error" or "stopped"}
+    int openSerial_ = 0;
     uint64_t contentHash_ = 0, savedHash_ = 0;
     bool contentKnown_ = false, rebaseline_ = false;
 };

@@ -246,6 +246,7 @@ void Studio::addRoutes() {
         if (!pathOf(r.body, path)) return ApiResponse::error(400, "give the path of the file to open");
         return open(path);
     }, "opening a file");
+    server_.route("POST", "/api/open/stop", [this](const ApiRequest&) { return stopOpening(); });
     server_.route("POST", "/api/save", [this, pathOf](const ApiRequest& r) {
         std::string path;
         if (!pathOf(r.body, path)) return ApiResponse::error(400, "give the path of the file to write");

@@ -1,6 +1,7 @@
 // The state as the page sees it: what changed since the last look, and the JSON the page draws from.
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "host/StatusBar.h"
@@ -196,6 +197,12 @@ std::string Studio::buildState() const {
     for (const auto& [plugin, ending] : endings_)
         endings[std::to_string(plugin)] = {{"outcome", ending.outcome}, {"count", ending.count}};
     state["endings"] = std::move(endings);
+    // The file being read (whole seconds, so that the state changes once a second while it lasts)
+    // and how the last open ended.
+    state["opening"] = reading_ ? json{{"path", reading_->path()}, {"bytes", reading_->bytes()},
+                                       {"seconds", static_cast<int>(reading_->seconds())}}
+                                : json(nullptr);
+    state["opened"] = opened_.empty() ? json(nullptr) : json::parse(opened_, nullptr, false);
     return state.dump();
 }
 
@@ -205,6 +212,8 @@ json Studio::statusBar() {
 }
 
 void Studio::refresh() {
+    // A file read meanwhile joins the document once no worker edits it.
+    if (reading_ && reading_->done() && (!hooks_.busy || hooks_.busy().empty())) finishOpening();
     look();
     std::string s = buildState();
     if (s == state_) return;

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include <cstring>
@@ -168,13 +170,45 @@ protected:
         fs::create_directories(folder);
         object = static_cast<PolygonObject*>(doc.insert(previewLike()));
         StudioHooks hooks;
-        hooks.loadFile = [this](const std::string& path, std::vector<Object*>* loaded, std::string* error) {
-            return readObj(path, doc, loaded, error);
+        // The read runs on a thread of its own, which may outlive the test: it holds the gate, not `this`.
+        hooks.readFile = [gate = readGate](const std::string& path, Document& into, std::vector<Object*>* loaded,
+                                           std::string* error) {
+            gate->pass();  // a file that takes as long to read as the test wants
+            return readObj(path, into, loaded, error);
         };
         studio = std::make_unique<Studio>(doc, dialogs, *server, hooks);
         studio->refresh();
     }
-    void TearDown() override { fs::remove_all(folder); }
+    void TearDown() override {
+        readGate->open();
+        EXPECT_TRUE(readsEnd());
+        fs::remove_all(folder);
+    }
+    // A gate the reading thread passes: closed, it waits there until the test opens it.
+    struct Gate {
+        std::mutex m;
+        std::condition_variable cv;
+        bool isOpen = true;
+        void pass() {
+            std::unique_lock<std::mutex> lock(m);
+            cv.wait(lock, [&] { return isOpen; });
+        }
+        void close() {
+            std::lock_guard<std::mutex> lock(m);
+            isOpen = false;
+        }
+        void open() {
+            { std::lock_guard<std::mutex> lock(m); isOpen = true; }
+            cv.notify_all();
+        }
+    };
+    std::shared_ptr<Gate> readGate = std::make_shared<Gate>();
+    // Waits (a few seconds at most) until no file is being read; whether none is.
+    static bool readsEnd() {
+        for (int i = 0; i < 500 && BackgroundRead::running() > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return BackgroundRead::running() == 0;
+    }
     nlohmann::json state() {
         studio->refresh();
         return nlohmann::json::parse(studio->stateJson());
@@ -316,6 +350,57 @@ TEST_F(StudioModelTest, OpenAddsAndSelectsTheObjectsOrChangesNothing) {
     ASSERT_NE(tri, nullptr);
     EXPECT_EQ(nlohmann::json::parse(r.body)["loaded"][0], studio->idOf(tri));
     EXPECT_EQ(doc.activeObjects(), std::vector<Object*>{tri});
+}
+
+// A file that takes long to read: the open is answered 202 at once, the host keeps answering, the
+// state names the file while it is read and its outcome after; a stopped open adds nothing.
+TEST_F(StudioModelTest, ALongOpenGoesOnBesideOtherCallsAndCanBeStopped) {
+    const std::string good = (folder / "tri.obj").string(), other = (folder / "other.obj").string();
+    const std::string bad = (folder / "bad.obj").string();
+    std::ofstream(good) << "o tri\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    std::ofstream(other) << "o other\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    std::ofstream(bad) << "o broken\nv 0 0 0\nf 1 2 7\n";
+    studio->setOpenWait(std::chrono::milliseconds(0));
+    const int64_t first = studio->idOf(object);
+
+    readGate->close();
+    ApiResponse r = studio->open(good);
+    ASSERT_EQ(r.status, 202) << r.body;
+    EXPECT_EQ(state()["opening"]["path"], good);
+    EXPECT_EQ(studio->select({first}).status, 200) << "other calls are answered meanwhile";
+    EXPECT_EQ(studio->open(other).status, 409) << "one file at a time";
+    readGate->open();
+    ASSERT_TRUE(readsEnd());
+    nlohmann::json s = state();
+    Object* tri = doc.find("tri");
+    ASSERT_NE(tri, nullptr);
+    EXPECT_TRUE(s["opening"].is_null());
+    EXPECT_EQ(s["opened"]["loaded"][0], studio->idOf(tri));
+    EXPECT_EQ(doc.activeObjects(), std::vector<Object*>{tri});
+
+    // Stopped: the read ends on its own later, and nothing of it joins the document.
+    readGate->close();
+    ASSERT_EQ(studio->open(other).status, 202);
+    EXPECT_EQ(studio->stopOpening().status, 200);
+    s = state();
+    EXPECT_TRUE(s["opening"].is_null());
+    EXPECT_EQ(s["opened"]["stopped"], true);
+    EXPECT_EQ(s["opened"]["path"], other);
+    readGate->open();
+    ASSERT_TRUE(readsEnd());
+    state();
+    EXPECT_EQ(doc.find("other"), nullptr);
+    EXPECT_EQ(doc.allObjects().size(), 2u);
+    EXPECT_EQ(studio->stopOpening().status, 409) << "nothing is being opened";
+
+    // A file that turns out broken: its error is the open's outcome, and the document is as it was.
+    readGate->close();
+    ASSERT_EQ(studio->open(bad).status, 202);
+    readGate->open();
+    ASSERT_TRUE(readsEnd());
+    s = state();
+    EXPECT_NE(s["opened"]["error"].get<std::string>().find("bad.obj"), std::string::npos) << s["opened"];
+    EXPECT_EQ(doc.allObjects().size(), 2u);
 }
 
 TEST_F(StudioModelTest, SelectionByIdRefusesUnknownObjects) {

@@ -3,8 +3,8 @@
 // the host sends back (and from the event stream when another page or a worker changed something).
 import * as THREE from 'three';
 import { decodeMesh, meshFromAnswer, normalMapGeometry } from './mesh.js';
-import { renderer, scene, camera, controls, draw, resize, surface, surfaceActive, surfaceSelection,
-         buildSurface, syncWire, normalMapMaterial, frameAll, centred } from './view.js';
+import { renderer, scene, camera, controls, draw, renderFrame, holdMoving, standInsShown, resize, surface,
+         surfaceActive, surfaceSelection, buildSurface, syncWire, normalMapMaterial, frameAll, centred } from './view.js';
 import { buildDialog } from './gadgets.js';
 import { pickFile } from './picker.js';
 import { reductionExtras } from './reduction.js';
@@ -163,6 +163,7 @@ async function updateMeshes() {
     let entry = studio.meshes.get(o.id);
     if (!entry) {
       entry = { version: -1, group: new THREE.Group(), mesh: null, normalMapped: false };
+      entry.group.userData.entry = entry;  // the view's stand-ins find their mesh through it
       scene.add(entry.group);
       studio.meshes.set(o.id, entry);
     }
@@ -471,6 +472,10 @@ function renderStatus() {
   const parts = [];
   if (lastError) parts.push(lastError);
   else {
+    if (state.opening) {
+      const o = state.opening;
+      parts.push(`Opening ${o.path}${o.bytes ? ` (${(o.bytes / 1048576).toFixed(1)} MB)` : ''}… ${o.seconds} s`);
+    }
     if (s.line) parts.push(s.line);
     if (state.busy) parts.push(state.busy);
     if (state.notice) parts.push(state.notice);
@@ -481,6 +486,7 @@ function renderStatus() {
     }
   }
   text.textContent = parts.join(' — ');
+  $('stop-open').hidden = !state.opening;
   text.classList.toggle('error', !!lastError);
 }
 
@@ -503,6 +509,7 @@ function renderToolbar() {
 }
 
 async function render() {
+  followOpening();
   renderToolbar();
   renderTree();
   renderDialogs();
@@ -512,11 +519,25 @@ async function render() {
   studio.version = state.version;
 }
 
+// A file read within a moment is answered with its objects; a longer read goes on in the host (the
+// state names it, with a stop) and its outcome comes with a later state (followOpening).
 async function openFile() {
   const path = await pickFile(api, showError);
-  if (path && await call('/api/open', { path })) framed = false;
+  const r = path && await call('/api/open', { path });
+  if (r && r.loaded) framed = false;
+}
+let openSeen = null;
+function followOpening() {
+  const o = state.opened;
+  const serial = o ? o.serial : 0;
+  if (openSeen === null) openSeen = serial;  // what ended before this page came is not news
+  if (serial === openSeen) return;
+  openSeen = serial;
+  if (o.error) showError(o.error);
+  else if (o.loaded) framed = false;
 }
 $('open').addEventListener('click', openFile);
+$('stop-open').addEventListener('click', () => call('/api/open/stop'));
 $('frame').addEventListener('click', () => frameAll(studio.meshes.values()));
 $('save').addEventListener('click', async () => {
   const path = $('save-path').value.trim();
@@ -570,18 +591,28 @@ studio.hits = (x, y) => {
 };
 // The mean time of `n` orbit frames in milliseconds: the camera turned a little around its target
 // each time and the frame drawn to the end (a pixel read back waits for it), for the tests' figures.
-studio.orbitFrameMs = (n) => {
+// The mean time of n frames turning round the object, drawn as while the view moves (its stand-ins
+// where the browser draws in software) or, with `still`, each at full detail; and whether a stand-in
+// was drawn.
+studio.orbitFrameMs = (n, still = false) => {
   const gl = renderer.getContext();
   const pixel = new Uint8Array(4);
+  holdMoving(!still);
+  renderFrame();  // a stand-in is built at the first frame that moves, not at every one
+  gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
+  const standIns = standInsShown();
   const start = performance.now();
   for (let i = 0; i < n; i++) {
     camera.position.sub(controls.target).applyAxisAngle(new THREE.Vector3(0, 1, 0), 0.05).add(controls.target);
     camera.lookAt(controls.target);
     controls.update();
-    renderer.render(scene, camera);
+    renderFrame();
     gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
   }
-  return (performance.now() - start) / n;
+  const ms = (performance.now() - start) / n;
+  holdMoving(null);
+  draw();
+  return { ms, standIns };
 };
 // Whether the view smooths its edges (multisampling; left off where the browser draws in software).
 studio.smoothEdges = () => renderer.getContext().getContextAttributes().antialias;

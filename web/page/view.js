@@ -3,6 +3,7 @@
 import * as THREE from 'three';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
 import { polygonEdges } from './mesh.js';
+import { standIn } from './standin.js';
 
 const viewEl = document.getElementById('view');
 // Smoothed edges cost four samples a pixel: nothing on a graphics card, but most of a frame's time
@@ -15,7 +16,8 @@ function drawsInSoftware() {
   gl.getExtension('WEBGL_lose_context')?.loseContext();
   return /swiftshader|llvmpipe|softpipe|software/i.test(name);
 }
-export const renderer = new THREE.WebGLRenderer({ antialias: !drawsInSoftware(), preserveDrawingBuffer: true });
+const software = drawsInSoftware();
+export const renderer = new THREE.WebGLRenderer({ antialias: !software, preserveDrawingBuffer: true });
 renderer.setPixelRatio(window.devicePixelRatio);
 viewEl.appendChild(renderer.domElement);
 export const scene = new THREE.Scene();
@@ -24,7 +26,9 @@ export const camera = new THREE.PerspectiveCamera(40, 1, 0.01, 1000);
 camera.position.set(3, 2.2, 3);
 export const controls = new OrbitControls(camera, renderer.domElement);
 controls.enableDamping = false;
-controls.addEventListener('change', draw);
+controls.addEventListener('start', () => { dragging = true; });
+controls.addEventListener('end', () => { dragging = false; settleSoon(); });
+controls.addEventListener('change', () => { moving = true; settleSoon(); draw(); });
 scene.add(new THREE.HemisphereLight(0xffffff, 0x404048, 1.2));
 const sun = new THREE.DirectionalLight(0xffffff, 1.6);
 sun.position.set(3, 5, 4);
@@ -45,7 +49,66 @@ let drawQueued = false;
 export function draw() {
   if (drawQueued) return;
   drawQueued = true;
-  requestAnimationFrame(() => { drawQueued = false; fadeWires(); renderer.render(scene, camera); });
+  requestAnimationFrame(() => { drawQueued = false; renderFrame(); });
+}
+export function renderFrame() {
+  fadeWires();
+  showStandIns();
+  renderer.render(scene, camera);
+}
+
+// While the view moves (a drag of the camera, and a moment after the last wheel step), a browser that
+// draws in software shows each dense object through its coarse stand-in: a frame of a million
+// triangles takes it about half a second, of the stand-in's hundred thousand a tenth of that. The
+// full mesh comes back as soon as the view rests. A graphics card draws the full mesh throughout.
+const kStandInAbove = 200000;  // triangles of an object above which it gets a stand-in
+const kStandInPoints = 20000;  // about twice as many triangles
+const kRestMs = 250;
+let moving = false, dragging = false, settleTimer = null;
+function settleSoon() {
+  clearTimeout(settleTimer);
+  settleTimer = setTimeout(() => {
+    if (dragging) return settleSoon();
+    moving = false;
+    draw();
+  }, kRestMs);
+}
+// For the tests: frames drawn as while the view moves (true) or rests (false), whatever the
+// controls say, until null hands it back to them.
+let held = null;
+export function holdMoving(on) { held = on; }
+function triangleCount(g) { return (g.index ? g.index.count : g.attributes.position.count) / 3; }
+function showStandIns() {
+  for (const group of scene.children) {
+    const entry = group.userData.entry;
+    if (!entry || !entry.surface || !entry.mesh) continue;
+    const use = (held ?? moving) && software && !entry.normalMapped && triangleCount(entry.surface.geometry) > kStandInAbove;
+    if (use && entry.standInFor !== entry.mesh) {
+      const coarse = standIn(entry.mesh, kStandInPoints);
+      if (entry.standIn) entry.standIn.geometry.dispose();
+      const g = new THREE.BufferGeometry();
+      if (coarse) {
+        g.setAttribute('position', new THREE.BufferAttribute(coarse.points, 3));
+        g.setIndex(new THREE.BufferAttribute(coarse.index, 1));
+      }
+      entry.standIn = entry.standIn || new THREE.Mesh(g, surface);
+      entry.standIn.geometry = g;
+      entry.standInFor = entry.mesh;
+    }
+    const shown = use && entry.standIn && entry.standInFor === entry.mesh;
+    if (entry.standIn) {
+      if (entry.standIn.parent !== group) group.add(entry.standIn);
+      // Selection colours are per corner of the full mesh: the stand-in shows the plain surface.
+      entry.standIn.material = entry.surface.material.vertexColors ? surface : entry.surface.material;
+      entry.standIn.visible = !!shown;
+    }
+    entry.surface.visible = !shown;
+    if (shown && entry.wire) entry.wire.material.visible = false;
+  }
+}
+// Whether some object is drawn through its stand-in now, for the tests.
+export function standInsShown() {
+  return scene.children.some((g) => g.userData.entry && g.userData.entry.standIn && g.userData.entry.standIn.visible);
 }
 
 // A wireframe whose edges come out shorter than a few pixels would cover its surface in black: it
@@ -96,6 +159,7 @@ export function buildSurface(mesh) {
   let count = 0;
   for (let i = 0; i < mesh.polygonCount; i++)
     if (p[4 * i] !== p[4 * i + 1]) count += p[4 * i + 2] === p[4 * i + 3] ? 1 : 2;
+  if (!mesh.selected) return indexedSurface(mesh, count);
   const pos = new Float32Array(count * 9);
   const colour = mesh.selected ? new Float32Array(count * 9) : null;
   let at = 0;
@@ -115,6 +179,27 @@ export function buildSurface(mesh) {
   const g = new THREE.BufferGeometry();
   g.setAttribute('position', new THREE.BufferAttribute(pos, 3));
   if (colour) g.setAttribute('color', new THREE.BufferAttribute(colour, 3));
+  g.computeBoundingBox();
+  g.computeBoundingSphere();
+  return g;
+}
+
+// Without selection colours the triangles share the mesh's own points: a corner is shaded once per
+// point instead of once per triangle corner (a sixth of the vertex work on a closed triangle mesh,
+// which is what limits an orbit frame where the browser draws in software), and nothing is copied.
+function indexedSurface(mesh, count) {
+  const p = mesh.polygons;
+  const index = new Uint32Array(count * 3);
+  let at = 0;
+  for (let i = 0; i < mesh.polygonCount; i++) {
+    const a = p[4 * i], b = p[4 * i + 1], c = p[4 * i + 2], d = p[4 * i + 3];
+    if (a === b) continue;
+    index[at++] = a; index[at++] = b; index[at++] = c;
+    if (c !== d) { index[at++] = a; index[at++] = c; index[at++] = d; }
+  }
+  const g = new THREE.BufferGeometry();
+  g.setAttribute('position', new THREE.BufferAttribute(mesh.points, 3));
+  g.setIndex(new THREE.BufferAttribute(index, 1));
   g.computeBoundingBox();
   g.computeBoundingSphere();
   return g;

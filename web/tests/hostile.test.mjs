@@ -292,7 +292,7 @@ function gridObj(n) {
   return lines.join('\n') + '\n';
 }
 
-test('while a big file opens, other calls are answered at once, a FIFO is refused, and Ctrl-C ends the host', async () => {
+test('while a big file opens, other calls are answered at once and the open can be stopped, a FIFO is refused, and Ctrl-C ends the host', async () => {
   const dir = tmp();
   const big = path.join(dir, 'big.obj');
   writeFileSync(big, gridObj(700));
@@ -309,24 +309,31 @@ test('while a big file opens, other calls are answered at once, a FIFO is refuse
     assert.equal(refused.status, 422);
     assert.match((await refused.json()).error, /is a FIFO: the studio reads regular files only/);
     assert.ok(Date.now() - t0 < 3000);
-    // The big file: what comes meanwhile is answered within a moment, done or busy.
-    fetch(`${base}/api/open`, { method: 'POST', headers: own, body: JSON.stringify({ path: big }) }).catch(() => {});
-    await new Promise((r) => setTimeout(r, 300));
-    for (let i = 0; i < 3; i++) {
+    // The big file is read beside the main thread: what comes meanwhile is answered within a moment.
+    // A read that outlasts the open's short wait (it does in the sanitizer build) is named in the
+    // state and can be stopped; a stopped read adds nothing.
+    const opening = await fetch(`${base}/api/open`, { method: 'POST', headers: own, body: JSON.stringify({ path: big }) });
+    assert.ok(opening.status === 200 || opening.status === 202, `open: ${opening.status}`);
+    if (opening.status === 202) {
       const t = Date.now();
-      const r = await fetch(`${base}/api/state`, { headers: own });
-      assert.ok(r.status === 200 || r.status === 503, `state: ${r.status}`);
-      if (r.status === 503) assert.match((await r.json()).error, /the host is busy \(opening a file\)/);
+      const s = await (await fetch(`${base}/api/state`, { headers: own })).json();
       assert.ok(Date.now() - t < 3000, `answered in ${Date.now() - t} ms`);
+      if (s.opening) {
+        assert.equal(s.opening.path, big);
+        const stop = await fetch(`${base}/api/open/stop`, { method: 'POST', headers: own, body: '{}' });
+        assert.equal(stop.status, 200);
+        const after = await (await fetch(`${base}/api/state`, { headers: own })).json();
+        assert.equal(after.opening, null);
+        assert.deepEqual([after.opened.path, after.opened.stopped], [big, true]);
+        assert.equal(after.objects.length, s.objects.length, 'nothing of the stopped file joined the document');
+      }
     }
-    // Ctrl-C ends the host within a few seconds, whether the open is still under way (it is left
-    // behind, exit 130) or done (a plain end).
+    // Ctrl-C ends the host within a few seconds and plainly, a read left behind or not.
     const t = Date.now();
     host.child.kill('SIGINT');
     const code = await ended(host.child, 15000);
-    assert.ok(code === 0 || code === 130, `ended with ${code}`);
+    assert.equal(code, 0, host.output());
     assert.ok(Date.now() - t < 9000, `ended ${Date.now() - t} ms after Ctrl-C`);
-    if (code === 130) assert.match(host.output(), /the host is held \(opening a file\); it ends now/);
   } finally {
     if (host.child.exitCode === null) host.child.kill('SIGKILL');
   }

@@ -3,6 +3,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { decodeMesh, meshFromAnswer, polygonEdges, triangles, usedPointCount, cornerFrame, normalMapGeometry } from '../page/mesh.js';
+import { standIn } from '../page/standin.js';
 
 // The host's binary layout, written out by hand: "VXM1", counts, flags, points, polygons, UVs.
 function meshBytes(points, polygons, uv) {
@@ -149,4 +150,42 @@ test('a mesh answer is the whole mesh or its changes to the copy held', () => {
 
   assert.throws(() => meshFromAnswer(answer(7, patch.buffer), { serial: 4, bytes: whole }), /does not hold/);
   assert.throws(() => meshFromAnswer(answer(7, patch.buffer), null), /does not hold/);
+});
+
+// A torus of quads in the page's mesh form, `around` x `across`, scaled.
+function torusMesh(around, across, scale) {
+  const points = new Float32Array(around * across * 3), polygons = new Int32Array(around * across * 4);
+  const at = (i, j) => (i % around) * across + (j % across);
+  for (let i = 0; i < around; i++)
+    for (let j = 0; j < across; j++) {
+      const a = (2 * Math.PI * i) / around, b = (2 * Math.PI * j) / across, r = 1 + 0.35 * Math.cos(b);
+      points.set([scale * r * Math.cos(a), scale * 0.35 * Math.sin(b), scale * r * Math.sin(a)], 3 * at(i, j));
+      polygons.set([at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)], 4 * at(i, j));
+    }
+  return { pointCount: around * across, polygonCount: around * across, points, polygons };
+}
+
+test('a stand-in is a clean coarse mesh that depends on neither the unit nor the density', () => {
+  const coarse = (around, across, scale) => standIn(torusMesh(around, across, scale), 2000);
+  const base = coarse(400, 100, 1);
+  const n = base.points.length / 3, triangles = base.index.length / 3;
+  assert.ok(n > 1000 && n < 4000, `${n} points for 2000 asked`);
+  for (let t = 0; t < triangles; t++) {
+    const c = [...base.index.subarray(3 * t, 3 * t + 3)];
+    assert.ok(c.every((k) => k < n) && new Set(c).size === 3, `triangle ${t}: ${c}`);
+  }
+  // A closed surface stays closed: about two triangles a point (Euler's formula of a torus: exactly).
+  assert.ok(Math.abs(triangles - 2 * n) < 0.02 * n, `${triangles} triangles on ${n} points`);
+  // Points are means of the torus's points: within its bounds (x and z within 1.35, y within 0.35).
+  for (let i = 0; i < n; i++)
+    assert.ok(Math.hypot(base.points[3 * i], base.points[3 * i + 2]) <= 1.3501 && Math.abs(base.points[3 * i + 1]) <= 0.3501);
+  // In kilometres instead of metres: the same stand-in, scaled.
+  const km = coarse(400, 100, 1000);
+  assert.equal(km.index.length, base.index.length);
+  for (let i = 0; i < base.points.length; i++) assert.ok(Math.abs(km.points[i] / 1000 - base.points[i]) < 1e-4);
+  // Four times as dense: about as many points (the cells follow the area, not the points).
+  const dense = coarse(800, 200, 1).points.length / 3;
+  assert.ok(Math.abs(dense - n) < 0.15 * n, `${dense} points against ${n}`);
+  // A mesh with no area has none.
+  assert.equal(standIn({ pointCount: 3, polygonCount: 1, points: new Float32Array(9), polygons: Int32Array.of(0, 1, 2, 2) }, 10), null);
 });
