@@ -31,6 +31,28 @@ TEST_F(MemoryTest, LiveBlocksAreCountedAndSizeZeroGivesABlock) {
     EXPECT_EQ(mem::liveBlocks(), before);
 }
 
+// Small blocks come from malloc, large ones are mapped on their own: both are whole, aligned, counted
+// and listed, and injected failures reach both.
+TEST_F(MemoryTest, BlocksOfEverySizeAreWholeCountedAndReleased) {
+    for (const size_t size : {size_t{1}, size_t{4 << 20} - 1, size_t{4 << 20}, size_t{9 << 20} + 13}) {
+        const size_t blocks = mem::liveBlocks(), bytes = mem::liveBytes();
+        auto* p = static_cast<unsigned char*>(mem::allocate(size, 7, "Big"));
+        ASSERT_NE(p, nullptr) << size;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignof(std::max_align_t), 0u) << size;
+        std::memset(p, 0x5a, size);
+        EXPECT_EQ(p[0] + p[size - 1], 2 * 0x5a) << size;
+        EXPECT_EQ(mem::liveBlocks(), blocks + 1) << size;
+        EXPECT_EQ(mem::liveBytes(), bytes + size) << size;
+        bool listed = false;
+        for (const auto& blk : mem::liveBlockList()) listed |= blk.tag == "Big" && blk.size == size;
+        EXPECT_TRUE(listed) << size;
+        mem::release(p);
+        EXPECT_EQ(mem::liveBytes(), bytes) << size;
+        mem::failAfter(1);
+        EXPECT_EQ(mem::allocate(size, 8, "Big"), nullptr) << size;
+    }
+}
+
 TEST_F(MemoryTest, InjectedFailureHitsExactlyTheNthAllocation) {
     mem::failAfter(3);
     void* p1 = mem::allocate(8, 1, "T");
