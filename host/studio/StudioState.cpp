@@ -1,7 +1,6 @@
 // The state as the page sees it: what changed since the last look, and the JSON the page draws from.
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "host/StatusBar.h"
