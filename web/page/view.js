@@ -59,7 +59,7 @@ export function renderFrame() {
 
 // While the view moves (a drag of the camera, and a moment after the last wheel step), a browser that
 // draws in software shows each dense object through its coarse stand-in: a frame of a million
-// triangles takes it about half a second, of the stand-in's hundred thousand a tenth of that. The
+// triangles takes it about half a second, one of the stand-in's forty thousand about a twentieth. The
 // full mesh comes back as soon as the view rests. A graphics card draws the full mesh throughout.
 const kStandInAbove = 200000;  // triangles of an object above which it gets a stand-in
 const kStandInPoints = 20000;  // about twice as many triangles
@@ -185,8 +185,8 @@ export function buildSurface(mesh) {
 }
 
 // Without selection colours the triangles share the mesh's own points: a corner is shaded once per
-// point instead of once per triangle corner (a sixth of the vertex work on a closed triangle mesh,
-// which is what limits an orbit frame where the browser draws in software), and nothing is copied.
+// point instead of once per triangle corner (a sixth of the vertex work on a closed triangle mesh) and
+// the positions are not copied (a third of the memory of a dense surface).
 function indexedSurface(mesh, count) {
   const p = mesh.polygons;
   const index = new Uint32Array(count * 3);
