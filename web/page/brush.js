@@ -68,6 +68,7 @@ export function hookBrush(ctx) {
       entry.surface.geometry.dispose();
       entry.surface.geometry = buildSurface(mesh);
       syncWire(entry, false);
+      brush.meshesShown = (brush.meshesShown || 0) + 1;
       draw();
     }
   }

@@ -299,9 +299,13 @@ test('brush a stroke over the torus: the polygon count falls, one undo restores 
       await page.waitForFunction((n) => window.studio.brush.frame > n + 1, framesBefore, { timeout: 60000 });
       if (picture) await shot(page, picture);
       const released = Date.now();
+      const shownBefore = await page.evaluate(() => window.studio.brush.meshesShown || 0);
       await page.mouse.up();
       await page.waitForFunction(() => !window.studio.brush.stroking);
-      console.log(`# the stroke ended ${Date.now() - released} ms after the release`);
+      const shownAfter = (await page.evaluate(() => window.studio.brush.meshesShown || 0)) - shownBefore;
+      console.log(`# the stroke ended ${Date.now() - released} ms and ${shownAfter} meshes shown after the release`);
+      // The page shows the newest mesh only: a release does not play the drag's steps through.
+      assert.ok(shownAfter <= 3, `${shownAfter} meshes shown after the release`);
       await settled(page);
       return pageState(page);
     };
