@@ -34,8 +34,7 @@ BackgroundRead::BackgroundRead(std::string path, Reader reader)
         std::string error;
         bool ok = false;
         try {
-            ok = reader && reader(path, shared->doc, &loaded, &error);
-            if (!reader) error = "this host cannot read files";
+            ok = reader(path, shared->doc, &loaded, &error);
         } catch (const std::bad_alloc&) {
             error = "not enough memory to read " + path;
         } catch (const std::exception& e) {

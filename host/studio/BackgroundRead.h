@@ -21,7 +21,7 @@ public:
     using Reader = std::function<bool(const std::string& path, Document& into, std::vector<Object*>* loaded,
                                       std::string* error)>;
 
-    // Starts the read at once.
+    // Starts the read at once (`reader` must be set).
     BackgroundRead(std::string path, Reader reader);
     // A read still under way is left to finish on its own thread; what it read is then dropped.
     ~BackgroundRead();

@@ -171,9 +171,10 @@ ApiResponse Studio::finishOpening() {
     std::vector<Object*> loaded;
     std::string error;
     Document* read = reading_->result(&loaded, &error);
-    const std::string path = reading_->path();
+    json outcome = {{"serial", ++openSerial_}, {"path", reading_->path()}};
     ApiResponse answer;
     if (!read) {
+        outcome["error"] = error;
         answer = ApiResponse::error(422, error);
     } else {
         rebaseline_ = savedBeforeReading_;
@@ -185,15 +186,12 @@ ApiResponse Studio::finishOpening() {
                 doc_.setActive(moved, true);
                 ids.push_back(idOf(moved));
             }
-            if (doc_.path.empty()) doc_.path = path;
+            if (doc_.path.empty()) doc_.path = reading_->path();
+            outcome["loaded"] = ids;
             return ApiResponse::json(json{{"loaded", ids}}.dump());
         });
     }
     reading_.reset();
-    json outcome = json::parse(answer.body, nullptr, false);
-    if (!outcome.is_object()) outcome = json::object();
-    outcome["serial"] = ++openSerial_;
-    outcome["path"] = path;
     opened_ = outcome.dump();
     return answer;
 }

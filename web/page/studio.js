@@ -520,11 +520,11 @@ async function render() {
 }
 
 // A file read within a moment is answered with its objects; a longer read goes on in the host (the
-// state names it, with a stop) and its outcome comes with a later state (followOpening).
+// state names it, with a stop). Either way the state then carries the open's outcome (followOpening),
+// and a new file is framed.
 async function openFile() {
   const path = await pickFile(api, showError);
-  const r = path && await call('/api/open', { path });
-  if (r && r.loaded) framed = false;
+  if (path) await call('/api/open', { path });
 }
 let openSeen = null;
 function followOpening() {
