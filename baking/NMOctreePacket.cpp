@@ -1,5 +1,8 @@
 // The packet query of NMOctree: the any-hit test of up to 64 rays from one origin in one walk.
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "baking/NMIntersect.h"
 #include "baking/NMOctree.h"
@@ -18,7 +21,10 @@ struct BoxLanes {
 };
 
 // Adds `bit` to enters[k] for every box k < n that the ray (no zero component) enters at some
-// t ≥ 0: box by box the same operations, in the same order, as the single ray's slab test.
+// t ≥ 0: box by box the same operations, in the same order, as the single ray's slab test. With
+// SSE four boxes are tested at once: maxps and minps pick as `t1 > tn ? t1 : tn` and
+// `t2 < tf ? t2 : tf` do (the second operand when either is NaN), so every lane's answer is the
+// scalar one. Lanes past n hold zeros and their answers are dropped.
 inline void enterBoxes(const BoxLanes& b, int32_t n, const Ray& r, uint64_t bit, uint64_t* enters) {
     const float* nearX = r.nearHi[0] ? b.hi[0] : b.lo[0];
     const float* farX = r.nearHi[0] ? b.lo[0] : b.hi[0];
@@ -26,6 +32,24 @@ inline void enterBoxes(const BoxLanes& b, int32_t n, const Ray& r, uint64_t bit,
     const float* farY = r.nearHi[1] ? b.lo[1] : b.hi[1];
     const float* nearZ = r.nearHi[2] ? b.hi[2] : b.lo[2];
     const float* farZ = r.nearHi[2] ? b.lo[2] : b.hi[2];
+#if defined(__SSE2__)
+    const __m128 ix = _mm_set1_ps(r.inv[0]), iy = _mm_set1_ps(r.inv[1]), iz = _mm_set1_ps(r.inv[2]);
+    const __m128 zero = _mm_setzero_ps();
+    for (int32_t k = 0; k < n; k += 4) {
+        __m128 tn = _mm_max_ps(_mm_mul_ps(_mm_loadu_ps(nearX + k), ix), _mm_set1_ps(-3e38f));
+        __m128 tf = _mm_min_ps(_mm_mul_ps(_mm_loadu_ps(farX + k), ix), _mm_set1_ps(3e38f));
+        tn = _mm_max_ps(_mm_mul_ps(_mm_loadu_ps(nearY + k), iy), tn);
+        tf = _mm_min_ps(_mm_mul_ps(_mm_loadu_ps(farY + k), iy), tf);
+        tn = _mm_max_ps(_mm_mul_ps(_mm_loadu_ps(nearZ + k), iz), tn);
+        tf = _mm_min_ps(_mm_mul_ps(_mm_loadu_ps(farZ + k), iz), tf);
+        uint32_t hit = static_cast<uint32_t>(_mm_movemask_ps(_mm_and_ps(_mm_cmple_ps(tn, tf), _mm_cmpge_ps(tf, zero))));
+        if (n - k < 4) hit &= (1u << (n - k)) - 1u;
+        while (hit != 0) {
+            enters[k + __builtin_ctz(hit)] |= bit;
+            hit &= hit - 1;
+        }
+    }
+#else
     const float ix = r.inv[0], iy = r.inv[1], iz = r.inv[2];
     for (int32_t k = 0; k < n; ++k) {
         float tn = -3e38f, tf = 3e38f;
@@ -42,6 +66,7 @@ inline void enterBoxes(const BoxLanes& b, int32_t n, const Ray& r, uint64_t bit,
         tf = t2 < tf ? t2 : tf;
         enters[k] |= (tn <= tf) & (tf >= 0.0f) ? bit : 0;
     }
+#endif
 }
 
 // The same for one lane and a ray that may have zero components (the origin must then lie in the
@@ -110,6 +135,9 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
             m += !holds;
         }
         if (m == 0) return;
+        // The lanes up to the next four hold zeros: the box tests read them.
+        for (int32_t j = m; j < ((m + 3) & ~3); ++j)
+            for (int a = 0; a < 3; ++a) lanes.lo[a][j] = lanes.hi[a][j] = 0.0f;
         uint64_t lane[8] = {0, 0, 0, 0, 0, 0, 0, 0};
         uint64_t left = live & ~flatRays;
         while (left != 0) {
