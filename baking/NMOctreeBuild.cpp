@@ -242,9 +242,12 @@ bool NMOctreeBuilder::makeChildren(NMOctreeNode* node) const {
 }
 
 // Where a triangle of the node can go: the sides of each centre plane its box reaches, and whether
-// it certainly overlaps every octant on those sides. Only those octants are tried; a triangle
-// inside the node that crosses at most one of its centre planes overlaps every octant its box
-// reaches (it runs continuously from one side to the other).
+// it certainly overlaps every octant on those sides. Only those octants are tried. A triangle of
+// the node overlaps the node; when its box crosses none of the centre planes, the part of it in
+// the node lies in the one octant its box reaches, which it therefore overlaps, even where the
+// triangle reaches out of the node (as every triangle a node shares with its neighbours does). A
+// triangle inside the node that crosses one centre plane overlaps both octants its box reaches (it
+// runs continuously from one side to the other).
 struct NMOctreeBuilder::Placement {
     bool up[3], low[3];
     bool certain;
@@ -264,7 +267,8 @@ NMOctreeBuilder::Placement NMOctreeBuilder::place(const NMOctreeNode* node, int3
     p.low[2] = b.lo.z <= c.z + slack_;
     const bool inside = b.lo.x >= lo.x && b.lo.y >= lo.y && b.lo.z >= lo.z && b.hi.x <= hi.x && b.hi.y <= hi.y &&
                         b.hi.z <= hi.z;
-    p.certain = inside && (p.up[0] && p.low[0]) + (p.up[1] && p.low[1]) + (p.up[2] && p.low[2]) <= 1;
+    const int32_t crossed = (p.up[0] && p.low[0]) + (p.up[1] && p.low[1]) + (p.up[2] && p.low[2]);
+    p.certain = crossed == 0 || (inside && crossed <= 1);
     return p;
 }
 

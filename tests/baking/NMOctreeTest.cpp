@@ -811,6 +811,41 @@ void expectSameQueryForm(const NMOctree& a, const NMOctree& b) {
 }
 }  // namespace
 
+namespace {
+
+// Every leaf of a kept octree holds exactly the triangles that overlap its box: each triangle that
+// overlaps the box shrunk by a millionth is listed, and each one listed overlaps the box grown by a
+// millionth (what touches the box itself may go either way under rounding).
+void expectLeavesHoldWhatOverlapsThem(const NMOctreeNode* root, const NMTriangleList& list) {
+    std::vector<const NMOctreeNode*> work{root};
+    int leaves = 0;
+    while (!work.empty()) {
+        const NMOctreeNode* node = work.back();
+        work.pop_back();
+        if (!node->isLeaf()) {
+            for (const NMOctreeNode* c : node->child) work.push_back(c);
+            continue;
+        }
+        ++leaves;
+        const NMBox& b = node->box;
+        const NMVec3 grown = b.half * (1 + 1e-6), shrunk = b.half * (1 - 1e-6);
+        std::vector<bool> listed(list.count(), false);
+        for (int32_t i : node->indices) listed[i] = true;
+        for (int32_t i = 0; i < list.count(); ++i) {
+            const NMTriangle& t = list.triangles.items[i];
+            const NMVec3 &p = t.v[0].position, &q = t.v[1].position, &r = t.v[2].position;
+            if (listed[i]) {
+                ASSERT_TRUE(triangleBoxOverlap(b.centre, grown, p, q, r)) << "triangle " << i << " listed apart";
+            } else {
+                ASSERT_FALSE(triangleBoxOverlap(b.centre, shrunk, p, q, r)) << "triangle " << i << " left out";
+            }
+        }
+    }
+    EXPECT_GT(leaves, 0);
+}
+
+}  // namespace
+
 TEST_F(NMOctreeBuild, ParallelBuildMakesTheSameTree) {
     std::mt19937 rng(41);
     std::uniform_real_distribution<double> at(0.0, 1.0), size(-0.05, 0.05);
@@ -819,8 +854,13 @@ TEST_F(NMOctreeBuild, ParallelBuildMakesTheSameTree) {
         NMTriangleList list;
     };
     std::vector<Case> cases(6);
-    cases[0].what = "random soup";
+    cases[0].what = "random soup, a few triangles across much of it";
     for (int i = 0; i < 6000; ++i) {
+        if (i % 500 == 7) {  // large: across many nodes' faces and centre planes
+            const NMVec3 p{at(rng), at(rng), at(rng)};
+            add(cases[0].list, tri(p, {at(rng), at(rng), at(rng)}, {at(rng), at(rng), at(rng)}));
+            continue;
+        }
         const NMVec3 p{at(rng), at(rng), at(rng)};
         add(cases[0].list, tri(p, p + NMVec3{size(rng), size(rng), size(rng)}, p + NMVec3{size(rng), size(rng), 0}));
     }
@@ -848,6 +888,7 @@ TEST_F(NMOctreeBuild, ParallelBuildMakesTheSameTree) {
         NMOctree sequential;
         NMOctreeBuilder sequentialBuilder(keepingNodes(1));
         ASSERT_TRUE(sequentialBuilder.build(c.list, sequential));
+        expectLeavesHoldWhatOverlapsThem(sequentialBuilder.root(), c.list);
         for (int32_t threads : {2, 3, 8}) {
             NMOctree parallel;
             NMOctreeBuilder builder(keepingNodes(threads));
