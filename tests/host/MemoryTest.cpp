@@ -31,8 +31,8 @@ TEST_F(MemoryTest, LiveBlocksAreCountedAndSizeZeroGivesABlock) {
     EXPECT_EQ(mem::liveBlocks(), before);
 }
 
-// Small blocks come from malloc, large ones are mapped on their own: both are whole, aligned, counted
-// and listed, and injected failures reach both.
+// Blocks small and large (the sizes the bake and the reduction ask for) are whole, aligned, counted
+// and listed, and injected failures reach them all.
 TEST_F(MemoryTest, BlocksOfEverySizeAreWholeCountedAndReleased) {
     for (const size_t size : {size_t{1}, size_t{4 << 20} - 1, size_t{4 << 20}, size_t{9 << 20} + 13}) {
         const size_t blocks = mem::liveBlocks(), bytes = mem::liveBytes();
