@@ -10,6 +10,37 @@ constexpr int32_t kHeapSlotsAtConstruction = 8;
 constexpr int32_t kHeapSlotsAtInitialise = 100;
 // Progress and the stop test run at most this often during the loops.
 constexpr int64_t kProgressIntervalMs = 50;
+// The loop's keying is shared with helper threads from this many reducible points on, by at most
+// this many helpers: a contraction re-keys the half dozen to dozen candidates around the kept point,
+// so more threads find nothing to take.
+constexpr int32_t kKeyingHelpersFrom = 20000;
+constexpr int32_t kMostKeyingHelpers = 3;
+
+// The loop on worker 0 (the calling thread), the helpers on the others.
+class LoopJob final : public WorkerJob {
+public:
+    template <typename Loop>
+    LoopJob(SharedKeying& keying, const Loop& loop) : keying_(keying), loop_(&loop), run_(&call<Loop>) {}
+    void work(int32_t worker) override {
+        if (worker != 0) {
+            keying_.help();
+            return;
+        }
+        result_ = run_(loop_);
+        keying_.close();
+    }
+    bool result() const { return result_; }
+
+private:
+    template <typename Loop>
+    static bool call(const void* loop) {
+        return (*static_cast<const Loop*>(loop))();
+    }
+    SharedKeying& keying_;
+    const void* loop_;
+    bool (*run_)(const void*);
+    bool result_ = false;
+};
 
 }  // namespace
 
@@ -101,9 +132,26 @@ void Decimator::showProgress(Target mode, int32_t initial, int32_t target, bool 
     }
 }
 
+int32_t Decimator::keyingHelpers() const {
+    if (workers_ < 2 || mesh_->reducibleCount() < kKeyingHelpersFrom || mesh_->hasRepeatedCorners()) return 0;
+    return workers_ - 1 < kMostKeyingHelpers ? workers_ - 1 : kMostKeyingHelpers;
+}
+
 bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPercent, ReductionControl* control) {
     control_ = control;
     if (mesh_ == nullptr) return false;
+    const int32_t helpers = keyingHelpers();
+    if (helpers == 0) return runLoop(mode, target, limit, showPercent);
+    SharedKeying keying(&Decimator::keyById, this);
+    keying_ = &keying;
+    auto loop = [&] { return runLoop(mode, target, limit, showPercent); };
+    LoopJob job(keying, loop);
+    runWorkers(job, 1 + helpers, nullptr);
+    keying_ = nullptr;
+    return job.result();
+}
+
+bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPercent) {
     const int32_t initial = mesh_->reducibleCount();
     int64_t t0 = control_ != nullptr ? control_->nowMs() : 0;
     bool ok = true;
@@ -170,7 +218,14 @@ void Decimator::performContraction(const Contraction& k) {
     prefetchAround(k.v1);
     mesh_->contract(k);
     const FlatLists<int32_t>::List around = candidateLists_[k.v1];
-    for (int32_t i = 0; i < around.count; ++i) refreshCandidate(pool_.at(around.items[i]));
+    if (keying_ == nullptr) {
+        for (int32_t i = 0; i < around.count; ++i) refreshCandidate(pool_.at(around.items[i]));
+        return;
+    }
+    // The keys read the mesh and write only their own candidate, so they may be made in any order
+    // and on any thread; the heap then takes the candidates in the list's order, as above.
+    keying_->keyAll(around.items, around.count);
+    for (int32_t i = 0; i < around.count; ++i) placeKeyed(pool_.at(around.items[i]));
 }
 
 void Decimator::prefetchAround(int32_t p) const {

@@ -26,6 +26,7 @@
 #include "mixkit/ReductionControl.h"
 #include "mixkit/ReductionMesh.h"
 #include "mixkit/SetupScratch.h"
+#include "mixkit/SharedKeying.h"
 #include "mixkit/WeightingPolicy.h"
 #include "sources/Stack.h"
 
@@ -155,6 +156,12 @@ public:
 private:
     enum class Target { Count, Error };
     bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, ReductionControl* control);
+    // The loop of decimate, on the calling thread; keying_ (when set) shares its keying.
+    bool runLoop(Target mode, int32_t target, double limit, bool showPercent);
+    // Helper threads for the loop's keying: none for a small mesh, where starting them would cost
+    // more than they save, or for a mesh with repeated corners, whose penalties use shared marks.
+    int32_t keyingHelpers() const;
+    static void keyById(void* decimator, int32_t id);
     // Shows the loop's progress: points left, with the percentage of the way when asked for.
     void showProgress(Target mode, int32_t initial, int32_t target, bool showPercent) const;
     // The build passes of initialise, each on the set-up workers (host worker threads with no
@@ -174,6 +181,8 @@ private:
     // heap (true), else it stays out to be contracted (false).
     bool rekeyDearer(EdgeCandidate* c);
     void refreshCandidate(EdgeCandidate* c);
+    // Puts a keyed candidate into the heap at its key, or moves it there.
+    void placeKeyed(EdgeCandidate* c);
     void performContraction(const Contraction& k);
     void relinkCandidates(const Contraction& k);
     // Fetches ahead what refreshing the candidates around p reads.
@@ -208,4 +217,6 @@ private:
     // Scratch of each set-up worker, while initialise runs.
     Stack<SetupScratch> scratch_;
     int32_t workers_ = 1;
+    // While a loop runs with helper threads: the keying it shares with them.
+    SharedKeying* keying_ = nullptr;
 };

@@ -117,6 +117,11 @@ bool Decimator::buildCandidateLists() {
     if (settings.useChecks != 0) penalizeCandidate(c, at.target);
 }
 
+void Decimator::keyById(void* decimator, int32_t id) {
+    Decimator& d = *static_cast<Decimator*>(decimator);
+    d.keyCandidate(d.pool_.at(id));
+}
+
 bool Decimator::rekeyDearer(EdgeCandidate* c) {
     // A candidate is re-keyed when one of its ends is contracted, but its penalties also depend on
     // the other corners of the polygons around its ends, which move when their own neighbours are
@@ -131,6 +136,10 @@ bool Decimator::rekeyDearer(EdgeCandidate* c) {
 
 void Decimator::refreshCandidate(EdgeCandidate* c) {
     keyCandidate(c);
+    placeKeyed(c);
+}
+
+void Decimator::placeKeyed(EdgeCandidate* c) {
     if (c->heapPosition == HEAP_ABSENT)
         heap_.insert(c, c->heapKey);
     else

@@ -1,0 +1,77 @@
+#include "mixkit/SharedKeying.h"
+
+namespace {
+
+// Tells the processor that this is a wait loop (it then spins more lightly).
+inline void spinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+}  // namespace
+
+bool SharedKeying::take(uint32_t batch, int32_t count, int32_t* item) {
+    uint64_t next = next_.load(std::memory_order_relaxed);
+    for (;;) {
+        if (static_cast<uint32_t>(next >> kItemBits) != batch) return false;
+        const auto i = static_cast<int32_t>(next & 0xffffffffu);
+        if (i >= count) return false;
+        if (next_.compare_exchange_weak(next, next + 1, std::memory_order_relaxed)) {
+            *item = i;
+            return true;
+        }
+    }
+}
+
+void SharedKeying::keyAll(const int32_t* ids, int32_t count) {
+    if (count < 2 || waiting_.load(std::memory_order_relaxed) == 0) {
+        for (int32_t i = 0; i < count; ++i) key_(context_, ids[i]);
+        return;
+    }
+    const uint32_t batch = posted_.load(std::memory_order_relaxed) + 1;
+    ids_.store(ids, std::memory_order_relaxed);
+    count_.store(count, std::memory_order_relaxed);
+    keyed_.store(0, std::memory_order_relaxed);
+    // The first half is the loop's own, without taking (its memory is warm on this processor); the
+    // helpers take from the second, and the loop takes what they have not reached when it is done.
+    const int32_t own = (count + 1) / 2;
+    next_.store(static_cast<uint64_t>(batch) << kItemBits | static_cast<uint64_t>(own), std::memory_order_relaxed);
+    // Everything the loop wrote before (the contraction) is seen by a helper that sees the batch.
+    posted_.store(batch, std::memory_order_release);
+    for (int32_t i = 0; i < own; ++i) key_(context_, ids[i]);
+    int32_t item = 0, mine = own;
+    while (take(batch, count, &item)) {
+        key_(context_, ids[item]);
+        ++mine;
+    }
+    // The items the helpers took: their keys are seen here once they are counted.
+    while (keyed_.load(std::memory_order_acquire) < count - mine) spinPause();
+}
+
+void SharedKeying::help() {
+    uint32_t seen = posted_.load(std::memory_order_acquire);
+    waiting_.fetch_add(1);
+    for (;;) {
+        uint32_t batch = 0;
+        while ((batch = posted_.load(std::memory_order_acquire)) == seen) {
+            if (closed_.load(std::memory_order_acquire)) {
+                waiting_.fetch_sub(1);
+                return;
+            }
+            spinPause();
+        }
+        seen = batch;
+        // Read after the batch number: these are the batch's, or a later one's, whose items take()
+        // then refuses (a batch is posted only when every item of the one before is keyed).
+        const int32_t* ids = ids_.load(std::memory_order_relaxed);
+        const int32_t count = count_.load(std::memory_order_relaxed);
+        int32_t item = 0;
+        while (take(batch, count, &item)) {
+            key_(context_, ids[item]);
+            keyed_.fetch_add(1, std::memory_order_release);
+        }
+    }
+}
+
+void SharedKeying::close() { closed_.store(true, std::memory_order_release); }
