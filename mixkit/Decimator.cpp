@@ -16,6 +16,28 @@ constexpr int64_t kProgressIntervalMs = 50;
 constexpr int32_t kKeyingHelpersFrom = 20000;
 constexpr int32_t kMostKeyingHelpers = 3;
 
+// Two levels of what re-keying reads around a point, each asked for over all the points before the
+// next: the polygons of a list with their unit normals, then their corners' positions.
+void prefetchFaces(const ReductionMesh& m, const FlatLists<int32_t>::List& polys) {
+    const HostPolygon* polygons = m.polygonArray();
+    const Vector* normals = m.unitNormalArray();
+    for (int32_t j = 0; j < polys.count; ++j) {
+        __builtin_prefetch(polygons + polys.items[j]);
+        __builtin_prefetch(normals + polys.items[j]);
+    }
+}
+void prefetchCorners(const ReductionMesh& m, const FlatLists<int32_t>::List& polys) {
+    const HostPolygon* polygons = m.polygonArray();
+    const Vector* positions = m.positionArray();
+    for (int32_t j = 0; j < polys.count; ++j) {
+        const HostPolygon& f = polygons[polys.items[j]];
+        __builtin_prefetch(positions + f.a);
+        __builtin_prefetch(positions + f.b);
+        __builtin_prefetch(positions + f.c);
+        __builtin_prefetch(positions + f.d);
+    }
+}
+
 // The loop on worker 0 (the calling thread), the helpers on the others.
 class LoopJob final : public WorkerJob {
 public:
@@ -142,7 +164,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
     if (mesh_ == nullptr) return false;
     const int32_t helpers = keyingHelpers();
     if (helpers == 0) return runLoop(mode, target, limit, showPercent);
-    SharedKeying keying(&Decimator::keyById, this);
+    SharedKeying keying(&Decimator::keyById, &Decimator::prefetchKeys, this);
     keying_ = &keying;
     auto loop = [&] { return runLoop(mode, target, limit, showPercent); };
     LoopJob job(keying, loop);
@@ -228,6 +250,33 @@ void Decimator::performContraction(const Contraction& k) {
     for (int32_t i = 0; i < around.count; ++i) placeKeyed(pool_.at(around.items[i]));
 }
 
+void Decimator::prefetchKeys(void* decimator, const int32_t* ids, int32_t count) {
+    const Decimator& d = *static_cast<const Decimator*>(decimator);
+    const ReductionMesh& m = *d.mesh_;
+    // Breadth first, as prefetchAround: each level's addresses come from the level before.
+    for (int32_t i = 0; i < count; ++i) __builtin_prefetch(d.pool_.at(ids[i]));
+    for (int32_t i = 0; i < count; ++i) {
+        const EdgeCandidate& c = *d.pool_.at(ids[i]);
+        for (const int32_t end : {c.v1, c.v2}) {
+            const char* q = reinterpret_cast<const char*>(d.quadrics_.items + end);
+            __builtin_prefetch(q);
+            __builtin_prefetch(q + sizeof(Quadric) - 1);
+            m.prefetchPolygonsOf(end);
+        }
+    }
+    if (d.settings.useChecks == 0) return;
+    for (int32_t i = 0; i < count; ++i) {
+        const EdgeCandidate& c = *d.pool_.at(ids[i]);
+        prefetchFaces(m, m.polygonsOf(c.v1));
+        prefetchFaces(m, m.polygonsOf(c.v2));
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const EdgeCandidate& c = *d.pool_.at(ids[i]);
+        prefetchCorners(m, m.polygonsOf(c.v1));
+        prefetchCorners(m, m.polygonsOf(c.v2));
+    }
+}
+
 void Decimator::prefetchAround(int32_t p) const {
     // Refreshing the candidates at p reads, for each other end, its quadric and polygon list, the
     // polygons with their unit normals and the corners' positions: mostly memory that the
@@ -254,26 +303,9 @@ void Decimator::prefetchAround(int32_t p) const {
         const FlatLists<int32_t>::List polys = m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p));
         for (int32_t j = 0; j < polys.count; j += 16) __builtin_prefetch(polys.items + j);
     }
-    const HostPolygon* polygons = m.polygonArray();
-    const Vector* normals = m.unitNormalArray();
-    const Vector* positions = m.positionArray();
-    for (int32_t i = 0; i < around.count; ++i) {
-        const FlatLists<int32_t>::List polys = m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p));
-        for (int32_t j = 0; j < polys.count; ++j) {
-            __builtin_prefetch(polygons + polys.items[j]);
-            __builtin_prefetch(normals + polys.items[j]);
-        }
-    }
-    for (int32_t i = 0; i < around.count; ++i) {
-        const FlatLists<int32_t>::List polys = m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p));
-        for (int32_t j = 0; j < polys.count; ++j) {
-            const HostPolygon& f = polygons[polys.items[j]];
-            __builtin_prefetch(positions + f.a);
-            __builtin_prefetch(positions + f.b);
-            __builtin_prefetch(positions + f.c);
-            __builtin_prefetch(positions + f.d);
-        }
-    }
+    for (int32_t i = 0; i < around.count; ++i) prefetchFaces(m, m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p)));
+    for (int32_t i = 0; i < around.count; ++i)
+        prefetchCorners(m, m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p)));
 }
 
 void Decimator::relinkCandidates(const Contraction& k) {

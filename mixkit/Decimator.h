@@ -162,6 +162,7 @@ private:
     // more than they save, or for a mesh with repeated corners, whose penalties use shared marks.
     int32_t keyingHelpers() const;
     static void keyById(void* decimator, int32_t id);
+    static void prefetchKeys(void* decimator, const int32_t* ids, int32_t count);
     // Shows the loop's progress: points left, with the percentage of the way when asked for.
     void showProgress(Target mode, int32_t initial, int32_t target, bool showPercent) const;
     // The build passes of initialise, each on the set-up workers (host worker threads with no

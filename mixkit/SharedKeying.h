@@ -12,7 +12,8 @@
 // A batch takes items through one counter that holds the batch's number beside the next item, so
 // that a helper still busy with an old batch can never take an item of a new one. The loop waits
 // only for items another thread has taken and is keying; a helper that is late or not started
-// leaves its share to the loop.
+// leaves its share to the loop. The loop's thread has fetched what its keys read ahead of time; a
+// helper asks for its share's memory all at once before keying, so that the waits overlap.
 #pragma once
 
 #include <atomic>
@@ -22,8 +23,11 @@ class SharedKeying {
 public:
     // Keys candidate `id` (called from any of the threads, never twice at once for one id).
     using KeyFunction = void (*)(void* context, int32_t id);
+    // Asks the processor for what keying ids[0..count) reads (changes nothing).
+    using PrefetchFunction = void (*)(void* context, const int32_t* ids, int32_t count);
 
-    SharedKeying(KeyFunction key, void* context) : key_(key), context_(context) {}
+    SharedKeying(KeyFunction key, PrefetchFunction prefetch, void* context)
+        : key_(key), prefetch_(prefetch), context_(context) {}
     SharedKeying(const SharedKeying&) = delete;
     SharedKeying& operator=(const SharedKeying&) = delete;
 
@@ -40,6 +44,7 @@ private:
     bool take(uint32_t batch, int32_t count, int32_t* item);
 
     KeyFunction key_;
+    PrefetchFunction prefetch_;
     void* context_;
     // The loop's side: the batch posted last, what it holds, the next item (batch << 32 | item).
     alignas(64) std::atomic<uint32_t> posted_{0};
