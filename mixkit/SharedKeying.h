@@ -4,10 +4,10 @@
 // placement, then the penalties of the polygons it would leave): about half of the loop's work, in
 // pieces of a microsecond or two that read the mesh and write only the candidate's own key. While
 // the loop runs, helper threads wait, spinning, for the loop's next batch; the loop posts the
-// candidates' numbers, every thread (the loop's own included) takes items one at a time until none
-// is left, and the loop goes on once every item is keyed. Each key is made by exactly one thread
-// from the same mesh, and the loop then puts the candidates into the heap in the batch's order, as
-// on one thread: the reduction is the same for any number of threads.
+// candidates' numbers and keys the first third itself, the helpers take the rest one item at a time,
+// the loop takes what they have not reached, and it goes on once every item is keyed. Each key is
+// made by exactly one thread from the same mesh, and the loop then puts the candidates into the heap
+// in the batch's order, as on one thread: the reduction is the same for any number of threads.
 //
 // A batch takes items through one counter that holds the batch's number beside the next item, so
 // that a helper still busy with an old batch can never take an item of a new one. The loop waits
