@@ -38,33 +38,30 @@ void prefetchCorners(const ReductionMesh& m, const FlatLists<int32_t>::List& pol
     }
 }
 
-// The loop on worker 0 (the calling thread), the helpers on the others.
-class LoopJob final : public WorkerJob {
+}  // namespace
+
+// The loop on worker 0 (the calling thread), the helpers of its keying on the others.
+class Decimator::LoopJob final : public WorkerJob {
 public:
-    template <typename Loop>
-    LoopJob(SharedKeying& keying, const Loop& loop) : keying_(keying), loop_(&loop), run_(&call<Loop>) {}
+    LoopJob(Decimator& d, Target mode, int32_t target, double limit, bool showPercent)
+        : d_(d), mode_(mode), target_(target), limit_(limit), showPercent_(showPercent) {}
     void work(int32_t worker) override {
         if (worker != 0) {
-            keying_.help();
+            d_.keying_->help();
             return;
         }
-        result_ = run_(loop_);
-        keying_.close();
+        result = d_.runLoop(mode_, target_, limit_, showPercent_);
+        d_.keying_->close();
     }
-    bool result() const { return result_; }
+    bool result = false;
 
 private:
-    template <typename Loop>
-    static bool call(const void* loop) {
-        return (*static_cast<const Loop*>(loop))();
-    }
-    SharedKeying& keying_;
-    const void* loop_;
-    bool (*run_)(const void*);
-    bool result_ = false;
+    Decimator& d_;
+    Target mode_;
+    int32_t target_;
+    double limit_;
+    bool showPercent_;
 };
-
-}  // namespace
 
 Decimator::Decimator() { heap_.reserve(kHeapSlotsAtConstruction); }
 
@@ -166,11 +163,10 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
     if (helpers == 0) return runLoop(mode, target, limit, showPercent);
     SharedKeying keying(&Decimator::keyById, &Decimator::prefetchKeys, this);
     keying_ = &keying;
-    auto loop = [&] { return runLoop(mode, target, limit, showPercent); };
-    LoopJob job(keying, loop);
+    LoopJob job(*this, mode, target, limit, showPercent);
     runWorkers(job, 1 + helpers, nullptr);
     keying_ = nullptr;
-    return job.result();
+    return job.result;
 }
 
 bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPercent) {
@@ -303,7 +299,8 @@ void Decimator::prefetchAround(int32_t p) const {
         const FlatLists<int32_t>::List polys = m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p));
         for (int32_t j = 0; j < polys.count; j += 16) __builtin_prefetch(polys.items + j);
     }
-    for (int32_t i = 0; i < around.count; ++i) prefetchFaces(m, m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p)));
+    for (int32_t i = 0; i < around.count; ++i)
+        prefetchFaces(m, m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p)));
     for (int32_t i = 0; i < around.count; ++i)
         prefetchCorners(m, m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p)));
 }

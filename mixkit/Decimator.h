@@ -155,6 +155,7 @@ public:
 
 private:
     enum class Target { Count, Error };
+    class LoopJob;
     bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, ReductionControl* control);
     // The loop of decimate, on the calling thread; keying_ (when set) shares its keying.
     bool runLoop(Target mode, int32_t target, double limit, bool showPercent);
