@@ -83,9 +83,6 @@ void AttributeTransfer::release() {
     uvwTags_.clear();
     normalTag_ = HostTag();
     normalRows_ = nullptr;
-    sharedPolygons_.clear();
-    firstOnlyPolygons_.clear();
-    secondOnlyPolygons_.clear();
     ringMarks_.clear();
     ringNormals_.clear();
     deferred_ = false;

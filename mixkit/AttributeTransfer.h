@@ -26,6 +26,29 @@ class HistoryRecorder;
 // A point-selection byte at or above this reads as selected when the bytes go back to the host.
 constexpr uint8_t POINT_SET_THRESHOLD = 127;
 
+// The UVW transfer's lists for one contraction: the polygons with both ends, with only the kept
+// one, with only the other, and how far the transfer got with each. One per thread that contracts,
+// so that threads contracting apart regions of a mesh at once share no scratch.
+struct TransferScratch {
+    struct PolygonState {
+        int32_t polygon = 0;
+        int32_t state = 0;
+    };
+    Stack<PolygonState> sharedPolygons;
+    Stack<PolygonState> firstOnlyPolygons;
+    Stack<PolygonState> secondOnlyPolygons;
+    // Room for a contraction that touches `touched` polygon list entries; false when refused.
+    bool reserve(int32_t touched) {
+        return sharedPolygons.reserve(touched) && firstOnlyPolygons.reserve(touched) &&
+               secondOnlyPolygons.reserve(touched);
+    }
+    void clear() {
+        sharedPolygons.clear();
+        firstOnlyPolygons.clear();
+        secondOnlyPolygons.clear();
+    }
+};
+
 class AttributeTransfer {
 public:
     AttributeTransfer() = default;
@@ -64,11 +87,10 @@ public:
         return false;
     }
 
-    // Room in the scratch lists for a contraction that touches `touched` polygon list entries;
-    // false when the host refuses the memory.
-    bool reserve(int32_t touched) {
-        return sharedPolygons_.reserve(touched) && firstOnlyPolygons_.reserve(touched) &&
-               secondOnlyPolygons_.reserve(touched) && (normalRows_ == nullptr || ringNormals_.reserve(4 * touched));
+    // Room in the corner-normal refresh's ring for a contraction that touches `touched` polygon
+    // list entries (none needed while the normals are deferred); false when the host refuses it.
+    bool reserveRing(int32_t touched) {
+        return normalRows_ == nullptr || deferred_ || ringNormals_.reserve(4 * touched);
     }
     // History entries one contraction can add besides those of its polygons: a membership per
     // point-selection tag, a change per float map, and the hidden point.
@@ -78,7 +100,8 @@ public:
     // name both ends; turnCorners when moving the corners turns a quad's corners by `shift` to
     // make it a triangle; blendPointData and refreshNormals once the polygons are relinked.
     // `polygonMarks` is the mesh's scratch, one byte per polygon, zero on entry and on return.
-    void transferUvw(const TopologyView& mesh, uint8_t* polygonMarks, const Contraction& k, HistoryRecorder& recorder);
+    void transferUvw(const TopologyView& mesh, uint8_t* polygonMarks, const Contraction& k, TransferScratch& scratch,
+                     HistoryRecorder& recorder);
     void turnCorners(int32_t f, int shift, HistoryRecorder& recorder);
     void blendPointData(const Contraction& k, HistoryRecorder& recorder);
     void refreshNormals(const TopologyView& mesh, uint8_t* polygonMarks, int32_t v1, HistoryRecorder& recorder);
@@ -114,11 +137,6 @@ private:
         HostTag tag;
         UvwRecord* rows = nullptr;
     };
-    // A polygon of the UVW transfer's scratch lists and how far the transfer got with it.
-    struct PolygonState {
-        int32_t polygon = 0;
-        int32_t state = 0;
-    };
     // A ring point and its normal as stored at the corners (scaled and truncated once).
     struct RingNormal {
         int32_t point;
@@ -126,7 +144,7 @@ private:
     };
 
     void transferUvwTag(const TopologyView& mesh, int32_t slot, int32_t v1, int32_t v2, const Vector& target,
-                        double f, HistoryRecorder& recorder);
+                        double f, TransferScratch& scratch, HistoryRecorder& recorder);
 
     Stack<SelectionBytes> pointSets_;
     Stack<SelectionBytes> seamSets_;
@@ -134,10 +152,6 @@ private:
     Stack<UvwTag> uvwTags_;
     HostTag normalTag_;
     NormalRecord* normalRows_ = nullptr;
-    // The UVW transfer's polygons: those with both ends, with only the kept one, with only the other.
-    Stack<PolygonState> sharedPolygons_;
-    Stack<PolygonState> firstOnlyPolygons_;
-    Stack<PolygonState> secondOnlyPolygons_;
     // Writes point x's normal, as a refresh would, at its corners of every polygon around it.
     void writePointNormal(const TopologyView& mesh, int32_t x);
 

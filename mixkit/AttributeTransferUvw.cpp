@@ -13,6 +13,8 @@
 
 namespace {
 
+using PolygonState = TransferScratch::PolygonState;
+
 enum : int32_t { STATE_OPEN = 0, STATE_DONE = 1, STATE_GROUP = 2 };
 
 constexpr double kUvwTolerance = 0.0001;
@@ -78,25 +80,26 @@ bool estimateUvw(const TopologyView& mesh, int32_t polygon, const UvwRecord& row
 }  // namespace
 
 void AttributeTransfer::transferUvwTag(const TopologyView& mesh, int32_t slot, int32_t v1, int32_t v2,
-                                       const Vector& target, double f, HistoryRecorder& recorder) {
+                                       const Vector& target, double f, TransferScratch& scratch,
+                                       HistoryRecorder& recorder) {
     UvwRecord* rows = uvwTags_.items[slot].rows;
-    for (PolygonState& s : sharedPolygons_) s.state = STATE_OPEN;
-    for (PolygonState& s : firstOnlyPolygons_) s.state = STATE_OPEN;
-    for (PolygonState& s : secondOnlyPolygons_) s.state = STATE_OPEN;
+    for (PolygonState& s : scratch.sharedPolygons) s.state = STATE_OPEN;
+    for (PolygonState& s : scratch.firstOnlyPolygons) s.state = STATE_OPEN;
+    for (PolygonState& s : scratch.secondOnlyPolygons) s.state = STATE_OPEN;
 
-    for (int32_t open = 0; open < sharedPolygons_.count; ++open) {
-        if (sharedPolygons_.items[open].state != STATE_OPEN) continue;
+    for (int32_t open = 0; open < scratch.sharedPolygons.count; ++open) {
+        if (scratch.sharedPolygons.items[open].state != STATE_OPEN) continue;
         // This polygon opens a group.
-        const int32_t first = sharedPolygons_.items[open].polygon;
+        const int32_t first = scratch.sharedPolygons.items[open].polygon;
         const UvwRecord& firstRow = rows[first];
         const Vector u1 = toVector(firstRow.corner[cornerOf(mesh.polygon(first), v1)]);
         const Vector u2 = toVector(firstRow.corner[cornerOf(mesh.polygon(first), v2)]);
-        sharedPolygons_.items[open].state = STATE_GROUP;
+        scratch.sharedPolygons.items[open].state = STATE_GROUP;
         Vector sum;
         const bool measured = estimateUvw(mesh, first, firstRow, v1, v2, target, f, u1, u2, sum);
         int32_t added = 1;
-        for (int32_t i = open + 1; i < sharedPolygons_.count; ++i) {
-            PolygonState& s = sharedPolygons_.items[i];
+        for (int32_t i = open + 1; i < scratch.sharedPolygons.count; ++i) {
+            PolygonState& s = scratch.sharedPolygons.items[i];
             if (s.state != STATE_OPEN) continue;
             const HostPolygon& p = mesh.polygon(s.polygon);
             const UvwRecord& row = rows[s.polygon];
@@ -128,10 +131,10 @@ void AttributeTransfer::transferUvwTag(const TopologyView& mesh, int32_t slot, i
                 }
             }
         };
-        carryOver(firstOnlyPolygons_, v1, u1);
-        carryOver(secondOnlyPolygons_, v2, u2);
+        carryOver(scratch.firstOnlyPolygons, v1, u1);
+        carryOver(scratch.secondOnlyPolygons, v2, u2);
 
-        for (PolygonState& s : sharedPolygons_) {
+        for (PolygonState& s : scratch.sharedPolygons) {
             if (s.state != STATE_GROUP) continue;
             s.state = STATE_DONE;
             const HostPolygon& p = mesh.polygon(s.polygon);
@@ -160,22 +163,22 @@ void AttributeTransfer::transferUvwTag(const TopologyView& mesh, int32_t slot, i
 }
 
 void AttributeTransfer::transferUvw(const TopologyView& mesh, uint8_t* marks, const Contraction& k,
-                                    HistoryRecorder& recorder) {
+                                    TransferScratch& scratch, HistoryRecorder& recorder) {
     if (uvwTags_.count == 0) return;
     const int32_t v1 = k.v1;
     const int32_t v2 = k.v2;
 
     mesh.markEnds(v1, v2, marks);
-    emptyKeepingStorage(sharedPolygons_);
-    emptyKeepingStorage(firstOnlyPolygons_);
-    emptyKeepingStorage(secondOnlyPolygons_);
+    emptyKeepingStorage(scratch.sharedPolygons);
+    emptyKeepingStorage(scratch.firstOnlyPolygons);
+    emptyKeepingStorage(scratch.secondOnlyPolygons);
     for (const int32_t* list : {&v1, &v2}) {
         const FlatLists<int32_t>::List polys = mesh.polygonsOf(*list);
         for (int32_t i = 0; i < polys.count; ++i) {
             const int32_t f = polys.items[i];
             uint8_t& m = marks[f];
             if (m == 0) continue;
-            Stack<PolygonState>& target = m >= 2 ? sharedPolygons_ : (*list == v1 ? firstOnlyPolygons_ : secondOnlyPolygons_);
+            Stack<PolygonState>& target = m >= 2 ? scratch.sharedPolygons : (*list == v1 ? scratch.firstOnlyPolygons : scratch.secondOnlyPolygons);
             target.push(PolygonState{f, STATE_OPEN});
             m = 0;
         }
@@ -183,9 +186,9 @@ void AttributeTransfer::transferUvw(const TopologyView& mesh, uint8_t* marks, co
 
     const Vector target = add(mesh.position(v1), k.dv1);
     const double f = k.interpolation();
-    for (int32_t t = 0; t < uvwTags_.count; ++t) transferUvwTag(mesh, t, v1, v2, target, f, recorder);
+    for (int32_t t = 0; t < uvwTags_.count; ++t) transferUvwTag(mesh, t, v1, v2, target, f, scratch, recorder);
 
-    emptyKeepingStorage(sharedPolygons_);
-    emptyKeepingStorage(firstOnlyPolygons_);
-    emptyKeepingStorage(secondOnlyPolygons_);
+    emptyKeepingStorage(scratch.sharedPolygons);
+    emptyKeepingStorage(scratch.firstOnlyPolygons);
+    emptyKeepingStorage(scratch.secondOnlyPolygons);
 }

@@ -159,6 +159,16 @@ int32_t Decimator::keyingHelpers() const {
 bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPercent, ReductionControl* control) {
     control_ = control;
     if (mesh_ == nullptr) return false;
+    // The progress counts from here, across the parted phase and the loop.
+    startCount_ = mesh_->reducibleCount();
+    if (wantsParts(mode, target)) {
+        mesh_->deferCornerNormals();
+        if (!runParts(target, showPercent)) {
+            mesh_->settleCornerNormals();
+            if (control_ != nullptr) control_->finished();
+            return false;
+        }
+    }
     const int32_t helpers = keyingHelpers();
     if (helpers == 0) return runLoop(mode, target, limit, showPercent);
     SharedKeying keying(&Decimator::keyById, &Decimator::prefetchKeys, this);
@@ -170,7 +180,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
 }
 
 bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPercent) {
-    const int32_t initial = mesh_->reducibleCount();
+    const int32_t initial = startCount_;
     int64_t t0 = control_ != nullptr ? control_->nowMs() : 0;
     bool ok = true;
     mesh_->deferCornerNormals();
@@ -186,10 +196,13 @@ bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPerc
         }
         EdgeCandidate* top = takeCheapest();
         if (top == nullptr) break;
-        if (settings.useChecks != 0 && rekeyDearer(top)) continue;
-        if (mode == Target::Count) {
-            if (n == target || (n < target && top->heapKey != 0.0)) break;
-        } else if (placement(*top).rawError > limit) {
+        if (settings.useChecks != 0 && rekeyDearer(top, heap_)) continue;
+        // At the goal the candidate taken goes back: the heap keeps every edge left, for a
+        // later call.
+        const bool reached = mode == Target::Count ? n == target || (n < target && top->heapKey != 0.0)
+                                                   : placement(*top).rawError > limit;
+        if (reached) {
+            heap_.insert(top, top->heapKey);
             break;
         }
         if (!contract(top)) {
@@ -202,48 +215,58 @@ bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPerc
     }
     mesh_->settleCornerNormals();
     if (control_ != nullptr) control_->finished();
-    starPoints_.clear();
+    lane_.starPoints.clear();
     return ok;
 }
 
-bool Decimator::contract(EdgeCandidate* c) {
+bool Decimator::contract(EdgeCandidate* c) { return contractIn(c, lane_); }
+
+bool Decimator::contractIn(EdgeCandidate* c, Lane& lane) {
     // Out of memory: stop before the object is touched. Planning changes nothing but scratch.
+    Contraction& k = lane.contraction;
     const int32_t polygons = mesh_->polygonsOf(c->v1).count + mesh_->polygonsOf(c->v2).count;
-    if (!contraction_.changedPolygons.reserve(polygons) || !contraction_.dyingPolygons.reserve(polygons)) return false;
+    if (!k.changedPolygons.reserve(polygons) || !k.dyingPolygons.reserve(polygons)) return false;
     const Placement at = placement(*c);
-    mesh_->planContraction(c->v1, c->v2, at.target, -c->heapKey, contraction_);
-    contraction_.rawError = at.rawError > 0.0 ? at.rawError : 0.0;
-    if (!reserveContraction(contraction_)) return false;
-    heap_.remove(c);  // a candidate taken with takeCheapest is no longer there
-    performContraction(contraction_);
+    mesh_->planContraction(c->v1, c->v2, at.target, -c->heapKey, k);
+    k.rawError = at.rawError > 0.0 ? at.rawError : 0.0;
+    if (!reserveContraction(lane)) return false;
+    lane.heap->remove(c);  // a candidate taken with takeCheapest is no longer there
+    performContraction(lane);
     // The candidate has left every list; its pool slot is simply not used again.
     return !mesh_->recordingFailed();
 }
 
-bool Decimator::reserveContraction(const Contraction& k) {
+bool Decimator::reserveContraction(Lane& lane) {
     ReductionMesh& m = *mesh_;
+    const Contraction& k = lane.contraction;
     const int32_t kept = candidateLists_.count(k.v1);
-    bool ok = m.reserveContraction(k) && starPoints_.reserve(kept) &&
-              candidateLists_.reserve(k.v1, kept + candidateLists_.count(k.v2));
+    const int32_t room = kept + candidateLists_.count(k.v2);
+    if (!m.reserveContraction(k, lane.mesh) || !lane.starPoints.reserve(kept)) return false;
+    // A part's lane moves a list only into the part's own arena: the shared array may not grow
+    // while other parts use it.
+    if (lane.part >= 0) return candidateLists_.reserveIn(k.v1, room, *lane.candidateArena);
+    bool ok = candidateLists_.reserve(k.v1, room);
     if (ok && m.recording()) ok = m.reserveRecord(k.v1, k.v2);
     return ok;
 }
 
-void Decimator::performContraction(const Contraction& k) {
+void Decimator::performContraction(Lane& lane) {
+    const Contraction& k = lane.contraction;
     quadrics_[k.v1].add(quadrics_[k.v2]);
-    relinkCandidates(k);
+    relinkCandidates(lane);
     // The mesh's normal refresh walks the same lists and polygons as the candidates' refresh below.
-    prefetchAround(k.v1);
-    mesh_->contract(k);
+    prefetchAround(k.v1, *lane.heap);
+    mesh_->contract(k, lane.mesh);
     const FlatLists<int32_t>::List around = candidateLists_[k.v1];
-    if (keying_ == nullptr) {
-        for (int32_t i = 0; i < around.count; ++i) refreshCandidate(pool_.at(around.items[i]));
+    // In a part's lane the kept point was free, so every candidate around it lies in the part.
+    if (keying_ == nullptr || lane.part >= 0) {
+        for (int32_t i = 0; i < around.count; ++i) refreshCandidate(pool_.at(around.items[i]), *lane.heap);
         return;
     }
     // The keys read the mesh and write only their own candidate, so they may be made in any order
     // and on any thread; the heap then takes the candidates in the list's order, as above.
     keying_->keyAll(around.items, around.count);
-    for (int32_t i = 0; i < around.count; ++i) placeKeyed(pool_.at(around.items[i]));
+    for (int32_t i = 0; i < around.count; ++i) placeKeyed(pool_.at(around.items[i]), heap_);
 }
 
 void Decimator::prefetchKeys(void* decimator, const int32_t* ids, int32_t count) {
@@ -273,18 +296,18 @@ void Decimator::prefetchKeys(void* decimator, const int32_t* ids, int32_t count)
     }
 }
 
-void Decimator::prefetchAround(int32_t p) const {
+void Decimator::prefetchAround(int32_t p, const CandidateHeap& heap) const {
     // Refreshing the candidates at p reads, for each other end, its quadric and polygon list, the
     // polygons with their unit normals and the corners' positions: mostly memory that the
     // contraction itself did not touch. Asked for breadth first, level by level, the waits
     // overlap instead of following one another; nothing here changes any value.
     const ReductionMesh& m = *mesh_;
     const FlatLists<int32_t>::List around = candidateLists_[p];
-    const CandidateHeap::Slot* slots = heap_.slots.items;
+    const CandidateHeap::Slot* slots = heap.slots.items;
     for (int32_t i = 0; i < around.count; ++i) {
         const EdgeCandidate& c = *pool_.at(around.items[i]);
         // The candidate's slot and its parent's, which re-keying it reads first.
-        if (c.heapPosition >= 0 && c.heapPosition < heap_.size()) {
+        if (c.heapPosition >= 0 && c.heapPosition < heap.size()) {
             __builtin_prefetch(slots + c.heapPosition);
             __builtin_prefetch(slots + (c.heapPosition - 1) / 2);
         }
@@ -305,28 +328,30 @@ void Decimator::prefetchAround(int32_t p) const {
         prefetchCorners(m, m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p)));
 }
 
-void Decimator::relinkCandidates(const Contraction& k) {
+void Decimator::relinkCandidates(Lane& lane) {
+    const Contraction& k = lane.contraction;
+    Stack<int32_t>& starPoints = lane.starPoints;
     const int32_t v1 = k.v1;
     const int32_t v2 = k.v2;
     const FlatLists<int32_t>::List kept = candidateLists_[v1];
     // v1's list has room for v2's candidates (reserved with the contraction), so it does not move
     // while they are added and `gone` stays valid.
     const FlatLists<int32_t>::List gone = candidateLists_[v2];
-    emptyKeepingStorage(starPoints_);
-    for (int32_t i = 0; i < kept.count; ++i) starPoints_.push(otherEnd(*pool_.at(kept.items[i]), v1));
+    emptyKeepingStorage(starPoints);
+    for (int32_t i = 0; i < kept.count; ++i) starPoints.push(otherEnd(*pool_.at(kept.items[i]), v1));
     for (int32_t i = 0; i < gone.count; ++i) {
         EdgeCandidate* e = pool_.at(gone.items[i]);
         const int32_t u = otherEnd(*e, v2);
-        if (u != v1 && !contains(starPoints_, u)) {
+        if (u != v1 && !contains(starPoints, u)) {
             e->v1 = v1;
             e->v2 = u;
             if (candidateLists_.push(v1, e->id)) continue;
             // No room in v1's list: the edge is dropped rather than left half linked.
         }
         candidateLists_.removeFirst(u, e->id);
-        heap_.remove(e);
+        lane.heap->remove(e);
         // Candidates live in the pool until release; one that is dropped here is no longer in
-        // any list or in the heap_.
+        // any list or in a heap.
     }
     candidateLists_.empty(v2);
 }
@@ -336,9 +361,11 @@ void Decimator::release() {
     candidateLists_.clear();
     quadrics_.clear();
     pool_.release();
-    starPoints_.clear();
-    contraction_.changedPolygons.clear();
-    contraction_.dyingPolygons.clear();
+    lane_.starPoints.clear();
+    lane_.contraction.changedPolygons.clear();
+    lane_.contraction.dyingPolygons.clear();
+    lane_.mesh.transfer.clear();
+    freeFlags_.clear();
     scratch_.clear();
     mesh_ = nullptr;
 }

@@ -53,6 +53,9 @@ struct DecimatorSettings {
     // Worker threads of initialise's passes: 0 takes the host's worker thread count. The quadrics,
     // candidates and heap are the same for any count.
     int32_t threads = 0;
+    // Reducible points a part holds at most when a reduction to a count starts with a parted phase
+    // (Decimator::runParts): from four parts' worth of points on. 0: never parted.
+    int32_t partPoints = 32768;
 };
 
 // The candidates that end at one point. The decimator's lists hold candidate numbers (4 bytes
@@ -156,6 +159,38 @@ public:
 private:
     enum class Target { Count, Error };
     class LoopJob;
+    // What one thread's contractions work with: the heap they take from and put re-keyed candidates
+    // into, their scratch, and in a parted phase the part whose inside they keep to (-1: the whole
+    // mesh, the heap every candidate is in).
+    struct Lane {
+        CandidateHeap* heap = nullptr;
+        Contraction contraction;
+        Stack<int32_t> starPoints;
+        ReductionMesh::Lane mesh;
+        int32_t part = -1;
+        FlatLists<int32_t>::Arena* candidateArena = nullptr;  // the part's, for its candidate lists
+    };
+    Lane wholeMeshLane() {
+        Lane lane;
+        lane.heap = &heap_;
+        return lane;
+    }
+    struct Part;
+    // The parted phase of a reduction to `target` points: whether it runs, and the phase itself.
+    // False when stopped through the control (what was done stays done, every candidate left is
+    // back in the whole-mesh heap) or refused memory before anything changed.
+    bool wantsParts(Target mode, int32_t target) const;
+    bool runParts(int32_t target, bool showPercent);
+    // One round of one part: contractions in key order while the key stays within `limit` and
+    // fewer than `most` were made; candidates that are not free are held. Answers how many were
+    // made.
+    int32_t runPart(Part& part, Lane& lane, double limit, int32_t most, int32_t worker, std::atomic<bool>& stop);
+    // After the parted phase: every candidate left, in the point lists' order, into the whole-mesh
+    // heap, those that no part kept keyed afresh (on the set-up workers). False, with the heap left
+    // empty, when its room is refused.
+    bool gatherCandidates();
+    // In a parted phase: whether a part may contract the candidate (both ends free).
+    bool isFree(const EdgeCandidate& c) const { return freeFlags_.items[c.v1] != 0 && freeFlags_.items[c.v2] != 0; }
     bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, ReductionControl* control);
     // The loop of decimate, on the calling thread; keying_ (when set) shares its keying.
     bool runLoop(Target mode, int32_t target, double limit, bool showPercent);
@@ -181,14 +216,16 @@ private:
     void keyCandidate(EdgeCandidate* c);
     // Keys a candidate taken from the heap afresh; when that makes it dearer it goes back into the
     // heap (true), else it stays out to be contracted (false).
-    bool rekeyDearer(EdgeCandidate* c);
-    void refreshCandidate(EdgeCandidate* c);
+    bool rekeyDearer(EdgeCandidate* c, CandidateHeap& heap);
+    void refreshCandidate(EdgeCandidate* c, CandidateHeap& heap);
     // Puts a keyed candidate into the heap at its key, or moves it there.
-    void placeKeyed(EdgeCandidate* c);
-    void performContraction(const Contraction& k);
-    void relinkCandidates(const Contraction& k);
+    static void placeKeyed(EdgeCandidate* c, CandidateHeap& heap);
+    // contract in a lane; in a part's lane false also when a list lacks the room (nothing changed).
+    bool contractIn(EdgeCandidate* c, Lane& lane);
+    void performContraction(Lane& lane);
+    void relinkCandidates(Lane& lane);
     // Fetches ahead what refreshing the candidates around p reads.
-    void prefetchAround(int32_t p) const;
+    void prefetchAround(int32_t p, const CandidateHeap& heap) const;
     // Tells whether the build passes or the loops should stop.
     bool breakRequested() const;
     // Shown every 1000 items of the build passes; true when a stop was asked for.
@@ -197,7 +234,7 @@ private:
     bool buildCandidateLists();
     // Room for everything the planned contraction will store, so that a contraction is either
     // made whole or not begun; false (reported on the console) when the host refuses the memory.
-    bool reserveContraction(const Contraction& k);
+    bool reserveContraction(Lane& lane);
     // Adds one prospective face to the running penalty terms.
     struct PenaltyTerms {
         int32_t faces = 0;
@@ -212,13 +249,16 @@ private:
     FlatLists<int32_t> candidateLists_;  // per point, the numbers of the candidates that end there
     CandidateHeap heap_;
     ReductionControl* control_ = nullptr;  // asked whether to stop, told the progress; none: never stop
-    Stack<int32_t> starPoints_;
     DecimatorStatistics statistics_;
     CandidatePool pool_;
-    Contraction contraction_;
+    Lane lane_ = wholeMeshLane();  // the whole-mesh loop's
+    // While a parted phase runs: per point, non-zero while it is free (DecimatorParts.cpp).
+    Stack<uint8_t> freeFlags_;
     // Scratch of each set-up worker, while initialise runs.
     Stack<SetupScratch> scratch_;
     int32_t workers_ = 1;
+    // Reducible points when the running decimate began.
+    int32_t startCount_ = 0;
     // While a loop runs with helper threads: the keying it shares with them.
     SharedKeying* keying_ = nullptr;
 };

@@ -122,7 +122,7 @@ void Decimator::keyById(void* decimator, int32_t id) {
     d.keyCandidate(d.pool_.at(id));
 }
 
-bool Decimator::rekeyDearer(EdgeCandidate* c) {
+bool Decimator::rekeyDearer(EdgeCandidate* c, CandidateHeap& heap) {
     // A candidate is re-keyed when one of its ends is contracted, but its penalties also depend on
     // the other corners of the polygons around its ends, which move when their own neighbours are
     // contracted. Keyed afresh when it comes to the top, a candidate that would now fold a polygon
@@ -130,20 +130,20 @@ bool Decimator::rekeyDearer(EdgeCandidate* c) {
     const double before = c->heapKey;
     keyCandidate(c);
     if (!(c->heapKey < before)) return false;
-    heap_.insert(c, c->heapKey);
+    heap.insert(c, c->heapKey);
     return true;
 }
 
-void Decimator::refreshCandidate(EdgeCandidate* c) {
+void Decimator::refreshCandidate(EdgeCandidate* c, CandidateHeap& heap) {
     keyCandidate(c);
-    placeKeyed(c);
+    placeKeyed(c, heap);
 }
 
-void Decimator::placeKeyed(EdgeCandidate* c) {
+void Decimator::placeKeyed(EdgeCandidate* c, CandidateHeap& heap) {
     if (c->heapPosition == HEAP_ABSENT)
-        heap_.insert(c, c->heapKey);
+        heap.insert(c, c->heapKey);
     else
-        heap_.updateKey(c, c->heapKey);
+        heap.updateKey(c, c->heapKey);
 }
 
 namespace {

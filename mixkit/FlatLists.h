@@ -86,6 +86,44 @@ public:
         return true;
     }
 
+    // A run of the array's free end, given to one thread: lists that it alone touches move into
+    // its arena (reserveIn) while other threads use theirs, since the array itself never moves.
+    struct Arena {
+        int32_t next = 0;
+        int32_t end = 0;
+    };
+    // Gives `share` (0 to 1) of the array's free room out as `count` arenas, arena i in proportion
+    // to weights[i]; the rest stays free for reserve.
+    void makeArenas(double share, const int32_t* weights, int32_t count, Arena* arenas) {
+        int64_t total = 0;
+        for (int32_t i = 0; i < count; ++i) total += weights[i] > 0 ? weights[i] : 0;
+        const int64_t room = static_cast<int64_t>(share * (static_cast<double>(slots_.capacity) - slots_.count));
+        int64_t at = slots_.count;
+        for (int32_t i = 0; i < count; ++i) {
+            const int64_t w = weights[i] > 0 ? weights[i] : 0;
+            const int64_t size = total > 0 ? room * w / total : 0;
+            arenas[i] = Arena{static_cast<int32_t>(at), static_cast<int32_t>(at + size)};
+            at += size;
+        }
+        slots_.count = static_cast<int32_t>(at);
+    }
+    // reserve, with the run of a list that must move taken from the arena; false when the arena
+    // lacks the room (the list is unchanged).
+    bool reserveIn(int32_t p, int32_t n, Arena& arena) {
+        Span& s = spans_.items[p];
+        if (n <= s.capacity) return true;
+        const int32_t grown = s.capacity < 4 ? 4 : s.capacity + s.capacity / 2;
+        const int32_t room = n > grown ? n : grown;
+        if (arena.end - arena.next < room) return false;
+        if (s.count > 0)
+            memcpy(static_cast<void*>(slots_.items + arena.next), static_cast<const void*>(slots_.items + s.start),
+                   sizeof(T) * static_cast<size_t>(s.count));
+        s.start = arena.next;
+        s.capacity = room;
+        arena.next += room;
+        return true;
+    }
+
     // Appends v to list p; false (nothing changes) when the list must move and the host refuses
     // the memory.
     bool push(int32_t p, const T& v) {

@@ -138,6 +138,7 @@ void ReductionMesh::release() {
     unitNormals.clear();
     repeatedCorners = false;
     attributes_.release();
+    ownLane_.transfer.clear();
     recorder_.release();
 }
 
@@ -257,11 +258,20 @@ void ReductionMesh::planContraction(int32_t v1, int32_t v2, const Vector& target
     }
 }
 
-bool ReductionMesh::reserveContraction(const Contraction& k) {
+bool ReductionMesh::reserveContraction(const Contraction& k, Lane& lane) {
     const int32_t kept = pointPolygons.count(k.v1);
     const int32_t touched = kept + pointPolygons.count(k.v2);
     // The kept point gains at most the polygons relinked to it.
-    return pointPolygons.reserve(k.v1, kept + k.changedPolygons.count - k.pivot) && attributes_.reserve(touched);
+    const int32_t room = kept + k.changedPolygons.count - k.pivot;
+    if (lane.shared) return pointPolygons.reserveIn(k.v1, room, *lane.polygonArena) && lane.transfer.reserve(touched);
+    return pointPolygons.reserve(k.v1, room) && lane.transfer.reserve(touched) && attributes_.reserveRing(touched);
+}
+
+void ReductionMesh::addRetired(Lane& lane) {
+    reducibleCount_ -= lane.retiredPoints;
+    livePolygonCount -= lane.retiredSetPolygons;
+    lane.retiredPoints = 0;
+    lane.retiredSetPolygons = 0;
 }
 
 int32_t ReductionMesh::recordEntryBound(int32_t v1, int32_t v2) const {
@@ -302,14 +312,14 @@ bool ReductionMesh::startRecording() {
 // removed point's polygons are re-pointed; the attribute transfer carries the tags' data along and
 // the recorder writes every change into the contraction's record while a history is recorded.
 
-void ReductionMesh::contract(const Contraction& k) {
+void ReductionMesh::contract(const Contraction& k, Lane& lane) {
     if (attributes_.normalsDeferred()) attributes_.settleLeavingPoints(view(), k);
     recorder_.begin();
     // The UVW groups are told apart by the polygons that still name both ends.
-    attributes_.transferUvw(view(), polygonMarks.items, k, recorder_);
+    attributes_.transferUvw(view(), polygonMarks.items, k, lane.transfer, recorder_);
     movePoint(k);
-    relinkPolygons(k);
-    retirePoint(k.v2);
+    relinkPolygons(k, lane);
+    retirePoint(k.v2, lane);
     renewUnitNormals(k.v1);
     attributes_.blendPointData(k, recorder_);
     // The corner normals are part of this contraction's record, so they are refreshed before it closes.
@@ -331,14 +341,17 @@ void ReductionMesh::movePoint(const Contraction& k) {
     hostPoints[v1] = moved;
 }
 
-void ReductionMesh::relinkPolygons(const Contraction& k) {
-    for (int32_t i = 0; i < k.dyingPolygons.count; ++i) retirePolygon(k.dyingPolygons.items[i]);
+void ReductionMesh::relinkPolygons(const Contraction& k, Lane& lane) {
+    for (int32_t i = 0; i < k.dyingPolygons.count; ++i) retirePolygon(k.dyingPolygons.items[i], lane);
     for (int32_t i = k.pivot; i < k.changedPolygons.count; ++i) relinkPolygon(k.changedPolygons.items[i], k.v2, k.v1);
 }
 
-void ReductionMesh::retirePoint(int32_t v2) {
+void ReductionMesh::retirePoint(int32_t v2, Lane& lane) {
     reducibleFlags[v2] = 0;
-    --reducibleCount_;
+    if (lane.shared)
+        ++lane.retiredPoints;
+    else
+        --reducibleCount_;
     pointPolygons.empty(v2);
 }
 
@@ -348,7 +361,7 @@ void ReductionMesh::renewUnitNormals(int32_t v1) {
     for (int32_t i = 0; i < around.count; ++i) unitNormals[around.items[i]] = polygonNormal(around.items[i], true);
 }
 
-void ReductionMesh::retirePolygon(int32_t f) {
+void ReductionMesh::retirePolygon(int32_t f, Lane& lane) {
     HostPolygon& p = hostPolygons[f];
     const HostPolygon before = p;
     const int n = cornerCount(before);
@@ -357,7 +370,12 @@ void ReductionMesh::retirePolygon(int32_t f) {
     recorder_.polygonChanged(f, before, p);
     uint8_t& flag = polygonFlags[f];
     // The count follows the live members of the polygon set.
-    if (flag != 0) --livePolygonCount;
+    if (flag != 0) {
+        if (lane.shared)
+            ++lane.retiredSetPolygons;
+        else
+            --livePolygonCount;
+    }
     flag = 0;
 }
 

@@ -112,15 +112,36 @@ public:
     // ---- contraction ----
     // Fills `k` for merging v2 into v1 at `target`.
     void planContraction(int32_t v1, int32_t v2, const Vector& target, double cost, Contraction& k);
+    // One thread's scratch for contract. Threads that contract apart regions of the mesh at once
+    // (the points and polygons each touches are its own) each bring a shared lane: no polygon list
+    // then grows (reserveContraction only answers whether the room is there) and the retired counts
+    // wait in the lane until addRetired. Not while recording.
+    struct Lane {
+        TransferScratch transfer;
+        bool shared = false;
+        // In a shared lane, where the kept point's polygon list may move to.
+        FlatLists<int32_t>::Arena* polygonArena = nullptr;
+        int32_t retiredPoints = 0;
+        int32_t retiredSetPolygons = 0;
+    };
     // Room in the kept point's polygon list and in the attribute transfer's scratch lists for the
-    // planned contraction; false when the host refuses the memory.
-    bool reserveContraction(const Contraction& k);
+    // planned contraction; false when the host refuses the memory (or, in a shared lane, when the
+    // list has not the room and its arena cannot give it).
+    bool reserveContraction(const Contraction& k) { return reserveContraction(k, ownLane_); }
+    bool reserveContraction(const Contraction& k, Lane& lane);
     // Performs a planned contraction, whole: its record begun, the UVWs moved while the polygons
     // still name both ends, the kept point moved, the polygons retired or relinked, point data
     // blended, corner normals refreshed, the removed point hidden and the record closed (the
     // history steps only while recording). Needs the room of reserveContraction (and, while
     // recording, reserveRecord).
-    void contract(const Contraction& k);
+    void contract(const Contraction& k) { contract(k, ownLane_); }
+    void contract(const Contraction& k, Lane& lane);
+    // Takes a shared lane's retired counts into the mesh's.
+    void addRetired(Lane& lane);
+    // Arenas for the polygon lists of shared lanes (FlatLists::makeArenas).
+    void makePolygonListArenas(double share, const int32_t* weights, int32_t count, FlatLists<int32_t>::Arena* arenas) {
+        pointPolygons.makeArenas(share, weights, count, arenas);
+    }
     // Around a run of contractions: without a history recorded, the corner normals are written once
     // at the run's end instead of at every contraction (AttributeTransfer::deferNormals), with the
     // same result; they must be settled before anything reads them.
@@ -149,9 +170,9 @@ public:
 private:
     // The steps of contract.
     void movePoint(const Contraction& k);
-    void relinkPolygons(const Contraction& k);
-    void retirePolygon(int32_t f);
-    void retirePoint(int32_t v2);
+    void relinkPolygons(const Contraction& k, Lane& lane);
+    void retirePolygon(int32_t f, Lane& lane);
+    void retirePoint(int32_t v2, Lane& lane);
     void renewUnitNormals(int32_t v1);
     void hideRemovedPoint(int32_t v2);
 
@@ -183,6 +204,7 @@ private:
     bool repeatedCorners = false;
     AttributeTransfer attributes_;
     HistoryRecorder recorder_;
+    Lane ownLane_;
 };
 
 // The normal is measured several times for every contraction; it lives here so that it inlines.

@@ -1,0 +1,260 @@
+// The parted phase of a large reduction to a count. The reducible points are cut into spatial
+// parts (MeshParts.h); a point is free when every corner of its polygons lies in its own part.
+// Each part keeps the candidates whose two ends lie in it on a heap of its own and contracts them in
+// key order, as the whole-mesh loop would, but only where both ends are free. Around a free point
+// everything a contraction reads or writes belongs to its part, and what a key reads across the
+// part's border (the corners beyond it) never moves during the phase, so the parts run side by side
+// on the set-up workers and the result is the same for any number of them.
+//
+// A candidate that comes up while one of its ends is not free (it reaches the part's border, or a
+// candidate held before touched it) is held: it would have been contracted here, so its ends stop
+// being free, and what comes up around them is held in turn. The regions the border affects are
+// left as they are for the whole-mesh loop, instead of being reduced in another order.
+//
+// The parts go in rounds of a rising key limit, so that all of them take the cheap contractions
+// before the dearer ones. Each part stops at its share of the way on its free points, and each round
+// shares what is left of the phase's contractions among the parts by their sizes, so the phase
+// never makes more than its share. The whole-mesh loop then takes every candidate left, keyed
+// afresh where no part kept its key, and goes the rest of the way.
+#include "mixkit/Decimator.h"
+#include "mixkit/MeshParts.h"
+#include "mixkit/StackHelpers.h"
+#include "sources/HostWorkers.h"
+
+namespace {
+
+// The share of the contractions asked for that the parted phase makes at most.
+constexpr double kPartedShare = 0.85;
+// The round's key limit grows by this factor at least.
+constexpr double kLimitGrowth = 1.25;
+// The share of the lists' free room given to the parts' arenas; the rest stays for the loop after.
+constexpr double kArenaShare = 0.5;
+// The calling thread's part asks the control whether to stop this often (contractions).
+constexpr int32_t kStopPollInterval = 512;
+
+}  // namespace
+
+struct Decimator::Part {
+    CandidateHeap heap;
+    int32_t points = 0;      // reducible points at the phase's start
+    int32_t freePoints = 0;  // of them free at the start, less those that held candidates took
+    int64_t made = 0;        // contractions so far
+    // Where the part's candidate and polygon lists move when they outgrow their runs.
+    FlatLists<int32_t>::Arena candidateArena, polygonArena;
+    // The contractions the part may still make on its own: its share of the way on its free points.
+    int64_t ownRoom(double way) const { return static_cast<int64_t>(way * freePoints) - made; }
+};
+
+bool Decimator::wantsParts(Target mode, int32_t target) const {
+    const int32_t n = mesh_->reducibleCount();
+    // Not with repeated corners: their keys use the mesh's shared marks.
+    return mode == Target::Count && settings.partPoints > 0 && !mesh_->recording() && !mesh_->hasRepeatedCorners() &&
+           n / 4 >= settings.partPoints && target >= 0 && target < n;
+}
+
+bool Decimator::runParts(int32_t target, bool showPercent) {
+    ReductionMesh& m = *mesh_;
+    const int32_t points = m.pointCount();
+    const int32_t initial = m.reducibleCount();
+    // Everything the phase needs is had before the heap is touched; refused, the whole-mesh loop
+    // does all the work instead.
+    Stack<int32_t> partOf;
+    const int32_t count = splitIntoParts(m, settings.partPoints, partOf);
+    Stack<Part> parts;
+    Stack<Lane> lanes;
+    Stack<int64_t> perPart;  // each part's candidates, then what each made in a round
+    Stack<int32_t> sizes;
+    Stack<FlatLists<int32_t>::Arena> arenas;
+    if (count <= 0 || !parts.resize(count) || !lanes.resize(workers_) || !freeFlags_.resize(points) ||
+        !perPart.resize(count) || !sizes.resize(count) || !arenas.resize(2 * count)) {
+        freeFlags_.clear();
+        return true;
+    }
+    const HostPolygon* polygons = m.polygonArray();
+    for (int32_t p = 0; p < points; ++p) {
+        const int32_t part = partOf.items[p];
+        bool free = part >= 0;
+        const FlatLists<int32_t>::List around = m.polygonsOf(p);
+        for (int32_t i = 0; free && i < around.count; ++i) {
+            const HostPolygon& q = polygons[around.items[i]];
+            free = partOf.items[q.a] == part && partOf.items[q.b] == part && partOf.items[q.c] == part &&
+                   partOf.items[q.d] == part;
+        }
+        freeFlags_.items[p] = free ? 1 : 0;
+        if (part < 0) continue;
+        ++parts.items[part].points;
+        if (free) ++parts.items[part].freePoints;
+    }
+    // Each candidate once, at its first end's list, in point order.
+    auto forEachCandidate = [&](auto&& visit) {
+        for (int32_t p = 0; p < points; ++p) {
+            const FlatLists<int32_t>::List ids = candidateLists_[p];
+            for (int32_t i = 0; i < ids.count; ++i) {
+                EdgeCandidate* c = pool_.at(ids.items[i]);
+                if (c->v1 == p) visit(c);
+            }
+        }
+    };
+    auto partOfCandidate = [&](const EdgeCandidate& c) {
+        const int32_t part = partOf.items[c.v1];
+        return part == partOf.items[c.v2] ? part : -1;
+    };
+    for (int32_t i = 0; i < count; ++i) perPart.items[i] = 0;
+    forEachCandidate([&](EdgeCandidate* c) {
+        if (const int32_t part = partOfCandidate(*c); part >= 0) ++perPart.items[part];
+    });
+    bool ok = true;
+    for (int32_t i = 0; ok && i < count; ++i) {
+        const int64_t n = perPart.items[i];
+        ok = n <= INT32_MAX && parts.items[i].heap.reserve(n > 0 ? static_cast<int32_t>(n) : 1);
+    }
+    if (!ok) {
+        freeFlags_.clear();
+        return true;
+    }
+
+    // The whole-mesh heap gives its candidates up to the parts, and its room too: the parts' heaps
+    // take as much, and the loop after the phase needs room only for what is left.
+    for (int32_t i = 0; i < heap_.size(); ++i) heap_.at(i)->heapPosition = HEAP_ABSENT;
+    heap_.clear();
+    forEachCandidate([&](EdgeCandidate* c) {
+        if (const int32_t part = partOfCandidate(*c); part >= 0) parts.items[part].heap.insert(c, c->heapKey);
+    });
+    // The lists' arenas, by the parts' sizes.
+    for (int32_t i = 0; i < count; ++i) sizes.items[i] = parts.items[i].points;
+    candidateLists_.makeArenas(kArenaShare, sizes.items, count, arenas.items);
+    m.makePolygonListArenas(kArenaShare, sizes.items, count, arenas.items + count);
+    for (int32_t i = 0; i < count; ++i) {
+        parts.items[i].candidateArena = arenas.items[i];
+        parts.items[i].polygonArena = arenas.items[count + i];
+    }
+    for (int32_t w = 0; w < workers_; ++w) lanes.items[w].mesh.shared = true;
+
+    auto cheapestLeft = [&](double& cost) {
+        bool any = false;
+        for (int32_t i = 0; i < count; ++i) {
+            const CandidateHeap& h = parts.items[i].heap;
+            if (h.size() == 0) continue;
+            const double c = -h.slots.items[0].key;
+            if (!any || c < cost) cost = c;
+            any = true;
+        }
+        return any;
+    };
+    const double way = kPartedShare * (1.0 - static_cast<double>(target) / initial);
+    const int64_t share = static_cast<int64_t>(kPartedShare * (static_cast<double>(initial) - target));
+    int64_t done = 0;
+    double limit = -1.0;
+    double cheapest = 0.0;
+    bool stopped = false;
+    std::atomic<bool> stop{false};
+    auto room = [&](const Part& part, int64_t left) {
+        const int64_t byShare = left * part.points / initial;
+        const int64_t own = part.ownRoom(way);
+        return own < byShare ? own : byShare;
+    };
+    while (done < share && cheapestLeft(cheapest)) {
+        limit = limit < 0.0 ? cheapest : limit * kLimitGrowth > cheapest ? limit * kLimitGrowth : cheapest;
+        // What is left of the phase's share, shared by the parts' sizes: the round can never
+        // overshoot it, whichever parts find the work.
+        const int64_t left = share - done;
+        bool anyRoom = false;
+        for (int32_t i = 0; i < count; ++i) anyRoom = anyRoom || room(parts.items[i], left) > 0;
+        if (!anyRoom) break;
+        forBlocks(count, 1, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
+            for (int32_t i = from; i < to; ++i) {
+                Part& part = parts.items[i];
+                Lane& lane = lanes.items[worker];
+                lane.heap = &part.heap;
+                lane.part = i;
+                lane.candidateArena = &part.candidateArena;
+                lane.mesh.polygonArena = &part.polygonArena;
+                const int64_t most = room(part, left);
+                perPart.items[i] = most > 0 ? runPart(part, lane, limit, static_cast<int32_t>(most), worker, stop) : 0;
+                part.made += perPart.items[i];
+            }
+            return true;
+        });
+        for (int32_t i = 0; i < count; ++i) done += perPart.items[i];
+        for (int32_t w = 0; w < workers_; ++w) m.addRetired(lanes.items[w].mesh);
+        if (stop.load()) {
+            stopped = true;
+            break;
+        }
+        if (control_ != nullptr) {
+            showProgress(Target::Count, initial, target, showPercent);
+            if (control_->stopRequested()) {
+                stopped = true;
+                break;
+            }
+        }
+    }
+    // The candidates go back to one heap before anything else can look at them.
+    const bool gathered = gatherCandidates();
+    freeFlags_.clear();
+    return gathered && !stopped;
+}
+
+int32_t Decimator::runPart(Part& part, Lane& lane, double limit, int32_t most, int32_t worker,
+                           std::atomic<bool>& stop) {
+    int32_t made = 0;
+    int32_t steps = 0;
+    while (made < most) {
+        // The control is asked on the calling thread only.
+        if (worker == 0 && control_ != nullptr && ++steps % kStopPollInterval == 0 && control_->stopRequested())
+            stop = true;
+        if (stop.load(std::memory_order_relaxed)) break;
+        EdgeCandidate* top = static_cast<EdgeCandidate*>(part.heap.popTop());
+        if (top == nullptr) break;
+        if (settings.useChecks != 0 && rekeyDearer(top, part.heap)) continue;
+        if (-top->heapKey > limit) {
+            part.heap.insert(top, top->heapKey);
+            break;
+        }
+        if (!isFree(*top)) {
+            // Held: out of the heap until the phase ends, its ends no longer free.
+            for (const int32_t end : {top->v1, top->v2}) {
+                if (freeFlags_.items[end] == 0) continue;
+                freeFlags_.items[end] = 0;
+                --part.freePoints;
+            }
+            continue;
+        }
+        // Refused (a list whose arena lacks the room, or scratch memory): the candidate stays out
+        // of the heap, to be keyed again and taken by the whole-mesh loop.
+        if (!contractIn(top, lane)) continue;
+        ++made;
+    }
+    return made;
+}
+
+bool Decimator::gatherCandidates() {
+    const int32_t points = mesh_->pointCount();
+    auto forEachAt = [&](int32_t p, auto&& visit) {
+        const FlatLists<int32_t>::List ids = candidateLists_[p];
+        for (int32_t i = 0; i < ids.count; ++i) {
+            EdgeCandidate* c = pool_.at(ids.items[i]);
+            if (c->v1 == p) visit(c);
+        }
+    };
+    // Out of every part's heap: a candidate reaching across a border, a held one, or one that a
+    // contraction could not make room for. The keys read the mesh and write only their own
+    // candidate.
+    forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to) {
+        for (int32_t p = from; p < to; ++p)
+            forEachAt(p, [&](EdgeCandidate* c) {
+                if (c->heapPosition < 0) keyById(this, c->id);
+            });
+        return true;
+    });
+    int64_t live = 0;
+    for (int32_t p = 0; p < points; ++p)
+        forEachAt(p, [&](EdgeCandidate* c) {
+            c->heapPosition = HEAP_ABSENT;
+            ++live;
+        });
+    // Refused, the heap stays empty: the loops find nothing to take, and nothing points anywhere.
+    if (live > INT32_MAX || !heap_.reserve(live > 0 ? static_cast<int32_t>(live) : 1)) return false;
+    for (int32_t p = 0; p < points; ++p) forEachAt(p, [&](EdgeCandidate* c) { heap_.insert(c, c->heapKey); });
+    return true;
+}

@@ -1,0 +1,61 @@
+#include "mixkit/MeshParts.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "mixkit/StackHelpers.h"
+
+namespace {
+
+// A coordinate to sort by: NaN (a point no file should bring) after every number, so that the
+// order stays strict.
+double coordinate(const Vector& v, int axis) {
+    const double c = axis == 0 ? v.x : axis == 1 ? v.y : v.z;
+    return std::isnan(c) ? INFINITY : c;
+}
+
+}  // namespace
+
+int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& partOf) {
+    const int32_t points = mesh.pointCount();
+    Stack<int32_t> order;  // reducible points, each part's a run
+    if (!partOf.resize(points) || !order.reserve(points)) return -1;
+    for (int32_t p = 0; p < points; ++p) {
+        partOf.items[p] = -1;
+        if (mesh.isReducible(p)) order.items[order.count++] = p;
+    }
+    if (most < 1) most = 1;
+    struct Run {
+        int32_t from, to;
+    };
+    Stack<Run> pending;
+    if (order.count > 0 && !pushChecked(pending, Run{0, order.count})) return -1;
+    int32_t parts = 0;
+    while (pending.count > 0) {
+        const Run r = pending.items[--pending.count];
+        int32_t* ids = order.items;
+        if (r.to - r.from <= most) {
+            for (int32_t i = r.from; i < r.to; ++i) partOf.items[ids[i]] = parts;
+            ++parts;
+            continue;
+        }
+        Vector low = mesh.position(ids[r.from]);
+        Vector high = low;
+        for (int32_t i = r.from + 1; i < r.to; ++i) {
+            const Vector& v = mesh.position(ids[i]);
+            low = Vector{std::fmin(low.x, v.x), std::fmin(low.y, v.y), std::fmin(low.z, v.z)};
+            high = Vector{std::fmax(high.x, v.x), std::fmax(high.y, v.y), std::fmax(high.z, v.z)};
+        }
+        const Vector size = subtract(high, low);
+        const int axis = size.x >= size.y && size.x >= size.z ? 0 : size.y >= size.z ? 1 : 2;
+        const int32_t mid = r.from + (r.to - r.from) / 2;
+        std::nth_element(ids + r.from, ids + mid, ids + r.to, [&](int32_t a, int32_t b) {
+            const double ca = coordinate(mesh.position(a), axis);
+            const double cb = coordinate(mesh.position(b), axis);
+            return ca < cb || (ca == cb && a < b);
+        });
+        // The upper half is pushed first, so the lower one is split (and numbered) first.
+        if (!pushChecked(pending, Run{mid, r.to}) || !pushChecked(pending, Run{r.from, mid})) return -1;
+    }
+    return parts;
+}

@@ -1,0 +1,14 @@
+// Spatial parts of a mesh's reducible points, fixed by the mesh alone: the points are halved by
+// count across the longest side of their box, and each half again, until no part holds more than
+// `most`. Ties in a coordinate go by point number, so the parts never depend on how the halving
+// was run.
+#pragma once
+
+#include <cstdint>
+
+#include "mixkit/ReductionMesh.h"
+#include "sources/Stack.h"
+
+// Fills partOf with each point's part (-1 for points that are not reducible) and answers the
+// number of parts; -1 when the host refuses the memory.
+int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& partOf);
