@@ -38,15 +38,18 @@ void SharedKeying::keyAll(const int32_t* ids, int32_t count) {
         return;
     }
     const uint32_t batch = posted_.load(std::memory_order_relaxed) + 1;
-    ids_.store(ids, std::memory_order_relaxed);
-    count_.store(count, std::memory_order_relaxed);
     keyed_.store(0, std::memory_order_relaxed);
     // The first third is the loop's own, without taking (the loop's thread still has the
     // contraction to finish after the keys, and a helper that asks for its share's memory at once
     // keys an item in about a third of the loop's time); the helpers take from the rest, and the
     // loop takes what they have not reached when it is done.
     const int32_t own = count / 3;
+    // The new batch's number goes into the counter before its ids and count are stored: a helper
+    // still on the last batch that reads the new ids or count then finds its own batch closed in
+    // take, instead of taking an item past the last batch's end with the new count.
     next_.store(static_cast<uint64_t>(batch) << kItemBits | static_cast<uint64_t>(own), std::memory_order_relaxed);
+    ids_.store(ids, std::memory_order_release);
+    count_.store(count, std::memory_order_release);
     // Everything the loop wrote before (the contraction) is seen by a helper that sees the batch.
     posted_.store(batch, std::memory_order_release);
     for (int32_t i = 0; i < own; ++i) key_(context_, ids[i]);
@@ -74,9 +77,10 @@ void SharedKeying::help() {
         }
         seen = batch;
         // Read after the batch number: these are the batch's, or a later one's, whose items take()
-        // then refuses (a batch is posted only when every item of the one before is keyed).
-        const int32_t* ids = ids_.load(std::memory_order_relaxed);
-        const int32_t count = count_.load(std::memory_order_relaxed);
+        // then refuses (a batch is posted only when every item of the one before is keyed, and the
+        // later batch's number is in the counter before its ids and count are stored).
+        const int32_t* ids = ids_.load(std::memory_order_acquire);
+        const int32_t count = count_.load(std::memory_order_acquire);
         int32_t item = 0;
         bool first = true;
         while (take(batch, count, &item)) {
