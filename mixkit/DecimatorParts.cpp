@@ -38,11 +38,8 @@ struct Decimator::Part {
     CandidateHeap heap;
     int32_t points = 0;      // reducible points at the phase's start
     int32_t freePoints = 0;  // of them free at the start, less those that held candidates took
-    int64_t made = 0;        // contractions so far
     // Where the part's candidate and polygon lists move when they outgrow their runs.
     FlatLists<int32_t>::Arena candidateArena, polygonArena;
-    // The contractions the part may still make on its own: its share of the way on its free points.
-    int64_t ownRoom(double way) const { return static_cast<int64_t>(way * freePoints) - made; }
 };
 
 bool Decimator::wantsParts(Target mode, int32_t target) const {
@@ -148,18 +145,21 @@ bool Decimator::runParts(int32_t target, bool showPercent) {
     double cheapest = 0.0;
     bool stopped = false;
     std::atomic<bool> stop{false};
-    auto room = [&](const Part& part, int64_t left) {
-        const int64_t byShare = left * part.points / initial;
-        const int64_t own = part.ownRoom(way);
-        return own < byShare ? own : byShare;
+    // The phase goes its share of the way on the points still free: what is held waits, so the
+    // free regions do not run ahead of it.
+    auto goal = [&] {
+        int64_t free = 0;
+        for (int32_t i = 0; i < count; ++i) free += parts.items[i].freePoints;
+        const auto onFree = static_cast<int64_t>(way * static_cast<double>(free));
+        return onFree < share ? onFree : share;
     };
-    while (done < share && cheapestLeft(cheapest)) {
+    while (done < goal() && cheapestLeft(cheapest)) {
         limit = limit < 0.0 ? cheapest : limit * kLimitGrowth > cheapest ? limit * kLimitGrowth : cheapest;
-        // What is left of the phase's share, shared by the parts' sizes: the round can never
+        // What is left of the phase's goal, shared by the parts' sizes: the round can never
         // overshoot it, whichever parts find the work.
-        const int64_t left = share - done;
+        const int64_t left = goal() - done;
         bool anyRoom = false;
-        for (int32_t i = 0; i < count; ++i) anyRoom = anyRoom || room(parts.items[i], left) > 0;
+        for (int32_t i = 0; i < count; ++i) anyRoom = anyRoom || left * parts.items[i].points / initial > 0;
         if (!anyRoom) break;
         forBlocks(count, 1, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
             for (int32_t i = from; i < to; ++i) {
@@ -169,9 +169,8 @@ bool Decimator::runParts(int32_t target, bool showPercent) {
                 lane.part = i;
                 lane.candidateArena = &part.candidateArena;
                 lane.mesh.polygonArena = &part.polygonArena;
-                const int64_t most = room(part, left);
+                const int64_t most = left * part.points / initial;
                 perPart.items[i] = most > 0 ? runPart(part, lane, limit, static_cast<int32_t>(most), worker, stop) : 0;
-                part.made += perPart.items[i];
             }
             return true;
         });

@@ -222,6 +222,51 @@ TEST_F(ParallelSetupTest, PartedReductionIsSoundAndTheSameForAnyNumberOfWorkers)
         else
             EXPECT_EQ(differences(*obj, alone), "") << threads << " threads";
     }
+    // The parts did their work: without them the reduction takes another course.
+    host::Document doc;
+    host::PolygonObject* obj = makeGrid(doc, bigSeamGrid());
+    Job whole(obj, WholeSets(*obj).points, 1, [](DecimatorSettings& s) { s.partPoints = 0; });
+    ASSERT_TRUE(whole.decimator.initialise(&whole.mesh, nullptr));
+    ASSERT_TRUE(whole.decimator.decimateToCount(whole.mesh.reducibleCount() / 8, false, nullptr));
+    whole.mesh.attributes().writeBackPointSets();
+    EXPECT_NE(differences(*obj, alone), "");
+}
+
+// Answers yes from its nth question on.
+class StopAfter final : public ReductionControl {
+public:
+    explicit StopAfter(int n) : left_(n) {}
+    void busy() override {}
+    void pointsLeft(int32_t, int32_t) override {}
+    void finished() override {}
+    int64_t nowMs() override { return 0; }
+    bool stopRequested() override { return --left_ <= 0; }
+
+private:
+    std::atomic<int> left_;
+};
+
+TEST_F(ParallelSetupTest, PartedReductionStoppedMidwayLeavesEverythingWhole) {
+    // Stops asked for within the parts' rounds and between them: the reduction answers false, what
+    // was done stays, and the mesh and every candidate left are whole; a later call goes on.
+    for (int stopAt : {1, 3, 12}) {
+        host::Document doc;
+        host::PolygonObject* obj = makeGrid(doc, bigSeamGrid());
+        Job job(obj, WholeSets(*obj).points, 2, [](DecimatorSettings& s) { s.partPoints = 2000; });
+        ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
+        const int32_t initial = job.mesh.reducibleCount();
+        StopAfter control(stopAt);
+        EXPECT_FALSE(job.decimator.decimateToCount(initial / 8, false, &control));
+        EXPECT_LT(job.mesh.reducibleCount(), initial) << "stop at " << stopAt;
+        EXPECT_GT(job.mesh.reducibleCount(), initial / 8) << "stop at " << stopAt;
+        Shadow after(*obj, job.mesh);
+        for (int32_t p = 0; p < job.mesh.pointCount(); ++p) after.removed[p] = job.mesh.isReducible(p) == 0;
+        EXPECT_EQ(checkMesh(*obj, job.mesh, after), "") << "stop at " << stopAt;
+        EXPECT_EQ(checkDecimator(job.decimator), "") << "stop at " << stopAt;
+        EXPECT_EQ(everyListedCandidateInHeap(job.decimator), "") << "stop at " << stopAt;
+        ASSERT_TRUE(job.decimator.decimateToCount(initial / 8, false, nullptr));
+        EXPECT_EQ(job.mesh.reducibleCount(), initial / 8);
+    }
 }
 
 // The polls of initialise on the big seam grid: every 1000th of its 30000 polygons and of its
