@@ -27,8 +27,9 @@ namespace {
 constexpr double kPartedShare = 0.85;
 // The round's key limit grows by this factor at least.
 constexpr double kLimitGrowth = 1.25;
-// The share of the lists' free room given to the parts' arenas; the rest stays for the loop after.
-constexpr double kArenaShare = 0.5;
+// The share of the lists' free room given to the parts' arenas (a list that finds its arena full
+// holds its candidate back); the loop after the phase grows the lists as it needs.
+constexpr double kArenaShare = 0.95;
 // The calling thread's part asks the control whether to stop this often (contractions).
 constexpr int32_t kStopPollInterval = 512;
 
@@ -210,19 +211,18 @@ int32_t Decimator::runPart(Part& part, Lane& lane, double limit, int32_t most, i
             part.heap.insert(top, top->heapKey);
             break;
         }
-        if (!isFree(*top)) {
-            // Held: out of the heap until the phase ends, its ends no longer free.
-            for (const int32_t end : {top->v1, top->v2}) {
-                if (freeFlags_.items[end] == 0) continue;
-                freeFlags_.items[end] = 0;
-                --part.freePoints;
-            }
+        // Held, when it reaches beyond the free points or cannot be made here (a list whose arena
+        // lacks the room, or scratch memory): out of the heap until the phase ends, its ends no
+        // longer free.
+        if (isFree(*top) && contractIn(top, lane)) {
+            ++made;
             continue;
         }
-        // Refused (a list whose arena lacks the room, or scratch memory): the candidate stays out
-        // of the heap, to be keyed again and taken by the whole-mesh loop.
-        if (!contractIn(top, lane)) continue;
-        ++made;
+        for (const int32_t end : {top->v1, top->v2}) {
+            if (freeFlags_.items[end] == 0) continue;
+            freeFlags_.items[end] = 0;
+            --part.freePoints;
+        }
     }
     return made;
 }
