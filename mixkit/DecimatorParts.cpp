@@ -7,15 +7,17 @@
 // on the set-up workers and the result is the same for any number of them.
 //
 // A candidate that comes up while one of its ends is not free (it reaches the part's border, or a
-// candidate held before touched it) is held: it would have been contracted here, so its ends stop
-// being free, and what comes up around them is held in turn. The regions the border affects are
-// left as they are for the whole-mesh loop, instead of being reduced in another order.
+// candidate held before touched it), or that the part cannot make (its list's arena is full), is
+// held: it would have been contracted here, so its ends stop being free, and what comes up around
+// them is held in turn. The regions the border affects are left as they are for the whole-mesh
+// loop, instead of being reduced in another order.
 //
 // The parts go in rounds of a rising key limit, so that all of them take the cheap contractions
-// before the dearer ones. Each part stops at its share of the way on its free points, and each round
-// shares what is left of the phase's contractions among the parts by their sizes, so the phase
-// never makes more than its share. The whole-mesh loop then takes every candidate left, keyed
-// afresh where no part kept its key, and goes the rest of the way.
+// before the dearer ones. The phase stops when it has gone its share of the way on the points still
+// free (what is held waits, so the free regions do not run ahead of it), and each round shares what
+// is left of that among the parts by their sizes, so the phase never goes further. The whole-mesh
+// loop then takes every candidate left, keyed afresh where no part kept its key, and goes the rest
+// of the way.
 #include "mixkit/Decimator.h"
 #include "mixkit/MeshParts.h"
 #include "mixkit/StackHelpers.h"
