@@ -244,7 +244,7 @@ bool Decimator::reserveContraction(Lane& lane) {
     if (!m.reserveContraction(k, lane.mesh) || !lane.starPoints.reserve(kept)) return false;
     // A part's lane moves a list only into the part's own arena: the shared array may not grow
     // while other parts use it.
-    if (lane.part >= 0) return candidateLists_.reserveIn(k.v1, room, *lane.candidateArena);
+    if (lane.inPart()) return candidateLists_.reserveIn(k.v1, room, *lane.candidateArena);
     bool ok = candidateLists_.reserve(k.v1, room);
     if (ok && m.recording()) ok = m.reserveRecord(k.v1, k.v2);
     return ok;
@@ -259,7 +259,7 @@ void Decimator::performContraction(Lane& lane) {
     mesh_->contract(k, lane.mesh);
     const FlatLists<int32_t>::List around = candidateLists_[k.v1];
     // In a part's lane the kept point was free, so every candidate around it lies in the part.
-    if (keying_ == nullptr || lane.part >= 0) {
+    if (keying_ == nullptr || lane.inPart()) {
         for (int32_t i = 0; i < around.count; ++i) refreshCandidate(pool_.at(around.items[i]), *lane.heap);
         return;
     }

@@ -160,21 +160,18 @@ private:
     enum class Target { Count, Error };
     class LoopJob;
     // What one thread's contractions work with: the heap they take from and put re-keyed candidates
-    // into, their scratch, and in a parted phase the part whose inside they keep to (-1: the whole
-    // mesh, the heap every candidate is in).
+    // into, their scratch, and in a parted phase the part's arena for its candidate lists (none: the
+    // whole mesh, the heap every candidate is in).
     struct Lane {
+        Lane() = default;
+        explicit Lane(CandidateHeap* h) : heap(h) {}
         CandidateHeap* heap = nullptr;
         Contraction contraction;
         Stack<int32_t> starPoints;
         ReductionMesh::Lane mesh;
-        int32_t part = -1;
-        FlatLists<int32_t>::Arena* candidateArena = nullptr;  // the part's, for its candidate lists
+        FlatLists<int32_t>::Arena* candidateArena = nullptr;
+        bool inPart() const { return candidateArena != nullptr; }
     };
-    Lane wholeMeshLane() {
-        Lane lane;
-        lane.heap = &heap_;
-        return lane;
-    }
     struct Part;
     // The parted phase of a reduction to `target` points: whether it runs, and the phase itself.
     // False when stopped through the control (what was done stays done, every candidate left is
@@ -251,7 +248,7 @@ private:
     ReductionControl* control_ = nullptr;  // asked whether to stop, told the progress; none: never stop
     DecimatorStatistics statistics_;
     CandidatePool pool_;
-    Lane lane_ = wholeMeshLane();  // the whole-mesh loop's
+    Lane lane_{&heap_};  // the whole-mesh loop's
     // While a parted phase runs: per point, non-zero while it is free (DecimatorParts.cpp).
     Stack<uint8_t> freeFlags_;
     // Scratch of each set-up worker, while initialise runs.

@@ -35,6 +35,17 @@ constexpr double kArenaShare = 0.95;
 // The calling thread's part asks the control whether to stop this often (contractions).
 constexpr int32_t kStopPollInterval = 512;
 
+// Visits the candidates listed at point p whose first end is p: over all points, each candidate
+// once, in point order.
+template <typename Visit>
+void forEachFirstAt(const FlatLists<int32_t>& lists, const CandidatePool& pool, int32_t p, const Visit& visit) {
+    const FlatLists<int32_t>::List ids = lists[p];
+    for (int32_t i = 0; i < ids.count; ++i) {
+        EdgeCandidate* c = pool.at(ids.items[i]);
+        if (c->v1 == p) visit(c);
+    }
+}
+
 }  // namespace
 
 struct Decimator::Part {
@@ -58,18 +69,19 @@ bool Decimator::runParts(int32_t target, bool showPercent) {
     const int32_t initial = m.reducibleCount();
     // Everything the phase needs is had before the heap is touched; refused, the whole-mesh loop
     // does all the work instead.
+    struct DropFlags {
+        Stack<uint8_t>& flags;
+        ~DropFlags() { flags.clear(); }
+    } dropFlags{freeFlags_};
     Stack<int32_t> partOf;
     const int32_t count = splitIntoParts(m, settings.partPoints, partOf);
     Stack<Part> parts;
     Stack<Lane> lanes;
-    Stack<int64_t> perPart;  // each part's candidates, then what each made in a round
-    Stack<int32_t> sizes;
+    Stack<int32_t> perPart;  // each part's candidates, then its size, then what it made in a round
     Stack<FlatLists<int32_t>::Arena> arenas;
     if (count <= 0 || !parts.resize(count) || !lanes.resize(workers_) || !freeFlags_.resize(points) ||
-        !perPart.resize(count) || !sizes.resize(count) || !arenas.resize(2 * count)) {
-        freeFlags_.clear();
+        !perPart.resize(count) || !arenas.resize(2 * count))
         return true;
-    }
     const HostPolygon* polygons = m.polygonArray();
     for (int32_t p = 0; p < points; ++p) {
         const int32_t part = partOf.items[p];
@@ -85,15 +97,8 @@ bool Decimator::runParts(int32_t target, bool showPercent) {
         ++parts.items[part].points;
         if (free) ++parts.items[part].freePoints;
     }
-    // Each candidate once, at its first end's list, in point order.
-    auto forEachCandidate = [&](auto&& visit) {
-        for (int32_t p = 0; p < points; ++p) {
-            const FlatLists<int32_t>::List ids = candidateLists_[p];
-            for (int32_t i = 0; i < ids.count; ++i) {
-                EdgeCandidate* c = pool_.at(ids.items[i]);
-                if (c->v1 == p) visit(c);
-            }
-        }
+    auto forEachCandidate = [&](const auto& visit) {
+        for (int32_t p = 0; p < points; ++p) forEachFirstAt(candidateLists_, pool_, p, visit);
     };
     auto partOfCandidate = [&](const EdgeCandidate& c) {
         const int32_t part = partOf.items[c.v1];
@@ -103,15 +108,8 @@ bool Decimator::runParts(int32_t target, bool showPercent) {
     forEachCandidate([&](EdgeCandidate* c) {
         if (const int32_t part = partOfCandidate(*c); part >= 0) ++perPart.items[part];
     });
-    bool ok = true;
-    for (int32_t i = 0; ok && i < count; ++i) {
-        const int64_t n = perPart.items[i];
-        ok = n <= INT32_MAX && parts.items[i].heap.reserve(n > 0 ? static_cast<int32_t>(n) : 1);
-    }
-    if (!ok) {
-        freeFlags_.clear();
-        return true;
-    }
+    for (int32_t i = 0; i < count; ++i)
+        if (!parts.items[i].heap.reserve(perPart.items[i] > 0 ? perPart.items[i] : 1)) return true;
 
     // The whole-mesh heap gives its candidates up to the parts, and its room too: the parts' heaps
     // take as much, and the loop after the phase needs room only for what is left.
@@ -121,14 +119,13 @@ bool Decimator::runParts(int32_t target, bool showPercent) {
         if (const int32_t part = partOfCandidate(*c); part >= 0) parts.items[part].heap.insert(c, c->heapKey);
     });
     // The lists' arenas, by the parts' sizes.
-    for (int32_t i = 0; i < count; ++i) sizes.items[i] = parts.items[i].points;
-    candidateLists_.makeArenas(kArenaShare, sizes.items, count, arenas.items);
-    m.makePolygonListArenas(kArenaShare, sizes.items, count, arenas.items + count);
+    for (int32_t i = 0; i < count; ++i) perPart.items[i] = parts.items[i].points;
+    candidateLists_.makeArenas(kArenaShare, perPart.items, count, arenas.items);
+    m.makePolygonListArenas(kArenaShare, perPart.items, count, arenas.items + count);
     for (int32_t i = 0; i < count; ++i) {
         parts.items[i].candidateArena = arenas.items[i];
         parts.items[i].polygonArena = arenas.items[count + i];
     }
-    for (int32_t w = 0; w < workers_; ++w) lanes.items[w].mesh.shared = true;
 
     auto cheapestLeft = [&](double& cost) {
         bool any = false;
@@ -169,7 +166,6 @@ bool Decimator::runParts(int32_t target, bool showPercent) {
                 Part& part = parts.items[i];
                 Lane& lane = lanes.items[worker];
                 lane.heap = &part.heap;
-                lane.part = i;
                 lane.candidateArena = &part.candidateArena;
                 lane.mesh.polygonArena = &part.polygonArena;
                 const int64_t most = left * part.points / initial;
@@ -192,9 +188,7 @@ bool Decimator::runParts(int32_t target, bool showPercent) {
         }
     }
     // The candidates go back to one heap before anything else can look at them.
-    const bool gathered = gatherCandidates();
-    freeFlags_.clear();
-    return gathered && !stopped;
+    return gatherCandidates() && !stopped;
 }
 
 int32_t Decimator::runPart(Part& part, Lane& lane, double limit, int32_t most, int32_t worker,
@@ -231,13 +225,7 @@ int32_t Decimator::runPart(Part& part, Lane& lane, double limit, int32_t most, i
 
 bool Decimator::gatherCandidates() {
     const int32_t points = mesh_->pointCount();
-    auto forEachAt = [&](int32_t p, auto&& visit) {
-        const FlatLists<int32_t>::List ids = candidateLists_[p];
-        for (int32_t i = 0; i < ids.count; ++i) {
-            EdgeCandidate* c = pool_.at(ids.items[i]);
-            if (c->v1 == p) visit(c);
-        }
-    };
+    auto forEachAt = [&](int32_t p, const auto& visit) { forEachFirstAt(candidateLists_, pool_, p, visit); };
     // Out of every part's heap: a candidate reaching across a border, a held one, or one that a
     // contraction could not make room for. The keys read the mesh and write only their own
     // candidate.
@@ -248,14 +236,14 @@ bool Decimator::gatherCandidates() {
             });
         return true;
     });
-    int64_t live = 0;
+    int32_t live = 0;  // candidates are numbered in 32 bits
     for (int32_t p = 0; p < points; ++p)
         forEachAt(p, [&](EdgeCandidate* c) {
             c->heapPosition = HEAP_ABSENT;
             ++live;
         });
     // Refused, the heap stays empty: the loops find nothing to take, and nothing points anywhere.
-    if (live > INT32_MAX || !heap_.reserve(live > 0 ? static_cast<int32_t>(live) : 1)) return false;
+    if (!heap_.reserve(live > 0 ? live : 1)) return false;
     for (int32_t p = 0; p < points; ++p) forEachAt(p, [&](EdgeCandidate* c) { heap_.insert(c, c->heapKey); });
     return true;
 }

@@ -263,7 +263,7 @@ bool ReductionMesh::reserveContraction(const Contraction& k, Lane& lane) {
     const int32_t touched = kept + pointPolygons.count(k.v2);
     // The kept point gains at most the polygons relinked to it.
     const int32_t room = kept + k.changedPolygons.count - k.pivot;
-    if (lane.shared) return pointPolygons.reserveIn(k.v1, room, *lane.polygonArena) && lane.transfer.reserve(touched);
+    if (lane.shared()) return pointPolygons.reserveIn(k.v1, room, *lane.polygonArena) && lane.transfer.reserve(touched);
     return pointPolygons.reserve(k.v1, room) && lane.transfer.reserve(touched) && attributes_.reserveRing(touched);
 }
 
@@ -348,7 +348,7 @@ void ReductionMesh::relinkPolygons(const Contraction& k, Lane& lane) {
 
 void ReductionMesh::retirePoint(int32_t v2, Lane& lane) {
     reducibleFlags[v2] = 0;
-    if (lane.shared)
+    if (lane.shared())
         ++lane.retiredPoints;
     else
         --reducibleCount_;
@@ -371,7 +371,7 @@ void ReductionMesh::retirePolygon(int32_t f, Lane& lane) {
     uint8_t& flag = polygonFlags[f];
     // The count follows the live members of the polygon set.
     if (flag != 0) {
-        if (lane.shared)
+        if (lane.shared())
             ++lane.retiredSetPolygons;
         else
             --livePolygonCount;

@@ -118,9 +118,9 @@ public:
     // wait in the lane until addRetired. Not while recording.
     struct Lane {
         TransferScratch transfer;
-        bool shared = false;
-        // In a shared lane, where the kept point's polygon list may move to.
+        // Set for a shared lane: where the kept point's polygon list may move to.
         FlatLists<int32_t>::Arena* polygonArena = nullptr;
+        bool shared() const { return polygonArena != nullptr; }
         int32_t retiredPoints = 0;
         int32_t retiredSetPolygons = 0;
     };

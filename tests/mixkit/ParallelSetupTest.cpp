@@ -214,8 +214,11 @@ TEST_F(ParallelSetupTest, PartedReductionIsSoundAndTheSameForAnyNumberOfWorkers)
         EXPECT_EQ(checkMesh(*obj, job.mesh, after), "") << threads << " threads";
         EXPECT_EQ(checkDecimator(job.decimator), "") << threads << " threads";
         EXPECT_EQ(everyListedCandidateInHeap(job.decimator), "") << threads << " threads";
-        for (int32_t p = 0; p < job.mesh.pointCount(); p += 7)
-            if (job.mesh.isReducible(p) != 0) ASSERT_EQ(checkNormalsAround(*obj, job.mesh, p), "") << "point " << p;
+        for (int32_t p = 0; p < job.mesh.pointCount(); p += 7) {
+            if (job.mesh.isReducible(p) != 0) {
+                ASSERT_EQ(checkNormalsAround(*obj, job.mesh, p), "") << "point " << p;
+            }
+        }
         job.mesh.attributes().writeBackPointSets();
         if (threads == 1)
             alone.copyStateFrom(*obj);
