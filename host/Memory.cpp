@@ -1,5 +1,7 @@
 #include "Memory.h"
 
+#include "host/LargeFile.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +20,8 @@ struct alignas(std::max_align_t) Header {
     uint32_t magic;
     char tag[16];  // copied: the caller's string may live in a library that is unloaded first
 };
+// Blocks from this size on are advised to take huge pages.
+constexpr size_t kLargeBlock = size_t{8} << 20;
 constexpr uint32_t kMagic = 0x56584d45;  // guards against releasing a foreign pointer
 
 std::atomic<size_t> gLiveBlocks{0};
@@ -54,6 +58,10 @@ void* allocate(size_t size, int32_t line, const char* tag) {
     if (size > (SIZE_MAX - sizeof(Header))) return nullptr;
     auto* h = static_cast<Header*>(std::malloc(sizeof(Header) + size));
     if (!h) return nullptr;
+    // The module's big arrays (a million triangles' corners, the reduction's lists) are filled
+    // front to back right after they are made: with huge pages that costs a fault per 2 MiB, not
+    // per 4 KiB, and on a virtual machine a fault is dear.
+    if (size >= kLargeBlock) preferHugePages(h + 1, size);
     h->size = size;
     std::strncpy(h->tag, tag ? tag : "", sizeof(h->tag) - 1);
     h->tag[sizeof(h->tag) - 1] = 0;
