@@ -1,6 +1,10 @@
 // The packet query of NMOctree: the any-hit test of up to 64 rays from one origin in one walk.
+#include <atomic>
+#include <cmath>
 #include <cstdint>
-#if defined(__SSE2__)
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -13,88 +17,128 @@ using nmquery::prepare;
 
 namespace {
 
-// Up to eight boxes side by side, their corners taken relative to a ray origin: lo[axis][lane] and
-// hi[axis][lane].
-struct BoxLanes {
-    float lo[3][8];
-    float hi[3][8];
+// A box with its corners taken relative to the packet's origin.
+struct RelativeBox {
+    float lo[3], hi[3];
 };
 
-// Adds `bit` to enters[k] for every box k < n that the ray (no zero component) enters at some
-// t ≥ 0: box by box the same operations, in the same order, as the single ray's slab test. With
-// SSE four boxes are tested at once: maxps and minps pick as `t1 > tn ? t1 : tn` and
-// `t2 < tf ? t2 : tf` do (the second operand when either is NaN), so every lane's answer is the
-// scalar one. Lanes past n hold zeros and their answers are dropped.
-inline void enterBoxes(const BoxLanes& b, int32_t n, const Ray& r, uint64_t bit, uint64_t* enters) {
-    const float* nearX = r.nearHi[0] ? b.hi[0] : b.lo[0];
-    const float* farX = r.nearHi[0] ? b.lo[0] : b.hi[0];
-    const float* nearY = r.nearHi[1] ? b.hi[1] : b.lo[1];
-    const float* farY = r.nearHi[1] ? b.lo[1] : b.hi[1];
-    const float* nearZ = r.nearHi[2] ? b.hi[2] : b.lo[2];
-    const float* farZ = r.nearHi[2] ? b.lo[2] : b.hi[2];
-#if defined(__SSE2__)
-    const __m128 ix = _mm_set1_ps(r.inv[0]), iy = _mm_set1_ps(r.inv[1]), iz = _mm_set1_ps(r.inv[2]);
-    const __m128 zero = _mm_setzero_ps();
-    for (int32_t k = 0; k < n; k += 4) {
-        __m128 tn = _mm_max_ps(_mm_mul_ps(_mm_loadu_ps(nearX + k), ix), _mm_set1_ps(-3e38f));
-        __m128 tf = _mm_min_ps(_mm_mul_ps(_mm_loadu_ps(farX + k), ix), _mm_set1_ps(3e38f));
-        tn = _mm_max_ps(_mm_mul_ps(_mm_loadu_ps(nearY + k), iy), tn);
-        tf = _mm_min_ps(_mm_mul_ps(_mm_loadu_ps(farY + k), iy), tf);
-        tn = _mm_max_ps(_mm_mul_ps(_mm_loadu_ps(nearZ + k), iz), tn);
-        tf = _mm_min_ps(_mm_mul_ps(_mm_loadu_ps(farZ + k), iz), tf);
-        uint32_t hit = static_cast<uint32_t>(_mm_movemask_ps(_mm_and_ps(_mm_cmple_ps(tn, tf), _mm_cmpge_ps(tf, zero))));
-        if (n - k < 4) hit &= (1u << (n - k)) - 1u;
-        while (hit != 0) {
-            enters[k + __builtin_ctz(hit)] |= bit;
-            hit &= hit - 1;
-        }
-    }
-#else
-    const float ix = r.inv[0], iy = r.inv[1], iz = r.inv[2];
-    for (int32_t k = 0; k < n; ++k) {
-        float tn = -3e38f, tf = 3e38f;
-        float t1 = nearX[k] * ix, t2 = farX[k] * ix;
-        tn = t1 > tn ? t1 : tn;
-        tf = t2 < tf ? t2 : tf;
-        t1 = nearY[k] * iy;
-        t2 = farY[k] * iy;
-        tn = t1 > tn ? t1 : tn;
-        tf = t2 < tf ? t2 : tf;
-        t1 = nearZ[k] * iz;
-        t2 = farZ[k] * iz;
-        tn = t1 > tn ? t1 : tn;
-        tf = t2 < tf ? t2 : tf;
-        enters[k] |= (tn <= tf) & (tf >= 0.0f) ? bit : 0;
-    }
-#endif
-}
+// The inverse directions of the packet's rays side by side, axis by axis, for testing many rays
+// against one box at once. Lanes of rays that take the one-by-one test, and lanes past the packet,
+// hold 1 (their answers are dropped).
+struct RayLanes {
+    alignas(32) float inv[3][64];
+};
 
-// The same for one lane and a ray that may have zero components (the origin must then lie in the
-// slab).
-inline bool enteredLane(const BoxLanes& b, int32_t k, const Ray& r) {
+// The slab test of one ray, as the single-ray query makes it: for a zero component, whether the
+// origin lies in the slab; otherwise the corner the ray meets first by the direction's sign, and
+// `t1 > tn ? t1 : tn` (which skips a NaN from an infinite inverse times zero).
+inline bool enteredOne(const RelativeBox& b, const Ray& r) {
     float tn = -3e38f, tf = 3e38f;
     for (int a = 0; a < 3; ++a) {
         if (r.flat[a]) {
             // lo ≤ p ≤ hi, as (lo − p) ≤ 0 ≤ (hi − p).
-            if (b.lo[a][k] > 0.0f || b.hi[a][k] < 0.0f) return false;
+            if (b.lo[a] > 0.0f || b.hi[a] < 0.0f) return false;
             continue;
         }
-        const float t1 = (r.nearHi[a] ? b.hi : b.lo)[a][k] * r.inv[a];
-        const float t2 = (r.nearHi[a] ? b.lo : b.hi)[a][k] * r.inv[a];
+        const float t1 = (r.nearHi[a] ? b.hi : b.lo)[a] * r.inv[a];
+        const float t2 = (r.nearHi[a] ? b.lo : b.hi)[a] * r.inv[a];
         tn = t1 > tn ? t1 : tn;
         tf = t2 < tf ? t2 : tf;
     }
     return tn <= tf && tf >= 0.0f;
 }
 
+// The rays of `live` whose slab test the box passes, many rays at a time. Only rays whose inverse
+// direction is finite and non-zero on every axis go this way: then no product is NaN, the two
+// products of an axis are ordered as the direction's sign says (rounding keeps lo − p ≤ hi − p and
+// the order of their products), and min and max pick exactly the entry and exit the one-by-one
+// test picks by the sign. So every answer is the one-by-one answer.
+uint64_t enterRaysPortable(const RelativeBox& b, const RayLanes& r, uint64_t live) {
+    uint64_t in = 0;
+#if defined(__SSE2__)
+    const __m128 lowest = _mm_set1_ps(-3e38f), highest = _mm_set1_ps(3e38f), zero = _mm_setzero_ps();
+    for (int g = 0; g < 64; g += 4) {
+        if (((live >> g) & 0xf) == 0) continue;
+        __m128 tn = lowest, tf = highest;
+        for (int a = 0; a < 3; ++a) {
+            const __m128 inv = _mm_load_ps(r.inv[a] + g);
+            const __m128 t1 = _mm_mul_ps(_mm_set1_ps(b.lo[a]), inv), t2 = _mm_mul_ps(_mm_set1_ps(b.hi[a]), inv);
+            tn = _mm_max_ps(_mm_min_ps(t1, t2), tn);
+            tf = _mm_min_ps(_mm_max_ps(t1, t2), tf);
+        }
+        const __m128 ok = _mm_and_ps(_mm_cmple_ps(tn, tf), _mm_cmpge_ps(tf, zero));
+        in |= uint64_t(uint32_t(_mm_movemask_ps(ok))) << g;
+    }
+#else
+    for (int i = 0; i < 64; ++i) {
+        if (((live >> i) & 1) == 0) continue;
+        float tn = -3e38f, tf = 3e38f;
+        for (int a = 0; a < 3; ++a) {
+            const float t1 = b.lo[a] * r.inv[a][i], t2 = b.hi[a] * r.inv[a][i];
+            const float near = t1 < t2 ? t1 : t2, far = t1 < t2 ? t2 : t1;
+            tn = near > tn ? near : tn;
+            tf = far < tf ? far : tf;
+        }
+        if (tn <= tf && tf >= 0.0f) in |= uint64_t(1) << i;
+    }
+#endif
+    return in & live;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same, eight rays at a time, for processors with AVX2 (chosen when the program runs).
+__attribute__((target("avx2"))) uint64_t enterRaysWide(const RelativeBox& b, const RayLanes& r, uint64_t live) {
+    const __m256 lowest = _mm256_set1_ps(-3e38f), highest = _mm256_set1_ps(3e38f), zero = _mm256_setzero_ps();
+    const __m256 lo[3] = {_mm256_set1_ps(b.lo[0]), _mm256_set1_ps(b.lo[1]), _mm256_set1_ps(b.lo[2])};
+    const __m256 hi[3] = {_mm256_set1_ps(b.hi[0]), _mm256_set1_ps(b.hi[1]), _mm256_set1_ps(b.hi[2])};
+    uint64_t in = 0;
+    for (int g = 0; g < 64; g += 8) {
+        if (((live >> g) & 0xff) == 0) continue;
+        __m256 tn = lowest, tf = highest;
+        for (int a = 0; a < 3; ++a) {
+            const __m256 inv = _mm256_load_ps(r.inv[a] + g);
+            const __m256 t1 = _mm256_mul_ps(lo[a], inv), t2 = _mm256_mul_ps(hi[a], inv);
+            tn = _mm256_max_ps(_mm256_min_ps(t1, t2), tn);
+            tf = _mm256_min_ps(_mm256_max_ps(t1, t2), tf);
+        }
+        const __m256 ok = _mm256_and_ps(_mm256_cmp_ps(tn, tf, _CMP_LE_OQ), _mm256_cmp_ps(tf, zero, _CMP_GE_OQ));
+        in |= uint64_t(uint32_t(_mm256_movemask_ps(ok))) << g;
+    }
+    return in & live;
+}
+#endif
+
+using EnterRays = uint64_t (*)(const RelativeBox&, const RayLanes&, uint64_t);
+
+EnterRays chooseEnterRays(bool allowWide) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();  // may run before the program's own start-up has asked the processor
+    if (allowWide && __builtin_cpu_supports("avx2")) return enterRaysWide;
+#endif
+    (void)allowWide;
+    return enterRaysPortable;
+}
+
+std::atomic<EnterRays> gEnterRays{chooseEnterRays(true)};
+
 }  // namespace
+
+namespace nmquery {
+
+bool useWideBoxTests(bool allow) {
+    const EnterRays chosen = chooseEnterRays(allow);
+    gEnterRays.store(chosen, std::memory_order_relaxed);
+    return chosen != enterRaysPortable;
+}
+
+}  // namespace nmquery
 
 // The packet walks the tree once for all its rays. A node is entered with the rays whose box tests
 // passed on the way down, less those already blocked; each ray meets exactly the boxes (and so the
 // triangles) it would meet alone, so the answers are those of anyHit. All rays share the origin, so
-// the box corners relative to it are computed once per box; a ray is then tested against all the
-// children of a node side by side, and a child box that holds the origin lets every ray in without
-// a test (a ray starting inside a box always passes its slab test). Children are visited nearest
+// the box corners relative to it are computed once per box; each child box of a node is then tested
+// against the rays side by side, and a child box that holds the origin lets every ray in without a
+// test (a ray starting inside a box always passes its slab test). Children are visited nearest
 // to the origin first.
 uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t count, NMQueryScratch& scratch) const {
     if (count <= 0) return 0;
@@ -106,53 +150,46 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
         return 0;
     }
     Ray rays[64];
-    uint64_t flatRays = 0;  // rays with a zero direction component: the slab test's special case
-    for (int32_t i = 0; i < count; ++i) {
-        rays[i] = prepare(o, dirs[i]);
-        if (rays[i].anyFlat) flatRays |= uint64_t(1) << i;
+    RayLanes lanes;
+    // Rays with a zero or an infinite inverse direction component take the one-by-one box test.
+    uint64_t oddRays = 0;
+    for (int32_t i = 0; i < 64; ++i) {
+        bool odd = false;
+        if (i < count) {
+            rays[i] = prepare(o, dirs[i]);
+            odd = rays[i].anyFlat;
+            for (int a = 0; a < 3; ++a) odd = odd || !std::isfinite(rays[i].inv[a]);
+            if (odd) oddRays |= uint64_t(1) << i;
+        }
+        for (int a = 0; a < 3; ++a) lanes.inv[a][i] = i < count && !odd ? rays[i].inv[a] : 1.0f;
     }
     const float origin[3] = {rays[0].p[0], rays[0].p[1], rays[0].p[2]};
+    const EnterRays enterRays = gEnterRays.load(std::memory_order_relaxed);
 
     // in[k]: the rays of `live` that enter the box of node first + k (k < n). A box that holds the
-    // origin lets them all in; the others are put side by side, relative to the origin, and every
-    // ray is tested against them together.
+    // origin lets them all in; the others are taken relative to the origin, and the rays are tested
+    // against each side by side.
     uint64_t in[8];
     auto enter = [&](int32_t first, int32_t n, uint64_t live) {
-        BoxLanes lanes;
-        int32_t laneNode[8];
-        int32_t m = 0;
         for (int32_t k = 0; k < n; ++k) {
-            const QueryNode& b = queryNodes_.items[first + k];
+            const QueryNode& node = queryNodes_.items[first + k];
+            RelativeBox b;
             bool holds = true;
             for (int a = 0; a < 3; ++a) {
-                const float lo = b.lo[a] - origin[a], hi = b.hi[a] - origin[a];
-                lanes.lo[a][m] = lo;
-                lanes.hi[a][m] = hi;
-                holds &= (lo <= 0.0f) & (hi >= 0.0f);
+                b.lo[a] = node.lo[a] - origin[a];
+                b.hi[a] = node.hi[a] - origin[a];
+                holds &= (b.lo[a] <= 0.0f) & (b.hi[a] >= 0.0f);
             }
-            in[k] = holds ? live : 0;
-            laneNode[m] = k;
-            m += !holds;
+            if (holds) {
+                in[k] = live;
+                continue;
+            }
+            in[k] = enterRays(b, lanes, live & ~oddRays);
+            for (uint64_t left = live & oddRays; left != 0; left &= left - 1) {
+                const int32_t i = __builtin_ctzll(left);
+                if (enteredOne(b, rays[i])) in[k] |= uint64_t(1) << i;
+            }
         }
-        if (m == 0) return;
-        // The lanes up to the next four hold zeros: the box tests read them.
-        for (int32_t j = m; j < ((m + 3) & ~3); ++j)
-            for (int a = 0; a < 3; ++a) lanes.lo[a][j] = lanes.hi[a][j] = 0.0f;
-        uint64_t lane[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-        uint64_t left = live & ~flatRays;
-        while (left != 0) {
-            const int32_t i = __builtin_ctzll(left);
-            left &= left - 1;
-            enterBoxes(lanes, m, rays[i], uint64_t(1) << i, lane);
-        }
-        left = live & flatRays;
-        while (left != 0) {
-            const int32_t i = __builtin_ctzll(left);
-            left &= left - 1;
-            for (int32_t j = 0; j < m; ++j)
-                if (enteredLane(lanes, j, rays[i])) lane[j] |= uint64_t(1) << i;
-        }
-        for (int32_t j = 0; j < m; ++j) in[laneNode[j]] = lane[j];
     };
     // The squared distance of a node's box from the origin.
     auto distanceOf = [&](const QueryNode& b) {

@@ -10,6 +10,7 @@
 #include "baking/NMIntersect.h"
 #include "baking/NMOctree.h"
 #include "baking/NMOctreeBuild.h"
+#include "baking/NMQueryRay.h"
 #include "host/Memory.h"
 #include "tests/baking/BakeTestSupport.h"
 
@@ -607,7 +608,25 @@ TEST_F(NMOctreeQuery, CountsItsQueries) {
     EXPECT_GE(scratch.triangleTests, 2u);
 }
 
-TEST_F(NMOctreeQuery, PacketsGiveTheHitsOfSingleRays) {
+// The packet tests run with the box test the processor picks (eight rays at a time where it can)
+// and with the portable one.
+class NMOctreePacketQuery : public BakingFixture, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        BakingFixture::SetUp();
+        const bool wide = nmquery::useWideBoxTests(GetParam());
+        if (GetParam() && !wide) GTEST_SKIP() << "this processor has no wide box test";
+        ASSERT_FALSE(!GetParam() && wide);
+    }
+    void TearDown() override {
+        nmquery::useWideBoxTests(true);
+        BakingFixture::TearDown();
+    }
+};
+INSTANTIATE_TEST_SUITE_P(BoxTests, NMOctreePacketQuery, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Wide" : "Portable"; });
+
+TEST_P(NMOctreePacketQuery, PacketsGiveTheHitsOfSingleRays) {
     // A random soup around a grid of unit squares: 10,000 rays in packets of 1 to 64 from shared
     // origins, both random and on the grid's vertices, edges and faces, along axis directions (zero
     // components: the slab test's special case) and through shared vertices (ties between
@@ -674,7 +693,7 @@ TEST_F(NMOctreeQuery, PacketsGiveTheHitsOfSingleRays) {
     EXPECT_EQ(scratch.rays, uint64_t(rays));
 }
 
-TEST_F(NMOctreeQuery, PacketsFromBoxCornersAndWithOddDirectionsGiveTheSingleHits) {
+TEST_P(NMOctreePacketQuery, PacketsFromBoxCornersAndWithOddDirectionsGiveTheSingleHits) {
     // Unit cubes on a lattice, their faces two triangles each, so that node boxes have corners and
     // sides on whole coordinates; packets start on lattice points, cube faces and edges (boxes whose
     // sides pass exactly through the origin, or that hold it) and inside cubes, with directions
