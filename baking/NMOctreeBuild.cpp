@@ -15,6 +15,8 @@ namespace {
 constexpr const char* kOctreeTag = "NMOctree";
 // Entries a list reserves on its first append.
 constexpr int32_t kFirstReserve = 10;
+// Root-list entries a worker places at once.
+constexpr int32_t kPlacementBlock = 16384;
 
 inline double min3(double a, double b, double c) {
     const double m = a < b ? a : b;
@@ -348,7 +350,8 @@ bool NMOctreeBuilder::descend(NMOctreeNode* start, BuildScratch& scratch, Descen
 // One subtree of the root per task: the hand-downs of the root replayed onto it, then its finish.
 class NMOctreeBuilder::BuildJob : public WorkerJob {
 public:
-    BuildJob(const NMOctreeBuilder& builder, const Stack<int32_t>& rootList) : builder_(builder), rootList_(rootList) {}
+    BuildJob(const NMOctreeBuilder& builder, const Stack<int32_t>& rootList, const Stack<uint8_t>& rootChildren)
+        : builder_(builder), rootList_(rootList), rootChildren_(rootChildren) {}
 
     void work(int32_t worker) override {
         BuildScratch scratch;
@@ -378,8 +381,7 @@ private:
             // held when the build finished.
             const int32_t from = batch * splitCount, to = batch < batches ? from + splitCount : rootList_.count;
             for (int32_t i = from; i < to; ++i) {
-                const Placement p = b.place(root, all[i]);
-                if (!b.childGets(root, p, k, all[i])) continue;
+                if ((rootChildren_.items[i] & (1u << k)) == 0) continue;
                 if (!growList(child->indices, 1)) return false;
                 child->indices.items[child->indices.count++] = all[i];
             }
@@ -401,6 +403,7 @@ private:
 
     const NMOctreeBuilder& builder_;
     const Stack<int32_t>& rootList_;
+    const Stack<uint8_t>& rootChildren_;
     std::atomic<int32_t> next_{0};
     std::atomic<int32_t> done_{0};
     std::atomic<bool> failed_{false};
@@ -423,7 +426,23 @@ bool NMOctreeBuilder::buildParallel() {
         return descend(root_, scratch_, Descent::Finish) && compile(1);
     }
     if (!makeChildren(root_)) return false;
-    BuildJob job(*this, rootList);
+    // The children of the root each listed triangle goes to (bit k for child k), found once for
+    // all eight subtrees.
+    Stack<uint8_t> rootChildren;
+    if (!rootChildren.resize(rootList.count)) return false;
+    const bool placed = forBlocks(rootList.count, kPlacementBlock, options_.threads, thread, [&](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; ++i) {
+            const int32_t index = rootList.items[i];
+            const Placement p = place(root_, index);
+            uint8_t children = 0;
+            for (int32_t k = 0; k < 8; ++k)
+                if (childGets(root_, p, k, index)) children |= uint8_t(1u << k);
+            rootChildren.items[i] = children;
+        }
+        return !bakeStopRequested(thread);
+    });
+    if (!placed) return false;
+    BuildJob job(*this, rootList, rootChildren);
     runWorkers(job, options_.threads < 8 ? options_.threads : 8, thread);
     if (job.failed() || bakeStopRequested(thread)) return false;
     return compile(options_.threads);
