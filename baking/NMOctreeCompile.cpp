@@ -41,13 +41,27 @@ struct Bounds {
     }
     // The triangle's box held to the clip box.
     void addClipped(const Tri& t, const NMVec3& clipLo, const NMVec3& clipHi) {
+        NMVec3 from, to;
+        clippedBox(t, clipLo, clipHi, &from, &to);
+        addBox(from, to);
+    }
+    // A box already ordered (from ≤ to on every axis).
+    void addBox(const NMVec3& from, const NMVec3& to) {
+        if (from.x < lo.x) lo.x = from.x;
+        if (to.x > hi.x) hi.x = to.x;
+        if (from.y < lo.y) lo.y = from.y;
+        if (to.y > hi.y) hi.y = to.y;
+        if (from.z < lo.z) lo.z = from.z;
+        if (to.z > hi.z) hi.z = to.z;
+    }
+    static void clippedBox(const Tri& t, const NMVec3& clipLo, const NMVec3& clipHi, NMVec3* from, NMVec3* to) {
         const double* v0 = &t.v0.x;
         const double* e1 = &t.e1.x;
         const double* e2 = &t.e2.x;
         const double* cl = &clipLo.x;
         const double* ch = &clipHi.x;
-        double* l = &lo.x;
-        double* h = &hi.x;
+        double* f = &from->x;
+        double* u = &to->x;
         for (int i = 0; i < 3; ++i) {
             const double a = v0[i], b = v0[i] + e1[i], c = v0[i] + e2[i];
             double mn = a < b ? a : b, mx = a < b ? b : a;
@@ -55,9 +69,8 @@ struct Bounds {
             mx = c > mx ? c : mx;
             mn = mn > cl[i] ? mn : cl[i];
             mx = mx < ch[i] ? mx : ch[i];
-            const double from = mn < mx ? mn : mx, to = mn < mx ? mx : mn;
-            if (from < l[i]) l[i] = from;
-            if (to > h[i]) h[i] = to;
+            f[i] = mn < mx ? mn : mx;
+            u[i] = mn < mx ? mx : mn;
         }
     }
 };
@@ -75,11 +88,21 @@ struct RawNode {
 
 // What the making of the query form hands around.
 struct Compiler {
+    Compiler(Stack<int32_t>& triangles, const NMVec3* corners, Stack<NMOctree::QueryNode>& out, double widen)
+        : triangles(triangles), corners(corners), out(out), widen(widen) {}
+
     Stack<int32_t>& triangles;
     const NMVec3* corners;
     Stack<NMOctree::QueryNode>& out;
     double widen;  // float boxes grow by this much on every side
     int32_t depth = 0;
+    // What the parting of one leaf reads of each of its triangles, found once for all its levels.
+    struct LeafItem {
+        NMVec3 centre;
+        NMVec3 from, to;  // its box clipped to the leaf
+        int32_t triangle;
+    };
+    Stack<LeafItem> items;
 
     void setBox(NMOctree::QueryNode& q, const NMVec3& lo, const NMVec3& hi) const {
         const double l[3] = {lo.x - widen, lo.y - widen, lo.z - widen};
@@ -92,6 +115,7 @@ struct Compiler {
 
     bool node(const Stack<RawNode>& raw, int32_t from, int32_t slot, int32_t level);
     bool leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& clipLo, const NMVec3& clipHi, int32_t level);
+    bool part(int32_t slot, int32_t first, LeafItem* items, int32_t count, int32_t level);
 };
 
 bool Compiler::node(const Stack<RawNode>& raw, int32_t from, int32_t slot, int32_t level) {
@@ -113,16 +137,29 @@ bool Compiler::node(const Stack<RawNode>& raw, int32_t from, int32_t slot, int32
 }
 
 // A leaf's triangles, parted in two across the axis where their centres spread most, until at most
-// queryLeafSize remain together.
+// queryLeafSize remain together; each part's box is what its triangles occupy of the leaf.
 bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& clipLo, const NMVec3& clipHi,
                     int32_t level) {
-    if (level > depth) depth = level;
+    if (count > items.capacity && !items.reserve(count)) return false;
     int32_t* tris = triangles.items + first;
+    for (int32_t i = 0; i < count; ++i) {
+        LeafItem& it = items.items[i];
+        const Tri t = triangleAt(corners, tris[i]);
+        it.centre = centre(t);
+        Bounds::clippedBox(t, clipLo, clipHi, &it.from, &it.to);
+        it.triangle = tris[i];
+    }
+    if (!part(slot, first, items.items, count, level)) return false;
+    for (int32_t i = 0; i < count; ++i) tris[i] = items.items[i].triangle;
+    return true;
+}
+
+bool Compiler::part(int32_t slot, int32_t first, LeafItem* items, int32_t count, int32_t level) {
+    if (level > depth) depth = level;
     Bounds box, centres;
     for (int32_t i = 0; i < count; ++i) {
-        const Tri t = triangleAt(corners, tris[i]);
-        box.addClipped(t, clipLo, clipHi);
-        centres.add(centre(t));
+        box.addBox(items[i].from, items[i].to);
+        centres.add(items[i].centre);
     }
     NMOctree::QueryNode& q = out.items[slot];
     if (count > 0) setBox(q, box.lo, box.hi);
@@ -137,18 +174,15 @@ bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& cl
     // bunched at one end), at their median.
     const double middle = axis == 0 ? centres.lo.x + 0.5 * spread.x
                                     : (axis == 1 ? centres.lo.y + 0.5 * spread.y : centres.lo.z + 0.5 * spread.z);
-    const NMVec3* corners = this->corners;
-    auto below = [axis, middle, corners](int32_t t) {
-        const NMVec3 c = centre(triangleAt(corners, t));
-        return (axis == 0 ? c.x : (axis == 1 ? c.y : c.z)) < middle;
+    auto coordinate = [axis](const LeafItem& it) {
+        return axis == 0 ? it.centre.x : (axis == 1 ? it.centre.y : it.centre.z);
     };
-    int32_t half = static_cast<int32_t>(std::partition(tris, tris + count, below) - tris);
+    int32_t half = static_cast<int32_t>(
+        std::partition(items, items + count, [&](const LeafItem& it) { return coordinate(it) < middle; }) - items);
     if (half == 0 || half == count) {
         half = count / 2;
-        std::nth_element(tris, tris + half, tris + count, [axis, corners](int32_t a, int32_t b) {
-            const NMVec3 ca = centre(triangleAt(corners, a)), cb = centre(triangleAt(corners, b));
-            return axis == 0 ? ca.x < cb.x : (axis == 1 ? ca.y < cb.y : ca.z < cb.z);
-        });
+        std::nth_element(items, items + half, items + count,
+                         [&](const LeafItem& a, const LeafItem& b) { return coordinate(a) < coordinate(b); });
     }
     // Room for two more nodes; growing moves the nodes, so the leaf is found again by its slot.
     if (out.count + 2 > out.capacity && !out.reserve(out.grownCapacity() + 2)) return false;
@@ -157,8 +191,8 @@ bool Compiler::leaf(int32_t slot, int32_t first, int32_t count, const NMVec3& cl
     parted.setChildren(2);
     out.count += 2;
     const int32_t left = parted.first;
-    return leaf(left, first, half, clipLo, clipHi, level + 1) &&
-           leaf(left + 1, first + half, count - half, clipLo, clipHi, level + 1);
+    return part(left, first, items, half, level + 1) &&
+           part(left + 1, first + half, items + half, count - half, level + 1);
 }
 
 // The subtrees below the root's children made into query nodes, each on one worker in a part of
@@ -177,7 +211,7 @@ public:
             if (j >= rawChild_.count) return;
             Stack<NMOctree::QueryNode>& part = parts_.items[j];
             const RawNode& r = raw_.items[rawChild_.items[j]];
-            Compiler compiler{triangles_, corners_, part, widen_};
+            Compiler compiler(triangles_, corners_, part, widen_);
             if (!part.reserve(r.count / 8 * 5 + 16)) {
                 failed_ = true;
                 return;
@@ -229,7 +263,7 @@ bool compileParts(const Stack<RawNode>& raw, int32_t threads, Stack<NMOctree::Qu
     nodes.count = static_cast<int32_t>(total);
     QueryNode& q = nodes.items[0];
     q = QueryNode();
-    Compiler{entries, corners, nodes, widen}.setBox(q, top.lo, top.hi);
+    Compiler(entries, corners, nodes, widen).setBox(q, top.lo, top.hi);
     q.first = 1;
     q.setChildren(children);
     *depth = 0;
@@ -420,7 +454,7 @@ bool NMOctreeBuilder::compile(int32_t threads) {
         // node for every two entries; the nodes grow when that is not enough.
         if (!queryNodes_.reserve(raw.count + queryEntries_.count / 2 + 1)) return false;
         queryNodes_.count = 1;
-        Compiler compiler{queryEntries_, corners_, queryNodes_, widen};
+        Compiler compiler(queryEntries_, corners_, queryNodes_, widen);
         if (!compiler.node(raw, 0, 0, 0)) return false;
         depth = compiler.depth;
     }
