@@ -62,6 +62,7 @@ public:
     bool unchanged(size_t i) const { return beforeCounts_[i].first == objects_[i]->pointCount(); }
     bool allUnchanged() const;
     const std::vector<host::PolygonObject*>& objects() const { return objects_; }
+    host::Document& document() const { return session_->document(); }
     // A message when the target left an object that had polygons with none; "" otherwise.
     std::string emptied(const Target& t) const;
 

@@ -89,6 +89,7 @@ bool Document::startUndo() {
 
 bool Document::addUndo(int32_t kind, Object* object) {
     if (kind != UNDO_OBJECT_CHANGE || !object || openSteps_ == 0) return false;
+    if (!keepsUndo_) return true;
     auto& step = undo_.back();
     // The first snapshot of an object in a step is the state to go back to.
     for (const auto& s : step)

@@ -46,6 +46,11 @@ public:
 
     // Undo. A step gathers snapshots of the objects changed inside start/end; undoLast puts every
     // object of the last step back as it was, tags included.
+    //
+    // A document that keeps no undo history (for a run that writes its result and ends, where
+    // nothing is ever taken back) takes the same calls but copies nothing: a snapshot of a large
+    // object costs as much memory as the object. Its undoLast then finds nothing to take back.
+    void keepUndoHistory(bool keep) { keepsUndo_ = keep; }
     bool startUndo();
     bool addUndo(int32_t kind, Object* object);
     bool endUndo();
@@ -59,6 +64,7 @@ private:
     };
     std::vector<std::unique_ptr<Object>> roots_;
     std::vector<std::vector<Snapshot>> undo_;
+    bool keepsUndo_ = true;
     int openSteps_ = 0;
 };
 

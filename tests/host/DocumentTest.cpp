@@ -525,6 +525,30 @@ TEST(DocumentUndo, RefusesOutsideAStepAndOtherKinds) {
     EXPECT_FALSE(doc.undoLast());
 }
 
+TEST(DocumentUndo, ADocumentWithoutHistoryTakesTheStepsButKeepsNoCopy) {
+    // A one-shot run's document: the module's calls succeed as before, nothing is copied, and
+    // there is nothing to take back afterwards (the change stays).
+    Document doc;
+    doc.keepUndoHistory(false);
+    auto* o = static_cast<PolygonObject*>(doc.insert(makeTaggedMesh()));
+    ASSERT_TRUE(doc.startUndo());
+    EXPECT_TRUE(doc.addUndo(UNDO_OBJECT_CHANGE, o));
+    EXPECT_FALSE(doc.addUndo(40, o));
+    o->points[1] = {8, 8, 8};
+    ASSERT_TRUE(doc.endUndo());
+    EXPECT_EQ(doc.undoDepth(), 0);
+    EXPECT_FALSE(doc.undoLast());
+    EXPECT_EQ(o->points[1].x, 8);
+    // Turned back on, the next step is kept and taken back as always.
+    doc.keepUndoHistory(true);
+    ASSERT_TRUE(doc.startUndo());
+    ASSERT_TRUE(doc.addUndo(UNDO_OBJECT_CHANGE, o));
+    o->points[1] = {9, 9, 9};
+    ASSERT_TRUE(doc.endUndo());
+    ASSERT_TRUE(doc.undoLast());
+    EXPECT_EQ(o->points[1].x, 8);
+}
+
 TEST(DocumentUndo, RemovedObjectsAreLeftOutOfUndo) {
     Document doc;
     auto* keep = static_cast<PolygonObject*>(doc.insert(makeTaggedMesh("keep")));
