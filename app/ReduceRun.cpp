@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <malloc.h>
 
 #include "BakedAsset.h"
 #include "CommandFailure.h"
@@ -30,6 +31,12 @@ int runReduce(const std::string& moduleDir, const ReducePlan& plan, std::ostream
     // kept for undo (with UVs, as large as the objects: about 280 MB at 4M triangles). A pass that
     // fails or is stopped leaves the objects as it left them, and nothing is written.
     run.document().keepUndoHistory(false);
+    // The reduction makes and releases large working arrays in turn (the heaps of its parted
+    // phases among them). Left to itself, the C library serves blocks of up to 32 MiB from its heap
+    // once a big block has been released, and keeps their pages after they are released too; here
+    // every block from 1 MiB on comes from the system and goes back to it, so that they do not add
+    // up in the resident memory. (A bake's many middle-sized blocks are faster from the heap.)
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
 
     PassEnd end;
     if (plan.preview) {

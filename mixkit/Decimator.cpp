@@ -161,12 +161,18 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
     if (mesh_ == nullptr) return false;
     // The progress counts from here, across the parted phase and the loop.
     startCount_ = mesh_->reducibleCount();
+    statistics_.partedPhases = 0;
     if (wantsParts(mode, target)) {
         mesh_->deferCornerNormals();
-        if (!runParts(target, showPercent)) {
-            mesh_->settleCornerNormals();
-            if (control_ != nullptr) control_->finished();
-            return false;
+        // A second phase in turned parts takes the regions the first one held at its borders.
+        for (const bool turned : {false, true}) {
+            if (turned && !wantsParts(mode, target)) break;
+            ++statistics_.partedPhases;
+            if (!runParts(target, showPercent, turned)) {
+                mesh_->settleCornerNormals();
+                if (control_ != nullptr) control_->finished();
+                return false;
+            }
         }
     }
     const int32_t helpers = keyingHelpers();

@@ -37,6 +37,8 @@ struct DecimatorStatistics {
     int64_t quadrics = 0;
     int64_t constraints = 0;
     int64_t candidates = 0;
+    // Parted phases the last decimate ran (0 to 2).
+    int32_t partedPhases = 0;
 };
 
 // What a decimator is told before initialise.
@@ -54,7 +56,8 @@ struct DecimatorSettings {
     // candidates and heap are the same for any count.
     int32_t threads = 0;
     // Reducible points a part holds at most when a reduction to a count starts with a parted phase
-    // (Decimator::runParts): from four parts' worth of points on. 0: never parted.
+    // (Decimator::runParts): from four parts' worth of points on, and again for a second phase in
+    // turned parts while that many are left. 0: never parted.
     int32_t partPoints = 32768;
 };
 
@@ -177,7 +180,7 @@ private:
     // False when stopped through the control (what was done stays done, every candidate left is
     // back in the whole-mesh heap) or refused memory before anything changed.
     bool wantsParts(Target mode, int32_t target) const;
-    bool runParts(int32_t target, bool showPercent);
+    bool runParts(int32_t target, bool showPercent, bool turned);
     // One round of one part: contractions in key order while the key stays within `limit` and
     // fewer than `most` were made; candidates that are not free are held. Answers how many were
     // made.

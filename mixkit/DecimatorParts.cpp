@@ -18,6 +18,10 @@
 // is left of that among the parts by their sizes, so the phase never goes further. The whole-mesh
 // loop then takes every candidate left, keyed afresh where no part kept its key, and goes the rest
 // of the way.
+//
+// Where enough is left, a second phase runs the same way in parts split in a turned frame
+// (MeshParts.h) before that loop: their borders cross the first phase's instead of running along
+// them, so the regions the first phase held at its borders now lie mostly inside parts.
 #include "mixkit/Decimator.h"
 #include "mixkit/MeshParts.h"
 #include "mixkit/StackHelpers.h"
@@ -63,7 +67,7 @@ bool Decimator::wantsParts(Target mode, int32_t target) const {
            n / 4 >= settings.partPoints && target >= 0 && target < n;
 }
 
-bool Decimator::runParts(int32_t target, bool showPercent) {
+bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
     ReductionMesh& m = *mesh_;
     const int32_t points = m.pointCount();
     const int32_t initial = m.reducibleCount();
@@ -74,7 +78,7 @@ bool Decimator::runParts(int32_t target, bool showPercent) {
         ~DropFlags() { flags.clear(); }
     } dropFlags{freeFlags_};
     Stack<int32_t> partOf;
-    const int32_t count = splitIntoParts(m, settings.partPoints, partOf);
+    const int32_t count = splitIntoParts(m, settings.partPoints, partOf, turned);
     Stack<Part> parts;
     Stack<Lane> lanes;
     Stack<int32_t> perPart;  // each part's candidates, then its size, then what it made in a round
@@ -180,7 +184,7 @@ bool Decimator::runParts(int32_t target, bool showPercent) {
             break;
         }
         if (control_ != nullptr) {
-            showProgress(Target::Count, initial, target, showPercent);
+            showProgress(Target::Count, startCount_, target, showPercent);
             if (control_->stopRequested()) {
                 stopped = true;
                 break;

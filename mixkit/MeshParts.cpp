@@ -14,9 +14,17 @@ double coordinate(const Vector& v, int axis) {
     return std::isnan(c) ? INFINITY : c;
 }
 
+// The turned frame: an orthonormal one whose axes, (2, 2, -1) / 3, (2, -1, 2) / 3 and
+// (-1, 2, 2) / 3, each lean on all three of the mesh's axes.
+Vector inFrame(const Vector& v, bool turned) {
+    if (!turned) return v;
+    return Vector{(2.0 * v.x + 2.0 * v.y - v.z) / 3.0, (2.0 * v.x - v.y + 2.0 * v.z) / 3.0,
+                  (2.0 * v.z + 2.0 * v.y - v.x) / 3.0};
+}
+
 }  // namespace
 
-int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& partOf) {
+int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& partOf, bool turned) {
     const int32_t points = mesh.pointCount();
     Stack<int32_t> order;  // reducible points, each part's a run
     if (!partOf.resize(points) || !order.reserve(points)) return -1;
@@ -39,10 +47,10 @@ int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& 
             ++parts;
             continue;
         }
-        Vector low = mesh.position(ids[r.from]);
+        Vector low = inFrame(mesh.position(ids[r.from]), turned);
         Vector high = low;
         for (int32_t i = r.from + 1; i < r.to; ++i) {
-            const Vector& v = mesh.position(ids[i]);
+            const Vector v = inFrame(mesh.position(ids[i]), turned);
             low = Vector{std::fmin(low.x, v.x), std::fmin(low.y, v.y), std::fmin(low.z, v.z)};
             high = Vector{std::fmax(high.x, v.x), std::fmax(high.y, v.y), std::fmax(high.z, v.z)};
         }
@@ -50,8 +58,8 @@ int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& 
         const int axis = size.x >= size.y && size.x >= size.z ? 0 : size.y >= size.z ? 1 : 2;
         const int32_t mid = r.from + (r.to - r.from) / 2;
         std::nth_element(ids + r.from, ids + mid, ids + r.to, [&](int32_t a, int32_t b) {
-            const double ca = coordinate(mesh.position(a), axis);
-            const double cb = coordinate(mesh.position(b), axis);
+            const double ca = coordinate(inFrame(mesh.position(a), turned), axis);
+            const double cb = coordinate(inFrame(mesh.position(b), turned), axis);
             return ca < cb || (ca == cb && a < b);
         });
         // The upper half is pushed first, so the lower one is split (and numbered) first.

@@ -10,5 +10,7 @@
 #include "sources/Stack.h"
 
 // Fills partOf with each point's part (-1 for points that are not reducible) and answers the
-// number of parts; -1 when the host refuses the memory.
-int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& partOf);
+// number of parts; -1 when the host refuses the memory. With `turned` the points are halved in a
+// fixed frame turned against the mesh's axes, none of whose planes is parallel to an axis plane:
+// such a partition's borders cross those of the unturned one instead of running along them.
+int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& partOf, bool turned = false);

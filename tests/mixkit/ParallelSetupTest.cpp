@@ -197,9 +197,10 @@ std::string everyListedCandidateInHeap(const Decimator& d) {
 
 TEST_F(ParallelSetupTest, PartedReductionIsSoundAndTheSameForAnyNumberOfWorkers) {
     // The grid in parts of at most 2000 points (16 of them), with every tag: the parts contract
-    // side by side, then one loop goes on. On 1 to 8 workers the object, every tag included, is
-    // the same, and the reduction is whole: the count asked for, polygons and lists that agree,
-    // every candidate left back in one heap, corner normals as a refresh leaves them.
+    // side by side, then turned parts of what is left, then one loop goes on. On 1 to 8 workers the
+    // object, every tag included, is the same, and the reduction is whole: the count asked for,
+    // polygons and lists that agree, every candidate left back in one heap, corner normals as a
+    // refresh leaves them.
     host::PolygonObject alone;
     for (int32_t threads : {1, 2, 3, 8}) {
         host::Document doc;
@@ -208,6 +209,7 @@ TEST_F(ParallelSetupTest, PartedReductionIsSoundAndTheSameForAnyNumberOfWorkers)
         ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
         const int32_t target = job.mesh.reducibleCount() / 8;
         ASSERT_TRUE(job.decimator.decimateToCount(target, false, nullptr));
+        EXPECT_EQ(job.decimator.statistics().partedPhases, 2);
         EXPECT_EQ(job.mesh.reducibleCount(), target);
         Shadow after(*obj, job.mesh);
         for (int32_t p = 0; p < job.mesh.pointCount(); ++p) after.removed[p] = job.mesh.isReducible(p) == 0;
