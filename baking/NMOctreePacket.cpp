@@ -13,6 +13,7 @@
 #include "baking/NMQueryRay.h"
 
 using nmquery::Ray;
+using nmquery::lineThrough;
 using nmquery::prepare;
 
 namespace {
@@ -28,25 +29,6 @@ struct RelativeBox {
 struct RayLanes {
     alignas(32) float inv[3][64];
 };
-
-// The slab test of one ray, as the single-ray query makes it: for a zero component, whether the
-// origin lies in the slab; otherwise the corner the ray meets first by the direction's sign, and
-// `t1 > tn ? t1 : tn` (which skips a NaN from an infinite inverse times zero).
-inline bool enteredOne(const RelativeBox& b, const Ray& r) {
-    float tn = -3e38f, tf = 3e38f;
-    for (int a = 0; a < 3; ++a) {
-        if (r.flat[a]) {
-            // lo ≤ p ≤ hi, as (lo − p) ≤ 0 ≤ (hi − p).
-            if (b.lo[a] > 0.0f || b.hi[a] < 0.0f) return false;
-            continue;
-        }
-        const float t1 = (r.nearHi[a] ? b.hi : b.lo)[a] * r.inv[a];
-        const float t2 = (r.nearHi[a] ? b.lo : b.hi)[a] * r.inv[a];
-        tn = t1 > tn ? t1 : tn;
-        tf = t2 < tf ? t2 : tf;
-    }
-    return tn <= tf && tf >= 0.0f;
-}
 
 // The rays of `live` whose slab test the box passes, many rays at a time. Only rays whose inverse
 // direction is finite and non-zero on every axis go this way: then no product is NaN, the two
@@ -185,9 +167,11 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
                 continue;
             }
             in[k] = enterRays(b, lanes, live & ~oddRays);
+            // The odd rays take the single-ray query's own test.
             for (uint64_t left = live & oddRays; left != 0; left &= left - 1) {
                 const int32_t i = __builtin_ctzll(left);
-                if (enteredOne(b, rays[i])) in[k] |= uint64_t(1) << i;
+                double tn, tf;
+                if (lineThrough(node, rays[i], &tn, &tf) && tf >= 0.0) in[k] |= uint64_t(1) << i;
             }
         }
     };
