@@ -5,27 +5,40 @@
 #include "mixkit/StackHelpers.h"
 #include "sources/HostMemory.h"
 
-bool CandidatePool::addBlock() {
-    if (made_ > INT32_MAX - kBlockSize) {
+bool CandidatePool::addBlocks(int32_t count) {
+    const int64_t had = static_cast<int64_t>(blocks_.count) * kBlockSize;
+    if (had > INT32_MAX - static_cast<int64_t>(count) * kBlockSize) {
         reportNoMemory(sourceTag, allocLine);
         return false;
     }
-    void* block = hostAlloc(sizeof(EdgeCandidate) * static_cast<size_t>(kBlockSize), allocLine, sourceTag);
+    void* block = hostAlloc(sizeof(EdgeCandidate) * static_cast<size_t>(count) * kBlockSize, allocLine, sourceTag);
     if (block == nullptr) {
         reportNoMemory(sourceTag, allocLine);
         return false;
     }
-    if (!pushChecked(blocks_, static_cast<EdgeCandidate*>(block))) {
+    if (!blocks_.reserve(blocks_.count + count) || !pushChecked(allocations_, static_cast<EdgeCandidate*>(block))) {
         hostFree(block);
         return false;
     }
-    next_ = static_cast<EdgeCandidate*>(block);
-    left_ = kBlockSize;
+    for (int32_t i = 0; i < count; ++i) blocks_.push(static_cast<EdgeCandidate*>(block) + static_cast<size_t>(i) * kBlockSize);
     return true;
 }
 
+bool CandidatePool::reserve(int32_t n) {
+    if (n <= 0) return true;
+    const int64_t room = static_cast<int64_t>(blocks_.count) * kBlockSize - made_;
+    if (room >= n) return true;
+    return addBlocks(static_cast<int32_t>((n - room + kBlockSize - 1) / kBlockSize));
+}
+
 EdgeCandidate* CandidatePool::make() {
-    if (left_ == 0 && !addBlock()) return nullptr;
+    if (left_ == 0) {
+        // The next block: one reserved earlier, or a new one.
+        const int32_t next = made_ / kBlockSize;
+        if (next >= blocks_.count && !addBlocks(1)) return nullptr;
+        next_ = blocks_.items[next];
+        left_ = kBlockSize;
+    }
     EdgeCandidate* c = new (next_) EdgeCandidate();
     c->id = made_;
     ++next_;
@@ -35,7 +48,8 @@ EdgeCandidate* CandidatePool::make() {
 }
 
 void CandidatePool::release() {
-    for (int32_t i = 0; i < blocks_.count; ++i) hostFree(blocks_.items[i]);
+    for (int32_t i = 0; i < allocations_.count; ++i) hostFree(allocations_.items[i]);
+    allocations_.clear();
     blocks_.clear();
     next_ = nullptr;
     left_ = 0;

@@ -18,6 +18,10 @@ public:
     // A zeroed candidate outside any heap, numbered made() - 1, or null (reported on the console)
     // when the host refuses the memory.
     EdgeCandidate* make();
+    // Room for n more candidates in one block from the host, so that a set-up that knows its count
+    // fills one array front to back (large enough for the host to back it with huge pages) instead
+    // of many small blocks. False (reported on the console) when refused; nothing changes then.
+    bool reserve(int32_t n);
     // The candidate numbered id (below made()).
     EdgeCandidate* at(int32_t id) const { return blocks_.items[id >> kBlockBits] + (id & (kBlockSize - 1)); }
     // Returns every block.
@@ -32,9 +36,11 @@ private:
     static constexpr int32_t kBlockBits = 12;
     static constexpr int32_t kBlockSize = 1 << kBlockBits;
 
-    bool addBlock();
+    // `count` blocks more from the host, in one allocation.
+    bool addBlocks(int32_t count);
 
-    Stack<EdgeCandidate*> blocks_;
+    Stack<EdgeCandidate*> blocks_;     // every block of kBlockSize candidates, in order
+    Stack<EdgeCandidate*> allocations_;  // what the host gave: each the start of one or more blocks
     EdgeCandidate* next_ = nullptr;
     int32_t left_ = 0;
     int32_t made_ = 0;

@@ -138,6 +138,33 @@ TEST_F(DecimatorMemoryTest, CandidateNumbersLeadBackAcrossBlocksAndSurviveARefus
     EXPECT_EQ(pool.at(before), next);
 }
 
+// Room reserved at once is one allocation of several blocks: the numbers still lead back across
+// them and on into a block made later; a refused reservation changes nothing.
+TEST_F(DecimatorMemoryTest, ReservedCandidatesLeadBackAndARefusedReservationChangesNothing) {
+    CandidatePool pool;
+    console();
+    host::memory::failMatching("QSlim", 0);
+    EXPECT_FALSE(pool.reserve(10000));
+    host::memory::resetFailures();
+    EXPECT_EQ(memoryFaults(), std::vector<std::string>{"NO MEMORY: QSlim 64"});
+    EXPECT_EQ(pool.made(), 0);
+    ASSERT_TRUE(pool.reserve(2 * 4096 + 1));  // three blocks in one allocation
+    std::vector<EdgeCandidate*> made;
+    for (int32_t i = 0; i < 4 * 4096 + 3; ++i) {  // through them and into a fourth
+        EdgeCandidate* c = pool.make();
+        ASSERT_NE(c, nullptr);
+        ASSERT_EQ(c->id, i);
+        c->v1 = i;
+        made.push_back(c);
+    }
+    for (int32_t i = 0; i < pool.made(); ++i) {
+        ASSERT_EQ(pool.at(i), made[i]) << i;
+        ASSERT_EQ(pool.at(i)->v1, i);
+    }
+    // The three reserved blocks lie side by side.
+    EXPECT_EQ(made[2 * 4096] - made[0], 2 * 4096);
+}
+
 TEST_F(DecimatorMemoryTest, CandidatePoolFailureIsReported) {
     host::Document doc;
     host::PolygonObject* obj = makeGrid(doc, grid());
