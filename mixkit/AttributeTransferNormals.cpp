@@ -21,7 +21,6 @@ void AttributeTransfer::refreshNormals(const TopologyView& mesh, uint8_t* polygo
     // Every index below comes from the adjacency lists or from live polygons, so it is in range.
     const HostPolygon* polygons = mesh.polygons;
     uint8_t* ringMark = ringMarks_.items;
-    const Vector* normals = mesh.unitNormals;
     NormalRecord* rows = normalRows_;
     const bool recording = recorder.recording();
 
@@ -52,7 +51,7 @@ void AttributeTransfer::refreshNormals(const TopologyView& mesh, uint8_t* polygo
             for (int32_t j = 0; j < around.count; ++j) {
                 const int32_t g = around.items[j];
                 polygonMark[g] = 1;
-                sum = add(sum, normals[g]);
+                sum = add(sum, mesh.unitNormal(g));
             }
             const Vector normal = normalize(sum);
             r.v[0] = static_cast<int16_t>(static_cast<int32_t>(normal.x * NORMAL_SCALE));
@@ -103,7 +102,7 @@ namespace {
 void storedNormal(const TopologyView& mesh, int32_t x, int16_t (&v)[3]) {
     const FlatLists<int32_t>::List around = mesh.polygonsOf(x);
     Vector sum;
-    for (int32_t j = 0; j < around.count; ++j) sum = add(sum, mesh.unitNormals[around.items[j]]);
+    for (int32_t j = 0; j < around.count; ++j) sum = add(sum, mesh.unitNormal(around.items[j]));
     const Vector normal = normalize(sum);
     v[0] = static_cast<int16_t>(static_cast<int32_t>(normal.x * NORMAL_SCALE));
     v[1] = static_cast<int16_t>(static_cast<int32_t>(normal.y * NORMAL_SCALE));

@@ -17,14 +17,10 @@ constexpr int32_t kKeyingHelpersFrom = 20000;
 constexpr int32_t kMostKeyingHelpers = 3;
 
 // Two levels of what re-keying reads around a point, each asked for over all the points before the
-// next: the polygons of a list with their unit normals, then their corners' positions.
+// next: the polygons of a list, then their corners' positions.
 void prefetchFaces(const ReductionMesh& m, const FlatLists<int32_t>::List& polys) {
     const HostPolygon* polygons = m.polygonArray();
-    const Vector* normals = m.unitNormalArray();
-    for (int32_t j = 0; j < polys.count; ++j) {
-        __builtin_prefetch(polygons + polys.items[j]);
-        __builtin_prefetch(normals + polys.items[j]);
-    }
+    for (int32_t j = 0; j < polys.count; ++j) __builtin_prefetch(polygons + polys.items[j]);
 }
 void prefetchCorners(const ReductionMesh& m, const FlatLists<int32_t>::List& polys) {
     const HostPolygon* polygons = m.polygonArray();

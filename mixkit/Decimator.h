@@ -241,7 +241,8 @@ private:
         double leastCompactness = 1.0;
         int32_t flipped = 0;
     };
-    void assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
+    // `before` is the face as it is, `corners` as the contraction would leave it.
+    void assessFace(const HostPolygon& before, const int32_t (&corners)[4], int32_t v1, const Vector& target,
                     PenaltyTerms& terms) const;
 
     ReductionMesh* mesh_ = nullptr;  // not owned

@@ -5,6 +5,7 @@
 
 #include "mixkit/Decimator.h"
 #include "mixkit/PenaltyScale.h"
+#include "mixkit/PolygonMeasures.h"
 #include "mixkit/ShapeMeasures.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
@@ -207,10 +208,14 @@ Placement Decimator::placement(const EdgeCandidate& c) const {
     return Placement{target, e};
 }
 
-[[gnu::always_inline]] inline void Decimator::assessFace(int32_t polygon, const int32_t (&corners)[4], int32_t v1, const Vector& target,
-                           PenaltyTerms& terms) const {
+[[gnu::always_inline]] inline void Decimator::assessFace(const HostPolygon& before, const int32_t (&corners)[4], int32_t v1,
+                                                       const Vector& target, PenaltyTerms& terms) const {
     // The face's corners, the kept point at the target.
     const Vector* positions = mesh_->positionArray();  // corners of live polygons are in range
+    // The normal the face has now, which a flipped face turns away from.
+    auto normalBefore = [&] {
+        return polygonNormal(before, [positions](int32_t p) -> const Vector& { return positions[p]; });
+    };
     const Vector& q0 = corners[0] == v1 ? target : positions[corners[0]];
     const Vector& q1 = corners[1] == v1 ? target : positions[corners[1]];
     const Vector& q2 = corners[2] == v1 ? target : positions[corners[2]];
@@ -220,13 +225,13 @@ Placement Decimator::placement(const EdgeCandidate& c) const {
         const Vector normal = cross(e0, subtract(q2, q0));
         if (settings.compactnessPenalty > 0.0)
             terms.leastCompactness = leastTriangleCompactness(terms.leastCompactness, q0, q1, q2, e0, normal);
-        if (settings.flipPenalty > 0.0 && facesAway(normal, mesh_->unitNormal(polygon))) ++terms.flipped;
+        if (settings.flipPenalty > 0.0 && turnsOver(normal, normalBefore())) ++terms.flipped;
         return;
     }
     const Vector& q3 = corners[3] == v1 ? target : positions[corners[3]];
     if (settings.compactnessPenalty > 0.0)
         terms.leastCompactness = leastQuadCompactness(terms.leastCompactness, q0, q1, q2, q3);
-    if (settings.flipPenalty > 0.0 && facesAway(cross(subtract(q1, q3), subtract(q2, q0)), mesh_->unitNormal(polygon)))
+    if (settings.flipPenalty > 0.0 && turnsOver(cross(subtract(q1, q3), subtract(q2, q0)), normalBefore()))
         ++terms.flipped;
 }
 
@@ -253,11 +258,12 @@ void Decimator::penalizeCandidate(EdgeCandidate* c, const Vector& target) {
         const FlatLists<int32_t>::List first = m.polygonsOf(v1);
         for (int32_t i = 0; i < first.count; ++i) {
             const int32_t f = first.items[i];
-            HostPolygon p = polygons[f];
+            const HostPolygon& before = polygons[f];
+            HostPolygon p = before;
             const uint8_t mark = byLists ? marks[f] : hasCorner(p, v2) ? 2 : 1;
             if (mark == 1) {
                 const int32_t corners[4] = {p.a, p.b, p.c, p.d};
-                assessFace(f, corners, v1, target, terms);
+                assessFace(before, corners, v1, target, terms);
             } else if (mark == 2) {
                 if (p.c == p.d) continue;  // a triangle on the edge vanishes
                 for (int k = 0; k < 4; ++k)
@@ -265,7 +271,7 @@ void Decimator::penalizeCandidate(EdgeCandidate* c, const Vector& target) {
                 if (!hasEqualNeighbours(p)) continue;  // the ends were opposite corners: it vanishes
                 int32_t corners[4] = {p.a, p.b, p.c, p.d};
                 rotateCorners(corners, triangleFormShift(p));
-                assessFace(f, corners, v1, target, terms);
+                assessFace(before, corners, v1, target, terms);
             }
         }
     };
@@ -273,12 +279,13 @@ void Decimator::penalizeCandidate(EdgeCandidate* c, const Vector& target) {
         const FlatLists<int32_t>::List second = m.polygonsOf(v2);
         for (int32_t i = 0; i < second.count; ++i) {
             const int32_t f = second.items[i];
-            HostPolygon p = polygons[f];
+            const HostPolygon& before = polygons[f];
+            HostPolygon p = before;
             if (byLists ? marks[f] != 1 : hasCorner(p, v1)) continue;
             for (int k = 0; k < 4; ++k)
                 if (corner(p, k) == v2) corner(p, k) = v1;
             const int32_t corners[4] = {p.a, p.b, p.c, p.d};
-            assessFace(f, corners, v1, target, terms);
+            assessFace(before, corners, v1, target, terms);
         }
     };
     const Vector& at = m.position(v1);

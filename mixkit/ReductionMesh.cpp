@@ -61,9 +61,6 @@ bool ReductionMesh::build(HostPolygonObject obj, HostSelection reducible, HostSe
 
     ok = ok && buildAdjacency();
     ok = ok && pointMarks.resize(pointCount_) && polygonMarks.resize(polygonCount_);
-    ok = ok && unitNormals.resize(polygonCount_);
-    for (int32_t f = 0; ok && f < polygonCount_; ++f)
-        if (!isDead(hostPolygons[f])) unitNormals.items[f] = polygonNormal(f, true);
     ok = ok && attributes_.collect(object_, pointCount_, polygonCount_);
     if (!ok) {
         release();
@@ -106,8 +103,6 @@ bool ReductionMesh::buildAdjacency() {
 void ReductionMesh::setFrame(const ReferenceFrame& f) {
     frame_ = f;
     for (int32_t i = 0; i < positions.count; ++i) positions.items[i] = frame_.toFrame(hostPoints[i]);
-    for (int32_t i = 0; i < unitNormals.count; ++i)
-        if (!isDead(hostPolygons[i])) unitNormals.items[i] = polygonNormal(i, true);
 }
 
 void ReductionMesh::followObjectArrays() {
@@ -135,7 +130,6 @@ void ReductionMesh::release() {
     pointPolygons.clear();
     pointMarks.clear();
     polygonMarks.clear();
-    unitNormals.clear();
     repeatedCorners = false;
     attributes_.release();
     ownLane_.transfer.clear();
@@ -320,7 +314,6 @@ void ReductionMesh::contract(const Contraction& k, Lane& lane) {
     movePoint(k);
     relinkPolygons(k, lane);
     retirePoint(k.v2, lane);
-    renewUnitNormals(k.v1);
     attributes_.blendPointData(k, recorder_);
     // The corner normals are part of this contraction's record, so they are refreshed before it closes.
     attributes_.refreshNormals(view(), polygonMarks.items, k.v1, recorder_);
@@ -353,12 +346,6 @@ void ReductionMesh::retirePoint(int32_t v2, Lane& lane) {
     else
         --reducibleCount_;
     pointPolygons.empty(v2);
-}
-
-void ReductionMesh::renewUnitNormals(int32_t v1) {
-    // Only the polygons of the moved point changed shape.
-    const FlatLists<int32_t>::List around = pointPolygons[v1];
-    for (int32_t i = 0; i < around.count; ++i) unitNormals[around.items[i]] = polygonNormal(around.items[i], true);
 }
 
 void ReductionMesh::retirePolygon(int32_t f, Lane& lane) {

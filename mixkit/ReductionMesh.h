@@ -60,7 +60,7 @@ public:
     // Asks the memory for p's polygon list ahead of a walk over it.
     void prefetchPolygonsOf(int32_t p) const { pointPolygons.prefetchSpan(p); }
     // What the attribute transfer reads; valid until the object's arrays move (followObjectArrays).
-    TopologyView view() const { return TopologyView{positions.items, hostPolygons, unitNormals.items, &pointPolygons}; }
+    TopologyView view() const { return TopologyView{positions.items, hostPolygons, &pointPolygons}; }
     // Whether point p takes part and has not been merged away, and how many such points are left.
     bool isReducible(int32_t p) const { return reducibleFlags[p] != 0; }
     int32_t reducibleCount() const { return reducibleCount_; }
@@ -84,9 +84,6 @@ public:
     // ---- geometry ----
     // The polygon's normal (PolygonMeasures.h), normalised when `unit` (zero stays).
     Vector polygonNormal(int32_t f, bool unit) const;
-    // polygonNormal(f, true) as of the last change of f: kept for every live polygon and renewed
-    // for the polygons of the moved point after each contraction.
-    const Vector& unitNormal(int32_t f) const { return unitNormals[f]; }
     double polygonArea(int32_t f) const;
     Plane polygonPlane(int32_t f, bool unit) const;
     double cornerAngle(int32_t a, int32_t b, int32_t c) const;
@@ -107,7 +104,6 @@ public:
     // from live polygons (so always in range).
     const Vector* positionArray() const { return positions.items; }
     const HostPolygon* polygonArray() const { return hostPolygons; }
-    const Vector* unitNormalArray() const { return unitNormals.items; }
 
     // ---- contraction ----
     // Fills `k` for merging v2 into v1 at `target`.
@@ -173,7 +169,6 @@ private:
     void relinkPolygons(const Contraction& k, Lane& lane);
     void retirePolygon(int32_t f, Lane& lane);
     void retirePoint(int32_t v2, Lane& lane);
-    void renewUnitNormals(int32_t v1);
     void hideRemovedPoint(int32_t v2);
 
     // Takes p's marked polygons into `low` or `high` by their marks and clears the marks.
@@ -200,7 +195,6 @@ private:
     FlatLists<int32_t> pointPolygons;
     Stack<uint8_t> pointMarks;
     Stack<uint8_t> polygonMarks;
-    Stack<Vector> unitNormals;
     bool repeatedCorners = false;
     AttributeTransfer attributes_;
     HistoryRecorder recorder_;

@@ -45,19 +45,23 @@ constexpr double kLargest = 1e100;
 inline bool inSafeRange(double v) { return v > kSmallest && v < kLargest; }
 }  // namespace shape_detail
 
-// dot(normalize(n), unit) < 0: whether a polygon whose unnormalised normal is n faces away from the
-// unit normal it had. The plain dot product's sign decides it unless it lies within rounding of 0.
-inline bool facesAway(const Vector& n, const Vector& unit) {
+// dot(normalize(n), normalize(m)) < 0: whether a polygon whose unnormalised normal m would become n
+// turns over. The plain dot product of the two unnormalised normals decides unless it lies within
+// rounding of 0 (the margin scales with both lengths, as the product does); only then are they
+// normalised.
+inline bool turnsOver(const Vector& n, const Vector& m) {
     using namespace shape_detail;
     const double nn = dot(n, n);
-    if (nn > kSmallest * kSmallest && nn < kLargest * kLargest) {
-        const double d = dot(n, unit);
-        const double size = std::fabs(n.x * unit.x) + std::fabs(n.y * unit.y) + std::fabs(n.z * unit.z);
+    const double mm = dot(m, m);
+    if (nn > kSmallest * kSmallest && nn < kLargest * kLargest && mm > kSmallest * kSmallest &&
+        mm < kLargest * kLargest) {
+        const double d = dot(n, m);
+        const double size = std::fabs(n.x * m.x) + std::fabs(n.y * m.y) + std::fabs(n.z * m.z);
         const double margin = kDecidedMargin * size + kSmallest * kSmallest;
         if (d > margin) return false;
         if (d < -margin) return true;
     }
-    return dot(normalize(n), unit) < 0.0;
+    return dot(normalize(n), normalize(m)) < 0.0;
 }
 
 // min(least, triangleCompactness(p0, p1, p2)) given e0 = p1 - p0 and area2 = e0 x (p2 - p0).

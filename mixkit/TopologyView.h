@@ -1,21 +1,25 @@
-// What the attribute transfer may read of a reduction mesh: positions, polygons, unit normals and
-// each point's live polygons, all read-only. The mesh hands out a fresh view for each contraction
+// What the attribute transfer may read of a reduction mesh: positions, polygons (with their unit
+// normals, made from the positions) and each point's live polygons, all read-only. The mesh hands out a fresh view for each contraction
 // (its arrays move when a finished level is put back), so a view is not kept.
 #pragma once
 
 #include <cstdint>
 
 #include "mixkit/FlatLists.h"
+#include "mixkit/PolygonMeasures.h"
 #include "sources/Geometry.h"
 
 struct TopologyView {
     const Vector* positions = nullptr;
     const HostPolygon* polygons = nullptr;
-    const Vector* unitNormals = nullptr;
     const FlatLists<int32_t>* pointPolygons = nullptr;
 
     const Vector& position(int32_t p) const { return positions[p]; }
     const HostPolygon& polygon(int32_t f) const { return polygons[f]; }
+    // Live polygon f's unit normal as its points stand (ReductionMesh::unitNormal).
+    Vector unitNormal(int32_t f) const {
+        return normalize(polygonNormal(polygons[f], [this](int32_t p) -> const Vector& { return positions[p]; }));
+    }
     // The live polygons that use point p.
     FlatLists<int32_t>::List polygonsOf(int32_t p) const { return (*pointPolygons)[p]; }
 

@@ -278,7 +278,7 @@ TEST(Constants, StartingMatrices) {
 
 namespace {
 
-bool plainFacesAway(const Vector& n, const Vector& unit) { return dot(normalize(n), unit) < 0.0; }
+bool plainTurnsOver(const Vector& n, const Vector& m) { return dot(normalize(n), normalize(m)) < 0.0; }
 double plainLeastTriangle(double least, const Vector& p0, const Vector& p1, const Vector& p2) {
     const double c = triangleCompactness(p0, p1, p2);
     return c < least ? c : least;
@@ -305,10 +305,10 @@ TEST(Shapes, PenaltyShortcutsMatchThePlainFormulas) {
     const Vector edges[] = {{0, 0, 0},       {0, 0, 1e-170},  {0, 0, -1e-170}, {1e-160, 0, -1e-160},
                             {1e200, 0, -1},  {0, 0, -1e200},  {1, 0, 0},       {1, 1e-17, -1e-17},
                             {nan, 0, 1},     {0, inf, -1},    {3, 4, -1e-300}, {-2, 5, 1e-320}};
-    for (const Vector& n : edges) {
-        EXPECT_EQ(facesAway(n, up), plainFacesAway(n, up)) << n.x << " " << n.y << " " << n.z;
-        EXPECT_EQ(facesAway(n, normalize({1, 1, 1})), plainFacesAway(n, normalize({1, 1, 1})));
-    }
+    // The old normal unnormalised, from tiny to huge lengths (and zero), against every new one.
+    const Vector olds[] = {up, {1, 1, 1}, {0, 0, 1e-150}, {3e-120, -1e-120, 2e-120}, {1e150, 1e150, -1}, {0, 0, 0}};
+    for (const Vector& n : edges)
+        for (const Vector& m : olds) EXPECT_EQ(turnsOver(n, m), plainTurnsOver(n, m)) << n.x << " " << n.y << " " << n.z;
     const Vector a{0, 0, 0}, b{1, 0, 0};
     const Vector degenerate[][2] = {{{2, 1e-9, 0}, {0, 1, 0}},  {{1e-170, 0, 0}, {0, 1e-170, 0}},
                                     {{1e120, 0, 0}, {0, 1e120, 0}}, {{nan, 0, 0}, {0, 1, 0}},
@@ -329,9 +329,11 @@ TEST(Shapes, PenaltyShortcutsMatchThePlainFormulas) {
         Vector p3 = point();
         if (i % 4 == 1) p3 = add(scale(add(p0, p2), 0.5), scale(point(), 1e-13));
         const Vector n = cross(subtract(p1, p0), subtract(p2, p0));
-        Vector unit = normalize(point());
-        if (i % 4 == 2) unit = normalize(add(cross(n, unit), scale(point(), 1e-15)));
-        ASSERT_EQ(facesAway(n, unit), plainFacesAway(n, unit)) << i;
+        // The old normal at lengths from 1e-60 to 1e60.
+        const double size = std::pow(10.0, 60.0 * coordinate(random));
+        Vector m = scale(point(), size);
+        if (i % 4 == 2) m = scale(add(cross(n, normalize(m)), scale(point(), 1e-15)), size);
+        ASSERT_EQ(turnsOver(n, m), plainTurnsOver(n, m)) << i;
         // A running least just above, at and below each face's own value.
         const double own = triangleCompactness(p0, p1, p2);
         const double ownQuad = quadCompactness(p0, p1, p2, p3);
@@ -342,7 +344,7 @@ TEST(Shapes, PenaltyShortcutsMatchThePlainFormulas) {
             ASSERT_TRUE(sameBits(leastQuadCompactness(least, p0, p1, p2, p3), plainLeastQuad(least, p0, p1, p2, p3)))
                 << i;
         }
-        decidedByTheMargin += std::fabs(dot(n, unit)) < 1e-9 * length(n) ? 1 : 0;
+        decidedByTheMargin += std::fabs(dot(normalize(n), normalize(m))) < 1e-9 ? 1 : 0;
     }
     // The near-perpendicular cases did reach the plain path.
     EXPECT_GT(decidedByTheMargin, 1000);
