@@ -191,7 +191,10 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
             }
         }
     }
-    // The candidates go back to one heap before anything else can look at them.
+    // The candidates go back to one heap before anything else can look at them. The parts' heaps
+    // go first, so that the whole-mesh heap does not come on top of them: the candidates keep the
+    // positions they had there, which tells gatherCandidates which ones a part kept.
+    for (int32_t i = 0; i < count; ++i) parts.items[i].heap.clear();
     return gatherCandidates() && !stopped;
 }
 

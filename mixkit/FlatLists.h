@@ -124,6 +124,32 @@ public:
         return true;
     }
 
+    // Copies the lists into a new array of just the room they need now (twice each list's count,
+    // at least 4; none for an empty list) and frees the old one: after a long run of contractions
+    // most lists are empty and the rest have moved, so the old array is mostly dead runs, and a list
+    // that must move next would double all of it. The lists keep their elements and order. False,
+    // with nothing changed, when the host refuses the memory.
+    bool repack() {
+        int64_t total = 0;
+        for (int32_t i = 0; i < spans_.count; ++i) total += roomToKeep(spans_.items[i].count);
+        const int64_t size = total + total / 4 + 64;
+        Stack<T> fresh;
+        if (size > INT32_MAX || !fresh.reserve(static_cast<int32_t>(size)) || !fresh.resize(static_cast<int32_t>(total)))
+            return false;
+        int32_t at = 0;
+        for (int32_t i = 0; i < spans_.count; ++i) {
+            Span& s = spans_.items[i];
+            if (s.count > 0)
+                memcpy(static_cast<void*>(fresh.items + at), static_cast<const void*>(slots_.items + s.start),
+                       sizeof(T) * static_cast<size_t>(s.count));
+            s.start = at;
+            s.capacity = roomToKeep(s.count);
+            at += s.capacity;
+        }
+        slots_ = static_cast<Stack<T>&&>(fresh);
+        return true;
+    }
+
     // Appends v to list p; false (nothing changes) when the list must move and the host refuses
     // the memory.
     bool push(int32_t p, const T& v) {
@@ -170,6 +196,8 @@ private:
         int32_t count = 0;
         int32_t capacity = 0;
     };
+
+    static int32_t roomToKeep(int32_t count) { return count == 0 ? 0 : count < 2 ? 4 : 2 * count; }
 
     // A larger array with room for `room` more at its end.
     bool grow(int32_t room) {

@@ -52,6 +52,13 @@ TEST_F(FlatListsTest, FollowsSeparateListsThroughMovesAndGrowth) {
         } else if (random() % 8 == 0) {
             lists.empty(p);
             model[p].clear();
+        } else if (random() % 16 == 0) {
+            // Into an array of the room the lists need now: twice each count, 4 at least, none empty.
+            ASSERT_TRUE(lists.repack());
+            for (int32_t q = 0; q < kLists; ++q) {
+                const int32_t n = lists.count(q);
+                EXPECT_EQ(lists.capacity(q), n == 0 ? 0 : std::max(4, 2 * n)) << "list " << q;
+            }
         }
         EXPECT_EQ(lists.contains(p, v), std::find(model[p].begin(), model[p].end(), v) != model[p].end());
         for (int32_t q = 0; q < kLists; ++q) {
@@ -97,6 +104,18 @@ TEST_F(FlatListsTest, RefusedMemoryLeavesEveryListAsItWas) {
         EXPECT_EQ(contents(lists, 0), before);
     }
     ASSERT_TRUE(refused) << "no push needed a larger array";
+    // A repack refused its array leaves the lists where they were.
+    const std::vector<int32_t> first = contents(lists, 0);
+    const int32_t* at = lists[0].items;
+    const size_t live = host::memory::liveBlocks();
+    console();
+    host::memory::failAfter(1);
+    EXPECT_FALSE(lists.repack());
+    host::memory::resetFailures();
+    EXPECT_FALSE(memoryFaults().empty());
+    EXPECT_EQ(host::memory::liveBlocks(), live);
+    EXPECT_EQ(lists[0].items, at);
+    EXPECT_EQ(contents(lists, 0), first);
     EXPECT_EQ(contents(lists, 1), std::vector<int32_t>{7});
     EXPECT_EQ(contents(lists, 2), std::vector<int32_t>{});
     // With memory again the same push goes through.
