@@ -173,10 +173,8 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
         // The phases leave the lists' arrays mostly dead runs and full arenas: copied into arrays of
         // the room the lists need now, before the loop's first moved list would double them all.
         // Refused, the loop goes on with the arrays as they are.
-        if (statistics_.partedPhases > 0) {
-            candidateLists_.repack();
-            mesh_->repackPolygonLists();
-        }
+        candidateLists_.repack();
+        mesh_->repackPolygonLists();
     }
     const int32_t helpers = keyingHelpers();
     if (helpers == 0) return runLoop(mode, target, limit, showPercent);

@@ -197,7 +197,7 @@ private:
         int32_t capacity = 0;
     };
 
-    static int32_t roomToKeep(int32_t count) { return count == 0 ? 0 : count < 2 ? 4 : 2 * count; }
+    static int32_t roomToKeep(int32_t count) { return count == 0 ? 0 : 2 * count < 4 ? 4 : 2 * count; }
 
     // A larger array with room for `room` more at its end.
     bool grow(int32_t room) {

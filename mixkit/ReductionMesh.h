@@ -206,6 +206,5 @@ private:
 
 // The normal is measured several times for every contraction; it lives here so that it inlines.
 inline Vector ReductionMesh::polygonNormal(int32_t f, bool unit) const {
-    const Vector n = ::polygonNormal(hostPolygons[f], [this](int32_t p) -> const Vector& { return positions[p]; });
-    return unit ? normalize(n) : n;
+    return unit ? view().unitNormal(f) : view().normal(f);
 }

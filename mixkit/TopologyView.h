@@ -1,6 +1,7 @@
-// What the attribute transfer may read of a reduction mesh: positions, polygons (with their unit
-// normals, made from the positions) and each point's live polygons, all read-only. The mesh hands out a fresh view for each contraction
-// (its arrays move when a finished level is put back), so a view is not kept.
+// What the attribute transfer may read of a reduction mesh: positions, polygons (with their normals,
+// made from the positions) and each point's live polygons, all read-only. The mesh hands out a
+// fresh view for each contraction (its arrays move when a finished level is put back), so a view is
+// not kept.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +17,12 @@ struct TopologyView {
 
     const Vector& position(int32_t p) const { return positions[p]; }
     const HostPolygon& polygon(int32_t f) const { return polygons[f]; }
-    // Live polygon f's unit normal as its points stand (ReductionMesh::unitNormal).
-    Vector unitNormal(int32_t f) const {
-        return normalize(polygonNormal(polygons[f], [this](int32_t p) -> const Vector& { return positions[p]; }));
+    // Live polygon f's normal as its points stand (PolygonMeasures.h), and the same normalised: no
+    // normal is kept, so every reader makes the same bits from the same points.
+    Vector normal(int32_t f) const {
+        return polygonNormal(polygons[f], [this](int32_t p) -> const Vector& { return positions[p]; });
     }
+    Vector unitNormal(int32_t f) const { return normalize(normal(f)); }
     // The live polygons that use point p.
     FlatLists<int32_t>::List polygonsOf(int32_t p) const { return (*pointPolygons)[p]; }
 
