@@ -169,10 +169,10 @@ struct SetupTiming {
 uint64_t builtDigest(const Decimator& d) {
     Digest digest;
     for (int32_t p = 0; p < d.mesh()->pointCount(); ++p) digest.value(d.quadric(p));
-    const CandidateHeap& heap = d.candidates();
+    const EdgeHeap& heap = d.candidates();
     for (int32_t i = 0; i < heap.size(); ++i) {
-        const auto* c = static_cast<const EdgeCandidate*>(heap.at(i));
-        digest.value(heap.slots.items[i].key);
+        const EdgeCandidate* c = &d.candidate(heap.at(i));
+        digest.value(heap.keyAt(i));
         digest.value(c->v1);
         digest.value(c->v2);
         const Placement at = d.placement(*c);

@@ -40,7 +40,6 @@ EdgeCandidate* CandidatePool::make() {
         left_ = kBlockSize;
     }
     EdgeCandidate* c = new (next_) EdgeCandidate();
-    c->id = made_;
     ++next_;
     --left_;
     ++made_;

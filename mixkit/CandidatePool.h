@@ -15,8 +15,9 @@ public:
     CandidatePool(const CandidatePool&) = delete;
     CandidatePool& operator=(const CandidatePool&) = delete;
 
-    // A zeroed candidate outside any heap, numbered made() - 1, or null (reported on the console)
-    // when the host refuses the memory.
+    // A zeroed candidate outside any heap, numbered made() - 1 (its number is not stored in it: the
+    // lists and the heap hold numbers), or null (reported on the console) when the host refuses the
+    // memory.
     EdgeCandidate* make();
     // Room for n more candidates in one block from the host, so that a set-up that knows its count
     // fills one array front to back (large enough for the host to back it with huge pages) instead
@@ -45,3 +46,11 @@ private:
     int32_t left_ = 0;
     int32_t made_ = 0;
 };
+
+// The decimator's heaps hold candidate numbers; a candidate's place in its heap is kept in the
+// candidate.
+struct CandidatePositions {
+    const CandidatePool* pool = nullptr;
+    int32_t& operator()(int32_t id) const { return pool->at(id)->heapPosition; }
+};
+using EdgeHeap = IndexedHeap<int32_t, CandidatePositions>;

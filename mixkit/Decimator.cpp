@@ -59,7 +59,10 @@ private:
     bool showPercent_;
 };
 
-Decimator::Decimator() { heap_.reserve(kHeapSlotsAtConstruction); }
+Decimator::Decimator() {
+    heap_.setPositions(CandidatePositions{&pool_});
+    heap_.reserve(kHeapSlotsAtConstruction);
+}
 
 bool Decimator::breakRequested() const { return control_ != nullptr && control_->stopRequested(); }
 
@@ -178,7 +181,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
     }
     const int32_t helpers = keyingHelpers();
     if (helpers == 0) return runLoop(mode, target, limit, showPercent);
-    SharedKeying keying(&Decimator::keyById, &Decimator::prefetchKeys, this);
+    SharedKeying keying(&Decimator::keyBatchItem, &Decimator::prefetchKeys, this);
     keying_ = &keying;
     LoopJob job(*this, mode, target, limit, showPercent);
     runWorkers(job, 1 + helpers, nullptr);
@@ -201,21 +204,21 @@ bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPerc
             }
             t0 = control_->nowMs();
         }
-        EdgeCandidate* top = takeCheapest();
-        if (top == nullptr) break;
+        HeapEntry top;
+        if (!takeCheapest(top)) break;
         if (settings.useChecks != 0 && rekeyDearer(top, heap_)) continue;
         // At the goal the candidate taken goes back: the heap keeps every edge left, for a
         // later call.
-        const bool reached = mode == Target::Count ? n == target || (n < target && top->heapKey != 0.0)
-                                                   : placement(*top).rawError > limit;
+        const bool reached = mode == Target::Count ? n == target || (n < target && top.key != 0.0)
+                                                   : placement(*pool_.at(top.id)).rawError > limit;
         if (reached) {
-            heap_.insert(top, top->heapKey);
+            heap_.insert(top.id, top.key);
             break;
         }
         if (!contract(top)) {
             // Refused for lack of memory before anything changed: the candidate goes back, so
             // that the heap still holds every edge left.
-            if (!mesh_->recordingFailed()) heap_.insert(top, top->heapKey);
+            if (!mesh_->recordingFailed()) heap_.insert(top.id, top.key);
             ok = false;
             break;
         }
@@ -226,18 +229,19 @@ bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPerc
     return ok;
 }
 
-bool Decimator::contract(EdgeCandidate* c) { return contractIn(c, lane_); }
+bool Decimator::contract(const HeapEntry& c) { return contractIn(c, lane_); }
 
-bool Decimator::contractIn(EdgeCandidate* c, Lane& lane) {
+bool Decimator::contractIn(const HeapEntry& c, Lane& lane) {
     // Out of memory: stop before the object is touched. Planning changes nothing but scratch.
     Contraction& k = lane.contraction;
-    const int32_t polygons = mesh_->polygonsOf(c->v1).count + mesh_->polygonsOf(c->v2).count;
+    const EdgeCandidate& e = *pool_.at(c.id);
+    const int32_t polygons = mesh_->polygonsOf(e.v1).count + mesh_->polygonsOf(e.v2).count;
     if (!k.changedPolygons.reserve(polygons) || !k.dyingPolygons.reserve(polygons)) return false;
-    const Placement at = placement(*c);
-    mesh_->planContraction(c->v1, c->v2, at.target, -c->heapKey, k);
+    const Placement at = placement(e);
+    mesh_->planContraction(e.v1, e.v2, at.target, -c.key, k);
     k.rawError = at.rawError > 0.0 ? at.rawError : 0.0;
     if (!reserveContraction(lane)) return false;
-    lane.heap->remove(c);  // a candidate taken with takeCheapest is no longer there
+    lane.heap->remove(c.id);  // a candidate taken with takeCheapest is no longer there
     performContraction(lane);
     // The candidate has left every list; its pool slot is simply not used again.
     return !mesh_->recordingFailed();
@@ -252,6 +256,8 @@ bool Decimator::reserveContraction(Lane& lane) {
     // A part's lane moves a list only into the part's own arena: the shared array may not grow
     // while other parts use it.
     if (lane.inPart()) return candidateLists_.reserveIn(k.v1, room, *lane.candidateArena);
+    // The loop's shared keying keys v1's list after the contraction into loopKeys_.
+    if (keying_ != nullptr && !loopKeys_.reserve(room)) return false;
     bool ok = candidateLists_.reserve(k.v1, room);
     if (ok && m.recording()) ok = m.reserveRecord(k.v1, k.v2);
     return ok;
@@ -267,13 +273,13 @@ void Decimator::performContraction(Lane& lane) {
     const FlatLists<int32_t>::List around = candidateLists_[k.v1];
     // In a part's lane the kept point was free, so every candidate around it lies in the part.
     if (keying_ == nullptr || lane.inPart()) {
-        for (int32_t i = 0; i < around.count; ++i) refreshCandidate(pool_.at(around.items[i]), *lane.heap);
+        for (int32_t i = 0; i < around.count; ++i) refreshCandidate(around.items[i], *lane.heap);
         return;
     }
-    // The keys read the mesh and write only their own candidate, so they may be made in any order
-    // and on any thread; the heap then takes the candidates in the list's order, as above.
+    // The keys read the mesh and write only their own slot of loopKeys_, so they may be made in
+    // any order and on any thread; the heap then takes the candidates in the list's order, as above.
     keying_->keyAll(around.items, around.count);
-    for (int32_t i = 0; i < around.count; ++i) placeKeyed(pool_.at(around.items[i]), heap_);
+    for (int32_t i = 0; i < around.count; ++i) placeKeyed(around.items[i], loopKeys_.items[i], heap_);
 }
 
 void Decimator::prefetchKeys(void* decimator, const int32_t* ids, int32_t count) {
@@ -303,20 +309,19 @@ void Decimator::prefetchKeys(void* decimator, const int32_t* ids, int32_t count)
     }
 }
 
-void Decimator::prefetchAround(int32_t p, const CandidateHeap& heap) const {
+void Decimator::prefetchAround(int32_t p, const EdgeHeap& heap) const {
     // Refreshing the candidates at p reads, for each other end, its quadric and polygon list, the
     // polygons with their unit normals and the corners' positions: mostly memory that the
     // contraction itself did not touch. Asked for breadth first, level by level, the waits
     // overlap instead of following one another; nothing here changes any value.
     const ReductionMesh& m = *mesh_;
     const FlatLists<int32_t>::List around = candidateLists_[p];
-    const CandidateHeap::Slot* slots = heap.slots.items;
     for (int32_t i = 0; i < around.count; ++i) {
         const EdgeCandidate& c = *pool_.at(around.items[i]);
         // The candidate's slot and its parent's, which re-keying it reads first.
         if (c.heapPosition >= 0 && c.heapPosition < heap.size()) {
-            __builtin_prefetch(slots + c.heapPosition);
-            __builtin_prefetch(slots + (c.heapPosition - 1) / 2);
+            heap.prefetchSlot(c.heapPosition);
+            heap.prefetchSlot((c.heapPosition - 1) / 2);
         }
         const int32_t u = otherEnd(c, p);
         const char* q = reinterpret_cast<const char*>(quadrics_.items + u);
@@ -347,16 +352,17 @@ void Decimator::relinkCandidates(Lane& lane) {
     emptyKeepingStorage(starPoints);
     for (int32_t i = 0; i < kept.count; ++i) starPoints.push(otherEnd(*pool_.at(kept.items[i]), v1));
     for (int32_t i = 0; i < gone.count; ++i) {
-        EdgeCandidate* e = pool_.at(gone.items[i]);
+        const int32_t id = gone.items[i];
+        EdgeCandidate* e = pool_.at(id);
         const int32_t u = otherEnd(*e, v2);
         if (u != v1 && !contains(starPoints, u)) {
             e->v1 = v1;
             e->v2 = u;
-            if (candidateLists_.push(v1, e->id)) continue;
+            if (candidateLists_.push(v1, id)) continue;
             // No room in v1's list: the edge is dropped rather than left half linked.
         }
-        candidateLists_.removeFirst(u, e->id);
-        lane.heap->remove(e);
+        candidateLists_.removeFirst(u, id);
+        lane.heap->remove(id);
         // Candidates live in the pool until release; one that is dropped here is no longer in
         // any list or in a heap.
     }
@@ -369,6 +375,7 @@ void Decimator::release() {
     quadrics_.clear();
     pool_.release();
     lane_.starPoints.clear();
+    loopKeys_.clear();
     lane_.contraction.changedPolygons.clear();
     lane_.contraction.dyingPolygons.clear();
     lane_.mesh.transfer.clear();

@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <iterator>
 
-#include "mixkit/CandidateHeap.h"
 #include "mixkit/CandidatePool.h"
 #include "mixkit/Contraction.h"
 #include "mixkit/EdgeCandidate.h"
@@ -128,21 +127,21 @@ public:
     // Frees the candidates, every list and the quadrics.
     void release();
 
-    // One step at a time, as the loops go: the cheapest candidate taken from the heap (null when
+    // One step at a time, as the loops go: the cheapest candidate taken from the heap (false when
     // none is left), then contracted.
-    EdgeCandidate* takeCheapest() { return static_cast<EdgeCandidate*>(heap_.popTop()); }
-    // Contracts a candidate of this decimator, taking it out of the heap when it is still there:
-    // plans it on the mesh and performs it. False, with nothing changed, when the memory for it
-    // cannot be had; false also when its history record could not be stored (the reduction must
-    // then stop).
-    bool contract(EdgeCandidate* c);
-    // Lowers the candidate's key by the penalties of the polygons it would leave around the
-    // target (valence, least compactness, flipped polygons), weighed at the size of the polygons
-    // around its ends (PenaltyScale.h); each flipped polygon also adds the flip penalty times the
-    // error that the key held on entry (its negation). Nothing else is touched. Initialise
-    // runs it on several workers at once: it writes no shared scratch, except the mesh's polygon
-    // marks on a mesh with repeated corners (initialise then keeps it on one worker).
-    void penalizeCandidate(EdgeCandidate* c, const Vector& target);
+    bool takeCheapest(HeapEntry& top) { return heap_.popTop(top.id, top.key); }
+    // Contracts a candidate of this decimator at the cost its key tells, taking it out of the heap
+    // when it is still there: plans it on the mesh and performs it. False, with nothing changed,
+    // when the memory for it cannot be had; false also when its history record could not be
+    // stored (the reduction must then stop).
+    bool contract(const HeapEntry& c);
+    // `key` (the negated error at the target) lowered by the penalties of the polygons the
+    // candidate would leave around the target (valence, least compactness, flipped polygons),
+    // weighed at the size of the polygons around its ends (PenaltyScale.h); each flipped polygon
+    // also adds the flip penalty times that error. Nothing is written. Initialise runs it on
+    // several workers at once: it writes no shared scratch, except the mesh's polygon marks on a
+    // mesh with repeated corners (initialise then keeps it on one worker).
+    double penalizedKey(const EdgeCandidate& c, const Vector& target, double key);
     // Where the candidate's merged point goes and the error there, by the placement policy from
     // its ends' quadrics and positions. These change only at a contraction of one of the ends,
     // which refreshes the candidate, so this is what its key was made from.
@@ -153,8 +152,10 @@ public:
     const Quadric& quadric(int32_t p) const { return quadrics_.items[p]; }
     // The candidates that end at point p.
     CandidateList candidatesAt(int32_t p) const { return CandidateList(candidateLists_[p], &pool_); }
-    // The heap of every candidate left, cheapest on top.
-    const CandidateHeap& candidates() const { return heap_; }
+    // The heap of every candidate left (their numbers), cheapest on top.
+    const EdgeHeap& candidates() const { return heap_; }
+    // The candidate numbered id.
+    const EdgeCandidate& candidate(int32_t id) const { return *pool_.at(id); }
     // Times of the build passes, taken with `clock` (null: none taken).
     void timeBuildWith(int64_t (*clock)()) { statistics_.clock = clock; }
     const DecimatorStatistics& statistics() const { return statistics_; }
@@ -167,8 +168,8 @@ private:
     // whole mesh, the heap every candidate is in).
     struct Lane {
         Lane() = default;
-        explicit Lane(CandidateHeap* h) : heap(h) {}
-        CandidateHeap* heap = nullptr;
+        explicit Lane(EdgeHeap* h) : heap(h) {}
+        EdgeHeap* heap = nullptr;
         Contraction contraction;
         Stack<int32_t> starPoints;
         ReductionMesh::Lane mesh;
@@ -185,10 +186,11 @@ private:
     // fewer than `most` were made; candidates that are not free are held. Answers how many were
     // made.
     int32_t runPart(Part& part, Lane& lane, double limit, int32_t most, int32_t worker, std::atomic<bool>& stop);
-    // After the parted phase: every candidate left, in the point lists' order, into the whole-mesh
-    // heap, those that no part kept keyed afresh (on the set-up workers). False, with the heap left
-    // empty, when its room is refused.
-    bool gatherCandidates();
+    // At the parted phase's end: every candidate left, in the point lists' order, into the
+    // whole-mesh heap, at the key its part's heap holds, or keyed afresh (on the set-up workers)
+    // where no part kept it; the parts' heaps are freed. False, with the heap left empty, when its
+    // room is refused.
+    bool gatherCandidates(Stack<Part>& parts, const Stack<int32_t>& partOf);
     // In a parted phase: whether a part may contract the candidate (both ends free).
     bool isFree(const EdgeCandidate& c) const { return freeFlags_.items[c.v1] != 0 && freeFlags_.items[c.v2] != 0; }
     bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, ReductionControl* control);
@@ -197,7 +199,8 @@ private:
     // Helper threads for the loop's keying: none for a small mesh, where starting them would cost
     // more than they save, or for a mesh with repeated corners, whose penalties use shared marks.
     int32_t keyingHelpers() const;
-    static void keyById(void* decimator, int32_t id);
+    // Keys ids[item] into loopKeys_[item] (for the loop's shared keying).
+    static void keyBatchItem(void* decimator, const int32_t* ids, int32_t item);
     static void prefetchKeys(void* decimator, const int32_t* ids, int32_t count);
     // Shows the loop's progress: points left, with the percentage of the way when asked for.
     void showProgress(Target mode, int32_t initial, int32_t target, bool showPercent) const;
@@ -212,20 +215,20 @@ private:
     // True when the pass should stop at item i: at every 1000th item a stop seen by another worker,
     // or the poll (which then tells the others).
     bool stopAt(int32_t i, std::atomic<bool>& stopped) const;
-    // Sets the candidate's key from its placement's error and the penalties; the heap is not touched.
-    void keyCandidate(EdgeCandidate* c);
+    // The candidate's key from its placement's error and the penalties.
+    double keyOf(const EdgeCandidate& c);
     // Keys a candidate taken from the heap afresh; when that makes it dearer it goes back into the
-    // heap (true), else it stays out to be contracted (false).
-    bool rekeyDearer(EdgeCandidate* c, CandidateHeap& heap);
-    void refreshCandidate(EdgeCandidate* c, CandidateHeap& heap);
-    // Puts a keyed candidate into the heap at its key, or moves it there.
-    static void placeKeyed(EdgeCandidate* c, CandidateHeap& heap);
+    // heap (true), else it stays out to be contracted at its fresh key (false, top.key set).
+    bool rekeyDearer(HeapEntry& top, EdgeHeap& heap);
+    void refreshCandidate(int32_t id, EdgeHeap& heap);
+    // Puts a candidate into the heap at the key, or moves it there.
+    void placeKeyed(int32_t id, double key, EdgeHeap& heap) const;
     // contract in a lane; in a part's lane false also when a list lacks the room (nothing changed).
-    bool contractIn(EdgeCandidate* c, Lane& lane);
+    bool contractIn(const HeapEntry& c, Lane& lane);
     void performContraction(Lane& lane);
     void relinkCandidates(Lane& lane);
     // Fetches ahead what refreshing the candidates around p reads.
-    void prefetchAround(int32_t p, const CandidateHeap& heap) const;
+    void prefetchAround(int32_t p, const EdgeHeap& heap) const;
     // Tells whether the build passes or the loops should stop.
     bool breakRequested() const;
     // Shown every 1000 items of the build passes; true when a stop was asked for.
@@ -248,7 +251,7 @@ private:
     ReductionMesh* mesh_ = nullptr;  // not owned
     Stack<Quadric> quadrics_;        // one per point
     FlatLists<int32_t> candidateLists_;  // per point, the numbers of the candidates that end there
-    CandidateHeap heap_;
+    EdgeHeap heap_;
     ReductionControl* control_ = nullptr;  // asked whether to stop, told the progress; none: never stop
     DecimatorStatistics statistics_;
     CandidatePool pool_;
@@ -260,6 +263,8 @@ private:
     int32_t workers_ = 1;
     // Reducible points when the running decimate began.
     int32_t startCount_ = 0;
-    // While a loop runs with helper threads: the keying it shares with them.
+    // While a loop runs with helper threads: the keying it shares with them, and the keys it makes
+    // (one per candidate around the kept point, room reserved with each contraction).
     SharedKeying* keying_ = nullptr;
+    Stack<double> loopKeys_;
 };

@@ -24,7 +24,8 @@ bool Decimator::buildCandidates() {
     // In the order one pass would make, list and key the candidates: the workers find each point's
     // candidates (its reducible neighbours above it); here they are made, numbered in point order,
     // and join the lists of both ends; the workers then place and penalise them, each point's by
-    // one worker; here they go into the heap in that same order.
+    // one worker, each key straight into the heap's slot of that number; here the heap then takes
+    // them in that same order.
     const ReductionMesh& mesh = *mesh_;
     const int32_t points = mesh_->pointCount();
     if (points <= 0) return true;
@@ -75,7 +76,7 @@ bool Decimator::buildCandidates() {
                 c->v1 = i;
                 c->v2 = *far++;
                 // A candidate must be known at both ends, or a contraction could leave it behind.
-                if (!candidateLists_.push(i, c->id) || !candidateLists_.push(c->v2, c->id)) return false;
+                if (!candidateLists_.push(i, k) || !candidateLists_.push(c->v2, k)) return false;
             }
         }
     }
@@ -83,19 +84,20 @@ bool Decimator::buildCandidates() {
 
     // The penalties walk the mesh's own marks when a polygon repeats a corner: one worker then.
     const bool sharedMarks = mesh_->hasRepeatedCorners() && settings.useChecks != 0;
+    if (!heap_.resizeForBuild(candidates)) return false;
     std::atomic<bool> stopped{false};
     const bool keyed = forBlocks(points, SETUP_POINT_BLOCK, sharedMarks ? 1 : workers_, nullptr, [&](int32_t from, int32_t to) {
         for (int32_t i = from; i < to; ++i) {
             if (stopAt(i, stopped)) return false;
-            for (int32_t k = first.items[i]; k < first.items[i + 1]; ++k) keyCandidate(pool_.at(k));
+            for (int32_t k = first.items[i]; k < first.items[i + 1]; ++k) heap_.setPending(k, k, keyOf(*pool_.at(k)));
         }
         return true;
     });
-    if (!keyed) return false;
-    for (int32_t k = 0; k < candidates; ++k) {
-        EdgeCandidate* c = pool_.at(k);
-        heap_.insert(c, c->heapKey);
+    if (!keyed) {
+        heap_.clear();
+        return false;
     }
+    heap_.insertPending();
     return true;
 }
 
@@ -112,39 +114,37 @@ bool Decimator::buildCandidateLists() {
     return candidateLists_.build(mesh_->pointCount(), room.items);
 }
 
-[[gnu::always_inline]] inline void Decimator::keyCandidate(EdgeCandidate* c) {
-    const Placement at = placement(*c);
-    c->heapKey = -at.rawError;
-    if (settings.useChecks != 0) penalizeCandidate(c, at.target);
+double Decimator::keyOf(const EdgeCandidate& c) {
+    const Placement at = placement(c);
+    return settings.useChecks != 0 ? penalizedKey(c, at.target, -at.rawError) : -at.rawError;
 }
 
-void Decimator::keyById(void* decimator, int32_t id) {
+void Decimator::refreshCandidate(int32_t id, EdgeHeap& heap) { placeKeyed(id, keyOf(*pool_.at(id)), heap); }
+
+void Decimator::keyBatchItem(void* decimator, const int32_t* ids, int32_t item) {
     Decimator& d = *static_cast<Decimator*>(decimator);
-    d.keyCandidate(d.pool_.at(id));
+    d.loopKeys_.items[item] = d.keyOf(*d.pool_.at(ids[item]));
 }
 
-bool Decimator::rekeyDearer(EdgeCandidate* c, CandidateHeap& heap) {
+bool Decimator::rekeyDearer(HeapEntry& top, EdgeHeap& heap) {
     // A candidate is re-keyed when one of its ends is contracted, but its penalties also depend on
     // the other corners of the polygons around its ends, which move when their own neighbours are
     // contracted. Keyed afresh when it comes to the top, a candidate that would now fold a polygon
     // (or leave a worse shape) goes back into the heap at its true key instead of being taken.
-    const double before = c->heapKey;
-    keyCandidate(c);
-    if (!(c->heapKey < before)) return false;
-    heap.insert(c, c->heapKey);
+    const double fresh = keyOf(*pool_.at(top.id));
+    if (!(fresh < top.key)) {
+        top.key = fresh;
+        return false;
+    }
+    heap.insert(top.id, fresh);
     return true;
 }
 
-void Decimator::refreshCandidate(EdgeCandidate* c, CandidateHeap& heap) {
-    keyCandidate(c);
-    placeKeyed(c, heap);
-}
-
-void Decimator::placeKeyed(EdgeCandidate* c, CandidateHeap& heap) {
-    if (c->heapPosition == HEAP_ABSENT)
-        heap.insert(c, c->heapKey);
+void Decimator::placeKeyed(int32_t id, double key, EdgeHeap& heap) const {
+    if (pool_.at(id)->heapPosition == HEAP_ABSENT)
+        heap.insert(id, key);
     else
-        heap.updateKey(c, c->heapKey);
+        heap.updateKey(id, key);
 }
 
 namespace {
@@ -235,10 +235,10 @@ Placement Decimator::placement(const EdgeCandidate& c) const {
         ++terms.flipped;
 }
 
-void Decimator::penalizeCandidate(EdgeCandidate* c, const Vector& target) {
-    if (settings.valencePenalty == 0.0 && settings.compactnessPenalty == 0.0 && settings.flipPenalty == 0.0) return;
-    const int32_t v1 = c->v1;
-    const int32_t v2 = c->v2;
+double Decimator::penalizedKey(const EdgeCandidate& c, const Vector& target, double key) {
+    if (settings.valencePenalty == 0.0 && settings.compactnessPenalty == 0.0 && settings.flipPenalty == 0.0) return key;
+    const int32_t v1 = c.v1;
+    const int32_t v2 = c.v2;
     ReductionMesh& m = *mesh_;
     // Mark 1: the polygon has one of the ends, mark 2: both. Without repeated corners a point's
     // list holds each live polygon with that corner exactly once, so the marks follow from the
@@ -302,11 +302,11 @@ void Decimator::penalizeCandidate(EdgeCandidate* c, const Vector& target) {
     // while a contraction that is many times dearer but sound is left, wherever the errors stand
     // against the polygons' size (along a strongly weighted border, say).
     const double scale = penaltyScale(quadrics_.items[v1].area + quadrics_.items[v2].area, settings.weightingPolicy);
-    const double error = c->heapKey < 0.0 ? -c->heapKey : 0.0;
+    const double error = key < 0.0 ? -key : 0.0;
     double penalty = 0.0;
     if (settings.valencePenalty > 0.0) penalty = terms.faces * settings.valencePenalty;
     if (settings.compactnessPenalty > 0.0) penalty += (1.0 - terms.leastCompactness) * settings.compactnessPenalty;
     penalty *= scale;
     if (settings.flipPenalty > 0.0) penalty += terms.flipped * settings.flipPenalty * (scale + error);
-    c->heapKey -= penalty;
+    return key - penalty;
 }

@@ -46,14 +46,14 @@ void forEachFirstAt(const FlatLists<int32_t>& lists, const CandidatePool& pool, 
     const FlatLists<int32_t>::List ids = lists[p];
     for (int32_t i = 0; i < ids.count; ++i) {
         EdgeCandidate* c = pool.at(ids.items[i]);
-        if (c->v1 == p) visit(c);
+        if (c->v1 == p) visit(ids.items[i], c);
     }
 }
 
 }  // namespace
 
 struct Decimator::Part {
-    CandidateHeap heap;
+    EdgeHeap heap;
     int32_t points = 0;      // reducible points at the phase's start
     int32_t freePoints = 0;  // of them free at the start, less those that held candidates took
     // Where the part's candidate and polygon lists move when they outgrow their runs.
@@ -109,19 +109,33 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
         return part == partOf.items[c.v2] ? part : -1;
     };
     for (int32_t i = 0; i < count; ++i) perPart.items[i] = 0;
-    forEachCandidate([&](EdgeCandidate* c) {
+    forEachCandidate([&](int32_t, EdgeCandidate* c) {
         if (const int32_t part = partOfCandidate(*c); part >= 0) ++perPart.items[part];
     });
-    for (int32_t i = 0; i < count; ++i)
-        if (!parts.items[i].heap.reserve(perPart.items[i] > 0 ? perPart.items[i] : 1)) return true;
+    for (int32_t i = 0; i < count; ++i) {
+        parts.items[i].heap.setPositions(CandidatePositions{&pool_});
+        if (!parts.items[i].heap.resizeForBuild(perPart.items[i])) return true;
+    }
 
-    // The whole-mesh heap gives its candidates up to the parts, and its room too: the parts' heaps
-    // take as much, and the loop after the phase needs room only for what is left.
-    for (int32_t i = 0; i < heap_.size(); ++i) heap_.at(i)->heapPosition = HEAP_ABSENT;
-    heap_.clear();
-    forEachCandidate([&](EdgeCandidate* c) {
-        if (const int32_t part = partOfCandidate(*c); part >= 0) parts.items[part].heap.insert(c, c->heapKey);
+    // The whole-mesh heap gives its candidates up to the parts, in the point lists' order, at the
+    // keys it holds. At the set-up's end it holds every candidate, so it is never in memory whole
+    // together with the parts' heaps: its numbers go first, the keys are copied into the parts'
+    // heaps and its keys go, and then the parts' heaps take their numbers and put them in order.
+    heap_.keepKeysOnly();
+    for (int32_t i = 0; i < count; ++i) perPart.items[i] = 0;
+    forEachCandidate([&](int32_t, EdgeCandidate* c) {
+        // One that an earlier loop could not put back into the heap (refused its room) has no key
+        // there: it is keyed afresh.
+        if (const int32_t part = partOfCandidate(*c); part >= 0)
+            parts.items[part].heap.setPendingKey(perPart.items[part]++, c->heapPosition >= 0 ? heap_.keyAt(c->heapPosition) : keyOf(*c));
+        c->heapPosition = HEAP_ABSENT;
     });
+    heap_.clear();
+    for (int32_t i = 0; i < count; ++i) perPart.items[i] = 0;
+    forEachCandidate([&](int32_t id, EdgeCandidate* c) {
+        if (const int32_t part = partOfCandidate(*c); part >= 0) parts.items[part].heap.setPendingRef(perPart.items[part]++, id);
+    });
+    for (int32_t i = 0; i < count; ++i) parts.items[i].heap.insertPending();
     // The lists' arenas, by the parts' sizes.
     for (int32_t i = 0; i < count; ++i) perPart.items[i] = parts.items[i].points;
     candidateLists_.makeArenas(kArenaShare, perPart.items, count, arenas.items);
@@ -134,9 +148,9 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
     auto cheapestLeft = [&](double& cost) {
         bool any = false;
         for (int32_t i = 0; i < count; ++i) {
-            const CandidateHeap& h = parts.items[i].heap;
+            const EdgeHeap& h = parts.items[i].heap;
             if (h.size() == 0) continue;
-            const double c = -h.slots.items[0].key;
+            const double c = -h.keyAt(0);
             if (!any || c < cost) cost = c;
             any = true;
         }
@@ -191,11 +205,7 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
             }
         }
     }
-    // The candidates go back to one heap before anything else can look at them. The parts' heaps
-    // go first, so that the whole-mesh heap does not come on top of them: the candidates keep the
-    // positions they had there, which tells gatherCandidates which ones a part kept.
-    for (int32_t i = 0; i < count; ++i) parts.items[i].heap.clear();
-    return gatherCandidates() && !stopped;
+    return gatherCandidates(parts, partOf) && !stopped;
 }
 
 int32_t Decimator::runPart(Part& part, Lane& lane, double limit, int32_t most, int32_t worker,
@@ -207,21 +217,22 @@ int32_t Decimator::runPart(Part& part, Lane& lane, double limit, int32_t most, i
         if (worker == 0 && control_ != nullptr && ++steps % kStopPollInterval == 0 && control_->stopRequested())
             stop = true;
         if (stop.load(std::memory_order_relaxed)) break;
-        EdgeCandidate* top = static_cast<EdgeCandidate*>(part.heap.popTop());
-        if (top == nullptr) break;
+        HeapEntry top;
+        if (!part.heap.popTop(top.id, top.key)) break;
         if (settings.useChecks != 0 && rekeyDearer(top, part.heap)) continue;
-        if (-top->heapKey > limit) {
-            part.heap.insert(top, top->heapKey);
+        if (-top.key > limit) {
+            part.heap.insert(top.id, top.key);
             break;
         }
         // Held, when it reaches beyond the free points or cannot be made here (a list whose arena
         // lacks the room, or scratch memory): out of the heap until the phase ends, its ends no
         // longer free.
-        if (isFree(*top) && contractIn(top, lane)) {
+        const EdgeCandidate& c = *pool_.at(top.id);
+        if (isFree(c) && contractIn(top, lane)) {
             ++made;
             continue;
         }
-        for (const int32_t end : {top->v1, top->v2}) {
+        for (const int32_t end : {c.v1, c.v2}) {
             if (freeFlags_.items[end] == 0) continue;
             freeFlags_.items[end] = 0;
             --part.freePoints;
@@ -230,27 +241,51 @@ int32_t Decimator::runPart(Part& part, Lane& lane, double limit, int32_t most, i
     return made;
 }
 
-bool Decimator::gatherCandidates() {
+bool Decimator::gatherCandidates(Stack<Part>& parts, const Stack<int32_t>& partOf) {
     const int32_t points = mesh_->pointCount();
     auto forEachAt = [&](int32_t p, const auto& visit) { forEachFirstAt(candidateLists_, pool_, p, visit); };
-    // Out of every part's heap: a candidate reaching across a border, a held one, or one that a
-    // contraction could not make room for. The keys read the mesh and write only their own
-    // candidate.
+    auto dropParts = [&] {
+        for (int32_t i = 0; i < parts.count; ++i) parts.items[i].heap.clear();
+    };
+    // What the parts' heaps still hold is a small share of what they took: it moves into arrays of
+    // its size, so that the whole-mesh heap is not made on top of the phase's whole room.
+    for (int32_t i = 0; i < parts.count; ++i) parts.items[i].heap.shrinkToFit();
+    // The candidates left, counted by blocks of points: each block's run of the heap's slots
+    // starts where the blocks before it end, so that the workers can fill them side by side.
+    const int32_t blocks = points > 0 ? (points - 1) / SETUP_POINT_BLOCK + 1 : 0;
+    Stack<int32_t> start;
+    if (!start.resize(blocks + 1)) {
+        dropParts();
+        return false;
+    }
+    int64_t live = 0;  // candidates are numbered in 32 bits
+    for (int32_t b = 0; b < blocks; ++b) {
+        start.items[b] = static_cast<int32_t>(live);
+        const int32_t to = (b + 1) * SETUP_POINT_BLOCK < points ? (b + 1) * SETUP_POINT_BLOCK : points;
+        for (int32_t p = b * SETUP_POINT_BLOCK; p < to; ++p) forEachAt(p, [&](int32_t, EdgeCandidate*) { ++live; });
+    }
+    start.items[blocks] = static_cast<int32_t>(live);
+    // Refused, the heap stays empty: the loops find nothing to take, and nothing points anywhere.
+    if (live > INT32_MAX || !heap_.resizeForBuild(static_cast<int32_t>(live))) {
+        dropParts();
+        for (int32_t p = 0; p < points; ++p) forEachAt(p, [](int32_t, EdgeCandidate* c) { c->heapPosition = HEAP_ABSENT; });
+        return false;
+    }
+    // A candidate still in its part's heap (both its ends lie in that part) keeps the key it has
+    // there; any other (reaching across a border, held, or one that a contraction could not make
+    // room for) is keyed afresh. The keys read the mesh and the parts' heaps and write only their
+    // own slot.
     forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to) {
+        int32_t slot = start.items[from / SETUP_POINT_BLOCK];
         for (int32_t p = from; p < to; ++p)
-            forEachAt(p, [&](EdgeCandidate* c) {
-                if (c->heapPosition < 0) keyById(this, c->id);
+            forEachAt(p, [&](int32_t id, EdgeCandidate* c) {
+                const double key = c->heapPosition >= 0 ? parts.items[partOf.items[c->v1]].heap.keyAt(c->heapPosition)
+                                                        : keyOf(*c);
+                heap_.setPending(slot++, id, key);
             });
         return true;
     });
-    int32_t live = 0;  // candidates are numbered in 32 bits
-    for (int32_t p = 0; p < points; ++p)
-        forEachAt(p, [&](EdgeCandidate* c) {
-            c->heapPosition = HEAP_ABSENT;
-            ++live;
-        });
-    // Refused, the heap stays empty: the loops find nothing to take, and nothing points anywhere.
-    if (!heap_.reserve(live > 0 ? live : 1)) return false;
-    for (int32_t p = 0; p < points; ++p) forEachAt(p, [&](EdgeCandidate* c) { heap_.insert(c, c->heapKey); });
+    dropParts();
+    heap_.insertPending();
     return true;
 }

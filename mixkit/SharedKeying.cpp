@@ -34,7 +34,7 @@ bool SharedKeying::take(uint32_t batch, int32_t count, int32_t* item) {
 
 void SharedKeying::keyAll(const int32_t* ids, int32_t count) {
     if (count < 2 || waiting_.load(std::memory_order_relaxed) == 0) {
-        for (int32_t i = 0; i < count; ++i) key_(context_, ids[i]);
+        for (int32_t i = 0; i < count; ++i) key_(context_, ids, i);
         return;
     }
     const uint32_t batch = posted_.load(std::memory_order_relaxed) + 1;
@@ -52,10 +52,10 @@ void SharedKeying::keyAll(const int32_t* ids, int32_t count) {
     count_.store(count, std::memory_order_release);
     // Everything the loop wrote before (the contraction) is seen by a helper that sees the batch.
     posted_.store(batch, std::memory_order_release);
-    for (int32_t i = 0; i < own; ++i) key_(context_, ids[i]);
+    for (int32_t i = 0; i < own; ++i) key_(context_, ids, i);
     int32_t item = 0, mine = own;
     while (take(batch, count, &item)) {
-        key_(context_, ids[item]);
+        key_(context_, ids, item);
         ++mine;
     }
     // The items the helpers took: their keys are seen here once they are counted.
@@ -88,7 +88,7 @@ void SharedKeying::help() {
             // stay as they are while the rest of the share is asked for.
             if (first) prefetch_(context_, ids + item, count - item);
             first = false;
-            key_(context_, ids[item]);
+            key_(context_, ids, item);
             keyed_.fetch_add(1, std::memory_order_release);
         }
     }

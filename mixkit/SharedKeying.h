@@ -21,8 +21,9 @@
 
 class SharedKeying {
 public:
-    // Keys candidate `id` (called from any of the threads, never twice at once for one id).
-    using KeyFunction = void (*)(void* context, int32_t id);
+    // Keys item `item` of the batch ids (called from any of the threads, never twice at once for
+    // one item).
+    using KeyFunction = void (*)(void* context, const int32_t* ids, int32_t item);
     // Asks the processor for what keying ids[0..count) reads (changes nothing).
     using PrefetchFunction = void (*)(void* context, const int32_t* ids, int32_t count);
 

@@ -1,11 +1,14 @@
 // The candidate heap: its invariant under random operations, its tie rules and its failure path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
 #include "host/Memory.h"
 #include "mixkit/CandidateHeap.h"
+#include "mixkit/IndexedHeap.h"
 #include "tests/module/ModuleTestSupport.h"
 
 namespace {
@@ -168,6 +171,65 @@ TEST_F(CandidateHeapTest, InsertWithoutMemoryLeavesTheItemOut) {
     heap.insert(&item, 1.0);
     EXPECT_EQ(item.heapPosition, 0);
     heap.clear();
+}
+
+// The decimator builds its heaps in place: the keys made side by side on several threads (in
+// any order of writing), then put in order. That must be the very heap that inserting them one by
+// one gives, slot for slot and with ties (whole-number keys) falling alike, on top of items already
+// in the heap; moved into fitted arrays, the heap keeps every slot and goes on alike.
+TEST_F(CandidateHeapTest, BuildingInPlaceIsInsertingInSlotOrder) {
+    struct Positions {
+        std::vector<int32_t>* of = nullptr;
+        int32_t& operator()(int32_t id) const { return (*of)[id]; }
+    };
+    using Heap = IndexedHeap<int32_t, Positions>;
+    std::mt19937 random(77);
+    for (const int32_t before : {0, 1, 37}) {
+        const int32_t n = 500;
+        std::vector<int32_t> atInserted(before + n, HEAP_ABSENT), atBuilt(before + n, HEAP_ABSENT);
+        Heap inserted(Positions{&atInserted}), built(Positions{&atBuilt});
+        std::vector<double> keys(before + n);
+        for (double& k : keys) k = std::floor(std::uniform_real_distribution<double>(-20.0, 20.0)(random));
+        for (int32_t i = 0; i < before; ++i) {
+            inserted.insert(i, keys[i]);
+            built.insert(i, keys[i]);
+        }
+        for (int32_t i = before; i < before + n; ++i) inserted.insert(i, keys[i]);
+        ASSERT_TRUE(built.resizeForBuild(n));
+        std::vector<int32_t> order(n);
+        for (int32_t i = 0; i < n; ++i) order[i] = i;
+        std::shuffle(order.begin(), order.end(), random);
+        for (const int32_t i : order) built.setPendingKey(i, keys[before + i]);
+        std::shuffle(order.begin(), order.end(), random);
+        for (const int32_t i : order) built.setPendingRef(i, before + i);
+        built.insertPending();
+        ASSERT_TRUE(built.shrinkToFit());
+        for (int round = 0; round < 2; ++round) {
+            ASSERT_EQ(built.size(), inserted.size());
+            for (int32_t i = 0; i < built.size(); ++i) {
+                ASSERT_EQ(built.at(i), inserted.at(i)) << "slot " << i << " after " << before;
+                ASSERT_EQ(built.keyAt(i), inserted.keyAt(i));
+                ASSERT_EQ(atBuilt[built.at(i)], i);
+            }
+            // Both go on alike: re-keyed, taken out, a quarter emptied.
+            for (int32_t i = 0; i < 40; ++i) {
+                const int32_t id = static_cast<int32_t>(random() % (before + n));
+                const double k = std::floor(std::uniform_real_distribution<double>(-20.0, 20.0)(random));
+                built.updateKey(id, k);
+                inserted.updateKey(id, k);
+                EXPECT_EQ(built.remove((id * 7) % (before + n)), inserted.remove((id * 7) % (before + n)));
+            }
+            for (int32_t i = 0; i < n / 4; ++i) {
+                int32_t a = -1, b = -1;
+                double ka = 0.0, kb = 0.0;
+                ASSERT_TRUE(built.popTop(a, ka));
+                ASSERT_TRUE(inserted.popTop(b, kb));
+                ASSERT_EQ(a, b);
+                ASSERT_EQ(ka, kb);
+                ASSERT_EQ(atBuilt[a], HEAP_ABSENT);
+            }
+        }
+    }
 }
 
 }  // namespace

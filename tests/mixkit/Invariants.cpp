@@ -111,11 +111,11 @@ std::string checkMesh(const host::PolygonObject& obj, const ReductionMesh& mesh,
 
 std::string checkDecimator(const Decimator& d) {
     std::ostringstream out;
-    const CandidateHeap& heap = d.candidates();
+    const EdgeHeap& heap = d.candidates();
     for (int32_t i = 0; i < heap.size(); ++i) {
-        const auto* c = static_cast<const EdgeCandidate*>(heap.at(i));
+        const EdgeCandidate* c = &d.candidate(heap.at(i));
         if (c->heapPosition != i) return "heap back-index wrong";
-        if (i > 0 && heap.at((i - 1) / 2)->heapKey < c->heapKey) return "heap order broken";
+        if (i > 0 && heap.keyAt((i - 1) / 2) < heap.keyAt(i)) return "heap order broken";
         if (d.mesh()->isReducible(c->v1) == 0 || d.mesh()->isReducible(c->v2) == 0) {
             out << "candidate " << c->v1 << "-" << c->v2 << " joins a fixed or removed point";
             return out.str();
@@ -209,11 +209,11 @@ std::string checkIslands(const host::PolygonObject& obj, float split) {
 }
 
 bool stepOnce(Decimator& d, Shadow& shadow, Step* step) {
-    EdgeCandidate* top = d.takeCheapest();
-    if (top == nullptr) return false;
+    HeapEntry top;
+    if (!d.takeCheapest(top)) return false;
     const ReductionMesh& mesh = *d.mesh();
-    const int32_t v1 = top->v1, v2 = top->v2;
-    const Vector target = d.placement(*top).target;
+    const int32_t v1 = d.candidate(top.id).v1, v2 = d.candidate(top.id).v2;
+    const Vector target = d.placement(d.candidate(top.id)).target;
     const double l1 = length(subtract(target, mesh.position(v1)));
     const double l2 = length(subtract(target, mesh.position(v2)));
     const double f = l1 + l2 == 0.0 ? 0.5 : l1 / (l1 + l2);

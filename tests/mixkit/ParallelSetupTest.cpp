@@ -43,13 +43,13 @@ BuiltState copyBuilt(const Decimator& d) {
         s.lists.emplace_back();
         for (const EdgeCandidate* c : d.candidatesAt(p)) {
             const Placement at = d.placement(*c);
-            s.lists.back().push_back({c->v1, c->v2, c->heapPosition, c->heapKey, at.rawError, at.target});
+            s.lists.back().push_back({c->v1, c->v2, c->heapPosition, d.candidates().keyAt(c->heapPosition), at.rawError, at.target});
         }
     }
-    const CandidateHeap& h = d.candidates();
+    const EdgeHeap& h = d.candidates();
     for (int32_t i = 0; i < h.size(); ++i) {
-        const auto* c = static_cast<const EdgeCandidate*>(h.at(i));
-        s.heap.push_back({h.slots.items[i].key, {c->v1, c->v2}});
+        const EdgeCandidate& c = d.candidate(h.at(i));
+        s.heap.push_back({h.keyAt(i), {c.v1, c.v2}});
     }
     return s;
 }
@@ -187,10 +187,10 @@ TEST_F(ParallelSetupTest, AnyNumberOfWorkersGivesTheSameReduction) {
 // Every candidate that a point lists is in the heap, at its place: none was lost on its way back
 // from the parts.
 std::string everyListedCandidateInHeap(const Decimator& d) {
-    const CandidateHeap& heap = d.candidates();
+    const EdgeHeap& heap = d.candidates();
     for (int32_t p = 0; p < d.mesh()->pointCount(); ++p)
         for (const EdgeCandidate* c : d.candidatesAt(p))
-            if (c->heapPosition < 0 || c->heapPosition >= heap.size() || heap.at(c->heapPosition) != c)
+            if (c->heapPosition < 0 || c->heapPosition >= heap.size() || &d.candidate(heap.at(c->heapPosition)) != c)
                 return "candidate " + std::to_string(c->v1) + "-" + std::to_string(c->v2) + " is not in the heap";
     return "";
 }
