@@ -126,14 +126,17 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
     forEachCandidate([&](int32_t, EdgeCandidate* c) {
         // One that an earlier loop could not put back into the heap (refused its room) has no key
         // there: it is keyed afresh.
-        if (const int32_t part = partOfCandidate(*c); part >= 0)
-            parts.items[part].heap.setPendingKey(perPart.items[part]++, c->heapPosition >= 0 ? heap_.keyAt(c->heapPosition) : keyOf(*c));
+        if (const int32_t part = partOfCandidate(*c); part >= 0) {
+            const double key = c->heapPosition >= 0 ? heap_.keyAt(c->heapPosition) : keyOf(*c);
+            parts.items[part].heap.setPendingKey(perPart.items[part]++, key);
+        }
         c->heapPosition = HEAP_ABSENT;
     });
     heap_.clear();
     for (int32_t i = 0; i < count; ++i) perPart.items[i] = 0;
     forEachCandidate([&](int32_t id, EdgeCandidate* c) {
-        if (const int32_t part = partOfCandidate(*c); part >= 0) parts.items[part].heap.setPendingRef(perPart.items[part]++, id);
+        if (const int32_t part = partOfCandidate(*c); part >= 0)
+            parts.items[part].heap.setPendingRef(perPart.items[part]++, id);
     });
     for (int32_t i = 0; i < count; ++i) parts.items[i].heap.insertPending();
     // The lists' arenas, by the parts' sizes.
@@ -247,6 +250,13 @@ bool Decimator::gatherCandidates(Stack<Part>& parts, const Stack<int32_t>& partO
     auto dropParts = [&] {
         for (int32_t i = 0; i < parts.count; ++i) parts.items[i].heap.clear();
     };
+    // Refused memory, the heap stays empty: the loops find nothing to take, and nothing points
+    // anywhere.
+    auto fail = [&] {
+        dropParts();
+        for (int32_t p = 0; p < points; ++p) forEachAt(p, [](int32_t, EdgeCandidate* c) { c->heapPosition = HEAP_ABSENT; });
+        return false;
+    };
     // What the parts' heaps still hold is a small share of what they took: it moves into arrays of
     // its size, so that the whole-mesh heap is not made on top of the phase's whole room.
     for (int32_t i = 0; i < parts.count; ++i) parts.items[i].heap.shrinkToFit();
@@ -254,10 +264,7 @@ bool Decimator::gatherCandidates(Stack<Part>& parts, const Stack<int32_t>& partO
     // starts where the blocks before it end, so that the workers can fill them side by side.
     const int32_t blocks = points > 0 ? (points - 1) / SETUP_POINT_BLOCK + 1 : 0;
     Stack<int32_t> start;
-    if (!start.resize(blocks + 1)) {
-        dropParts();
-        return false;
-    }
+    if (!start.resize(blocks + 1)) return fail();
     int64_t live = 0;  // candidates are numbered in 32 bits
     for (int32_t b = 0; b < blocks; ++b) {
         start.items[b] = static_cast<int32_t>(live);
@@ -265,12 +272,7 @@ bool Decimator::gatherCandidates(Stack<Part>& parts, const Stack<int32_t>& partO
         for (int32_t p = b * SETUP_POINT_BLOCK; p < to; ++p) forEachAt(p, [&](int32_t, EdgeCandidate*) { ++live; });
     }
     start.items[blocks] = static_cast<int32_t>(live);
-    // Refused, the heap stays empty: the loops find nothing to take, and nothing points anywhere.
-    if (live > INT32_MAX || !heap_.resizeForBuild(static_cast<int32_t>(live))) {
-        dropParts();
-        for (int32_t p = 0; p < points; ++p) forEachAt(p, [](int32_t, EdgeCandidate* c) { c->heapPosition = HEAP_ABSENT; });
-        return false;
-    }
+    if (live > INT32_MAX || !heap_.resizeForBuild(static_cast<int32_t>(live))) return fail();
     // A candidate still in its part's heap (both its ends lie in that part) keeps the key it has
     // there; any other (reaching across a border, held, or one that a contraction could not make
     // room for) is keyed afresh. The keys read the mesh and the parts' heaps and write only their
