@@ -254,7 +254,8 @@ bool Decimator::gatherCandidates(Stack<Part>& parts, const Stack<int32_t>& partO
     // anywhere.
     auto fail = [&] {
         dropParts();
-        for (int32_t p = 0; p < points; ++p) forEachAt(p, [](int32_t, EdgeCandidate* c) { c->heapPosition = HEAP_ABSENT; });
+        for (int32_t p = 0; p < points; ++p)
+            forEachAt(p, [](int32_t, EdgeCandidate* c) { c->heapPosition = HEAP_ABSENT; });
         return false;
     };
     // What the parts' heaps still hold is a small share of what they took: it moves into arrays of

@@ -43,7 +43,8 @@ BuiltState copyBuilt(const Decimator& d) {
         s.lists.emplace_back();
         for (const EdgeCandidate* c : d.candidatesAt(p)) {
             const Placement at = d.placement(*c);
-            s.lists.back().push_back({c->v1, c->v2, c->heapPosition, d.candidates().keyAt(c->heapPosition), at.rawError, at.target});
+            const double key = d.candidates().keyAt(c->heapPosition);
+            s.lists.back().push_back({c->v1, c->v2, c->heapPosition, key, at.rawError, at.target});
         }
     }
     const EdgeHeap& h = d.candidates();
@@ -402,6 +403,63 @@ TEST_F(ParallelSetupTest, EveryRefusedAllocationFailsCleanlyOrLeavesTheSameHeap)
     }
     EXPECT_GT(failed, 20);
     EXPECT_GE(fewerWorkers, 1);
+}
+
+// A parted reduction refused memory at any allocation: refused before the parts take the heap, the
+// whole-mesh loop does the work; refused after, it stops with the failure reported. Either way the
+// mesh and the heap are whole, nothing points into a heap that is gone, and nothing leaks.
+TEST_F(ParallelSetupTest, PartedReductionRefusedAnyAllocationStaysWhole) {
+    auto settings = [](DecimatorSettings& s) { s.partPoints = 90; };  // two phases of parts on a 1476-point grid
+    uint64_t allocations = 0;
+    {
+        host::Document doc;
+        host::PolygonObject* obj = makeGrid(doc, GridOptions::withAllTags(40, 35, 15));
+        Job one(obj, WholeSets(*obj).points, 2, settings);
+        ASSERT_TRUE(one.decimator.initialise(&one.mesh, nullptr));
+        const uint64_t calls = host::memory::allocationCount();
+        ASSERT_TRUE(one.decimator.decimateToCount(one.mesh.reducibleCount() / 8, false, nullptr));
+        ASSERT_EQ(one.decimator.statistics().partedPhases, 2);
+        allocations = host::memory::allocationCount() - calls;
+    }
+    int stopped = 0, finished = 0;
+    // Each of the first 60 (the first phase's set-up among them), then every fifth: the gathers,
+    // the second phase and the loop.
+    for (uint64_t n = 1; n <= allocations + 2; n += n < 60 ? 1 : 5) {
+        host::Document doc;
+        host::PolygonObject* obj = makeGrid(doc, GridOptions::withAllTags(40, 35, 15));
+        Job job(obj, WholeSets(*obj).points, 2, settings);
+        ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
+        const size_t live = host::memory::liveBlocks();
+        const int32_t target = job.mesh.reducibleCount() / 8;
+        console();
+        host::memory::failAfter(n);
+        const bool ok = job.decimator.decimateToCount(target, false, nullptr);
+        host::memory::resetFailures();
+        Shadow after(*obj, job.mesh);
+        for (int32_t p = 0; p < job.mesh.pointCount(); ++p) after.removed[p] = job.mesh.isReducible(p) == 0;
+        EXPECT_EQ(checkMesh(*obj, job.mesh, after), "") << "allocation " << n;
+        EXPECT_EQ(checkDecimator(job.decimator), "") << "allocation " << n;
+        const EdgeHeap& heap = job.decimator.candidates();
+        for (int32_t p = 0; p < job.mesh.pointCount(); ++p)
+            for (const EdgeCandidate* c : job.decimator.candidatesAt(p)) {
+                const int32_t at = c->heapPosition;
+                const bool inHeap = at >= 0 && at < heap.size() && &job.decimator.candidate(heap.at(at)) == c;
+                ASSERT_TRUE(at == HEAP_ABSENT || inHeap)
+                    << "allocation " << n << ": candidate " << c->v1 << "-" << c->v2 << " at " << at;
+            }
+        if (ok) {
+            ++finished;
+            EXPECT_EQ(job.mesh.reducibleCount(), target) << "allocation " << n;
+            EXPECT_EQ(everyListedCandidateInHeap(job.decimator), "") << "allocation " << n;
+        } else {
+            ++stopped;
+            EXPECT_FALSE(memoryFaults().empty()) << "allocation " << n << " failed silently";
+        }
+        job.decimator.release();
+        EXPECT_LE(host::memory::liveBlocks(), live) << "allocation " << n;
+    }
+    EXPECT_GT(stopped, 0);
+    EXPECT_GT(finished, 1);
 }
 
 }  // namespace
