@@ -33,8 +33,8 @@ public:
         refs_.clear();
     }
 
-    // Moves the items into arrays of just their number and frees the old ones; false (nothing
-    // changes) when refused.
+    // Moves the items into arrays of just their number and frees the old ones; false when refused
+    // (the heap holds the same items in the same places either way).
     bool shrinkToFit() { return shrink(keys_) && shrink(refs_); }
 
     int32_t size() const { return keys_.count; }
