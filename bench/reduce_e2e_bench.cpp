@@ -72,9 +72,9 @@ int64_t microseconds() {
         .count();
 }
 
-// Runs the vexlor program; its wall time, or a negative number when it failed. `peakKb` gets the
-// process's peak resident set in kilobytes.
-double runVexlor(const std::string& program, const std::vector<std::string>& args, long* peakKb = nullptr) {
+// Runs a program (vexlor, or this benchmark for the baseline's process); its wall time, or a
+// negative number when it failed. `peakKb` gets the process's peak resident set in kilobytes.
+double runProgram(const std::string& program, const std::vector<std::string>& args, long* peakKb = nullptr) {
     std::vector<std::string> store{program};
     store.insert(store.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -249,19 +249,19 @@ int main(int argc, char** argv) {
     long direct = 0, preview = 0, lod = 0;
     const std::string out = (folder / "memory.obj").string();
     const std::string ratio = std::to_string(kRatio * 100);
-    const bool measured = runVexlor(program, {"reduce", input, "-o", out, "--ratio", ratio}, &direct) >= 0 &&
-                          runVexlor(program, {"reduce", input, "-o", out, "--ratio", ratio, "--preview"}, &preview) >= 0 &&
-                          runVexlor(program, {"lod", input, "-o", (folder / "lod{n}.obj").string(), "--levels", "50%,10%"},
+    const bool measured = runProgram(program, {"reduce", input, "-o", out, "--ratio", ratio}, &direct) >= 0 &&
+                          runProgram(program, {"reduce", input, "-o", out, "--ratio", ratio, "--preview"}, &preview) >= 0 &&
+                          runProgram(program, {"lod", input, "-o", (folder / "lod{n}.obj").string(), "--levels", "50%,10%"},
                                     &lod) >= 0;
     long simplifier = 0;  // the baseline process's peak resident set, kilobytes
-    const bool measuredBaseline = runVexlor(self, {"--baseline-only", input, (folder / "baseline-memory.obj").string()},
+    const bool measuredBaseline = runProgram(self, {"--baseline-only", input, (folder / "baseline-memory.obj").string()},
                                             &simplifier) >= 0;
 
     double vexlor = 0, oneThread = 0, baselineProcess = 0;
     Phases phases;
     Baseline baseline;
     for (int r = 0; r < runs; ++r) {
-        const double t = runVexlor(program, {"reduce", input, "-o", (folder / "vexlor.obj").string(), "--ratio",
+        const double t = runProgram(program, {"reduce", input, "-o", (folder / "vexlor.obj").string(), "--ratio",
                                              std::to_string(kRatio * 100)});
         if (t < 0) {
             std::fprintf(stderr, "%s reduce failed\n", program.c_str());
@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
         vexlor = r == 0 ? t : std::min(vexlor, t);
         // The same command on one thread: what the threads of the set-up gain, and that they change
         // nothing in the file.
-        const double t1 = runVexlor(program, {"reduce", input, "-o", (folder / "vexlor1.obj").string(), "--ratio",
+        const double t1 = runProgram(program, {"reduce", input, "-o", (folder / "vexlor1.obj").string(), "--ratio",
                                               std::to_string(kRatio * 100), "--threads", "1"});
         if (t1 < 0) {
             std::fprintf(stderr, "%s reduce --threads 1 failed\n", program.c_str());
@@ -283,7 +283,7 @@ int main(int argc, char** argv) {
         Baseline b;
         if (!simplifyHere(input, (folder / "baseline.obj").string(), b)) return 1;
         keepBest(baseline, b, r == 0);
-        const double tb = runVexlor(self, {"--baseline-only", input, (folder / "baseline-process.obj").string()});
+        const double tb = runProgram(self, {"--baseline-only", input, (folder / "baseline-process.obj").string()});
         if (tb < 0) {
             std::fprintf(stderr, "the baseline process failed\n");
             return 1;

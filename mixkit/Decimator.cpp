@@ -279,7 +279,7 @@ void Decimator::performContraction(Lane& lane) {
     // The keys read the mesh and write only their own slot of loopKeys_, so they may be made in
     // any order and on any thread; the heap then takes the candidates in the list's order, as above.
     keying_->keyAll(around.items, around.count);
-    for (int32_t i = 0; i < around.count; ++i) placeKeyed(around.items[i], loopKeys_.items[i], heap_);
+    for (int32_t i = 0; i < around.count; ++i) heap_.insertOrUpdate(around.items[i], loopKeys_.items[i]);
 }
 
 void Decimator::prefetchKeys(void* decimator, const int32_t* ids, int32_t count) {

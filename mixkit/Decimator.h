@@ -220,9 +220,8 @@ private:
     // Keys a candidate taken from the heap afresh; when that makes it dearer it goes back into the
     // heap (true), else it stays out to be contracted at its fresh key (false, top.key set).
     bool rekeyDearer(HeapEntry& top, EdgeHeap& heap);
+    // Keys the candidate afresh and puts it into the heap at that key, or moves it there.
     void refreshCandidate(int32_t id, EdgeHeap& heap);
-    // Puts a candidate into the heap at the key, or moves it there.
-    void placeKeyed(int32_t id, double key, EdgeHeap& heap) const;
     // contract in a lane; in a part's lane false also when a list lacks the room (nothing changed).
     bool contractIn(const HeapEntry& c, Lane& lane);
     void performContraction(Lane& lane);

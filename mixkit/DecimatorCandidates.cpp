@@ -119,7 +119,7 @@ double Decimator::keyOf(const EdgeCandidate& c) {
     return settings.useChecks != 0 ? penalizedKey(c, at.target, -at.rawError) : -at.rawError;
 }
 
-void Decimator::refreshCandidate(int32_t id, EdgeHeap& heap) { placeKeyed(id, keyOf(*pool_.at(id)), heap); }
+void Decimator::refreshCandidate(int32_t id, EdgeHeap& heap) { heap.insertOrUpdate(id, keyOf(*pool_.at(id))); }
 
 void Decimator::keyBatchItem(void* decimator, const int32_t* ids, int32_t item) {
     Decimator& d = *static_cast<Decimator*>(decimator);
@@ -138,13 +138,6 @@ bool Decimator::rekeyDearer(HeapEntry& top, EdgeHeap& heap) {
     }
     heap.insert(top.id, fresh);
     return true;
-}
-
-void Decimator::placeKeyed(int32_t id, double key, EdgeHeap& heap) const {
-    if (pool_.at(id)->heapPosition == HEAP_ABSENT)
-        heap.insert(id, key);
-    else
-        heap.updateKey(id, key);
 }
 
 namespace {

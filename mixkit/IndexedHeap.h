@@ -75,6 +75,13 @@ public:
         else
             siftDown(p);
     }
+    // insert for an item outside the heap (place HEAP_ABSENT), else updateKey.
+    void insertOrUpdate(Ref r, double key) {
+        if (positions_(r) == HEAP_ABSENT)
+            insert(r, key);
+        else
+            updateKey(r, key);
+    }
     // Takes out the item with the largest key and tells it and its key; false when empty.
     bool popTop(Ref& r, double& key) {
         if (keys_.count == 0) return false;
