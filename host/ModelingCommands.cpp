@@ -156,12 +156,17 @@ void pointsToPolygons(PolygonObject& obj) {
 
 void polygonsToPoints(PolygonObject& obj) {
     const int n = obj.pointCount();
-    SelectionSet next(n);
+    // Corners come in polygon order, not point order: marked first, then selected in increasing
+    // order, so that the set only ever appends to its last run.
+    std::vector<uint8_t> reached(static_cast<size_t>(n > 0 ? n : 0), 0);
     for (int i = 0; i < obj.polygonCount(); ++i) {
         const Polygon& p = obj.polygons[i];
         if (!obj.polygonSelection.isSelected(i) || !isLive(p, n)) continue;
-        for (int c : cornersOf(p)) next.select(c);
+        for (int c : cornersOf(p)) reached[c] = 1;
     }
+    SelectionSet next(n);
+    for (int c = 0; c < n; ++c)
+        if (reached[c]) next.select(c);
     obj.pointSelection = std::move(next);
 }
 

@@ -56,17 +56,21 @@ void SelectionSet::setRange(int first, int last, bool on) {
     auto lo = std::lower_bound(runs_.begin(), runs_.end(), first,
                                [&](const Run& r, int v) { return r.second + reach < v; });
     auto hi = std::upper_bound(lo, runs_.end(), last, [&](int v, const Run& r) { return v + reach < r.first; });
-    std::vector<Run> replacement;
+    // At most two runs replace them; a range that changes nothing (selecting members again, one by
+    // one, as a command that selects everything does) leaves the runs untouched.
+    Run replacement[2];
+    int replacements = 0;
     if (on) {
         Run merged{first, last};
         if (lo != hi) merged = {std::min(first, lo->first), std::max(last, std::prev(hi)->second)};
-        replacement.push_back(merged);
+        replacement[replacements++] = merged;
     } else if (lo != hi) {
-        if (lo->first < first) replacement.push_back({lo->first, first - 1});
-        if (std::prev(hi)->second > last) replacement.push_back({last + 1, std::prev(hi)->second});
+        if (lo->first < first) replacement[replacements++] = {lo->first, first - 1};
+        if (std::prev(hi)->second > last) replacement[replacements++] = {last + 1, std::prev(hi)->second};
     }
+    if (hi - lo == replacements && std::equal(lo, hi, replacement)) return;
     const auto at = runs_.erase(lo, hi);
-    runs_.insert(at, replacement.begin(), replacement.end());
+    runs_.insert(at, replacement, replacement + replacements);
     makeDenseIfScattered();
 }
 
