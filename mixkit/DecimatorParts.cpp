@@ -83,62 +83,102 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
     Stack<Lane> lanes;
     Stack<int32_t> perPart;  // each part's candidates, then its size, then what it made in a round
     Stack<FlatLists<int32_t>::Arena> arenas;
-    if (count <= 0 || !parts.resize(count) || !lanes.resize(workers_) || !freeFlags_.resize(points) ||
-        !perPart.resize(count) || !arenas.resize(2 * count))
+    // The blocks of points hand their candidates over side by side: block b's candidates of part i
+    // take the part's slots from firstSlot[b * count + i] on, in the lists' order, so that each
+    // part's heap is filled exactly as one pass over the points in order would fill it.
+    const int32_t blocks = points > 0 ? (points - 1) / SETUP_POINT_BLOCK + 1 : 0;
+    Stack<int32_t> firstSlot;
+    Stack<int32_t> cursors;  // per worker, where its block's next candidate of each part goes
+    if (count <= 0 || static_cast<int64_t>(blocks) * count > INT32_MAX ||
+        static_cast<int64_t>(workers_) * count > INT32_MAX || !parts.resize(count) || !lanes.resize(workers_) ||
+        !freeFlags_.resize(points) || !perPart.resize(count) || !arenas.resize(2 * count) ||
+        !firstSlot.resize(blocks * count) || !cursors.resize(workers_ * count))
         return true;
     const HostPolygon* polygons = m.polygonArray();
+    forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to) {
+        for (int32_t p = from; p < to; ++p) {
+            const int32_t part = partOf.items[p];
+            bool free = part >= 0;
+            const FlatLists<int32_t>::List around = m.polygonsOf(p);
+            for (int32_t i = 0; free && i < around.count; ++i) {
+                const HostPolygon& q = polygons[around.items[i]];
+                free = partOf.items[q.a] == part && partOf.items[q.b] == part && partOf.items[q.c] == part &&
+                       partOf.items[q.d] == part;
+            }
+            freeFlags_.items[p] = free ? 1 : 0;
+        }
+        return true;
+    });
     for (int32_t p = 0; p < points; ++p) {
         const int32_t part = partOf.items[p];
-        bool free = part >= 0;
-        const FlatLists<int32_t>::List around = m.polygonsOf(p);
-        for (int32_t i = 0; free && i < around.count; ++i) {
-            const HostPolygon& q = polygons[around.items[i]];
-            free = partOf.items[q.a] == part && partOf.items[q.b] == part && partOf.items[q.c] == part &&
-                   partOf.items[q.d] == part;
-        }
-        freeFlags_.items[p] = free ? 1 : 0;
         if (part < 0) continue;
         ++parts.items[part].points;
-        if (free) ++parts.items[part].freePoints;
+        parts.items[part].freePoints += freeFlags_.items[p];
     }
-    auto forEachCandidate = [&](const auto& visit) {
-        for (int32_t p = 0; p < points; ++p) forEachFirstAt(candidateLists_, pool_, p, visit);
-    };
     auto partOfCandidate = [&](const EdgeCandidate& c) {
         const int32_t part = partOf.items[c.v1];
         return part == partOf.items[c.v2] ? part : -1;
     };
-    for (int32_t i = 0; i < count; ++i) perPart.items[i] = 0;
-    forEachCandidate([&](int32_t, EdgeCandidate* c) {
-        if (const int32_t part = partOfCandidate(*c); part >= 0) ++perPart.items[part];
+    forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to) {
+        int32_t* inBlock = firstSlot.items + static_cast<int64_t>(from / SETUP_POINT_BLOCK) * count;
+        for (int32_t i = 0; i < count; ++i) inBlock[i] = 0;
+        for (int32_t p = from; p < to; ++p)
+            forEachFirstAt(candidateLists_, pool_, p, [&](int32_t, EdgeCandidate* c) {
+                if (const int32_t part = partOfCandidate(*c); part >= 0) ++inBlock[part];
+            });
+        return true;
     });
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t slot = 0;
+        for (int32_t b = 0; b < blocks; ++b) {
+            int32_t& at = firstSlot.items[static_cast<int64_t>(b) * count + i];
+            const int32_t inBlock = at;
+            at = slot;
+            slot += inBlock;
+        }
+        perPart.items[i] = slot;
+    }
     for (int32_t i = 0; i < count; ++i) {
         parts.items[i].heap.setPositions(CandidatePositions{&pool_});
         if (!parts.items[i].heap.resizeForBuild(perPart.items[i])) return true;
     }
+    // Visits every candidate once, by blocks of points on the workers, with the slot that the next
+    // candidate of each part takes.
+    auto handOver = [&](const auto& visit) {
+        forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
+            int32_t* next = cursors.items + static_cast<int64_t>(worker) * count;
+            const int32_t* first = firstSlot.items + static_cast<int64_t>(from / SETUP_POINT_BLOCK) * count;
+            for (int32_t i = 0; i < count; ++i) next[i] = first[i];
+            for (int32_t p = from; p < to; ++p)
+                forEachFirstAt(candidateLists_, pool_, p, [&](int32_t id, EdgeCandidate* c) { visit(id, c, next); });
+            return true;
+        });
+    };
 
     // The whole-mesh heap gives its candidates up to the parts, in the point lists' order, at the
     // keys it holds. At the set-up's end it holds every candidate, so it is never in memory whole
     // together with the parts' heaps: its numbers go first, the keys are copied into the parts'
     // heaps and its keys go, and then the parts' heaps take their numbers and put them in order.
+    // Each candidate is visited at its first end only, by one worker, and each part's heap is
+    // ordered by one worker.
     heap_.keepKeysOnly();
-    for (int32_t i = 0; i < count; ++i) perPart.items[i] = 0;
-    forEachCandidate([&](int32_t, EdgeCandidate* c) {
+    handOver([&](int32_t, EdgeCandidate* c, int32_t* next) {
         // One that an earlier loop could not put back into the heap (refused its room) has no key
         // there: it is keyed afresh.
         if (const int32_t part = partOfCandidate(*c); part >= 0) {
             const double key = c->heapPosition >= 0 ? heap_.keyAt(c->heapPosition) : keyOf(*c);
-            parts.items[part].heap.setPendingKey(perPart.items[part]++, key);
+            parts.items[part].heap.setPendingKey(next[part]++, key);
         }
         c->heapPosition = HEAP_ABSENT;
     });
     heap_.clear();
-    for (int32_t i = 0; i < count; ++i) perPart.items[i] = 0;
-    forEachCandidate([&](int32_t id, EdgeCandidate* c) {
-        if (const int32_t part = partOfCandidate(*c); part >= 0)
-            parts.items[part].heap.setPendingRef(perPart.items[part]++, id);
+    handOver([&](int32_t id, EdgeCandidate* c, int32_t* next) {
+        if (const int32_t part = partOfCandidate(*c); part >= 0) parts.items[part].heap.setPendingRef(next[part]++, id);
     });
-    for (int32_t i = 0; i < count; ++i) parts.items[i].heap.insertPending();
+    forBlocks(count, 1, workers_, nullptr, [&](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; ++i) parts.items[i].heap.insertPending();
+        return true;
+    });
     // The lists' arenas, by the parts' sizes.
     for (int32_t i = 0; i < count; ++i) perPart.items[i] = parts.items[i].points;
     candidateLists_.makeArenas(kArenaShare, perPart.items, count, arenas.items);
