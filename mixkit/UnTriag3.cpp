@@ -6,11 +6,15 @@
 
 #include "sources/Geometry.h"
 #include "sources/HostMemory.h"
+#include "sources/HostWorkers.h"
+#include "mixkit/StackHelpers.h"
 
 namespace {
 
 // Candidate records per block from the host allocator.
 constexpr int32_t kCandidateBlock = 1024;
+// Triangles searched for merges per block of a worker.
+constexpr int32_t kTriangleBlock = 16384;
 // Allocation lines reported with the source tag.
 constexpr int32_t kLineCandidates = 120;
 // Texture coordinates closer than this in each of u, v and w count as continuous.
@@ -149,8 +153,7 @@ bool UnTriag3::run(HostPolygonObject target, HostSelection polygonSet) {
         return false;
     }
 
-    for (int32_t i = 0; i < polygonCount; ++i)
-        if (polygonFlags.items[i] != 0 && isTriangle(i)) collectCandidates(i);
+    collectCandidates();
 
     while (HeapItem* top = candidates.popTop()) {
         const QuadCandidate& c = *static_cast<QuadCandidate*>(top);
@@ -308,9 +311,56 @@ QuadCandidate* UnTriag3::makeCandidate() {
     return new (nextCandidate++) QuadCandidate();
 }
 
-void UnTriag3::collectCandidates(int32_t i) {
+void UnTriag3::collectCandidates() {
+    // Found in blocks on the workers, each block into a list of its own; a list the host refuses
+    // memory for leaves its block to the single pass below, which keeps the same order.
+    const int32_t blocks = polygonCount > 0 ? (polygonCount - 1) / kTriangleBlock + 1 : 0;
+    Stack<Stack<FoundPair>> found;
+    Stack<uint8_t> complete;  // per block, 1 when its list holds all of its merges
+    const bool shared = found.resize(blocks) && complete.resize(blocks);
+    if (shared) {
+        forBlocks(polygonCount, kTriangleBlock, workerCount(0), nullptr, [&](int32_t from, int32_t to) {
+            const int32_t b = from / kTriangleBlock;
+            complete.items[b] = 0;
+            for (int32_t i = from; i < to; ++i)
+                if (polygonFlags.items[i] != 0 && isTriangle(i) && !findPairs(i, found.items[b])) {
+                    found.items[b].clear();
+                    return true;
+                }
+            complete.items[b] = 1;
+            return true;
+        });
+    }
+    Stack<FoundPair> one;
+    for (int32_t b = 0; b < blocks; ++b) {
+        if (shared && complete.items[b] != 0) {
+            for (int32_t k = 0; k < found.items[b].count; ++k) addCandidate(found.items[b].items[k]);
+            found.items[b].clear();
+            continue;
+        }
+        const int32_t to = (b + 1) * kTriangleBlock < polygonCount ? (b + 1) * kTriangleBlock : polygonCount;
+        for (int32_t i = b * kTriangleBlock; i < to; ++i) {
+            if (polygonFlags.items[i] == 0 || !isTriangle(i)) continue;
+            one.clear();
+            // A merge that finds no room is skipped, as one whose record cannot be made.
+            findPairs(i, one);
+            for (int32_t k = 0; k < one.count; ++k) addCandidate(one.items[k]);
+        }
+    }
+}
+
+void UnTriag3::addCandidate(const FoundPair& pair) {
+    QuadCandidate* candidate = makeCandidate();
+    if (candidate == nullptr) return;
+    candidate->first = pair.first;
+    candidate->second = pair.second;
+    candidate->edge = pair.edge;
+    candidates.insert(candidate, pair.key);
+}
+
+bool UnTriag3::findPairs(int32_t i, Stack<FoundPair>& out) const {
     const HostPolygon& t = polygons[i];
-    if (!hasCornerRows(i)) return;
+    if (!hasCornerRows(i)) return true;
     const int32_t own[3] = {t.a, t.b, t.c};
     for (const int32_t edge : {QUAD_EDGE_AB, QUAD_EDGE_BC, QUAD_EDGE_CA}) {
         int32_t su = 0, sv = 0;
@@ -335,14 +385,9 @@ void UnTriag3::collectCandidates(int32_t i) {
             for (int32_t c = 0; c < 3; ++c) at[k][c] = points[static_cast<int64_t>(quad[k]) * 3 + c];
         double key = 0.0;
         if (!quadCandidateKey(at, &key)) continue;
-
-        QuadCandidate* candidate = makeCandidate();
-        if (candidate == nullptr) continue;
-        candidate->first = i;
-        candidate->second = j;
-        candidate->edge = edge;
-        candidates.insert(candidate, key);
+        if (!pushChecked(out, FoundPair{i, j, edge, key})) return false;
     }
+    return true;
 }
 
 void UnTriag3::merge(const QuadCandidate& c) {

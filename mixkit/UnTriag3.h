@@ -89,7 +89,18 @@ private:
     bool buildNeighbours();
     // Frees the neighbour table and the candidate records (the run's scratch, not its results).
     void releaseNeighboursAndCandidates();
-    void collectCandidates(int32_t i);
+    // A merge found for triangle i, before it has a record in the heap.
+    struct FoundPair {
+        int32_t first, second, edge;
+        double key;
+    };
+    // The merges of triangle i with its neighbours of higher index, in edge order; false when `out`
+    // cannot grow. Reads only, so that blocks of triangles can be searched side by side.
+    bool findPairs(int32_t i, Stack<FoundPair>& out) const;
+    // Every triangle's merges into the heap, in triangle order: found by the host's workers in
+    // blocks and inserted here block by block, so that the heap is the one a single pass makes.
+    void collectCandidates();
+    void addCandidate(const FoundPair& pair);
     QuadCandidate* makeCandidate();
     void merge(const QuadCandidate& c);
 

@@ -11,6 +11,7 @@
 #include "sources/HostSelection.h"
 #include "tests/mixkit/UnTriagTestSupport.h"
 #include "tests/support/GridMesh.h"
+#include "tests/support/OneWorker.h"
 
 using namespace untritest;
 
@@ -412,6 +413,74 @@ TEST_F(UnTriag3Test, NoPolygonObjectFails) {
     host::PolygonObject* empty = makeObject(doc, {}, {});
     EXPECT_TRUE(quads.run(view(empty)));
     EXPECT_EQ(quads.mergedCount(), 0);
+}
+
+// Rows of congruent triangles, base 1 and height 1, each row half a unit along from the last: every
+// triangle can merge across either slanted side into the same parallelogram, so those merges all
+// tie on their key and which of them the rebuild makes follows the heap's order for equal keys.
+host::PolygonObject* slantedRows(host::Document& doc, int cols, int rows) {
+    std::vector<host::Vec3f> points;
+    for (int y = 0; y <= rows; ++y)
+        for (int x = 0; x <= cols; ++x)
+            points.push_back({static_cast<float>(x) + 0.5f * static_cast<float>(y), static_cast<float>(y), 0.0f});
+    std::vector<host::Polygon> polygons;
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < cols; ++x) {
+            const int p = y * (cols + 1) + x, q = p + cols + 1;
+            polygons.push_back(tri(p, p + 1, q));
+            polygons.push_back(tri(p + 1, q + 1, q));
+        }
+    return makeObject(doc, points, polygons);
+}
+
+TEST_F(UnTriag3Test, TiedMergesComeOutTheSameOnAnyWorkersAndAfterARefusedSearch) {
+    // Over two search blocks of triangles. One worker gives the reference; three workers, and a
+    // single pass where the host refuses the blocks' lists (each allocation in turn up to the
+    // first candidate record), must leave every polygon as it does.
+    host::Document reference;
+    host::PolygonObject* original = slantedRows(reference, 120, 140);
+    addPointUvw(*original);
+    auto rebuiltCopy = [&](host::Document& local) {
+        auto* obj = static_cast<host::PolygonObject*>(local.insert(original->cloneAlone()));
+        const bool ok = rebuild(obj);
+        return ok ? obj : nullptr;
+    };
+    host::Document single;
+    host::PolygonObject* expected = nullptr;
+    {
+        testsupport::OneWorker one;
+        expected = rebuiltCopy(single);
+    }
+    ASSERT_NE(expected, nullptr);
+    ASSERT_GT(merged, 10000);
+    ASSERT_LT(merged, 120 * 140);  // ties went both ways: not every row's pairs could merge
+    host::setWorkerThreadCount(3);
+    host::Document parallel;
+    host::PolygonObject* shared = rebuiltCopy(parallel);
+    host::setWorkerThreadCount(0);
+    ASSERT_NE(shared, nullptr);
+    EXPECT_TRUE(shared->polygons == expected->polygons);
+
+    testsupport::OneWorker one;
+    int fallbacks = 0;
+    for (uint64_t n = 1;; ++n) {
+        ASSERT_LT(n, 400u);
+        console();
+        host::Document local;
+        auto* obj = static_cast<host::PolygonObject*>(local.insert(original->cloneAlone()));
+        host::memory::failAfter(n);
+        const bool ok = rebuild(obj);
+        host::memory::resetFailures();
+        const std::vector<std::string> faults = memoryFaults();
+        if (std::find(faults.begin(), faults.end(), "NO MEMORY: UnTriag3 120") != faults.end()) break;
+        if (!ok) {
+            EXPECT_TRUE(obj->sameStateAs(*original)) << "allocation " << n;
+            continue;
+        }
+        EXPECT_TRUE(obj->polygons == expected->polygons) << "allocation " << n;
+        ++fallbacks;
+    }
+    EXPECT_GT(fallbacks, 10);
 }
 
 TEST_F(UnTriag3Test, RefusedCandidateRecordsSkipTheirMerges) {
