@@ -22,6 +22,8 @@
 // Where enough is left, a second phase runs the same way in parts split in a turned frame
 // (MeshParts.h) before that loop: their borders cross the first phase's instead of running along
 // them, so the regions the first phase held at its borders now lie mostly inside parts.
+#include <algorithm>
+
 #include "mixkit/Decimator.h"
 #include "mixkit/MeshParts.h"
 #include "mixkit/StackHelpers.h"
@@ -82,6 +84,7 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
     Stack<Part> parts;
     Stack<Lane> lanes;
     Stack<int32_t> perPart;  // each part's candidates, then its size, then what it made in a round
+    Stack<int32_t> order;    // the parts in the order the round hands them out
     Stack<FlatLists<int32_t>::Arena> arenas;
     // The blocks of points hand their candidates over side by side: block b's candidates of part i
     // take the part's slots from firstSlot[b * count + i] on, in the lists' order, so that each
@@ -92,7 +95,7 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
     if (count <= 0 || static_cast<int64_t>(blocks) * count > INT32_MAX ||
         static_cast<int64_t>(workers_) * count > INT32_MAX || !parts.resize(count) || !lanes.resize(workers_) ||
         !freeFlags_.resize(points) || !perPart.resize(count) || !arenas.resize(2 * count) ||
-        !firstSlot.resize(blocks * count) || !cursors.resize(workers_ * count))
+        !firstSlot.resize(blocks * count) || !cursors.resize(workers_ * count) || !order.resize(count))
         return true;
     const HostPolygon* polygons = m.polygonArray();
     forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to) {
@@ -222,8 +225,16 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
         bool anyRoom = false;
         for (int32_t i = 0; i < count; ++i) anyRoom = anyRoom || left * parts.items[i].points / initial > 0;
         if (!anyRoom) break;
+        // The parts go to the workers largest first, by what each made in the round before (by
+        // its size at first), so that no long part is left to run alone at the round's end. Which
+        // worker runs a part, and when, changes nothing in it.
+        for (int32_t i = 0; i < count; ++i) order.items[i] = i;
+        std::sort(order.items, order.items + count, [&](int32_t a, int32_t b) {
+            return perPart.items[a] != perPart.items[b] ? perPart.items[a] > perPart.items[b] : a < b;
+        });
         forBlocks(count, 1, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
-            for (int32_t i = from; i < to; ++i) {
+            for (int32_t k = from; k < to; ++k) {
+                const int32_t i = order.items[k];
                 Part& part = parts.items[i];
                 Lane& lane = lanes.items[worker];
                 lane.heap = &part.heap;
