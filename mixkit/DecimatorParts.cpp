@@ -80,7 +80,7 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
         ~DropFlags() { flags.clear(); }
     } dropFlags{freeFlags_};
     Stack<int32_t> partOf;
-    const int32_t count = splitIntoParts(m, settings.partPoints, partOf, turned);
+    const int32_t count = splitIntoParts(m, settings.partPoints, partOf, turned, workers_);
     Stack<Part> parts;
     Stack<Lane> lanes;
     Stack<int32_t> perPart;  // each part's candidates, then its size, then what it made in a round
@@ -317,11 +317,17 @@ bool Decimator::gatherCandidates(Stack<Part>& parts, const Stack<int32_t>& partO
     const int32_t blocks = points > 0 ? (points - 1) / SETUP_POINT_BLOCK + 1 : 0;
     Stack<int32_t> start;
     if (!start.resize(blocks + 1)) return fail();
+    forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to) {
+        int32_t inBlock = 0;
+        for (int32_t p = from; p < to; ++p) forEachAt(p, [&](int32_t, EdgeCandidate*) { ++inBlock; });
+        start.items[from / SETUP_POINT_BLOCK] = inBlock;
+        return true;
+    });
     int64_t live = 0;  // candidates are numbered in 32 bits
     for (int32_t b = 0; b < blocks; ++b) {
+        const int32_t inBlock = start.items[b];
         start.items[b] = static_cast<int32_t>(live);
-        const int32_t to = (b + 1) * SETUP_POINT_BLOCK < points ? (b + 1) * SETUP_POINT_BLOCK : points;
-        for (int32_t p = b * SETUP_POINT_BLOCK; p < to; ++p) forEachAt(p, [&](int32_t, EdgeCandidate*) { ++live; });
+        live += inBlock;
     }
     start.items[blocks] = static_cast<int32_t>(live);
     if (live > INT32_MAX || !heap_.resizeForBuild(static_cast<int32_t>(live))) return fail();

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "mixkit/StackHelpers.h"
+#include "sources/HostWorkers.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ Vector inFrame(const Vector& v, bool turned) {
 
 }  // namespace
 
-int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& partOf, bool turned) {
+int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& partOf, bool turned, int32_t workers) {
     const int32_t points = mesh.pointCount();
     Stack<int32_t> order;  // reducible points, each part's a run
     if (!partOf.resize(points) || !order.reserve(points)) return -1;
@@ -36,34 +37,55 @@ int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& 
     struct Run {
         int32_t from, to;
     };
-    Stack<Run> pending;
-    if (order.count > 0 && !pushChecked(pending, Run{0, order.count})) return -1;
-    int32_t parts = 0;
-    while (pending.count > 0) {
-        const Run r = pending.items[--pending.count];
-        int32_t* ids = order.items;
-        if (r.to - r.from <= most) {
-            for (int32_t i = r.from; i < r.to; ++i) partOf.items[ids[i]] = parts;
-            ++parts;
-            continue;
-        }
-        Vector low = inFrame(mesh.position(ids[r.from]), turned);
-        Vector high = low;
-        for (int32_t i = r.from + 1; i < r.to; ++i) {
-            const Vector v = inFrame(mesh.position(ids[i]), turned);
-            low = Vector{std::fmin(low.x, v.x), std::fmin(low.y, v.y), std::fmin(low.z, v.z)};
-            high = Vector{std::fmax(high.x, v.x), std::fmax(high.y, v.y), std::fmax(high.z, v.z)};
-        }
-        const Vector size = subtract(high, low);
-        const int axis = size.x >= size.y && size.x >= size.z ? 0 : size.y >= size.z ? 1 : 2;
-        const int32_t mid = r.from + (r.to - r.from) / 2;
-        std::nth_element(ids + r.from, ids + mid, ids + r.to, [&](int32_t a, int32_t b) {
-            const double ca = coordinate(inFrame(mesh.position(a), turned), axis);
-            const double cb = coordinate(inFrame(mesh.position(b), turned), axis);
-            return ca < cb || (ca == cb && a < b);
+    // The runs are halved a level at a time, the runs of a level side by side on the workers: each
+    // halving reorders only its own run's points. The parts are the runs left whole, numbered in
+    // the order of their points, as halving the lower half first all the way down numbers them.
+    Stack<Run> level, halves, parts;
+    if (order.count > 0 && !pushChecked(level, Run{0, order.count})) return -1;
+    int32_t* ids = order.items;
+    while (level.count > 0) {
+        if (!halves.resize(2 * level.count)) return -1;
+        forBlocks(level.count, 1, workers, nullptr, [&](int32_t from, int32_t to) {
+            for (int32_t k = from; k < to; ++k) {
+                const Run r = level.items[k];
+                if (r.to - r.from <= most) {
+                    halves.items[2 * k] = halves.items[2 * k + 1] = Run{-1, -1};
+                    continue;
+                }
+                Vector low = inFrame(mesh.position(ids[r.from]), turned);
+                Vector high = low;
+                for (int32_t i = r.from + 1; i < r.to; ++i) {
+                    const Vector v = inFrame(mesh.position(ids[i]), turned);
+                    low = Vector{std::fmin(low.x, v.x), std::fmin(low.y, v.y), std::fmin(low.z, v.z)};
+                    high = Vector{std::fmax(high.x, v.x), std::fmax(high.y, v.y), std::fmax(high.z, v.z)};
+                }
+                const Vector size = subtract(high, low);
+                const int axis = size.x >= size.y && size.x >= size.z ? 0 : size.y >= size.z ? 1 : 2;
+                const int32_t mid = r.from + (r.to - r.from) / 2;
+                std::nth_element(ids + r.from, ids + mid, ids + r.to, [&](int32_t a, int32_t b) {
+                    const double ca = coordinate(inFrame(mesh.position(a), turned), axis);
+                    const double cb = coordinate(inFrame(mesh.position(b), turned), axis);
+                    return ca < cb || (ca == cb && a < b);
+                });
+                halves.items[2 * k] = Run{r.from, mid};
+                halves.items[2 * k + 1] = Run{mid, r.to};
+            }
+            return true;
         });
-        // The upper half is pushed first, so the lower one is split (and numbered) first.
-        if (!pushChecked(pending, Run{mid, r.to}) || !pushChecked(pending, Run{r.from, mid})) return -1;
+        int32_t kept = 0;
+        for (int32_t k = 0; k < level.count; ++k) {
+            if (halves.items[2 * k].from < 0) {
+                if (!pushChecked(parts, level.items[k])) return -1;
+                continue;
+            }
+            halves.items[kept++] = halves.items[2 * k];
+            halves.items[kept++] = halves.items[2 * k + 1];
+        }
+        halves.count = kept;
+        std::swap(level, halves);
     }
-    return parts;
+    std::sort(parts.items, parts.items + parts.count, [](const Run& a, const Run& b) { return a.from < b.from; });
+    for (int32_t k = 0; k < parts.count; ++k)
+        for (int32_t i = parts.items[k].from; i < parts.items[k].to; ++i) partOf.items[ids[i]] = k;
+    return parts.count;
 }

@@ -12,5 +12,7 @@
 // Fills partOf with each point's part (-1 for points that are not reducible) and answers the
 // number of parts; -1 when the host refuses the memory. With `turned` the points are halved in a
 // fixed frame turned against the mesh's axes, none of whose planes is parallel to an axis plane:
-// such a partition's borders cross those of the unturned one instead of running along them.
-int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& partOf, bool turned = false);
+// such a partition's borders cross those of the unturned one instead of running along them. The
+// halving runs on up to `workers` threads; the parts are the same for any number.
+int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& partOf, bool turned = false,
+                       int32_t workers = 1);
