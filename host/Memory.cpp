@@ -24,10 +24,12 @@ struct alignas(std::max_align_t) Header {
 constexpr size_t kLargeBlock = size_t{8} << 20;
 constexpr uint32_t kMagic = 0x56584d45;  // guards against releasing a foreign pointer
 
-std::atomic<size_t> gLiveBlocks{0};
-std::atomic<size_t> gLiveBytes{0};
-std::atomic<uint64_t> gCalls{0};
-std::atomic<size_t> gPeakBytes{0};  // highest live bytes since the last peak reset
+// Each counter on a cache line of its own: threads that allocate at once then do not also pass
+// one line back and forth for counters they do not share.
+alignas(64) std::atomic<size_t> gLiveBlocks{0};
+alignas(64) std::atomic<size_t> gLiveBytes{0};
+alignas(64) std::atomic<uint64_t> gCalls{0};
+alignas(64) std::atomic<size_t> gPeakBytes{0};  // highest live bytes since the last peak reset
 
 std::mutex gInjectMutex;
 uint64_t gFailAt = 0;  // absolute call number that fails, 0 = none
@@ -35,9 +37,20 @@ bool gSticky = false;
 std::string gFailTag;
 int32_t gFailLine = -1;
 
-// The chain of live blocks (for listing them); a short critical section per allocation.
-std::mutex gListMutex;
-Header gChain{&gChain, &gChain, 0, 0, 0, {}};
+// The live blocks (for listing them), chained in shards: a block's shard follows from its address,
+// so that threads allocating at once (the bake's octree build makes hundreds of thousands of small
+// blocks on every worker) seldom wait for one another's short critical section.
+constexpr size_t kChainShards = 64;
+struct alignas(64) ChainShard {
+    std::mutex mutex;
+    Header chain{&chain, &chain, 0, 0, 0, {}};
+};
+ChainShard gShards[kChainShards];
+
+ChainShard& shardOf(const Header* h) {
+    const auto address = reinterpret_cast<uintptr_t>(h);
+    return gShards[(address >> 4 ^ address >> 12 ^ address >> 20) % kChainShards];
+}
 
 std::atomic<bool> gInjecting{false};  // any failure injection armed: only then the slow check runs
 
@@ -73,11 +86,12 @@ void* allocate(size_t size, int32_t line, const char* tag) {
     while (live > peak && !gPeakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
     }
     {
-        std::lock_guard<std::mutex> lock(gListMutex);
-        h->prev = &gChain;
-        h->next = gChain.next;
-        gChain.next->prev = h;
-        gChain.next = h;
+        ChainShard& shard = shardOf(h);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        h->prev = &shard.chain;
+        h->next = shard.chain.next;
+        shard.chain.next->prev = h;
+        shard.chain.next = h;
     }
     return h + 1;
 }
@@ -90,7 +104,7 @@ void release(void* block) {
     gLiveBlocks.fetch_sub(1);
     gLiveBytes.fetch_sub(h->size);
     {
-        std::lock_guard<std::mutex> lock(gListMutex);
+        std::lock_guard<std::mutex> lock(shardOf(h).mutex);
         h->prev->next = h->next;
         h->next->prev = h->prev;
     }
@@ -108,9 +122,11 @@ size_t resetPeak() {
 }
 
 std::vector<LiveBlock> liveBlockList() {
-    std::lock_guard<std::mutex> lock(gListMutex);
     std::vector<LiveBlock> out;
-    for (const Header* h = gChain.next; h != &gChain; h = h->next) out.push_back({h->size, h->line, h->tag});
+    for (ChainShard& shard : gShards) {
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        for (const Header* h = shard.chain.next; h != &shard.chain; h = h->next) out.push_back({h->size, h->line, h->tag});
+    }
     return out;
 }
 

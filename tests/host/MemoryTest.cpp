@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "host/Memory.h"
 
@@ -51,6 +54,41 @@ TEST_F(MemoryTest, BlocksOfEverySizeAreWholeCountedAndReleased) {
         mem::failAfter(1);
         EXPECT_EQ(mem::allocate(size, 8, "Big"), nullptr) << size;
     }
+}
+
+// Threads that allocate and release at once (the bake's octree build on every worker) leave every
+// block they keep listed once, with its tag, and the counts exact.
+TEST_F(MemoryTest, BlocksMadeAndReleasedOnManyThreadsAtOnceAreListedAndCounted) {
+    const size_t blocks = mem::liveBlocks(), bytes = mem::liveBytes();
+    constexpr int kThreads = 4, kRounds = 20000;
+    std::vector<std::vector<void*>> kept(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &kept] {
+            const std::string tag = "Kept" + std::to_string(t);
+            void* recent[8] = {};
+            for (int i = 0; i < kRounds; ++i) {
+                void*& slot = recent[i % 8];
+                mem::release(slot);  // the one made eight rounds ago
+                slot = mem::allocate(16 + i % 200, 1, "Churn");
+                if (i % 1000 == 0) kept[t].push_back(mem::allocate(40, i / 1000, tag.c_str()));
+            }
+            for (void* p : recent) mem::release(p);
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(mem::liveBlocks(), blocks + kThreads * kRounds / 1000);
+    EXPECT_EQ(mem::liveBytes(), bytes + 40 * kThreads * kRounds / 1000);
+    std::vector<int> listed(kThreads, 0);
+    int churn = 0;
+    for (const auto& blk : mem::liveBlockList()) {
+        churn += blk.tag == "Churn";
+        for (int t = 0; t < kThreads; ++t) listed[t] += blk.tag == "Kept" + std::to_string(t) && blk.size == 40;
+    }
+    EXPECT_EQ(churn, 0);
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(listed[t], kRounds / 1000) << t;
+    for (auto& list : kept)
+        for (void* p : list) mem::release(p);
+    EXPECT_EQ(mem::liveBlocks(), blocks);
 }
 
 TEST_F(MemoryTest, InjectedFailureHitsExactlyTheNthAllocation) {
