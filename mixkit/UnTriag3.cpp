@@ -4,10 +4,10 @@
 #include <cmath>
 #include <new>
 
+#include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
 #include "sources/HostMemory.h"
 #include "sources/HostWorkers.h"
-#include "mixkit/StackHelpers.h"
 
 namespace {
 
