@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "mixkit/Decimator.h"
+#include "mixkit/MeshParts.h"
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
 #include "tests/support/CommandSettings.h"
@@ -194,6 +196,39 @@ std::string everyListedCandidateInHeap(const Decimator& d) {
             if (c->heapPosition < 0 || c->heapPosition >= heap.size() || &d.candidate(heap.at(c->heapPosition)) != c)
                 return "candidate " + std::to_string(c->v1) + "-" + std::to_string(c->v2) + " is not in the heap";
     return "";
+}
+
+TEST_F(ParallelSetupTest, PartsHalveByCountAndNumberLowerHalvesFirstOnAnyWorkers) {
+    // A strip of 3000 cells, 6002 points along x: halved by count into 3001 and 3001, each of those
+    // into 1500 and 1501, and each 1501 once more, so that the parts of at most 1500 points lie at
+    // two depths. Numbered lower half first all the way down, they run along x in the sizes 1500,
+    // 750, 751, 1500, 750, 751 (numbering each level in turn would give the two 1500s first), the
+    // same on any number of workers.
+    host::Document doc;
+    GridOptions strip;
+    strip.columns = 3000;
+    strip.rows = 1;
+    host::PolygonObject* obj = makeGrid(doc, strip);
+    Job job(obj, WholeSets(*obj).points, 1, nullptr);
+    std::vector<int32_t> first;
+    for (const int32_t workers : {1, 2, 5}) {
+        Stack<int32_t> partOf;
+        ASSERT_EQ(splitIntoParts(job.mesh, 1500, partOf, false, workers), 6) << workers;
+        std::vector<int32_t> sizes(6, 0);
+        std::vector<double> lowest(6, INFINITY), highest(6, -INFINITY);
+        for (int32_t p = 0; p < partOf.count; ++p) {
+            const int32_t part = partOf.items[p];
+            ASSERT_GE(part, 0);
+            ++sizes[part];
+            lowest[part] = std::min(lowest[part], job.mesh.position(p).x);
+            highest[part] = std::max(highest[part], job.mesh.position(p).x);
+        }
+        EXPECT_EQ(sizes, (std::vector<int32_t>{1500, 750, 751, 1500, 750, 751})) << workers;
+        for (int32_t k = 0; k + 1 < 6; ++k) EXPECT_LE(highest[k], lowest[k + 1]) << workers << " part " << k;
+        const std::vector<int32_t> now(partOf.items, partOf.items + partOf.count);
+        if (first.empty()) first = now;
+        EXPECT_EQ(now, first) << workers;
+    }
 }
 
 TEST_F(ParallelSetupTest, PartedReductionIsSoundAndTheSameForAnyNumberOfWorkers) {
