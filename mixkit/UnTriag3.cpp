@@ -208,6 +208,8 @@ bool UnTriag3::isLive(int32_t i) const {
     return cornersWithin(p, pointCount);
 }
 
+bool UnTriag3::mayMerge(int32_t i) const { return polygonFlags.items[i] != 0 && isTriangle(i); }
+
 bool UnTriag3::isTriangle(int32_t i) const {
     const HostPolygon& p = polygons[i];
     return p.c == p.d && p.b != p.c && p.c != p.a && isLive(i);
@@ -323,7 +325,7 @@ void UnTriag3::collectCandidates() {
             const int32_t b = from / kTriangleBlock;
             complete.items[b] = 0;
             for (int32_t i = from; i < to; ++i)
-                if (polygonFlags.items[i] != 0 && isTriangle(i) && !findPairs(i, found.items[b])) {
+                if (mayMerge(i) && !findPairs(i, found.items[b])) {
                     found.items[b].clear();
                     return true;
                 }
@@ -340,7 +342,7 @@ void UnTriag3::collectCandidates() {
         }
         const int32_t to = (b + 1) * kTriangleBlock < polygonCount ? (b + 1) * kTriangleBlock : polygonCount;
         for (int32_t i = b * kTriangleBlock; i < to; ++i) {
-            if (polygonFlags.items[i] == 0 || !isTriangle(i)) continue;
+            if (!mayMerge(i)) continue;
             one.clear();
             // A merge that finds no room is skipped, as one whose record cannot be made.
             findPairs(i, one);
@@ -367,7 +369,7 @@ bool UnTriag3::findPairs(int32_t i, Stack<FoundPair>& out) const {
         edgeSlots(edge, &su, &sv);
         const int32_t u = own[su], v = own[sv];
         const int32_t j = neighbourAcross(i, u, v);
-        if (j < i || polygonFlags.items[j] == 0 || !isTriangle(j)) continue;
+        if (j < i || !mayMerge(j)) continue;
         if (!sameSelections(i, j)) continue;
         if (!hasCornerRows(j)) continue;
 

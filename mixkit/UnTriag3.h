@@ -105,6 +105,8 @@ private:
     void merge(const QuadCandidate& c);
 
     bool isTriangle(int32_t i) const;
+    // A proper triangle that may take part.
+    bool mayMerge(int32_t i) const;
     bool isLive(int32_t i) const;
     // The polygon across the edge u -> v of polygon i, when exactly one other live polygon uses that
     // edge and runs it v -> u; -1 otherwise.
