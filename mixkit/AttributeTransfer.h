@@ -67,6 +67,14 @@ public:
     void bindSlots(ContractionHistory& history) const;
 
     int32_t uvwTagCount() const { return uvwTags_.count; }
+    // Asks the memory for polygon f's UVW rows, which a contraction around it rewrites.
+    void prefetchUvwRows(int32_t f) const {
+        for (int32_t t = 0; t < uvwTags_.count; ++t) {
+            const char* row = reinterpret_cast<const char*>(uvwTags_.items[t].rows + f);
+            __builtin_prefetch(row);
+            __builtin_prefetch(row + sizeof(UvwRecord) - 1);
+        }
+    }
     HostTag uvwTag(int32_t t) const { return uvwTags_[t].tag; }
     int32_t floatMapCount() const { return floatMaps_.count; }
     HostTag floatMapTag(int32_t m) const { return floatMaps_[m].tag; }

@@ -206,6 +206,7 @@ bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPerc
         }
         HeapEntry top;
         if (!takeCheapest(top)) break;
+        prefetchContraction(*pool_.at(top.id));
         if (settings.useChecks != 0 && rekeyDearer(top, heap_)) continue;
         // At the goal the candidate taken goes back: the heap keeps every edge left, for a
         // later call.
@@ -235,6 +236,12 @@ bool Decimator::contractIn(const HeapEntry& c, Lane& lane) {
     // Out of memory: stop before the object is touched. Planning changes nothing but scratch.
     Contraction& k = lane.contraction;
     const EdgeCandidate& e = *pool_.at(c.id);
+    // Relinking reads every candidate around both ends; their lists were asked for with the
+    // contraction's other memory (prefetchContraction).
+    for (const int32_t end : {e.v1, e.v2}) {
+        const FlatLists<int32_t>::List ids = candidateLists_[end];
+        for (int32_t i = 0; i < ids.count; ++i) __builtin_prefetch(pool_.at(ids.items[i]));
+    }
     const int32_t polygons = mesh_->polygonsOf(e.v1).count + mesh_->polygonsOf(e.v2).count;
     if (!k.changedPolygons.reserve(polygons) || !k.dyingPolygons.reserve(polygons)) return false;
     const Placement at = placement(e);
@@ -338,6 +345,12 @@ void Decimator::prefetchAround(int32_t p, const EdgeHeap& heap) const {
         prefetchFaces(m, m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p)));
     for (int32_t i = 0; i < around.count; ++i)
         prefetchCorners(m, m.polygonsOf(otherEnd(*pool_.at(around.items[i]), p)));
+}
+
+void Decimator::prefetchContraction(const EdgeCandidate& c) const {
+    candidateLists_.prefetchSpan(c.v1);
+    candidateLists_.prefetchSpan(c.v2);
+    mesh_->prefetchContraction(c.v1, c.v2);
 }
 
 void Decimator::relinkCandidates(Lane& lane) {

@@ -228,6 +228,9 @@ private:
     void relinkCandidates(Lane& lane);
     // Fetches ahead what refreshing the candidates around p reads.
     void prefetchAround(int32_t p, const EdgeHeap& heap) const;
+    // Fetches ahead what contracting c writes besides what its key reads, when it comes to the top
+    // of a heap: the memory arrives while the key is made afresh.
+    void prefetchContraction(const EdgeCandidate& c) const;
     // Tells whether the build passes or the loops should stop.
     bool breakRequested() const;
     // Shown every 1000 items of the build passes; true when a stop was asked for.

@@ -273,6 +273,8 @@ int32_t Decimator::runPart(Part& part, Lane& lane, double limit, int32_t most, i
         if (stop.load(std::memory_order_relaxed)) break;
         HeapEntry top;
         if (!part.heap.popTop(top.id, top.key)) break;
+        // What is not free is held or put back, never contracted here.
+        if (isFree(*pool_.at(top.id))) prefetchContraction(*pool_.at(top.id));
         if (settings.useChecks != 0 && rekeyDearer(top, part.heap)) continue;
         if (-top.key > limit) {
             part.heap.insert(top.id, top.key);

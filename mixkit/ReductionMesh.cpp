@@ -306,6 +306,19 @@ bool ReductionMesh::startRecording() {
 // removed point's polygons are re-pointed; the attribute transfer carries the tags' data along and
 // the recorder writes every change into the contraction's record while a history is recorded.
 
+void ReductionMesh::prefetchContraction(int32_t v1, int32_t v2) const {
+    for (const int32_t end : {v1, v2}) {
+        __builtin_prefetch(hostPoints + end);
+        const FlatLists<int32_t>::List polys = pointPolygons[end];
+        for (int32_t i = 0; i < polys.count; ++i) {
+            const int32_t f = polys.items[i];
+            __builtin_prefetch(polygonFlags.items + f);
+            __builtin_prefetch(polygonMarks.items + f);
+            attributes_.prefetchUvwRows(f);
+        }
+    }
+}
+
 void ReductionMesh::contract(const Contraction& k, Lane& lane) {
     if (attributes_.normalsDeferred()) attributes_.settleLeavingPoints(view(), k);
     recorder_.begin();

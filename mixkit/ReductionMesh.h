@@ -106,6 +106,10 @@ public:
     const HostPolygon* polygonArray() const { return hostPolygons; }
 
     // ---- contraction ----
+    // Asks the memory for what contracting v1 and v2 writes beyond the polygons and positions a key
+    // reads: the ends' host points, and the flags, marks and UVW rows of their polygons. Nothing
+    // changes.
+    void prefetchContraction(int32_t v1, int32_t v2) const;
     // Fills `k` for merging v2 into v1 at `target`.
     void planContraction(int32_t v1, int32_t v2, const Vector& target, double cost, Contraction& k);
     // One thread's scratch for contract. Threads that contract apart regions of the mesh at once
