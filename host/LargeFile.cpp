@@ -2,6 +2,7 @@
 #include "LargeFile.h"
 
 #include "host/InputFile.h"
+#include "host/Threads.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -10,8 +11,16 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <thread>
+#include <vector>
 
 namespace host {
+
+namespace {
+// Page faults of one block side by side on at most this many threads.
+constexpr int kMostPopulateThreads = 4;
+}  // namespace
 
 std::string systemError(int err) { return std::strerror(err); }
 
@@ -22,11 +31,45 @@ void preferHugePages(const void* data, size_t bytes) {
     if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+void populatePages(void* data, size_t bytes) {
+    if (bytes < 2 * kHugePage) return;
+    // Whole pages only; each thread's share starts on a huge-page boundary, so that no huge page is
+    // split between two threads.
+    constexpr uintptr_t kPage = 4096;
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(data) & ~(kPage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kPage - 1);
+    const uintptr_t hugePages = (end - begin) / kHugePage;
+    int threads = workerThreadCount();
+    if (threads > kMostPopulateThreads) threads = kMostPopulateThreads;
+    if (static_cast<uintptr_t>(threads) > hugePages) threads = static_cast<int>(hugePages);
+    auto cut = [&](int i) {
+        if (i == 0) return begin;
+        if (i == threads) return end;
+        return (begin + (end - begin) / threads * i) & ~(kHugePage - 1);
+    };
+    auto populate = [](uintptr_t from, uintptr_t to) {
+        if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+    };
+    std::vector<std::thread> helpers;
+    int i = 1;
+    try {
+        for (; i < threads; ++i) helpers.emplace_back(populate, cut(i), cut(i + 1));
+    } catch (const std::exception&) {
+        // No thread to be had: this one takes the shares left.
+    }
+    populate(cut(0), cut(1));
+    populate(cut(i), end);
+    for (std::thread& t : helpers) t.join();
+}
+
 TextBuffer allocateText(size_t bytes) {
     if (bytes < 2 * kHugePage) return TextBuffer(static_cast<char*>(std::malloc(bytes)));
     const size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
     char* p = static_cast<char*>(std::aligned_alloc(kHugePage, rounded));
-    if (p) ::madvise(p, rounded, MADV_HUGEPAGE);
+    if (p) {
+        ::madvise(p, rounded, MADV_HUGEPAGE);
+        populatePages(p, bytes);
+    }
     return TextBuffer(p);
 }
 

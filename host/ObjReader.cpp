@@ -85,6 +85,7 @@ struct Reader {
     std::vector<std::array<int, 4>> polyNormals;
     std::vector<uint32_t> polyCombo;
     bool haveTex = false, haveNormals = false, haveCombo = false;
+    size_t expectedPolys = 0;  // the file's face statements
 
     // Groups: names, and distinct memberships ("combos") as sorted-by-appearance id lists; combo 0 is none.
     std::vector<std::string> groupNames;
@@ -322,7 +323,7 @@ struct Reader {
             obj.hasTex = true;
             if (!haveTex) {
                 haveTex = true;
-                reserveLarge(polyTex, polys.capacity());
+                reserveLarge(polyTex, polys.capacity(), expectedPolys);
                 polyTex.assign(polys.size(), {-1, -1, -1, -1});
             }
         }
@@ -330,7 +331,7 @@ struct Reader {
             obj.hasNormals = true;
             if (!haveNormals) {
                 haveNormals = true;
-                reserveLarge(polyNormals, polys.capacity());
+                reserveLarge(polyNormals, polys.capacity(), expectedPolys);
                 polyNormals.assign(polys.size(), {-1, -1, -1, -1});
             }
         }
@@ -403,10 +404,13 @@ struct Reader {
             }
             q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(limit - q))) + 1;
         }
-        reserveLarge(points, nv);
-        reserveLarge(texcoords, nvt);
-        reserveLarge(normals, nvn);
-        reserveLarge(polys, nf + nf / 8);
+        // The counts are those of the statements, so the arrays are filled to them (a polygon of
+        // more than four corners takes more than one entry: the eighth more is only room).
+        expectedPolys = nf;
+        reserveLarge(points, nv, nv);
+        reserveLarge(texcoords, nvt, nvt);
+        reserveLarge(normals, nvn, nvn);
+        reserveLarge(polys, nf + nf / 8, nf);
     }
 
     bool parse(const std::string& fallbackName) {
@@ -495,7 +499,7 @@ struct Reader {
             }
 
             auto obj = std::make_unique<PolygonObject>(range.name);
-            reserveLarge(obj->points, used.size());
+            reserveLarge(obj->points, used.size(), used.size());
             obj->points.resize(used.size());
             for (size_t i = 0; i < used.size(); ++i) {
                 local[used[i]] = static_cast<int>(i);
@@ -505,7 +509,7 @@ struct Reader {
                 obj->polygons = std::move(polys);  // the only object: renumber in place
                 for (Polygon& q : obj->polygons) q = {local[q.a], local[q.b], local[q.c], local[q.d]};
             } else {
-                reserveLarge(obj->polygons, count);
+                reserveLarge(obj->polygons, count, count);
                 for (size_t i = range.polyBegin; i < range.polyEnd; ++i) {
                     const Polygon& q = polys[i];
                     obj->polygons.push_back({local[q.a], local[q.b], local[q.c], local[q.d]});
@@ -515,7 +519,7 @@ struct Reader {
 
             if (range.hasTex) {
                 auto tag = std::make_unique<UVWTag>();
-                reserveLarge(tag->data, count);
+                reserveLarge(tag->data, count, count);
                 tag->data.resize(count);
                 for (size_t i = 0; i < count; ++i) {
                     const auto& t = polyTex[range.polyBegin + i];
@@ -526,7 +530,7 @@ struct Reader {
             }
             if (range.hasNormals) {
                 auto tag = std::make_unique<NormalTag>();
-                reserveLarge(tag->data, count);
+                reserveLarge(tag->data, count, count);
                 tag->data.resize(count);
                 for (size_t i = 0; i < count; ++i) {
                     const auto& nn = polyNormals[range.polyBegin + i];

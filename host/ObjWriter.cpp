@@ -104,7 +104,7 @@ public:
         size_t size = 1024;
         while (size < 2 * expected) size *= 2;
         slots_ = {};
-        reserveLarge(slots_, size);
+        reserveLarge(slots_, size, size);
         slots_.assign(size, Slot{});
         recent_.assign(kRecent, Slot{});
     }
@@ -323,7 +323,7 @@ struct Writer {
         const Vec3f zero{};
         if (uvTag) {
             uvs.clear(np);  // mostly one texture coordinate per point, more along seams
-            reserveLarge(cornerTex, 4 * count);
+            reserveLarge(cornerTex, 4 * count, 4 * count);
             cornerTex.resize(4 * count);
             for (size_t i = 0; i < count; ++i) {
                 const UVWRow* row = i < uvTag->data.size() ? &uvTag->data[i] : nullptr;
@@ -358,7 +358,7 @@ struct Writer {
         }
         if (nTag) {
             nrms.clear(np);
-            reserveLarge(cornerNormal, 4 * count);
+            reserveLarge(cornerNormal, 4 * count, 4 * count);
             cornerNormal.resize(4 * count);
             for (size_t i = 0; i < count; ++i) {
                 const NormalRow* row = i < nTag->data.size() ? &nTag->data[i] : nullptr;

@@ -6,7 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "host/LargeFile.h"
 #include "host/Memory.h"
+#include "host/Threads.h"
 
 namespace mem = host::memory;
 
@@ -125,4 +127,22 @@ TEST_F(MemoryTest, StickyFailureAndTagMatching) {
 
 TEST_F(MemoryTest, HugeRequestFailsInsteadOfOverflowing) {
     EXPECT_EQ(mem::allocate(SIZE_MAX - 4, 1, "T"), nullptr);
+}
+
+// Giving a big array its pages ahead of use must leave what it holds as it was, on one thread or
+// several, whatever the block's alignment (a populate that dropped or zeroed pages would lose data).
+TEST_F(MemoryTest, PopulatedPagesKeepTheirContentsOnAnyThreadCount) {
+    for (const int threads : {1, 3}) {
+        host::setWorkerThreadCount(threads);
+        std::vector<uint32_t> v;
+        host::reserveLarge(v, size_t{3} << 20);
+        for (uint32_t i = 0; i < (1u << 20); ++i) v.push_back(i * 2654435761u);
+        host::populatePages(reinterpret_cast<char*>(v.data()) + 3, v.capacity() * sizeof(uint32_t) - 3);
+        host::reserveLarge(v, v.capacity(), v.capacity());
+        for (uint32_t i = 0; i < (1u << 20); ++i) ASSERT_EQ(v[i], i * 2654435761u) << threads << " threads, " << i;
+        // The populated room takes new elements as any other.
+        v.resize(v.capacity(), 7u);
+        EXPECT_EQ(v.back(), 7u);
+    }
+    host::setWorkerThreadCount(0);
 }
