@@ -111,7 +111,7 @@ bool Decimator::buildCandidateLists() {
         const int32_t edges = 2 * mesh_->polygonsOf(p).count;
         room.items[p] = edges < 4 ? 4 : edges;
     }
-    return candidateLists_.build(mesh_->pointCount(), room.items);
+    return candidateLists_.build(mesh_->pointCount(), room.items, workers_);
 }
 
 double Decimator::keyOf(const EdgeCandidate& c) {

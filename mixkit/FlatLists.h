@@ -12,6 +12,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "mixkit/StackHelpers.h"
 #include "sources/Stack.h"
 
 template <typename T>
@@ -30,8 +31,9 @@ public:
     };
 
     // `lists` empty lists, list i with room for capacities[i] elements (none when capacities is
-    // null). False, with nothing kept, when the host refuses the memory.
-    bool build(int32_t lists, const int32_t* capacities) {
+    // null); a big array's room is cleared on up to `workers` host workers. False, with nothing
+    // kept, when the host refuses the memory.
+    bool build(int32_t lists, const int32_t* capacities, int32_t workers = 1) {
         clear();
         if (lists < 0 || !spans_.resize(lists)) return false;
         int64_t total = 0;
@@ -43,7 +45,7 @@ public:
         // A quarter more for lists that move, at least a little.
         const int64_t size = total + total / 4 + 64;
         if (size > INT32_MAX || !slots_.reserve(static_cast<int32_t>(size)) ||
-            !slots_.resize(static_cast<int32_t>(total))) {
+            !resizeOnWorkers(slots_, static_cast<int32_t>(total), workers)) {
             clear();
             return false;
         }

@@ -3,9 +3,12 @@
 #include "mixkit/ShapeMeasures.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
+#include "sources/HostWorkers.h"
 
 namespace {
 
+// Points measured per block of the position pass's workers.
+constexpr int32_t kPositionBlock = 1 << 16;
 
 // Every non-zero byte becomes 255.
 void saturate(Stack<uint8_t>& bytes) {
@@ -48,8 +51,16 @@ bool ReductionMesh::build(HostPolygonObject obj, HostSelection reducible, HostSe
 
     // Every point, fixed ones included, is measured in the frame of the reducible points.
     if (ok) frame_ = ReferenceFrame::ofPoints(hostPoints, reducibleFlags.items, pointCount_);
-    ok = ok && positions.resize(pointCount_);
-    for (int32_t i = 0; ok && i < pointCount_; ++i) positions.items[i] = frame_.toFrame(hostPoints[i]);
+    // By blocks on the host's workers, which share the first touch of the array's pages with it.
+    ok = ok && positions.reserve(pointCount_);
+    if (ok) {
+        Vector* measured = positions.items;
+        forBlocks(pointCount_, kPositionBlock, workerCount(0), nullptr, [&](int32_t from, int32_t to) {
+            for (int32_t i = from; i < to; ++i) measured[i] = frame_.toFrame(hostPoints[i]);
+            return true;
+        });
+        positions.count = pointCount_;
+    }
 
     hiddenPointSet = obj.hiddenPoints();
     ok = ok && takeMembership(hiddenPointSet, pointCount_, hiddenPointFlags);
@@ -86,7 +97,7 @@ bool ReductionMesh::buildAdjacency() {
     // Room for twice the polygons a point has now: a kept point gains the polygons of the point
     // merged into it, and a list that can take them is not moved.
     for (int32_t i = 0; i < pointCount_; ++i) degree.items[i] *= 2;
-    if (!pointPolygons.build(pointCount_, degree.items)) return false;
+    if (!pointPolygons.build(pointCount_, degree.items, workerCount(0))) return false;
     repeatedCorners = false;
     for (int32_t i = 0; i < polygonCount_; ++i) {
         const HostPolygon& p = hostPolygons[i];

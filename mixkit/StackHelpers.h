@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "sources/HostWorkers.h"
 #include "sources/Stack.h"
 
 // Appends v and tells whether it was stored (a Stack drops the value when it cannot grow).
@@ -50,4 +51,25 @@ bool reserveWithSlack(Stack<T>& s, int32_t n) {
     if (n <= s.capacity) return true;
     const int32_t grown = s.grownCapacity();
     return s.reserve(n > grown ? n : grown);
+}
+
+// Resizes to n as Stack::resize does, but a big array's new elements are set by blocks on up to
+// `workers` host workers: the first touch of fresh pages is dear on a virtual machine, and one
+// thread's page faults go no faster than one processor. False when the room is refused (nothing
+// changes then).
+template <typename T>
+bool resizeOnWorkers(Stack<T>& s, int32_t n, int32_t workers) {
+    static_assert(std::is_trivially_copyable_v<T>, "plain elements only");
+    constexpr int32_t kBlock = (1 << 20) / sizeof(T) > 0 ? static_cast<int32_t>((1 << 20) / sizeof(T)) : 1;
+    const int32_t from = s.count;
+    if (n <= from || static_cast<int64_t>(n - from) * static_cast<int64_t>(sizeof(T)) < (int64_t{4} << 20) || workers < 2)
+        return s.resize(n);
+    if (!s.reserve(n)) return false;
+    T* items = s.items + from;
+    forBlocks(n - from, kBlock, workers, nullptr, [items](int32_t a, int32_t b) {
+        for (int32_t i = a; i < b; ++i) items[i] = T();
+        return true;
+    });
+    s.count = n;
+    return true;
 }

@@ -6,6 +6,7 @@
 
 #include "host/Memory.h"
 #include "mixkit/FlatLists.h"
+#include "mixkit/StackHelpers.h"
 #include "mixkit/TopologyView.h"
 #include "tests/mixkit/MixkitFixture.h"
 
@@ -65,6 +66,25 @@ TEST_F(FlatListsTest, FollowsSeparateListsThroughMovesAndGrowth) {
             ASSERT_EQ(contents(lists, q), model[q]) << "list " << q << " after step " << step;
             ASSERT_LE(lists.count(q), lists.capacity(q));
         }
+    }
+}
+
+// A big array cleared by blocks on several workers: every new element is set, however stale the
+// memory under it, the elements already there stay, and the count is exact.
+TEST_F(FlatListsTest, ArraysResizedOnWorkersSetEveryNewElement) {
+    constexpr int32_t kItems = 3 << 20;  // 12 MB: big enough to go to the workers
+    for (const int32_t workers : {1, 3}) {
+        Stack<int32_t> s;
+        ASSERT_TRUE(s.reserve(kItems));
+        for (int32_t i = 0; i < kItems; ++i) s.items[i] = -1 - i;  // stale room
+        s.push(41);
+        s.push(42);
+        ASSERT_TRUE(resizeOnWorkers(s, kItems - 5, workers));
+        ASSERT_EQ(s.count, kItems - 5);
+        EXPECT_EQ(s.items[0], 41);
+        EXPECT_EQ(s.items[1], 42);
+        EXPECT_EQ(std::count(s.items + 2, s.items + s.count, 0), kItems - 7) << workers << " workers";
+        EXPECT_EQ(s.items[kItems - 5], -1 - (kItems - 5)) << "past the new count";
     }
 }
 
