@@ -4,6 +4,7 @@
 
 #include "mixkit/StackHelpers.h"
 #include "sources/HostMemory.h"
+#include "sources/HostWorkers.h"
 
 bool CandidatePool::addBlocks(int32_t count) {
     const int64_t had = static_cast<int64_t>(blocks_.count) * kBlockSize;
@@ -24,11 +25,23 @@ bool CandidatePool::addBlocks(int32_t count) {
     return true;
 }
 
-bool CandidatePool::reserve(int32_t n) {
+bool CandidatePool::reserve(int32_t n, int32_t workers) {
     if (n <= 0) return true;
     const int64_t room = static_cast<int64_t>(blocks_.count) * kBlockSize - made_;
     if (room >= n) return true;
-    return addBlocks(static_cast<int32_t>((n - room + kBlockSize - 1) / kBlockSize));
+    const int32_t added = static_cast<int32_t>((n - room + kBlockSize - 1) / kBlockSize);
+    if (!addBlocks(added)) return false;
+    // The new blocks are filled front to back by one thread; their pages are touched first here,
+    // shared between the workers.
+    if (workers > 1) {
+        EdgeCandidate* fresh = allocations_.items[allocations_.count - 1];
+        forBlocks(added, 1, workers, nullptr, [fresh](int32_t from, int32_t to) {
+            for (EdgeCandidate* c = fresh + static_cast<size_t>(from) * kBlockSize; c < fresh + static_cast<size_t>(to) * kBlockSize; ++c)
+                new (c) EdgeCandidate();
+            return true;
+        });
+    }
+    return true;
 }
 
 EdgeCandidate* CandidatePool::make() {

@@ -21,8 +21,9 @@ public:
     EdgeCandidate* make();
     // Room for n more candidates in one block from the host, so that a set-up that knows its count
     // fills one array front to back (large enough for the host to back it with huge pages) instead
-    // of many small blocks. False (reported on the console) when refused; nothing changes then.
-    bool reserve(int32_t n);
+    // of many small blocks; with several workers, they touch its pages first. False (reported on
+    // the console) when refused; nothing changes then.
+    bool reserve(int32_t n, int32_t workers = 1);
     // The candidate numbered id (below made()).
     EdgeCandidate* at(int32_t id) const { return blocks_.items[id >> kBlockBits] + (id & (kBlockSize - 1)); }
     // Returns every block.

@@ -63,7 +63,7 @@ bool Decimator::buildCandidates() {
     const int32_t candidates = static_cast<int32_t>(total);
     if (candidates == 0) return true;
     // Every candidate has its heap slot before any is keyed.
-    if (!heap_.reserve(candidates) || !pool_.reserve(candidates)) return false;
+    if (!heap_.reserve(candidates) || !pool_.reserve(candidates, workers_)) return false;
     // Made here, in one pass's order, so that candidate k is the pool's number k.
     for (int32_t b = 0, k = 0; b < blocks; ++b) {
         const int32_t from = b * SETUP_POINT_BLOCK;
