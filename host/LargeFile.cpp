@@ -66,10 +66,7 @@ TextBuffer allocateText(size_t bytes) {
     if (bytes < 2 * kHugePage) return TextBuffer(static_cast<char*>(std::malloc(bytes)));
     const size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
     char* p = static_cast<char*>(std::aligned_alloc(kHugePage, rounded));
-    if (p) {
-        ::madvise(p, rounded, MADV_HUGEPAGE);
-        populatePages(p, bytes);
-    }
+    if (p) ::madvise(p, rounded, MADV_HUGEPAGE);
     return TextBuffer(p);
 }
 
@@ -95,6 +92,9 @@ bool loadBytes(const std::string& path, size_t padding, TextBuffer& buffer, size
     if (capacity < 4096) capacity = 4096;
     buffer = allocateText(capacity + padding);
     if (!buffer) return setError("cannot read: out of memory");
+    // The file's size as it was opened: the buffer is written to that end (one that grows while it
+    // is read moves to a bigger buffer, which gets its pages as it is written).
+    populatePages(buffer.get(), capacity + padding);
     size = 0;
     for (;;) {
         if (size == capacity) {
