@@ -32,15 +32,19 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <span>
 #include <string_view>
+#include <thread>
+#include <type_traits>
 #include <unordered_map>
 
 #include "host/LargeFile.h"
 #include "host/ObjSyntax.h"
+#include "host/Threads.h"
 
 namespace host {
 
@@ -77,6 +81,12 @@ struct Reader {
     std::vector<Vec3f> points;
     std::vector<Vec3f> texcoords;
     std::vector<NormalKey> normals;
+    // What the statements before this reader's text defined (a piece of the file read on its own
+    // thread): indices resolve, and messages count, as if those came first in these arrays.
+    size_t pointBase = 0, texcoordBase = 0, normalBase = 0;
+    size_t pointsSoFar() const { return pointBase + points.size(); }
+    size_t texcoordsSoFar() const { return texcoordBase + texcoords.size(); }
+    size_t normalsSoFar() const { return normalBase + normals.size(); }
 
     // Per polygon of the whole file. The texture, normal and group arrays are created at the first
     // polygon that needs them and back-filled for the earlier ones.
@@ -186,7 +196,7 @@ struct Reader {
     }
 
     bool readPoint() {
-        if (points.size() >= static_cast<size_t>(INT_MAX)) return fail("too many points");
+        if (pointsSoFar() >= static_cast<size_t>(INT_MAX)) return fail("too many points");
         float c[3];
         if (!parseNumbers(c, 3, 0, "3 coordinates")) return false;
         points.push_back({c[0], c[1], c[2]});
@@ -195,7 +205,7 @@ struct Reader {
     }
 
     bool readTexcoord() {
-        if (texcoords.size() >= static_cast<size_t>(INT_MAX)) return fail("too many texture coordinates");
+        if (texcoordsSoFar() >= static_cast<size_t>(INT_MAX)) return fail("too many texture coordinates");
         float c[3] = {0, 0, 0};
         if (!parseNumbers(c, 1, 2, "a texture coordinate")) return false;
         texcoords.push_back({c[0], c[1], c[2]});
@@ -204,7 +214,7 @@ struct Reader {
     }
 
     bool readNormal() {
-        if (normals.size() >= static_cast<size_t>(INT_MAX)) return fail("too many normals");
+        if (normalsSoFar() >= static_cast<size_t>(INT_MAX)) return fail("too many normals");
         float c[3];
         if (!parseNumbers(c, 3, 0, "3 normal components")) return false;
         normals.push_back(quantizeNormal(c[0], c[1], c[2]));
@@ -266,17 +276,17 @@ struct Reader {
             }
         }
         if (!ok || !atTokenEnd(p)) return fail("unknown face corner '" + tokenText(start) + "'");
-        c.v = resolve(v, points.size());
-        if (c.v < 0) return badIndex("point", vText, points.size(), "points");
+        c.v = resolve(v, pointsSoFar());
+        if (c.v < 0) return badIndex("point", vText, pointsSoFar(), "points");
         c.t = -1;
         c.n = -1;
         if (hasT) {
-            c.t = resolve(t, texcoords.size());
-            if (c.t < 0) return badIndex("texture", tText, texcoords.size(), "texture coordinates");
+            c.t = resolve(t, texcoordsSoFar());
+            if (c.t < 0) return badIndex("texture", tText, texcoordsSoFar(), "texture coordinates");
         }
         if (hasN) {
-            c.n = resolve(n, normals.size());
-            if (c.n < 0) return badIndex("normal", nText, normals.size(), "normals");
+            c.n = resolve(n, normalsSoFar());
+            if (c.n < 0) return badIndex("normal", nText, normalsSoFar(), "normals");
         }
         return true;
     }
@@ -418,6 +428,17 @@ struct Reader {
         ObjectRange first;
         first.name = fallbackName;
         objects.push_back(std::move(first));
+        if (!parseStatements(fallbackName)) return false;
+        objects.back().polyEnd = polys.size();
+        if (polys.empty()) {
+            error = path + ": no polygons";
+            return false;
+        }
+        return true;
+    }
+
+    // Every statement from p to end.
+    bool parseStatements(const std::string& fallbackName) {
         while (p < end) {
             skipBlanks();
             stmtLine = line;
@@ -453,11 +474,6 @@ struct Reader {
                 skipStatement();  // s, usemtl, mtllib, l, p and anything else we do not keep
             }
             if (!ok) return false;
-        }
-        objects.back().polyEnd = polys.size();
-        if (polys.empty()) {
-            error = path + ": no polygons";
-            return false;
         }
         return true;
     }
@@ -565,6 +581,199 @@ struct Reader {
     }
 };
 
+
+// A big file is read in pieces side by side on the host's worker threads when no statement of it
+// depends on more than the counts before it: no continuation lines, no groups, and object names
+// only in the first piece (the pieces after it add to the last object named).
+// Each piece's statements are counted first, as the parse takes them, so that a piece resolves
+// its indices and numbers its lines as the whole read in one go would; and the first piece in the
+// file's order that fails gives the message the whole read would have given.
+constexpr size_t kPieceText = size_t{4} << 20;  // the least text worth a piece of its own
+constexpr int kMostPieces = 4;
+
+// The statements of each kind in [from, to), which starts a line and ends one (or the file), and
+// its lines; `limit` is where the buffer's sentinels end.
+struct Census {
+    size_t points = 0, texcoords = 0, normals = 0, faces = 0, lines = 0, groups = 0, objectNames = 0;
+};
+
+Census takeCensus(const char* from, const char* to, const char* limit) {
+    Census c;
+    for (const char* q = from; q < to;) {
+        while (isBlank(*q)) ++q;
+        const char c0 = q[0], c1 = q[1];
+        if (c0 == 'v' && endsKeyword(c1)) ++c.points;
+        else if (c0 == 'v' && c1 == 't' && endsKeyword(q[2])) ++c.texcoords;
+        else if (c0 == 'v' && c1 == 'n' && endsKeyword(q[2])) ++c.normals;
+        else if (c0 == 'f' && endsKeyword(c1)) ++c.faces;
+        else if (c0 == 'g' && (endsKeyword(c1) || c1 == '#')) ++c.groups;
+        else if (c0 == 'o' && endsKeyword(c1)) ++c.objectNames;
+        q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(limit - q))) + 1;
+        ++c.lines;
+    }
+    return c;
+}
+
+// Runs work(i) for i in [0, count): the first on this thread, the others on threads of their own
+// (or here, when none can be had). An exception is kept per piece and thrown again by the caller.
+template <class Work>
+void runPieces(int count, std::vector<std::exception_ptr>& failures, const Work& work) {
+    failures.assign(static_cast<size_t>(count), nullptr);
+    auto guarded = [&](int i) {
+        try {
+            work(i);
+        } catch (...) {
+            failures[static_cast<size_t>(i)] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    int started = 1;
+    try {
+        for (; started < count; ++started) threads.emplace_back(guarded, started);
+    } catch (const std::exception&) {
+        // No more threads: the pieces left are read here.
+    }
+    guarded(0);
+    for (int i = started; i < count; ++i) guarded(i);
+    for (std::thread& t : threads) t.join();
+}
+
+// Reads [text, end) into `whole` in pieces, as whole.parse would. False, with nothing read, when
+// the file is small, has a single worker, or holds a statement that needs what came before it
+// (`pieced` false: the caller parses it in one go); otherwise `pieced` is true and the answer is
+// whole.parse's.
+bool parseInPieces(Reader& whole, const char* text, const char* end, const char* limit,
+                   const std::string& fallbackName, bool& pieced) {
+    pieced = false;
+    const size_t size = static_cast<size_t>(end - text);
+    int count = std::min(workerThreadCount(), kMostPieces);
+    if (size / kPieceText < static_cast<size_t>(count)) count = static_cast<int>(size / kPieceText);
+    if (count < 2 || std::memchr(text, '\\', size) != nullptr) return false;
+    // Each piece ends just after a '\n' (the last at the file's end).
+    std::vector<const char*> cut(static_cast<size_t>(count) + 1, end);
+    cut[0] = text;
+    for (int i = 1; i < count; ++i) {
+        const char* at = text + size / static_cast<size_t>(count) * static_cast<size_t>(i);
+        if (at < cut[static_cast<size_t>(i) - 1]) at = cut[static_cast<size_t>(i) - 1];
+        const char* nl = static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(end - at)));
+        cut[static_cast<size_t>(i)] = nl ? nl + 1 : end;
+    }
+    std::vector<Census> census(static_cast<size_t>(count));
+    std::vector<std::exception_ptr> failures;
+    runPieces(count, failures, [&](int i) {
+        census[static_cast<size_t>(i)] = takeCensus(cut[static_cast<size_t>(i)], cut[static_cast<size_t>(i) + 1], limit);
+    });
+    for (size_t i = 0; i < census.size(); ++i)
+        if (census[i].groups > 0 || (i > 0 && census[i].objectNames > 0)) return false;
+    pieced = true;
+
+    std::vector<Reader> readers(static_cast<size_t>(count));
+    size_t line = whole.line, points = 0, texcoords = 0, normals = 0;
+    for (int i = 0; i < count; ++i) {
+        Reader& r = readers[static_cast<size_t>(i)];
+        const Census& c = census[static_cast<size_t>(i)];
+        r.path = whole.path;
+        r.p = cut[static_cast<size_t>(i)];
+        r.end = cut[static_cast<size_t>(i) + 1];
+        r.limit = limit;
+        r.line = line;
+        r.pointBase = points;
+        r.texcoordBase = texcoords;
+        r.normalBase = normals;
+        line += c.lines;
+        points += c.points;
+        texcoords += c.texcoords;
+        normals += c.normals;
+    }
+    size_t faces = 0;
+    for (const Census& c : census) faces += c.faces;
+    // The first piece's arrays have room for every piece's, which follow its own there.
+    std::vector<uint8_t> ok(static_cast<size_t>(count), 0);
+    runPieces(count, failures, [&](int i) {
+        Reader& r = readers[static_cast<size_t>(i)];
+        const Census& c = census[static_cast<size_t>(i)];
+        const bool first = i == 0;
+        reserveLarge(r.points, first ? points : c.points, c.points);
+        reserveLarge(r.texcoords, first ? texcoords : c.texcoords, c.texcoords);
+        reserveLarge(r.normals, first ? normals : c.normals, c.normals);
+        reserveLarge(r.polys, first ? faces + faces / 8 : c.faces + c.faces / 8, c.faces);
+        r.expectedPolys = c.faces;
+        r.objects.emplace_back();
+        r.objects.back().name = fallbackName;
+        ok[static_cast<size_t>(i)] = r.parseStatements(fallbackName);
+    });
+    for (int i = 0; i < count; ++i) {
+        if (failures[static_cast<size_t>(i)]) std::rethrow_exception(failures[static_cast<size_t>(i)]);
+        if (!ok[static_cast<size_t>(i)]) {
+            whole.error = readers[static_cast<size_t>(i)].error;
+            return false;
+        }
+    }
+
+    // The pieces one after another, as one read would have left them: the first piece's objects,
+    // the last of which takes the polygons of every piece after it.
+    size_t polys = 0;
+    whole.objects = std::move(readers[0].objects);
+    Reader::ObjectRange& last = whole.objects.back();
+    for (size_t i = 0; i < readers.size(); ++i) {
+        const Reader& r = readers[i];
+        polys += r.polys.size();
+        whole.haveTex = whole.haveTex || r.haveTex;
+        whole.haveNormals = whole.haveNormals || r.haveNormals;
+        if (i == 0) continue;
+        last.hasTex = last.hasTex || r.objects.back().hasTex;
+        last.hasNormals = last.hasNormals || r.objects.back().hasNormals;
+    }
+    // The rest of an array's room gets its pages on the workers before the pieces are copied in.
+    auto prepareTail = [](auto& out, size_t total) {
+        out.reserve(total);
+        populatePages(out.data() + out.size(), (total - out.size()) * sizeof(out[0]));
+    };
+    auto join = [&](auto member, size_t total) {
+        auto& out = whole.*member;
+        out = std::move(readers[0].*member);
+        prepareTail(out, total);
+        for (size_t i = 1; i < readers.size(); ++i) {
+            auto& in = readers[i].*member;
+            out.insert(out.end(), in.begin(), in.end());
+            std::remove_reference_t<decltype(in)>().swap(in);
+        }
+    };
+    join(&Reader::points, points);
+    join(&Reader::texcoords, texcoords);
+    join(&Reader::normals, normals);
+    // The per-polygon rows a piece without textures or normals lacks are those a read in one go
+    // fills in for the polygons before the first that has them.
+    auto joinRows = [&](auto member, bool have, bool Reader::*pieceHas) {
+        if (!have) return;
+        auto& out = whole.*member;
+        constexpr std::array<int, 4> none{-1, -1, -1, -1};
+        if (readers[0].*pieceHas) {
+            out = std::move(readers[0].*member);
+        } else {
+            reserveLarge(out, polys);
+            out.assign(readers[0].polys.size(), none);
+        }
+        prepareTail(out, polys);
+        for (size_t i = 1; i < readers.size(); ++i) {
+            Reader& r = readers[i];
+            auto& in = r.*member;
+            if (r.*pieceHas) out.insert(out.end(), in.begin(), in.end());
+            else out.insert(out.end(), r.polys.size(), none);
+            std::remove_reference_t<decltype(in)>().swap(in);
+        }
+    };
+    joinRows(&Reader::polyTex, whole.haveTex, &Reader::haveTex);
+    joinRows(&Reader::polyNormals, whole.haveNormals, &Reader::haveNormals);
+    join(&Reader::polys, polys);
+    last.polyEnd = polys;
+    if (polys == 0) {
+        whole.error = whole.path + ": no polygons";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool readObj(const std::string& path, Document& doc, std::vector<Object*>* loaded, std::string* error) {
@@ -580,7 +789,11 @@ bool readObj(const std::string& path, Document& doc, std::vector<Object*>* loade
     if (size >= 3 && std::memcmp(buffer.get(), "\xEF\xBB\xBF", 3) == 0) reader.p += 3;
     reader.end = buffer.get() + size;
     reader.limit = reader.end + kSentinels;
-    if (!reader.parse(std::filesystem::path(path).stem().string())) {
+    const std::string fallbackName = std::filesystem::path(path).stem().string();
+    bool pieced = false;
+    const bool parsed = parseInPieces(reader, reader.p, reader.end, reader.limit, fallbackName, pieced) ||
+                        (!pieced && reader.parse(fallbackName));
+    if (!parsed) {
         if (error) *error = reader.error;
         return false;
     }

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "host/ObjFile.h"
+#include "host/Threads.h"
 #include "tests/support/FileText.h"
 
 using namespace host;
@@ -593,6 +594,73 @@ TEST_F(ObjFileTest, ErrorAfterGoodObjectsAddsNothing) {
     EXPECT_EQ(error, path + ":11: unknown face corner 'x'");
     EXPECT_EQ(doc.roots().size(), 1u);
     EXPECT_TRUE(loaded.empty());
+}
+
+// A big file is read in pieces on several threads: the objects, their polygons, UVs and normals,
+// and the first error's message must be those of the same file read in one go. The file starts with
+// an object name, has textures and normals only in its last piece (the rows before are filled in),
+// negative indices, fans, comments and indented lines.
+TEST_F(ObjFileTest, BigFilesReadInPiecesAsInOneGo) {
+    std::string text = "o big\n";
+    int points = 0;
+    auto add = [&](const std::string& line) { text += line; };
+    for (int row = 0; text.size() < (size_t{13} << 20); ++row) {
+        for (int k = 0; k < 200; ++k) add("v " + std::to_string(k * 0.25) + " " + std::to_string(row * 0.5) + " 0.125\n");
+        points += 200;
+        if (row == 0) continue;
+        const bool textured = text.size() > (size_t{10} << 20);  // in the last piece only
+        if (textured) add("vt 0.5 0.25\nvn 0 0 1\n");
+        for (int k = 0; k + 1 < 200; ++k) {
+            const int a = points - 400 + k + 1, b = a + 1, c = a + 201, d = a + 200;
+            if (k % 50 == 7) add("  f " + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) + " -2 -" +
+                                 std::to_string(points - d + 1) + " # a fan\n");
+            else if (textured) add("f " + std::to_string(a) + "/1/1 " + std::to_string(b) + "/1/1 " + std::to_string(c) + "/-1/-1\n");
+            else add("f " + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) + " " + std::to_string(d) + "\n");
+        }
+        if (row % 40 == 0) add("# row " + std::to_string(row) + "\n");
+    }
+    auto read = [&](const std::string& body, int threads, std::string& error) {
+        host::setWorkerThreadCount(threads);
+        auto d = std::make_unique<Document>();
+        std::vector<Object*> loaded;
+        error.clear();
+        readObj(file("big.obj", body), *d, &loaded, &error);
+        host::setWorkerThreadCount(0);
+        return std::make_pair(std::move(d), loaded);
+    };
+    std::string oneError, piecesError;
+    const auto one = read(text, 1, oneError);
+    const auto pieces = read(text, 3, piecesError);
+    ASSERT_EQ(oneError, "");
+    ASSERT_EQ(piecesError, "");
+    ASSERT_EQ(one.second.size(), 1u);
+    ASSERT_EQ(pieces.second.size(), 1u);
+    const auto* a = dynamic_cast<const PolygonObject*>(one.second[0]);
+    const auto* b = dynamic_cast<const PolygonObject*>(pieces.second[0]);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->name(), "big");
+    EXPECT_TRUE(a->sameStateAs(*b));
+    EXPECT_EQ(a->polygons, b->polygons);
+    ASSERT_NE(uvw(b), nullptr);
+    EXPECT_EQ(uvw(a)->data, uvw(b)->data);
+    EXPECT_EQ(uvw(b)->data.front(), UVWRow{});  // before the first textured face
+    EXPECT_NE(uvw(b)->data.back(), UVWRow{});
+    ASSERT_NE(normals(b), nullptr);
+    EXPECT_EQ(normals(b)->data.back().v[2], 32000);
+
+    // The first error in the file's order, with its line and the counts before it.
+    const std::string late = text + "f 1 2 -" + std::to_string(points + 1) + "\n";
+    const std::string expected = ":" + std::to_string(std::count(text.begin(), text.end(), '\n') + 1) + ": point index -" + std::to_string(points + 1) +
+                                 " out of range (" + std::to_string(points) + " points defined)";
+    for (const std::string& body : {late, "v 0 0 0\nf 1 1 x\n" + late}) {
+        read(body, 1, oneError);
+        read(body, 3, piecesError);
+        EXPECT_EQ(piecesError, oneError);
+        EXPECT_NE(oneError, "");
+    }
+    EXPECT_EQ(piecesError.substr(piecesError.find(":2:")), ":2: unknown face corner 'x'");
+    read(late, 3, piecesError);
+    EXPECT_EQ(piecesError.substr(piecesError.rfind(':', piecesError.find(": point") - 1)), expected);
 }
 
 TEST_F(ObjFileTest, GarbageNeverCrashes) {
