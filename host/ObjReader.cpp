@@ -58,6 +58,47 @@ inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 // without bounds checks and a look-ahead of two characters never leaves the buffer.
 constexpr size_t kSentinels = 4;
 
+// The statements the reader keeps, told apart by their first characters (a look-ahead of two,
+// which the sentinels allow); anything else is a comment or a statement that is skipped.
+enum class Statement { Point, Texcoord, Normal, Face, Group, ObjectName, Other };
+
+inline Statement statementAt(const char* q) {
+    const char c0 = q[0], c1 = q[1];
+    if (c0 == 'v' && endsKeyword(c1)) return Statement::Point;
+    if (c0 == 'v' && c1 == 't' && endsKeyword(q[2])) return Statement::Texcoord;
+    if (c0 == 'v' && c1 == 'n' && endsKeyword(q[2])) return Statement::Normal;
+    if (c0 == 'f' && endsKeyword(c1)) return Statement::Face;
+    if (c0 == 'g' && (endsKeyword(c1) || c1 == '#')) return Statement::Group;
+    if (c0 == 'o' && endsKeyword(c1)) return Statement::ObjectName;
+    return Statement::Other;
+}
+
+// The statements of each kind in [from, to), which starts a line and ends one (or the file), and
+// its lines; `limit` is where the buffer's sentinels end. Exact for text without continuation
+// lines, a close estimate otherwise.
+struct Census {
+    size_t points = 0, texcoords = 0, normals = 0, faces = 0, lines = 0, groups = 0, objectNames = 0;
+};
+
+Census takeCensus(const char* from, const char* to, const char* limit) {
+    Census c;
+    for (const char* q = from; q < to;) {
+        while (isBlank(*q)) ++q;
+        switch (statementAt(q)) {
+            case Statement::Point: ++c.points; break;
+            case Statement::Texcoord: ++c.texcoords; break;
+            case Statement::Normal: ++c.normals; break;
+            case Statement::Face: ++c.faces; break;
+            case Statement::Group: ++c.groups; break;
+            case Statement::ObjectName: ++c.objectNames; break;
+            case Statement::Other: break;
+        }
+        q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(limit - q))) + 1;
+        ++c.lines;
+    }
+    return c;
+}
+
 struct Reader {
     std::string path;
     const char* p = nullptr;
@@ -401,26 +442,15 @@ struct Reader {
         objects.push_back(std::move(next));
     }
 
-    // Rough counts of the statements, so that the big arrays are sized once.
+    // The counts of the statements, so that the big arrays are sized once and filled to them (a
+    // polygon of more than four corners takes more than one entry: the eighth more is only room).
     void reserveArrays() {
-        size_t nv = 0, nvt = 0, nvn = 0, nf = 0;
-        for (const char* q = p; q < end;) {
-            if (q[0] == 'v') {
-                if (q[1] == ' ' || q[1] == '\t') ++nv;
-                else if (q[1] == 't') ++nvt;
-                else if (q[1] == 'n') ++nvn;
-            } else if (q[0] == 'f' && (q[1] == ' ' || q[1] == '\t')) {
-                ++nf;
-            }
-            q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(limit - q))) + 1;
-        }
-        // The counts are those of the statements, so the arrays are filled to them (a polygon of
-        // more than four corners takes more than one entry: the eighth more is only room).
-        expectedPolys = nf;
-        reserveLarge(points, nv, nv);
-        reserveLarge(texcoords, nvt, nvt);
-        reserveLarge(normals, nvn, nvn);
-        reserveLarge(polys, nf + nf / 8, nf);
+        const Census c = takeCensus(p, end, limit);
+        expectedPolys = c.faces;
+        reserveLarge(points, c.points, c.points);
+        reserveLarge(texcoords, c.texcoords, c.texcoords);
+        reserveLarge(normals, c.normals, c.normals);
+        reserveLarge(polys, c.faces + c.faces / 8, c.faces);
     }
 
     bool parse(const std::string& fallbackName) {
@@ -442,36 +472,23 @@ struct Reader {
         while (p < end) {
             skipBlanks();
             stmtLine = line;
-            const char c = *p;
-            const char c1 = p[1];
-            bool ok = true;
-            if (c == '\n') {
+            if (*p == '\n') {
                 ++p;
                 ++line;
                 continue;
             }
-            if (c == 'v' && endsKeyword(c1)) {
-                p += 1;
-                ok = readPoint();
-            } else if (c == 'v' && c1 == 't' && endsKeyword(p[2])) {
-                p += 2;
-                ok = readTexcoord();
-            } else if (c == 'v' && c1 == 'n' && endsKeyword(p[2])) {
-                p += 2;
-                ok = readNormal();
-            } else if (c == 'f' && endsKeyword(c1)) {
-                p += 1;
-                ok = readFace();
-            } else if (c == 'g' && (endsKeyword(c1) || c1 == '#')) {
-                p += 1;
-                readGroup();
-            } else if (c == 'o' && endsKeyword(c1)) {
-                p += 1;
-                readObjectName(fallbackName);
-            } else if (c == '#') {
-                skipComment();
-            } else {
-                skipStatement();  // s, usemtl, mtllib, l, p and anything else we do not keep
+            bool ok = true;
+            switch (statementAt(p)) {
+                case Statement::Point: p += 1; ok = readPoint(); break;
+                case Statement::Texcoord: p += 2; ok = readTexcoord(); break;
+                case Statement::Normal: p += 2; ok = readNormal(); break;
+                case Statement::Face: p += 1; ok = readFace(); break;
+                case Statement::Group: p += 1; readGroup(); break;
+                case Statement::ObjectName: p += 1; readObjectName(fallbackName); break;
+                case Statement::Other:
+                    if (*p == '#') skipComment();
+                    else skipStatement();  // s, usemtl, mtllib, l, p and anything else we do not keep
+                    break;
             }
             if (!ok) return false;
         }
@@ -590,29 +607,6 @@ struct Reader {
 // file's order that fails gives the message the whole read would have given.
 constexpr size_t kPieceText = size_t{4} << 20;  // the least text worth a piece of its own
 constexpr int kMostPieces = 4;
-
-// The statements of each kind in [from, to), which starts a line and ends one (or the file), and
-// its lines; `limit` is where the buffer's sentinels end.
-struct Census {
-    size_t points = 0, texcoords = 0, normals = 0, faces = 0, lines = 0, groups = 0, objectNames = 0;
-};
-
-Census takeCensus(const char* from, const char* to, const char* limit) {
-    Census c;
-    for (const char* q = from; q < to;) {
-        while (isBlank(*q)) ++q;
-        const char c0 = q[0], c1 = q[1];
-        if (c0 == 'v' && endsKeyword(c1)) ++c.points;
-        else if (c0 == 'v' && c1 == 't' && endsKeyword(q[2])) ++c.texcoords;
-        else if (c0 == 'v' && c1 == 'n' && endsKeyword(q[2])) ++c.normals;
-        else if (c0 == 'f' && endsKeyword(c1)) ++c.faces;
-        else if (c0 == 'g' && (endsKeyword(c1) || c1 == '#')) ++c.groups;
-        else if (c0 == 'o' && endsKeyword(c1)) ++c.objectNames;
-        q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(limit - q))) + 1;
-        ++c.lines;
-    }
-    return c;
-}
 
 // Runs work(i) for i in [0, count): the first on this thread, the others on threads of their own
 // (or here, when none can be had). An exception is kept per piece and thrown again by the caller.
