@@ -719,14 +719,10 @@ bool parseInPieces(Reader& whole, const char* text, const char* end, const char*
         last.hasNormals = last.hasNormals || r.objects.back().hasNormals;
     }
     // The rest of an array's room gets its pages on the workers before the pieces are copied in.
-    auto prepareTail = [](auto& out, size_t total) {
-        out.reserve(total);
-        populatePages(out.data() + out.size(), (total - out.size()) * sizeof(out[0]));
-    };
     auto join = [&](auto member, size_t total) {
         auto& out = whole.*member;
         out = std::move(readers[0].*member);
-        prepareTail(out, total);
+        reserveLarge(out, total, total);
         for (size_t i = 1; i < readers.size(); ++i) {
             auto& in = readers[i].*member;
             out.insert(out.end(), in.begin(), in.end());
@@ -742,13 +738,9 @@ bool parseInPieces(Reader& whole, const char* text, const char* end, const char*
         if (!have) return;
         auto& out = whole.*member;
         constexpr std::array<int, 4> none{-1, -1, -1, -1};
-        if (readers[0].*pieceHas) {
-            out = std::move(readers[0].*member);
-        } else {
-            reserveLarge(out, polys);
-            out.assign(readers[0].polys.size(), none);
-        }
-        prepareTail(out, polys);
+        if (readers[0].*pieceHas) out = std::move(readers[0].*member);
+        reserveLarge(out, polys, polys);
+        if (!(readers[0].*pieceHas)) out.assign(readers[0].polys.size(), none);
         for (size_t i = 1; i < readers.size(); ++i) {
             Reader& r = readers[i];
             auto& in = r.*member;

@@ -274,7 +274,7 @@ int32_t Decimator::runPart(Part& part, Lane& lane, double limit, int32_t most, i
         HeapEntry top;
         if (!part.heap.popTop(top.id, top.key)) break;
         // What is not free is held or put back, never contracted here.
-        if (isFree(*pool_.at(top.id))) prefetchContraction(*pool_.at(top.id));
+        if (const EdgeCandidate& popped = *pool_.at(top.id); isFree(popped)) prefetchContraction(popped);
         if (settings.useChecks != 0 && rekeyDearer(top, part.heap)) continue;
         if (-top.key > limit) {
             part.heap.insert(top.id, top.key);
