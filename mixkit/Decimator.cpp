@@ -82,6 +82,7 @@ bool Decimator::stopAt(int32_t i, std::atomic<bool>& stopped) const {
 
 bool Decimator::initialise(ReductionMesh* m, ReductionControl* control) {
     control_ = control;
+    keysAsBuilt_ = false;
     if (m == nullptr) return false;
     // The passes run on the set-up workers; their scratch goes when initialise returns.
     workers_ = workerCount(settings.threads);
@@ -120,6 +121,7 @@ bool Decimator::initialise(ReductionMesh* m, ReductionControl* control) {
     // A stop asked for while the candidates are built fails here as well, before the loop could
     // touch the object.
     if (!buildCandidates() || breakRequested()) return false;
+    keysAsBuilt_ = true;
     statistics_.quadrics = t1 - t0;
     statistics_.constraints = t2 - t1;
     statistics_.candidates = now() - t2;
@@ -161,7 +163,21 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
     // The progress counts from here, across the parted phase and the loop.
     startCount_ = mesh_->reducibleCount();
     statistics_.partedPhases = 0;
+    statistics_.standingKeys = 0;
+    statistics_.standingKeysDiffering = 0;
+    // Whatever this call contracts, the keys are not all as built after it.
+    const bool asBuilt = keysAsBuilt_;
+    keysAsBuilt_ = false;
     if (wantsParts(mode, target)) {
+        // The flags last through both phases: the second skips the keys that stand since the first.
+        struct EndPhases {
+            Decimator& d;
+            ~EndPhases() {
+                d.freeFlags_.clear();
+                d.trackTouched_ = false;
+            }
+        } endPhases{*this};
+        trackTouched_ = asBuilt;
         mesh_->deferCornerNormals();
         // A second phase in turned parts takes the regions the first one held at its borders.
         for (const bool turned : {false, true}) {
@@ -230,7 +246,10 @@ bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPerc
     return ok;
 }
 
-bool Decimator::contract(const HeapEntry& c) { return contractIn(c, lane_); }
+bool Decimator::contract(const HeapEntry& c) {
+    keysAsBuilt_ = false;
+    return contractIn(c, lane_);
+}
 
 bool Decimator::contractIn(const HeapEntry& c, Lane& lane) {
     // Out of memory: stop before the object is touched. Planning changes nothing but scratch.
@@ -249,6 +268,7 @@ bool Decimator::contractIn(const HeapEntry& c, Lane& lane) {
     k.rawError = at.rawError > 0.0 ? at.rawError : 0.0;
     if (!reserveContraction(lane)) return false;
     lane.heap->remove(c.id);  // a candidate taken with takeCheapest is no longer there
+    if (lane.inPart() && trackTouched_) markTouched(k);
     performContraction(lane);
     // The candidate has left every list; its pool slot is simply not used again.
     return !mesh_->recordingFailed();
@@ -351,6 +371,24 @@ void Decimator::prefetchContraction(const EdgeCandidate& c) const {
     candidateLists_.prefetchSpan(c.v1);
     candidateLists_.prefetchSpan(c.v2);
     mesh_->prefetchContraction(c.v1, c.v2);
+}
+
+void Decimator::markTouched(const Contraction& k) {
+    // The polygons around both ends, as they are before the contraction: the ones it changes or
+    // retires. Their corners are the points whose keys read them (the ends included).
+    const HostPolygon* polygons = mesh_->polygonArray();
+    uint8_t* flags = freeFlags_.items;
+    for (const Stack<int32_t>* list : {&k.changedPolygons, &k.dyingPolygons}) {
+        for (int32_t i = 0; i < list->count; ++i) {
+            const HostPolygon& q = polygons[list->items[i]];
+            flags[q.a] |= kTouchedPoint;
+            flags[q.b] |= kTouchedPoint;
+            flags[q.c] |= kTouchedPoint;
+            flags[q.d] |= kTouchedPoint;
+        }
+    }
+    flags[k.v1] |= kTouchedPoint;
+    flags[k.v2] |= kTouchedPoint;
 }
 
 void Decimator::relinkCandidates(Lane& lane) {

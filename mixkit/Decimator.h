@@ -38,6 +38,10 @@ struct DecimatorStatistics {
     int64_t candidates = 0;
     // Parted phases the last decimate ran (0 to 2).
     int32_t partedPhases = 0;
+    // With keepStandingKeys off, the last decimate's candidates whose keys stood when a part took
+    // them, and of them those whose fresh keys differed.
+    int64_t standingKeys = 0;
+    int64_t standingKeysDiffering = 0;
 };
 
 // What a decimator is told before initialise.
@@ -58,6 +62,10 @@ struct DecimatorSettings {
     // (Decimator::runParts): from four parts' worth of points on, and again for a second phase in
     // turned parts while that many are left. 0: never parted.
     int32_t partPoints = 32768;
+    // In the parted phases a candidate taken with no contraction near either end since its key was
+    // made keeps that key, the one it would be given again; false keys every candidate taken
+    // afresh and counts the standing keys that differ from their fresh ones (statistics).
+    bool keepStandingKeys = true;
 };
 
 // The candidates that end at one point. The decimator's lists hold candidate numbers (4 bytes
@@ -192,7 +200,16 @@ private:
     // room is refused.
     bool gatherCandidates(Stack<Part>& parts, const Stack<int32_t>& partOf);
     // In a parted phase: whether a part may contract the candidate (both ends free).
-    bool isFree(const EdgeCandidate& c) const { return freeFlags_.items[c.v1] != 0 && freeFlags_.items[c.v2] != 0; }
+    bool isFree(const EdgeCandidate& c) const {
+        return (freeFlags_.items[c.v1] & freeFlags_.items[c.v2] & kFreePoint) != 0;
+    }
+    // In a parted phase that tracks them: whether the key the candidate's heap holds is the one it
+    // would be given now, with no contraction near either end since it was made.
+    bool keyStands(const EdgeCandidate& c) const {
+        return trackTouched_ && ((freeFlags_.items[c.v1] | freeFlags_.items[c.v2]) & kTouchedPoint) == 0;
+    }
+    // Marks the corners of the polygons around a planned contraction's ends (keyStands).
+    void markTouched(const Contraction& k);
     bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, ReductionControl* control);
     // The loop of decimate, on the calling thread; keying_ (when set) shares its keying.
     bool runLoop(Target mode, int32_t target, double limit, bool showPercent);
@@ -258,8 +275,20 @@ private:
     DecimatorStatistics statistics_;
     CandidatePool pool_;
     Lane lane_{&heap_};  // the whole-mesh loop's
-    // While a parted phase runs: per point, non-zero while it is free (DecimatorParts.cpp).
+    // While the parted phases run: per point, kFreePoint while it is free (DecimatorParts.cpp), and
+    // kTouchedPoint from the first contraction that changes a polygon around it. Every key and
+    // penalty of a candidate is made from its ends' quadrics and positions and the polygons around
+    // them, so a candidate neither of whose ends was touched still has the key it was given:
+    // exactly the key it would be given now, when the keys were all made from the mesh as it was
+    // at the first phase's start (trackTouched_).
+    static constexpr uint8_t kFreePoint = 1;
+    static constexpr uint8_t kTouchedPoint = 2;
     Stack<uint8_t> freeFlags_;
+    // Whether every candidate in the heap has the key made from the mesh as it is: from initialise
+    // until a decimate or a contract begins.
+    bool keysAsBuilt_ = false;
+    // Whether the parted phases running now track the touched points (they began with keysAsBuilt_).
+    bool trackTouched_ = false;
     // Scratch of each set-up worker, while initialise runs.
     Stack<SetupScratch> scratch_;
     int32_t workers_ = 1;

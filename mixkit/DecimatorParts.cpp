@@ -58,6 +58,9 @@ struct Decimator::Part {
     EdgeHeap heap;
     int32_t points = 0;      // reducible points at the phase's start
     int32_t freePoints = 0;  // of them free at the start, less those that held candidates took
+    // Keys that stood when taken, and of them those that differed from their fresh keys (counted
+    // only with keepStandingKeys off).
+    int64_t standingKeys = 0, standingKeysDiffering = 0;
     // Where the part's candidate and polygon lists move when they outgrow their runs.
     FlatLists<int32_t>::Arena candidateArena, polygonArena;
 };
@@ -75,10 +78,6 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
     const int32_t initial = m.reducibleCount();
     // Everything the phase needs is had before the heap is touched; refused, the whole-mesh loop
     // does all the work instead.
-    struct DropFlags {
-        Stack<uint8_t>& flags;
-        ~DropFlags() { flags.clear(); }
-    } dropFlags{freeFlags_};
     Stack<int32_t> partOf;
     const int32_t count = splitIntoParts(m, settings.partPoints, partOf, turned, workers_);
     Stack<Part> parts;
@@ -108,7 +107,8 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
                 free = partOf.items[q.a] == part && partOf.items[q.b] == part && partOf.items[q.c] == part &&
                        partOf.items[q.d] == part;
             }
-            freeFlags_.items[p] = free ? 1 : 0;
+            // The touched mark stays from the phase before.
+            freeFlags_.items[p] = static_cast<uint8_t>((freeFlags_.items[p] & kTouchedPoint) | (free ? kFreePoint : 0));
         }
         return true;
     });
@@ -116,7 +116,7 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
         const int32_t part = partOf.items[p];
         if (part < 0) continue;
         ++parts.items[part].points;
-        parts.items[part].freePoints += freeFlags_.items[p];
+        parts.items[part].freePoints += freeFlags_.items[p] & kFreePoint;
     }
     auto partOfCandidate = [&](const EdgeCandidate& c) {
         const int32_t part = partOf.items[c.v1];
@@ -259,6 +259,10 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
             }
         }
     }
+    for (int32_t i = 0; i < count; ++i) {
+        statistics_.standingKeys += parts.items[i].standingKeys;
+        statistics_.standingKeysDiffering += parts.items[i].standingKeysDiffering;
+    }
     return gatherCandidates(parts, partOf) && !stopped;
 }
 
@@ -274,8 +278,21 @@ int32_t Decimator::runPart(Part& part, Lane& lane, double limit, int32_t most, i
         HeapEntry top;
         if (!part.heap.popTop(top.id, top.key)) break;
         // What is not free is held or put back, never contracted here.
-        if (const EdgeCandidate& popped = *pool_.at(top.id); isFree(popped)) prefetchContraction(popped);
-        if (settings.useChecks != 0 && rekeyDearer(top, part.heap)) continue;
+        const EdgeCandidate& popped = *pool_.at(top.id);
+        if (isFree(popped)) prefetchContraction(popped);
+        // A key that stands is taken as it is (keepStandingKeys off: made afresh, and compared).
+        if (settings.useChecks != 0) {
+            const bool stands = keyStands(popped);
+            if (!stands || !settings.keepStandingKeys) {
+                const double stored = top.key;
+                const bool dearer = rekeyDearer(top, part.heap);
+                if (stands) {
+                    ++part.standingKeys;
+                    part.standingKeysDiffering += dearer || top.key != stored;
+                }
+                if (dearer) continue;
+            }
+        }
         if (-top.key > limit) {
             part.heap.insert(top.id, top.key);
             break;
@@ -283,14 +300,13 @@ int32_t Decimator::runPart(Part& part, Lane& lane, double limit, int32_t most, i
         // Held, when it reaches beyond the free points or cannot be made here (a list whose arena
         // lacks the room, or scratch memory): out of the heap until the phase ends, its ends no
         // longer free.
-        const EdgeCandidate& c = *pool_.at(top.id);
-        if (isFree(c) && contractIn(top, lane)) {
+        if (isFree(popped) && contractIn(top, lane)) {
             ++made;
             continue;
         }
-        for (const int32_t end : {c.v1, c.v2}) {
-            if (freeFlags_.items[end] == 0) continue;
-            freeFlags_.items[end] = 0;
+        for (const int32_t end : {popped.v1, popped.v2}) {
+            if ((freeFlags_.items[end] & kFreePoint) == 0) continue;
+            freeFlags_.items[end] &= static_cast<uint8_t>(~kFreePoint);
             --part.freePoints;
         }
     }

@@ -18,6 +18,7 @@
 #include "tests/mixkit/Invariants.h"
 #include "tests/mixkit/MixkitFixture.h"
 #include "tests/support/CommandSettings.h"
+#include "tests/support/GridMesh.h"
 
 namespace mixtest {
 namespace {
@@ -262,6 +263,36 @@ TEST_F(ParallelSetupTest, PartedReductionIsSoundAndTheSameForAnyNumberOfWorkers)
             alone.copyStateFrom(*obj);
         else
             EXPECT_EQ(differences(*obj, alone), "") << threads << " threads";
+    }
+    // The keys that the parts take as they stand are the keys: keyed afresh, every one is the same
+    // (none missed a change around it, in either phase), and so is the object. On a curved
+    // triangle grid a contraction changes the penalties of the candidates one ring out.
+    {
+        auto curved = [](int i, int j) {
+            const double x = 10.0 * i / 120, y = 10.0 * j / 120;
+            return host::Vec3f{static_cast<float>(x), static_cast<float>(y),
+                               static_cast<float>(0.25 * std::sin(x) * std::cos(y) + 0.05 * std::sin(3.1 * x + 1.7 * y))};
+        };
+        host::PolygonObject* reduced[2] = {};
+        host::Document docs[2];
+        for (const bool keep : {true, false}) {
+            auto* obj = static_cast<host::PolygonObject*>(
+                docs[keep].insert(testsupport::gridObject("curve", 120, 120, curved, testsupport::GridCells::Triangles)));
+            Job job(obj, WholeSets(*obj).points, 2, [keep](DecimatorSettings& s) {
+                s.partPoints = 800;
+                s.keepStandingKeys = keep;
+            });
+            ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
+            ASSERT_TRUE(job.decimator.decimateToCount(job.mesh.reducibleCount() / 8, false, nullptr));
+            const DecimatorStatistics& s = job.decimator.statistics();
+            EXPECT_EQ(s.partedPhases, 2);
+            if (!keep) {
+                EXPECT_GT(s.standingKeys, 1000);
+                EXPECT_EQ(s.standingKeysDiffering, 0);
+            }
+            reduced[keep] = obj;
+        }
+        EXPECT_EQ(differences(*reduced[false], *reduced[true]), "");
     }
     // The parts did their work: without them the reduction takes another course.
     host::Document doc;
