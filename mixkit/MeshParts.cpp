@@ -15,12 +15,28 @@ double coordinate(const Vector& v, int axis) {
     return std::isnan(c) ? INFINITY : c;
 }
 
+// The least and the greatest of two coordinates, a NaN taking no part (as std::fmin and std::fmax,
+// which are calls to the library here, whatever the sign they give a zero: only the box's sizes are
+// compared, and zeros of either sign compare equal).
+inline double lower(double a, double b) { return std::isnan(a) || b < a ? b : a; }
+inline double higher(double a, double b) { return std::isnan(a) || b > a ? b : a; }
+
 // The turned frame: an orthonormal one whose axes, (2, 2, -1) / 3, (2, -1, 2) / 3 and
 // (-1, 2, 2) / 3, each lean on all three of the mesh's axes.
+inline double turnedX(const Vector& v) { return (2.0 * v.x + 2.0 * v.y - v.z) / 3.0; }
+inline double turnedY(const Vector& v) { return (2.0 * v.x - v.y + 2.0 * v.z) / 3.0; }
+inline double turnedZ(const Vector& v) { return (2.0 * v.z + 2.0 * v.y - v.x) / 3.0; }
 Vector inFrame(const Vector& v, bool turned) {
     if (!turned) return v;
-    return Vector{(2.0 * v.x + 2.0 * v.y - v.z) / 3.0, (2.0 * v.x - v.y + 2.0 * v.z) / 3.0,
-                  (2.0 * v.z + 2.0 * v.y - v.x) / 3.0};
+    return Vector{turnedX(v), turnedY(v), turnedZ(v)};
+}
+
+// coordinate(inFrame(v, turned), axis), working out that one coordinate only: the sort asks for it
+// at every comparison.
+inline double frameCoordinate(const Vector& v, bool turned, int axis) {
+    if (!turned) return coordinate(v, axis);
+    const double c = axis == 0 ? turnedX(v) : axis == 1 ? turnedY(v) : turnedZ(v);
+    return std::isnan(c) ? INFINITY : c;
 }
 
 }  // namespace
@@ -56,15 +72,15 @@ int32_t splitIntoParts(const ReductionMesh& mesh, int32_t most, Stack<int32_t>& 
                 Vector high = low;
                 for (int32_t i = r.from + 1; i < r.to; ++i) {
                     const Vector v = inFrame(mesh.position(ids[i]), turned);
-                    low = Vector{std::fmin(low.x, v.x), std::fmin(low.y, v.y), std::fmin(low.z, v.z)};
-                    high = Vector{std::fmax(high.x, v.x), std::fmax(high.y, v.y), std::fmax(high.z, v.z)};
+                    low = Vector{lower(low.x, v.x), lower(low.y, v.y), lower(low.z, v.z)};
+                    high = Vector{higher(high.x, v.x), higher(high.y, v.y), higher(high.z, v.z)};
                 }
                 const Vector size = subtract(high, low);
                 const int axis = size.x >= size.y && size.x >= size.z ? 0 : size.y >= size.z ? 1 : 2;
                 const int32_t mid = r.from + (r.to - r.from) / 2;
                 std::nth_element(ids + r.from, ids + mid, ids + r.to, [&](int32_t a, int32_t b) {
-                    const double ca = coordinate(inFrame(mesh.position(a), turned), axis);
-                    const double cb = coordinate(inFrame(mesh.position(b), turned), axis);
+                    const double ca = frameCoordinate(mesh.position(a), turned, axis);
+                    const double cb = frameCoordinate(mesh.position(b), turned, axis);
                     return ca < cb || (ca == cb && a < b);
                 });
                 halves.items[2 * k] = Run{r.from, mid};

@@ -204,31 +204,38 @@ TEST_F(ParallelSetupTest, PartsHalveByCountAndNumberLowerHalvesFirstOnAnyWorkers
     // into 1500 and 1501, and each 1501 once more, so that the parts of at most 1500 points lie at
     // two depths. Numbered lower half first all the way down, they run along x in the sizes 1500,
     // 750, 751, 1500, 750, 751 (numbering each level in turn would give the two 1500s first), the
-    // same on any number of workers.
-    host::Document doc;
-    GridOptions strip;
-    strip.columns = 3000;
-    strip.rows = 1;
-    host::PolygonObject* obj = makeGrid(doc, strip);
-    Job job(obj, WholeSets(*obj).points, 1, nullptr);
-    std::vector<int32_t> first;
-    for (const int32_t workers : {1, 2, 5}) {
-        Stack<int32_t> partOf;
-        ASSERT_EQ(splitIntoParts(job.mesh, 1500, partOf, false, workers), 6) << workers;
-        std::vector<int32_t> sizes(6, 0);
-        std::vector<double> lowest(6, INFINITY), highest(6, -INFINITY);
-        for (int32_t p = 0; p < partOf.count; ++p) {
-            const int32_t part = partOf.items[p];
-            ASSERT_GE(part, 0);
-            ++sizes[part];
-            lowest[part] = std::min(lowest[part], job.mesh.position(p).x);
-            highest[part] = std::max(highest[part], job.mesh.position(p).x);
+    // same on any number of workers. A point at NaN (the first, which starts the box) takes no part
+    // in the box and sorts after every number: the strip is still cut along x, and it lies in the
+    // last part.
+    for (const bool nanFirst : {false, true}) {
+        host::Document doc;
+        GridOptions strip;
+        strip.columns = 3000;
+        strip.rows = 1;
+        host::PolygonObject* obj = makeGrid(doc, strip);
+        if (nanFirst) obj->points[0].x = std::nanf("");
+        Job job(obj, WholeSets(*obj).points, 1, nullptr);
+        std::vector<int32_t> first;
+        for (const int32_t workers : {1, 2, 5}) {
+            Stack<int32_t> partOf;
+            ASSERT_EQ(splitIntoParts(job.mesh, 1500, partOf, false, workers), 6) << workers;
+            std::vector<int32_t> sizes(6, 0);
+            std::vector<double> lowest(6, INFINITY), highest(6, -INFINITY);
+            for (int32_t p = 0; p < partOf.count; ++p) {
+                const int32_t part = partOf.items[p];
+                ASSERT_GE(part, 0);
+                ++sizes[part];
+                if (std::isnan(job.mesh.position(p).x)) continue;
+                lowest[part] = std::min(lowest[part], job.mesh.position(p).x);
+                highest[part] = std::max(highest[part], job.mesh.position(p).x);
+            }
+            EXPECT_EQ(sizes, (std::vector<int32_t>{1500, 750, 751, 1500, 750, 751})) << workers;
+            for (int32_t k = 0; k + 1 < 6; ++k) EXPECT_LE(highest[k], lowest[k + 1]) << workers << " part " << k;
+            if (nanFirst) EXPECT_EQ(partOf.items[0], 5) << workers;
+            const std::vector<int32_t> now(partOf.items, partOf.items + partOf.count);
+            if (first.empty()) first = now;
+            EXPECT_EQ(now, first) << workers;
         }
-        EXPECT_EQ(sizes, (std::vector<int32_t>{1500, 750, 751, 1500, 750, 751})) << workers;
-        for (int32_t k = 0; k + 1 < 6; ++k) EXPECT_LE(highest[k], lowest[k + 1]) << workers << " part " << k;
-        const std::vector<int32_t> now(partOf.items, partOf.items + partOf.count);
-        if (first.empty()) first = now;
-        EXPECT_EQ(now, first) << workers;
     }
 }
 
