@@ -327,11 +327,16 @@ private:
 
 TEST_F(ParallelSetupTest, PartedReductionStoppedMidwayLeavesEverythingWhole) {
     // Stops asked for within the parts' rounds and between them: the reduction answers false, what
-    // was done stays, and the mesh and every candidate left are whole; a later call goes on.
+    // was done stays, and the mesh and every candidate left are whole; a later call goes on (its
+    // parts take no key as standing that is not, though the first call left keys made before its
+    // last contractions).
     for (int stopAt : {1, 3, 12}) {
         host::Document doc;
         host::PolygonObject* obj = makeGrid(doc, bigSeamGrid());
-        Job job(obj, WholeSets(*obj).points, 2, [](DecimatorSettings& s) { s.partPoints = 2000; });
+        Job job(obj, WholeSets(*obj).points, 2, [](DecimatorSettings& s) {
+            s.partPoints = 2000;
+            s.keepStandingKeys = false;
+        });
         ASSERT_TRUE(job.decimator.initialise(&job.mesh, nullptr));
         const int32_t initial = job.mesh.reducibleCount();
         StopAfter control(stopAt);
@@ -345,6 +350,7 @@ TEST_F(ParallelSetupTest, PartedReductionStoppedMidwayLeavesEverythingWhole) {
         EXPECT_EQ(everyListedCandidateInHeap(job.decimator), "") << "stop at " << stopAt;
         ASSERT_TRUE(job.decimator.decimateToCount(initial / 8, false, nullptr));
         EXPECT_EQ(job.mesh.reducibleCount(), initial / 8);
+        EXPECT_EQ(job.decimator.statistics().standingKeysDiffering, 0) << "stop at " << stopAt;
     }
 }
 
