@@ -183,10 +183,11 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
         // The flags last through both phases: the second skips the keys that stand since the first.
         struct EndPhases {
             Decimator& d;
-            ~EndPhases() {
+            void now() {
                 d.freeFlags_.clear();
                 d.trackTouched_ = false;
             }
+            ~EndPhases() { now(); }
         } endPhases{*this};
         trackTouched_ = asBuilt;
         mesh_->deferCornerNormals();
@@ -200,6 +201,8 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
                 return false;
             }
         }
+        // The flags go before the lists are copied (the copies are made while the old arrays are held).
+        endPhases.now();
         // The phases leave the lists' arrays mostly dead runs and full arenas: copied into arrays of
         // the room the lists need now, before the loop's first moved list would double them all.
         // Refused, the loop goes on with the arrays as they are.
