@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <thread>
 #include <vector>
 
 namespace host {
@@ -47,19 +46,11 @@ void populatePages(void* data, size_t bytes) {
         if (i == threads) return end;
         return (begin + (end - begin) / threads * i) & ~(kHugePage - 1);
     };
-    auto populate = [](uintptr_t from, uintptr_t to) {
+    std::vector<std::exception_ptr> failures;  // madvise throws nothing
+    runSideBySide(threads, failures, [&](int i) {
+        const uintptr_t from = cut(i), to = cut(i + 1);
         if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-    };
-    std::vector<std::thread> helpers;
-    int i = 1;
-    try {
-        for (; i < threads; ++i) helpers.emplace_back(populate, cut(i), cut(i + 1));
-    } catch (const std::exception&) {
-        // No thread to be had: this one takes the shares left.
-    }
-    populate(cut(0), cut(1));
-    populate(cut(i), end);
-    for (std::thread& t : helpers) t.join();
+    });
 }
 
 TextBuffer allocateText(size_t bytes) {

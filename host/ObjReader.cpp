@@ -38,7 +38,6 @@
 #include <memory>
 #include <span>
 #include <string_view>
-#include <thread>
 #include <type_traits>
 #include <unordered_map>
 
@@ -608,30 +607,6 @@ struct Reader {
 constexpr size_t kPieceText = size_t{4} << 20;  // the least text worth a piece of its own
 constexpr int kMostPieces = 4;
 
-// Runs work(i) for i in [0, count): the first on this thread, the others on threads of their own
-// (or here, when none can be had). An exception is kept per piece and thrown again by the caller.
-template <class Work>
-void runPieces(int count, std::vector<std::exception_ptr>& failures, const Work& work) {
-    failures.assign(static_cast<size_t>(count), nullptr);
-    auto guarded = [&](int i) {
-        try {
-            work(i);
-        } catch (...) {
-            failures[static_cast<size_t>(i)] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> threads;
-    int started = 1;
-    try {
-        for (; started < count; ++started) threads.emplace_back(guarded, started);
-    } catch (const std::exception&) {
-        // No more threads: the pieces left are read here.
-    }
-    guarded(0);
-    for (int i = started; i < count; ++i) guarded(i);
-    for (std::thread& t : threads) t.join();
-}
-
 // Reads [text, end) into `whole` in pieces, as whole.parse would. False, with nothing read, when
 // the file is small, has a single worker, or holds a statement that needs what came before it
 // (`pieced` false: the caller parses it in one go); otherwise `pieced` is true and the answer is
@@ -654,7 +629,7 @@ bool parseInPieces(Reader& whole, const char* text, const char* end, const char*
     }
     std::vector<Census> census(static_cast<size_t>(count));
     std::vector<std::exception_ptr> failures;
-    runPieces(count, failures, [&](int i) {
+    runSideBySide(count, failures, [&](int i) {
         census[static_cast<size_t>(i)] = takeCensus(cut[static_cast<size_t>(i)], cut[static_cast<size_t>(i) + 1], limit);
     });
     for (size_t i = 0; i < census.size(); ++i)
@@ -683,7 +658,7 @@ bool parseInPieces(Reader& whole, const char* text, const char* end, const char*
     for (const Census& c : census) faces += c.faces;
     // The first piece's arrays have room for every piece's, which follow its own there.
     std::vector<uint8_t> ok(static_cast<size_t>(count), 0);
-    runPieces(count, failures, [&](int i) {
+    runSideBySide(count, failures, [&](int i) {
         Reader& r = readers[static_cast<size_t>(i)];
         const Census& c = census[static_cast<size_t>(i)];
         const bool first = i == 0;

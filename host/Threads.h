@@ -3,9 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace host {
 
@@ -45,5 +47,31 @@ private:
 // cores unless set (values below 1 go back to that default).
 int workerThreadCount();
 void setWorkerThreadCount(int count);
+
+// Runs work(i) for i in [0, count) side by side: the first on the calling thread, the others on
+// threads of their own (or on the calling thread after the first, when no thread can be had). An
+// exception that work(i) throws is kept in failures[i], for the caller to throw again.
+template <class Work>
+void runSideBySide(int count, std::vector<std::exception_ptr>& failures, const Work& work) {
+    failures.assign(static_cast<size_t>(count > 0 ? count : 0), nullptr);
+    if (count <= 0) return;
+    auto guarded = [&](int i) {
+        try {
+            work(i);
+        } catch (...) {
+            failures[static_cast<size_t>(i)] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    int started = 1;
+    try {
+        for (; started < count; ++started) threads.emplace_back(guarded, started);
+    } catch (const std::exception&) {
+        // No more threads: the work left is done here.
+    }
+    guarded(0);
+    for (int i = started; i < count; ++i) guarded(i);
+    for (std::thread& t : threads) t.join();
+}
 
 }  // namespace host
