@@ -1,5 +1,6 @@
 #include "mixkit/Decimator.h"
 
+#include "mixkit/PrefetchOnly.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/HostWorkers.h"
 
@@ -352,7 +353,9 @@ void Decimator::prefetchAround(int32_t p, const EdgeHeap& heap) const {
     // Refreshing the candidates at p reads, for each other end, its quadric and polygon list, the
     // polygons with their unit normals and the corners' positions: mostly memory that the
     // contraction itself did not touch. Asked for breadth first, level by level, the waits
-    // overlap instead of following one another; nothing here changes any value.
+    // overlap instead of following one another; nothing here changes any value (and so the call
+    // is kept explicitly: PrefetchOnly.h).
+    keepPrefetchCall();
     const ReductionMesh& m = *mesh_;
     const FlatLists<int32_t>::List around = candidateLists_[p];
     for (int32_t i = 0; i < around.count; ++i) {

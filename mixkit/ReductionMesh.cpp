@@ -1,5 +1,6 @@
 #include "mixkit/ReductionMesh.h"
 
+#include "mixkit/PrefetchOnly.h"
 #include "mixkit/ShapeMeasures.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
@@ -318,6 +319,7 @@ bool ReductionMesh::startRecording() {
 // the recorder writes every change into the contraction's record while a history is recorded.
 
 void ReductionMesh::prefetchContraction(int32_t v1, int32_t v2) const {
+    keepPrefetchCall();
     for (const int32_t end : {v1, v2}) {
         __builtin_prefetch(hostPoints + end);
         const FlatLists<int32_t>::List polys = pointPolygons[end];
