@@ -7,12 +7,44 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 extern char** environ;
+
+namespace {
+
+// The folders makeTempFolder has handed out, removed with everything in them when the test program
+// ends: each vexlor run gets a folder of its own, and a test run must not leave thousands of them
+// (and the meshes and maps written into them) behind.
+class TempFolders {
+public:
+    void add(const std::string& folder) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        folders_.push_back(folder);
+    }
+    ~TempFolders() {
+        for (const std::string& folder : folders_) {
+            std::error_code ignored;  // a folder a test made unreadable stays
+            std::filesystem::remove_all(folder, ignored);
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> folders_;
+};
+
+TempFolders& tempFolders() {
+    static TempFolders folders;
+    return folders;
+}
+
+}  // namespace
 
 RunResult runVexlor(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     const std::string folder = makeTempFolder();
@@ -55,6 +87,7 @@ RunResult runVexlor(const std::vector<std::string>& args, const std::vector<std:
 std::string makeTempFolder() {
     std::string templ = ::testing::TempDir() + "vexlorXXXXXX";
     if (!mkdtemp(templ.data())) return ::testing::TempDir();
+    tempFolders().add(templ);
     return templ;
 }
 
