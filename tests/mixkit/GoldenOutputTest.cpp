@@ -225,7 +225,9 @@ TEST_F(GoldenOutputTest, AnUnrecordedRunLeavesTheSameObject) {
             road.polygons = std::make_unique<ModuleSet>(road.whole->polygons);
             ASSERT_TRUE(road.mesh.build(view(road.obj), road.points->view(), road.polygons->view()));
             commandSettings(road.decimator);
-            if (r == 0) ASSERT_TRUE(road.mesh.startRecording());
+            if (r == 0) {
+                ASSERT_TRUE(road.mesh.startRecording());
+            }
             ASSERT_TRUE(road.decimator.initialise(&road.mesh, nullptr));
         }
         const int32_t initial = roads[0].mesh.reducibleCount();

@@ -231,7 +231,9 @@ TEST_F(ParallelSetupTest, PartsHalveByCountAndNumberLowerHalvesFirstOnAnyWorkers
             }
             EXPECT_EQ(sizes, (std::vector<int32_t>{1500, 750, 751, 1500, 750, 751})) << workers;
             for (int32_t k = 0; k + 1 < 6; ++k) EXPECT_LE(highest[k], lowest[k + 1]) << workers << " part " << k;
-            if (nanFirst) EXPECT_EQ(partOf.items[0], 5) << workers;
+            if (nanFirst) {
+                EXPECT_EQ(partOf.items[0], 5) << workers;
+            }
             const std::vector<int32_t> now(partOf.items, partOf.items + partOf.count);
             if (first.empty()) first = now;
             EXPECT_EQ(now, first) << workers;
