@@ -8,13 +8,6 @@
 
 namespace {
 
-// A coordinate to sort by: NaN (a point no file should bring) after every number, so that the
-// order stays strict.
-double coordinate(const Vector& v, int axis) {
-    const double c = axis == 0 ? v.x : axis == 1 ? v.y : v.z;
-    return std::isnan(c) ? INFINITY : c;
-}
-
 // The least and the greatest of two coordinates, a NaN taking no part (as std::fmin and std::fmax,
 // which are calls to the library here, whatever the sign they give a zero: only the box's sizes are
 // compared, and zeros of either sign compare equal).
@@ -31,11 +24,12 @@ Vector inFrame(const Vector& v, bool turned) {
     return Vector{turnedX(v), turnedY(v), turnedZ(v)};
 }
 
-// coordinate(inFrame(v, turned), axis), working out that one coordinate only: the sort asks for it
-// at every comparison.
+// The coordinate along `axis` of the frame (turned or not) to sort by, working out that one
+// coordinate only (the sort asks for it at every comparison): NaN (a point no file should bring)
+// after every number, so that the order stays strict.
 inline double frameCoordinate(const Vector& v, bool turned, int axis) {
-    if (!turned) return coordinate(v, axis);
-    const double c = axis == 0 ? turnedX(v) : axis == 1 ? turnedY(v) : turnedZ(v);
+    const double c = !turned ? (axis == 0 ? v.x : axis == 1 ? v.y : v.z)
+                             : (axis == 0 ? turnedX(v) : axis == 1 ? turnedY(v) : turnedZ(v));
     return std::isnan(c) ? INFINITY : c;
 }
 
