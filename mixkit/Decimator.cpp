@@ -128,11 +128,12 @@ bool Decimator::initialise(ReductionMesh* m, ReductionControl* control) {
     const int64_t t0 = now();
     if (!buildQuadrics() || breakRequested()) return false;
     const int64_t t1 = now();
-    if (!addSeamConstraints() || breakRequested()) return false;
+    FoundEnds found;
+    if (!addSeamConstraints(found) || breakRequested()) return false;
     const int64_t t2 = now();
     // A stop asked for while the candidates are built fails here as well, before the loop could
     // touch the object.
-    if (!buildCandidates() || breakRequested()) return false;
+    if (!buildCandidates(found) || breakRequested()) return false;
     keysAsBuilt_ = true;
     statistics_.quadrics = t1 - t0;
     statistics_.constraints = t2 - t1;

@@ -224,8 +224,15 @@ private:
     // The build passes of initialise, each on the set-up workers (host worker threads with no
     // owner: they ask the control whether to stop, not a thread).
     bool buildQuadrics();
-    bool addSeamConstraints();
-    bool buildCandidates();
+    // What the seam pass's walk over the edges finds for the candidates: per block of points, the
+    // far ends of its points' candidates (their reducible neighbours above them) in point order,
+    // and per point how many are its own.
+    struct FoundEnds {
+        Stack<Stack<int32_t>> ends;
+        Stack<int32_t> first;
+    };
+    bool addSeamConstraints(FoundEnds& found);
+    bool buildCandidates(FoundEnds& found);
     // The polygon planes summed into the quadrics of the points in [from, to), in polygon order;
     // the range that `polls` shows progress and asks for a stop, the others follow `stopped`.
     bool sumPlanes(int32_t from, int32_t to, bool polls, std::atomic<bool>& stopped);

@@ -20,38 +20,16 @@ namespace {
 constexpr double kOptimalReach = 0.5;
 }  // namespace
 
-bool Decimator::buildCandidates() {
-    // In the order one pass would make, list and key the candidates: the workers find each point's
-    // candidates (its reducible neighbours above it); here they are made, numbered in point order,
-    // and join the lists of both ends; the workers then place and penalise them, each point's by
-    // one worker, each key straight into the heap's slot of that number; here the heap then takes
-    // them in that same order.
-    const ReductionMesh& mesh = *mesh_;
+bool Decimator::buildCandidates(FoundEnds& found) {
+    // In the order one pass would make, list and key the candidates: the seam pass found each
+    // point's candidates (its reducible neighbours above it); here they are made, numbered in point
+    // order, and join the lists of both ends; the workers then place and penalise them, each point's
+    // by one worker, each key straight into the heap's slot of that number; here the heap then
+    // takes them in that same order.
     const int32_t points = mesh_->pointCount();
     if (points <= 0) return true;
     const int32_t blocks = (points - 1) / SETUP_POINT_BLOCK + 1;
-    Stack<Stack<int32_t>> ends;  // per block, the far ends of its points' candidates
-    Stack<int32_t> first;        // per point, its first candidate's number; the count of all last
-    if (!ends.resize(blocks) || !first.resize(points + 1)) return false;
-    const bool found = forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
-        SetupScratch& s = scratch_.items[worker];
-        Stack<int32_t>& far = ends.items[from / SETUP_POINT_BLOCK];
-        if (!s.ready(*mesh_)) return false;
-        for (int32_t i = from; i < to; ++i) {
-            first.items[i] = 0;
-            if (!mesh.isReducible(i)) continue;
-            if (!s.walkAround(*mesh_, i)) return false;
-            for (int32_t n = 0; n < s.neighbours.count; ++n) {
-                const int32_t j = s.neighbours.items[n];
-                if (j <= i || !mesh.isReducible(j)) continue;
-                if (!pushChecked(far, j)) return false;
-                ++first.items[i];
-            }
-        }
-        return true;
-    });
-    if (!found) return false;
-
+    Stack<int32_t>& first = found.first;  // per point, its first candidate's number; the count of all last
     int64_t total = 0;
     for (int32_t i = 0; i < points; ++i) {
         const int32_t count = first.items[i];
@@ -68,7 +46,7 @@ bool Decimator::buildCandidates() {
     for (int32_t b = 0, k = 0; b < blocks; ++b) {
         const int32_t from = b * SETUP_POINT_BLOCK;
         const int32_t to = from + SETUP_POINT_BLOCK < points ? from + SETUP_POINT_BLOCK : points;
-        const int32_t* far = ends.items[b].items;
+        const int32_t* far = found.ends.items[b].items;
         for (int32_t i = from; i < to; ++i) {
             for (; k < first.items[i + 1]; ++k) {
                 EdgeCandidate* c = pool_.make();
@@ -80,7 +58,7 @@ bool Decimator::buildCandidates() {
             }
         }
     }
-    ends.clear();
+    found.ends.clear();
 
     // The penalties walk the mesh's own marks when a polygon repeats a corner: one worker then.
     const bool sharedMarks = mesh_->hasRepeatedCorners() && settings.useChecks != 0;

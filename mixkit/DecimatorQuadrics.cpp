@@ -74,33 +74,45 @@ bool Decimator::buildQuadrics() {
     });
 }
 
-bool Decimator::addSeamConstraints() {
+bool Decimator::addSeamConstraints(FoundEnds& candidates) {
     // The workers find the constrained edges of their blocks of points and make their planes; the
-    // planes are then added here in the order of the edges' first points, as one pass would.
+    // planes are then added here in the order of the edges' first points, as one pass would. The
+    // same walk notes the candidates' far ends for buildCandidates, which would otherwise walk
+    // every point's neighbours again.
     const bool byLength = settings.weightingPolicy == WEIGHTING_AREA || settings.weightingPolicy == WEIGHTING_AREA_AVERAGE;
-    const int32_t points = mesh_->pointCount();
+    const ReductionMesh& mesh = *mesh_;
+    const int32_t points = mesh.pointCount();
+    const int32_t blocks = points > 0 ? (points - 1) / SETUP_POINT_BLOCK + 1 : 0;
     Stack<Stack<ConstraintPlane>> found;
-    if (points > 0 && !found.resize((points - 1) / SETUP_POINT_BLOCK + 1)) return false;
+    if (!found.resize(blocks) || !candidates.ends.resize(blocks) || !candidates.first.resize(points + 1)) return false;
     std::atomic<bool> stopped{false};
     const bool ok = forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
         SetupScratch& s = scratch_.items[worker];
         Stack<ConstraintPlane>& planes = found.items[from / SETUP_POINT_BLOCK];
-        if (!s.ready(*mesh_)) return false;
+        Stack<int32_t>& far = candidates.ends.items[from / SETUP_POINT_BLOCK];
+        if (!s.ready(mesh)) return false;
         for (int32_t i = from; i < to; ++i) {
-            if (stopAt(i, stopped) || !s.walkAround(*mesh_, i)) return false;
+            if (stopAt(i, stopped) || !s.walkAround(mesh, i)) return false;
+            const bool reducible = mesh.isReducible(i);
+            int32_t& own = candidates.first.items[i];
+            own = 0;
             for (int32_t n = 0; n < s.neighbours.count; ++n) {
                 const int32_t j = s.neighbours.items[n];
                 if (j <= i) continue;
-                s.edgeOf(*mesh_, i, j);
+                if (reducible && mesh.isReducible(j)) {
+                    if (!pushChecked(far, j)) return false;
+                    ++own;
+                }
+                s.edgeOf(mesh, i, j);
                 const Stack<int32_t>& edgePolygons = s.edgePolygons;
                 const bool constrained = isConstrainedEdge(edgePolygons.count, [&] {
-                    return mesh_->attributes().acrossSeam(edgePolygons.items[0], edgePolygons.items[1]);
+                    return mesh.attributes().acrossSeam(edgePolygons.items[0], edgePolygons.items[1]);
                 });
                 if (!constrained) continue;
-                const Vector& pi = mesh_->position(i);
-                const Vector& pj = mesh_->position(j);
+                const Vector& pi = mesh.position(i);
+                const Vector& pj = mesh.position(j);
                 for (int32_t e = 0; e < edgePolygons.count; ++e) {
-                    const Vector n = mesh_->polygonNormal(edgePolygons.items[e], true);
+                    const Vector n = mesh.polygonNormal(edgePolygons.items[e], true);
                     const Quadric q = borderPlaneQuadric(pi, pj, n, settings.boundaryWeight, byLength);
                     if (!pushChecked(planes, ConstraintPlane{i, j, q})) return false;
                 }
