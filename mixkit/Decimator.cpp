@@ -11,12 +11,6 @@ constexpr int32_t kHeapSlotsAtConstruction = 8;
 constexpr int32_t kHeapSlotsAtInitialise = 100;
 // Progress and the stop test run at most this often during the loops.
 constexpr int64_t kProgressIntervalMs = 50;
-// The loop's keying is shared with helper threads from this many reducible points on, by at most
-// this many helpers: a contraction re-keys the half dozen to dozen candidates around the kept point,
-// so more threads find nothing to take.
-constexpr int32_t kKeyingHelpersFrom = 20000;
-constexpr int32_t kMostKeyingHelpers = 3;
-
 // Every cache line of a point's quadric. A quadric takes 88 bytes, so a quarter of them (those that
 // start in the last 24 bytes of a line) span three lines: the first and the last byte alone would
 // leave the middle line to a wait in the placement.
@@ -47,29 +41,6 @@ void prefetchCorners(const ReductionMesh& m, const FlatLists<int32_t>::List& pol
 }
 
 }  // namespace
-
-// The loop on worker 0 (the calling thread), the helpers of its keying on the others.
-class Decimator::LoopJob final : public WorkerJob {
-public:
-    LoopJob(Decimator& d, Target mode, int32_t target, double limit, bool showPercent)
-        : d_(d), mode_(mode), target_(target), limit_(limit), showPercent_(showPercent) {}
-    void work(int32_t worker) override {
-        if (worker != 0) {
-            d_.keying_->help();
-            return;
-        }
-        result = d_.runLoop(mode_, target_, limit_, showPercent_);
-        d_.keying_->close();
-    }
-    bool result = false;
-
-private:
-    Decimator& d_;
-    Target mode_;
-    int32_t target_;
-    double limit_;
-    bool showPercent_;
-};
 
 Decimator::Decimator() {
     heap_.setPositions(CandidatePositions{&pool_});
@@ -165,11 +136,6 @@ void Decimator::showProgress(Target mode, int32_t initial, int32_t target, bool 
     }
 }
 
-int32_t Decimator::keyingHelpers() const {
-    if (workers_ < 2 || mesh_->reducibleCount() < kKeyingHelpersFrom || mesh_->hasRepeatedCorners()) return 0;
-    return workers_ - 1 < kMostKeyingHelpers ? workers_ - 1 : kMostKeyingHelpers;
-}
-
 bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPercent, ReductionControl* control) {
     control_ = control;
     if (mesh_ == nullptr) return false;
@@ -211,14 +177,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
         candidateLists_.repack();
         mesh_->repackPolygonLists();
     }
-    const int32_t helpers = keyingHelpers();
-    if (helpers == 0) return runLoop(mode, target, limit, showPercent);
-    SharedKeying keying(&Decimator::keyBatchItem, &Decimator::prefetchKeys, this);
-    keying_ = &keying;
-    LoopJob job(*this, mode, target, limit, showPercent);
-    runWorkers(job, 1 + helpers, nullptr);
-    keying_ = nullptr;
-    return job.result;
+    return runLoop(mode, target, limit, showPercent);
 }
 
 bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPercent) {
@@ -299,8 +258,6 @@ bool Decimator::reserveContraction(Lane& lane) {
     // A part's lane moves a list only into the part's own arena: the shared array may not grow
     // while other parts use it.
     if (lane.inPart()) return candidateLists_.reserveIn(k.v1, room, *lane.candidateArena);
-    // The loop's shared keying keys v1's list after the contraction into loopKeys_.
-    if (keying_ != nullptr && !loopKeys_.reserve(room)) return false;
     bool ok = candidateLists_.reserve(k.v1, room);
     if (ok && m.recording()) ok = m.reserveRecord(k.v1, k.v2);
     return ok;
@@ -313,41 +270,9 @@ void Decimator::performContraction(Lane& lane) {
     // The mesh's normal refresh walks the same lists and polygons as the candidates' refresh below.
     prefetchAround(k.v1, *lane.heap);
     mesh_->contract(k, lane.mesh);
-    const FlatLists<int32_t>::List around = candidateLists_[k.v1];
     // In a part's lane the kept point was free, so every candidate around it lies in the part.
-    if (keying_ == nullptr || lane.inPart()) {
-        for (int32_t i = 0; i < around.count; ++i) refreshCandidate(around.items[i], *lane.heap);
-        return;
-    }
-    // The keys read the mesh and write only their own slot of loopKeys_, so they may be made in
-    // any order and on any thread; the heap then takes the candidates in the list's order, as above.
-    keying_->keyAll(around.items, around.count);
-    for (int32_t i = 0; i < around.count; ++i) heap_.insertOrUpdate(around.items[i], loopKeys_.items[i]);
-}
-
-void Decimator::prefetchKeys(void* decimator, const int32_t* ids, int32_t count) {
-    const Decimator& d = *static_cast<const Decimator*>(decimator);
-    const ReductionMesh& m = *d.mesh_;
-    // Breadth first, as prefetchAround: each level's addresses come from the level before.
-    for (int32_t i = 0; i < count; ++i) __builtin_prefetch(d.pool_.at(ids[i]));
-    for (int32_t i = 0; i < count; ++i) {
-        const EdgeCandidate& c = *d.pool_.at(ids[i]);
-        for (const int32_t end : {c.v1, c.v2}) {
-            prefetchQuadric(d.quadrics_.items + end);
-            m.prefetchPolygonsOf(end);
-        }
-    }
-    if (d.settings.useChecks == 0) return;
-    for (int32_t i = 0; i < count; ++i) {
-        const EdgeCandidate& c = *d.pool_.at(ids[i]);
-        prefetchFaces(m, m.polygonsOf(c.v1));
-        prefetchFaces(m, m.polygonsOf(c.v2));
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        const EdgeCandidate& c = *d.pool_.at(ids[i]);
-        prefetchCorners(m, m.polygonsOf(c.v1));
-        prefetchCorners(m, m.polygonsOf(c.v2));
-    }
+    const FlatLists<int32_t>::List around = candidateLists_[k.v1];
+    for (int32_t i = 0; i < around.count; ++i) refreshCandidate(around.items[i], *lane.heap);
 }
 
 void Decimator::prefetchAround(int32_t p, const EdgeHeap& heap) const {
@@ -440,7 +365,6 @@ void Decimator::release() {
     quadrics_.clear();
     pool_.release();
     lane_.starPoints.clear();
-    loopKeys_.clear();
     lane_.contraction.changedPolygons.clear();
     lane_.contraction.dyingPolygons.clear();
     lane_.mesh.transfer.clear();

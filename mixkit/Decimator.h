@@ -25,7 +25,6 @@
 #include "mixkit/ReductionControl.h"
 #include "mixkit/ReductionMesh.h"
 #include "mixkit/SetupScratch.h"
-#include "mixkit/SharedKeying.h"
 #include "mixkit/WeightingPolicy.h"
 #include "sources/Stack.h"
 
@@ -170,7 +169,6 @@ public:
 
 private:
     enum class Target { Count, Error };
-    class LoopJob;
     // What one thread's contractions work with: the heap they take from and put re-keyed candidates
     // into, their scratch, and in a parted phase the part's arena for its candidate lists (none: the
     // whole mesh, the heap every candidate is in).
@@ -211,14 +209,8 @@ private:
     // Marks the corners of the polygons around a planned contraction's ends (keyStands).
     void markTouched(const Contraction& k);
     bool decimate(Target mode, int32_t targetCount, double limit, bool showPercent, ReductionControl* control);
-    // The loop of decimate, on the calling thread; keying_ (when set) shares its keying.
+    // The loop of decimate, on the calling thread.
     bool runLoop(Target mode, int32_t target, double limit, bool showPercent);
-    // Helper threads for the loop's keying: none for a small mesh, where starting them would cost
-    // more than they save, or for a mesh with repeated corners, whose penalties use shared marks.
-    int32_t keyingHelpers() const;
-    // Keys ids[item] into loopKeys_[item] (for the loop's shared keying).
-    static void keyBatchItem(void* decimator, const int32_t* ids, int32_t item);
-    static void prefetchKeys(void* decimator, const int32_t* ids, int32_t count);
     // Shows the loop's progress: points left, with the percentage of the way when asked for.
     void showProgress(Target mode, int32_t initial, int32_t target, bool showPercent) const;
     // The build passes of initialise, each on the set-up workers (host worker threads with no
@@ -301,8 +293,4 @@ private:
     int32_t workers_ = 1;
     // Reducible points when the running decimate began.
     int32_t startCount_ = 0;
-    // While a loop runs with helper threads: the keying it shares with them, and the keys it makes
-    // (one per candidate around the kept point, room reserved with each contraction).
-    SharedKeying* keying_ = nullptr;
-    Stack<double> loopKeys_;
 };

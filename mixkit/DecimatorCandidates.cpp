@@ -99,11 +99,6 @@ double Decimator::keyOf(const EdgeCandidate& c) {
 
 void Decimator::refreshCandidate(int32_t id, EdgeHeap& heap) { heap.insertOrUpdate(id, keyOf(*pool_.at(id))); }
 
-void Decimator::keyBatchItem(void* decimator, const int32_t* ids, int32_t item) {
-    Decimator& d = *static_cast<Decimator*>(decimator);
-    d.loopKeys_.items[item] = d.keyOf(*d.pool_.at(ids[item]));
-}
-
 bool Decimator::rekeyDearer(HeapEntry& top, EdgeHeap& heap) {
     // A candidate is re-keyed when one of its ends is contracted, but its penalties also depend on
     // the other corners of the polygons around its ends, which move when their own neighbours are
