@@ -157,6 +157,13 @@ bool UnTriag3::run(HostPolygonObject target, HostSelection polygonSet) {
 
     while (HeapItem* top = candidates.popTop()) {
         const QuadCandidate& c = *static_cast<QuadCandidate*>(top);
+        // The next pair's triangles are asked for while this one is tested and merged: the pairs
+        // come in key order, scattered over the polygon array.
+        if (candidates.size() > 0) {
+            const QuadCandidate& next = *static_cast<const QuadCandidate*>(candidates.at(0));
+            __builtin_prefetch(polygons + next.first);
+            __builtin_prefetch(polygons + next.second);
+        }
         if (isTriangle(c.first) && isTriangle(c.second)) merge(c);
     }
 
