@@ -154,20 +154,22 @@ struct Reader {
     }
 
     void skipBlanks() {
+        const char* q = p;  // local, as in scanIndex
         for (;;) {
-            const char c = *p;
+            const char c = *q;
             if (isBlank(c)) {
-                ++p;
-            } else if (c == '\\' && p[1] == '\n') {
-                p += 2;
+                ++q;
+            } else if (c == '\\' && q[1] == '\n') {
+                q += 2;
                 ++line;
-            } else if (c == '\\' && p[1] == '\r' && p[2] == '\n') {
-                p += 3;
+            } else if (c == '\\' && q[1] == '\r' && q[2] == '\n') {
+                q += 3;
                 ++line;
             } else {
-                return;
+                break;
             }
         }
+        p = q;
     }
 
     // Past the '\n' that ends the statement, following continuation lines.
@@ -265,18 +267,30 @@ struct Reader {
     // A signed decimal index; very long ones saturate (and then fail the range check). `text` is what
     // was read, for messages.
     bool scanIndex(long long& out, std::string_view& text) {
+        // A local cursor: stores through the member would be kept in memory at every digit, since
+        // the text is chars that may alias it.
         const char* start = p;
-        const bool negative = *p == '-';
-        if (*p == '-' || *p == '+') ++p;
-        if (!isDigit(*p)) return false;
+        const char* q = p;
+        const bool negative = *q == '-';
+        if (*q == '-' || *q == '+') ++q;
+        if (!isDigit(*q)) return false;
         constexpr long long kCap = 1'000'000'000'000LL;
+        // Up to 18 digits fit a long long exactly; the cap then applies once, and a longer run
+        // saturates, as capping at every digit would.
+        const char* digits = q;
         long long v = 0;
-        while (isDigit(*p)) {
-            v = std::min(v * 10 + (*p - '0'), kCap);
-            ++p;
+        while (isDigit(*q) && q - digits < 18) {
+            v = v * 10 + (*q - '0');
+            ++q;
         }
+        if (isDigit(*q)) {
+            v = kCap;
+            while (isDigit(*q)) ++q;
+        }
+        v = std::min(v, kCap);
+        p = q;
         out = negative ? -v : v;
-        text = std::string_view(start, static_cast<size_t>(p - start));
+        text = std::string_view(start, static_cast<size_t>(q - start));
         return true;
     }
 
