@@ -33,7 +33,9 @@
 struct DecimatorStatistics {
     int64_t (*clock)() = nullptr;
     int64_t quadrics = 0;
+    // The seam pass, whose walk over the edges also finds the candidates' ends.
     int64_t constraints = 0;
+    // Making, listing and keying the candidates.
     int64_t candidates = 0;
     // Parted phases the last decimate ran (0 to 2).
     int32_t partedPhases = 0;
