@@ -15,7 +15,8 @@
 //                    --baseline-only), which is what the program's own time compares with: both
 //                    then start cold, load their libraries and fault in their memory.
 // Printed: the machine's core count, the times (the program also on one thread, whose file must be
-// the same), the ratios of vexlor to the baseline, and the finishing share of the whole.
+// the same), the ratios of vexlor to the baseline (of the best times, and the median of each run's
+// own ratio of the two processes), and the finishing share of the whole.
 // Then the peak memory (resident set) of one process each: `vexlor reduce` on the direct road, with
 // --preview (the whole reduction recorded, then a seek and a commit), `vexlor lod` with two levels,
 // and the baseline's process; with the ratios preview / direct, lod / direct and direct / baseline.
@@ -258,6 +259,9 @@ int main(int argc, char** argv) {
                                             &simplifier) >= 0;
 
     double vexlor = 0, oneThread = 0, baselineProcess = 0;
+    // Each run's own ratio of the two programs: on a machine whose speed drifts between runs, the
+    // best times of each may come from different moments, a run's two from the same one.
+    std::vector<double> runRatios;
     Phases phases;
     Baseline baseline;
     for (int r = 0; r < runs; ++r) {
@@ -289,7 +293,12 @@ int main(int argc, char** argv) {
             return 1;
         }
         baselineProcess = r == 0 ? tb : std::min(baselineProcess, tb);
+        runRatios.push_back(t / tb);
     }
+    std::sort(runRatios.begin(), runRatios.end());
+    const size_t half = runRatios.size() / 2;
+    const double medianRatio =
+        runRatios.size() % 2 == 1 ? runRatios[half] : (runRatios[half - 1] + runRatios[half]) / 2;
     hst_main(HST_ACTION_END, nullptr, nullptr, nullptr);
 
     const bool sameFile = readBytes(folder / "vexlor.obj") == readBytes(folder / "vexlor1.obj");
@@ -309,6 +318,8 @@ int main(int argc, char** argv) {
     std::printf("  result                        %d points, %d triangles\n", baseline.points, baseline.triangles);
     std::printf("baseline process                %8.3f   the same job as a program of its own\n", baselineProcess);
     std::printf("\nratio vexlor reduce / baseline process  %6.2f   (both whole processes)\n", vexlor / baselineProcess);
+    std::printf("  run by run                            %6.2f   median of each run's own ratio (%.2f to %.2f)\n",
+                medianRatio, runRatios.front(), runRatios.back());
     std::printf("ratio vexlor reduce --threads 1 / baseline process %3.2f\n", oneThread / baselineProcess);
     std::printf("ratio vexlor reduce / baseline in this process %3.2f\n", vexlor / baseline.total());
     std::printf("ratio in-process pipeline / baseline in this process %3.2f\n", phases.total() / baseline.total());
