@@ -100,7 +100,7 @@ bool Decimator::initialise(ReductionMesh* m, ReductionControl* control) {
     if (!buildQuadrics() || breakRequested()) return false;
     const int64_t t1 = now();
     FoundEnds found;
-    if (!addSeamConstraints(found) || breakRequested()) return false;
+    if (!walkEdges(found) || breakRequested()) return false;
     const int64_t t2 = now();
     // A stop asked for while the candidates are built fails here as well, before the loop could
     // touch the object.

@@ -33,7 +33,7 @@
 struct DecimatorStatistics {
     int64_t (*clock)() = nullptr;
     int64_t quadrics = 0;
-    // The seam pass, whose walk over the edges also finds the candidates' ends.
+    // The walk over the edges: the seam constraints, and the candidates' ends.
     int64_t constraints = 0;
     // Making, listing and keying the candidates.
     int64_t candidates = 0;
@@ -218,14 +218,16 @@ private:
     // The build passes of initialise, each on the set-up workers (host worker threads with no
     // owner: they ask the control whether to stop, not a thread).
     bool buildQuadrics();
-    // What the seam pass's walk over the edges finds for the candidates: per block of points, the
-    // far ends of its points' candidates (their reducible neighbours above them) in point order,
-    // and per point how many are its own.
+    // What the walk over the edges finds for the candidates: per block of points, the far ends of
+    // its points' candidates (their reducible neighbours above them) in point order, and per point
+    // how many are its own.
     struct FoundEnds {
         Stack<Stack<int32_t>> ends;
         Stack<int32_t> first;
     };
-    bool addSeamConstraints(FoundEnds& found);
+    // The set-up's one walk over every edge: the seam constraints' planes into the quadrics, and
+    // the candidates' ends into `found`.
+    bool walkEdges(FoundEnds& found);
     bool buildCandidates(FoundEnds& found);
     // The polygon planes summed into the quadrics of the points in [from, to), in polygon order;
     // the range that `polls` shows progress and asks for a stop, the others follow `stopped`.

@@ -21,11 +21,11 @@ constexpr double kOptimalReach = 0.5;
 }  // namespace
 
 bool Decimator::buildCandidates(FoundEnds& found) {
-    // In the order one pass would make, list and key the candidates: the seam pass found each
-    // point's candidates (its reducible neighbours above it); here they are made, numbered in point
-    // order, and join the lists of both ends; the workers then place and penalise them, each point's
-    // by one worker, each key straight into the heap's slot of that number; here the heap then
-    // takes them in that same order.
+    // In the order one pass would make, list and key the candidates: walkEdges found each point's
+    // candidates (its reducible neighbours above it); here they are made, numbered in point order,
+    // and join the lists of both ends; the workers then place and penalise them, each point's by one
+    // worker, each key straight into the heap's slot of that number; here the heap then takes them
+    // in that same order.
     const int32_t points = mesh_->pointCount();
     if (points <= 0) return true;
     const int32_t blocks = (points - 1) / SETUP_POINT_BLOCK + 1;

@@ -1,5 +1,6 @@
 // The decimator's point quadrics: the polygons' planes by the weighting policy, then constraint
-// planes along open borders and along borders between polygon-selection tags.
+// planes along open borders and along borders between polygon-selection tags (found by the walk over
+// every edge, which also notes the candidates' ends).
 //
 // Both passes run on the set-up workers and give the same bits for any number of them: a point's
 // quadric is a sum of planes taken in one fixed order (its polygons in index order, then its
@@ -74,7 +75,7 @@ bool Decimator::buildQuadrics() {
     });
 }
 
-bool Decimator::addSeamConstraints(FoundEnds& candidates) {
+bool Decimator::walkEdges(FoundEnds& found) {
     // The workers find the constrained edges of their blocks of points and make their planes; the
     // planes are then added here in the order of the edges' first points, as one pass would. The
     // same walk notes the candidates' far ends for buildCandidates, which would otherwise walk
@@ -83,18 +84,18 @@ bool Decimator::addSeamConstraints(FoundEnds& candidates) {
     const ReductionMesh& mesh = *mesh_;
     const int32_t points = mesh.pointCount();
     const int32_t blocks = points > 0 ? (points - 1) / SETUP_POINT_BLOCK + 1 : 0;
-    Stack<Stack<ConstraintPlane>> found;
-    if (!found.resize(blocks) || !candidates.ends.resize(blocks) || !candidates.first.resize(points + 1)) return false;
+    Stack<Stack<ConstraintPlane>> planesByBlock;
+    if (!planesByBlock.resize(blocks) || !found.ends.resize(blocks) || !found.first.resize(points + 1)) return false;
     std::atomic<bool> stopped{false};
     const bool ok = forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
         SetupScratch& s = scratch_.items[worker];
-        Stack<ConstraintPlane>& planes = found.items[from / SETUP_POINT_BLOCK];
-        Stack<int32_t>& far = candidates.ends.items[from / SETUP_POINT_BLOCK];
+        Stack<ConstraintPlane>& planes = planesByBlock.items[from / SETUP_POINT_BLOCK];
+        Stack<int32_t>& far = found.ends.items[from / SETUP_POINT_BLOCK];
         if (!s.ready(mesh)) return false;
         for (int32_t i = from; i < to; ++i) {
             if (stopAt(i, stopped) || !s.walkAround(mesh, i)) return false;
             const bool reducible = mesh.isReducible(i);
-            int32_t& own = candidates.first.items[i];
+            int32_t& own = found.first.items[i];
             own = 0;
             for (int32_t n = 0; n < s.neighbours.count; ++n) {
                 const int32_t j = s.neighbours.items[n];
@@ -121,8 +122,8 @@ bool Decimator::addSeamConstraints(FoundEnds& candidates) {
         return true;
     });
     if (!ok) return false;
-    for (int32_t b = 0; b < found.count; ++b) {
-        const Stack<ConstraintPlane>& planes = found.items[b];
+    for (int32_t b = 0; b < planesByBlock.count; ++b) {
+        const Stack<ConstraintPlane>& planes = planesByBlock.items[b];
         for (int32_t k = 0; k < planes.count; ++k) {
             quadrics_.items[planes.items[k].i].add(planes.items[k].q);
             quadrics_.items[planes.items[k].j].add(planes.items[k].q);
