@@ -275,8 +275,9 @@ struct Reader {
         if (*q == '-' || *q == '+') ++q;
         if (!isDigit(*q)) return false;
         constexpr long long kCap = 1'000'000'000'000LL;
-        // Up to 18 digits fit a long long exactly; the cap then applies once, and a longer run
-        // saturates, as capping at every digit would.
+        // Up to 18 significant digits fit a long long exactly; the cap then applies once, and a
+        // longer run saturates, as capping at every digit would. Leading zeros count for nothing.
+        while (*q == '0') ++q;
         const char* digits = q;
         long long v = 0;
         while (isDigit(*q) && q - digits < 18) {

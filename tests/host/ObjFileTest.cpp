@@ -501,6 +501,12 @@ TEST_F(ObjFileTest, IndexErrorsNameFileLineAndIndex) {
     expectError(pts + "f 1 2 -4\n", "4: point index -4 out of range (3 points defined)");
     expectError(pts + "f 1 2 99999999999999999999\n",
                 "4: point index 99999999999999999999 out of range (3 points defined)");
+    // Leading zeros count for nothing, however many: more than a long long's digits still name point 3.
+    const std::vector<PolygonObject*> padded =
+        load(pts + "f 1 2 0000000000000000000000003\nf 1 -000000000000000000000002 3\n");
+    ASSERT_EQ(padded.size(), 1u);
+    EXPECT_EQ(padded[0]->polygons[0].c, 2);
+    EXPECT_EQ(padded[0]->polygons[1].b, 1);
     expectError(pts + "vt 0 0\n\nf 1/1 2/1 3/1\nf 1/1 2/2 3/3\n",
                 "7: texture index 2 out of range (1 texture coordinates defined)");
     expectError(pts + "f 1//1 2//1 3//1\n", "4: normal index 1 out of range (0 normals defined)");
