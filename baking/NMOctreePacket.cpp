@@ -90,27 +90,105 @@ __attribute__((target("avx2"))) uint64_t enterRaysWide(const RelativeBox& b, con
 }
 #endif
 
-using EnterRays = uint64_t (*)(const RelativeBox&, const RayLanes&, uint64_t);
+// The packet's directions axis by axis, for testing many rays against one triangle at once; lanes
+// past the packet hold 0 (their answers are dropped).
+struct DirectionLanes {
+    alignas(32) double d[3][64];
+};
 
-EnterRays chooseEnterRays(bool allowWide) {
-#if defined(__x86_64__) && defined(__GNUC__)
-    __builtin_cpu_init();  // may run before the program's own start-up has asked the processor
-    if (allowWide && __builtin_cpu_supports("avx2")) return enterRaysWide;
-#endif
-    (void)allowWide;
-    return enterRaysPortable;
+// The rays of `live` that hit the triangle with corners c[0], c[1], c[2] at a t above 0, ray by ray.
+// Each ray tested counts in `tests`.
+uint64_t hitRaysPortable(const NMVec3& o, const NMVec3* c, const NMVec3* dirs, const DirectionLanes&, uint64_t live,
+                         uint64_t& tests) {
+    NMOriginTriangle tri(o, c[0], c[1] - c[0], c[2] - c[0]);
+    uint64_t hits = 0;
+    for (uint64_t left = live; left != 0; left &= left - 1) {
+        const int32_t i = __builtin_ctzll(left);
+        ++tests;
+        NMRayHit h;
+        if (tri.hit(dirs[i], &h) && h.t > 0.0) hits |= uint64_t(1) << i;
+    }
+    return hits;
 }
 
-std::atomic<EnterRays> gEnterRays{chooseEnterRays(true)};
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same, four rays at a time and without a branch per ray, for processors with AVX2 (which all
+// count bits in one instruction). Every lane makes the one-by-one test's products, sums and
+// quotient in the same order, in double precision and without fused multiply-adds, so its t, u and
+// v are those bits; the comparisons are the one-by-one test's, written so that a NaN passes or
+// fails each of them as it does there.
+__attribute__((target("avx2,popcnt"))) uint64_t hitRaysWide(const NMVec3& o, const NMVec3* c, const NMVec3*,
+                                                            const DirectionLanes& r, uint64_t live, uint64_t& tests) {
+    tests += static_cast<uint64_t>(__builtin_popcountll(live));
+    const NMVec3 e1 = c[1] - c[0], e2 = c[2] - c[0], tv = o - c[0];
+    const NMVec3 qv = cross(tv, e1);
+    const double tq = dot(e2, qv);
+    const __m256d e1x = _mm256_set1_pd(e1.x), e1y = _mm256_set1_pd(e1.y), e1z = _mm256_set1_pd(e1.z);
+    const __m256d e2x = _mm256_set1_pd(e2.x), e2y = _mm256_set1_pd(e2.y), e2z = _mm256_set1_pd(e2.z);
+    const __m256d tvx = _mm256_set1_pd(tv.x), tvy = _mm256_set1_pd(tv.y), tvz = _mm256_set1_pd(tv.z);
+    const __m256d qvx = _mm256_set1_pd(qv.x), qvy = _mm256_set1_pd(qv.y), qvz = _mm256_set1_pd(qv.z);
+    const __m256d tqv = _mm256_set1_pd(tq), zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
+    uint64_t hits = 0;
+    for (int g = 0; g < 64; g += 4) {
+        if (((live >> g) & 0xf) == 0) continue;
+        const __m256d dx = _mm256_load_pd(r.d[0] + g), dy = _mm256_load_pd(r.d[1] + g), dz = _mm256_load_pd(r.d[2] + g);
+        // pv = cross(d, e2), det = e1 · pv, u = (tv · pv) / det, v = (d · qv) / det, t = tq / det
+        const __m256d pvx = _mm256_sub_pd(_mm256_mul_pd(dy, e2z), _mm256_mul_pd(dz, e2y));
+        const __m256d pvy = _mm256_sub_pd(_mm256_mul_pd(dz, e2x), _mm256_mul_pd(dx, e2z));
+        const __m256d pvz = _mm256_sub_pd(_mm256_mul_pd(dx, e2y), _mm256_mul_pd(dy, e2x));
+        const __m256d det =
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(e1x, pvx), _mm256_mul_pd(e1y, pvy)), _mm256_mul_pd(e1z, pvz));
+        const __m256d inv = _mm256_div_pd(one, det);
+        const __m256d u = _mm256_mul_pd(
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(tvx, pvx), _mm256_mul_pd(tvy, pvy)), _mm256_mul_pd(tvz, pvz)), inv);
+        const __m256d v = _mm256_mul_pd(
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, qvx), _mm256_mul_pd(dy, qvy)), _mm256_mul_pd(dz, qvz)), inv);
+        const __m256d t = _mm256_mul_pd(tqv, inv);
+        __m256d ok = _mm256_cmp_pd(det, zero, _CMP_NEQ_UQ);
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(u, zero, _CMP_NLT_UQ));
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(u, one, _CMP_NGT_UQ));
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(v, zero, _CMP_NLT_UQ));
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_add_pd(u, v), one, _CMP_NGT_UQ));
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(t, zero, _CMP_GT_OQ));
+        hits |= uint64_t(uint32_t(_mm256_movemask_pd(ok))) << g;
+    }
+    return hits & live;
+}
+#endif
+
+using EnterRays = uint64_t (*)(const RelativeBox&, const RayLanes&, uint64_t);
+using HitRays = uint64_t (*)(const NMVec3&, const NMVec3*, const NMVec3*, const DirectionLanes&, uint64_t, uint64_t&);
+
+// The box and triangle tests in use: both wide, or both portable.
+struct PacketTests {
+    EnterRays enterRays;
+    HitRays hitRays;
+};
+
+constexpr PacketTests kPortableTests{enterRaysPortable, hitRaysPortable};
+#if defined(__x86_64__) && defined(__GNUC__)
+constexpr PacketTests kWideTests{enterRaysWide, hitRaysWide};
+#endif
+
+const PacketTests* choosePacketTests(bool allowWide) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();  // may run before the program's own start-up has asked the processor
+    if (allowWide && __builtin_cpu_supports("avx2")) return &kWideTests;
+#endif
+    (void)allowWide;
+    return &kPortableTests;
+}
+
+std::atomic<const PacketTests*> gTests{choosePacketTests(true)};
 
 }  // namespace
 
 namespace nmquery {
 
-bool useWideBoxTests(bool allow) {
-    const EnterRays chosen = chooseEnterRays(allow);
-    gEnterRays.store(chosen, std::memory_order_relaxed);
-    return chosen != enterRaysPortable;
+bool useWideTests(bool allow) {
+    const PacketTests* chosen = choosePacketTests(allow);
+    gTests.store(chosen, std::memory_order_relaxed);
+    return chosen != &kPortableTests;
 }
 
 }  // namespace nmquery
@@ -146,7 +224,16 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
         for (int a = 0; a < 3; ++a) lanes.inv[a][i] = i < count && !odd ? rays[i].inv[a] : 1.0f;
     }
     const float origin[3] = {rays[0].p[0], rays[0].p[1], rays[0].p[2]};
-    const EnterRays enterRays = gEnterRays.load(std::memory_order_relaxed);
+    const PacketTests& tests = *gTests.load(std::memory_order_relaxed);
+    const EnterRays enterRays = tests.enterRays;
+    const HitRays hitRays = tests.hitRays;
+    DirectionLanes directions;
+    for (int32_t i = 0; i < (count + 3) / 4 * 4; ++i) {
+        const bool in = i < count;
+        directions.d[0][i] = in ? dirs[i].x : 0.0;
+        directions.d[1][i] = in ? dirs[i].y : 0.0;
+        directions.d[2][i] = in ? dirs[i].z : 0.0;
+    }
 
     // in[k]: the rays of `live` that enter the box of node first + k (k < n). A box that holds the
     // origin lets them all in; the others are taken relative to the origin, and the rays are tested
@@ -203,19 +290,9 @@ uint64_t NMOctree::anyHitPacket(const NMVec3& o, const NMVec3* dirs, int32_t cou
         if (q.isLeaf()) {
             const int32_t* tris = queryEntries_.items + q.first;
             for (int32_t t = 0; t < q.count() && live != 0; ++t) {
-                const NMVec3* c = corners_.items + 3 * tris[t];
-                NMOriginTriangle tri(o, c[0], c[1] - c[0], c[2] - c[0]);
-                uint64_t left = live;
-                while (left != 0) {
-                    const int32_t i = __builtin_ctzll(left);
-                    left &= left - 1;
-                    ++scratch.triangleTests;
-                    NMRayHit h;
-                    if (tri.hit(dirs[i], &h) && h.t > 0.0) {
-                        blocked |= uint64_t(1) << i;
-                        live &= ~(uint64_t(1) << i);
-                    }
-                }
+                const uint64_t hits = hitRays(o, corners_.items + 3 * tris[t], dirs, directions, live, scratch.triangleTests);
+                blocked |= hits;
+                live &= ~hits;
             }
             continue;
         }

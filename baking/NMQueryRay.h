@@ -8,9 +8,10 @@
 
 namespace nmquery {
 
-// Whether the packet query may test eight rays at a time where the processor can (it does by
-// default); the answers are the same either way. True when the wide test is in use afterwards.
-bool useWideBoxTests(bool allow);
+// Whether the packet query may test many rays at a time where the processor can (eight against a
+// box, four against a triangle; it does by default); the answers are the same either way. True
+// when the wide tests are in use afterwards.
+bool useWideTests(bool allow);
 
 // A ray prepared for the box tests: per axis the inverse direction and which corner of a box it
 // meets first (for a zero component, whether the origin lies in the slab is asked instead).
