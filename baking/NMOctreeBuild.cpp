@@ -34,14 +34,6 @@ double maxHalf(const NMBox& b) {
     return m;
 }
 
-// Appends an index; the first append reserves kFirstReserve entries, later ones grow as push does.
-bool appendIndex(Stack<int32_t>& list, int32_t index) {
-    if (list.count == list.capacity && !list.reserve(list.capacity == 0 ? kFirstReserve : list.grownCapacity()))
-        return false;
-    list.items[list.count++] = index;
-    return true;
-}
-
 // The largest magnitude of the box's coordinates: rounding in box tests is relative to it.
 double coordinateScale(const NMBox& b) {
     double scale = 1e-300;
@@ -75,19 +67,6 @@ void thickenFlatAxes(NMBox& box) {
 
 }  // namespace
 
-// The eight children of a node live in one block (they are always made together).
-NMOctreeNode::~NMOctreeNode() { freeChildren(); }
-
-void NMOctreeNode::freeChildren() {
-    if (child[0] == nullptr) return;
-    NMOctreeNode* block = child[0];
-    for (int32_t c = 7; c >= 0; --c) {
-        child[c]->~NMOctreeNode();
-        child[c] = nullptr;
-    }
-    hostFree(block);
-}
-
 bool NMOctreeNode::isLeaf() const {
     for (const NMOctreeNode* c : child)
         if (c != nullptr) return false;
@@ -98,22 +77,10 @@ NMOctreeBuilder::NMOctreeBuilder(const NMOctreeBuildOptions& options) : options_
 
 NMOctreeBuilder::~NMOctreeBuilder() { freeNodes(); }
 
-// A large tree has hundreds of thousands of blocks: the subtrees of the root's children are freed
-// on the workers.
 void NMOctreeBuilder::freeNodes() {
-    if (root_ == nullptr) return;
-    if (options_.threads > 1 && root_->child[0] != nullptr) {
-        NMOctreeNode* root = root_;
-        forBlocks(8, 1, options_.threads, nullptr, [root](int32_t from, int32_t to) {
-            for (int32_t c = from; c < to; ++c) {
-                root->child[c]->freeChildren();
-                root->child[c]->indices.clear();
-            }
-            return true;
-        });
-    }
     hostDelete(root_);
     root_ = nullptr;
+    for (NMNodeArena& arena : arenas_) arena.release();
 }
 
 bool NMOctreeBuilder::build(const NMTriangleList& list, NMOctree& out) {
@@ -154,6 +121,7 @@ bool NMOctreeBuilder::build(NMTriangleGeometry& geometry, NMOctree& out, const N
         corners_ = out.corners_.items;
         count_ = out.corners_.count / 3;
         stats_.triangles = count_;
+        scratch_.arena = &arenas_[0];
         ok = makeBounds() && (options_.threads > 1 ? buildParallel() : buildSequential());
     }
     geometry.clear();
@@ -182,7 +150,8 @@ bool NMOctreeBuilder::buildSequential() {
 
 bool NMOctreeBuilder::insert(int32_t index) {
     if (!overlaps(root_, index)) return true;
-    if (!appendIndex(root_->indices, index)) return false;
+    if (!growList(root_->indices, 1, arenas_[0])) return false;
+    root_->indices.items[root_->indices.count++] = index;
     if (root_->indices.count < splitCount) return true;
     return descend(root_, scratch_, Descent::Split);
 }
@@ -217,14 +186,10 @@ bool NMOctreeBuilder::overlaps(const NMOctreeNode* node, int32_t index) const {
     return triangleBoxOverlap(box.centre, half, c[0], c[1], c[2]);
 }
 
-bool NMOctreeBuilder::makeChildren(NMOctreeNode* node) const {
+bool NMOctreeBuilder::makeChildren(NMOctreeNode* node, NMNodeArena& arena) {
     if (node->child[0] != nullptr) return true;  // all eight exist
-    constexpr int32_t line = __LINE__;
-    void* block = hostAlloc(8 * sizeof(NMOctreeNode), line, kOctreeTag);
-    if (block == nullptr) {
-        reportNoMemory(kOctreeTag, line);
-        return false;
-    }
+    void* block = arena.take(8 * sizeof(NMOctreeNode), __LINE__);
+    if (block == nullptr) return false;
     NMOctreeNode* children = static_cast<NMOctreeNode*>(block);
     const NMBox& box = node->box;
     for (int32_t c = 0; c < 8; ++c) {
@@ -281,9 +246,9 @@ bool NMOctreeBuilder::childGets(const NMOctreeNode* node, const Placement& p, in
     return p.certain || overlaps(node->child[k], index);
 }
 
-// Appends `extra` indices to a node's list, grown as appending one by one would grow it (10 at
-// first), in one step.
-bool NMOctreeBuilder::growList(Stack<int32_t>& list, int32_t extra) {
+// Room for `extra` more indices in a node's list, grown as appending one by one would grow it (10
+// at first), in one step.
+bool NMOctreeBuilder::growList(NMIndexList& list, int32_t extra, NMNodeArena& arena) {
     const int32_t needed = list.count + extra;
     if (needed <= list.capacity) return true;
     int32_t capacity = list.capacity;
@@ -293,7 +258,7 @@ bool NMOctreeBuilder::growList(Stack<int32_t>& list, int32_t extra) {
         else
             capacity = capacity < 5 ? capacity + 1 : capacity + capacity / 2;
     }
-    return list.reserve(capacity);
+    return arena.regrow(list, capacity, __LINE__);
 }
 
 // Every pending index of the node goes to each child whose box its triangle overlaps. Each child's
@@ -312,8 +277,8 @@ bool NMOctreeBuilder::handDown(NMOctreeNode* node, BuildScratch& scratch) const 
     }
     for (int32_t k = 0; k < 8; ++k) {
         Stack<int32_t>& pending = scratch.pending[k];
-        Stack<int32_t>& list = node->child[k]->indices;
-        if (!growList(list, pending.count)) return false;
+        NMIndexList& list = node->child[k]->indices;
+        if (!growList(list, pending.count, *scratch.arena)) return false;
         for (int32_t i = 0; i < pending.count; ++i) list.items[list.count++] = pending.items[i];
         pending.count = 0;
     }
@@ -332,7 +297,7 @@ bool NMOctreeBuilder::descend(NMOctreeNode* start, BuildScratch& scratch, Descen
         NMOctreeNode* node = work.items[--work.count];
         if (bakeStopRequested(options_.thread)) return false;
         if (descent == Descent::Finish && node->isLeaf()) continue;
-        if (!makeChildren(node) || !handDown(node, scratch)) return false;
+        if (!makeChildren(node, *scratch.arena) || !handDown(node, scratch)) return false;
         for (int32_t c = 0; c < 8; ++c) {
             NMOctreeNode* child = node->child[c];
             const bool full = descent == Descent::Finish || child->indices.count > splitCount;
@@ -350,11 +315,13 @@ bool NMOctreeBuilder::descend(NMOctreeNode* start, BuildScratch& scratch, Descen
 // One subtree of the root per task: the hand-downs of the root replayed onto it, then its finish.
 class NMOctreeBuilder::BuildJob : public WorkerJob {
 public:
-    BuildJob(const NMOctreeBuilder& builder, const Stack<int32_t>& rootList, const Stack<uint8_t>& rootChildren)
-        : builder_(builder), rootList_(rootList), rootChildren_(rootChildren) {}
+    BuildJob(const NMOctreeBuilder& builder, NMNodeArena* workerArenas, const Stack<int32_t>& rootList,
+             const Stack<uint8_t>& rootChildren)
+        : builder_(builder), workerArenas_(workerArenas), rootList_(rootList), rootChildren_(rootChildren) {}
 
     void work(int32_t worker) override {
         BuildScratch scratch;
+        scratch.arena = workerArenas_ + worker;
         const int32_t batches = rootList_.count / splitCount;
         for (;;) {
             const int32_t k = next_.fetch_add(1);
@@ -382,7 +349,7 @@ private:
             const int32_t from = batch * splitCount, to = batch < batches ? from + splitCount : rootList_.count;
             for (int32_t i = from; i < to; ++i) {
                 if ((rootChildren_.items[i] & (1u << k)) == 0) continue;
-                if (!growList(child->indices, 1)) return false;
+                if (!growList(child->indices, 1, *scratch.arena)) return false;
                 child->indices.items[child->indices.count++] = all[i];
             }
             if (batch < batches) {
@@ -402,6 +369,7 @@ private:
     }
 
     const NMOctreeBuilder& builder_;
+    NMNodeArena* workerArenas_;
     const Stack<int32_t>& rootList_;
     const Stack<uint8_t>& rootChildren_;
     std::atomic<int32_t> next_{0};
@@ -421,11 +389,11 @@ bool NMOctreeBuilder::buildParallel() {
     }
     if (rootList.count < splitCount) {
         // Never handed down: the root is the only leaf.
-        if (!growList(root_->indices, rootList.count)) return false;
+        if (!growList(root_->indices, rootList.count, arenas_[0])) return false;
         for (int32_t i = 0; i < rootList.count; ++i) root_->indices.items[root_->indices.count++] = rootList.items[i];
         return descend(root_, scratch_, Descent::Finish) && compile(1);
     }
-    if (!makeChildren(root_)) return false;
+    if (!makeChildren(root_, arenas_[0])) return false;
     // The children of the root each listed triangle goes to (bit k for child k), found once for
     // all eight subtrees.
     Stack<uint8_t> rootChildren;
@@ -442,8 +410,8 @@ bool NMOctreeBuilder::buildParallel() {
         return !bakeStopRequested(thread);
     });
     if (!placed) return false;
-    BuildJob job(*this, rootList, rootChildren);
-    runWorkers(job, options_.threads < 8 ? options_.threads : 8, thread);
+    BuildJob job(*this, arenas_ + 1, rootList, rootChildren);
+    runWorkers(job, options_.threads < kMostBuildWorkers ? options_.threads : kMostBuildWorkers, thread);
     if (job.failed() || bakeStopRequested(thread)) return false;
     return compile(options_.threads);
 }

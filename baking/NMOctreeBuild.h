@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "baking/NMNodeArena.h"
 #include "baking/NMOctree.h"
 #include "baking/NMProgress.h"
 #include "baking/NMTriangle.h"
@@ -23,20 +24,16 @@
 #include "sources/Stack.h"
 
 // A node of the octree while it is built: its box, its eight children (all or none) and the
-// indices it holds (pending ones for an inner node, its triangles for a leaf).
+// indices it holds (pending ones for an inner node, its triangles for a leaf). The children and the
+// indices live in the builder's arenas, and go with them.
 struct NMOctreeNode {
     NMOctreeNode() = default;
     NMOctreeNode(const NMOctreeNode&) = delete;
     NMOctreeNode& operator=(const NMOctreeNode&) = delete;
-    // Destroys the children depth first (the eight of a node share one block); the index buffer
-    // goes with the node.
-    ~NMOctreeNode();
-    // Destroys the children and everything below them.
-    void freeChildren();
 
     NMBox box;
     NMOctreeNode* child[8] = {};
-    Stack<int32_t> indices;
+    NMIndexList indices;
 
     bool isLeaf() const;
 };
@@ -96,9 +93,11 @@ private:
     struct TriangleBounds {
         NMVec3 lo, hi;
     };
-    // What one pass of construction works with: its work stack and the indices each child of the
-    // node being served gets. Buffers are kept between passes and freed when the build ends.
+    // What one pass of construction works with: its work stack, the indices each child of the
+    // node being served gets, and the arena of its thread. Buffers are kept between passes and
+    // freed when the build ends.
     struct BuildScratch {
+        NMNodeArena* arena = nullptr;
         Stack<NMOctreeNode*> work;
         Stack<int32_t> pending[8];
         void clear() {
@@ -116,8 +115,8 @@ private:
     bool overlaps(const NMOctreeNode* node, int32_t index) const;
     Placement place(const NMOctreeNode* node, int32_t index) const;
     bool childGets(const NMOctreeNode* node, const Placement& p, int32_t k, int32_t index) const;
-    static bool growList(Stack<int32_t>& list, int32_t extra);
-    bool makeChildren(NMOctreeNode* node) const;
+    static bool growList(NMIndexList& list, int32_t extra, NMNodeArena& arena);
+    static bool makeChildren(NMOctreeNode* node, NMNodeArena& arena);
     bool handDown(NMOctreeNode* node, BuildScratch& scratch) const;
     enum class Descent { Split, Finish };
     bool descend(NMOctreeNode* start, BuildScratch& scratch, Descent descent) const;
@@ -135,6 +134,10 @@ private:
     // Widening of the placement tests against rounding, from the scale of the root box's coordinates.
     double slack_ = 0.0;
     NMOctreeNode* root_ = nullptr;
+    // Where the nodes below the root and every node's indices live: the first arena for the
+    // calling thread, one for each worker of the parallel build.
+    static constexpr int32_t kMostBuildWorkers = 8;
+    NMNodeArena arenas_[kMostBuildWorkers + 1];
     // The box of every triangle and the sequential build's scratch while the tree is built.
     Stack<TriangleBounds> bounds_;
     BuildScratch scratch_;
