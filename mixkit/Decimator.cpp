@@ -174,8 +174,8 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
         // The phases leave the lists' arrays mostly dead runs and full arenas: copied into arrays of
         // the room the lists need now, before the loop's first moved list would double them all.
         // Refused, the loop goes on with the arrays as they are.
-        candidateLists_.repack();
-        mesh_->repackPolygonLists();
+        candidateLists_.repack(workers_);
+        mesh_->repackPolygonLists(workers_);
     }
     return runLoop(mode, target, limit, showPercent);
 }

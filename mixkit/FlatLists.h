@@ -129,25 +129,44 @@ public:
     // Copies the lists into a new array of just the room they need now (twice each list's count,
     // at least 4; none for an empty list) and frees the old one: after a long run of contractions
     // most lists are empty and the rest have moved, so the old array is mostly dead runs, and a list
-    // that must move next would double all of it. The lists keep their elements and order. False,
-    // with nothing changed, when the host refuses the memory.
-    bool repack() {
-        int64_t total = 0;
-        for (int32_t i = 0; i < spans_.count; ++i) total += roomToKeep(spans_.items[i].count);
+    // that must move next would double all of it. The lists keep their elements and order; blocks of
+    // lists are copied on up to `workers` host workers, each writing (and so first touching) its own
+    // stretch of the new array, the room past each list's elements cleared. False, with nothing
+    // changed, when the host refuses the memory.
+    bool repack(int32_t workers = 1) {
+        constexpr int32_t kBlock = 16384;  // lists a worker takes at once
+        const int32_t lists = spans_.count;
+        const int32_t blocks = lists > 0 ? (lists - 1) / kBlock + 1 : 0;
+        Stack<int64_t> blockStart;  // where each block's lists begin in the new array; the total last
+        if (!blockStart.resize(blocks + 1)) return false;
+        forBlocks(lists, kBlock, workers, nullptr, [&](int32_t from, int32_t to) {
+            int64_t room = 0;
+            for (int32_t i = from; i < to; ++i) room += roomToKeep(spans_.items[i].count);
+            blockStart.items[from / kBlock + 1] = room;
+            return true;
+        });
+        for (int32_t b = 0; b < blocks; ++b) blockStart.items[b + 1] += blockStart.items[b];
+        const int64_t total = blockStart.items[blocks];
         const int64_t size = total + total / 4 + 64;
         Stack<T> fresh;
-        if (size > INT32_MAX || !fresh.reserve(static_cast<int32_t>(size)) || !fresh.resize(static_cast<int32_t>(total)))
-            return false;
-        int32_t at = 0;
-        for (int32_t i = 0; i < spans_.count; ++i) {
-            Span& s = spans_.items[i];
-            if (s.count > 0)
-                memcpy(static_cast<void*>(fresh.items + at), static_cast<const void*>(slots_.items + s.start),
-                       sizeof(T) * static_cast<size_t>(s.count));
-            s.start = at;
-            s.capacity = roomToKeep(s.count);
-            at += s.capacity;
-        }
+        if (size > INT32_MAX || !fresh.reserve(static_cast<int32_t>(size))) return false;
+        T* out = fresh.items;
+        forBlocks(lists, kBlock, workers, nullptr, [&](int32_t from, int32_t to) {
+            int64_t at = blockStart.items[from / kBlock];
+            for (int32_t i = from; i < to; ++i) {
+                Span& s = spans_.items[i];
+                const int32_t room = roomToKeep(s.count);
+                if (s.count > 0)
+                    memcpy(static_cast<void*>(out + at), static_cast<const void*>(slots_.items + s.start),
+                           sizeof(T) * static_cast<size_t>(s.count));
+                for (int32_t k = s.count; k < room; ++k) out[at + k] = T();
+                s.start = static_cast<int32_t>(at);
+                s.capacity = room;
+                at += room;
+            }
+            return true;
+        });
+        fresh.count = static_cast<int32_t>(total);
         slots_ = static_cast<Stack<T>&&>(fresh);
         return true;
     }

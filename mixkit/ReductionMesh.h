@@ -142,9 +142,9 @@ public:
     void makePolygonListArenas(double share, const int32_t* weights, int32_t count, FlatLists<int32_t>::Arena* arenas) {
         pointPolygons.makeArenas(share, weights, count, arenas);
     }
-    // The point's polygon lists copied into an array of the room they need now (FlatLists::repack);
-    // false, with nothing changed, when refused.
-    bool repackPolygonLists() { return pointPolygons.repack(); }
+    // The point's polygon lists copied into an array of the room they need now (FlatLists::repack,
+    // on up to `workers` host workers); false, with nothing changed, when refused.
+    bool repackPolygonLists(int32_t workers = 1) { return pointPolygons.repack(workers); }
     // Around a run of contractions: without a history recorded, the corner normals are written once
     // at the run's end instead of at every contraction (AttributeTransfer::deferNormals), with the
     // same result; they must be settled before anything reads them.

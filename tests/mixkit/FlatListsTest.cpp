@@ -69,6 +69,32 @@ TEST_F(FlatListsTest, FollowsSeparateListsThroughMovesAndGrowth) {
     }
 }
 
+// Repacked on several workers, many blocks of lists each land where one pass would put them: the
+// same starts (lists side by side in index order), contents and room.
+TEST_F(FlatListsTest, RepackOnWorkersKeepsEveryListAcrossBlocks) {
+    constexpr int32_t kLists = 70000;
+    std::mt19937 random(11);
+    std::vector<std::vector<int32_t>> model(kLists);
+    FlatLists<int32_t> lists;
+    ASSERT_TRUE(lists.build(kLists, nullptr));
+    for (int32_t p = 0; p < kLists; ++p)
+        for (int32_t k = static_cast<int32_t>(random() % 7); k > 0; --k) {
+            const int32_t v = static_cast<int32_t>(random());
+            ASSERT_TRUE(lists.push(p, v));
+            model[p].push_back(v);
+        }
+    ASSERT_TRUE(lists.repack(3));
+    const int32_t* base = lists[0].items;
+    int64_t at = 0;
+    for (int32_t p = 0; p < kLists; ++p) {
+        const int32_t n = static_cast<int32_t>(model[p].size());
+        ASSERT_EQ(contents(lists, p), model[p]) << "list " << p;
+        ASSERT_EQ(lists.capacity(p), n == 0 ? 0 : std::max(4, 2 * n)) << "list " << p;
+        ASSERT_EQ(lists[p].items - base, at) << "list " << p;
+        at += lists.capacity(p);
+    }
+}
+
 // A big array cleared by blocks on several workers: every new element is set, however stale the
 // memory under it, the elements already there stay, and the count is exact.
 TEST_F(FlatListsTest, ArraysResizedOnWorkersSetEveryNewElement) {
