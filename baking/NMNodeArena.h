@@ -29,7 +29,9 @@ public:
     // under the arena's tag, with `line`) when the host refuses the memory.
     void* take(size_t bytes, int32_t line);
     // Moves the list to room for `capacity` entries (at least its count), its entries kept; its old
-    // room is kept for another list of that size. False (reported) when the host refuses.
+    // room is kept for another list of that size. The list must be empty or have its room from this
+    // arena (a list's own block is unlinked from this arena's chain). False (reported) when the
+    // host refuses.
     bool regrow(NMIndexList& list, int32_t capacity, int32_t line);
     // Returns every block: what was taken, and every list that has room here, is gone.
     void release();

@@ -135,7 +135,8 @@ private:
     double slack_ = 0.0;
     NMOctreeNode* root_ = nullptr;
     // Where the nodes below the root and every node's indices live: the first arena for the
-    // calling thread, one for each worker of the parallel build.
+    // calling thread, one for each worker of the parallel build. A subtree is built by one worker
+    // alone, so every list grows in the arena it started in.
     static constexpr int32_t kMostBuildWorkers = 8;
     NMNodeArena arenas_[kMostBuildWorkers + 1];
     // The box of every triangle and the sequential build's scratch while the tree is built.
