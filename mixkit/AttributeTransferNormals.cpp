@@ -109,8 +109,6 @@ void storedNormal(const TopologyView& mesh, int32_t x, int16_t (&v)[3]) {
     v[2] = static_cast<int16_t>(static_cast<int32_t>(normal.z * NORMAL_SCALE));
 }
 
-bool hasCorner(const HostPolygon& q, int32_t x) { return q.a == x || q.b == x || q.c == x || q.d == x; }
-
 bool isDying(const Contraction& k, int32_t f) {
     for (int32_t d = 0; d < k.dyingPolygons.count; ++d)
         if (k.dyingPolygons.items[d] == f) return true;

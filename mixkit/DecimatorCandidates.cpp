@@ -213,7 +213,6 @@ double Decimator::penalizedKey(const EdgeCandidate& c, const Vector& target, dou
     if (byLists) m.view().markEnds(v1, v2, m.polygonMarkArray());
     const uint8_t* marks = m.polygonMarkArray();
     const HostPolygon* polygons = m.polygonArray();
-    auto hasCorner = [](const HostPolygon& p, int32_t x) { return p.a == x || p.b == x || p.c == x || p.d == x; };
 
     // The polygons as they would be after the contraction, each weighed as it is met. The terms
     // are a count, a least value and a count, none of which depends on the order; a target at v1

@@ -178,8 +178,15 @@ void ReductionMesh::splitMarked(int32_t p, uint8_t threshold, Stack<int32_t>& lo
 }
 
 void ReductionMesh::polygonsOfEdge(int32_t i, int32_t j, Stack<int32_t>& list, uint8_t* marks) const {
-    // Mark 1 on i's polygons, then 0 on j's: the ones left at 0 in i's list use both, each taken once.
     const FlatLists<int32_t>::List first = pointPolygons[i];
+    if (!repeatedCorners) {
+        // Each polygon is in i's list once: those with a corner at j, without j's list and the
+        // marks (a caller that has just walked around i has them at hand).
+        for (int32_t k = 0; k < first.count; ++k)
+            if (hasCorner(hostPolygons[first.items[k]], j)) list.push(first.items[k]);
+        return;
+    }
+    // Mark 1 on i's polygons, then 0 on j's: the ones left at 0 in i's list use both, each taken once.
     const FlatLists<int32_t>::List second = pointPolygons[j];
     for (int32_t k = 0; k < first.count; ++k) marks[first.items[k]] = 1;
     for (int32_t k = 0; k < second.count; ++k) marks[second.items[k]] = 0;

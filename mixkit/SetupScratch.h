@@ -34,17 +34,6 @@ struct SetupScratch {
     // The polygons that use both i and j, in i's list order.
     void edgeOf(const ReductionMesh& m, int32_t i, int32_t j) {
         emptyKeepingStorage(edgePolygons);
-        if (m.hasRepeatedCorners()) {
-            m.polygonsOfEdge(i, j, edgePolygons, polygonMarks.items);
-            return;
-        }
-        // Each polygon is in i's list once, and walkAround has just read them all: those with a
-        // corner at j, without j's list and the marks.
-        const FlatLists<int32_t>::List around = m.polygonsOf(i);
-        const HostPolygon* polygons = m.polygonArray();
-        for (int32_t k = 0; k < around.count; ++k) {
-            const HostPolygon& q = polygons[around.items[k]];
-            if (q.a == j || q.b == j || q.c == j || q.d == j) edgePolygons.push(around.items[k]);
-        }
+        m.polygonsOfEdge(i, j, edgePolygons, polygonMarks.items);
     }
 };

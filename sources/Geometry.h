@@ -109,6 +109,9 @@ inline bool cornersWithin(const HostPolygon& p, int32_t pointCount) {
            p.d >= 0 && p.d < pointCount;
 }
 
+// True when one of the corners a, b, c, d is point x.
+inline bool hasCorner(const HostPolygon& p, int32_t x) { return p.a == x || p.b == x || p.c == x || p.d == x; }
+
 // The first corner (in the order a, b, c, d) that is point p, or -1.
 inline int cornerOf(const HostPolygon& p, int32_t point) {
     for (int k = 0; k < 4; ++k)
