@@ -90,11 +90,14 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
     // part's heap is filled exactly as one pass over the points in order would fill it.
     const int32_t blocks = points > 0 ? (points - 1) / SETUP_POINT_BLOCK + 1 : 0;
     Stack<int32_t> firstSlot;
-    Stack<int32_t> cursors;  // per worker, where its block's next candidate of each part goes
+    // Per worker, where its block's next candidate of each part goes (or how many its block has),
+    // each worker's row a cache line apart from the next.
+    Stack<int32_t> cursors;
+    const int32_t cursorRow = count + WORKER_LINE_BYTES / static_cast<int32_t>(sizeof(int32_t));
     if (count <= 0 || static_cast<int64_t>(blocks) * count > INT32_MAX ||
-        static_cast<int64_t>(workers_) * count > INT32_MAX || !parts.resize(count) || !lanes.resize(workers_) ||
+        static_cast<int64_t>(workers_) * cursorRow > INT32_MAX || !parts.resize(count) || !lanes.resize(workers_) ||
         !freeFlags_.resize(points) || !perPart.resize(count) || !arenas.resize(2 * count) ||
-        !firstSlot.resize(blocks * count) || !cursors.resize(workers_ * count) || !order.resize(count))
+        !firstSlot.resize(blocks * count) || !cursors.resize(workers_ * cursorRow) || !order.resize(count))
         return true;
     const HostPolygon* polygons = m.polygonArray();
     forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to) {
@@ -122,13 +125,16 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
         const int32_t part = partOf.items[c.v1];
         return part == partOf.items[c.v2] ? part : -1;
     };
-    forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to) {
-        int32_t* inBlock = firstSlot.items + static_cast<int64_t>(from / SETUP_POINT_BLOCK) * count;
-        for (int32_t i = 0; i < count; ++i) inBlock[i] = 0;
+    // Counted in the worker's row and stored once: the blocks' rows lie side by side.
+    forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
+        int32_t* counts = cursors.items + static_cast<int64_t>(worker) * cursorRow;
+        for (int32_t i = 0; i < count; ++i) counts[i] = 0;
         for (int32_t p = from; p < to; ++p)
             forEachFirstAt(candidateLists_, pool_, p, [&](int32_t, EdgeCandidate* c) {
-                if (const int32_t part = partOfCandidate(*c); part >= 0) ++inBlock[part];
+                if (const int32_t part = partOfCandidate(*c); part >= 0) ++counts[part];
             });
+        int32_t* inBlock = firstSlot.items + static_cast<int64_t>(from / SETUP_POINT_BLOCK) * count;
+        for (int32_t i = 0; i < count; ++i) inBlock[i] = counts[i];
         return true;
     });
     for (int32_t i = 0; i < count; ++i) {
@@ -149,7 +155,7 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
     // candidate of each part takes.
     auto handOver = [&](const auto& visit) {
         forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
-            int32_t* next = cursors.items + static_cast<int64_t>(worker) * count;
+            int32_t* next = cursors.items + static_cast<int64_t>(worker) * cursorRow;
             const int32_t* first = firstSlot.items + static_cast<int64_t>(from / SETUP_POINT_BLOCK) * count;
             for (int32_t i = 0; i < count; ++i) next[i] = first[i];
             for (int32_t p = from; p < to; ++p)

@@ -6,6 +6,8 @@
 // quadric is a sum of planes taken in one fixed order (its polygons in index order, then its
 // constraints in the order of their edges' first points), and every point is summed by one worker
 // alone in that order.
+#include <utility>
+
 #include "mixkit/BorderConstraint.h"
 #include "mixkit/Decimator.h"
 #include "mixkit/StackHelpers.h"
@@ -89,8 +91,10 @@ bool Decimator::walkEdges(FoundEnds& found) {
     std::atomic<bool> stopped{false};
     const bool ok = forBlocks(points, SETUP_POINT_BLOCK, workers_, nullptr, [&](int32_t from, int32_t to, int32_t worker) {
         SetupScratch& s = scratch_.items[worker];
-        Stack<ConstraintPlane>& planes = planesByBlock.items[from / SETUP_POINT_BLOCK];
-        Stack<int32_t>& far = found.ends.items[from / SETUP_POINT_BLOCK];
+        // The block's lists grow here and are stored at its end: the blocks' list headers lie side
+        // by side, and the next block is another worker's (WORKER_LINE_BYTES).
+        Stack<ConstraintPlane> planes;
+        Stack<int32_t> far;
         if (!s.ready(mesh)) return false;
         for (int32_t i = from; i < to; ++i) {
             if (stopAt(i, stopped) || !s.walkAround(mesh, i)) return false;
@@ -119,6 +123,8 @@ bool Decimator::walkEdges(FoundEnds& found) {
                 }
             }
         }
+        planesByBlock.items[from / SETUP_POINT_BLOCK] = std::move(planes);
+        found.ends.items[from / SETUP_POINT_BLOCK] = std::move(far);
         return true;
     });
     if (!ok) return false;

@@ -6,6 +6,7 @@
 
 #include "mixkit/ReductionMesh.h"
 #include "mixkit/StackHelpers.h"
+#include "sources/HostWorkers.h"
 #include "sources/Stack.h"
 
 // Points per block of the set-up passes over points: enough that taking a block costs nothing
@@ -17,6 +18,9 @@ struct SetupScratch {
     Stack<int32_t> edgePolygons;
     Stack<uint8_t> pointMarks;    // one byte per point of the mesh
     Stack<uint8_t> polygonMarks;  // one per polygon
+    // The workers' scratches lie side by side in one array, and the stacks' counts are written for
+    // every point and edge: the next worker's scratch starts on another cache line.
+    char apart_[WORKER_LINE_BYTES];
 
     // Marks for every point and polygon of the mesh (kept once made); false when refused.
     bool ready(const ReductionMesh& m) {

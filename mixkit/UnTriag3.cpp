@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 #include <new>
+#include <utility>
 
 #include "mixkit/StackHelpers.h"
 #include "sources/Geometry.h"
@@ -331,11 +332,12 @@ void UnTriag3::collectCandidates() {
         forBlocks(polygonCount, kTriangleBlock, workerCount(0), nullptr, [&](int32_t from, int32_t to) {
             const int32_t b = from / kTriangleBlock;
             complete.items[b] = 0;
+            // Grown here and stored at the block's end: the blocks' list headers lie side by side,
+            // and the next block is another worker's (WORKER_LINE_BYTES).
+            Stack<FoundPair> pairs;
             for (int32_t i = from; i < to; ++i)
-                if (mayMerge(i) && !findPairs(i, found.items[b])) {
-                    found.items[b].clear();
-                    return true;
-                }
+                if (mayMerge(i) && !findPairs(i, pairs)) return true;
+            found.items[b] = std::move(pairs);
             complete.items[b] = 1;
             return true;
         });

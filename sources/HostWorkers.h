@@ -31,6 +31,13 @@ int32_t runWorkers(WorkerJob& job, int32_t count, HostThreadBase* owner);
 // scratch of its own — over [0, count) in blocks of `block` items that the workers take in turn,
 // and answers whether every body answered true; after a false one the other workers stop at their
 // next block.
+// Bytes of a processor's cache line. What two workers write at the same time is kept at least this
+// far apart: a worker's scratch ends in a gap of this size, and a count or list header that a
+// worker bumps for every item is kept in its own scratch or a local while its block runs and
+// stored once at the block's end. Otherwise each write takes the line from the other worker, whose
+// next read of its own neighbouring field waits for it to come back.
+constexpr int32_t WORKER_LINE_BYTES = 64;
+
 template <typename Body>
 class BlockJob final : public WorkerJob {
 public:
