@@ -80,16 +80,14 @@ bool Decimator::buildCandidates(FoundEnds& found) {
 }
 
 bool Decimator::buildCandidateLists() {
-    Stack<int32_t> room;
-    if (!room.resize(mesh_->pointCount())) return false;
-    for (int32_t p = 0; p < mesh_->pointCount(); ++p) {
-        if (!mesh_->isReducible(p)) continue;
+    const ReductionMesh& m = *mesh_;
+    return candidateLists_.buildWith(m.pointCount(), workers_, [&m](int32_t p) {
+        if (!m.isReducible(p)) return 0;
         // Each polygon gives a point at most two edges; room for them all at once, and for the
         // candidates a contraction may bring.
-        const int32_t edges = 2 * mesh_->polygonsOf(p).count;
-        room.items[p] = edges < 4 ? 4 : edges;
-    }
-    return candidateLists_.build(mesh_->pointCount(), room.items, workers_);
+        const int32_t edges = 2 * m.polygonsOf(p).count;
+        return edges < 4 ? 4 : edges;
+    });
 }
 
 double Decimator::keyOf(const EdgeCandidate& c) {

@@ -34,14 +34,34 @@ public:
     // null); a big array's room is cleared on up to `workers` host workers. False, with nothing
     // kept, when the host refuses the memory.
     bool build(int32_t lists, const int32_t* capacities, int32_t workers = 1) {
+        return buildWith(lists, workers, [capacities](int32_t i) { return capacities != nullptr ? capacities[i] : 0; });
+    }
+    // As build, with list i's room asked of roomOf(i) (none when not above 0), once per list, by
+    // blocks of lists on the workers: where each block's runs begin follows from a sum over the
+    // blocks' rooms, so that the lists' bookkeeping (a million spans) is filled, and its pages are
+    // first touched, side by side.
+    template <typename RoomOf>
+    bool buildWith(int32_t lists, int32_t workers, const RoomOf& roomOf) {
         clear();
-        if (lists < 0 || !spans_.resize(lists)) return false;
-        int64_t total = 0;
-        for (int32_t i = 0; i < lists; ++i) {
-            const int32_t room = capacities != nullptr && capacities[i] > 0 ? capacities[i] : 0;
-            spans_.items[i] = Span{static_cast<int32_t>(total), 0, room};
-            total += room;
+        const int32_t blocks = lists > 0 ? (lists - 1) / kListBlock + 1 : 0;
+        Stack<int64_t> blockStart;  // where each block's runs begin; the total last
+        if (lists < 0 || !spans_.reserve(lists) || !blockStart.resize(blocks + 1)) {
+            clear();
+            return false;
         }
+        Span* spans = spans_.items;
+        forBlocks(lists, kListBlock, workers, nullptr, [&](int32_t from, int32_t to) {
+            int64_t room = 0;
+            for (int32_t i = from; i < to; ++i) {
+                const int32_t r = roomOf(i);
+                spans[i] = Span{0, 0, r > 0 ? r : 0};
+                room += spans[i].capacity;
+            }
+            blockStart.items[from / kListBlock + 1] = room;
+            return true;
+        });
+        for (int32_t b = 0; b < blocks; ++b) blockStart.items[b + 1] += blockStart.items[b];
+        const int64_t total = blockStart.items[blocks];
         // A quarter more for lists that move, at least a little.
         const int64_t size = total + total / 4 + 64;
         if (size > INT32_MAX || !slots_.reserve(static_cast<int32_t>(size)) ||
@@ -49,6 +69,15 @@ public:
             clear();
             return false;
         }
+        forBlocks(lists, kListBlock, workers, nullptr, [&](int32_t from, int32_t to) {
+            int64_t at = blockStart.items[from / kListBlock];
+            for (int32_t i = from; i < to; ++i) {
+                spans[i].start = static_cast<int32_t>(at);
+                at += spans[i].capacity;
+            }
+            return true;
+        });
+        spans_.count = lists;
         return true;
     }
 
@@ -134,15 +163,14 @@ public:
     // stretch of the new array, the room past each list's elements cleared. False, with nothing
     // changed, when the host refuses the memory.
     bool repack(int32_t workers = 1) {
-        constexpr int32_t kBlock = 16384;  // lists a worker takes at once
         const int32_t lists = spans_.count;
-        const int32_t blocks = lists > 0 ? (lists - 1) / kBlock + 1 : 0;
+        const int32_t blocks = lists > 0 ? (lists - 1) / kListBlock + 1 : 0;
         Stack<int64_t> blockStart;  // where each block's lists begin in the new array; the total last
         if (!blockStart.resize(blocks + 1)) return false;
-        forBlocks(lists, kBlock, workers, nullptr, [&](int32_t from, int32_t to) {
+        forBlocks(lists, kListBlock, workers, nullptr, [&](int32_t from, int32_t to) {
             int64_t room = 0;
             for (int32_t i = from; i < to; ++i) room += roomToKeep(spans_.items[i].count);
-            blockStart.items[from / kBlock + 1] = room;
+            blockStart.items[from / kListBlock + 1] = room;
             return true;
         });
         for (int32_t b = 0; b < blocks; ++b) blockStart.items[b + 1] += blockStart.items[b];
@@ -151,8 +179,8 @@ public:
         Stack<T> fresh;
         if (size > INT32_MAX || !fresh.reserve(static_cast<int32_t>(size))) return false;
         T* out = fresh.items;
-        forBlocks(lists, kBlock, workers, nullptr, [&](int32_t from, int32_t to) {
-            int64_t at = blockStart.items[from / kBlock];
+        forBlocks(lists, kListBlock, workers, nullptr, [&](int32_t from, int32_t to) {
+            int64_t at = blockStart.items[from / kListBlock];
             for (int32_t i = from; i < to; ++i) {
                 Span& s = spans_.items[i];
                 const int32_t room = roomToKeep(s.count);
@@ -217,6 +245,8 @@ private:
         int32_t count = 0;
         int32_t capacity = 0;
     };
+
+    static constexpr int32_t kListBlock = 16384;  // lists a worker takes at once
 
     static int32_t roomToKeep(int32_t count) { return count == 0 ? 0 : 2 * count < 4 ? 4 : 2 * count; }
 

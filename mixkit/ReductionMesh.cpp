@@ -97,8 +97,9 @@ bool ReductionMesh::buildAdjacency() {
     }
     // Room for twice the polygons a point has now: a kept point gains the polygons of the point
     // merged into it, and a list that can take them is not moved.
-    for (int32_t i = 0; i < pointCount_; ++i) degree.items[i] *= 2;
-    if (!pointPolygons.build(pointCount_, degree.items, workerCount(0))) return false;
+    const int32_t* counted = degree.items;
+    if (!pointPolygons.buildWith(pointCount_, workerCount(0), [counted](int32_t i) { return 2 * counted[i]; }))
+        return false;
     repeatedCorners = false;
     for (int32_t i = 0; i < polygonCount_; ++i) {
         const HostPolygon& p = hostPolygons[i];

@@ -195,7 +195,9 @@ TEST_F(FlatListsTest, EndMarksCountEachEndOncePerPolygon) {
     for (int32_t f = 0; f < 3; ++f) {
         const HostPolygon& p = polygons[f];
         for (int32_t c : {p.a, p.b, p.c}) ASSERT_TRUE(lists.push(c, f));
-        if (p.d != p.c) ASSERT_TRUE(lists.push(p.d, f));
+        if (p.d != p.c) {
+            ASSERT_TRUE(lists.push(p.d, f));
+        }
     }
     TopologyView view;
     view.polygons = polygons;
