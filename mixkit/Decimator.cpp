@@ -164,6 +164,7 @@ bool Decimator::decimate(Target mode, int32_t target, double limit, bool showPer
             if (turned && !wantsParts(mode, target)) break;
             ++statistics_.partedPhases;
             if (!runParts(target, showPercent, turned)) {
+                orderCandidates();
                 mesh_->settleCornerNormals();
                 if (control_ != nullptr) control_->finished();
                 return false;
@@ -223,6 +224,7 @@ bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPerc
 
 bool Decimator::contract(const HeapEntry& c) {
     keysAsBuilt_ = false;
+    orderCandidates();
     return contractIn(c, lane_);
 }
 

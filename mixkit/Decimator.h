@@ -138,7 +138,10 @@ public:
 
     // One step at a time, as the loops go: the cheapest candidate taken from the heap (false when
     // none is left), then contracted.
-    bool takeCheapest(HeapEntry& top) { return heap_.popTop(top.id, top.key); }
+    bool takeCheapest(HeapEntry& top) {
+        orderCandidates();
+        return heap_.popTop(top.id, top.key);
+    }
     // Contracts a candidate of this decimator at the cost its key tells, taking it out of the heap
     // when it is still there: plans it on the mesh and performs it. False, with nothing changed,
     // when the memory for it cannot be had; false also when its history record could not be
@@ -162,7 +165,10 @@ public:
     // The candidates that end at point p.
     CandidateList candidatesAt(int32_t p) const { return CandidateList(candidateLists_[p], &pool_); }
     // The heap of every candidate left (their numbers), cheapest on top.
-    const EdgeHeap& candidates() const { return heap_; }
+    const EdgeHeap& candidates() {
+        orderCandidates();
+        return heap_;
+    }
     // The candidate numbered id.
     const EdgeCandidate& candidate(int32_t id) const { return *pool_.at(id); }
     // Times of the build passes, taken with `clock` (null: none taken).
@@ -171,6 +177,11 @@ public:
 
 private:
     enum class Target { Count, Error };
+    // The set-up and the parted phases leave the whole-mesh heap's slots waiting, each candidate
+    // placed in its own slot: put in order here, before anything but a key is read from it.
+    void orderCandidates() {
+        if (heap_.hasPending()) heap_.insertPending();
+    }
     // What one thread's contractions work with: the heap they take from and put re-keyed candidates
     // into, their scratch, and in a parted phase the part's arena for its candidate lists (none: the
     // whole mesh, the heap every candidate is in).

@@ -24,8 +24,9 @@ bool Decimator::buildCandidates(FoundEnds& found) {
     // In the order one pass would make, list and key the candidates: walkEdges found each point's
     // candidates (its reducible neighbours above it); here they are made, numbered in point order,
     // and join the lists of both ends; the workers then place and penalise them, each point's by one
-    // worker, each key straight into the heap's slot of that number; here the heap then takes them
-    // in that same order.
+    // worker, each key straight into the heap's slot of that number, which is also the candidate's
+    // place. The heap takes them in that same order when it is first taken from (orderCandidates):
+    // a parted phase reads only their keys, and hands them on to its parts' heaps.
     const int32_t points = mesh_->pointCount();
     if (points <= 0) return true;
     const int32_t blocks = (points - 1) / SETUP_POINT_BLOCK + 1;
@@ -67,7 +68,8 @@ bool Decimator::buildCandidates(FoundEnds& found) {
     const bool keyed = forBlocks(points, SETUP_POINT_BLOCK, sharedMarks ? 1 : workers_, nullptr, [&](int32_t from, int32_t to) {
         for (int32_t i = from; i < to; ++i) {
             if (stopAt(i, stopped)) return false;
-            for (int32_t k = first.items[i]; k < first.items[i + 1]; ++k) heap_.setPending(k, k, keyOf(*pool_.at(k)));
+            for (int32_t k = first.items[i]; k < first.items[i + 1]; ++k)
+                heap_.setPendingPlaced(k, k, keyOf(*pool_.at(k)));
         }
         return true;
     });
@@ -75,7 +77,6 @@ bool Decimator::buildCandidates(FoundEnds& found) {
         heap_.clear();
         return false;
     }
-    heap_.insertPending();
     return true;
 }
 

@@ -365,11 +365,12 @@ bool Decimator::gatherCandidates(Stack<Part>& parts, const Stack<int32_t>& partO
             forEachAt(p, [&](int32_t id, EdgeCandidate* c) {
                 const double key = c->heapPosition >= 0 ? parts.items[partOf.items[c->v1]].heap.keyAt(c->heapPosition)
                                                         : keyOf(*c);
-                heap_.setPending(slot++, id, key);
+                heap_.setPendingPlaced(slot++, id, key);
             });
         return true;
     });
     dropParts();
-    heap_.insertPending();
+    // Put in order when the loop first takes from it (orderCandidates): a second phase reads only
+    // the keys.
     return true;
 }

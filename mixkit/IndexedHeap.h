@@ -31,6 +31,8 @@ public:
     void clear() {
         keys_.clear();
         refs_.clear();
+        built_ = 0;
+        pending_ = false;
     }
 
     // Moves the items into arrays of just their number and frees the old ones; false when refused
@@ -120,6 +122,7 @@ public:
         if (!reserve(built_ + n)) return false;
         keys_.count += n;
         refs_.count += n;
+        pending_ = n > 0;
         return true;
     }
     void setPending(int32_t i, Ref r, double key) {
@@ -129,12 +132,22 @@ public:
     // The two halves of setPending, for a caller that has the keys before it may write the rest.
     void setPendingKey(int32_t i, double key) { keys_.items[built_ + i] = key; }
     void setPendingRef(int32_t i, Ref r) { refs_.items[built_ + i] = r; }
+    // setPending that also gives the item its slot as its place, so that keyAt(place) answers for
+    // it before the slots are put in order: a caller that only reads the keys and hands the items
+    // on to other heaps never needs that order.
+    void setPendingPlaced(int32_t i, Ref r, double key) {
+        setPending(i, r, key);
+        positions_(r) = built_ + i;
+    }
+    // Whether slots wait for insertPending; until it runs, only keyAt and size may be asked.
+    bool hasPending() const { return pending_; }
     void insertPending() {
         for (int32_t i = built_; i < keys_.count; ++i) {
             positions_(refs_.items[i]) = i;
             siftUp(i);
         }
         built_ = keys_.count;
+        pending_ = false;
     }
 
 private:
@@ -195,5 +208,6 @@ private:
     Stack<double> keys_;
     Stack<Ref> refs_;
     Positions positions_{};
-    int32_t built_ = 0;  // slots below this are ordered (while building in place)
+    int32_t built_ = 0;     // slots below this are ordered (while building in place)
+    bool pending_ = false;  // slots from built_ on wait for insertPending
 };

@@ -199,10 +199,18 @@ TEST_F(CandidateHeapTest, BuildingInPlaceIsInsertingInSlotOrder) {
         std::vector<int32_t> order(n);
         for (int32_t i = 0; i < n; ++i) order[i] = i;
         std::shuffle(order.begin(), order.end(), random);
-        for (const int32_t i : order) built.setPendingKey(i, keys[before + i]);
-        std::shuffle(order.begin(), order.end(), random);
-        for (const int32_t i : order) built.setPendingRef(i, before + i);
+        if (before == 37) {
+            // Placed as they are set: each key is found at its item's place while the slots wait.
+            for (const int32_t i : order) built.setPendingPlaced(i, before + i, keys[before + i]);
+            for (int32_t i = 0; i < n; ++i) ASSERT_EQ(built.keyAt(atBuilt[before + i]), keys[before + i]);
+        } else {
+            for (const int32_t i : order) built.setPendingKey(i, keys[before + i]);
+            std::shuffle(order.begin(), order.end(), random);
+            for (const int32_t i : order) built.setPendingRef(i, before + i);
+        }
+        ASSERT_TRUE(built.hasPending());
         built.insertPending();
+        ASSERT_FALSE(built.hasPending());
         ASSERT_TRUE(built.shrinkToFit());
         for (int round = 0; round < 2; ++round) {
             ASSERT_EQ(built.size(), inserted.size());

@@ -109,7 +109,7 @@ std::string checkMesh(const host::PolygonObject& obj, const ReductionMesh& mesh,
     return "";
 }
 
-std::string checkDecimator(const Decimator& d) {
+std::string checkDecimator(Decimator& d) {
     std::ostringstream out;
     const EdgeHeap& heap = d.candidates();
     for (int32_t i = 0; i < heap.size(); ++i) {

@@ -32,7 +32,7 @@ std::string checkMesh(const host::PolygonObject& obj, const ReductionMesh& mesh,
 
 // Decimator state: heap invariant and back-indices, every candidate in the heap joins two live
 // reducible points and is listed at both ends.
-std::string checkDecimator(const Decimator& decimator);
+std::string checkDecimator(Decimator& decimator);
 
 // Corner normals around v1 are the normalised sums of the unit normals around each ring point,
 // times 32000 and truncated.

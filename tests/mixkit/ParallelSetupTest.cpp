@@ -38,19 +38,19 @@ struct BuiltState {
     std::vector<std::pair<double, std::pair<int32_t, int32_t>>> heap;
 };
 
-BuiltState copyBuilt(const Decimator& d) {
+BuiltState copyBuilt(Decimator& d) {
     BuiltState s;
+    const EdgeHeap& h = d.candidates();
     const int32_t n = d.mesh()->pointCount();
     for (int32_t p = 0; p < n; ++p) {
         s.quadrics.push_back(d.quadric(p));
         s.lists.emplace_back();
         for (const EdgeCandidate* c : d.candidatesAt(p)) {
             const Placement at = d.placement(*c);
-            const double key = d.candidates().keyAt(c->heapPosition);
+            const double key = h.keyAt(c->heapPosition);
             s.lists.back().push_back({c->v1, c->v2, c->heapPosition, key, at.rawError, at.target});
         }
     }
-    const EdgeHeap& h = d.candidates();
     for (int32_t i = 0; i < h.size(); ++i) {
         const EdgeCandidate& c = d.candidate(h.at(i));
         s.heap.push_back({h.keyAt(i), {c.v1, c.v2}});
@@ -190,7 +190,7 @@ TEST_F(ParallelSetupTest, AnyNumberOfWorkersGivesTheSameReduction) {
 
 // Every candidate that a point lists is in the heap, at its place: none was lost on its way back
 // from the parts.
-std::string everyListedCandidateInHeap(const Decimator& d) {
+std::string everyListedCandidateInHeap(Decimator& d) {
     const EdgeHeap& heap = d.candidates();
     for (int32_t p = 0; p < d.mesh()->pointCount(); ++p)
         for (const EdgeCandidate* c : d.candidatesAt(p))
