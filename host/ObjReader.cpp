@@ -512,24 +512,25 @@ struct Reader {
     // One document object per object range with faces.
     std::vector<std::unique_ptr<PolygonObject>> build() {
         std::vector<std::unique_ptr<PolygonObject>> out;
-        std::vector<int> stamp(points.size(), 0), local(points.size(), 0);
+        // A file point's number in the object being built; -1 while the object does not use it
+        // (each object puts back the entries it set).
+        std::vector<int> local(points.size(), -1);
         std::vector<int> used;
         std::vector<int> groupTag(groupNames.size(), -1);
-        int objectStamp = 0;
         for (const ObjectRange& range : objects) {
             if (range.polyBegin == range.polyEnd) continue;
-            ++objectStamp;
             const size_t count = range.polyEnd - range.polyBegin;
 
             // The object's points in the order of their index in the file, so that a written object
             // (whose points are all used and contiguous) reads back in its own order.
             used.clear();
+            used.reserve(std::min(points.size(), 4 * count));
             int lo = INT_MAX, hi = -1;
             for (size_t i = range.polyBegin; i < range.polyEnd; ++i) {
                 const Polygon& q = polys[i];
                 for (int v : {q.a, q.b, q.c, q.d}) {
-                    if (stamp[v] != objectStamp) {
-                        stamp[v] = objectStamp;
+                    if (local[v] < 0) {
+                        local[v] = 0;
                         used.push_back(v);
                         lo = std::min(lo, v);
                         hi = std::max(hi, v);
@@ -540,7 +541,7 @@ struct Reader {
             if (span <= 4 * used.size()) {
                 used.clear();
                 for (int v = lo; v <= hi; ++v)
-                    if (stamp[v] == objectStamp) used.push_back(v);
+                    if (local[v] >= 0) used.push_back(v);
             } else {
                 std::sort(used.begin(), used.end());
             }
@@ -562,6 +563,7 @@ struct Reader {
                     obj->polygons.push_back({local[q.a], local[q.b], local[q.c], local[q.d]});
                 }
             }
+            for (const int v : used) local[v] = -1;
             obj->resize(static_cast<int>(used.size()), static_cast<int>(count));
 
             if (range.hasTex) {
