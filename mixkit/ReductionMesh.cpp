@@ -10,6 +10,10 @@ namespace {
 
 // Points measured per block of the position pass's workers.
 constexpr int32_t kPositionBlock = 1 << 16;
+// The polygon lists are made by workers that each own a run of the points and read every polygon:
+// worth it from this many polygons, and on this many workers at most (each reads them all).
+constexpr int32_t kOwnedListsFrom = 1 << 16;
+constexpr int32_t kMostListOwners = 4;
 
 // Every non-zero byte becomes 255.
 void saturate(Stack<uint8_t>& bytes) {
@@ -82,34 +86,57 @@ bool ReductionMesh::build(HostPolygonObject obj, HostSelection reducible, HostSe
 }
 
 bool ReductionMesh::buildAdjacency() {
-    // Count first, so that every list gets its room at once.
-    Stack<int32_t> degree;
-    if (!degree.resize(pointCount_)) return false;
-    auto valid = [this](int32_t p) { return p >= 0 && p < pointCount_; };
-    for (int32_t i = 0; i < polygonCount_; ++i) {
-        const HostPolygon& p = hostPolygons[i];
-        if (isDead(p)) continue;
-        const int n = cornerCount(p);
-        for (int k = 0; k < n; ++k) {
-            if (!valid(corner(p, k))) return false;  // a corner outside the point array
-            ++degree.items[corner(p, k)];
+    // Count first, so that every list gets its room at once. Each owner counts and lists only the
+    // corners in its run of the points, reading the polygons in index order: a list takes its
+    // polygons in that order, as one pass over them gives it, and no two owners write one count
+    // or one list. The reads run ahead of the scattered writes, which the owners share.
+    const int32_t workers = workerCount(0);
+    int32_t owners = polygonCount_ < kOwnedListsFrom ? 1 : workers < kMostListOwners ? workers : kMostListOwners;
+    if (owners > pointCount_) owners = pointCount_ > 0 ? pointCount_ : 1;
+    auto runOf = [this, owners](int32_t w) { return static_cast<int32_t>(static_cast<int64_t>(pointCount_) * w / owners); };
+    Stack<int32_t> degree;  // each owner clears its own run: the pages' first touch is shared too
+    if (!degree.reserve(pointCount_)) return false;
+    const bool counted = forBlocks(owners, 1, owners, nullptr, [&](int32_t w, int32_t) {
+        const int32_t from = runOf(w), to = runOf(w + 1);
+        for (int32_t c = from; c < to; ++c) degree.items[c] = 0;
+        for (int32_t i = 0; i < polygonCount_; ++i) {
+            const HostPolygon& p = hostPolygons[i];
+            if (isDead(p)) continue;
+            const int n = cornerCount(p);
+            for (int k = 0; k < n; ++k) {
+                const int32_t c = corner(p, k);
+                if (c < 0 || c >= pointCount_) return false;  // a corner outside the point array
+                if (c >= from && c < to) ++degree.items[c];
+            }
         }
-    }
+        return true;
+    });
+    if (!counted) return false;
+    degree.count = pointCount_;
     // Room for twice the polygons a point has now: a kept point gains the polygons of the point
     // merged into it, and a list that can take them is not moved.
-    const int32_t* counted = degree.items;
-    if (!pointPolygons.buildWith(pointCount_, workerCount(0), [counted](int32_t i) { return 2 * counted[i]; }))
-        return false;
-    repeatedCorners = false;
-    for (int32_t i = 0; i < polygonCount_; ++i) {
-        const HostPolygon& p = hostPolygons[i];
-        if (isDead(p)) continue;
-        const int n = cornerCount(p);
-        for (int k = 0; k < n; ++k) {
-            pointPolygons.push(corner(p, k), i);  // within the room just made
-            for (int j = 0; j < k; ++j) repeatedCorners = repeatedCorners || corner(p, j) == corner(p, k);
+    const int32_t* degrees = degree.items;
+    if (!pointPolygons.buildWith(pointCount_, workers, [degrees](int32_t i) { return 2 * degrees[i]; })) return false;
+    std::atomic<bool> repeated{false};
+    forBlocks(owners, 1, owners, nullptr, [&](int32_t w, int32_t) {
+        const int32_t from = runOf(w), to = runOf(w + 1);
+        bool any = false;  // the first owner looks for repeated corners, over every polygon
+        for (int32_t i = 0; i < polygonCount_; ++i) {
+            const HostPolygon& p = hostPolygons[i];
+            if (isDead(p)) continue;
+            const int n = cornerCount(p);
+            for (int k = 0; k < n; ++k) {
+                const int32_t c = corner(p, k);
+                // Within the room just made: no list moves, and the array never grows.
+                if (c >= from && c < to) pointPolygons.push(c, i);
+                if (w == 0)
+                    for (int j = 0; j < k; ++j) any = any || corner(p, j) == c;
+            }
         }
-    }
+        if (any) repeated = true;
+        return true;
+    });
+    repeatedCorners = repeated.load();
     return true;
 }
 

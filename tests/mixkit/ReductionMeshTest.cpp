@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "host/Threads.h"
 #include "mixkit/ReductionMesh.h"
 #include "tests/mixkit/MixkitFixture.h"
 
@@ -289,6 +290,41 @@ TEST_F(ReductionMeshTest, BuildFailsCleanlyWhenMemoryRunsOut) {
     }
     // Every allocation of the build was made to fail once (the adjacency is one block of lists).
     EXPECT_GT(failures, 12);
+}
+
+// A big mesh's polygon lists are made by workers that each own a run of the points: every list
+// must still hold its point's polygons in index order, a repeated corner twice, dead polygons left
+// out, and the repeated corner be seen whichever run it falls in, on any number of workers.
+TEST_F(ReductionMeshTest, PolygonListsOfABigMeshAreTheSameOnAnyNumberOfWorkers) {
+    host::Document doc;
+    GridOptions o;
+    o.columns = 260;
+    o.rows = 260;
+    o.uvw = false;
+    host::PolygonObject* obj = makeGrid(doc, o);
+    const int32_t last = static_cast<int32_t>(obj->polygons.size()) - 1;
+    obj->polygons[5] = {0, 0, 0, 0};  // dead
+    for (const bool repeat : {false, true}) {
+        if (repeat) obj->polygons[last].d = obj->polygons[last].a;  // late, in the last worker's run
+        std::vector<std::vector<int32_t>> expected(obj->points.size());
+        for (int32_t i = 0; i <= last; ++i) {
+            const host::Polygon& q = obj->polygons[static_cast<size_t>(i)];
+            if (i == 5) continue;
+            for (const int32_t c : {q.a, q.b, q.c}) expected[static_cast<size_t>(c)].push_back(i);
+            if (q.d != q.c) expected[static_cast<size_t>(q.d)].push_back(i);
+        }
+        for (const int workers : {1, 2, 3}) {
+            host::setWorkerThreadCount(workers);
+            WholeSets whole(*obj);
+            ModuleSet r(whole.points), s(whole.polygons);
+            ReductionMesh mesh;
+            ASSERT_TRUE(mesh.build(view(obj), r.view(), s.view()));
+            EXPECT_EQ(mesh.hasRepeatedCorners(), repeat) << workers << " workers";
+            for (int32_t p = 0; p < mesh.pointCount(); ++p)
+                ASSERT_EQ(list(mesh.polygonsOf(p)), expected[static_cast<size_t>(p)]) << "point " << p << ", " << workers;
+        }
+        host::setWorkerThreadCount(0);
+    }
 }
 
 TEST_F(ReductionMeshTest, BuildRefusesMissingObjectAndCornersOutsideThePoints) {
