@@ -27,10 +27,6 @@ int32_t workerCount(int32_t wanted);
 // the others); the answer is the number of workers that ran.
 int32_t runWorkers(WorkerJob& job, int32_t count, HostThreadBase* owner);
 
-// Runs body(from, to) — or body(from, to, worker) when the body takes the worker's number, to pick
-// scratch of its own — over [0, count) in blocks of `block` items that the workers take in turn,
-// and answers whether every body answered true; after a false one the other workers stop at their
-// next block.
 // Bytes of a processor's cache line. What two workers write at the same time is kept at least this
 // far apart: a worker's scratch ends in a gap of this size, and a count or list header that a
 // worker bumps for every item is kept in its own scratch or a local while its block runs and
@@ -38,6 +34,10 @@ int32_t runWorkers(WorkerJob& job, int32_t count, HostThreadBase* owner);
 // next read of its own neighbouring field waits for it to come back.
 constexpr int32_t WORKER_LINE_BYTES = 64;
 
+// Runs body(from, to) — or body(from, to, worker) when the body takes the worker's number, to pick
+// scratch of its own — over [0, count) in blocks of `block` items that the workers take in turn,
+// and answers whether every body answered true; after a false one the other workers stop at their
+// next block.
 template <typename Body>
 class BlockJob final : public WorkerJob {
 public:
