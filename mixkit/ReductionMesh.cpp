@@ -94,22 +94,29 @@ bool ReductionMesh::buildAdjacency() {
     int32_t owners = polygonCount_ < kOwnedListsFrom ? 1 : workers < kMostListOwners ? workers : kMostListOwners;
     if (owners > pointCount_) owners = pointCount_ > 0 ? pointCount_ : 1;
     auto runOf = [this, owners](int32_t w) { return static_cast<int32_t>(static_cast<int64_t>(pointCount_) * w / owners); };
+    // Every corner of the live polygons in index order, as visit(polygon, its corners, slot); false
+    // as soon as visit answers false.
+    auto eachCorner = [this](const auto& visit) {
+        for (int32_t i = 0; i < polygonCount_; ++i) {
+            const HostPolygon& p = hostPolygons[i];
+            if (isDead(p)) continue;
+            const int n = cornerCount(p);
+            for (int k = 0; k < n; ++k)
+                if (!visit(i, p, k)) return false;
+        }
+        return true;
+    };
     Stack<int32_t> degree;  // each owner clears its own run: the pages' first touch is shared too
     if (!degree.reserve(pointCount_)) return false;
     const bool counted = forBlocks(owners, 1, owners, nullptr, [&](int32_t w, int32_t) {
         const int32_t from = runOf(w), to = runOf(w + 1);
         for (int32_t c = from; c < to; ++c) degree.items[c] = 0;
-        for (int32_t i = 0; i < polygonCount_; ++i) {
-            const HostPolygon& p = hostPolygons[i];
-            if (isDead(p)) continue;
-            const int n = cornerCount(p);
-            for (int k = 0; k < n; ++k) {
-                const int32_t c = corner(p, k);
-                if (c < 0 || c >= pointCount_) return false;  // a corner outside the point array
-                if (c >= from && c < to) ++degree.items[c];
-            }
-        }
-        return true;
+        return eachCorner([&](int32_t, const HostPolygon& p, int k) {
+            const int32_t c = corner(p, k);
+            if (c < 0 || c >= pointCount_) return false;  // a corner outside the point array
+            if (c >= from && c < to) ++degree.items[c];
+            return true;
+        });
     });
     if (!counted) return false;
     degree.count = pointCount_;
@@ -121,18 +128,14 @@ bool ReductionMesh::buildAdjacency() {
     forBlocks(owners, 1, owners, nullptr, [&](int32_t w, int32_t) {
         const int32_t from = runOf(w), to = runOf(w + 1);
         bool any = false;  // the first owner looks for repeated corners, over every polygon
-        for (int32_t i = 0; i < polygonCount_; ++i) {
-            const HostPolygon& p = hostPolygons[i];
-            if (isDead(p)) continue;
-            const int n = cornerCount(p);
-            for (int k = 0; k < n; ++k) {
-                const int32_t c = corner(p, k);
-                // Within the room just made: no list moves, and the array never grows.
-                if (c >= from && c < to) pointPolygons.push(c, i);
-                if (w == 0)
-                    for (int j = 0; j < k; ++j) any = any || corner(p, j) == c;
-            }
-        }
+        eachCorner([&](int32_t i, const HostPolygon& p, int k) {
+            const int32_t c = corner(p, k);
+            // Within the room just made: no list moves, and the array never grows.
+            if (c >= from && c < to) pointPolygons.push(c, i);
+            if (w == 0)
+                for (int j = 0; j < k; ++j) any = any || corner(p, j) == c;
+            return true;
+        });
         if (any) repeated = true;
         return true;
     });
