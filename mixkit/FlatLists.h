@@ -43,27 +43,20 @@ public:
     template <typename RoomOf>
     bool buildWith(int32_t lists, int32_t workers, const RoomOf& roomOf) {
         clear();
-        const int32_t blocks = lists > 0 ? (lists - 1) / kListBlock + 1 : 0;
-        Stack<int64_t> blockStart;  // where each block's runs begin; the total last
-        if (lists < 0 || !spans_.reserve(lists) || !blockStart.resize(blocks + 1)) {
+        Stack<int64_t> blockStart;
+        if (lists < 0 || !spans_.reserve(lists)) return false;
+        Span* spans = spans_.items;
+        const bool placed = blockStarts(lists, workers, blockStart, [&](int32_t i) {
+            const int32_t r = roomOf(i);
+            spans[i] = Span{0, 0, r > 0 ? r : 0};
+            return spans[i].capacity;
+        });
+        if (!placed) {
             clear();
             return false;
         }
-        Span* spans = spans_.items;
-        forBlocks(lists, kListBlock, workers, nullptr, [&](int32_t from, int32_t to) {
-            int64_t room = 0;
-            for (int32_t i = from; i < to; ++i) {
-                const int32_t r = roomOf(i);
-                spans[i] = Span{0, 0, r > 0 ? r : 0};
-                room += spans[i].capacity;
-            }
-            blockStart.items[from / kListBlock + 1] = room;
-            return true;
-        });
-        for (int32_t b = 0; b < blocks; ++b) blockStart.items[b + 1] += blockStart.items[b];
-        const int64_t total = blockStart.items[blocks];
-        // A quarter more for lists that move, at least a little.
-        const int64_t size = total + total / 4 + 64;
+        const int64_t total = blockStart.items[blockStart.count - 1];
+        const int64_t size = withSlack(total);
         if (size > INT32_MAX || !slots_.reserve(static_cast<int32_t>(size)) ||
             !resizeOnWorkers(slots_, static_cast<int32_t>(total), workers)) {
             clear();
@@ -164,18 +157,11 @@ public:
     // changed, when the host refuses the memory.
     bool repack(int32_t workers = 1) {
         const int32_t lists = spans_.count;
-        const int32_t blocks = lists > 0 ? (lists - 1) / kListBlock + 1 : 0;
-        Stack<int64_t> blockStart;  // where each block's lists begin in the new array; the total last
-        if (!blockStart.resize(blocks + 1)) return false;
-        forBlocks(lists, kListBlock, workers, nullptr, [&](int32_t from, int32_t to) {
-            int64_t room = 0;
-            for (int32_t i = from; i < to; ++i) room += roomToKeep(spans_.items[i].count);
-            blockStart.items[from / kListBlock + 1] = room;
-            return true;
-        });
-        for (int32_t b = 0; b < blocks; ++b) blockStart.items[b + 1] += blockStart.items[b];
-        const int64_t total = blockStart.items[blocks];
-        const int64_t size = total + total / 4 + 64;
+        Stack<int64_t> blockStart;
+        if (!blockStarts(lists, workers, blockStart, [this](int32_t i) { return roomToKeep(spans_.items[i].count); }))
+            return false;
+        const int64_t total = blockStart.items[blockStart.count - 1];
+        const int64_t size = withSlack(total);
         Stack<T> fresh;
         if (size > INT32_MAX || !fresh.reserve(static_cast<int32_t>(size))) return false;
         T* out = fresh.items;
@@ -247,6 +233,26 @@ private:
     };
 
     static constexpr int32_t kListBlock = 16384;  // lists a worker takes at once
+
+    // An array's size for lists of `total` room: a quarter more for lists that move, at least a
+    // little.
+    static int64_t withSlack(int64_t total) { return total + total / 4 + 64; }
+    // starts[b] = where block b of kListBlock lists begins in an array that gives list i roomOf(i),
+    // the blocks' rooms summed on up to `workers` host workers (roomOf is asked once per list, by
+    // the worker of its block); the total last. False when refused.
+    template <typename RoomOf>
+    static bool blockStarts(int32_t lists, int32_t workers, Stack<int64_t>& starts, const RoomOf& roomOf) {
+        const int32_t blocks = lists > 0 ? (lists - 1) / kListBlock + 1 : 0;
+        if (!starts.resize(blocks + 1)) return false;
+        forBlocks(lists, kListBlock, workers, nullptr, [&](int32_t from, int32_t to) {
+            int64_t room = 0;
+            for (int32_t i = from; i < to; ++i) room += roomOf(i);
+            starts.items[from / kListBlock + 1] = room;
+            return true;
+        });
+        for (int32_t b = 0; b < blocks; ++b) starts.items[b + 1] += starts.items[b];
+        return true;
+    }
 
     static int32_t roomToKeep(int32_t count) { return count == 0 ? 0 : 2 * count < 4 ? 4 : 2 * count; }
 
