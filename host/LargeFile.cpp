@@ -24,7 +24,7 @@ constexpr int kMostPopulateThreads = 4;
 std::string systemError(int err) { return std::strerror(err); }
 
 void preferHugePages(const void* data, size_t bytes) {
-    if (bytes < 2 * kHugePage) return;
+    if (bytes < kHugePage) return;
     const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
     const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHugePage - 1);
     if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);

@@ -39,7 +39,9 @@ TEST_F(MemoryTest, LiveBlocksAreCountedAndSizeZeroGivesABlock) {
 // Blocks small and large (the sizes the bake and the reduction ask for) are whole, aligned, counted
 // and listed, and injected failures reach them all.
 TEST_F(MemoryTest, BlocksOfEverySizeAreWholeCountedAndReleased) {
-    for (const size_t size : {size_t{1}, size_t{4 << 20} - 1, size_t{4 << 20}, size_t{9 << 20} + 13}) {
+    // Across the sizes where blocks start on a huge page, and where their last huge page is whole.
+    for (const size_t size : {size_t{1}, size_t{1 << 20} - 1, size_t{1 << 20}, size_t{2 << 20} - 4096, size_t{2 << 20},
+                              size_t{4 << 20} - 1, size_t{4 << 20}, size_t{9 << 20} + 13}) {
         const size_t blocks = mem::liveBlocks(), bytes = mem::liveBytes();
         auto* p = static_cast<unsigned char*>(mem::allocate(size, 7, "Big"));
         ASSERT_NE(p, nullptr) << size;
