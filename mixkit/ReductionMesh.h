@@ -139,9 +139,11 @@ public:
     // Takes a shared lane's retired counts into the mesh's.
     void addRetired(Lane& lane);
     // Arenas for the polygon lists of shared lanes (FlatLists::makeArenas).
-    void makePolygonListArenas(double share, const int32_t* weights, int32_t count, FlatLists<int32_t>::Arena* arenas) {
-        pointPolygons.makeArenas(share, weights, count, arenas);
+    void makePolygonListArenas(double share, const int32_t* weights, int32_t count, FlatLists<int32_t>::Arena* arenas,
+                               FlatLists<int32_t>::Pool* pool = nullptr) {
+        pointPolygons.makeArenas(share, weights, count, arenas, pool);
     }
+    void closePolygonListArenas(const FlatLists<int32_t>::Pool& pool) { pointPolygons.closeArenas(pool); }
     // The point's polygon lists copied into an array of the room they need now (FlatLists::repack,
     // on up to `workers` host workers); false, with nothing changed, when refused.
     bool repackPolygonLists(int32_t workers = 1) { return pointPolygons.repack(workers); }

@@ -2,6 +2,7 @@
 // of separate vectors, lists that move and an array that grows, and refused memory.
 #include <algorithm>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "host/Memory.h"
@@ -220,6 +221,80 @@ TEST_F(FlatListsTest, EndMarksCountEachEndOncePerPolygon) {
             const bool touched = cornerOf(polygons[f], c.v1) >= 0 || cornerOf(polygons[f], c.v2) >= 0;
             EXPECT_EQ(marks[f], touched ? c.marks[f] : 9) << "ends " << c.v1 << ", " << c.v2 << ", polygon " << f;
         }
+    }
+}
+
+// Lists moved into a phase's arenas from two threads: whether a move is allowed depends on the
+// arenas' budgets alone, so a pool changes none of it; wherever its chunks and spare room put the
+// runs, no two overlap and every list keeps its elements. The parts grow their lists until their
+// budgets are spent, so chunks are left with room at their ends and the pool reaches into its
+// spare room.
+TEST_F(FlatListsTest, ArenasAllowTheSameMovesWithAPoolAndTheirRunsNeverOverlap) {
+    constexpr int32_t kLists = 200000;
+    constexpr int32_t kParts = 16;
+    struct Outcome {
+        std::vector<std::vector<uint8_t>> moved = std::vector<std::vector<uint8_t>>(kParts);
+        std::vector<std::vector<int32_t>> lists;
+        bool pastArenas = false;  // a run placed beyond the arenas' stretch
+    };
+    auto run = [&](bool pooled) {
+        Outcome out;
+        const std::vector<int32_t> room(kLists, 2);
+        FlatLists<int32_t> lists;
+        EXPECT_TRUE(lists.build(kLists, room.data()));
+        for (int32_t p = 0; p < kLists; ++p) lists.push(p, p);
+        const int32_t* base = lists[0].items;
+        int32_t weights[kParts];
+        for (int32_t t = 0; t < kParts; ++t) weights[t] = 1 + t % 4;
+        FlatLists<int32_t>::Arena arenas[kParts];
+        FlatLists<int32_t>::Pool pool;
+        lists.makeArenas(0.95, weights, kParts, arenas, pooled ? &pool : nullptr);
+        if (pooled) {
+            EXPECT_GT(pool.chunk, 0) << "the spare room cannot cover the pool";
+        }
+        // Part t owns the lists p with p % kParts == t and grows each by 1 to 7 elements a round,
+        // until a whole round finds its arena without room.
+        auto grow = [&](int32_t t) {
+            for (int32_t round = 0;; ++round) {
+                bool any = false;
+                for (int32_t p = t; p < kLists; p += kParts) {
+                    const int32_t more = 1 + (p / kParts + round) % 7;
+                    const bool ok = lists.reserveIn(p, lists.count(p) + more, arenas[t]);
+                    out.moved[t].push_back(ok);
+                    any = any || ok;
+                    for (int32_t k = 0; ok && k < more; ++k) lists.push(p, lists.count(p));
+                }
+                if (!any) return;
+            }
+        };
+        std::thread other([&] {
+            for (int32_t t = 1; t < kParts; t += 2) grow(t);
+        });
+        for (int32_t t = 0; t < kParts; t += 2) grow(t);
+        other.join();
+        if (pooled) lists.closeArenas(pool);
+        std::vector<std::pair<int64_t, int64_t>> runs;
+        for (int32_t p = 0; p < kLists; ++p) {
+            const int64_t start = lists[p].items - base;
+            runs.emplace_back(start, start + lists.capacity(p));
+            out.pastArenas = out.pastArenas || start + lists.capacity(p) > arenas[kParts - 1].end;
+            out.lists.push_back(contents(lists, p));
+        }
+        std::sort(runs.begin(), runs.end());
+        for (size_t i = 1; i < runs.size(); ++i)
+            EXPECT_LE(runs[i - 1].second, runs[i].first) << "runs overlap at slot " << runs[i].first;
+        return out;
+    };
+    const Outcome own = run(false);
+    const Outcome pooled = run(true);
+    for (int32_t t = 0; t < kParts; ++t) EXPECT_EQ(pooled.moved[t], own.moved[t]) << "part " << t;
+    EXPECT_FALSE(own.pastArenas);
+    EXPECT_TRUE(pooled.pastArenas) << "the budgets were spent without the pool reaching its spare room";
+    for (int32_t p = 0; p < kLists; ++p) {
+        ASSERT_EQ(pooled.lists[p], own.lists[p]) << "list " << p;
+        ASSERT_FALSE(own.lists[p].empty());
+        EXPECT_EQ(own.lists[p][0], p);
+        for (size_t k = 1; k < own.lists[p].size(); ++k) ASSERT_EQ(own.lists[p][k], static_cast<int32_t>(k));
     }
 }
 
