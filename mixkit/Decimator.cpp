@@ -1,5 +1,6 @@
 #include "mixkit/Decimator.h"
 
+#include "mixkit/PolygonMeasures.h"
 #include "mixkit/PrefetchOnly.h"
 #include "mixkit/StackHelpers.h"
 #include "sources/HostWorkers.h"
@@ -272,9 +273,24 @@ void Decimator::performContraction(Lane& lane) {
     // The mesh's normal refresh walks the same lists and polygons as the candidates' refresh below.
     prefetchAround(k.v1, *lane.heap);
     mesh_->contract(k, lane.mesh);
+    // Every candidate refreshed here ends at the kept point: its polygons' normals are measured
+    // once for all of them (the same values each refresh would measure). Without the room, each
+    // refresh measures them itself.
+    KnownNormals known = kNoKnownNormals;
+    if (settings.useChecks != 0 && settings.flipPenalty > 0.0) {
+        const FlatLists<int32_t>::List polys = mesh_->polygonsOf(k.v1);
+        if (lane.keptNormals.reserve(polys.count)) {
+            const HostPolygon* polygons = mesh_->polygonArray();
+            const Vector* positions = mesh_->positionArray();
+            auto at = [positions](int32_t p) -> const Vector& { return positions[p]; };
+            for (int32_t i = 0; i < polys.count; ++i)
+                lane.keptNormals.items[i] = polygonNormal(polygons[polys.items[i]], at);
+            known = KnownNormals{k.v1, lane.keptNormals.items};
+        }
+    }
     // In a part's lane the kept point was free, so every candidate around it lies in the part.
     const FlatLists<int32_t>::List around = candidateLists_[k.v1];
-    for (int32_t i = 0; i < around.count; ++i) refreshCandidate(around.items[i], *lane.heap);
+    for (int32_t i = 0; i < around.count; ++i) refreshCandidate(around.items[i], *lane.heap, known);
 }
 
 void Decimator::prefetchAround(int32_t p, const EdgeHeap& heap) const {

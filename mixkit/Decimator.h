@@ -147,13 +147,23 @@ public:
     // when the memory for it cannot be had; false also when its history record could not be
     // stored (the reduction must then stop).
     bool contract(const HeapEntry& c);
+    // The unnormalised normals (polygonNormal) of one point's polygons as they stand, in the order
+    // of its polygon list: the candidates refreshed after a contraction all end at the kept point,
+    // whose polygons would otherwise each be measured again for every one of them.
+    struct KnownNormals {
+        int32_t point;
+        const Vector* normals;
+    };
+    static constexpr KnownNormals kNoKnownNormals{-1, nullptr};
     // `key` (the negated error at the target) lowered by the penalties of the polygons the
     // candidate would leave around the target (valence, least compactness, flipped polygons),
     // weighed at the size of the polygons around its ends (PenaltyScale.h); each flipped polygon
     // also adds the flip penalty times that error. Nothing is written. Initialise runs it on
     // several workers at once: it writes no shared scratch, except the mesh's polygon marks on a
-    // mesh with repeated corners (initialise then keeps it on one worker).
-    double penalizedKey(const EdgeCandidate& c, const Vector& target, double key);
+    // mesh with repeated corners (initialise then keeps it on one worker). The polygons of the
+    // point that `known` names are weighed at the normals it holds for them.
+    double penalizedKey(const EdgeCandidate& c, const Vector& target, double key,
+                        const KnownNormals& known = kNoKnownNormals);
     // Where the candidate's merged point goes and the error there, by the placement policy from
     // its ends' quadrics and positions. These change only at a contraction of one of the ends,
     // which refreshes the candidate, so this is what its key was made from.
@@ -191,6 +201,7 @@ private:
         EdgeHeap* heap = nullptr;
         Contraction contraction;
         Stack<int32_t> starPoints;
+        Stack<Vector> keptNormals;  // KnownNormals of the kept point, while its candidates are refreshed
         ReductionMesh::Lane mesh;
         FlatLists<int32_t>::Arena* candidateArena = nullptr;
         bool inPart() const { return candidateArena != nullptr; }
@@ -247,12 +258,12 @@ private:
     // or the poll (which then tells the others).
     bool stopAt(int32_t i, std::atomic<bool>& stopped) const;
     // The candidate's key from its placement's error and the penalties.
-    double keyOf(const EdgeCandidate& c);
+    double keyOf(const EdgeCandidate& c, const KnownNormals& known = kNoKnownNormals);
     // Keys a candidate taken from the heap afresh; when that makes it dearer it goes back into the
     // heap (true), else it stays out to be contracted at its fresh key (false, top.key set).
     bool rekeyDearer(HeapEntry& top, EdgeHeap& heap);
     // Keys the candidate afresh and puts it into the heap at that key, or moves it there.
-    void refreshCandidate(int32_t id, EdgeHeap& heap);
+    void refreshCandidate(int32_t id, EdgeHeap& heap, const KnownNormals& known = kNoKnownNormals);
     // contract in a lane; in a part's lane false also when a list lacks the room (nothing changed).
     bool contractIn(const HeapEntry& c, Lane& lane);
     void performContraction(Lane& lane);
@@ -277,9 +288,10 @@ private:
         double leastCompactness = 1.0;
         int32_t flipped = 0;
     };
-    // `before` is the face as it is, `corners` as the contraction would leave it.
+    // `before` is the face as it is, `corners` as the contraction would leave it; `normal`, when
+    // given, is before's normal (else it is measured).
     void assessFace(const HostPolygon& before, const int32_t (&corners)[4], int32_t v1, const Vector& target,
-                    PenaltyTerms& terms) const;
+                    PenaltyTerms& terms, const Vector* normal) const;
 
     ReductionMesh* mesh_ = nullptr;  // not owned
     Stack<Quadric> quadrics_;        // one per point

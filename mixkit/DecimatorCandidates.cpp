@@ -91,12 +91,14 @@ bool Decimator::buildCandidateLists() {
     });
 }
 
-double Decimator::keyOf(const EdgeCandidate& c) {
+double Decimator::keyOf(const EdgeCandidate& c, const KnownNormals& known) {
     const Placement at = placement(c);
-    return settings.useChecks != 0 ? penalizedKey(c, at.target, -at.rawError) : -at.rawError;
+    return settings.useChecks != 0 ? penalizedKey(c, at.target, -at.rawError, known) : -at.rawError;
 }
 
-void Decimator::refreshCandidate(int32_t id, EdgeHeap& heap) { heap.insertOrUpdate(id, keyOf(*pool_.at(id))); }
+void Decimator::refreshCandidate(int32_t id, EdgeHeap& heap, const KnownNormals& known) {
+    heap.insertOrUpdate(id, keyOf(*pool_.at(id), known));
+}
 
 bool Decimator::rekeyDearer(HeapEntry& top, EdgeHeap& heap) {
     // A candidate is re-keyed when one of its ends is contracted, but its penalties also depend on
@@ -174,11 +176,13 @@ Placement Decimator::placement(const EdgeCandidate& c) const {
 }
 
 [[gnu::always_inline]] inline void Decimator::assessFace(const HostPolygon& before, const int32_t (&corners)[4], int32_t v1,
-                                                       const Vector& target, PenaltyTerms& terms) const {
+                                                       const Vector& target, PenaltyTerms& terms,
+                                                       const Vector* normal) const {
     // The face's corners, the kept point at the target.
     const Vector* positions = mesh_->positionArray();  // corners of live polygons are in range
     // The normal the face has now, which a flipped face turns away from.
     auto normalBefore = [&] {
+        if (normal != nullptr) return *normal;
         return polygonNormal(before, [positions](int32_t p) -> const Vector& { return positions[p]; });
     };
     const Vector& q0 = corners[0] == v1 ? target : positions[corners[0]];
@@ -200,7 +204,7 @@ Placement Decimator::placement(const EdgeCandidate& c) const {
         ++terms.flipped;
 }
 
-double Decimator::penalizedKey(const EdgeCandidate& c, const Vector& target, double key) {
+double Decimator::penalizedKey(const EdgeCandidate& c, const Vector& target, double key, const KnownNormals& known) {
     if (settings.valencePenalty == 0.0 && settings.compactnessPenalty == 0.0 && settings.flipPenalty == 0.0) return key;
     const int32_t v1 = c.v1;
     const int32_t v2 = c.v2;
@@ -220,6 +224,7 @@ double Decimator::penalizedKey(const EdgeCandidate& c, const Vector& target, dou
     PenaltyTerms terms;
     auto weighFirst = [&] [[gnu::always_inline]] {
         const FlatLists<int32_t>::List first = m.polygonsOf(v1);
+        const Vector* normals = known.point == v1 ? known.normals : nullptr;
         for (int32_t i = 0; i < first.count; ++i) {
             const int32_t f = first.items[i];
             const HostPolygon& before = polygons[f];
@@ -227,7 +232,7 @@ double Decimator::penalizedKey(const EdgeCandidate& c, const Vector& target, dou
             const uint8_t mark = byLists ? marks[f] : hasCorner(p, v2) ? 2 : 1;
             if (mark == 1) {
                 const int32_t corners[4] = {p.a, p.b, p.c, p.d};
-                assessFace(before, corners, v1, target, terms);
+                assessFace(before, corners, v1, target, terms, normals != nullptr ? normals + i : nullptr);
             } else if (mark == 2) {
                 if (p.c == p.d) continue;  // a triangle on the edge vanishes
                 for (int k = 0; k < 4; ++k)
@@ -235,12 +240,13 @@ double Decimator::penalizedKey(const EdgeCandidate& c, const Vector& target, dou
                 if (!hasEqualNeighbours(p)) continue;  // the ends were opposite corners: it vanishes
                 int32_t corners[4] = {p.a, p.b, p.c, p.d};
                 rotateCorners(corners, triangleFormShift(p));
-                assessFace(before, corners, v1, target, terms);
+                assessFace(before, corners, v1, target, terms, normals != nullptr ? normals + i : nullptr);
             }
         }
     };
     auto weighSecond = [&] [[gnu::always_inline]] {
         const FlatLists<int32_t>::List second = m.polygonsOf(v2);
+        const Vector* normals = known.point == v2 ? known.normals : nullptr;
         for (int32_t i = 0; i < second.count; ++i) {
             const int32_t f = second.items[i];
             const HostPolygon& before = polygons[f];
@@ -249,7 +255,7 @@ double Decimator::penalizedKey(const EdgeCandidate& c, const Vector& target, dou
             for (int k = 0; k < 4; ++k)
                 if (corner(p, k) == v2) corner(p, k) = v1;
             const int32_t corners[4] = {p.a, p.b, p.c, p.d};
-            assessFace(before, corners, v1, target, terms);
+            assessFace(before, corners, v1, target, terms, normals != nullptr ? normals + i : nullptr);
         }
     };
     const Vector& at = m.position(v1);
