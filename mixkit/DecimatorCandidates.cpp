@@ -229,10 +229,11 @@ double Decimator::penalizedKey(const EdgeCandidate& c, const Vector& target, dou
             const int32_t f = first.items[i];
             const HostPolygon& before = polygons[f];
             HostPolygon p = before;
+            const Vector* normal = normals != nullptr ? normals + i : nullptr;
             const uint8_t mark = byLists ? marks[f] : hasCorner(p, v2) ? 2 : 1;
             if (mark == 1) {
                 const int32_t corners[4] = {p.a, p.b, p.c, p.d};
-                assessFace(before, corners, v1, target, terms, normals != nullptr ? normals + i : nullptr);
+                assessFace(before, corners, v1, target, terms, normal);
             } else if (mark == 2) {
                 if (p.c == p.d) continue;  // a triangle on the edge vanishes
                 for (int k = 0; k < 4; ++k)
@@ -240,7 +241,7 @@ double Decimator::penalizedKey(const EdgeCandidate& c, const Vector& target, dou
                 if (!hasEqualNeighbours(p)) continue;  // the ends were opposite corners: it vanishes
                 int32_t corners[4] = {p.a, p.b, p.c, p.d};
                 rotateCorners(corners, triangleFormShift(p));
-                assessFace(before, corners, v1, target, terms, normals != nullptr ? normals + i : nullptr);
+                assessFace(before, corners, v1, target, terms, normal);
             }
         }
     };

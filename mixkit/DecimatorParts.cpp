@@ -188,20 +188,12 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
         for (int32_t i = from; i < to; ++i) parts.items[i].heap.insertPending();
         return true;
     });
-    // The lists' arenas, by the parts' sizes, each kind placing its runs through one pool; what the
-    // pools took stays taken when the phase ends.
+    // The lists' arenas, by the parts' sizes, each kind placing its runs through one pool (closed
+    // when the rounds end: what it took stays taken).
     for (int32_t i = 0; i < count; ++i) perPart.items[i] = parts.items[i].points;
     FlatLists<int32_t>::Pool candidatePool, polygonPool;
     candidateLists_.makeArenas(kArenaShare, perPart.items, count, arenas.items, &candidatePool);
     m.makePolygonListArenas(kArenaShare, perPart.items, count, arenas.items + count, &polygonPool);
-    struct ClosePools {
-        Decimator& d;
-        const FlatLists<int32_t>::Pool &candidates, &polygons;
-        ~ClosePools() {
-            d.candidateLists_.closeArenas(candidates);
-            d.mesh_->closePolygonListArenas(polygons);
-        }
-    } closePools{*this, candidatePool, polygonPool};
     for (int32_t i = 0; i < count; ++i) {
         parts.items[i].candidateArena = arenas.items[i];
         parts.items[i].polygonArena = arenas.items[count + i];
@@ -279,6 +271,8 @@ bool Decimator::runParts(int32_t target, bool showPercent, bool turned) {
         statistics_.standingKeys += parts.items[i].standingKeys;
         statistics_.standingKeysDiffering += parts.items[i].standingKeysDiffering;
     }
+    candidateLists_.closeArenas(candidatePool);
+    m.closePolygonListArenas(polygonPool);
     return gatherCandidates(parts, partOf) && !stopped;
 }
 
