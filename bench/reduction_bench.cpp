@@ -166,7 +166,7 @@ struct SetupTiming {
     uint64_t reduced = 0;
 };
 
-uint64_t builtDigest(const Decimator& d) {
+uint64_t builtDigest(Decimator& d) {
     Digest digest;
     for (int32_t p = 0; p < d.mesh()->pointCount(); ++p) digest.value(d.quadric(p));
     const EdgeHeap& heap = d.candidates();
