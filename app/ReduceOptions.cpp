@@ -134,8 +134,7 @@ void addChoiceOptions(CLI::App* cmd, ReductionChoices& c) {
                   "Merge points at exactly the same place first (for files whose polygons share no point)");
     cmd->add_option("--threads", c.threads,
                     "Threads each reduction runs on: the set-up, the contractions inside spatial parts of meshes "
-                    "of 131,072 points or more (reductions to a count), and the re-costing around each "
-                    "contraction on meshes of 20,000 points or more (1 to " + std::to_string(kMaxThreads) +
+                    "of 131,072 points or more (reductions to a count) (1 to " + std::to_string(kMaxThreads) +
                         "; default: one per processor core). The result is the same for any count");
     cmd->add_flag("--show-dialog", c.showDialog, "Print the dialog as set up, before the reduction");
 }
