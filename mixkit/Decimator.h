@@ -258,7 +258,7 @@ private:
     // or the poll (which then tells the others).
     bool stopAt(int32_t i, std::atomic<bool>& stopped) const;
     // The candidate's key from its placement's error and the penalties.
-    double keyOf(const EdgeCandidate& c, const KnownNormals& known = kNoKnownNormals);
+    double keyOf(const EdgeCandidate& c, const KnownNormals& known = kNoKnownNormals, Placement* placed = nullptr);
     // Keys a candidate taken from the heap afresh; when that makes it dearer it goes back into the
     // heap (true), else it stays out to be contracted at its fresh key (false, top.key set).
     bool rekeyDearer(HeapEntry& top, EdgeHeap& heap);

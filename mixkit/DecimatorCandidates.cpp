@@ -91,8 +91,9 @@ bool Decimator::buildCandidateLists() {
     });
 }
 
-double Decimator::keyOf(const EdgeCandidate& c, const KnownNormals& known) {
+double Decimator::keyOf(const EdgeCandidate& c, const KnownNormals& known, Placement* placed) {
     const Placement at = placement(c);
+    if (placed != nullptr) *placed = at;
     return settings.useChecks != 0 ? penalizedKey(c, at.target, -at.rawError, known) : -at.rawError;
 }
 
@@ -105,9 +106,12 @@ bool Decimator::rekeyDearer(HeapEntry& top, EdgeHeap& heap) {
     // the other corners of the polygons around its ends, which move when their own neighbours are
     // contracted. Keyed afresh when it comes to the top, a candidate that would now fold a polygon
     // (or leave a worse shape) goes back into the heap at its true key instead of being taken.
-    const double fresh = keyOf(*pool_.at(top.id));
+    Placement at;
+    const double fresh = keyOf(*pool_.at(top.id), kNoKnownNormals, &at);
     if (!(fresh < top.key)) {
         top.key = fresh;
+        top.placed = true;
+        top.at = at;
         return false;
     }
     heap.insert(top.id, fresh);

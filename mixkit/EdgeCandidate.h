@@ -17,16 +17,20 @@ struct EdgeCandidate {
     int32_t v2 = 0;  // the end that goes
 };
 
-// A candidate taken from a heap: its number and the key it had there.
-struct HeapEntry {
-    int32_t id = -1;
-    double key = 0.0;
-};
-
 // Where a candidate's merged point goes and the quadric error there, before penalties.
 struct Placement {
     Vector target;
     double rawError = 0.0;
+};
+
+// A candidate taken from a heap: its number and the key it had there, and where it is placed when
+// that was worked out with its key just now (nothing has changed around it since), so that
+// contracting it need not work it out again.
+struct HeapEntry {
+    int32_t id = -1;
+    double key = 0.0;
+    bool placed = false;
+    Placement at;
 };
 
 // The end of the candidate that is not p.
