@@ -260,7 +260,8 @@ private:
     // The candidate's key from its placement's error and the penalties.
     double keyOf(const EdgeCandidate& c, const KnownNormals& known = kNoKnownNormals, Placement* placed = nullptr);
     // Keys a candidate taken from the heap afresh; when that makes it dearer it goes back into the
-    // heap (true), else it stays out to be contracted at its fresh key (false, top.key set).
+    // heap (true), else it stays out to be contracted at its fresh key (false, top.key and the
+    // placement it was made with set).
     bool rekeyDearer(HeapEntry& top, EdgeHeap& heap);
     // Keys the candidate afresh and puts it into the heap at that key, or moves it there.
     void refreshCandidate(int32_t id, EdgeHeap& heap, const KnownNormals& known = kNoKnownNormals);
