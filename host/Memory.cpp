@@ -74,10 +74,10 @@ bool shouldFail(uint64_t call, const char* tag, int32_t line) {
 void* obtain(size_t bytes) {
     if (bytes < kLargeBlock + sizeof(Header)) return std::malloc(bytes);
     const size_t whole = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-    const bool wholeTail = whole - bytes <= kHugePage / kTailWasteShare;
+    const size_t size = whole - bytes <= kHugePage / kTailWasteShare ? whole : bytes;
     void* p = nullptr;
-    if (posix_memalign(&p, kHugePage, wholeTail ? whole : bytes) != 0) return nullptr;
-    preferHugePages(p, wholeTail ? whole : bytes);
+    if (posix_memalign(&p, kHugePage, size) != 0) return nullptr;
+    preferHugePages(p, size);
     return p;
 }
 

@@ -138,9 +138,10 @@ public:
     void contract(const Contraction& k, Lane& lane);
     // Takes a shared lane's retired counts into the mesh's.
     void addRetired(Lane& lane);
-    // Arenas for the polygon lists of shared lanes (FlatLists::makeArenas).
+    // Arenas for the polygon lists of shared lanes, placing their runs through `pool`
+    // (FlatLists::makeArenas); closePolygonListArenas when they are done with.
     void makePolygonListArenas(double share, const int32_t* weights, int32_t count, FlatLists<int32_t>::Arena* arenas,
-                               FlatLists<int32_t>::Pool* pool = nullptr) {
+                               FlatLists<int32_t>::Pool* pool) {
         pointPolygons.makeArenas(share, weights, count, arenas, pool);
     }
     void closePolygonListArenas(const FlatLists<int32_t>::Pool& pool) { pointPolygons.closeArenas(pool); }
