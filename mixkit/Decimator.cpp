@@ -204,7 +204,7 @@ bool Decimator::runLoop(Target mode, int32_t target, double limit, bool showPerc
         // At the goal the candidate taken goes back: the heap keeps every edge left, for a
         // later call.
         const bool reached = mode == Target::Count ? n == target || (n < target && top.key != 0.0)
-                                                   : (top.placed ? top.at : placement(*pool_.at(top.id))).rawError > limit;
+                                                   : placement(top).rawError > limit;
         if (reached) {
             heap_.insert(top.id, top.key);
             break;
@@ -241,7 +241,7 @@ bool Decimator::contractIn(const HeapEntry& c, Lane& lane) {
     }
     const int32_t polygons = mesh_->polygonsOf(e.v1).count + mesh_->polygonsOf(e.v2).count;
     if (!k.changedPolygons.reserve(polygons) || !k.dyingPolygons.reserve(polygons)) return false;
-    const Placement at = c.placed ? c.at : placement(e);
+    const Placement at = placement(c);
     mesh_->planContraction(e.v1, e.v2, at.target, -c.key, k);
     k.rawError = at.rawError > 0.0 ? at.rawError : 0.0;
     if (!reserveContraction(lane)) return false;

@@ -168,6 +168,9 @@ public:
     // its ends' quadrics and positions. These change only at a contraction of one of the ends,
     // which refreshes the candidate, so this is what its key was made from.
     Placement placement(const EdgeCandidate& c) const;
+    // The placement of a candidate taken from a heap: the one its fresh key was made with, when it
+    // was re-keyed at the top just now, else worked out.
+    Placement placement(const HeapEntry& c) const { return c.placed ? c.at : placement(*pool_.at(c.id)); }
 
     // What initialise built, to look at.
     const ReductionMesh* mesh() const { return mesh_; }
